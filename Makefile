@@ -1,0 +1,65 @@
+# Top-level entry points. `make test` and `make run` do all the set-up on a fresh Debian 12.
+BUILD        ?= build
+BUILD_ASAN   ?= build-asan
+BUILD_FUZZ   ?= build-fuzz
+BUILD_BENCH  ?= build-release
+JOBS         ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+GENERATOR    := -G Ninja
+
+SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
+
+.PHONY: all deps build test test-sanitize fuzz bench format format-check run check clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Builds everything and runs every test.
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The non-GUI tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON \
+		-DKV_GUI=OFF -DKV_BENCH=OFF
+	cmake --build $(BUILD_ASAN) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS) -LE gui
+
+# Every libFuzzer target, each for FUZZ_SECONDS.
+fuzz: deps
+	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKV_FUZZ=ON -DKV_GUI=OFF
+	cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	scripts/run-fuzzers $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+# Benchmarks in a Release build; prints the figures.
+bench: deps
+	cmake -S . -B $(BUILD_BENCH) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKV_GUI=OFF
+	cmake --build $(BUILD_BENCH) -j $(JOBS)
+	scripts/run-benchmarks $(BUILD_BENCH)
+
+format:
+	clang-format -i $(SOURCES)
+
+format-check:
+	clang-format --dry-run -Werror $(SOURCES)
+
+# The main job.
+run: build
+	@echo "The driver is not built yet: 'make run' will start it with a simulated board."
+	@echo "Until then, try the wire tool: $(BUILD)/tools/kvctl/kvctl table"
+
+# What CI runs.
+check: test test-sanitize fuzz format-check
+
+clean:
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_BENCH)

@@ -1,0 +1,137 @@
+// Frame writing, header parsing and the bounded reading routines of every record.
+#include "messaging/data_manipulation.h"
+
+#include <memory>
+
+namespace kv {
+
+void DataManipulation::SetAddress(int32_t address) { address_ = address; }
+
+void DataManipulation::SetRegistration(const TableEntry& entry) { registration_ = entry; }
+
+void DataManipulation::SetHeader(const RecordHeader& h) { header = h; }
+
+void DataManipulation::Attach(const uint8_t* input, int32_t start, int32_t length) {
+    input_ = input;
+    cursor_ = start;
+    inputLength_ = length;
+}
+
+// Reads the header from the cursor (frame offset 15). An empty remaining length or an "END"
+// kind stops the parse before the payload.
+bool DataManipulation::Parse() {
+    header.remainingLength = ReadInt();
+    if (header.remainingLength == 0) {
+        return false;
+    }
+    ReadText(header.kind);
+    if (header.kind.View().substr(0, 3) == "END") {
+        return false;
+    }
+    ReadText(header.object);
+    ReadText(header.topic);
+    header.payloadSize = ReadInt();
+    header.tag = ReadInt();
+    header.settable = ReadInt() == 1;
+    header.eventValid = ReadInt();
+    header.sequence = ReadInt();
+    header.spare = ReadInt();
+    ReadPayload();
+    return true;
+}
+
+int32_t DataManipulation::Publish() {
+    if (owner_ == nullptr) {
+        return 0;
+    }
+    return owner_->PublishRecord(*this);
+}
+
+int32_t DataManipulation::WriteFrame(uint8_t* out, int32_t sender) {
+    const int32_t payload = PayloadSize();
+    const int32_t frameSize = payload + wire::kFrameHeader;
+    wire::PutPrefix(out, wire::kCommandRecord, sender, frameSize);
+    wire::PutInt(out + wire::kOffAddress, address_);
+    wire::PutInt(out + wire::kOffRemaining, payload + 76);
+    wire::PutText(out + wire::kOffKind, header.kind.View(), wire::kTextShort);
+    wire::PutText(out + wire::kOffObject, header.object.View(), wire::kTextShort);
+    wire::PutText(out + wire::kOffTopic, header.topic.View(), wire::kTextShort);
+    wire::PutInt(out + wire::kOffPayloadSize, payload);
+    wire::PutInt(out + wire::kOffTag, header.tag);
+    wire::PutInt(out + wire::kOffSettable, header.settable ? 1 : 0);
+    wire::PutInt(out + wire::kOffEventValid, header.eventValid);
+    wire::PutInt(out + wire::kOffSequence, header.sequence);
+    wire::PutInt(out + wire::kOffSpare, header.spare);
+    // Classes that write fewer bytes than their payload size leave zeros behind.
+    const int32_t written = WritePayload(out + wire::kFrameHeader);
+    if (written < payload) {
+        std::memset(out + wire::kFrameHeader + written, 0, static_cast<size_t>(payload - written));
+    }
+    return frameSize;
+}
+
+// The one allocation per published record: the frame buffer, freed when the send returns.
+int32_t DataManipulation::Send() {
+    if (owner_ == nullptr) {
+        return 0;
+    }
+    const int32_t frameSize = FrameSize();
+    std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[static_cast<size_t>(frameSize)]);
+    if (!frame) {
+        return 0;
+    }
+    WriteFrame(frame.get(), owner_->SenderId());
+    return owner_->Transmit(frame.get(), static_cast<size_t>(frameSize));
+}
+
+int32_t DataManipulation::ReadInt() {
+    if (input_ == nullptr || inputLength_ - cursor_ < 4 || cursor_ < 0) {
+        return 0;
+    }
+    const int32_t value = wire::GetInt(input_ + cursor_);
+    cursor_ += 4;
+    return value;
+}
+
+float DataManipulation::ReadReal() {
+    if (input_ == nullptr || inputLength_ - cursor_ < 4 || cursor_ < 0) {
+        return 0.0f;
+    }
+    const float value = wire::GetReal(input_ + cursor_);
+    cursor_ += 4;
+    return value;
+}
+
+bool DataManipulation::ReadFlag() {
+    const bool value =
+        input_ != nullptr && cursor_ >= 0 && cursor_ < inputLength_ && input_[cursor_] == '1';
+    cursor_ += 1;
+    return value;
+}
+
+char DataManipulation::ReadChar() {
+    char value = 0;
+    if (input_ != nullptr && cursor_ >= 0 && cursor_ < inputLength_) {
+        value = static_cast<char>(input_[cursor_]);
+    }
+    cursor_ += 1;
+    return value;
+}
+
+// Takes the characters up to the first NUL or the field's end, then moves exactly one width on.
+void DataManipulation::ReadText(TextRef text) {
+    int32_t available = 0;
+    if (input_ != nullptr && cursor_ >= 0 && cursor_ < inputLength_) {
+        available = inputLength_ - cursor_;
+    }
+    const int32_t limit = available < text.width ? available : text.width;
+    int32_t used = 0;
+    while (used < limit && input_[cursor_ + used] != 0) {
+        text.data[used] = static_cast<char>(input_[cursor_ + used]);
+        ++used;
+    }
+    text.data[used] = '\0';
+    cursor_ += text.width;
+}
+
+}  // namespace kv

@@ -1,0 +1,129 @@
+// The message registry: one instance of every record, the fixed 38-entry table that gives
+// each its address, delivery of received frames, the liveness rule and publish-all.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "messaging/clock.h"
+#include "messaging/records.h"
+#include "messaging/transport.h"
+
+namespace kv {
+
+enum class ProgramRole { Driver, Controller };
+
+// What differs between the two programs' copies of the library.
+struct RoleTraits {
+    int32_t senderId;
+    const char* version;
+};
+RoleTraits TraitsOf(ProgramRole role);
+
+// The driver sends nothing after this much silence from the controller.
+constexpr int64_t kPeerSilenceMs = 5000;
+// Pause between the records of a publish-all.
+constexpr int kPublishAllGapMs = 30;
+
+struct DeliverResult {
+    DataManipulation* record = nullptr;  // null: no record has that address
+    bool parsed = false;                 // what Parse returned
+};
+
+class Registry final : private RecordOwner {
+public:
+    static constexpr int kEntries = 38;
+    static constexpr int32_t kFirstAddress = 8;
+
+    explicit Registry(ProgramRole role, const Clock& clock = DefaultClock());
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+    ~Registry() override = default;
+
+    // The process's registry, built on first use for the role set before that use.
+    static Registry& Instance();
+    static void SetProcessRole(ProgramRole role);
+
+    ProgramRole Role() const { return role_; }
+    int32_t SenderId() const override { return traits_.senderId; }
+    const char* Version() const { return traits_.version; }
+    const Clock& GetClock() const { return clock_; }
+
+    // Sending goes through this transport; without one nothing is sent.
+    void SetTransport(Transport* transport) { transport_ = transport; }
+
+    const std::array<TableEntry, kEntries>& Table() const { return table_; }
+    // The table entry with this object and topic, or null.
+    const TableEntry* Find(std::string_view object, std::string_view topic) const;
+    const TableEntry* FindByAddress(int32_t address) const;
+
+    // Parses the record frame that starts at buffer[start] into the addressed record.
+    // validBytes bounds every read, whatever the frame claims.
+    DeliverResult Deliver(const uint8_t* buffer, int32_t start, int32_t validBytes);
+
+    // Sends every registered record in table order, with a pause after each.
+    void PublishAll();
+
+    // Liveness: the peer's last-heard time on this registry's clock.
+    int64_t LastHeard() const { return lastHeard_; }
+    void MarkPeerHeard() override;
+    int64_t SilenceMs() const { return clock_.NowMs() - lastHeard_; }
+
+    // Records, named by object and topic.
+    SetValue driverDoStop;
+    SetValue driverDoReset;
+    SetValue driverDoHeartBeat;
+    DriverConfig driverConfig;
+    DriverState driverState;
+    SetValue storeDoSave;
+    SetValue storeDoLoad;
+    StoreState storeState;
+    SetValue logDoStop;
+    SetValue logDoRecord;
+    SetValue logDoPlay;
+    LogState logState;
+    CommState commsReqState;
+    CommState commsActState;
+    CommsStatus commsActStatus;
+    Graph graphState0;
+    Graph graphState1;
+    Graph graphState2;
+    Graph graphState3;
+    Split splitState;
+    SenceState senseState;
+    SenseStatus senseStatus;
+    SetValue calibDoStart;
+    SetValue calibDoStartPlus;
+    SetValue calibDoStop;
+    SetValue calibDoComplete;
+    CalibrationState calibState;
+    CalibrationData calibRefTL;
+    CalibrationData calibRefTR;
+    CalibrationData calibRefBL;
+    EdgeState edgeState;
+    OutputState outputState;
+    Pointer outputPointer;
+    DampSettings mouseDamp;
+    MonitorQueue monitorQueue;
+    CopyRight copyrightState;
+    ClientHereMessage clientClient;
+    SetValue endMarker;
+    SetValue unregistered;  // constructed, never in the table
+
+private:
+    int32_t Transmit(const uint8_t* frame, size_t length) override;
+    int32_t PublishRecord(DataManipulation& record) override;
+    void Register(int index, std::string_view kind, std::string_view object,
+                  std::string_view topic, DataManipulation& record, int32_t tag, bool settable,
+                  int32_t preset, int32_t& address);
+
+    ProgramRole role_;
+    RoleTraits traits_;
+    const Clock& clock_;
+    Transport* transport_ = nullptr;
+    Relaxed<int64_t> lastHeard_;
+    std::array<TableEntry, kEntries> table_{};
+};
+
+}  // namespace kv
