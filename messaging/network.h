@@ -1,0 +1,67 @@
+// The UDP endpoint of each program: the socket, the peer's address, the receive thread that
+// cuts datagrams into frames for the registry, and the sending side of the transport.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "messaging/registry.h"
+#include "messaging/transport.h"
+
+namespace kv {
+
+constexpr uint16_t kDriverPort = 11249;
+constexpr uint16_t kControllerPort = 11243;
+
+struct NetworkConfig {
+    ProgramRole role = ProgramRole::Driver;
+    uint16_t localPort = kDriverPort;  // 0: an ephemeral port (tools)
+    uint16_t peerPort = kControllerPort;
+    std::string address = "127.0.0.1";  // bound and first peer; loopback only
+
+    // The production settings of each program.
+    static NetworkConfig ForDriver() { return {ProgramRole::Driver, kDriverPort, kControllerPort}; }
+    static NetworkConfig ForController() {
+        return {ProgramRole::Controller, kControllerPort, kDriverPort};
+    }
+};
+
+class Network final : public Transport {
+public:
+    // Binds the socket and starts the receive thread; registers itself as the registry's
+    // transport. When binding fails, Ok() is false, Error() says why and nothing runs.
+    Network(Registry& registry, NetworkConfig config);
+    ~Network() override;  // Stop()
+    Network(const Network&) = delete;
+    Network& operator=(const Network&) = delete;
+
+    // The process's endpoint for Registry::Instance() and the production ports of its role,
+    // built on first use.
+    static Network& Instance();
+
+    bool Ok() const;
+    const std::string& Error() const;
+    uint16_t LocalPort() const;
+
+    // Sends one datagram to the peer (the driver only while the peer is heard; see Send in
+    // the implementation).
+    int32_t Send(const uint8_t* bytes, size_t length) override;
+    void SendHello();
+
+    // The driver's receive thread waits for this mark before it says hello and listens.
+    void SetReady();
+    bool Connected() const;
+    void SetRunning(bool running);
+    bool Running() const;
+
+    // Closes the socket and joins the receive thread; safe to call twice.
+    void Stop();
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kv
