@@ -1,0 +1,353 @@
+// Scenario parsing and the built-in scenarios.
+#include "driver/sim/scenario.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+#include "driver/sim/sensor_layout.h"
+
+namespace kv::sim {
+
+namespace {
+
+constexpr int kMaxFinger = 15;
+
+std::vector<std::string_view> Words(std::string_view line) {
+    std::vector<std::string_view> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) {
+            ++i;
+        }
+        const size_t start = i;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
+            ++i;
+        }
+        if (i > start) {
+            words.push_back(line.substr(start, i - start));
+        }
+    }
+    return words;
+}
+
+bool ToDouble(std::string_view word, double& value) {
+    const char* end = word.data() + word.size();
+    auto [ptr, ec] = std::from_chars(word.data(), end, value);
+    return ec == std::errc() && ptr == end && value == value && value < 1e12 && value > -1e12;
+}
+
+bool ToInt(std::string_view word, int64_t& value) {
+    const char* end = word.data() + word.size();
+    auto [ptr, ec] = std::from_chars(word.data(), end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+// Collects the first error; every check after that is a no-op.
+class LineParser {
+public:
+    LineParser(ScenarioError& error, int line) : error_(error), line_(line) {}
+
+    bool Failed() const { return failed_; }
+    bool Fail(const std::string& message) {
+        if (!failed_) {
+            failed_ = true;
+            error_.line = line_;
+            error_.message = message;
+        }
+        return false;
+    }
+    bool Number(std::string_view word, const char* what, double low, double high, double& out) {
+        if (failed_) {
+            return false;
+        }
+        if (!ToDouble(word, out)) {
+            return Fail(std::string(what) + " is not a number: '" + std::string(word) + "'");
+        }
+        if (out < low || out > high) {
+            std::ostringstream text;
+            text << what << " " << word << " is outside " << low << " to " << high;
+            return Fail(text.str());
+        }
+        return true;
+    }
+    bool Integer(std::string_view word, const char* what, int64_t low, int64_t high, int64_t& out) {
+        if (failed_) {
+            return false;
+        }
+        if (!ToInt(word, out)) {
+            return Fail(std::string(what) + " is not a whole number: '" + std::string(word) + "'");
+        }
+        if (out < low || out > high) {
+            std::ostringstream text;
+            text << what << " " << word << " is outside " << low << " to " << high;
+            return Fail(text.str());
+        }
+        return true;
+    }
+
+private:
+    ScenarioError& error_;
+    int line_;
+    bool failed_ = false;
+};
+
+struct FingerUse {
+    bool present = false;
+};
+
+bool ParseAt(const std::vector<std::string_view>& w, LineParser& p, ScenarioEvent& event,
+             double lastTime, std::array<FingerUse, kMaxFinger + 1>& fingers, bool& ended) {
+    if (w.size() < 3) {
+        return p.Fail("'at' needs a time and a verb");
+    }
+    if (ended) {
+        return p.Fail("nothing can follow 'end'");
+    }
+    p.Number(w[1], "time", 0.0, 1e7, event.time);
+    if (!p.Failed() && event.time < lastTime) {
+        return p.Fail("time " + std::string(w[1]) + " goes back before an earlier line");
+    }
+    const std::string_view verb = w[2];
+    auto expect = [&](size_t low, size_t high) {
+        if (w.size() < low || w.size() > high) {
+            return p.Fail("'" + std::string(verb) + "' takes " +
+                          (low == high
+                               ? std::to_string(low - 3)
+                               : std::to_string(low - 3) + " or " + std::to_string(high - 3)) +
+                          " arguments");
+        }
+        return true;
+    };
+    auto finger = [&]() {
+        int64_t id = 0;
+        p.Integer(w[3], "finger", 0, kMaxFinger, id);
+        event.finger = static_cast<int>(id);
+    };
+    auto position = [&]() {
+        p.Number(w[4], "x", 0.0, 1.0, event.x);
+        p.Number(w[5], "y", 0.0, 1.0, event.y);
+    };
+    if (verb == "down" || verb == "hover") {
+        const bool down = verb == "down";
+        event.verb = down ? ScenarioEvent::Verb::Down : ScenarioEvent::Verb::Hover;
+        if (!expect(6, 7)) {
+            return false;
+        }
+        finger();
+        position();
+        event.strength = down ? 30.0 : 9.0;
+        if (w.size() == 7) {
+            p.Number(w[6], "strength", 0.0, 200.0, event.strength);
+        }
+        if (!p.Failed()) {
+            fingers[static_cast<size_t>(event.finger)].present = true;
+        }
+    } else if (verb == "move") {
+        event.verb = ScenarioEvent::Verb::Move;
+        if (!expect(6, 7)) {
+            return false;
+        }
+        finger();
+        position();
+        if (w.size() == 7) {
+            p.Number(w[6], "duration", 0.0, 1e6, event.duration);
+        }
+        if (!p.Failed() && !fingers[static_cast<size_t>(event.finger)].present) {
+            return p.Fail("finger " + std::to_string(event.finger) + " is not on the foil");
+        }
+    } else if (verb == "up") {
+        event.verb = ScenarioEvent::Verb::Up;
+        if (!expect(4, 4)) {
+            return false;
+        }
+        finger();
+        if (!p.Failed() && !fingers[static_cast<size_t>(event.finger)].present) {
+            return p.Fail("finger " + std::to_string(event.finger) + " is not on the foil");
+        }
+        if (!p.Failed()) {
+            fingers[static_cast<size_t>(event.finger)].present = false;
+        }
+    } else if (verb == "unplug" || verb == "replug" || verb == "end") {
+        event.verb = verb == "unplug"   ? ScenarioEvent::Verb::Unplug
+                     : verb == "replug" ? ScenarioEvent::Verb::Replug
+                                        : ScenarioEvent::Verb::End;
+        if (!expect(3, 3)) {
+            return false;
+        }
+        ended = event.verb == ScenarioEvent::Verb::End;
+    } else {
+        return p.Fail("unknown verb '" + std::string(verb) + "'");
+    }
+    return !p.Failed();
+}
+
+}  // namespace
+
+double Scenario::Length() const {
+    return events.empty() ? 0.0 : events.back().time;
+}
+
+std::string ScenarioError::Text() const {
+    return "line " + std::to_string(line) + ": " + message;
+}
+
+std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& error) {
+    Scenario scenario;
+    std::array<FingerUse, kMaxFinger + 1> fingers{};
+    bool ended = false;
+    double lastTime = 0.0;
+    int lineNumber = 0;
+    int loopLine = 0;
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t next = text.find('\n', pos);
+        if (next == std::string_view::npos) {
+            next = text.size();
+        }
+        std::string_view line = text.substr(pos, next - pos);
+        pos = next + 1;
+        ++lineNumber;
+        if (const size_t hash = line.find('#'); hash != std::string_view::npos) {
+            line = line.substr(0, hash);
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        const auto w = Words(line);
+        if (w.empty()) {
+            if (next == text.size()) {
+                break;
+            }
+            continue;
+        }
+        LineParser p(error, lineNumber);
+        const std::string_view key = w[0];
+        auto single = [&]() {
+            if (w.size() != 2) {
+                p.Fail("'" + std::string(key) + "' takes one value");
+            }
+            return !p.Failed();
+        };
+        if (key == "at") {
+            ScenarioEvent event;
+            event.line = lineNumber;
+            if (!ParseAt(w, p, event, lastTime, fingers, ended)) {
+                return std::nullopt;
+            }
+            lastTime = event.time;
+            scenario.events.push_back(event);
+        } else if (key == "rate") {
+            if (single()) {
+                p.Number(w[1], "rate", 1.0, 2000.0, scenario.rate);
+            }
+        } else if (key == "layout") {
+            if (single() && !LayoutForModel(w[1])) {
+                p.Fail("unknown sensor model '" + std::string(w[1]) + "'");
+            }
+            scenario.layout = std::string(w[1]);
+        } else if (key == "noise") {
+            if (single()) {
+                p.Number(w[1], "noise", 0.0, 50.0, scenario.noise);
+            }
+        } else if (key == "seed") {
+            int64_t seed = 0;
+            if (single() && p.Integer(w[1], "seed", 0, UINT32_MAX, seed)) {
+                scenario.seed = static_cast<uint32_t>(seed);
+            }
+        } else if (key == "width") {
+            if (single()) {
+                p.Number(w[1], "width", 0.05, 10.0, scenario.width);
+            }
+        } else if (key == "drift") {
+            if (single()) {
+                p.Number(w[1], "drift", 0.0, 100.0, scenario.drift);
+            }
+        } else if (key == "baseline") {
+            if (w.size() != 2 && w.size() != 3) {
+                p.Fail("'baseline' takes one or two values");
+            }
+            p.Number(w[1], "baseline", 0.0, 255.0, scenario.baseLow);
+            scenario.baseHigh = scenario.baseLow;
+            if (w.size() == 3) {
+                p.Number(w[2], "baseline", scenario.baseLow, 255.0, scenario.baseHigh);
+            }
+        } else if (key == "loop") {
+            if (w.size() != 1) {
+                p.Fail("'loop' takes no value");
+            }
+            scenario.loop = true;
+            loopLine = lineNumber;
+        } else {
+            p.Fail("unknown keyword '" + std::string(key) + "'");
+        }
+        if (p.Failed()) {
+            return std::nullopt;
+        }
+        if (next == text.size()) {
+            break;
+        }
+    }
+    if (scenario.loop && scenario.Length() <= 0.0) {
+        error.line = loopLine;
+        error.message = "'loop' needs events after time 0";
+        return std::nullopt;
+    }
+    return scenario;
+}
+
+std::optional<Scenario> BuiltinScenario(std::string_view name) {
+    static constexpr std::string_view kIdle = "# no finger\n";
+    // Starts once the baseline has settled (two housekeeping periods) and shows a tap, a
+    // drag, a press-and-hold, a pinch and two fingers crossing, then starts again.
+    static constexpr std::string_view kDemo = R"(
+at 6.0 down 1 0.30 0.40
+at 6.15 up 1
+at 8.0 down 1 0.20 0.20
+at 8.0 move 1 0.80 0.70 2.0
+at 10.5 up 1
+at 12.0 down 1 0.50 0.50
+at 15.0 up 1
+at 17.0 down 1 0.45 0.50
+at 17.0 down 2 0.55 0.50
+at 17.2 move 1 0.20 0.50 1.5
+at 17.2 move 2 0.80 0.50 1.5
+at 19.0 up 1
+at 19.0 up 2
+at 21.0 down 1 0.30 0.30
+at 21.0 down 2 0.70 0.70
+at 21.2 move 1 0.30 0.70 2.0
+at 21.2 move 2 0.70 0.30 2.0
+at 24.0 up 1
+at 24.0 up 2
+at 26.0 end
+loop
+)";
+    ScenarioError error;
+    if (name == "idle") {
+        return ParseScenario(kIdle, error);
+    }
+    if (name == "demo") {
+        return ParseScenario(kDemo, error);
+    }
+    return std::nullopt;
+}
+
+std::optional<Scenario> LoadScenario(const std::string& nameOrPath, ScenarioError& error) {
+    if (auto builtin = BuiltinScenario(nameOrPath)) {
+        return builtin;
+    }
+    std::ifstream file(nameOrPath, std::ios::binary);
+    if (!file) {
+        error.line = 0;
+        error.message = "cannot open scenario '" + nameOrPath + "' (not a file, nor idle or demo)";
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << file.rdbuf();
+    return ParseScenario(content.str(), error);
+}
+
+}  // namespace kv::sim

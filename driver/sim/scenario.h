@@ -1,0 +1,57 @@
+// Scenario files for the simulated sensor board: what the fingers do and when, as text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv::sim {
+
+struct ScenarioEvent {
+    enum class Verb { Down, Hover, Move, Up, Unplug, Replug, End };
+
+    double time = 0.0;  // seconds from the start of the scenario
+    Verb verb = Verb::End;
+    int finger = 0;
+    double x = 0.0;  // normalised sensor position: 0 electrode 0, 1 the last electrode
+    double y = 0.0;
+    double strength = 0.0;  // counts at the centre of the finger
+    double duration = 0.0;  // for moves: seconds to reach (x, y)
+    int line = 0;           // where it was written
+};
+
+struct Scenario {
+    double rate = 100.0;  // frames per second
+    std::string layout;   // a sensor model name ("B64"); empty: follow the driver's settings
+    double noise = 0.5;   // standard deviation in counts
+    uint32_t seed = 1;
+    double width = 0.7;       // finger profile width in electrode pitches
+    double drift = 1.0;       // amplitude of the slow baseline drift, counts
+    double baseLow = 40.0;    // electrode rest counts are drawn from [baseLow, baseHigh]
+    double baseHigh = 200.0;  //
+    bool loop = false;
+    std::vector<ScenarioEvent> events;  // in time order (stable for equal times)
+
+    // The time of the last event (the end marker when there is one).
+    double Length() const;
+};
+
+struct ScenarioError {
+    int line = 0;
+    std::string message;
+
+    std::string Text() const;  // "line N: message"
+};
+
+// Parses a scenario. On failure returns nothing and fills the error with the line and cause.
+std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& error);
+
+// Built-in scenarios: "idle" (no finger) and "demo" (tap, drag, hold, pinch, two fingers).
+std::optional<Scenario> BuiltinScenario(std::string_view name);
+
+// A file path or a built-in name.
+std::optional<Scenario> LoadScenario(const std::string& nameOrPath, ScenarioError& error);
+
+}  // namespace kv::sim

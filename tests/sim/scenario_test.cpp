@@ -1,0 +1,113 @@
+// Scenario files: what they accept, and errors that name the line and the cause.
+#include <gtest/gtest.h>
+
+#include "driver/sim/scenario.h"
+
+using kv::sim::ParseScenario;
+using kv::sim::ScenarioError;
+using kv::sim::ScenarioEvent;
+
+TEST(Scenario, ReadsEveryKeywordAndVerb) {
+    const char* text =
+        "# a comment line\n"
+        "rate 50\n"
+        "layout S40   # trailing comment\n"
+        "noise 2\n"
+        "seed 7\n"
+        "width 0.9\n"
+        "drift 0\n"
+        "baseline 250\n"
+        "at 1 down 1 0.25 0.75 40\n"
+        "at 1.5 move 1 0.5 0.5 0.5\r\n"
+        "at 2 hover 2 0 1\n"
+        "at 2.5 up 1\n"
+        "at 3 unplug\n"
+        "at 4 replug\n"
+        "at 5 end\n"
+        "loop\n";
+    ScenarioError error;
+    auto s = ParseScenario(text, error);
+    ASSERT_TRUE(s) << error.Text();
+    EXPECT_EQ(s->rate, 50);
+    EXPECT_EQ(s->layout, "S40");
+    EXPECT_EQ(s->noise, 2);
+    EXPECT_EQ(s->seed, 7u);
+    EXPECT_DOUBLE_EQ(s->width, 0.9);
+    EXPECT_EQ(s->drift, 0);
+    EXPECT_EQ(s->baseLow, 250);
+    EXPECT_EQ(s->baseHigh, 250);
+    EXPECT_TRUE(s->loop);
+    ASSERT_EQ(s->events.size(), 7u);
+    EXPECT_EQ(s->events[0].verb, ScenarioEvent::Verb::Down);
+    EXPECT_EQ(s->events[0].strength, 40);
+    EXPECT_EQ(s->events[0].x, 0.25);
+    EXPECT_EQ(s->events[0].y, 0.75);
+    EXPECT_EQ(s->events[1].verb, ScenarioEvent::Verb::Move);
+    EXPECT_EQ(s->events[1].duration, 0.5);
+    EXPECT_EQ(s->events[1].line, 10);
+    EXPECT_EQ(s->events[2].verb, ScenarioEvent::Verb::Hover);
+    EXPECT_LT(s->events[2].strength, 30) << "hover is weaker than a touch";
+    EXPECT_EQ(s->events[6].verb, ScenarioEvent::Verb::End);
+    EXPECT_EQ(s->Length(), 5);
+}
+
+TEST(Scenario, DefaultsWithoutKeywords) {
+    ScenarioError error;
+    auto s = ParseScenario("at 0 down 3 0.5 0.5\n", error);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->rate, 100);
+    EXPECT_EQ(s->noise, 0.5);
+    EXPECT_EQ(s->seed, 1u);
+    EXPECT_TRUE(s->layout.empty());
+    EXPECT_EQ(s->events[0].strength, 30);
+}
+
+TEST(Scenario, ErrorsNameTheLineAndTheCause) {
+    struct Case {
+        const char* text;
+        int line;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"rate 100\nfly 3\n", 2, "unknown keyword 'fly'"},
+        {"at 1 jump 1 0 0\n", 1, "unknown verb 'jump'"},
+        {"\n\nat 1 down 1 1.5 0\n", 3, "x 1.5 is outside 0 to 1"},
+        {"at 1 down 1 0.5\n", 1, "takes 3 or 4 arguments"},
+        {"at 2 down 1 0 0\nat 1 up 1\n", 2, "goes back"},
+        {"at 1 move 4 0 0\n", 1, "finger 4 is not on the foil"},
+        {"at 1 down 1 0 0\nat 2 up 1\nat 3 up 1\n", 3, "finger 1 is not on the foil"},
+        {"layout Z99\n", 1, "unknown sensor model 'Z99'"},
+        {"rate fast\n", 1, "rate is not a number: 'fast'"},
+        {"rate 0\n", 1, "outside"},
+        {"at 1 end\nat 2 down 1 0 0\n", 2, "nothing can follow 'end'"},
+        {"at 1 down 99 0 0\n", 1, "finger 99 is outside"},
+        {"seed -1\n", 1, "seed -1 is outside"},
+        {"loop\n", 1, "'loop' needs events"},
+        {"at x down 1 0 0\n", 1, "time is not a number"},
+    };
+    for (const Case& c : cases) {
+        ScenarioError error;
+        EXPECT_FALSE(ParseScenario(c.text, error)) << c.text;
+        EXPECT_EQ(error.line, c.line) << c.text;
+        EXPECT_NE(error.message.find(c.says), std::string::npos)
+            << c.text << " gave: " << error.message;
+        EXPECT_EQ(error.Text().rfind("line " + std::to_string(c.line) + ": ", 0), 0u);
+    }
+}
+
+TEST(Scenario, BuiltinsParse) {
+    auto idle = kv::sim::BuiltinScenario("idle");
+    ASSERT_TRUE(idle);
+    EXPECT_TRUE(idle->events.empty());
+    auto demo = kv::sim::BuiltinScenario("demo");
+    ASSERT_TRUE(demo);
+    EXPECT_TRUE(demo->loop);
+    EXPECT_GT(demo->events.front().time, 4.0) << "the baseline settles before the first touch";
+    EXPECT_FALSE(kv::sim::BuiltinScenario("nope"));
+}
+
+TEST(Scenario, LoadSaysWhenTheFileIsMissing) {
+    ScenarioError error;
+    EXPECT_FALSE(kv::sim::LoadScenario("/nonexistent/file.scn", error));
+    EXPECT_NE(error.message.find("cannot open"), std::string::npos);
+}
