@@ -5,11 +5,17 @@
 
 namespace kv {
 
-void DataManipulation::SetAddress(int32_t address) { address_ = address; }
+void DataManipulation::SetAddress(int32_t address) {
+    address_ = address;
+}
 
-void DataManipulation::SetRegistration(const TableEntry& entry) { registration_ = entry; }
+void DataManipulation::SetRegistration(const TableEntry& entry) {
+    registration_ = entry;
+}
 
-void DataManipulation::SetHeader(const RecordHeader& h) { header = h; }
+void DataManipulation::SetHeader(const RecordHeader& h) {
+    header = h;
+}
 
 void DataManipulation::Attach(const uint8_t* input, int32_t start, int32_t length) {
     input_ = input;

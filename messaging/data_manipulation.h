@@ -185,7 +185,9 @@ public:
         static_cast<Derived*>(this)->Fields(writer);
         return writer.Written();
     }
-    void VisitFields(FieldVisitor& visitor) override { static_cast<Derived*>(this)->Fields(visitor); }
+    void VisitFields(FieldVisitor& visitor) override {
+        static_cast<Derived*>(this)->Fields(visitor);
+    }
 };
 
 }  // namespace kv

@@ -29,7 +29,9 @@ Registry& Registry::Instance() {
     return registry;
 }
 
-void Registry::SetProcessRole(ProgramRole role) { ProcessRole() = role; }
+void Registry::SetProcessRole(ProgramRole role) {
+    ProcessRole() = role;
+}
 
 Registry::Registry(ProgramRole role, const Clock& clock)
     : role_(role), traits_(TraitsOf(role)), clock_(clock), lastHeard_(clock.NowMs() - 50000) {
@@ -145,7 +147,9 @@ void Registry::PublishAll() {
     }
 }
 
-void Registry::MarkPeerHeard() { lastHeard_ = clock_.NowMs(); }
+void Registry::MarkPeerHeard() {
+    lastHeard_ = clock_.NowMs();
+}
 
 int32_t Registry::Transmit(const uint8_t* frame, size_t length) {
     if (transport_ == nullptr) {

@@ -114,9 +114,9 @@ public:
 private:
     int32_t Transmit(const uint8_t* frame, size_t length) override;
     int32_t PublishRecord(DataManipulation& record) override;
-    void Register(int index, std::string_view kind, std::string_view object,
-                  std::string_view topic, DataManipulation& record, int32_t tag, bool settable,
-                  int32_t preset, int32_t& address);
+    void Register(int index, std::string_view kind, std::string_view object, std::string_view topic,
+                  DataManipulation& record, int32_t tag, bool settable, int32_t preset,
+                  int32_t& address);
 
     ProgramRole role_;
     RoleTraits traits_;

@@ -67,10 +67,15 @@ inline float GetReal(const uint8_t* in) {
     return value;
 }
 
-inline void PutFlag(uint8_t* out, bool value) { *out = value ? '1' : '0'; }
+inline void PutFlag(uint8_t* out, bool value) {
+    *out = value ? '1' : '0';
+}
 
 // text(N): the characters, NUL-padded to N; cut to N without a NUL; empty written as "ABCD".
 inline void PutText(uint8_t* out, std::string_view text, int32_t n) {
+    if (n <= 0) {  // no field to fill (and no huge pad length from a negative width)
+        return;
+    }
     if (text.empty()) {
         text = "ABCD";
     }
@@ -110,7 +115,9 @@ struct FixedText {
     // Stores the text, cut to its first N characters.
     void Set(std::string_view text) {
         const size_t used = text.size() < static_cast<size_t>(N) ? text.size() : N;
-        std::memcpy(data, text.data(), used);
+        if (used > 0) {  // an empty view may carry a null pointer, which memcpy must not get
+            std::memcpy(data, text.data(), used);
+        }
         data[used] = '\0';
     }
     FixedText& operator=(std::string_view text) {
@@ -132,9 +139,11 @@ struct TextRef {
 
     std::string_view View() const { return std::string_view(data, std::strlen(data)); }
     void Set(std::string_view text) const {
-        const size_t used = text.size() < static_cast<size_t>(width) ? text.size()
-                                                                      : static_cast<size_t>(width);
-        std::memcpy(data, text.data(), used);
+        const size_t used =
+            text.size() < static_cast<size_t>(width) ? text.size() : static_cast<size_t>(width);
+        if (used > 0) {
+            std::memcpy(data, text.data(), used);
+        }
         data[used] = '\0';
     }
 };
