@@ -2,6 +2,7 @@
 // cuts datagrams into frames for the registry, and the sending side of the transport.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +44,12 @@ public:
     bool Ok() const;
     const std::string& Error() const;
     uint16_t LocalPort() const;
+
+    // What the receive thread has seen, for tests and tools: datagrams received, those
+    // ignored because their source is not on the loopback, and bytes waiting in the cutter.
+    uint64_t ReceivedDatagrams() const;
+    uint64_t IgnoredDatagrams() const;
+    size_t BufferedBytes() const;
 
     // Sends one datagram to the peer (the driver only while the peer is heard; see Send in
     // the implementation).

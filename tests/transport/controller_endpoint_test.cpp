@@ -1,0 +1,101 @@
+// The controller's endpoint against a plain socket in the driver's place: hello, the
+// connected flag, sending without a liveness rule and following a restarted driver.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "tests/transport/loopback.h"
+
+namespace kv::test {
+namespace {
+
+class ControllerEndpoint : public ::testing::Test {
+protected:
+    void SetUp() override {
+        network = std::make_unique<Network>(
+            controller, NetworkConfig{ProgramRole::Controller, 0, driver.Port()});
+        ASSERT_TRUE(network->Ok()) << network->Error();
+        port = network->LocalPort();
+        EXPECT_TRUE(network->Running());
+        // The controller says hello at once; nobody has answered yet.
+        const auto hello = driver.Receive();
+        ASSERT_TRUE(hello);
+        EXPECT_EQ(*hello,
+                  (Bytes{0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00}));
+        EXPECT_FALSE(network->Connected());
+    }
+
+    FakeClock clock;
+    Registry controller{ProgramRole::Controller, clock};
+    Registry encoder{ProgramRole::Driver};  // builds what the driver sends
+    RawPeer driver;
+    uint16_t port = 0;
+    std::unique_ptr<Network> network;
+};
+
+TEST_F(ControllerEndpoint, AnyDatagramConnectsAndAHelloIsNotAnswered) {
+    driver.SendTo(port, HelloBytes(wire::kSenderDriver));
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+    EXPECT_TRUE(network->Connected());
+    EXPECT_EQ(controller.LastHeard(), clock.NowMs());
+    EXPECT_FALSE(driver.Pending());  // no publish-all, no DoReset from the controller
+}
+
+TEST_F(ControllerEndpoint, DeliversTheDriversRecords) {
+    encoder.senseStatus.Value = 17.25f;
+    driver.SendTo(port, FrameOf(encoder.senseStatus, encoder));
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+    EXPECT_EQ(controller.senseStatus.Value, 17.25f);
+    EXPECT_EQ(network->BufferedBytes(), 0u);
+}
+
+TEST_F(ControllerEndpoint, SendsHoweverLongTheDriverHasBeenSilent) {
+    clock.Advance(60 * kPeerSilenceMs);
+    controller.storeDoSave.RaiseCounted();
+    const auto save = driver.Receive();
+    ASSERT_TRUE(save);
+    EXPECT_EQ(*save, FrameOf(controller.storeDoSave, controller));
+    EXPECT_EQ(wire::GetInt(save->data() + wire::kOffSequence), 1);
+
+    const Bytes presence = FrameOf(controller.clientClient, controller);
+    EXPECT_EQ(network->Send(presence.data(), presence.size()),
+              static_cast<int32_t>(presence.size()));
+    EXPECT_EQ(driver.Receive(), presence);
+}
+
+TEST_F(ControllerEndpoint, HelloCanBeRepeated) {
+    network->SendHello();  // as when the window comes back from the tray
+    EXPECT_EQ(driver.Receive(), HelloBytes(wire::kSenderController));
+}
+
+TEST_F(ControllerEndpoint, RestartedDriverIsAnsweredAtItsNewPort) {
+    RawPeer restarted;
+    restarted.SendTo(port, HelloBytes(wire::kSenderDriver));
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+
+    controller.driverDoStop.RaiseCounted();
+    EXPECT_EQ(restarted.Receive(), FrameOf(controller.driverDoStop, controller));
+    EXPECT_FALSE(driver.Pending());
+}
+
+TEST_F(ControllerEndpoint, DatagramsFromOutsideTheLoopbackAreIgnored) {
+    const auto foreign = NonLoopbackAddress();
+    if (!foreign) {
+        GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to send from";
+    }
+    RawPeer outsider(*foreign);
+    const int64_t heard = controller.LastHeard();
+    encoder.senseStatus.Value = 99.0f;
+    outsider.SendTo(port, FrameOf(encoder.senseStatus, encoder));
+    ASSERT_TRUE(WaitFor([&] { return network->IgnoredDatagrams() == 1; }));
+    EXPECT_EQ(controller.senseStatus.Value, 0.0f);
+    EXPECT_EQ(controller.LastHeard(), heard);
+    EXPECT_FALSE(network->Connected());
+
+    controller.storeDoSave.RaiseCounted();  // still goes to the driver, not to the outsider
+    EXPECT_EQ(driver.Receive(), FrameOf(controller.storeDoSave, controller));
+    EXPECT_FALSE(outsider.Pending());
+}
+
+}  // namespace
+}  // namespace kv::test

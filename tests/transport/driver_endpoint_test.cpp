@@ -1,0 +1,195 @@
+// The driver's endpoint against a plain socket in the controller's place: hello, first
+// contact, the hello answer, the liveness rule, a restarted controller and foreign sources.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "tests/transport/loopback.h"
+
+namespace kv::test {
+namespace {
+
+const Bytes kControllerHello = HelloBytes(wire::kSenderController);
+
+class DriverEndpoint : public ::testing::Test {
+protected:
+    void SetUp() override {
+        network = std::make_unique<Network>(
+            driver, NetworkConfig{ProgramRole::Driver, 0, controller.Port()});
+        ASSERT_TRUE(network->Ok()) << network->Error();
+        port = network->LocalPort();
+        network->SetRunning(true);
+        network->SetReady();
+        // Once its main loop is ready the driver announces itself to the controller's port.
+        const auto hello = controller.Receive();
+        ASSERT_TRUE(hello);
+        EXPECT_EQ(*hello,
+                  (Bytes{0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00}));
+        EXPECT_FALSE(network->Connected());
+    }
+
+    // What the driver would send for each record right now, in table order.
+    std::vector<Bytes> TableFrames() {
+        std::vector<Bytes> frames;
+        for (const TableEntry& entry : driver.Table()) {
+            frames.push_back(FrameOf(*entry.record, driver));
+        }
+        return frames;
+    }
+
+    Bytes Presence() { return FrameOf(encoder.clientClient, encoder); }
+
+    // The controller makes itself heard; the first-contact publish-all is drained.
+    void Connect() {
+        controller.SendTo(port, Presence());
+        ASSERT_EQ(controller.ReceiveMany(Registry::kEntries).size(), size_t{Registry::kEntries});
+        ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+        ASSERT_TRUE(network->Connected());
+    }
+
+    FakeClock clock;
+    Registry driver{ProgramRole::Driver, clock};
+    Registry encoder{ProgramRole::Controller};  // builds what the controller sends
+    RawPeer controller;
+    uint16_t port = 0;
+    std::unique_ptr<Network> network;  // last, so it stops before the rest goes
+};
+
+TEST_F(DriverEndpoint, FirstContactPublishesEveryRecordBeforeHandlingTheDatagram) {
+    const std::vector<Bytes> before = TableFrames();
+    encoder.commsReqState.MuxSize = 32;
+    controller.SendTo(port, FrameOf(encoder.commsReqState, encoder));
+
+    // All 38 records, in table order, still carrying the value from before the datagram.
+    const std::vector<Bytes> burst = controller.ReceiveMany(Registry::kEntries);
+    ASSERT_EQ(burst.size(), before.size());
+    for (size_t i = 0; i < burst.size(); ++i) {
+        EXPECT_EQ(burst[i], before[i]) << "entry " << i + 1;
+    }
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+    EXPECT_EQ(driver.commsReqState.MuxSize, 32);
+    EXPECT_TRUE(network->Connected());
+    EXPECT_FALSE(controller.Pending());
+}
+
+TEST_F(DriverEndpoint, HelloIsAnsweredWithEveryRecordThenDoReset) {
+    Connect();
+    const int32_t sequence = driver.driverDoReset.header.sequence;
+    const std::vector<Bytes> before = TableFrames();
+    controller.SendTo(port, kControllerHello);
+
+    const std::vector<Bytes> answer = controller.ReceiveMany(Registry::kEntries + 1);
+    ASSERT_EQ(answer.size(), size_t{Registry::kEntries + 1});
+    for (size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(answer[i], before[i]) << "entry " << i + 1;
+    }
+    const Bytes& reset = answer.back();
+    EXPECT_EQ(AddressOf(reset), driver.driverDoReset.Address());
+    EXPECT_EQ(wire::GetInt(reset.data() + wire::kOffEventValid), 1);
+    EXPECT_EQ(wire::GetInt(reset.data() + wire::kOffSequence), sequence + 1);
+
+    // The controller sees it as one new counted event.
+    Registry controllerSide(ProgramRole::Controller);
+    controllerSide.Deliver(reset.data(), 0, static_cast<int32_t>(reset.size()));
+    EXPECT_TRUE(controllerSide.driverDoReset.ConsumeCounted());
+    EXPECT_FALSE(controllerSide.driverDoReset.ConsumeCounted());
+    EXPECT_FALSE(controller.Pending());
+}
+
+TEST_F(DriverEndpoint, HelloAfterSilenceGetsTheFirstContactSequenceAndItsOwn) {
+    const int32_t sequence = driver.driverDoReset.header.sequence;
+    controller.SendTo(port, kControllerHello);
+    const std::vector<Bytes> answer = controller.ReceiveMany(2 * Registry::kEntries + 1);
+    ASSERT_EQ(answer.size(), size_t{2 * Registry::kEntries + 1});
+    for (size_t i = 0; i < answer.size() - 1; ++i) {
+        EXPECT_EQ(AddressOf(answer[i]), driver.Table()[i % Registry::kEntries].address) << i;
+    }
+    EXPECT_EQ(wire::GetInt(answer.back().data() + wire::kOffSequence), sequence + 1);
+}
+
+TEST_F(DriverEndpoint, SendStopsAfterFiveSecondsOfSilenceAndResumesWithPublishAll) {
+    Connect();
+    const Bytes status = FrameOf(driver.senseStatus, driver);
+
+    clock.Advance(kPeerSilenceMs - 1);
+    EXPECT_EQ(network->Send(status.data(), status.size()), static_cast<int32_t>(status.size()));
+    EXPECT_EQ(controller.Receive(), status);
+    EXPECT_TRUE(network->Connected());
+
+    clock.Advance(1);
+    EXPECT_EQ(network->Send(status.data(), status.size()), kPeerSilenceMs);
+    EXPECT_FALSE(network->Connected());
+    clock.Advance(2500);
+    EXPECT_EQ(network->Send(status.data(), status.size()), kPeerSilenceMs + 2500);
+
+    // The next datagram is first contact again: the first thing out is the start of a
+    // publish-all, not the refused status.
+    controller.SendTo(port, Presence());
+    const std::vector<Bytes> burst = controller.ReceiveMany(Registry::kEntries);
+    ASSERT_EQ(burst.size(), size_t{Registry::kEntries});
+    EXPECT_EQ(AddressOf(burst.front()), driver.driverDoStop.Address());
+    EXPECT_EQ(AddressOf(burst.back()), driver.endMarker.Address());
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 2; }));
+    EXPECT_TRUE(network->Connected());
+    EXPECT_FALSE(controller.Pending());
+}
+
+TEST_F(DriverEndpoint, HelloIsNotHeldBackBySilence) {
+    clock.Advance(10 * kPeerSilenceMs);
+    network->SendHello();
+    EXPECT_EQ(controller.Receive(),
+              (Bytes{0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00}));
+}
+
+TEST_F(DriverEndpoint, RestartedControllerIsAnsweredAtItsNewPort) {
+    Connect();
+    RawPeer restarted;
+    ASSERT_NE(restarted.Port(), controller.Port());
+    restarted.SendTo(port, Presence());
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 2; }));
+
+    driver.senseStatus.Value = 12.5f;
+    driver.senseStatus.Publish();
+    EXPECT_EQ(restarted.Receive(), FrameOf(driver.senseStatus, driver));
+    EXPECT_FALSE(controller.Pending());
+}
+
+TEST_F(DriverEndpoint, DatagramsFromOutsideTheLoopbackAreIgnored) {
+    const auto foreign = NonLoopbackAddress();
+    if (!foreign) {
+        GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to send from";
+    }
+    RawPeer outsider(*foreign);
+    const int64_t heard = driver.LastHeard();
+    encoder.commsReqState.MuxSize = 16;
+    outsider.SendTo(port, FrameOf(encoder.commsReqState, encoder));
+    outsider.SendTo(port, kControllerHello);
+    ASSERT_TRUE(WaitFor([&] { return network->IgnoredDatagrams() == 2; }));
+
+    EXPECT_EQ(driver.commsReqState.MuxSize, 64);
+    EXPECT_EQ(driver.LastHeard(), heard);
+    EXPECT_FALSE(network->Connected());
+    EXPECT_FALSE(outsider.Pending());
+
+    // The driver is still silent towards the controller and still answers at its address.
+    controller.SendTo(port, Presence());
+    EXPECT_EQ(controller.ReceiveMany(Registry::kEntries).size(), size_t{Registry::kEntries});
+}
+
+TEST_F(DriverEndpoint, OutsiderCannotTakeOverTheControllersAddress) {
+    const auto foreign = NonLoopbackAddress();
+    if (!foreign) {
+        GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to send from";
+    }
+    Connect();
+    RawPeer outsider(*foreign);
+    outsider.SendTo(port, Presence());
+    ASSERT_TRUE(WaitFor([&] { return network->IgnoredDatagrams() == 1; }));
+
+    driver.senseStatus.Publish();
+    EXPECT_EQ(controller.Receive(), FrameOf(driver.senseStatus, driver));
+    EXPECT_FALSE(outsider.Pending());
+}
+
+}  // namespace
+}  // namespace kv::test

@@ -1,0 +1,164 @@
+// Binding, stopping and the two programs meeting: the endpoint binds the loopback only,
+// survives a taken port, stops with its thread joined and lets go of its registry.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "tests/transport/loopback.h"
+
+namespace kv::test {
+namespace {
+
+TEST(EndpointBinding, BindsTheLoopbackAddressOnly) {
+    const auto foreign = NonLoopbackAddress();
+    if (!foreign) {
+        GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to bind";
+    }
+    Registry registry(ProgramRole::Controller);
+    RawPeer peer;
+    Network network(registry, {ProgramRole::Controller, 0, peer.Port()});
+    ASSERT_TRUE(network.Ok()) << network.Error();
+    // A wildcard bind would hold the port on every address; this one leaves it free elsewhere.
+    EXPECT_NO_THROW({ RawPeer elsewhere(*foreign, network.LocalPort()); });
+}
+
+TEST(EndpointBinding, RefusesAnAddressOffTheLoopback) {
+    Registry registry(ProgramRole::Driver);
+    for (const char* address : {"0.0.0.0", "192.0.2.1", "::1", "not an address"}) {
+        NetworkConfig config{ProgramRole::Driver, 0, 1};
+        config.address = address;
+        Network network(registry, config);
+        EXPECT_FALSE(network.Ok()) << address;
+        EXPECT_FALSE(network.Error().empty()) << address;
+    }
+}
+
+TEST(EndpointBinding, TakenPortIsReportedNotThrown) {
+    Registry registry(ProgramRole::Controller);
+    RawPeer holder;
+    RawPeer peer;
+    std::unique_ptr<Network> network;
+    ASSERT_NO_THROW(
+        network = std::make_unique<Network>(
+            registry, NetworkConfig{ProgramRole::Controller, holder.Port(), peer.Port()}));
+    EXPECT_FALSE(network->Ok());
+    EXPECT_NE(network->Error().find(std::to_string(holder.Port())), std::string::npos)
+        << network->Error();
+
+    // Nothing runs and nothing is sent: no hello, and a publish goes nowhere.
+    const Bytes hello = HelloBytes(wire::kSenderController);
+    EXPECT_EQ(network->Send(hello.data(), hello.size()), 0);
+    network->SendHello();
+    EXPECT_EQ(registry.storeDoSave.Send(), 0);
+    EXPECT_FALSE(peer.Pending());
+    EXPECT_FALSE(network->Connected());
+    network->Stop();
+}
+
+TEST(EndpointStop, WakesABlockedReceiveAndJoins) {
+    for (const ProgramRole role : {ProgramRole::Driver, ProgramRole::Controller}) {
+        Registry registry(role);
+        RawPeer peer;
+        Network network(registry, {role, 0, peer.Port()});
+        ASSERT_TRUE(network.Ok()) << network.Error();
+        network.SetRunning(true);
+        network.SetReady();
+        ASSERT_TRUE(peer.Receive());  // the hello: the thread is now in its receive
+        network.Stop();
+        network.Stop();
+
+        // Stopped for good: no sends, and later datagrams find no listener.
+        const Bytes hello = HelloBytes(registry.SenderId());
+        network.Send(hello.data(), hello.size());
+        network.SendHello();
+        EXPECT_FALSE(peer.Pending());
+    }
+}
+
+TEST(EndpointStop, DriverWaitingForItsMainLoopStops) {
+    Registry registry(ProgramRole::Driver);
+    RawPeer peer;
+    Network network(registry, {ProgramRole::Driver, 0, peer.Port()});
+    ASSERT_TRUE(network.Ok()) << network.Error();
+    network.SetRunning(true);  // never ready
+    network.Stop();
+    EXPECT_FALSE(peer.Pending());  // it never said hello
+}
+
+TEST(EndpointStop, DriverListensOnlyWhileRunning) {
+    Registry registry(ProgramRole::Driver);
+    Registry encoder(ProgramRole::Controller);
+    RawPeer controller;
+    Network network(registry, {ProgramRole::Driver, 0, controller.Port()});
+    ASSERT_TRUE(network.Ok()) << network.Error();
+    EXPECT_FALSE(network.Running());  // the driver's start-up sets it, not the endpoint
+    network.SetReady();
+    ASSERT_TRUE(controller.Receive());  // the hello goes out all the same
+
+    encoder.commsReqState.MuxSize = 128;
+    controller.SendTo(network.LocalPort(), FrameOf(encoder.commsReqState, encoder));
+    network.Stop();
+    EXPECT_EQ(network.ReceivedDatagrams(), 0u);
+    EXPECT_EQ(registry.commsReqState.MuxSize, 64);
+}
+
+TEST(EndpointStop, RegistryForgetsAStoppedEndpoint) {
+    Registry registry(ProgramRole::Controller);
+    RawPeer peer;
+    {
+        Network network(registry, {ProgramRole::Controller, 0, peer.Port()});
+        ASSERT_TRUE(network.Ok()) << network.Error();
+        ASSERT_TRUE(peer.Receive());
+    }
+    // With the endpoint gone a publish must not reach it (a dangling transport would crash).
+    registry.storeDoSave.RaiseCounted();
+    EXPECT_EQ(registry.storeDoSave.Send(), 0);
+    EXPECT_FALSE(peer.Pending());
+}
+
+// Both programs, controller first: its hello goes unanswered, the driver's hello tells it
+// where the driver is, and the controller's first datagram brings the driver's whole state.
+TEST(EndpointPair, ControllerStartedBeforeTheDriver) {
+    FakeClock driverClock;
+    Registry controllerSide(ProgramRole::Controller);
+    Registry driverSide(ProgramRole::Driver, driverClock);
+    uint16_t nobody = 0;
+    {
+        RawPeer gone;
+        nobody = gone.Port();
+    }
+    Network controller(controllerSide, {ProgramRole::Controller, 0, nobody});
+    ASSERT_TRUE(controller.Ok()) << controller.Error();
+
+    driverSide.senseStatus.Value = 3.25f;
+    driverSide.copyrightState.Lines[0] = "first line";
+    Network driver(driverSide, {ProgramRole::Driver, 0, controller.LocalPort()});
+    ASSERT_TRUE(driver.Ok()) << driver.Error();
+    driver.SetRunning(true);
+    driver.SetReady();
+    ASSERT_TRUE(WaitFor([&] { return controller.Connected(); }));
+    EXPECT_FALSE(driver.Connected());
+
+    controllerSide.clientClient.Publish();
+    ASSERT_TRUE(WaitFor([&] { return controller.ReceivedDatagrams() == 1 + Registry::kEntries; }));
+    EXPECT_EQ(controllerSide.senseStatus.Value, 3.25f);
+    EXPECT_EQ(controllerSide.copyrightState.Lines[0], "first line");
+    EXPECT_TRUE(driver.Connected());
+
+    // A hello from the controller: the whole state again, then DoReset.
+    const int32_t sequence = driverSide.driverDoReset.header.sequence;
+    controller.SendHello();
+    ASSERT_TRUE(
+        WaitFor([&] { return controller.ReceivedDatagrams() == 1 + 2 * Registry::kEntries + 1; }));
+    EXPECT_EQ(controllerSide.driverDoReset.header.sequence, sequence + 1);
+    EXPECT_TRUE(controllerSide.driverDoReset.ConsumeCounted());
+
+    // A setting from the controller lands in the driver's record.
+    controllerSide.commsReqState.MuxSize = 48;
+    controllerSide.commsReqState.Publish();
+    ASSERT_TRUE(WaitFor([&] { return driver.ReceivedDatagrams() == 3; }));
+    EXPECT_EQ(driverSide.commsReqState.MuxSize, 48);
+}
+
+}  // namespace
+}  // namespace kv::test
