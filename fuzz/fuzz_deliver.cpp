@@ -1,0 +1,74 @@
+// Received bytes into records: Registry::Deliver on the raw input, and the input cut by a
+// FrameCutter into frames for a registry, as the receive thread does. Every record that takes
+// a frame is then written back, so that received header and field values also reach Send.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "messaging/frame_cutter.h"
+#include "messaging/registry.h"
+
+namespace {
+
+// Sends go nowhere; the frame is still read to its last byte.
+class DiscardTransport final : public kv::Transport {
+public:
+    int32_t Send(const uint8_t* bytes, size_t length) override {
+        volatile uint8_t last = length > 0 ? bytes[length - 1] : 0;
+        (void)last;
+        return static_cast<int32_t>(length);
+    }
+};
+
+// Publish-all and liveness must not sleep or depend on the wall clock here.
+class FixedClock final : public kv::Clock {
+public:
+    int64_t NowMs() const override { return 1000000; }
+    void SleepMs(int) const override {}
+};
+
+struct Receiver final : kv::FrameSink {
+    explicit Receiver(kv::Registry& r) : registry(r) {}
+    void OnRecordFrame(const uint8_t* buffer, int32_t start, int32_t validBytes) override {
+        const kv::DeliverResult result = registry.Deliver(buffer, start, validBytes);
+        if (result.record != nullptr) {
+            result.record->Send();
+        }
+    }
+    void OnHello() override {}
+    kv::Registry& registry;
+};
+
+struct World {
+    FixedClock clock;
+    DiscardTransport transport;
+    kv::Registry registry{kv::ProgramRole::Driver, clock};
+    kv::FrameCutter cutter;
+    World() { registry.SetTransport(&transport); }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static World* world = new World();  // lives for the whole run, like the program's own
+    kv::Registry& registry = world->registry;
+
+    // The input as one frame at index 0, bounded by its own length.
+    const auto length = static_cast<int32_t>(size > INT32_MAX ? INT32_MAX : size);
+    const kv::DeliverResult result = registry.Deliver(data, 0, length);
+    if (result.record != nullptr) {
+        result.record->Send();
+        if (auto* event = dynamic_cast<kv::SetValue*>(result.record)) {
+            event->ConsumeCounted();
+        }
+    }
+
+    // The input as a stream in two datagrams, split where its first byte says.
+    Receiver receiver(registry);
+    world->cutter.Clear();
+    const size_t split = size > 0 ? data[0] % (size + 1) : 0;
+    world->cutter.Append(data, split, receiver);
+    world->cutter.Append(data + split, size - split, receiver);
+    return 0;
+}

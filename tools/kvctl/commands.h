@@ -1,0 +1,31 @@
+// The kvctl commands, callable in-process: each takes the arguments after its name and
+// returns the exit status.
+#pragma once
+
+#include <istream>
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+namespace kv::kvctl {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 2;  // usage errors and frames that did not decode
+
+struct CommandIo {
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+using Arguments = std::vector<std::string_view>;
+
+// The 38 table entries, one per line.
+int RunTable(const Arguments& args, CommandIo& io);
+// OBJECT/TOPIC|END|hello [--from driver|controller] [--valid N] [--seq N] [--tag N]
+// [FIELD=VALUE ...]: the frame as one line of lowercase hex.
+int RunEncode(const Arguments& args, CommandIo& io);
+// HEX... or -: one JSON object per frame.
+int RunDecode(const Arguments& args, CommandIo& io);
+
+}  // namespace kv::kvctl
