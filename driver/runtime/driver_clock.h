@@ -1,0 +1,16 @@
+// The driver's millisecond time base for the main loop, the pointer output and the transport.
+#pragma once
+
+#include "messaging/clock.h"
+
+namespace kv {
+
+// Monotonic milliseconds: stepping the wall clock or crossing midnight changes nothing, so
+// the two-second task and the liveness rule never stall or fire early.
+class DriverClock final : public Clock {
+public:
+    int64_t NowMs() const override;
+    void SleepMs(int ms) const override;
+};
+
+}  // namespace kv

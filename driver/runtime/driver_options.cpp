@@ -1,0 +1,143 @@
+// Parsing the Driver's command line.
+#include "driver/runtime/driver_options.h"
+
+#include <array>
+#include <charconv>
+#include <string_view>
+
+namespace kv {
+
+namespace {
+
+// Applies a value; returns an empty string or what is wrong with the value.
+using Apply = std::string (*)(DriverOptions& options, std::string_view value);
+
+struct OptionRow {
+    std::string_view name;   // without the leading "--"
+    std::string_view value;  // the value's placeholder in the usage; empty: a flag
+    std::string_view help;
+    Apply apply;  // null for --help and --version
+};
+
+std::string ParsePort(std::string_view text, uint16_t& port) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 65535) {
+        return "not a UDP port: '" + std::string(text) + "'";
+    }
+    port = static_cast<uint16_t>(value);
+    return {};
+}
+
+constexpr std::array<OptionRow, 6> kOptions = {{
+    {"help", "", "show this help and exit", nullptr},
+    {"version", "", "print the version and exit", nullptr},
+    {"verbose", "",
+     "describe link changes, settings reads and writes and received commands on stderr",
+     [](DriverOptions& o, std::string_view) -> std::string {
+         o.verbose = true;
+         return {};
+     }},
+    {"port", "N", "UDP port to listen on (default 11249; 0: any free port)",
+     [](DriverOptions& o, std::string_view v) { return ParsePort(v, o.port); }},
+    {"peer-port", "N", "UDP port the controller listens on (default 11243)",
+     [](DriverOptions& o, std::string_view v) { return ParsePort(v, o.peerPort); }},
+    {"link", "hid|scripted",
+     "where frames come from: the sensor board (default) or a built-in fake board",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         if (v == "hid") {
+             o.link = LinkKind::Hid;
+         } else if (v == "scripted") {
+             o.link = LinkKind::Scripted;
+         } else {
+             return "unknown link '" + std::string(v) + "' (hid or scripted)";
+         }
+         return {};
+     }},
+}};
+
+const OptionRow* FindOption(std::string_view name) {
+    for (const OptionRow& row : kOptions) {
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+ParsedOptions Failure(std::string message) {
+    ParsedOptions parsed;
+    parsed.action = OptionsAction::Fail;
+    parsed.message = std::move(message);
+    return parsed;
+}
+
+}  // namespace
+
+ParsedOptions ParseDriverOptions(int argc, const char* const* argv) {
+    ParsedOptions parsed;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i] != nullptr ? argv[i] : "";
+        if (argument.substr(0, 2) != "--" || argument.size() == 2) {
+            return Failure("unexpected argument '" + std::string(argument) + "'");
+        }
+        std::string_view name = argument.substr(2);
+        std::string_view value;
+        bool hasValue = false;
+        if (const size_t equals = name.find('='); equals != std::string_view::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasValue = true;
+        }
+        const OptionRow* row = FindOption(name);
+        if (row == nullptr) {
+            return Failure("unknown option '--" + std::string(name) + "'");
+        }
+        if (row->value.empty()) {
+            if (hasValue) {
+                return Failure("option '--" + std::string(name) + "' takes no value");
+            }
+        } else if (!hasValue) {
+            if (i + 1 >= argc || argv[i + 1] == nullptr) {
+                return Failure("option '--" + std::string(name) + "' needs a value");
+            }
+            value = argv[++i];
+        }
+        if (name == "help") {
+            parsed.action = OptionsAction::Help;
+            continue;
+        }
+        if (name == "version") {
+            if (parsed.action != OptionsAction::Help) {
+                parsed.action = OptionsAction::Version;
+            }
+            continue;
+        }
+        if (std::string error = row->apply(parsed.options, value); !error.empty()) {
+            return Failure("--" + std::string(name) + ": " + error);
+        }
+    }
+    return parsed;
+}
+
+std::string DriverUsage() {
+    std::string usage =
+        "Usage: Driver [options]\n"
+        "Reads the touch foil's sensor board and delivers touches; configured by the "
+        "Controller.\n\nOptions:\n";
+    for (const OptionRow& row : kOptions) {
+        std::string left = "  --" + std::string(row.name);
+        if (!row.value.empty()) {
+            left += "=" + std::string(row.value);
+        }
+        if (left.size() < 26) {
+            left.resize(26, ' ');
+        } else {
+            left += "\n" + std::string(26, ' ');
+        }
+        usage += left + std::string(row.help) + "\n";
+    }
+    return usage;
+}
+
+}  // namespace kv

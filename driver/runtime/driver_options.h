@@ -1,0 +1,42 @@
+// The Driver's command line. One table of options, so new ones are one row each.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "messaging/network.h"
+
+namespace kv {
+
+constexpr const char* kDriverVersion = "10.3.0";
+
+// Where frames come from.
+enum class LinkKind {
+    Hid,       // the sensor board through hidapi
+    Scripted,  // a built-in fake board streaming a fixed report every 10 ms
+};
+
+struct DriverOptions {
+    bool verbose = false;
+    uint16_t port = kDriverPort;
+    uint16_t peerPort = kControllerPort;
+    LinkKind link = LinkKind::Hid;
+};
+
+enum class OptionsAction { Run, Help, Version, Fail };
+
+struct ParsedOptions {
+    OptionsAction action = OptionsAction::Run;
+    DriverOptions options;
+    std::string message;  // why parsing failed
+};
+
+// Options are "--name", "--name=value" or "--name value"; the first unknown or malformed one
+// fails the whole command line.
+ParsedOptions ParseDriverOptions(int argc, const char* const* argv);
+std::string DriverUsage();
+
+// Exit status for a command line that could not be parsed.
+constexpr int kExitUsage = 2;
+
+}  // namespace kv

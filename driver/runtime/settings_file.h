@@ -1,0 +1,66 @@
+// DRIVER.INI: the driver's settings, one key=value line per record field, beside the
+// executable. Reading copies values into the registry records and publishes them; writing
+// copies the records' current values out.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "driver/runtime/verbose_log.h"
+#include "messaging/registry.h"
+
+namespace kv {
+
+constexpr int kSettingsKeys = 55;
+constexpr const char* kSettingsFileName = "DRIVER.INI";
+
+// The folder of the running executable, without a trailing '/'; "." when it cannot be found.
+std::string ExecutableFolder();
+// ExecutableFolder() + "/DRIVER.INI".
+std::string DefaultSettingsPath();
+
+// The values fields have before any file is read: the calibration reference presets, and for
+// the fields only the file sets, the records' reset values where they have them (Delay 20,
+// every pointer enabled), zero or false elsewhere.
+void ApplySettingsDefaults(Registry& registry);
+
+// The file's whole text for the records' current values: 55 lines in writing order, CR LF.
+std::string FormatSettings(const Registry& registry);
+// Copies one line's value into its field; a line that begins with no key changes nothing.
+void ApplySettingsLine(std::string_view line, Registry& registry);
+// Every line of text, CR LF or bare LF ends; a later line for a key wins.
+void ApplySettingsText(std::string_view text, Registry& registry);
+// Publishes the twelve records a read may change, in their fixed order.
+void PublishSettingsRecords(Registry& registry);
+
+// Fills the records from the file (a missing file changes nothing) and publishes them.
+// Returns whether the file was read.
+bool ReadSettingsFile(const std::string& path, Registry& registry);
+// Replaces the file with the records' values through a temporary file in the same folder,
+// flushed to disk and renamed over it, so a failure leaves the old file whole. On failure
+// returns false and says why in error.
+bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error);
+
+// Where the main loop loads and saves; tests count or fail the calls.
+class SettingsStore {
+public:
+    virtual ~SettingsStore() = default;
+    // Reads the settings into the records and publishes them.
+    virtual void Load(Registry& registry) = 0;
+    virtual bool Save(const Registry& registry) = 0;
+};
+
+class SettingsFile final : public SettingsStore {
+public:
+    SettingsFile(std::string path, const VerboseLog& log) : path_(std::move(path)), log_(log) {}
+
+    const std::string& Path() const { return path_; }
+    void Load(Registry& registry) override;
+    bool Save(const Registry& registry) override;
+
+private:
+    std::string path_;
+    const VerboseLog& log_;
+};
+
+}  // namespace kv

@@ -1,0 +1,35 @@
+// The virtual touch device's staging and out reports.
+#include "driver/runtime/virtual_touch_device.h"
+
+namespace kv {
+
+VirtualTouchDevice::VirtualTouchDevice(std::unique_ptr<TouchEndpoint> endpoint)
+    : endpoint_(std::move(endpoint)) {
+    staging.fill(0);
+    staging[0] = 1;
+    staging[1] = 1;
+    PutU16(8, 900);
+    PutU16(10, 30);
+    PutU16(12, 30);
+    PutU16(14, 1);
+    opened_ = endpoint_ != nullptr && endpoint_->Open();
+}
+
+ContactReport VirtualTouchDevice::OutReport(const ContactReport& staging) {
+    ContactReport out{};
+    for (size_t i = 1; i < kContactReportBytes; ++i) {
+        out[i - 1] = staging[i];
+    }
+    out[kContactReportBytes - 1] = staging[0];
+    return out;
+}
+
+void VirtualTouchDevice::Send() {
+    if (!opened_) {
+        return;
+    }
+    outReport = OutReport(staging);
+    endpoint_->Write(outReport.data(), outReport.size());
+}
+
+}  // namespace kv

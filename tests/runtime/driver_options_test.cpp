@@ -1,0 +1,72 @@
+// The Driver's command line.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "driver/runtime/driver_options.h"
+
+namespace kv {
+namespace {
+
+ParsedOptions Parse(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "Driver");
+    return ParseDriverOptions(static_cast<int>(arguments.size()), arguments.data());
+}
+
+TEST(DriverOptions, DefaultsAreTheProductionSetup) {
+    const ParsedOptions parsed = Parse({});
+    EXPECT_EQ(parsed.action, OptionsAction::Run);
+    EXPECT_FALSE(parsed.options.verbose);
+    EXPECT_EQ(parsed.options.port, 11249);
+    EXPECT_EQ(parsed.options.peerPort, 11243);
+    EXPECT_EQ(parsed.options.link, LinkKind::Hid);
+}
+
+TEST(DriverOptions, ValuesComeAfterAnEqualsSignOrAsTheNextArgument) {
+    const ParsedOptions parsed =
+        Parse({"--verbose", "--port", "0", "--peer-port=40001", "--link=scripted"});
+    ASSERT_EQ(parsed.action, OptionsAction::Run) << parsed.message;
+    EXPECT_TRUE(parsed.options.verbose);
+    EXPECT_EQ(parsed.options.port, 0);
+    EXPECT_EQ(parsed.options.peerPort, 40001);
+    EXPECT_EQ(parsed.options.link, LinkKind::Scripted);
+    EXPECT_EQ(Parse({"--link", "hid"}).options.link, LinkKind::Hid);
+}
+
+TEST(DriverOptions, HelpWinsOverVersion) {
+    EXPECT_EQ(Parse({"--version"}).action, OptionsAction::Version);
+    EXPECT_EQ(Parse({"--help"}).action, OptionsAction::Help);
+    EXPECT_EQ(Parse({"--version", "--help"}).action, OptionsAction::Help);
+    EXPECT_EQ(Parse({"--help", "--version"}).action, OptionsAction::Help);
+}
+
+TEST(DriverOptions, MalformedCommandLinesFailWithAReason) {
+    for (const std::vector<const char*>& arguments :
+         std::vector<std::vector<const char*>>{{"--frobnicate"},
+                                               {"-v"},
+                                               {"scripted"},
+                                               {"--"},
+                                               {"--port"},
+                                               {"--port=65536"},
+                                               {"--port=-1"},
+                                               {"--port=12ab"},
+                                               {"--port="},
+                                               {"--verbose=yes"},
+                                               {"--link=usb"},
+                                               {"--version=2"}}) {
+        const ParsedOptions parsed = Parse(arguments);
+        EXPECT_EQ(parsed.action, OptionsAction::Fail) << arguments.front();
+        EXPECT_FALSE(parsed.message.empty()) << arguments.front();
+    }
+}
+
+TEST(DriverOptions, TheUsageListsEveryOption) {
+    const std::string usage = DriverUsage();
+    for (const char* name :
+         {"--help", "--version", "--verbose", "--port", "--peer-port", "--link"}) {
+        EXPECT_NE(usage.find(name), std::string::npos) << name;
+    }
+}
+
+}  // namespace
+}  // namespace kv

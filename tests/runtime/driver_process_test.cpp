@@ -1,0 +1,169 @@
+// The Driver as a real process: command line, single instance, stop and save requests sent
+// over loopback UDP, with the fake board and with no board at all.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "expected_settings.h"
+#include "process_support.h"
+#include "runtime_support.h"
+
+namespace kv {
+namespace {
+
+using test::Process;
+using test::TempDir;
+using test::UdpPeer;
+
+constexpr const char* kDriver = KV_DRIVER_PATH;
+// Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
+constexpr int kWaitMs = 60000;
+
+const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
+                                           0x00, 0x0B, 0x00, 0x00, 0x00};
+
+class DriverProcess : public ::testing::Test {
+protected:
+    // Starts a Driver that listens on a free port and says hello to peer; every process of a
+    // test shares the test's runtime folder (and so its lock).
+    std::unique_ptr<Process> Start(const std::string& program, const UdpPeer& peer,
+                                   std::vector<std::string> extra) {
+        std::vector<std::string> arguments = {"--port", "0", "--peer-port",
+                                              std::to_string(peer.Port())};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        const std::string n = std::to_string(++started_);
+        return std::make_unique<Process>(
+            program, arguments,
+            std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}}, Out(n),
+            Err(n));
+    }
+    std::string Out(const std::string& n) const { return runtime.File("stdout" + n); }
+    std::string Err(const std::string& n) const { return runtime.File("stderr" + n); }
+
+    // The driver's port, from its hello; 0 when none came.
+    static uint16_t AwaitHello(UdpPeer& peer) {
+        for (;;) {
+            const auto datagram = peer.Receive(kWaitMs);
+            if (!datagram) {
+                return 0;
+            }
+            if (*datagram == kDriverHello) {
+                return peer.LastSourcePort();
+            }
+        }
+    }
+
+    void Send(UdpPeer& peer, uint16_t port, const char* object, const char* topic) {
+        ASSERT_TRUE(peer.SendTo(port, controller.Raise(object, topic)));
+    }
+
+    TempDir runtime;
+    test::ControllerSide controller;
+    int started_ = 0;
+};
+
+TEST_F(DriverProcess, VersionHelpAndUnknownOptions) {
+    UdpPeer peer;
+    auto version = Start(kDriver, peer, {"--version"});
+    EXPECT_EQ(version->Wait(kWaitMs), 0);
+    EXPECT_EQ(test::ReadFile(Out("1")), "10.3.0\n");
+
+    auto help = Start(kDriver, peer, {"--help"});
+    EXPECT_EQ(help->Wait(kWaitMs), 0);
+    EXPECT_NE(test::ReadFile(Out("2")).find("--link"), std::string::npos);
+
+    auto unknown = Start(kDriver, peer, {"--frobnicate"});
+    EXPECT_EQ(unknown->Wait(kWaitMs), 2);
+    EXPECT_TRUE(test::ReadFile(Out("3")).empty());
+    EXPECT_NE(test::ReadFile(Err("3")).find("--frobnicate"), std::string::npos);
+}
+
+TEST_F(DriverProcess, StopRequestEndsADriverWithABoardWithStatusZeroAndNoOutput) {
+    UdpPeer peer;
+    auto driver = Start(kDriver, peer, {"--link=scripted"});
+    const uint16_t port = AwaitHello(peer);
+    ASSERT_NE(port, 0);
+    Send(peer, port, "Driver", "DoStop");
+    EXPECT_EQ(driver->Wait(kWaitMs), 0);
+    EXPECT_TRUE(test::ReadFile(Out("1")).empty());
+    EXPECT_TRUE(test::ReadFile(Err("1")).empty());
+}
+
+TEST_F(DriverProcess, StopRequestEndsADriverWithoutBoard) {
+    UdpPeer peer;
+    auto driver = Start(kDriver, peer, {"--link=hid"});
+    const uint16_t port = AwaitHello(peer);
+    ASSERT_NE(port, 0);
+    Send(peer, port, "Driver", "DoStop");
+    EXPECT_EQ(driver->Wait(kWaitMs), 0);
+}
+
+TEST_F(DriverProcess, ASecondDriverExitsWith254AfterWaitingASecond) {
+    UdpPeer firstPeer;
+    auto first = Start(kDriver, firstPeer, {"--link=scripted"});
+    const uint16_t port = AwaitHello(firstPeer);  // it holds the lock before it says hello
+    ASSERT_NE(port, 0);
+
+    UdpPeer secondPeer;
+    const auto begin = std::chrono::steady_clock::now();
+    auto second = Start(kDriver, secondPeer, {"--link=scripted"});
+    EXPECT_EQ(second->Wait(kWaitMs), 254);
+    const auto waited = std::chrono::steady_clock::now() - begin;
+    EXPECT_GE(waited, std::chrono::milliseconds(1000));  // a lower bound only
+    EXPECT_FALSE(secondPeer.Receive(0).has_value());     // it never started its transport
+
+    Send(firstPeer, port, "Driver", "DoStop");
+    EXPECT_EQ(first->Wait(kWaitMs), 0);
+}
+
+TEST_F(DriverProcess, ATakenPortIsAFatalStartUpErrorOnStderr) {
+    UdpPeer peer;
+    UdpPeer squatter;  // holds the port the driver is told to use
+    auto driver = std::make_unique<Process>(
+        kDriver,
+        std::vector<std::string>{"--link=scripted", "--port", std::to_string(squatter.Port()),
+                                 "--peer-port", std::to_string(peer.Port())},
+        std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}}, Out("x"),
+        Err("x"));
+    EXPECT_EQ(driver->Wait(kWaitMs), 1);
+    EXPECT_NE(test::ReadFile(Err("x")).find(std::to_string(squatter.Port())), std::string::npos);
+    EXPECT_TRUE(test::ReadFile(Out("x")).empty());
+}
+
+TEST_F(DriverProcess, ASaveRequestWritesTheSettingsBesideTheExecutable) {
+    TempDir install;
+    const std::string program = install.File("Driver");
+    std::filesystem::copy_file(kDriver, program);
+    const std::string settings = install.File("DRIVER.INI");
+    test::WriteFile(settings,
+                    "Sense_State_CoarseRange=7\r\n"
+                    "Output_Tune_SnapRange=0.25\n"
+                    "Comms_ReqState_MuxSize=48\r\n");
+
+    UdpPeer peer;
+    auto driver = Start(program, peer, {"--link=scripted", "--verbose"});
+    const uint16_t port = AwaitHello(peer);
+    ASSERT_NE(port, 0);
+    Send(peer, port, "Store", "DoSave");
+
+    std::string expected = test::DefaultSettingsText();
+    expected = test::WithLine(expected, "Sense_State_CoarseRange", "7");
+    expected = test::WithLine(expected, "Output_Tune_SnapRange", "0.25");
+    expected = test::WithLine(expected, "Comms_ReqState_MuxSize", "48");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (test::ReadFile(settings) != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+
+    Send(peer, port, "Driver", "DoStop");
+    EXPECT_EQ(driver->Wait(kWaitMs), 0);
+    EXPECT_EQ(test::ReadFile(settings), expected);
+    EXPECT_EQ(test::ListFolder(install.Path()), (std::vector<std::string>{"DRIVER.INI", "Driver"}));
+    EXPECT_NE(test::ReadFile(Err("1")).find("wrote settings"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kv
