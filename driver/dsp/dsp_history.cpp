@@ -1,0 +1,149 @@
+// Per-electrode baseline history of one axis: unwrapped readings, baseline, scaled signal.
+#include "driver/dsp/dsp_history.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "driver/dsp/touch_detector.h"
+
+namespace kv {
+
+bool ChannelHistory::Accumulate(int32_t input) {
+    const int32_t reading = input & 0xFF;
+    if (itsFirstPending) {
+        itsFirstPending = false;
+        itsAccumulator = 0;
+    } else {
+        // The shorter way round the 8-bit circle, biased so that 127 counts as -129.
+        int32_t step = (reading - itsPrevious) & 0xFF;
+        if (step >= 127) {
+            step -= 256;
+        }
+        if (step < -kMaxJump || step > kMaxJump) {
+            return false;
+        }
+        const int32_t next = itsAccumulator + step;
+        if (next > kAccumulatorLimit || next < -kAccumulatorLimit) {
+            return false;
+        }
+        itsAccumulator = next;
+        // Without housekeeping the period would grow without end; stop counting instead of
+        // overflowing.
+        if (itsPeriodFrames < std::numeric_limits<int32_t>::max()) {
+            itsPeriodSum += itsAccumulator;
+            ++itsPeriodFrames;
+        }
+    }
+    itsPrevious = reading;
+    return true;
+}
+
+int32_t ChannelHistory::EndPeriod() {
+    while (itsEntries >= itsCapacity) {
+        itsOldestIndex = (itsOldestIndex + 1) % kRingSlots;
+        --itsEntries;
+    }
+    // A period of four frames or fewer is too short to give a trustworthy mean.
+    if (itsPeriodFrames > 4) {
+        theBuffer[static_cast<size_t>(itsWriteIndex)] =
+            static_cast<int32_t>(itsPeriodSum / itsPeriodFrames);
+        itsWriteIndex = (itsWriteIndex + 1) % kRingSlots;
+        ++itsEntries;
+    }
+    int32_t activity = kActivityNone;
+    if (itsPeriodFrames >= 4) {
+        activity = kActivityGood;
+    } else if (itsPeriodFrames >= 1) {
+        activity = kActivityLow;
+    }
+    itsPeriodSum = 0;
+    itsPeriodFrames = 0;
+    itsBaselineValid = false;
+    itsBaseline = 0;
+    // The lowest recent mean: a touch only ever raises the reading, so the minimum is the
+    // untouched foil.
+    if (itsEntries > itsMinEntries) {
+        int32_t slot = itsOldestIndex;
+        int32_t lowest = theBuffer[static_cast<size_t>(slot)];
+        for (int32_t n = 1; n < itsEntries; ++n) {
+            slot = (slot + 1) % kRingSlots;
+            lowest = std::min(lowest, theBuffer[static_cast<size_t>(slot)]);
+        }
+        itsBaseline = lowest;
+        itsBaselineValid = true;
+    }
+    return activity;
+}
+
+void ChannelHistory::Reset() {
+    itsPrevious = 0;
+    itsAccumulator = 0;
+    itsPeriodSum = 0;
+    itsPeriodFrames = 0;
+    itsWriteIndex = 0;
+    itsOldestIndex = 0;
+    itsEntries = 0;
+    itsBaseline = 0;
+    itsBaselineValid = false;
+    itsFirstPending = true;
+}
+
+DspHistory::DspHistory(Registry& registry, TouchDetector& detector)
+    : theRegistry(registry), theDetector(detector), itsCorrelator(registry, detector) {}
+
+void DspHistory::Reset() {
+    for (ChannelHistory& channel : itsChannels) {
+        channel.Reset();
+    }
+}
+
+void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool frameComplete) {
+    count = std::clamp(count, 0, kMaxCount);
+    if (axis >= 0 && axis != itsAxis) {
+        itsAxis = axis;
+    }
+    if (readings == nullptr || count == 0) {
+        Reset();
+        return;
+    }
+    if (itsAxis < 0) {
+        return;
+    }
+    if (count != itsCount || itsMode != 1) {
+        itsCount = count;
+        itsMode = 1;
+        Reset();
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!itsChannels[static_cast<size_t>(i)].Accumulate(readings[i])) {
+            // A jump no finger can cause (noise burst, reconnect): start the axis afresh.
+            Reset();
+            break;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        itsDiff[static_cast<size_t>(i)] = itsChannels[static_cast<size_t>(i)].Diff();
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        itsScaled[static_cast<size_t>(i)] =
+            itsScale * static_cast<float>(itsDiff[static_cast<size_t>(i)]);
+    }
+    itsCorrelator.Correlate(count, itsAxis, frameComplete, itsScaled.data());
+}
+
+void DspHistory::Housekeeping() {
+    if (itsAxis >= 0) {
+        CommsStatus& status = theRegistry.commsActStatus;
+        for (int32_t i = 0; i < itsCount; ++i) {
+            const int32_t activity = itsChannels[static_cast<size_t>(i)].EndPeriod();
+            if (status.StatusCode != activity) {
+                status.StatusCode = activity;
+                status.Publish();
+            }
+        }
+    }
+    itsScale = static_cast<float>((theRegistry.senseState.CoarseRange + 5.0) / 20.0);
+    theDetector.PeriodicRefresh();
+}
+
+}  // namespace kv

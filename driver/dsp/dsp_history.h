@@ -1,0 +1,99 @@
+// Per-electrode baseline history of one axis: unwrapped readings, baseline, scaled signal.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "driver/dsp/dsp_correlator.h"
+#include "messaging/registry.h"
+
+namespace kv {
+
+class TouchDetector;
+
+// One electrode: the unwrapped reading, its period means and the baseline taken from them.
+class ChannelHistory {
+public:
+    static constexpr int32_t kRingSlots = 40;
+    static constexpr int32_t kCapacity = 30;
+    static constexpr int32_t kMinEntries = 1;
+    static constexpr int32_t kMaxJump = 120;
+    // The unwrapped reading never gets near this on a working foil; a board that streams a
+    // steady ramp would otherwise drive the accumulator into overflow within hours.
+    static constexpr int32_t kAccumulatorLimit = 1 << 24;
+
+    // Link activity reported for a period by its frame count.
+    static constexpr int32_t kActivityNone = 0;
+    static constexpr int32_t kActivityGood = 1;
+    static constexpr int32_t kActivityLow = 2;
+
+    // Adds one reading (only its low 8 bits count). False on an impossible jump, after which
+    // the caller resets the whole axis.
+    bool Accumulate(int32_t input);
+    // Ends a housekeeping period: stores the period mean, rebuilds the baseline and returns
+    // the link activity seen in the period.
+    int32_t EndPeriod();
+    void Reset();
+
+    int32_t Accumulator() const { return itsAccumulator; }
+    int32_t Baseline() const { return itsBaseline; }
+    bool BaselineValid() const { return itsBaselineValid; }
+    int32_t Entries() const { return itsEntries; }
+    int32_t PeriodFrames() const { return itsPeriodFrames; }
+    // The signal above the baseline, 0 while the baseline is not valid.
+    int32_t Diff() const { return itsBaselineValid ? itsAccumulator - itsBaseline : 0; }
+
+private:
+    std::array<int32_t, kRingSlots> theBuffer{};
+    int32_t itsWriteIndex = 0;
+    int32_t itsOldestIndex = 0;
+    int32_t itsEntries = 0;
+    int32_t itsCapacity = kCapacity;
+    bool itsBaselineValid = false;
+    bool itsFirstPending = true;
+    int32_t itsPrevious = 0;
+    int32_t itsAccumulator = 0;
+    int32_t itsBaseline = 0;
+    // 64 bits: a long period of large readings must not overflow the sum.
+    int64_t itsPeriodSum = 0;
+    int32_t itsPeriodFrames = 0;
+    int32_t itsMinEntries = kMinEntries;
+};
+
+class DspHistory {
+public:
+    static constexpr int32_t kMaxCount = 128;
+
+    DspHistory(Registry& registry, TouchDetector& detector);
+    DspHistory(const DspHistory&) = delete;
+    DspHistory& operator=(const DspHistory&) = delete;
+
+    // Per frame: readings[0 .. count-1] of this axis; the correlator runs on the result.
+    void Run(int32_t count, const int32_t* readings, int32_t axis, bool frameComplete);
+    // Per period (about 2 s): period means, baselines, link activity, scale, detector refresh.
+    void Housekeeping();
+    // Every electrode back to its first-sample state.
+    void Reset();
+
+    int32_t Axis() const { return itsAxis; }
+    int32_t Count() const { return itsCount; }
+    float Scale() const { return itsScale; }
+    int32_t Diff(int32_t i) const { return itsDiff[static_cast<size_t>(i)]; }
+    float Scaled(int32_t i) const { return itsScaled[static_cast<size_t>(i)]; }
+    const ChannelHistory& Channel(int32_t i) const { return itsChannels[static_cast<size_t>(i)]; }
+    const DspCorrelator& Correlator() const { return itsCorrelator; }
+
+private:
+    Registry& theRegistry;
+    TouchDetector& theDetector;
+    int32_t itsAxis = -1;
+    int32_t itsCount = 0;
+    int32_t itsMode = 1;  // 8-bit differential readings, the only mode there is
+    float itsScale = 0.9f;
+    std::array<ChannelHistory, kMaxCount> itsChannels{};
+    std::array<int32_t, kMaxCount> itsDiff{};
+    std::array<float, kMaxCount> itsScaled{};
+    DspCorrelator itsCorrelator;
+};
+
+}  // namespace kv

@@ -1,0 +1,150 @@
+// Finds the two strongest peaks of one axis's correlation and places them between electrodes.
+#include "driver/dsp/dsp_peak_finder.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "driver/dsp/touch_detector.h"
+
+namespace kv {
+
+namespace {
+
+constexpr float kTiny = 0.0001f;
+
+// Integer part of a table position, kept inside the table (0 .. last). The callers clamp
+// their inputs first, so the conversion is always defined.
+size_t TableIndex(float value, int32_t last) {
+    return static_cast<size_t>(std::clamp(static_cast<int32_t>(value), 0, last));
+}
+
+}  // namespace
+
+DspPeakFinder::DspPeakFinder(TouchDetector& detector, const InterpolationTables& tables)
+    : theTables(tables), theDetector(detector) {}
+
+void DspPeakFinder::FormTriple(int32_t k, int32_t n, const float* c) {
+    itsLeft = c[k - 1];
+    itsCentre = c[k];
+    itsRight = c[k + 1];
+    // A plateau against the first electrode still counts as a peak at electrode 1.
+    if (itsLeft == itsCentre && k == 1 && itsCentre > itsRight) {
+        itsLeft -= 1.0f;
+    }
+    // A plateau to the right is judged by the electrode beyond it.
+    if (itsRight == itsCentre) {
+        if (k == n - 2) {
+            if (itsLeft < itsCentre) {
+                itsRight -= 1.0f;
+            }
+        } else {
+            itsRight = c[k + 2];
+        }
+    }
+}
+
+bool DspPeakFinder::IsPeakAbove(float best) const {
+    return itsLeft < itsCentre && itsRight < itsCentre && itsCentre > best;
+}
+
+void DspPeakFinder::FindPeaks(int32_t count, int32_t axis, bool frameComplete,
+                              const float* correlation) {
+    itsFirst.Clear();
+    itsSecond.Clear();
+    if (correlation == nullptr || count < kMinCount || count > kMaxCount) {
+        return;
+    }
+    const int32_t n = count;
+    const float* c = correlation;
+
+    // Seed with the two ends; an interior maximum has to beat the stronger one.
+    int32_t first = n - 1;
+    int32_t second = 0;
+    if (c[0] > c[n - 1]) {
+        first = 0;
+        second = n - 1;
+    }
+    float firstBest = c[first];
+    float secondBest = c[second];
+
+    for (int32_t k = 1; k <= n - 2; ++k) {
+        FormTriple(k, n, c);
+        if (IsPeakAbove(firstBest)) {
+            first = k;
+            firstBest = itsCentre;
+        }
+    }
+    for (int32_t k = 1; k <= n - 2; ++k) {
+        if (k == first) {
+            continue;
+        }
+        FormTriple(k, n, c);
+        if (IsPeakAbove(secondBest)) {
+            second = k;
+            secondBest = itsCentre;
+        }
+    }
+
+    PeakCandidate peak;
+    if (Interpolate(first, n, c, peak)) {
+        itsFirst = peak;
+    }
+    peak.Clear();
+    if (Interpolate(second, n, c, peak)) {
+        itsSecond = peak;
+    }
+    theDetector.Intake(count, axis, frameComplete, itsFirst, itsSecond);
+}
+
+bool DspPeakFinder::Interpolate(int32_t k, int32_t n, const float* c, PeakCandidate& peak) const {
+    const float span = static_cast<float>(n - 1);
+    float position = 0.0f;
+    float amplitude = 0.0f;
+    if (k > 0 && k < n - 1) {
+        // Vertex of the parabola through the three neighbours.
+        const float left = c[k - 1];
+        const float centre = c[k];
+        const float right = c[k + 1];
+        float f = (left + right) / 2.0f - centre;
+        if (std::fabs(f) < kTiny) {
+            f = f > 0.0f ? kTiny : -kTiny;
+        }
+        const float g = std::clamp(-((right - left) / 2.0f) / (2.0f * f), -0.5f, 0.5f);
+        const size_t idx = TableIndex((g + 0.5f) * 256.0f, 256);
+        position = std::clamp(
+            (static_cast<float>(k) + g + itsOffsetFactor * theTables.t1[idx]) / span, 0.0f, 1.0f);
+        amplitude = centre * (1.0f + itsShapeFactor * theTables.t2[idx]);
+    } else if (k == 0) {
+        const float y0 = c[0];
+        const float y1 = c[1];
+        if (!(y0 > kTiny)) {
+            return false;
+        }
+        const float r = std::clamp(0.5f * y1 / y0, 0.0f, 0.5f);
+        const size_t idx = TableIndex((0.5f + r) * 256.0f, 256);
+        position = std::clamp((r + itsOffsetFactor * theTables.t1[idx]) / span, 0.0f, 1.0f);
+        amplitude = y0 * (1.0f + itsShapeFactor * theTables.t2[idx]);
+    } else {
+        const float a = c[n - 2];
+        const float b = c[n - 1];
+        if (!(b > kTiny)) {
+            return false;
+        }
+        const float r = std::clamp(-0.5f * a / b, -0.5f, 0.0f);
+        const size_t idx = TableIndex((r + 0.5f) * 256.0f, 256);
+        position = std::clamp((span + r + itsOffsetFactor * theTables.t1[idx]) / span, 0.0f, 1.0f);
+        amplitude = b * (1.0f + itsShapeFactor * theTables.t2[idx]);
+    }
+    // Evens out the response along the axis: a touch in the middle is taken down by up to
+    // 30 % against one at either end.
+    position = std::clamp(position, 0.0f, 1.0f);
+    const size_t j = TableIndex(position * 1024.0f, 1024);
+    amplitude *= 1.0f + itsPositionFactor * theTables.t3[j];
+
+    peak.index = k;
+    peak.position = position;
+    peak.amplitude = amplitude;
+    return true;
+}
+
+}  // namespace kv

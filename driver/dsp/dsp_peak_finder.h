@@ -1,0 +1,46 @@
+// Finds the two strongest peaks of one axis's correlation and places them between electrodes.
+#pragma once
+
+#include <cstdint>
+
+#include "driver/dsp/interpolation_tables.h"
+#include "driver/dsp/peak_candidate.h"
+
+namespace kv {
+
+class TouchDetector;
+
+class DspPeakFinder {
+public:
+    static constexpr int32_t kMinCount = 8;
+    static constexpr int32_t kMaxCount = 128;
+
+    explicit DspPeakFinder(TouchDetector& detector,
+                           const InterpolationTables& tables = InterpolationTables::Instance());
+
+    // Searches correlation[0 .. count-1] and hands both peaks to the touch detector. Counts
+    // outside 8..128 leave both peaks at their defaults and hand nothing on.
+    void FindPeaks(int32_t count, int32_t axis, bool frameComplete, const float* correlation);
+
+    const PeakCandidate& First() const { return itsFirst; }
+    const PeakCandidate& Second() const { return itsSecond; }
+
+private:
+    // Neighbour triple of electrode k (1 .. n-2) with the plateau rules applied.
+    void FormTriple(int32_t k, int32_t n, const float* c);
+    bool IsPeakAbove(float best) const;
+    bool Interpolate(int32_t k, int32_t n, const float* c, PeakCandidate& peak) const;
+
+    PeakCandidate itsFirst;
+    PeakCandidate itsSecond;
+    const InterpolationTables& theTables;
+    float itsOffsetFactor = -0.1f;
+    float itsShapeFactor = 0.4f;
+    float itsPositionFactor = -0.3f;
+    float itsLeft = 0.0f;
+    float itsCentre = 0.0f;
+    float itsRight = 0.0f;
+    TouchDetector& theDetector;
+};
+
+}  // namespace kv

@@ -1,0 +1,130 @@
+// The touch detector: signal level, X/Y balance, thresholds and dispatch to the engines.
+#include "driver/dsp/touch_detector.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kv {
+
+namespace {
+
+// Integer part of a threshold, saturated: a threshold beyond int32 from the network must not
+// make the conversion undefined.
+int32_t IntegerPart(float value) {
+    constexpr float kMax = 2147483520.0f;  // the largest float below 2^31
+    if (std::isnan(value)) {
+        return 0;
+    }
+    if (value < -kMax) {
+        return std::numeric_limits<int32_t>::min();
+    }
+    if (value > kMax) {
+        return std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+void AxisRatioTracker::Update(float threshold, const PeakCandidate& first, bool lastAxis) {
+    const int32_t whole = IntegerPart(threshold);
+    if (whole != thresholdSnapshot) {
+        active = true;
+        thresholdSnapshot = whole;
+        xSum = ySum = 0.0f;
+        xHits = yHits = 0;
+    } else if (!active) {
+        return;
+    }
+    if (first.amplitude > threshold) {
+        if (lastAxis) {
+            if (yHits < kHitsNeeded) {
+                ySum += first.amplitude;
+                ++yHits;
+            }
+        } else if (xHits < kHitsNeeded) {
+            xSum += first.amplitude;
+            ++xHits;
+        }
+    }
+    if (xHits >= kHitsNeeded && yHits >= kHitsNeeded) {
+        // Only sums of positive amplitudes give a meaningful balance; with a threshold at or
+        // below zero they need not be, and the previous ratio stays.
+        if (xSum > 0.0f && ySum > 0.0f) {
+            ratio = std::clamp(ySum / xSum, kRatioMin, kRatioMax);
+        }
+        active = false;
+    }
+}
+
+TouchDetector::TouchDetector(Registry& registry) : theRegistry(registry) {
+    theRegistry.senseStatus.Value = 0.0f;
+    theRegistry.senseStatus.Publish();
+}
+
+void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
+                           const PeakCandidate& first, const PeakCandidate& second) {
+    if (count > 0) {
+        if (axis >= 0 && axis < kAxes) {
+            itsLevel[static_cast<size_t>(axis)] = first.amplitude;
+        }
+        if (frameComplete) {
+            theRegistry.senseStatus.Value = itsLevel[1] < itsLevel[0] ? itsLevel[0] : itsLevel[1];
+            theRegistry.senseStatus.Publish();
+        }
+    }
+    if (theCollector != nullptr) {
+        theCollector->Collect(axis, count, frameComplete, first);
+    }
+    itsRatio.Update(itsPressThreshold, first, frameComplete);
+    // The ratio scales Y against X, so only the last axis of a frame uses it.
+    itsEffectiveThreshold =
+        frameComplete ? itsPressThreshold * itsRatio.Ratio() : itsPressThreshold;
+    Dispatch(axis, count, frameComplete, first, second);
+}
+
+void TouchDetector::Dispatch(int32_t axis, int32_t count, bool frameComplete,
+                             const PeakCandidate& first, const PeakCandidate& second) {
+    if (theSink == nullptr) {
+        return;
+    }
+    const float release = kReleaseFactor * itsEffectiveThreshold;
+    switch (itsSelection) {
+        case 0:
+            theSink->SingleTouch(first, axis, count, frameComplete, second, release,
+                                 itsEffectiveThreshold);
+            break;
+        case 1:
+            theSink->PinchScroll(first, axis, count, frameComplete, second, release,
+                                 itsEffectiveThreshold);
+            break;
+        case 2:
+            theSink->DualTouchTuio(first, second, frameComplete, itsEffectiveThreshold);
+            break;
+        case 3:
+            theSink->DualTouchNative(first, second, frameComplete, itsEffectiveThreshold);
+            break;
+        default:
+            break;
+    }
+}
+
+void TouchDetector::PeriodicRefresh() {
+    // Both axes call in every period; letting every other call through runs this once per
+    // period, on the X call.
+    itsRefreshToggle = (itsRefreshToggle - 1) & 1;
+    if (itsRefreshToggle != 1) {
+        return;
+    }
+    itsSelection = theRegistry.outputState.Selection;
+    itsPressThreshold = static_cast<float>(theRegistry.senseState.PressThreshold);
+    if (theCollector != nullptr) {
+        theCollector->PeriodicStep();
+    }
+    if (theSink != nullptr && itsSelection >= 0 && itsSelection <= 3) {
+        theSink->PeriodicStep(itsSelection);
+    }
+}
+
+}  // namespace kv

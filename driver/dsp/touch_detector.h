@@ -1,0 +1,80 @@
+// The touch detector: signal level, X/Y balance, thresholds and dispatch to the engines.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "driver/dsp/peak_candidate.h"
+#include "driver/dsp/touch_sink.h"
+#include "messaging/registry.h"
+
+namespace kv {
+
+// Learns how much weaker (or stronger) a touch reads on Y than on X, from the first 50
+// strong touches per axis after start and after every change of the press threshold.
+class AxisRatioTracker {
+public:
+    static constexpr int32_t kHitsNeeded = 50;
+    static constexpr float kRatioMin = 0.7f;
+    static constexpr float kRatioMax = 1.3f;
+
+    void Update(float threshold, const PeakCandidate& first, bool lastAxis);
+
+    bool Active() const { return active; }
+    float Ratio() const { return ratio; }
+    int32_t XHits() const { return xHits; }
+    int32_t YHits() const { return yHits; }
+
+private:
+    bool active = true;
+    int32_t thresholdSnapshot = 0;
+    int32_t xHits = 0;
+    int32_t yHits = 0;
+    float xSum = 0.0f;
+    float ySum = 0.0f;
+    float ratio = 1.0f;
+};
+
+class TouchDetector {
+public:
+    static constexpr int32_t kAxes = 4;
+    static constexpr float kReleaseFactor = 0.9f;
+
+    // Sets the Sense status level to 0 and publishes it.
+    explicit TouchDetector(Registry& registry);
+    TouchDetector(const TouchDetector&) = delete;
+    TouchDetector& operator=(const TouchDetector&) = delete;
+
+    // Where peaks go on; either may be null (nothing is fed there).
+    void SetTouchSink(TouchSink* sink) { theSink = sink; }
+    void SetCalibrationCollector(CalibrationCollector* collector) { theCollector = collector; }
+
+    // Per axis and frame, from the axis's peak finder.
+    void Intake(int32_t count, int32_t axis, bool frameComplete, const PeakCandidate& first,
+                const PeakCandidate& second);
+    // Called by both axes' housekeeping; acts on every other call.
+    void PeriodicRefresh();
+
+    float Level(int32_t axis) const { return itsLevel[static_cast<size_t>(axis)]; }
+    int32_t Selection() const { return itsSelection; }
+    float PressThreshold() const { return itsPressThreshold; }
+    float EffectiveThreshold() const { return itsEffectiveThreshold; }
+    const AxisRatioTracker& RatioTracker() const { return itsRatio; }
+
+private:
+    void Dispatch(int32_t axis, int32_t count, bool frameComplete, const PeakCandidate& first,
+                  const PeakCandidate& second);
+
+    Registry& theRegistry;
+    TouchSink* theSink = nullptr;
+    CalibrationCollector* theCollector = nullptr;
+
+    std::array<float, kAxes> itsLevel{};
+    int32_t itsSelection = 0;
+    float itsPressThreshold = 9.1f;
+    float itsEffectiveThreshold = 9.0f;
+    int32_t itsRefreshToggle = 0;
+    AxisRatioTracker itsRatio;
+};
+
+}  // namespace kv

@@ -1,0 +1,227 @@
+// Unwrapping, jump resets, period means, the baseline ring and the scale of one axis.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+
+#include "driver/dsp/dsp_history.h"
+#include "driver/dsp/touch_detector.h"
+#include "dsp_test_support.h"
+
+namespace kv {
+namespace {
+
+constexpr int32_t kCount = 8;
+
+class DspHistoryTest : public ::testing::Test {
+protected:
+    DspHistoryTest()
+        : detector(*shared.registry),
+          history(std::make_unique<DspHistory>(*shared.registry, detector)) {}
+
+    // One frame in which every electrode reads the same.
+    void RunAll(int32_t reading) {
+        readings.fill(reading);
+        history->Run(kCount, readings.data(), 0, false);
+    }
+    // One frame in which only one electrode changes.
+    void RunOne(int electrode, int32_t reading) {
+        readings[static_cast<size_t>(electrode)] = reading;
+        history->Run(kCount, readings.data(), 0, false);
+    }
+    void Period(int32_t reading, int frames) {
+        for (int f = 0; f < frames; ++f) {
+            RunAll(reading);
+        }
+        history->Housekeeping();
+    }
+    const ChannelHistory& Channel(int i) const { return history->Channel(i); }
+    void ExpectReset(const char* why) {
+        for (int i = 0; i < kCount; ++i) {
+            EXPECT_EQ(Channel(i).Accumulator(), 0) << why << " electrode " << i;
+            EXPECT_EQ(Channel(i).Entries(), 0) << why << " electrode " << i;
+            EXPECT_FALSE(Channel(i).BaselineValid()) << why << " electrode " << i;
+        }
+    }
+
+    test::PublishingRegistry shared;
+    TouchDetector detector;
+    std::unique_ptr<DspHistory> history;
+    std::array<int32_t, 128> readings{};
+};
+
+TEST_F(DspHistoryTest, UnwrapsAcrossTheEightBitWrapBothWays) {
+    RunAll(250);
+    EXPECT_EQ(Channel(0).Accumulator(), 0);  // the first reading only sets the start
+    RunAll(5);
+    EXPECT_EQ(Channel(0).Accumulator(), 11);
+    RunAll(250);
+    EXPECT_EQ(Channel(0).Accumulator(), 0);
+    RunAll(5 + 256 * 3);  // only the low 8 bits count
+    EXPECT_EQ(Channel(0).Accumulator(), 11);
+}
+
+TEST_F(DspHistoryTest, StepsUpTo120AreTakenInBothDirections) {
+    RunAll(0);
+    RunOne(3, 120);
+    RunOne(3, 240);
+    EXPECT_EQ(Channel(3).Accumulator(), 240);
+    RunOne(3, 120);
+    EXPECT_EQ(Channel(3).Accumulator(), 120);
+    RunOne(3, 0);
+    EXPECT_EQ(Channel(3).Accumulator(), 0);
+}
+
+TEST_F(DspHistoryTest, ImpossibleJumpResetsTheWholeAxis) {
+    struct Case {
+        int32_t from, to;
+        const char* what;
+    };
+    const Case cases[] = {
+        {0, 121, "step of +121"},
+        {240, 105, "step of 121 counted upwards"},
+        {130, 9, "step of -121"},
+        {0, 127, "modular 127, taken as -129"},
+    };
+    for (const Case& c : cases) {
+        history->Reset();
+        RunAll(c.from);
+        Period(c.from, 5);
+        Period(c.from, 5);
+        RunOne(2, c.from + 50);  // an earlier electrode has moved in the failing frame
+        ASSERT_TRUE(Channel(0).BaselineValid()) << c.what;
+        RunOne(5, c.to);
+        ExpectReset(c.what);
+        // Every electrode starts again from a first reading.
+        RunOne(5, c.to + 3);
+        EXPECT_EQ(Channel(5).Accumulator(), 0) << c.what;
+        EXPECT_EQ(history->Diff(5), 0) << c.what;
+    }
+}
+
+TEST_F(DspHistoryTest, BaselineBecomesValidAtTheSecondHousekeeping) {
+    RunAll(40);
+    Period(45, 5);
+    EXPECT_EQ(Channel(0).Entries(), 1);
+    EXPECT_FALSE(Channel(0).BaselineValid());
+    RunAll(60);
+    EXPECT_EQ(history->Diff(0), 0);
+    EXPECT_EQ(history->Scaled(0), 0.0f);
+    Period(45, 5);
+    ASSERT_TRUE(Channel(0).BaselineValid());
+    EXPECT_EQ(Channel(0).Baseline(), 5);
+    RunAll(75);
+    EXPECT_EQ(history->Diff(0), 30);
+}
+
+TEST_F(DspHistoryTest, PeriodMeanTruncatesTowardZero) {
+    RunAll(10);
+    for (int32_t reading : {7, 7, 6, 6, 6}) {  // accumulator -3 -3 -4 -4 -4: mean -3.6
+        RunAll(reading);
+    }
+    history->Housekeeping();
+    Period(10, 5);
+    ASSERT_TRUE(Channel(0).BaselineValid());
+    EXPECT_EQ(Channel(0).Baseline(), -3);
+    RunAll(10);
+    EXPECT_EQ(history->Diff(0), 3);
+}
+
+TEST_F(DspHistoryTest, RestingFingerIsLearntAndItsLeavingLowersTheBaseline) {
+    Period(130, 6);  // the finger rests from the very first frame
+    Period(130, 5);
+    EXPECT_EQ(history->Diff(0), 0);
+    RunAll(100);  // it leaves: the signal goes below the baseline
+    EXPECT_EQ(history->Diff(0), -30);
+    Period(100, 4);
+    EXPECT_EQ(Channel(0).Baseline(), -30);
+    RunAll(100);
+    EXPECT_EQ(history->Diff(0), 0);
+    RunAll(130);  // a finger placed later shows
+    EXPECT_EQ(history->Diff(0), 30);
+}
+
+TEST_F(DspHistoryTest, RingKeepsThirtyMeansAcrossItsFortySlots) {
+    RunAll(200);
+    // Period p has mean p: each rise only reaches the baseline as the lower means age out.
+    for (int32_t p = 0; p < 50; ++p) {
+        Period(200 + p, 5);
+        ASSERT_EQ(Channel(0).Entries(), std::min(p + 1, 30)) << p;
+        if (p >= 1) {
+            ASSERT_EQ(Channel(0).Baseline(), std::max(0, p - 29)) << p;
+        }
+    }
+}
+
+TEST_F(DspHistoryTest, ShortPeriodsAddNoMeanAndReportLinkActivity) {
+    CommsStatus& status = shared.registry->commsActStatus;
+    const int before = shared.transport.Count(status);
+    RunAll(50);
+    Period(50, 5);
+    EXPECT_EQ(status.StatusCode, ChannelHistory::kActivityGood);
+    EXPECT_EQ(Channel(0).Entries(), 1);
+    Period(50, 4);
+    EXPECT_EQ(status.StatusCode, ChannelHistory::kActivityGood);
+    EXPECT_EQ(Channel(0).Entries(), 1);  // four frames are too few for a mean
+    Period(50, 3);
+    EXPECT_EQ(status.StatusCode, ChannelHistory::kActivityLow);
+    Period(50, 1);
+    EXPECT_EQ(status.StatusCode, ChannelHistory::kActivityLow);
+    Period(50, 0);
+    EXPECT_EQ(status.StatusCode, ChannelHistory::kActivityNone);
+    EXPECT_EQ(Channel(0).Entries(), 1);
+    // Published on every change only, not per electrode or per period.
+    EXPECT_EQ(shared.transport.Count(status) - before, 3);
+}
+
+TEST_F(DspHistoryTest, ScaleFollowsSensitivityFromTheFirstHousekeeping) {
+    EXPECT_FLOAT_EQ(history->Scale(), 0.9f);  // the construction value
+    shared.registry->senseState.CoarseRange = 5;
+    RunAll(10);
+    Period(10, 5);
+    EXPECT_FLOAT_EQ(history->Scale(), 0.5f);
+    Period(10, 5);
+    RunAll(30);
+    EXPECT_EQ(history->Diff(0), 20);
+    EXPECT_FLOAT_EQ(history->Scaled(0), 10.0f);
+    shared.registry->senseState.CoarseRange = 15;
+    history->Housekeeping();
+    EXPECT_FLOAT_EQ(history->Scale(), 1.0f);
+    RunAll(30);
+    EXPECT_FLOAT_EQ(history->Scaled(0), 20.0f);
+}
+
+TEST_F(DspHistoryTest, ElectrodeCountIsClampedAndChangesReset) {
+    readings.fill(7);
+    history->Run(129, readings.data(), 0, false);
+    EXPECT_EQ(history->Count(), 128);
+    history->Run(129, readings.data(), 0, false);
+    EXPECT_EQ(history->Channel(127).PeriodFrames(), 1);  // same count: no reset
+
+    RunAll(8);
+    EXPECT_EQ(history->Count(), kCount);
+    EXPECT_EQ(Channel(0).PeriodFrames(), 0);  // changed count: reset, first reading again
+    RunAll(9);
+    EXPECT_EQ(Channel(0).Accumulator(), 1);
+
+    history->Run(0, readings.data(), 0, false);
+    ExpectReset("count 0");
+    RunAll(20);
+    RunAll(25);
+    history->Run(kCount, nullptr, 0, false);
+    ExpectReset("no readings");
+}
+
+TEST_F(DspHistoryTest, NothingRunsBeforeAnAxisIsAssigned) {
+    readings.fill(3);
+    history->Run(kCount, readings.data(), -1, true);
+    history->Run(kCount, readings.data(), -1, true);
+    EXPECT_EQ(history->Axis(), -1);
+    EXPECT_EQ(Channel(0).PeriodFrames(), 0);
+    EXPECT_EQ(shared.registry->graphState0.Param0 + shared.registry->graphState1.Param0, 0);
+    history->Housekeeping();
+    EXPECT_EQ(Channel(0).Entries(), 0);
+}
+
+}  // namespace
+}  // namespace kv

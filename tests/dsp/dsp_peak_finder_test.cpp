@@ -1,0 +1,158 @@
+// Peak search on a correlation: seeding, the two passes, plateaus and interpolation.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "driver/dsp/dsp_peak_finder.h"
+#include "driver/dsp/interpolation_tables.h"
+#include "driver/dsp/touch_detector.h"
+#include "dsp_test_support.h"
+
+namespace kv {
+namespace {
+
+// 1 - 0.3 sin(pi j / 1024): the position correction for a peak at this position.
+double PositionCorrection(float position) {
+    const int j = static_cast<int>(position * 1024.0f);
+    return 1.0 - 0.3 * std::sin(std::numbers::pi * j / 1024.0);
+}
+
+class DspPeakFinderTest : public ::testing::Test {
+protected:
+    DspPeakFinderTest() : detector(*shared.registry), finder(detector) {}
+
+    void Find(const std::vector<float>& c, int32_t axis = 0) {
+        finder.FindPeaks(static_cast<int32_t>(c.size()), axis, axis == 1, c.data());
+    }
+    const PeakCandidate& First() const { return finder.First(); }
+    const PeakCandidate& Second() const { return finder.Second(); }
+
+    test::PublishingRegistry shared;
+    TouchDetector detector;
+    DspPeakFinder finder;
+};
+
+TEST(DspInterpolationTablesTest, HoldTheSinesAtTheirKeyPoints) {
+    const InterpolationTables& t = InterpolationTables::Instance();
+    EXPECT_NEAR(t.t1[64], 1.0f, 1e-7);
+    EXPECT_NEAR(t.t1[128], 0.0f, 1e-7);
+    EXPECT_NEAR(t.t1[192], -1.0f, 1e-7);
+    EXPECT_FLOAT_EQ(t.t2[0], 1.0f);
+    EXPECT_FLOAT_EQ(t.t2[128], 0.0f);
+    EXPECT_NEAR(t.t2[256], 1.0f, 1e-7);
+    EXPECT_FLOAT_EQ(t.t3[512], 1.0f);
+    EXPECT_NEAR(t.t3[1024], 0.0f, 1e-7);
+    EXPECT_EQ(&t, &InterpolationTables::Instance());
+}
+
+TEST_F(DspPeakFinderTest, RisingCorrelationHasOnlyEndPeaks) {
+    Find({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    ASSERT_EQ(First().index, 9);
+    // Last-electrode formula: r = -0.5 * 9 / 10 = -0.45, table index 12.
+    const double t1 = std::sin(2.0 * std::numbers::pi * 12 / 256);
+    const double t2 = 1.0 - std::sin(std::numbers::pi * 12 / 256);
+    EXPECT_NEAR(First().position, (9 - 0.45 - 0.1 * t1) / 9, 1e-6);
+    EXPECT_NEAR(First().amplitude, 10 * (1 + 0.4 * t2) * PositionCorrection(First().position),
+                1e-4);
+    // The other end is reported because its value exceeds 0.0001: r = 0.5 clamps, index 256.
+    ASSERT_EQ(Second().index, 0);
+    EXPECT_NEAR(Second().position, 0.5 / 9, 1e-6);
+    EXPECT_NEAR(Second().amplitude, 1.4 * PositionCorrection(Second().position), 1e-5);
+
+    Find({0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    EXPECT_EQ(First().index, 9);
+    EXPECT_EQ(Second().index, -1);  // a flat end stays at the defaults
+    EXPECT_FLOAT_EQ(Second().position, 0.5f);
+    EXPECT_FLOAT_EQ(Second().amplitude, 0.0f);
+}
+
+TEST_F(DspPeakFinderTest, FallingCorrelationSeedsTheFirstElectrode) {
+    Find({10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
+    EXPECT_EQ(First().index, 0);
+    EXPECT_EQ(Second().index, 9);
+}
+
+TEST_F(DspPeakFinderTest, EndsThatTieSeedTheLastElectrodeFirst) {
+    Find({3, 1, 0, 0, 0, 0, 0, 0, 1, 3});
+    EXPECT_EQ(First().index, 9);
+    EXPECT_EQ(Second().index, 0);
+}
+
+TEST_F(DspPeakFinderTest, EqualMaximaKeepTheEarlierElectrodeFirst) {
+    Find({0, 1, 5, 1, 0, 1, 5, 1, 0, 0});
+    EXPECT_EQ(First().index, 2);
+    EXPECT_EQ(Second().index, 6);
+}
+
+TEST_F(DspPeakFinderTest, InteriorPeakMustBeatTheStrongerEnd) {
+    Find({7, 1, 5, 1, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(First().index, 0);
+    EXPECT_EQ(Second().index, 2);
+}
+
+TEST_F(DspPeakFinderTest, SymmetricPeakSitsOnItsElectrode) {
+    Find({0, 0, 2, 6, 2, 0, 0, 0, 0, 0});
+    ASSERT_EQ(First().index, 3);
+    EXPECT_FLOAT_EQ(First().position, 3.0f / 9.0f);
+    EXPECT_NEAR(First().amplitude, 6 * PositionCorrection(3.0f / 9.0f), 1e-5);
+}
+
+TEST_F(DspPeakFinderTest, PeakInTheMiddleLosesThirtyPercent) {
+    Find({0, 0, 0, 2, 6, 2, 0, 0, 0});
+    ASSERT_EQ(First().index, 4);
+    EXPECT_FLOAT_EQ(First().position, 0.5f);
+    EXPECT_FLOAT_EQ(First().amplitude, 6.0f * 0.7f);
+}
+
+TEST_F(DspPeakFinderTest, AsymmetricPeakLeansTowardsItsStrongerNeighbour) {
+    Find({0, 0, 2, 6, 4, 0, 0, 0, 0, 0});
+    ASSERT_EQ(First().index, 3);
+    EXPECT_GT(First().position, 3.0f / 9.0f);
+    EXPECT_LT(First().position, 3.5f / 9.0f);
+    Find({0, 0, 4, 6, 2, 0, 0, 0, 0, 0});
+    EXPECT_LT(First().position, 3.0f / 9.0f);
+    EXPECT_GT(First().position, 2.5f / 9.0f);
+}
+
+TEST_F(DspPeakFinderTest, PlateauAgainstTheFirstElectrodeCountsAtElectrodeOne) {
+    Find({5, 5, 1, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(First().index, 0);
+    EXPECT_EQ(Second().index, 1);
+}
+
+TEST_F(DspPeakFinderTest, InteriorPlateauCountsOnlyItsLeftElectrode) {
+    Find({0, 1, 5, 5, 1, 0, 0, 0, 0, 0});
+    ASSERT_EQ(First().index, 2);
+    EXPECT_EQ(Second().index, -1);
+    // Interpolation uses the true neighbours: the vertex lies half-way to electrode 3.
+    EXPECT_NEAR(First().position, 2.5f / 9.0f, 1e-6);
+}
+
+TEST_F(DspPeakFinderTest, PlateauAgainstTheLastElectrode) {
+    Find({0, 0, 0, 0, 0, 0, 0, 1, 5, 5});
+    EXPECT_EQ(First().index, 9);
+    EXPECT_EQ(Second().index, 8);
+}
+
+TEST_F(DspPeakFinderTest, NegativeInteriorPeakIsStillReported) {
+    Find({-5, -3, -1, -3, -5, -5, -5, -5, -5, -6});
+    ASSERT_EQ(First().index, 2);
+    EXPECT_LT(First().amplitude, 0.0f);
+    EXPECT_EQ(Second().index, -1);
+}
+
+TEST_F(DspPeakFinderTest, PeaksGoToTheDetectorOnlyForEightElectrodesOrMore) {
+    Find({0, 0, 2, 9, 2, 0, 0, 0}, 1);
+    EXPECT_EQ(First().index, 3);
+    const float level = detector.Level(1);
+    EXPECT_FLOAT_EQ(level, First().amplitude);
+
+    Find({0, 0, 2, 20, 2, 0, 0}, 1);
+    EXPECT_EQ(First().index, -1);
+    EXPECT_FLOAT_EQ(detector.Level(1), level);
+}
+
+}  // namespace
+}  // namespace kv

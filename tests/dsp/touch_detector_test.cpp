@@ -1,0 +1,252 @@
+// The touch detector: signal level, thresholds, the X/Y ratio, refresh and dispatch.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "driver/dsp/touch_detector.h"
+#include "dsp_test_support.h"
+
+namespace kv {
+namespace {
+
+PeakCandidate Peak(float amplitude, int32_t index = 5, float position = 0.3f) {
+    PeakCandidate peak;
+    peak.index = index;
+    peak.position = position;
+    peak.amplitude = amplitude;
+    return peak;
+}
+
+class DspTouchDetectorTest : public ::testing::Test {
+protected:
+    DspTouchDetectorTest() : detector(std::make_unique<TouchDetector>(*shared.registry)) {
+        detector->SetTouchSink(&sink);
+        detector->SetCalibrationCollector(&collector);
+    }
+    // One frame: X then Y, as the histories deliver them.
+    void Frame(float x, float y) {
+        detector->Intake(20, 0, false, Peak(x), PeakCandidate{});
+        detector->Intake(12, 1, true, Peak(y), PeakCandidate{});
+    }
+    // A settings refresh: the detector acts on the first of the two axis calls.
+    void Refresh() {
+        detector->PeriodicRefresh();
+        detector->PeriodicRefresh();
+    }
+
+    test::PublishingRegistry shared;
+    test::RecordingTouchSink sink;
+    test::RecordingCollector collector;
+    std::unique_ptr<TouchDetector> detector;
+};
+
+TEST_F(DspTouchDetectorTest, ConstructionPublishesLevelZero) {
+    shared.registry->senseStatus.Value = 5.0f;
+    const int before = shared.transport.Count(shared.registry->senseStatus);
+    TouchDetector another(*shared.registry);
+    EXPECT_EQ(shared.registry->senseStatus.Value, 0.0f);
+    EXPECT_EQ(shared.transport.Count(shared.registry->senseStatus), before + 1);
+    EXPECT_FLOAT_EQ(another.PressThreshold(), 9.1f);
+    EXPECT_FLOAT_EQ(another.EffectiveThreshold(), 9.0f);
+    EXPECT_EQ(another.Selection(), 0);
+}
+
+TEST_F(DspTouchDetectorTest, LevelIsTheLargerAxisPublishedOncePerFrameAfterY) {
+    SenseStatus& status = shared.registry->senseStatus;
+    const int before = shared.transport.Count(status);
+    detector->Intake(20, 0, false, Peak(20.0f), PeakCandidate{});
+    EXPECT_EQ(shared.transport.Count(status), before);  // nothing after X
+    detector->Intake(12, 1, true, Peak(30.0f), PeakCandidate{});
+    EXPECT_FLOAT_EQ(status.Value, 30.0f);
+    EXPECT_EQ(shared.transport.Count(status), before + 1);
+    Frame(40.0f, 30.0f);
+    EXPECT_FLOAT_EQ(status.Value, 40.0f);
+    EXPECT_EQ(shared.transport.Count(status), before + 2);
+    EXPECT_FLOAT_EQ(detector->Level(0), 40.0f);
+    EXPECT_FLOAT_EQ(detector->Level(1), 30.0f);
+
+    const std::vector<uint8_t> payload = shared.transport.LastPayload(status);
+    ASSERT_EQ(payload.size(), 8u);
+    EXPECT_FLOAT_EQ(wire::GetReal(payload.data() + 4), 40.0f);
+}
+
+TEST_F(DspTouchDetectorTest, ThresholdsFollowThePressThresholdAndTheRatio) {
+    shared.registry->senseState.PressThreshold = 12;
+    Refresh();
+    Frame(1.0f, 1.0f);
+    ASSERT_EQ(sink.calls.size(), 2u);
+    EXPECT_EQ(sink.calls[0].selection, 0);
+    EXPECT_FLOAT_EQ(sink.calls[0].press, 12.0f);
+    EXPECT_FLOAT_EQ(sink.calls[0].release, 10.8f);
+    EXPECT_FLOAT_EQ(sink.calls[1].press, 12.0f);
+
+    // 50 strong touches per axis, Y reading 1.2 times X.
+    for (int i = 0; i < 50; ++i) {
+        Frame(20.0f, 24.0f);
+    }
+    EXPECT_FALSE(detector->RatioTracker().Active());
+    EXPECT_FLOAT_EQ(detector->RatioTracker().Ratio(), 1.2f);
+    sink.calls.clear();
+    Frame(1.0f, 1.0f);
+    EXPECT_FLOAT_EQ(sink.calls[0].press, 12.0f);  // X keeps the plain threshold
+    EXPECT_FLOAT_EQ(sink.calls[1].press, 12.0f * 1.2f);
+    EXPECT_FLOAT_EQ(sink.calls[1].release, 0.9f * 12.0f * 1.2f);
+}
+
+TEST_F(DspTouchDetectorTest, RatioIsClampedAndCountsFiftyHitsPerSide) {
+    AxisRatioTracker high;
+    for (int i = 0; i < 50; ++i) {
+        high.Update(10.0f, Peak(20.0f), false);
+        high.Update(10.0f, Peak(60.0f), true);
+    }
+    EXPECT_FLOAT_EQ(high.Ratio(), 1.3f);
+
+    AxisRatioTracker low;
+    for (int i = 0; i < 50; ++i) {
+        low.Update(10.0f, Peak(40.0f), false);
+        low.Update(10.0f, Peak(11.0f), true);
+    }
+    EXPECT_FLOAT_EQ(low.Ratio(), 0.7f);
+
+    // Extra X hits past 50 are not summed; hits at the threshold do not count.
+    AxisRatioTracker counted;
+    for (int i = 0; i < 80; ++i) {
+        counted.Update(10.0f, Peak(20.0f), false);
+        counted.Update(10.0f, Peak(10.0f), true);
+    }
+    EXPECT_EQ(counted.XHits(), 50);
+    EXPECT_EQ(counted.YHits(), 0);
+    EXPECT_TRUE(counted.Active());
+    for (int i = 0; i < 50; ++i) {
+        counted.Update(10.0f, Peak(22.0f), true);
+    }
+    EXPECT_FLOAT_EQ(counted.Ratio(), 1.1f);
+}
+
+TEST_F(DspTouchDetectorTest, NewPressThresholdRestartsRatioLearning) {
+    AxisRatioTracker tracker;
+    const auto learn = [&](float threshold, float x, float y) {
+        for (int i = 0; i < 50; ++i) {
+            tracker.Update(threshold, Peak(x), false);
+            tracker.Update(threshold, Peak(y), true);
+        }
+    };
+    learn(12.0f, 20.0f, 24.0f);
+    ASSERT_FLOAT_EQ(tracker.Ratio(), 1.2f);
+    // Same integer part: no restart, and strong touches change nothing.
+    learn(12.7f, 20.0f, 16.0f);
+    EXPECT_FALSE(tracker.Active());
+    EXPECT_FLOAT_EQ(tracker.Ratio(), 1.2f);
+    // 12 to 13: learning starts over; the old ratio holds until it is done.
+    tracker.Update(13.0f, Peak(1.0f), false);
+    EXPECT_TRUE(tracker.Active());
+    EXPECT_FLOAT_EQ(tracker.Ratio(), 1.2f);
+    learn(13.0f, 20.0f, 18.0f);
+    EXPECT_FLOAT_EQ(tracker.Ratio(), 0.9f);
+}
+
+TEST_F(DspTouchDetectorTest, DetectorRestartsLearningWhenTheSettingChanges) {
+    shared.registry->senseState.PressThreshold = 12;
+    Refresh();
+    for (int i = 0; i < 50; ++i) {
+        Frame(20.0f, 24.0f);
+    }
+    ASSERT_FALSE(detector->RatioTracker().Active());
+    Refresh();  // unchanged setting
+    Frame(1.0f, 1.0f);
+    EXPECT_FALSE(detector->RatioTracker().Active());
+    shared.registry->senseState.PressThreshold = 13;
+    Refresh();
+    Frame(1.0f, 1.0f);
+    EXPECT_TRUE(detector->RatioTracker().Active());
+    EXPECT_FLOAT_EQ(detector->EffectiveThreshold(), 13.0f * 1.2f);
+}
+
+TEST_F(DspTouchDetectorTest, ThresholdAtOrBelowZeroKeepsARealRatio) {
+    AxisRatioTracker tracker;
+    for (int i = 0; i < 50; ++i) {
+        tracker.Update(-5.0f, Peak(0.0f), false);
+        tracker.Update(-5.0f, Peak(-1.0f), true);
+    }
+    EXPECT_FALSE(tracker.Active());
+    EXPECT_FLOAT_EQ(tracker.Ratio(), 1.0f);
+    // A threshold beyond the integer range must not break the integer snapshot.
+    tracker.Update(3.0e9f, Peak(1.0f), false);
+    tracker.Update(-3.0e9f, Peak(1.0f), false);
+    EXPECT_TRUE(tracker.Active());
+}
+
+TEST_F(DspTouchDetectorTest, RefreshRunsOnEveryOtherCall) {
+    shared.registry->outputState.Selection = 2;
+    shared.registry->senseState.PressThreshold = 15;
+    detector->PeriodicRefresh();  // the X call of the first period
+    EXPECT_EQ(detector->Selection(), 2);
+    EXPECT_FLOAT_EQ(detector->PressThreshold(), 15.0f);
+    EXPECT_EQ(collector.periodic, 1);
+    ASSERT_EQ(sink.periodic.size(), 1u);
+    EXPECT_EQ(sink.periodic[0], 2);
+
+    shared.registry->outputState.Selection = 3;
+    detector->PeriodicRefresh();  // the Y call: passed over
+    EXPECT_EQ(detector->Selection(), 2);
+    EXPECT_EQ(collector.periodic, 1);
+    detector->PeriodicRefresh();
+    EXPECT_EQ(detector->Selection(), 3);
+    EXPECT_EQ(collector.periodic, 2);
+    EXPECT_EQ(sink.periodic.size(), 2u);
+
+    shared.registry->outputState.Selection = 7;
+    Refresh();
+    EXPECT_EQ(collector.periodic, 3);
+    EXPECT_EQ(sink.periodic.size(), 2u);  // no engine for selection 7
+}
+
+TEST_F(DspTouchDetectorTest, OnlyTheSelectedEngineIsFed) {
+    for (int32_t selection = 0; selection <= 4; ++selection) {
+        shared.registry->outputState.Selection = selection;
+        Refresh();
+        sink.calls.clear();
+        PeakCandidate second = Peak(7.0f, 9, 0.8f);
+        detector->Intake(20, 0, false, Peak(30.0f), second);
+        detector->Intake(12, 1, true, Peak(25.0f), second);
+        if (selection == 4) {
+            EXPECT_TRUE(sink.calls.empty());
+            continue;
+        }
+        ASSERT_EQ(sink.calls.size(), 2u) << selection;
+        for (const test::SinkCall& call : sink.calls) {
+            EXPECT_EQ(call.selection, selection);
+            EXPECT_EQ(call.second.index, 9);
+        }
+        EXPECT_FALSE(sink.calls[0].frameComplete);
+        EXPECT_TRUE(sink.calls[1].frameComplete);
+        EXPECT_FLOAT_EQ(sink.calls[1].first.amplitude, 25.0f);
+        if (selection <= 1) {
+            EXPECT_EQ(sink.calls[1].axis, 1);
+            EXPECT_EQ(sink.calls[1].count, 12);
+        }
+    }
+}
+
+TEST_F(DspTouchDetectorTest, CalibrationCollectorSeesEveryAxisCall) {
+    Frame(14.0f, 16.0f);
+    ASSERT_EQ(collector.calls.size(), 2u);
+    EXPECT_EQ(collector.calls[0].axis, 0);
+    EXPECT_EQ(collector.calls[0].count, 20);
+    EXPECT_FALSE(collector.calls[0].frameComplete);
+    EXPECT_FLOAT_EQ(collector.calls[0].first.amplitude, 14.0f);
+    EXPECT_EQ(collector.calls[1].axis, 1);
+    EXPECT_TRUE(collector.calls[1].frameComplete);
+}
+
+TEST_F(DspTouchDetectorTest, AxesBeyondFourKeepNoLevel) {
+    detector->Intake(20, 7, false, Peak(99.0f), PeakCandidate{});
+    detector->Intake(20, -1, false, Peak(99.0f), PeakCandidate{});
+    for (int32_t axis = 0; axis < TouchDetector::kAxes; ++axis) {
+        EXPECT_EQ(detector->Level(axis), 0.0f);
+    }
+}
+
+}  // namespace
+}  // namespace kv
