@@ -1,0 +1,34 @@
+// What the touch output needs to know about the primary display.
+#pragma once
+
+#include <cstdint>
+
+namespace kv {
+
+class DisplayInfo {
+public:
+    virtual ~DisplayInfo() = default;
+    // Primary screen size in pixels (65536 x 65536 without a display server).
+    virtual int32_t Width() const = 0;
+    virtual int32_t Height() const = 0;
+    // Rotation of the primary output in quarter turns: 0, 1 (90 degrees), 2, 3.
+    virtual int32_t Orientation() const = 0;
+};
+
+// A display with fixed properties: no display server, or tests.
+class FixedDisplay final : public DisplayInfo {
+public:
+    FixedDisplay(int32_t width = 65536, int32_t height = 65536, int32_t orientation = 0)
+        : width_(width), height_(height), orientation_(orientation) {}
+    int32_t Width() const override { return width_; }
+    int32_t Height() const override { return height_; }
+    int32_t Orientation() const override { return orientation_; }
+    void SetOrientation(int32_t orientation) { orientation_ = orientation; }
+
+private:
+    int32_t width_;
+    int32_t height_;
+    int32_t orientation_;
+};
+
+}  // namespace kv

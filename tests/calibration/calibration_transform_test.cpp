@@ -1,0 +1,115 @@
+// Building the calibration from the reference records: identity, affine fit, the orientation
+// code, degenerate captures and what recompute publishes.
+#include <cctype>
+#include <cmath>
+#include <string>
+
+#include "tests/calibration/calibration_support.h"
+
+namespace kv::test {
+namespace {
+
+using Phase = CalibrationModel::Phase;
+
+TEST_F(CalibrationTest, DefaultReferencesGiveIdentityAndPhaseUncalibrated) {
+    model->recompute();
+    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
+    for (NormalPoint p : {NormalPoint{0, 0}, NormalPoint{1, 1}, NormalPoint{0.3f, 0.8f}}) {
+        ExpectNear(model->mapPoint(p), p);
+    }
+}
+
+TEST_F(CalibrationTest, MeasuredCornersMapOntoTheirTargets) {
+    // A foil whose electrodes span only the middle of the screen, shifted right.
+    SetReferences({0.25f, 0.2f}, {0.65f, 0.22f}, {0.27f, 0.7f});
+    model->recompute();
+    EXPECT_EQ(model->phase(), Phase::Calibrated);
+    ExpectNear(model->mapPoint({0.25f, 0.2f}), {0.1f, 0.1f});
+    ExpectNear(model->mapPoint({0.65f, 0.22f}), {0.9f, 0.1f});
+    ExpectNear(model->mapPoint({0.27f, 0.7f}), {0.1f, 0.9f});
+    // An affine map keeps midpoints: the fourth corner follows from the other three.
+    ExpectNear(model->mapPoint({0.67f, 0.72f}), {0.9f, 0.9f});
+}
+
+TEST_F(CalibrationTest, ActiveInverseTakesScreenBackToSensor) {
+    SetReferences({0.3f, 0.2f}, {0.8f, 0.3f}, {0.2f, 0.7f});
+    model->recompute();
+    const Matrix3& inv = model->activeInverse();
+    const NormalPoint screen = model->mapPoint({0.45f, 0.55f});
+    const float x = inv[0] * screen.x + inv[1] * screen.y + inv[2];
+    const float y = inv[3] * screen.x + inv[4] * screen.y + inv[5];
+    EXPECT_NEAR(x, 0.45f, 1e-4f);
+    EXPECT_NEAR(y, 0.55f, 1e-4f);
+}
+
+TEST_F(CalibrationTest, CollinearReferencesFloorTheDeterminant) {
+    SetReferences({0.1f, 0.1f}, {0.5f, 0.5f}, {0.9f, 0.9f});
+    model->recompute();
+    for (float v : model->active()) {
+        EXPECT_TRUE(std::isfinite(v));
+    }
+    for (float v : model->activeInverse()) {
+        EXPECT_TRUE(std::isfinite(v));
+    }
+    const NormalPoint p = model->mapPoint({0.4f, 0.6f});
+    EXPECT_TRUE(std::isfinite(p.x));
+    EXPECT_TRUE(std::isfinite(p.y));
+    // The floored matrix goes into force as captured: it is not the identity.
+    EXPECT_EQ(model->phase(), Phase::Calibrated);
+}
+
+TEST_F(CalibrationTest, RecomputePublishesStatusAndReferencesWithTopLeftActive) {
+    registry.calibRefTR.RefFlag0 = registry.calibRefTR.RefFlag1 = true;
+    registry.calibRefBL.RefFlag2 = true;
+    model->recompute();
+    EXPECT_TRUE(registry.calibRefTL.RefFlag0);
+    EXPECT_EQ(registry.calibRefTL.RefValue, 0);
+    EXPECT_FALSE(registry.calibRefTR.RefFlag0 || registry.calibRefTR.RefFlag1 ||
+                 registry.calibRefTR.RefFlag2);
+    EXPECT_FALSE(registry.calibRefBL.RefFlag0 || registry.calibRefBL.RefFlag1 ||
+                 registry.calibRefBL.RefFlag2);
+    EXPECT_FALSE(registry.calibState.Active);
+    EXPECT_EQ(registry.calibState.Stage, model->orientationCode());
+    EXPECT_GE(log.Count(registry.calibState), 1);
+    EXPECT_GE(log.Count(registry.calibRefTL), 1);
+    EXPECT_GE(log.Count(registry.calibRefTR), 1);
+    EXPECT_GE(log.Count(registry.calibRefBL), 1);
+}
+
+// The orientation code says along which sensor axis, and which way, the screen's vertical
+// runs: 1 +x, 2 -x, 3 +y, 4 -y. Each case mounts the foil differently; the corners are the
+// sensor positions of the targets at (0.1, 0.1), (0.9, 0.1), (0.1, 0.9).
+struct Mounting {
+    const char* name;
+    NormalPoint tl, tr, bl;
+    int32_t code;
+};
+
+class OrientationCodeTest : public CalibrationTest,
+                            public ::testing::WithParamInterface<Mounting> {};
+
+TEST_P(OrientationCodeTest, FollowsTheScreenVerticalAcrossTheFoil) {
+    const Mounting& m = GetParam();
+    SetReferences(m.tl, m.tr, m.bl);
+    model->recompute();
+    EXPECT_EQ(model->orientationCode(), m.code) << m.name;
+    EXPECT_EQ(registry.calibState.Stage, m.code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mountings, OrientationCodeTest,
+    ::testing::Values(Mounting{"upright", {0.1f, 0.1f}, {0.9f, 0.1f}, {0.1f, 0.9f}, 3},
+                      Mounting{"upside down", {0.9f, 0.9f}, {0.1f, 0.9f}, {0.9f, 0.1f}, 4},
+                      Mounting{"mirrored left-right", {0.9f, 0.1f}, {0.1f, 0.1f}, {0.9f, 0.9f}, 3},
+                      Mounting{"axes swapped", {0.1f, 0.1f}, {0.1f, 0.9f}, {0.9f, 0.1f}, 1},
+                      Mounting{"quarter turn", {0.9f, 0.1f}, {0.9f, 0.9f}, {0.1f, 0.1f}, 2}),
+    [](const ::testing::TestParamInfo<Mounting>& param) {
+        std::string name = param.param.name;
+        for (char& c : name) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return name;
+    });
+
+}  // namespace
+}  // namespace kv::test

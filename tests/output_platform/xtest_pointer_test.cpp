@@ -1,0 +1,169 @@
+// XTest injection against a real X server: the pointer lands where the coordinates say and
+// a window under it sees the buttons and wheel clicks.
+#include "driver/output/xtest_pointer.h"
+
+// gtest before Xlib: Xlib's macros (None, Bool) would break gtest's own declarations.
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+#include <poll.h>
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "driver/output/x11_display.h"
+#include "tests/output_platform/xvfb_server.h"
+
+namespace kv::test {
+namespace {
+
+namespace pf = pointer_flags;
+constexpr uint32_t kAbsMove = pf::kMove | pf::kAbsolute;
+// Bounds only a failure (an event that never comes); nothing is measured.
+constexpr int kEventWaitMs = 20000;
+
+TEST(XTestScaleTest, CoordinatesScaleOntoThePixelGrid) {
+    EXPECT_EQ(XTestPointer::ScaleToPixel(32768, 1024), 512);
+    EXPECT_EQ(XTestPointer::ScaleToPixel(0, 1024), 0);
+    EXPECT_EQ(XTestPointer::ScaleToPixel(65536, 768), 767);  // the far edge is the last pixel
+    EXPECT_EQ(XTestPointer::ScaleToPixel(-40, 768), 0);
+    EXPECT_EQ(XTestPointer::ScaleToPixel(1 << 30, 768), 767);
+    EXPECT_EQ(XTestPointer::ScaleToPixel(32768, 0), 0);
+}
+
+class XvfbXTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.Running()) << server.Error();
+        std::string error;
+        pointer = XTestPointer::Create(server.Name(), error);
+        ASSERT_NE(pointer, nullptr) << error;
+        observer = OpenXDisplay(server.Name());
+        ASSERT_NE(observer, nullptr);
+    }
+
+    std::pair<int, int> PointerPosition() {
+        Display* d = observer.get();
+        Window root = 0, child = 0;
+        int rootX = -1, rootY = -1, winX = 0, winY = 0;
+        unsigned int mask = 0;
+        XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+        return {rootX, rootY};
+    }
+
+    // A mapped window over the whole screen that reports button presses and releases.
+    Window MapListeningWindow() {
+        Display* d = observer.get();
+        const int screen = DefaultScreen(d);
+        XSetWindowAttributes attributes{};
+        attributes.event_mask = ButtonPressMask | ButtonReleaseMask | StructureNotifyMask;
+        Window w = XCreateWindow(d, DefaultRootWindow(d), 0, 0,
+                                 static_cast<unsigned>(DisplayWidth(d, screen)),
+                                 static_cast<unsigned>(DisplayHeight(d, screen)), 0, CopyFromParent,
+                                 InputOutput, CopyFromParent, CWEventMask, &attributes);
+        XMapWindow(d, w);
+        XEvent event;
+        while (NextEvent(event) && event.type != MapNotify) {
+        }
+        return w;
+    }
+
+    bool NextEvent(XEvent& event) {
+        Display* d = observer.get();
+        XFlush(d);
+        while (XPending(d) == 0) {
+            pollfd p{ConnectionNumber(d), POLLIN, 0};
+            if (poll(&p, 1, kEventWaitMs) <= 0) {
+                return false;
+            }
+        }
+        XNextEvent(d, &event);
+        return true;
+    }
+
+    struct Seen {
+        int type;
+        unsigned int button;
+        int x;
+        int y;
+        bool operator==(const Seen&) const = default;
+    };
+    std::vector<Seen> ButtonEvents(size_t count) {
+        std::vector<Seen> seen;
+        XEvent event;
+        while (seen.size() < count && NextEvent(event)) {
+            if (event.type == ButtonPress || event.type == ButtonRelease) {
+                seen.push_back(
+                    {event.type, event.xbutton.button, event.xbutton.x_root, event.xbutton.y_root});
+            }
+        }
+        return seen;
+    }
+
+    XvfbServer server;
+    std::unique_ptr<XTestPointer> pointer;
+    XDisplayPtr observer;
+};
+
+TEST_F(XvfbXTest, AbsoluteMoveToTheMiddleLandsOnTheCentrePixel) {
+    EXPECT_EQ(pointer->Width(), 1024);
+    EXPECT_EQ(pointer->Height(), 768);
+    pointer->Inject(kAbsMove, 32768, 32768, 0);
+    pointer->Sync();
+    EXPECT_EQ(PointerPosition(), std::make_pair(512, 384));
+    pointer->Inject(kAbsMove, 65536, 0, 0);
+    pointer->Sync();
+    EXPECT_EQ(PointerPosition(), std::make_pair(1023, 0));
+}
+
+TEST_F(XvfbXTest, ButtonsReachTheWindowUnderThePointer) {
+    MapListeningWindow();
+    pointer->Inject(kAbsMove, 16384, 16384, 0);
+    pointer->Inject(pf::kLeftDown, 0, 0, 0);
+    pointer->Inject(pf::kLeftUp, 0, 0, 0);
+    pointer->Sync();
+    const std::vector<Seen> expected = {{ButtonPress, 1, 256, 192}, {ButtonRelease, 1, 256, 192}};
+    EXPECT_EQ(ButtonEvents(2), expected);
+}
+
+TEST_F(XvfbXTest, RightMiddleAndWheelUseTheirButtons) {
+    MapListeningWindow();
+    pointer->Inject(kAbsMove, 49152, 49152, 0);
+    pointer->Inject(pf::kRightDown, 0, 0, 0);
+    pointer->Inject(pf::kRightUp, 0, 0, 0);
+    pointer->Inject(pf::kMiddleDown | pf::kMiddleUp, 0, 0, 0);
+    pointer->Inject(pf::kWheel, 0, 0, 120);
+    pointer->Inject(pf::kWheel, 0, 0, -120);
+    pointer->Sync();
+    const std::vector<Seen> expected = {{ButtonPress, 3, 768, 576}, {ButtonRelease, 3, 768, 576},
+                                        {ButtonPress, 2, 768, 576}, {ButtonRelease, 2, 768, 576},
+                                        {ButtonPress, 4, 768, 576}, {ButtonRelease, 4, 768, 576},
+                                        {ButtonPress, 5, 768, 576}, {ButtonRelease, 5, 768, 576}};
+    EXPECT_EQ(ButtonEvents(expected.size()), expected);
+}
+
+// The driver must outlive the X session it injects into (logout, server restart).
+TEST(XvfbServerLossTest, InjectionAfterTheServerIsGoneDoesNotEndTheProcess) {
+    std::string error;
+    std::unique_ptr<XTestPointer> pointer;
+    std::unique_ptr<X11Display> display;
+    {
+        XvfbServer server;
+        ASSERT_TRUE(server.Running()) << server.Error();
+        pointer = XTestPointer::Create(server.Name(), error);
+        ASSERT_NE(pointer, nullptr) << error;
+        display = X11Display::Open(server.Name());
+        ASSERT_NE(display, nullptr);
+    }
+    for (int k = 0; k < 3; ++k) {
+        pointer->Inject(kAbsMove, 100, 100, 0);
+        pointer->Inject(pf::kLeftDown | pf::kLeftUp, 0, 0, 0);
+        pointer->Sync();
+    }
+    EXPECT_EQ(display->Orientation(), 0);
+    EXPECT_GE(display->Width(), 0);
+}
+
+}  // namespace
+}  // namespace kv::test
