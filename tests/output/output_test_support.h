@@ -1,0 +1,159 @@
+// Fakes for the touch output tests: a recording pointer injector, contact and TUIO recorders,
+// a registry whose records really go out, and a touch output wired to all of them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "driver/dsp/peak_candidate.h"
+#include "driver/output/calibration_model.h"
+#include "driver/output/display_info.h"
+#include "driver/output/pointer_injector.h"
+#include "driver/output/touch_output.h"
+#include "driver/output/tuio_sink.h"
+#include "driver/output/virtual_touch_output.h"
+#include "messaging/clock.h"
+#include "messaging/registry.h"
+#include "messaging/transport.h"
+#include "messaging/wire.h"
+
+namespace kv::test {
+
+struct InjectedEvent {
+    uint32_t flags = 0;
+    int32_t dx = 0;
+    int32_t dy = 0;
+    int32_t data = 0;
+    bool operator==(const InjectedEvent&) const = default;
+};
+
+class RecordingInjector final : public PointerInjector {
+public:
+    void Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) override {
+        events.push_back({flags, dx, dy, data});
+    }
+    // Events whose flags are exactly these.
+    int Count(uint32_t flags) const {
+        int n = 0;
+        for (const InjectedEvent& e : events) {
+            n += e.flags == flags ? 1 : 0;
+        }
+        return n;
+    }
+    std::vector<InjectedEvent> events;
+};
+
+struct Contact {
+    uint8_t state = 0;
+    uint16_t number = 0;
+    uint16_t x = 0;
+    uint16_t y = 0;
+    bool operator==(const Contact&) const = default;
+};
+
+class RecordingContacts final : public ContactOutput {
+public:
+    void SendContact(uint8_t state, uint16_t number, uint16_t x, uint16_t y) override {
+        contacts.push_back({state, number, x, y});
+    }
+    std::vector<Contact> contacts;
+};
+
+struct TuioFrame {
+    int32_t stateA = 0;
+    float xA = 0.0f;
+    float yA = 0.0f;
+    int32_t stateB = 0;
+    float xB = 0.0f;
+    float yB = 0.0f;
+};
+
+class RecordingTuio final : public TuioSink {
+public:
+    void SendFrame(int32_t stateA, float xA, float yA, int32_t stateB, float xB,
+                   float yB) override {
+        frames.push_back({stateA, xA, yA, stateB, xB, yB});
+    }
+    std::vector<TuioFrame> frames;
+};
+
+class FakeClock final : public Clock {
+public:
+    int64_t NowMs() const override { return now; }
+    void SleepMs(int ms) const override { now += ms; }
+    mutable int64_t now = 100000;
+};
+
+// Counts the frames sent per record address.
+class CountingTransport final : public Transport {
+public:
+    int32_t Send(const uint8_t* bytes, size_t length) override {
+        addresses.push_back(wire::GetInt(bytes + wire::kOffAddress));
+        return static_cast<int32_t>(length);
+    }
+    int Count(const DataManipulation& record) const {
+        int n = 0;
+        for (int32_t address : addresses) {
+            n += address == record.Address() ? 1 : 0;
+        }
+        return n;
+    }
+    std::vector<int32_t> addresses;
+};
+
+inline PeakCandidate Peak(float position, float amplitude, int32_t index) {
+    PeakCandidate p;
+    p.index = index;
+    p.position = position;
+    p.amplitude = amplitude;
+    return p;
+}
+
+// Electrode index of a position on an axis of `count` electrodes.
+inline int32_t IndexOf(float position, int32_t count) {
+    return static_cast<int32_t>(position * static_cast<float>(count - 1) + 0.5f);
+}
+
+// A driver registry with output enabled whose records go out (the controller counts as
+// heard), and everything a touch output needs around it.
+struct OutputRig {
+    explicit OutputRig(int32_t width = 1920, int32_t height = 1080)
+        : registry(std::make_unique<Registry>(ProgramRole::Driver, clock)),
+          display(width, height, 0),
+          calibration(*registry, display) {
+        registry->SetTransport(&transport);
+        registry->MarkPeerHeard();
+        registry->outputState.Enable = true;
+        registry->outputState.Mode = 4;
+        registry->commsActStatus.FramesLastPeriod = 50;
+    }
+    OutputContext Context() { return OutputContext{*registry, calibration, display, injector}; }
+    // The touch output, built after the test has adjusted the settings.
+    TouchOutput& Output() {
+        if (!output) {
+            output = std::make_unique<TouchOutput>(*registry, calibration, display, injector,
+                                                   contacts, tuio);
+        }
+        return *output;
+    }
+    // Monitor queue entries published so far.
+    int MonitorFrames() const { return transport.Count(registry->monitorQueue); }
+    // The newest Monitor queue entry.
+    const MonitorEntry& LastEntry() const {
+        return registry->monitorQueue
+            .entries[static_cast<size_t>(static_cast<int32_t>(registry->monitorQueue.last))];
+    }
+
+    FakeClock clock;
+    CountingTransport transport;
+    std::unique_ptr<Registry> registry;
+    FixedDisplay display;
+    CalibrationModel calibration;
+    RecordingInjector injector;
+    RecordingContacts contacts;
+    RecordingTuio tuio;
+    std::unique_ptr<TouchOutput> output;
+};
+
+}  // namespace kv::test
