@@ -64,8 +64,12 @@ void TouchOutput::PeriodicStep(int32_t selection) {
 }
 
 void TouchOutput::SetGestureLimits(int32_t framesLastPeriod) {
-    trackA_.SetLimits(framesLastPeriod / 19, framesLastPeriod / 13);
-    trackB_.SetLimits(framesLastPeriod / 19, framesLastPeriod / 13);
+    SetTrackLimits(framesLastPeriod / 19, framesLastPeriod / 13);
+}
+
+void TouchOutput::SetTrackLimits(int32_t first, int32_t second) {
+    trackA_.SetLimits(first, second);
+    trackB_.SetLimits(first, second);
 }
 
 }  // namespace kv

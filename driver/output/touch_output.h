@@ -43,6 +43,8 @@ public:
     // The two-second task's gesture timing: first limit = frames / 19, second = frames / 13,
     // for both two-finger machines (they share their tracks).
     void SetGestureLimits(int32_t framesLastPeriod);
+    // The same with the two limits worked out by the caller.
+    void SetTrackLimits(int32_t first, int32_t second);
 
     const SingleTouchEngine& Single() const { return single_; }
     const PinchScrollEngine& Pinch() const { return pinch_; }

@@ -16,7 +16,8 @@ struct OptionRow {
     std::string_view name;   // without the leading "--"
     std::string_view value;  // the value's placeholder in the usage; empty: a flag
     std::string_view help;
-    Apply apply;  // null for --help and --version
+    Apply apply;                 // null for --help and --version
+    bool optionalValue = false;  // "--name" alone is allowed, "--name value" is not taken
 };
 
 std::string ParsePort(std::string_view text, uint16_t& port) {
@@ -29,7 +30,7 @@ std::string ParsePort(std::string_view text, uint16_t& port) {
     return {};
 }
 
-constexpr std::array<OptionRow, 6> kOptions = {{
+constexpr std::array<OptionRow, 11> kOptions = {{
     {"help", "", "show this help and exit", nullptr},
     {"version", "", "print the version and exit", nullptr},
     {"verbose", "",
@@ -52,6 +53,39 @@ constexpr std::array<OptionRow, 6> kOptions = {{
          } else {
              return "unknown link '" + std::string(v) + "' (hid or scripted)";
          }
+         return {};
+     }},
+    {"simulate", "SCENARIO",
+     "run with the simulated foil: a scenario file, or idle (default) or demo",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.link = LinkKind::Simulated;
+         o.scenario = v.empty() ? "idle" : std::string(v);
+         return {};
+     },
+     true},
+    {"replay", "FILE", "play a hid-recorder file back as the sensor board",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.link = LinkKind::Replay;
+         o.replayPath = std::string(v);
+         return v.empty() ? "needs a file" : std::string();
+     }},
+    {"replay-fast", "", "play --replay and --simulate frames as fast as they are read",
+     [](DriverOptions& o, std::string_view) -> std::string {
+         o.fast = true;
+         return {};
+     }},
+    {"record", "FILE", "write every report the board sends to a hid-recorder file",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.recordPath = std::string(v);
+         return v.empty() ? "needs a file" : std::string();
+     }},
+    {"pointer", "auto|uinput|xtest|none",
+     "how touches reach the desktop (auto: uinput if writable, else XTest under X11)",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         if (v != "auto" && v != "uinput" && v != "xtest" && v != "none") {
+             return "unknown pointer backend '" + std::string(v) + "' (auto, uinput, xtest, none)";
+         }
+         o.pointer = std::string(v);
          return {};
      }},
 }};
@@ -97,6 +131,8 @@ ParsedOptions ParseDriverOptions(int argc, const char* const* argv) {
             if (hasValue) {
                 return Failure("option '--" + std::string(name) + "' takes no value");
             }
+        } else if (!hasValue && row->optionalValue) {
+            value = {};
         } else if (!hasValue) {
             if (i + 1 >= argc || argv[i + 1] == nullptr) {
                 return Failure("option '--" + std::string(name) + "' needs a value");
@@ -127,7 +163,9 @@ std::string DriverUsage() {
         "Controller.\n\nOptions:\n";
     for (const OptionRow& row : kOptions) {
         std::string left = "  --" + std::string(row.name);
-        if (!row.value.empty()) {
+        if (row.optionalValue) {
+            left += "[=" + std::string(row.value) + "]";
+        } else if (!row.value.empty()) {
             left += "=" + std::string(row.value);
         }
         if (left.size() < 26) {

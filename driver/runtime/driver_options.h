@@ -12,8 +12,10 @@ constexpr const char* kDriverVersion = "10.3.0";
 
 // Where frames come from.
 enum class LinkKind {
-    Hid,       // the sensor board through hidapi
-    Scripted,  // a built-in fake board streaming a fixed report every 10 ms
+    Hid,        // the sensor board through hidapi
+    Scripted,   // a built-in fake board streaming a fixed report every 10 ms
+    Simulated,  // the simulated foil playing a scenario
+    Replay,     // a recorded board played back from a hid-recorder file
 };
 
 struct DriverOptions {
@@ -21,6 +23,11 @@ struct DriverOptions {
     uint16_t port = kDriverPort;
     uint16_t peerPort = kControllerPort;
     LinkKind link = LinkKind::Hid;
+    std::string scenario = "idle";  // --simulate: a file or a built-in name
+    std::string replayPath;         // --replay
+    std::string recordPath;         // --record: empty for none
+    bool fast = false;              // --replay-fast: no pacing of replayed or simulated frames
+    std::string pointer = "auto";   // --pointer: auto, uinput, xtest or none
 };
 
 enum class OptionsAction { Run, Help, Version, Fail };

@@ -1,17 +1,28 @@
 // Start-up order, wiring and shutdown of the Driver process.
 #include "driver/runtime/driver_program.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "driver/output/pointer_backend.h"
+#include "driver/output/uinput_touchscreen.h"
+#include "driver/output/x11_display.h"
 #include "driver/runtime/chid.h"
 #include "driver/runtime/driver_clock.h"
+#include "driver/runtime/driver_engine.h"
 #include "driver/runtime/frame_engine.h"
 #include "driver/runtime/hidapi_sensor_link.h"
+#include "driver/runtime/hidapi_touch_endpoint.h"
 #include "driver/runtime/scripted_sensor_link.h"
 #include "driver/runtime/settings_file.h"
 #include "driver/runtime/single_instance.h"
 #include "driver/runtime/verbose_log.h"
+#include "driver/sim/recording_sensor_link.h"
+#include "driver/sim/replay_sensor_link.h"
+#include "driver/sim/simulated_sensor_link.h"
 #include "messaging/network.h"
 #include "messaging/registry.h"
 
@@ -25,16 +36,76 @@ constexpr uint8_t kScriptedLevel = 100;
 
 }  // namespace
 
-std::unique_ptr<SensorLink> MakeSensorLink(const DriverOptions& options, const Clock& clock) {
-    if (options.link == LinkKind::Scripted) {
-        auto link = std::make_unique<ScriptedSensorLink>(clock);
-        std::vector<uint8_t> report(kScriptedReportBytes, kScriptedLevel);
-        report[0] = 0;
-        link->StreamReport(std::move(report), kScriptedPeriodMs);
-        return link;
+LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Registry& registry) {
+    LinkChoice choice;
+    switch (options.link) {
+        case LinkKind::Scripted: {
+            auto link = std::make_unique<ScriptedSensorLink>(clock);
+            std::vector<uint8_t> report(kScriptedReportBytes, kScriptedLevel);
+            report[0] = 0;
+            link->StreamReport(std::move(report), kScriptedPeriodMs);
+            choice.link = std::move(link);
+            break;
+        }
+        case LinkKind::Simulated: {
+            sim::ScenarioError error;
+            auto scenario = sim::LoadScenario(options.scenario, error);
+            if (!scenario) {
+                choice.error = "scenario " + options.scenario + ": " + error.Text();
+                break;
+            }
+            auto layoutOfSettings = [&registry] {
+                sim::SensorLayout layout;
+                layout.split0 = registry.splitState.Split0;
+                layout.split1 = registry.splitState.Split1;
+                layout.flip0 = registry.splitState.Flip0;
+                layout.flip1 = registry.splitState.Flip1;
+                layout.flip2 = registry.splitState.Flip2;
+                layout.muxSize = registry.commsReqState.MuxSize;
+                return layout;
+            };
+            choice.link = std::make_unique<sim::SimulatedSensorLink>(
+                *scenario, clock, !options.fast, layoutOfSettings);
+            break;
+        }
+        case LinkKind::Replay: {
+            std::string error;
+            auto recording = sim::LoadHidRecording(options.replayPath, error);
+            if (!recording) {
+                choice.error = error;
+                break;
+            }
+            choice.link = std::make_unique<sim::ReplaySensorLink>(std::move(*recording), clock,
+                                                                  !options.fast);
+            break;
+        }
+        case LinkKind::Hid:
+            choice.link = std::make_unique<HidapiSensorLink>();
+            break;
     }
-    return std::make_unique<HidapiSensorLink>();
+    return choice;
 }
+
+namespace {
+
+// The virtual touch device's endpoint: the HID endpoint when one exists, else a uinput
+// touchscreen, else none (every contact report is then dropped).
+std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
+    auto hid = std::make_unique<CHidVMT>();
+    if (hid->Open()) {
+        log.Say("virtual touch device: HID endpoint dddd:0001");
+        return hid;
+    }
+    auto uinput = std::make_unique<UinputTouchscreen>();
+    if (uinput->Open()) {
+        log.Say("virtual touch device: uinput touchscreen");
+        return uinput;
+    }
+    log.Say("virtual touch device: none (no HID endpoint, /dev/uinput not writable)");
+    return nullptr;
+}
+
+}  // namespace
 
 int RunDriver(const DriverOptions& options) {
     const VerboseLog log(options.verbose);
@@ -50,6 +121,32 @@ int RunDriver(const DriverOptions& options) {
     Registry::SetProcessRole(ProgramRole::Driver);
     Registry& registry = Registry::Instance();
 
+    LinkChoice source = MakeSensorLink(options, clock, registry);
+    if (!source.link) {
+        std::fprintf(stderr, "Driver: %s\n", source.error.c_str());
+        return 1;
+    }
+    SensorLink* link = source.link.get();
+    std::unique_ptr<sim::RecordingSensorLink> recorder;
+    if (!options.recordPath.empty()) {
+        recorder = std::make_unique<sim::RecordingSensorLink>(*link, clock);
+        if (!recorder->Start(options.recordPath)) {
+            std::fprintf(stderr, "Driver: cannot write the recording %s: %s\n",
+                         options.recordPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+        link = recorder.get();
+    }
+
+    PointerBackend backend = PointerBackend::Auto;
+    ParsePointerBackend(options.pointer, backend);
+    PointerBackendChoice pointer = ChoosePointerBackend(backend, PointerEnvironment::FromProcess());
+    if (!pointer.injector) {
+        std::fprintf(stderr, "Driver: %s\n", pointer.error.c_str());
+        return 1;
+    }
+    log.Say("pointer output: " + pointer.description);
+
     NetworkConfig config = NetworkConfig::ForDriver();
     config.localPort = options.port;
     config.peerPort = options.peerPort;
@@ -60,14 +157,17 @@ int RunDriver(const DriverOptions& options) {
     }
     network.SetRunning(true);
 
-    const std::unique_ptr<SensorLink> link = MakeSensorLink(options, clock);
-    NullFrameEngine engine;
-    NullCalibration calibration;
+    const std::unique_ptr<DisplayInfo> display = MakeDisplayInfo(std::getenv("DISPLAY"));
+    VirtualTouchDevice touchDevice(MakeTouchEndpoint(log));
+    VirtualTouchContacts contacts(touchDevice);
+    NullTuioSink tuio;
+    // Large (sample histories, template matrices, pointer histories): on the heap.
+    auto engine =
+        std::make_unique<DriverEngine>(registry, *display, *pointer.injector, contacts, tuio);
     SettingsFile settings(DefaultSettingsPath(), log);
-    // Large once the engine holds its histories: on the heap, not the stack.
-    auto hid = std::make_unique<CHid>(registry, *link, engine, settings, clock, log);
+    auto hid = std::make_unique<CHid>(registry, *link, *engine, settings, clock, log);
 
-    hid->BuildEngine(calibration);
+    hid->BuildEngine(*engine);
     network.SetReady();
     hid->Connect();
     hid->Run();

@@ -3,18 +3,26 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "driver/runtime/driver_options.h"
 #include "driver/runtime/sensor_link.h"
 #include "messaging/clock.h"
+#include "messaging/registry.h"
 
 namespace kv {
 
-// The frame source the options ask for.
-std::unique_ptr<SensorLink> MakeSensorLink(const DriverOptions& options, const Clock& clock);
+struct LinkChoice {
+    std::unique_ptr<SensorLink> link;  // null exactly when error is set
+    std::string error;                 // a scenario or recording that cannot be used
+};
+
+// The frame source the options ask for. The simulated board follows the registry's split
+// settings and mux size when its scenario has no layout of its own.
+LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Registry& registry);
 
 // Runs the driver; returns the process exit status (0 after a stop request, 254 when another
-// Driver runs, 1 when the transport cannot start).
+// Driver runs, 1 when the transport, the frame source or the pointer output cannot start).
 int RunDriver(const DriverOptions& options);
 
 // The whole program: command line, then RunDriver.

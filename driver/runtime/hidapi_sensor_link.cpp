@@ -85,6 +85,7 @@ bool HidapiSensorLink::Alive() {
 
 int32_t HidapiSensorLink::Read(uint8_t* dest, size_t capacity) {
     const int32_t result = reportLength_ - 1;
+    delivered_ = 0;
     if (device_ == nullptr || dest == nullptr || reportLength_ <= 0 || capacity == 0) {
         return result;
     }
@@ -101,6 +102,8 @@ int32_t HidapiSensorLink::Read(uint8_t* dest, size_t capacity) {
     }
     if (got < 0) {
         readFailed_ = true;  // unplugged: the next alive test says so
+    } else if (got > 0) {
+        delivered_ = static_cast<size_t>(numbered_ ? got : got + 1);
     }
     return result;
 }

@@ -23,6 +23,7 @@ public:
     bool Alive() override;
     int32_t Read(uint8_t* dest, size_t capacity) override;
     void Close() override;
+    size_t LastDelivered() const override { return delivered_; }
 
 private:
     uint16_t vendorId_;
@@ -32,6 +33,7 @@ private:
     int32_t reportLength_ = 0;
     bool numbered_ = false;
     bool readFailed_ = false;
+    size_t delivered_ = 0;
 };
 
 }  // namespace kv

@@ -53,6 +53,7 @@ bool ScriptedSensorLink::Alive() {
 
 int32_t ScriptedSensorLink::Read(uint8_t* dest, size_t capacity) {
     ++reads_;
+    delivered_ = 0;
     const int32_t result = reportLength_ - 1;
     if (!Alive() || reportLength_ <= 0) {
         return result;
@@ -70,6 +71,7 @@ int32_t ScriptedSensorLink::Read(uint8_t* dest, size_t capacity) {
     const size_t length = std::min({report->size(), capacity, static_cast<size_t>(reportLength_)});
     if (dest != nullptr && length > 0) {
         std::memcpy(dest, report->data(), length);
+        delivered_ = length;
     }
     if (!queue_.empty()) {
         queue_.pop_front();

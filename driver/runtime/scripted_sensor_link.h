@@ -44,8 +44,10 @@ public:
     bool Alive() override;
     int32_t Read(uint8_t* dest, size_t capacity) override;
     void Close() override;
+    size_t LastDelivered() const override { return delivered_; }
 
 private:
+    size_t delivered_ = 0;
     const Clock& clock_;
     std::deque<std::vector<uint8_t>> queue_;
     std::vector<uint8_t> stream_;

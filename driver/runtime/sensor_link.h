@@ -28,6 +28,9 @@ public:
     // result does not say whether data arrived.
     virtual int32_t Read(uint8_t* dest, size_t capacity) = 0;
     virtual void Close() = 0;
+    // Bytes the last Read put into dest (report ID included), 0 when it timed out or failed;
+    // lets a recorder keep exactly the reports that arrived.
+    virtual size_t LastDelivered() const { return 0; }
 };
 
 }  // namespace kv

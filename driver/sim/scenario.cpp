@@ -191,6 +191,9 @@ double Scenario::Length() const {
 }
 
 std::string ScenarioError::Text() const {
+    if (line <= 0) {
+        return message;  // not about a line: the file itself
+    }
     return "line " + std::to_string(line) + ": " + message;
 }
 

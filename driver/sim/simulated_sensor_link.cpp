@@ -1,0 +1,96 @@
+// Pacing and delivery of the simulated board's reports.
+#include "driver/sim/simulated_sensor_link.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace kv::sim {
+
+namespace {
+// The driver waits this long between reopen attempts; an unpaced time line moves on by as
+// much on each failed attempt, so unplugged stretches of a scenario pass.
+constexpr double kReopenStep = 0.5;
+constexpr double kReadTimeout = 0.6;
+}  // namespace
+
+SimulatedSensorLink::SimulatedSensorLink(const Scenario& scenario, const Clock& clock, bool paced,
+                                         std::function<SensorLayout()> layoutSource)
+    : board_(scenario),
+      clock_(clock),
+      paced_(paced),
+      layoutSource_(std::move(layoutSource)),
+      startMs_(clock.NowMs()) {}
+
+double SimulatedSensorLink::Now() const {
+    if (paced_) {
+        return static_cast<double>(clock_.NowMs() - startMs_) / 1000.0;
+    }
+    return virtualTime_;
+}
+
+bool SimulatedSensorLink::Open() {
+    open_ = board_.AdvanceTo(Now());
+    if (!open_) {
+        if (!paced_) {
+            virtualTime_ += kReopenStep;
+        }
+        return false;
+    }
+    // Frames restart on the rate grid from now.
+    frameBase_ = Now();
+    frameIndex_ = 0;
+    pending_ = {};
+    nextReport_ = 0;
+    return true;
+}
+
+bool SimulatedSensorLink::Alive() {
+    if (open_ && !board_.AdvanceTo(Now())) {
+        open_ = false;
+    }
+    return open_;
+}
+
+void SimulatedSensorLink::NextFrame() {
+    const double t = frameBase_ + static_cast<double>(frameIndex_) / board_.GetScenario().rate;
+    ++frameIndex_;
+    if (paced_) {
+        const double wait = t - Now();
+        if (wait > 0.0) {
+            clock_.SleepMs(static_cast<int>(std::ceil(wait * 1000.0)));
+        }
+    } else {
+        virtualTime_ = std::max(virtualTime_, t);
+    }
+    if (!board_.HasOwnLayout() && layoutSource_) {
+        board_.SetLayout(layoutSource_());
+    }
+    pending_ = board_.FrameAt(t);
+    nextReport_ = 0;
+}
+
+int32_t SimulatedSensorLink::Read(uint8_t* dest, size_t capacity) {
+    delivered_ = 0;
+    if (!open_) {
+        return -1;
+    }
+    if (nextReport_ >= pending_.count) {
+        NextFrame();
+    }
+    if (nextReport_ >= pending_.count) {
+        // Unplugged meanwhile, or a mux size the board cannot send: the read times out.
+        if (paced_) {
+            clock_.SleepMs(static_cast<int>(kReadTimeout * 1000.0));
+        } else {
+            virtualTime_ += kReadTimeout;
+        }
+        return kReportLength - 1;
+    }
+    const Report& report = pending_.reports[static_cast<size_t>(nextReport_++)];
+    delivered_ = std::min(capacity, report.size());
+    std::memcpy(dest, report.data(), delivered_);
+    return kReportLength - 1;
+}
+
+}  // namespace kv::sim
