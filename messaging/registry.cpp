@@ -152,10 +152,11 @@ void Registry::MarkPeerHeard() {
 }
 
 int32_t Registry::Transmit(const uint8_t* frame, size_t length) {
-    if (transport_ == nullptr) {
+    Transport* transport = transport_;
+    if (transport == nullptr) {
         return 0;
     }
-    return transport_->Send(frame, length);
+    return transport->Send(frame, length);
 }
 
 // The driver publishes only while the controller has been heard within the last 5000 ms and

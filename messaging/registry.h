@@ -121,7 +121,7 @@ private:
     ProgramRole role_;
     RoleTraits traits_;
     const Clock& clock_;
-    Transport* transport_ = nullptr;
+    Relaxed<Transport*> transport_ = nullptr;  // set by the endpoint, read by every publisher
     Relaxed<int64_t> lastHeard_;
     std::array<TableEntry, kEntries> table_{};
 };
