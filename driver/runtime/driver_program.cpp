@@ -23,6 +23,7 @@
 #include "driver/sim/recording_sensor_link.h"
 #include "driver/sim/replay_sensor_link.h"
 #include "driver/sim/simulated_sensor_link.h"
+#include "driver/tuio/tuio_output.h"
 #include "messaging/network.h"
 #include "messaging/registry.h"
 
@@ -160,7 +161,7 @@ int RunDriver(const DriverOptions& options) {
     const std::unique_ptr<DisplayInfo> display = MakeDisplayInfo(std::getenv("DISPLAY"));
     VirtualTouchDevice touchDevice(MakeTouchEndpoint(log));
     VirtualTouchContacts contacts(touchDevice);
-    NullTuioSink tuio;
+    TuioOutput tuio(clock, TuioPortFrom(std::getenv(kTuioPortVariable)));
     // Large (sample histories, template matrices, pointer histories): on the heap.
     auto engine =
         std::make_unique<DriverEngine>(registry, *display, *pointer.injector, contacts, tuio);

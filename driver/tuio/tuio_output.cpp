@@ -1,0 +1,81 @@
+// Fingers to cursors, and when frames are committed.
+#include "driver/tuio/tuio_output.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "driver/output/unit_range.h"
+#include "driver/tuio/udp_packet_sender.h"
+
+namespace kv {
+
+namespace {
+constexpr int32_t kTouching = 2;
+// Cursor A keeps even session ids and B odd ones: a new session skips the other's id.
+constexpr int32_t kSessionStep = 2;
+}  // namespace
+
+uint16_t TuioPortFrom(const char* text) {
+    if (text == nullptr) {
+        return kTuioPort;
+    }
+    const std::string_view value(text);
+    unsigned port = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+    if (value.empty() || error != std::errc() || end != value.data() + value.size() || port == 0 ||
+        port > 65535) {
+        return kTuioPort;
+    }
+    return static_cast<uint16_t>(port);
+}
+
+TuioOutput::TuioOutput(const Clock& clock, uint16_t port)
+    : TuioOutput(clock, [port]() -> std::unique_ptr<TUIO::PacketSender> {
+          return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, port);
+      }) {}
+
+TuioOutput::TuioOutput(const Clock& clock, SenderFactory makeSender)
+    : clock_(clock), makeSender_(std::move(makeSender)) {}
+
+void TuioOutput::Start() {
+    server_ = std::make_unique<TUIO::TuioServer>(makeSender_ ? makeSender_() : nullptr);
+    startMs_ = clock_.NowMs();
+    server_->SendEmptyCursorBundle();
+    server_->SendEmptyObjectBundle();
+    server_->InitFrame(SessionTime());
+    cursorA_ = &server_->AddCursor(0.0f, 0.0f);
+    cursorB_ = &server_->AddCursor(0.0f, 0.0f);
+    server_->CommitFrame();
+}
+
+TUIO::TuioTime TuioOutput::SessionTime() const {
+    return TUIO::TuioTime::FromMilliseconds(clock_.NowMs() - startMs_);
+}
+
+void TuioOutput::SendFrame(int32_t stateA, float xA, float yA, int32_t stateB, float xB, float yB) {
+    if (!server_) {
+        Start();
+    }
+    const TUIO::TuioTime now = SessionTime();
+    server_->InitFrame(now);
+    StepCursor(*cursorA_, previousA_, stateA, xA, yA);
+    server_->InitFrame(now);
+    StepCursor(*cursorB_, previousB_, stateB, xB, yB);
+    server_->CommitFrame();
+}
+
+void TuioOutput::StepCursor(TUIO::TuioCursor& cursor, int32_t& previous, int32_t state, float x,
+                            float y) {
+    if (state >= kTouching) {
+        // A broken calibration must not put NaN or positions off the screen on the wire.
+        server_->UpdateCursor(cursor, Clamp01(x), Clamp01(y));
+    } else if (previous >= kTouching) {
+        // Lifted: the cursor stays where it was under a new session. Marking the list changed
+        // tells the client in this frame rather than at the next keep-alive up to a second on.
+        cursor.SetSessionId(cursor.SessionId() + kSessionStep);
+        server_->MarkCursorsChanged();
+    }
+    previous = state;
+}
+
+}  // namespace kv

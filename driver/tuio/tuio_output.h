@@ -1,0 +1,61 @@
+// The driver's TUIO sender (selection 2): both tracked fingers as two TUIO cursors that are
+// never removed; a lifted finger's cursor takes a new session id so that its next touch shows
+// up as a new cursor. The server and its socket are made on the first frame handed over.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "driver/output/tuio_sink.h"
+#include "driver/tuio/packet_sender.h"
+#include "driver/tuio/tuio_server.h"
+#include "messaging/clock.h"
+
+namespace kv {
+
+// The TUIO client's port on this machine.
+constexpr uint16_t kTuioPort = 3333;
+constexpr const char* kTuioHost = "127.0.0.1";
+// Tests point the driver's TUIO output elsewhere through this environment variable.
+constexpr const char* kTuioPortVariable = "KV_TUIO_PORT";
+
+// The port a KV_TUIO_PORT value names: 1..65535 in decimal; anything else (or none) gives the
+// product's 3333.
+uint16_t TuioPortFrom(const char* text);
+
+class TuioOutput final : public TuioSink {
+public:
+    using SenderFactory = std::function<std::unique_ptr<TUIO::PacketSender>()>;
+
+    // The product: a UDP socket to 127.0.0.1:port.
+    explicit TuioOutput(const Clock& clock, uint16_t port = kTuioPort);
+    // Any sender, made when the first frame comes; a null sender sends nothing.
+    TuioOutput(const Clock& clock, SenderFactory makeSender);
+    // The server's destructor sends the last empty bundles.
+    ~TuioOutput() override = default;
+    TuioOutput(const TuioOutput&) = delete;
+    TuioOutput& operator=(const TuioOutput&) = delete;
+
+    void SendFrame(int32_t stateA, float xA, float yA, int32_t stateB, float xB, float yB) override;
+
+    // Null until the first frame.
+    const TUIO::TuioServer* Server() const { return server_.get(); }
+
+private:
+    // Construction of the session: empty bundles, cursors A and B at (0, 0), first commit.
+    void Start();
+    void StepCursor(TUIO::TuioCursor& cursor, int32_t& previous, int32_t state, float x, float y);
+    TUIO::TuioTime SessionTime() const;
+
+    const Clock& clock_;
+    SenderFactory makeSender_;
+    std::unique_ptr<TUIO::TuioServer> server_;
+    TUIO::TuioCursor* cursorA_ = nullptr;
+    TUIO::TuioCursor* cursorB_ = nullptr;
+    int32_t previousA_ = 0;
+    int32_t previousB_ = 0;
+    int64_t startMs_ = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,80 @@
+// Our TUIO 1.1 server: keeps the cursor list, the frame time and sequence, and writes the
+// "/tuio/2Dcur" bundles (alive, set, fseq) and the keep-alive of the empty "/tuio/2Dobj"
+// profile with oscpack. Time comes in with each frame; datagrams leave through a PacketSender.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <oscpack/osc/OscOutboundPacketStream.h>
+
+#include "driver/tuio/packet_sender.h"
+#include "driver/tuio/tuio_cursor.h"
+#include "driver/tuio/tuio_time.h"
+
+namespace TUIO {
+
+class TuioServer {
+public:
+    static constexpr std::size_t kPacketCapacity = 1500;
+    // Room kept for one "set" (56 bytes) and the closing "fseq" (32 bytes): a bundle with less
+    // left is sent and a new one started before the next cursor.
+    static constexpr std::size_t kMessageReserve = 88;
+    static constexpr const char* kCursorProfile = "/tuio/2Dcur";
+    static constexpr const char* kObjectProfile = "/tuio/2Dobj";
+
+    explicit TuioServer(std::unique_ptr<PacketSender> sender);
+    // Tells the client the session is over: an empty bundle for each profile.
+    ~TuioServer();
+    TuioServer(const TuioServer&) = delete;
+    TuioServer& operator=(const TuioServer&) = delete;
+
+    // Starts a frame at the session time given; the frame sequence number rises by one.
+    void InitFrame(TuioTime time);
+    // Adds a cursor at the current frame time with the next session id; the server owns it and
+    // the reference stays valid for the server's life.
+    TuioCursor& AddCursor(float x, float y);
+    // Moves a cursor unless it was already updated at this frame time; true when it moved.
+    bool UpdateCursor(TuioCursor& cursor, float x, float y);
+    // Something in the cursor list changed other than a move (a new session id).
+    void MarkCursorsChanged() { cursorsChanged_ = true; }
+    // Ends the frame: a cursor bundle when the list changed, keep-alives once a second.
+    void CommitFrame();
+
+    // An empty "alive" with "fseq" -1 for one profile, as at start and end of a session.
+    void SendEmptyCursorBundle();
+    void SendEmptyObjectBundle();
+
+    int32_t FrameSequence() const { return frame_; }
+    TuioTime FrameTime() const { return frameTime_; }
+    std::size_t CursorCount() const { return cursors_.size(); }
+    const TuioCursor& CursorAt(std::size_t index) const { return *cursors_[index]; }
+
+private:
+    void StartCursorBundle();
+    void AddCursorMessage(const TuioCursor& cursor);
+    void SendCursorBundle(int32_t frame);
+    void SendObjectBundle(int32_t frame);
+    void SendEmptyBundle(osc::OutboundPacketStream& packet, const char* profile);
+    void Flush(osc::OutboundPacketStream& packet);
+    // At least a second since the last keep-alive of a profile.
+    bool KeepAliveDue(TuioTime last) const { return (frameTime_ - last).Seconds() >= 1; }
+
+    std::unique_ptr<PacketSender> sender_;
+    std::vector<std::unique_ptr<TuioCursor>> cursors_;
+    int32_t sessionCounter_ = -1;
+    int32_t frame_ = -1;
+    TuioTime frameTime_;
+    bool cursorsChanged_ = false;
+    TuioTime cursorKeepAlive_;
+    TuioTime objectKeepAlive_;
+    std::array<char, kPacketCapacity> cursorBuffer_{};
+    std::array<char, kPacketCapacity> objectBuffer_{};
+    osc::OutboundPacketStream cursorPacket_;
+    osc::OutboundPacketStream objectPacket_;
+};
+
+}  // namespace TUIO

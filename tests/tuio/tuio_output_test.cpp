@@ -1,0 +1,249 @@
+// The driver's TUIO sender on a clock the test moves: the session it starts on the first
+// frame, fingers as cursors, new session ids when a finger lifts, the keep-alive once a second
+// and the goodbye when it ends.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "driver/tuio/tuio_output.h"
+#include "tuio_test_support.h"
+
+namespace kv {
+namespace {
+
+using test::Datagram;
+using test::Decode;
+using test::OscBundle;
+
+constexpr int64_t kFrameMs = 10;
+
+class TuioOutputTest : public ::testing::Test {
+protected:
+    TuioOutputTest()
+        : output(std::make_unique<TuioOutput>(clock, [this] {
+              ++sendersMade;
+              return std::make_unique<test::CapturingSender>(sent);
+          })) {}
+
+    // One sensor frame, 10 ms after the previous one; returns the bundles it sent.
+    std::vector<OscBundle> Frame(int32_t stateA, float xA, float yA, int32_t stateB, float xB,
+                                 float yB) {
+        clock.Advance(kFrameMs);
+        const size_t before = sent.size();
+        output->SendFrame(stateA, xA, yA, stateB, xB, yB);
+        std::vector<OscBundle> bundles;
+        for (size_t i = before; i < sent.size(); ++i) {
+            bundles.push_back(Decode(sent[i]));
+            EXPECT_TRUE(bundles.back().ok);
+        }
+        return bundles;
+    }
+    std::vector<OscBundle> Idle() { return Frame(0, 0.0f, 0.0f, 0, 0.0f, 0.0f); }
+    std::vector<OscBundle> Both(float xA, float yA, float xB, float yB) {
+        return Frame(2, xA, yA, 2, xB, yB);
+    }
+
+    static std::vector<int32_t> Alive(const OscBundle& b) { return b.Find("alive")->ints; }
+    static int32_t Fseq(const OscBundle& b) { return b.Find("fseq")->ints.at(0); }
+    static std::vector<int32_t> SetIds(const OscBundle& b) {
+        std::vector<int32_t> ids;
+        for (const auto* set : b.All("set")) {
+            ids.push_back(set->ints.at(0));
+        }
+        return ids;
+    }
+
+    test::ManualClock clock;
+    std::vector<Datagram> sent;
+    int sendersMade = 0;
+    std::unique_ptr<TuioOutput> output;
+};
+
+TEST_F(TuioOutputTest, NothingIsMadeOrSentBeforeTheFirstFrame) {
+    EXPECT_EQ(output->Server(), nullptr);
+    output.reset();
+    EXPECT_EQ(sendersMade, 0);
+    EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(TuioOutputTest, TheFirstFrameStartsTheSessionWithCursorsAAndBAtTheOrigin) {
+    Idle();
+    EXPECT_EQ(sendersMade, 1);
+    ASSERT_EQ(sent.size(), 3u);
+    const OscBundle cur = Decode(sent[0]);
+    const OscBundle obj = Decode(sent[1]);
+    EXPECT_EQ(cur.profile, "/tuio/2Dcur");
+    EXPECT_TRUE(cur.IsKeepAlive() && Alive(cur).empty() && Fseq(cur) == -1);
+    EXPECT_EQ(obj.profile, "/tuio/2Dobj");
+    EXPECT_TRUE(obj.IsKeepAlive() && Alive(obj).empty() && Fseq(obj) == -1);
+
+    const OscBundle first = Decode(sent[2]);
+    EXPECT_EQ(Alive(first), (std::vector<int32_t>{0, 1}));
+    EXPECT_EQ(SetIds(first), (std::vector<int32_t>{0, 1}));
+    for (const auto* set : first.All("set")) {
+        EXPECT_EQ(set->floats, std::vector<float>(5, 0.0f));
+    }
+    EXPECT_EQ(Fseq(first), 0);
+    EXPECT_EQ(output->Server()->CursorAt(1).CursorId(), 1);
+}
+
+TEST_F(TuioOutputTest, TwoFingersDownSendAliveWithBothIdsTwoSetsAndFseqUpByTwo) {
+    Idle();
+    int32_t lastFseq = output->Server()->FrameSequence();
+    for (int i = 0; i < 5; ++i) {
+        const float step = 0.01f * static_cast<float>(i);
+        const auto bundles = Both(0.2f + step, 0.3f, 0.7f, 0.6f - step);
+        ASSERT_EQ(bundles.size(), 1u);
+        const OscBundle& b = bundles[0];
+        EXPECT_EQ(b.profile, "/tuio/2Dcur");
+        EXPECT_EQ(Alive(b), (std::vector<int32_t>{0, 1}));
+        const auto sets = b.All("set");
+        ASSERT_EQ(sets.size(), 2u);
+        EXPECT_FLOAT_EQ(sets[0]->floats[0], 0.2f + step);
+        EXPECT_FLOAT_EQ(sets[0]->floats[1], 0.3f);
+        EXPECT_FLOAT_EQ(sets[1]->floats[0], 0.7f);
+        EXPECT_FLOAT_EQ(sets[1]->floats[1], 0.6f - step);
+        if (i > 0) {  // 0.01 per 10 ms
+            EXPECT_NEAR(sets[0]->floats[2], 1.0f, 1e-3);
+            EXPECT_NEAR(sets[1]->floats[3], -1.0f, 1e-3);
+        }
+        EXPECT_EQ(Fseq(b), lastFseq + 2);
+        lastFseq = Fseq(b);
+    }
+}
+
+TEST_F(TuioOutputTest, ALiftedFingerGetsNoSetAndItsIdRisesByTwoKeepingAEvenAndBOdd) {
+    Idle();
+    Both(0.2f, 0.3f, 0.7f, 0.6f);
+    // A lifts while B moves on: A's new id, no set for it, it stays where it was.
+    auto bundles = Frame(0, 0.0f, 0.0f, 2, 0.71f, 0.6f);
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(Alive(bundles[0]), (std::vector<int32_t>{2, 1}));
+    EXPECT_EQ(SetIds(bundles[0]), std::vector<int32_t>{1});
+    EXPECT_FLOAT_EQ(output->Server()->CursorAt(0).X(), 0.2f);
+    EXPECT_FLOAT_EQ(output->Server()->CursorAt(0).Y(), 0.3f);
+
+    // A touches again as the new cursor; then B lifts into hover (state 1), which is a lift.
+    bundles = Frame(2, 0.4f, 0.4f, 1, 0.72f, 0.6f);
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(Alive(bundles[0]), (std::vector<int32_t>{2, 3}));
+    EXPECT_EQ(SetIds(bundles[0]), std::vector<int32_t>{2});
+
+    // Hovering on does not raise the id again; touching does not either.
+    bundles = Frame(2, 0.41f, 0.4f, 1, 0.72f, 0.6f);
+    bundles = Frame(2, 0.42f, 0.4f, 2, 0.72f, 0.6f);
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(Alive(bundles[0]), (std::vector<int32_t>{2, 3}));
+    EXPECT_EQ(SetIds(bundles[0]), (std::vector<int32_t>{2, 3}));
+}
+
+TEST_F(TuioOutputTest, BothFingersLiftingTellTheClientInThatFrame) {
+    Idle();
+    Both(0.2f, 0.3f, 0.7f, 0.6f);
+    const auto bundles = Idle();
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_TRUE(bundles[0].IsKeepAlive());
+    EXPECT_EQ(Alive(bundles[0]), (std::vector<int32_t>{2, 3}));
+    EXPECT_TRUE(Idle().empty());  // and nothing more until the keep-alive is due
+}
+
+TEST_F(TuioOutputTest, TwoFramesInOneMillisecondMoveACursorOnceAndKeepItsSession) {
+    Idle();
+    Both(0.2f, 0.3f, 0.7f, 0.6f);
+    const size_t before = sent.size();
+    output->SendFrame(2, 0.25f, 0.3f, 2, 0.75f, 0.6f);  // the clock has not moved
+    EXPECT_EQ(sent.size(), before);
+    const auto bundles = Both(0.3f, 0.3f, 0.8f, 0.6f);
+    ASSERT_EQ(bundles.size(), 1u);
+    EXPECT_EQ(Alive(bundles[0]), (std::vector<int32_t>{0, 1}));
+}
+
+TEST_F(TuioOutputTest, WithoutFingersEachProfileGetsOneKeepAlivePerSecond) {
+    Idle();
+    const int64_t start = clock.NowMs();
+    std::vector<int64_t> cursorTimes;
+    std::vector<int64_t> objectTimes;
+    for (int i = 0; i < 550; ++i) {  // 5.5 s
+        for (const OscBundle& b : Idle()) {
+            ASSERT_TRUE(b.IsKeepAlive());
+            (b.profile == "/tuio/2Dcur" ? cursorTimes : objectTimes).push_back(clock.NowMs());
+            if (b.profile == "/tuio/2Dcur") {
+                EXPECT_EQ(Alive(b), (std::vector<int32_t>{0, 1}));
+            } else {
+                EXPECT_TRUE(Alive(b).empty());
+            }
+        }
+    }
+    ASSERT_EQ(cursorTimes.size(), 5u);
+    ASSERT_EQ(objectTimes, cursorTimes);
+    int64_t previous = start;
+    for (int64_t t : cursorTimes) {
+        EXPECT_GE(t - previous, 1000);
+        EXPECT_LT(t - previous, 1000 + kFrameMs);
+        previous = t;
+    }
+}
+
+TEST_F(TuioOutputTest, BrokenPositionsAreClampedToTheScreenAndNeverNaN) {
+    Idle();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const auto bundles = Both(nan, 1.5f, -0.25f, std::numeric_limits<float>::infinity());
+    ASSERT_EQ(bundles.size(), 1u);
+    const auto sets = bundles[0].All("set");
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0]->floats[0], 0.0f);
+    EXPECT_EQ(sets[0]->floats[1], 1.0f);
+    EXPECT_EQ(sets[1]->floats[0], 0.0f);
+    EXPECT_EQ(sets[1]->floats[1], 1.0f);
+    for (const auto* set : sets) {
+        for (float f : set->floats) {
+            EXPECT_TRUE(std::isfinite(f));
+        }
+    }
+}
+
+TEST_F(TuioOutputTest, DestroyingTheOutputSendsTheLastEmptyBundles) {
+    Idle();
+    Both(0.2f, 0.3f, 0.7f, 0.6f);
+    const size_t before = sent.size();
+    output.reset();
+    ASSERT_EQ(sent.size(), before + 2);
+    const OscBundle cur = Decode(sent[before]);
+    const OscBundle obj = Decode(sent[before + 1]);
+    EXPECT_EQ(cur.profile, "/tuio/2Dcur");
+    EXPECT_EQ(obj.profile, "/tuio/2Dobj");
+    EXPECT_TRUE(cur.IsKeepAlive() && Alive(cur).empty() && Fseq(cur) == -1);
+    EXPECT_TRUE(obj.IsKeepAlive() && Alive(obj).empty() && Fseq(obj) == -1);
+}
+
+TEST_F(TuioOutputTest, EveryBundleStaysUnderTheDatagramLimit) {
+    Idle();
+    for (int i = 0; i < 300; ++i) {
+        const float t = static_cast<float>(i % 100) / 100.0f;
+        if (i % 7 == 3) {
+            Frame(1, t, t, 0, 0.0f, 0.0f);
+        } else {
+            Both(t, 1.0f - t, 1.0f - t, t);
+        }
+    }
+    for (const Datagram& d : sent) {
+        EXPECT_LE(d.size(), TUIO::TuioServer::kPacketCapacity);
+        EXPECT_TRUE(Decode(d).ok);
+    }
+}
+
+TEST(TuioOutputNoSender, ANullSenderLeavesTheOutputRunning) {
+    test::ManualClock clock;
+    TuioOutput output(clock, [] { return std::unique_ptr<TUIO::PacketSender>(); });
+    for (int i = 0; i < 10; ++i) {
+        clock.Advance(kFrameMs);
+        output.SendFrame(2, 0.5f, 0.5f, 0, 0.0f, 0.0f);
+    }
+    ASSERT_NE(output.Server(), nullptr);
+    EXPECT_FLOAT_EQ(output.Server()->CursorAt(0).X(), 0.5f);
+}
+
+}  // namespace
+}  // namespace kv

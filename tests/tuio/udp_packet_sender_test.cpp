@@ -1,0 +1,93 @@
+// The UDP sender on loopback: the driver's TUIO output received by a real socket, and a
+// sender that cannot open or reach anyone leaving the output running.
+#include <gtest/gtest.h>
+
+#include "driver/tuio/tuio_output.h"
+#include "driver/tuio/udp_packet_sender.h"
+#include "process_support.h"
+#include "tuio_test_support.h"
+
+namespace kv {
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+test::OscBundle ReceiveBundle(test::UdpPeer& peer) {
+    const auto bytes = peer.Receive(kWaitMs);
+    if (!bytes) {
+        return {};
+    }
+    return test::Decode(test::Datagram(bytes->begin(), bytes->end()));
+}
+
+TEST(TuioUdp, TheOutputsBundlesArriveOnALoopbackSocket) {
+    test::UdpPeer client;
+    ASSERT_NE(client.Port(), 0);
+    test::ManualClock clock;
+    {
+        TuioOutput output(clock, client.Port());
+        clock.Advance(10);
+        output.SendFrame(0, 0.0f, 0.0f, 0, 0.0f, 0.0f);  // starts the session
+        clock.Advance(10);
+        output.SendFrame(2, 0.25f, 0.5f, 0, 0.0f, 0.0f);
+
+        const test::OscBundle hello = ReceiveBundle(client);
+        ASSERT_TRUE(hello.ok);
+        EXPECT_EQ(hello.profile, "/tuio/2Dcur");
+        EXPECT_EQ(ReceiveBundle(client).profile, "/tuio/2Dobj");
+        const test::OscBundle first = ReceiveBundle(client);
+        ASSERT_TRUE(first.ok);
+        EXPECT_EQ(first.Find("alive")->ints, (std::vector<int32_t>{0, 1}));
+        const test::OscBundle moved = ReceiveBundle(client);
+        ASSERT_TRUE(moved.ok);
+        ASSERT_EQ(moved.All("set").size(), 1u);
+        EXPECT_FLOAT_EQ(moved.Find("set")->floats[0], 0.25f);
+        EXPECT_FLOAT_EQ(moved.Find("set")->floats[1], 0.5f);
+    }
+    EXPECT_EQ(ReceiveBundle(client).Find("fseq")->ints, std::vector<int32_t>{-1});
+    EXPECT_EQ(ReceiveBundle(client).profile, "/tuio/2Dobj");
+}
+
+TEST(TuioUdp, AnAddressThatCannotBeUsedGivesAClosedSenderAndARunningOutput) {
+    TUIO::UdpPacketSender bad("not an address", 3333);
+    EXPECT_FALSE(bad.IsOpen());
+    bad.Send("x", 1);
+
+    test::ManualClock clock;
+    TuioOutput output(clock, [] { return std::make_unique<TUIO::UdpPacketSender>("::1", 1); });
+    for (int i = 0; i < 5; ++i) {
+        clock.Advance(10);
+        output.SendFrame(2, 0.5f, 0.5f, 2, 0.6f, 0.6f);
+    }
+    ASSERT_NE(output.Server(), nullptr);
+    EXPECT_FLOAT_EQ(output.Server()->CursorAt(1).X(), 0.6f);
+}
+
+TEST(TuioUdp, NobodyListeningIsNotAnError) {
+    std::uint16_t freePort = 0;
+    {
+        test::UdpPeer gone;  // a port that was free a moment ago
+        freePort = gone.Port();
+    }
+    TUIO::UdpPacketSender sender(kTuioHost, freePort);
+    ASSERT_TRUE(sender.IsOpen());
+    for (int i = 0; i < 20; ++i) {
+        sender.Send("#bundle", 8);
+    }
+    test::UdpPeer client;
+    TUIO::UdpPacketSender reaching(kTuioHost, client.Port());
+    reaching.Send("#bundle", 8);
+    EXPECT_TRUE(client.Receive(kWaitMs).has_value());
+}
+
+TEST(TuioUdp, ThePortVariableNamesAPortOrFallsBackTo3333) {
+    EXPECT_EQ(TuioPortFrom(nullptr), 3333);
+    EXPECT_EQ(TuioPortFrom("40123"), 40123);
+    EXPECT_EQ(TuioPortFrom("65535"), 65535);
+    for (const char* bad : {"", "0", "65536", "-1", "12ab", " 4000", "99999999999"}) {
+        EXPECT_EQ(TuioPortFrom(bad), 3333) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace kv
