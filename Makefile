@@ -9,7 +9,7 @@ GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-sanitize fuzz bench format format-check run check clean
+.PHONY: all deps build test test-vm test-sanitize fuzz bench format format-check run check clean
 
 all: build
 
@@ -25,6 +25,12 @@ build: deps $(BUILD)/build.ninja
 # Builds everything and runs every test.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The driver against a real kernel (uhid, hidraw, uinput) in a virtual machine under qemu;
+# the kernel and the initramfs are kept in $(BUILD)/vm between runs.
+test-vm: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe
+	vm/run-vm-tests $(BUILD)
 
 # The non-GUI tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
@@ -53,10 +59,10 @@ format:
 format-check:
 	clang-format --dry-run -Werror $(SOURCES)
 
-# The main job.
-run: build
-	@echo "The driver is not built yet: 'make run' will start it with a simulated board."
-	@echo "Until then, try the wire tool: $(BUILD)/tools/kvctl/kvctl table"
+# The main job: the Driver on a simulated board, watched by kvctl monitor until Ctrl-C.
+run: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	@scripts/run-demo $(BUILD)
 
 # What CI runs.
 check: test test-sanitize fuzz format-check

@@ -11,30 +11,43 @@
 
 namespace kvtest {
 
+struct JsonMember;
+
 struct Json {
     enum class Type { Null, Bool, Number, String, Array, Object };
     Type type = Type::Null;
     bool boolean = false;
     std::string text;  // a string's bytes, or a number as written
     std::vector<Json> items;
-    std::vector<std::pair<std::string, Json>> members;
+    // Name and value pairs in order; a struct of its own rather than std::pair, which may not
+    // be instantiated while Json is still incomplete (clang rejects that).
+    std::vector<JsonMember> members;
 
-    const Json* Find(std::string_view key) const {
-        for (const auto& [name, value] : members) {
-            if (name == key) {
-                return &value;
-            }
-        }
-        return nullptr;
-    }
+    const Json* Find(std::string_view key) const;
     // The member, or a null value when it is missing (the test then fails on its type).
-    const Json& operator[](std::string_view key) const {
-        static const Json kMissing;
-        const Json* found = Find(key);
-        return found != nullptr ? *found : kMissing;
-    }
+    const Json& operator[](std::string_view key) const;
     bool IsNull() const { return type == Type::Null; }
 };
+
+struct JsonMember {
+    std::string first;
+    Json second;
+};
+
+inline const Json* Json::Find(std::string_view key) const {
+    for (const auto& [name, value] : members) {
+        if (name == key) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+inline const Json& Json::operator[](std::string_view key) const {
+    static const Json kMissing;
+    const Json* found = Find(key);
+    return found != nullptr ? *found : kMissing;
+}
 
 class JsonReader {
 public:
@@ -107,7 +120,7 @@ private:
             if (!Value(member, depth + 1)) {
                 return false;
             }
-            v.members.emplace_back(std::move(key), std::move(member));
+            v.members.push_back(JsonMember{std::move(key), std::move(member)});
             Space();
         } while (Take(','));
         return Take('}');

@@ -1,13 +1,52 @@
-// kvctl, the wire tool: the command table and its help. The commands live in kvctl_core.
+// kvctl, the wire tool: the command table and its help. The commands live in kvctl_core;
+// this file adds what they need from the process: the UDP link, the clock, the signals.
+#include <csignal>
 #include <iostream>
 #include <string_view>
 
 #include "tools/kvctl/commands.h"
+#include "tools/kvctl/live_commands.h"
 
 namespace {
 
 using kv::kvctl::Arguments;
 using kv::kvctl::CommandIo;
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void OnStopSignal(int) {
+    stopSignal = 1;
+}
+
+// SIGINT and SIGTERM end monitor cleanly; without SA_RESTART they also cut its wait short.
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+const kv::kvctl::LiveEnvironment& Live() {
+    static const kv::kvctl::LiveEnvironment environment{kv::kvctl::OpenUdpLink, kv::DefaultClock(),
+                                                        [] { return stopSignal != 0; }};
+    return environment;
+}
+
+// Only monitor runs until asked to stop; Ctrl-C simply ends the short-lived commands.
+template <int (*Run)(const Arguments&, CommandIo&, const kv::kvctl::LiveEnvironment&),
+          bool kUntilStopped = false>
+int RunLive(const Arguments& args, CommandIo& io) {
+    if constexpr (kUntilStopped) {
+        CatchStopSignals();
+    }
+    return Run(args, io, Live());
+}
+
+constexpr std::string_view kLiveOptions =
+    "    --port N       the driver's UDP port (default 11249)\n"
+    "    --timeout S    seconds to wait for the driver's answer (default 3; fractions allowed)\n";
 
 struct Command {
     std::string_view name;
@@ -54,21 +93,69 @@ constexpr Command kCommands[] = {
      "  {\"error\": \"...\"}. Reals that are not finite print as null; texts are JSON-escaped.\n"
      "  Each datagram is cut on its own. Exit status 0 when every frame decoded, else 2.\n",
      kv::kvctl::RunDecode},
+    {"status", "kvctl status [--port N] [--timeout S]",
+     "  Says hello to the running Driver (kvctl uses a port of its own, so a Controller may\n"
+     "  run beside it), collects the driver's answer with all 38 records and prints each\n"
+     "  record, in table order, as the JSON object kvctl decode prints, one per line.\n"
+     "  Exit status 1 with \"driver not answering on 127.0.0.1:PORT\" on stderr when nothing\n"
+     "  answers within the time-out.\n",
+     RunLive<kv::kvctl::RunStatus>},
+    {"get", "kvctl get OBJECT/TOPIC [--port N] [--timeout S]",
+     "  The same for one record, e.g. kvctl get Sense/State.\n", RunLive<kv::kvctl::RunGet>},
+    {"set", "kvctl set OBJECT/TOPIC FIELD=VALUE... [--save] [--port N] [--timeout S]",
+     "  Takes the driver's current record, changes the named fields (names and values as for\n"
+     "  kvctl encode) and sends it back; --save then asks the driver to write DRIVER.INI\n"
+     "  (Store/DoSave). An unknown record or field, or a value that is not of the field's\n"
+     "  type, is an error (exit status 2) and nothing is sent.\n"
+     "  Example: kvctl set Output/State Enable=1 --save\n",
+     RunLive<kv::kvctl::RunSet>},
+    {"save", "kvctl save [--port N] [--timeout S]",
+     "  Asks the driver to write its settings to DRIVER.INI (the counted event Store/DoSave,\n"
+     "  one above the driver's current sequence number).\n",
+     RunLive<kv::kvctl::RunSave>},
+    {"load", "kvctl load [--port N] [--timeout S]",
+     "  Asks the driver to read DRIVER.INI again (Store/DoLoad).\n", RunLive<kv::kvctl::RunLoad>},
+    {"stop", "kvctl stop [--port N] [--timeout S]",
+     "  Asks the driver to end (Driver/DoStop); it does so after its next sensor frame.\n",
+     RunLive<kv::kvctl::RunStop>},
+    {"monitor", "kvctl monitor [--port N] [--timeout S]",
+     "  Stays with the driver (sending the presence record Client/client every 2 s, as the\n"
+     "  Controller does) and prints a line per change until Ctrl-C (SIGINT or SIGTERM, exit\n"
+     "  status 0):\n"
+     "    link connected=yes|no status=N     sensor link (Comms/ActStatus)\n"
+     "    frames per-period=N                frames in the driver's last two-second period\n"
+     "    signal value=N                     signal level (Sense/Status), rounded, when it\n"
+     "                                       moves by 2 or more, at most 4 times a second\n"
+     "    touch engine=E primary=S x=X y=Y secondary=S x=X y=Y [wheel=W] [right-click]\n"
+     "                                       each new pointer report (Monitor/Queue); state\n"
+     "                                       0 none, 1 near, 2 touching; x, y from 0 to 1\n"
+     "  and notes when the driver answers, has not answered yet, or falls silent.\n",
+     RunLive<kv::kvctl::RunMonitor, true>},
 };
+
+bool IsLive(const Command& command) {
+    return command.synopsis.find("--timeout") != std::string_view::npos;
+}
 
 void PrintCommandHelp(const Command& command, std::ostream& out) {
     out << command.synopsis << "\n" << command.help;
+    if (IsLive(command)) {
+        out << kLiveOptions;
+    }
 }
 
 void PrintHelp(std::ostream& out) {
     out << "kvctl: the wire tool of the record protocol between Driver and Controller.\n"
-           "It turns records into bytes and back without running either program.\n\n";
+           "table, encode and decode turn records into bytes and back without either program;\n"
+           "status, get, set, save, load, stop and monitor talk to a running Driver over\n"
+           "loopback UDP.\n\n";
     for (const Command& command : kCommands) {
-        PrintCommandHelp(command, out);
-        out << '\n';
+        out << command.synopsis << "\n" << command.help << '\n';
     }
+    out << "Options of the live commands:\n" << kLiveOptions << '\n';
     out << "kvctl --help     this text; kvctl COMMAND --help: one command.\n"
-           "Exit status: 0 on success, 2 on a usage error or a frame that did not decode.\n";
+           "Exit status: 0 on success, 2 on a usage error or a frame that did not decode,\n"
+           "1 when the driver does not answer.\n";
 }
 
 }  // namespace

@@ -1,0 +1,399 @@
+// kvctl against a real Driver process: status, get, set (with --save), load, stop and monitor,
+// and the failures when nothing answers or a name or value is wrong. Each test has its own
+// runtime folder (the driver's single-instance lock) and lets the driver take a free port.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "messaging/registry.h"
+#include "process_support.h"
+#include "tests/tools/json_reader.h"
+#include "tools/kvctl/record_json.h"
+
+extern char** environ;
+
+namespace {
+
+using kv::test::Process;
+using kv::test::TempDir;
+using kv::test::UdpPeer;
+
+const std::string kTool = KVCTL_PATH;
+constexpr const char* kDriver = KV_DRIVER_PATH;
+// Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
+constexpr int kWaitMs = 60000;
+
+const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
+                                           0x00, 0x0B, 0x00, 0x00, 0x00};
+const std::vector<uint8_t> kControllerHello = {0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00,
+                                               0x00, 0x0B, 0x00, 0x00, 0x00};
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+template <class Done>
+bool WaitFor(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+std::vector<kvtest::Json> ParseLines(const std::string& text) {
+    std::vector<kvtest::Json> values;
+    for (const auto& line : kvtest::JsonLines(text)) {
+        EXPECT_TRUE(line.has_value()) << text;
+        if (line) {
+            values.push_back(*line);
+        }
+    }
+    return values;
+}
+
+class KvctlLive : public ::testing::Test {
+protected:
+    // Runs kvctl with the arguments (already shell-quoted where needed).
+    Result Kvctl(const std::string& arguments) {
+        const std::string errPath = runtime.File("kvctl-err");
+        Result result;
+        FILE* pipe = popen(("'" + kTool + "' " + arguments + " 2>'" + errPath + "'").c_str(), "r");
+        if (pipe == nullptr) {
+            ADD_FAILURE() << "cannot run kvctl " << arguments;
+            return result;
+        }
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            result.out.append(buffer, n);
+        }
+        const int status = pclose(pipe);
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.err = kv::test::ReadFile(errPath);
+        return result;
+    }
+    Result Kvctl(const std::string& command, const std::string& rest) {
+        return Kvctl(command + " --port " + std::to_string(port) + " " + rest);
+    }
+
+    // Starts a Driver on a free port; its hello to our peer tells which one.
+    void StartDriver(const std::string& program, std::vector<std::string> extra) {
+        std::vector<std::string> arguments = {"--port", "0", "--peer-port",
+                                              std::to_string(helloPeer.Port())};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        driver = std::make_unique<Process>(
+            program, arguments,
+            std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}},
+            runtime.File("driver-out"), runtime.File("driver-err"));
+        for (;;) {
+            const auto datagram = helloPeer.Receive(kWaitMs);
+            if (!datagram) {
+                FAIL() << "the driver did not start: "
+                       << kv::test::ReadFile(runtime.File("driver-err"));
+            }
+            if (*datagram == kDriverHello) {
+                port = helloPeer.LastSourcePort();
+                return;
+            }
+        }
+    }
+
+    // kvctl stop ends the driver with exit status 0.
+    void StopDriver() {
+        const Result stop = Kvctl("stop", "");
+        EXPECT_EQ(stop.status, 0) << stop.err;
+        EXPECT_EQ(driver->Wait(kWaitMs), 0);
+    }
+
+    // The record's line of `kvctl get`.
+    kvtest::Json Get(const std::string& record) {
+        const Result get = Kvctl("get " + record, "");
+        EXPECT_EQ(get.status, 0) << get.err;
+        const auto lines = ParseLines(get.out);
+        EXPECT_EQ(lines.size(), 1u) << get.out;
+        return lines.empty() ? kvtest::Json() : lines[0];
+    }
+
+    TempDir runtime;
+    UdpPeer helloPeer;
+    std::unique_ptr<Process> driver;
+    uint16_t port = 0;
+};
+
+TEST_F(KvctlLive, StatusPrintsAllRecordsOfTheDriverAndSetChangesAField) {
+    StartDriver(kDriver, {"--link=scripted"});
+    ASSERT_NE(port, 0);
+
+    const Result status = Kvctl("status", "");
+    ASSERT_EQ(status.status, 0) << status.err;
+    const auto lines = ParseLines(status.out);
+    ASSERT_EQ(lines.size(), 38u) << status.out;
+    const auto registry = std::make_unique<kv::Registry>(kv::ProgramRole::Controller);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["command"].text, "record");
+        EXPECT_EQ(lines[i]["sender"].text, "5555");
+        EXPECT_EQ(lines[i]["record"].text, kv::kvctl::RecordName(registry->Table()[i]));
+    }
+    // What the driver holds, not what a fresh registry would: it opened its board.
+    EXPECT_TRUE(lines[3]["fields"]["RunFlag1"].boolean) << status.out;
+    EXPECT_EQ(lines[35]["fields"]["Lines"].items.at(1).text, "Kelvarin Driver 10.3.0\n");
+
+    const kvtest::Json before = Get("Sense/State");
+    ASSERT_EQ(before["record"].text, "Sense/State");
+    const int coarse = std::stoi(before["fields"]["CoarseRange"].text);
+    const std::string wanted = std::to_string(coarse + 3);
+    const Result set = Kvctl("set Sense/State CoarseRange=" + wanted + " Advanced=1", "");
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_TRUE(set.out.empty()) << set.out;
+
+    const Result again = Kvctl("status", "--timeout 5");
+    ASSERT_EQ(again.status, 0) << again.err;
+    const auto after = ParseLines(again.out);
+    ASSERT_EQ(after.size(), 38u);
+    EXPECT_EQ(after[20]["record"].text, "Sense/State");
+    EXPECT_EQ(after[20]["fields"]["CoarseRange"].text, wanted);
+    EXPECT_TRUE(after[20]["fields"]["Advanced"].boolean);
+    EXPECT_EQ(after[20]["fields"]["PressThreshold"].text,
+              before["fields"]["PressThreshold"].text);  // the rest as the driver had it
+
+    StopDriver();
+    const Result gone = Kvctl("status", "--timeout 0.3");
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.err, "driver not answering on 127.0.0.1:" + std::to_string(port) + "\n");
+}
+
+TEST_F(KvctlLive, SetSaveWritesTheSettingsFileAndLoadReadsItBack) {
+    TempDir install;
+    const std::string program = install.File("Driver");
+    std::filesystem::copy_file(kDriver, program);
+    const std::string settings = install.File("DRIVER.INI");
+    StartDriver(program, {"--link=scripted"});
+    ASSERT_NE(port, 0);
+
+    const Result set = Kvctl("set Mouse/Damp SnapRange=0.25 --save", "");
+    ASSERT_EQ(set.status, 0) << set.err;
+    ASSERT_TRUE(WaitFor([&] {
+        return kv::test::ReadFile(settings).find("Output_Tune_SnapRange=0.25") != std::string::npos;
+    })) << kv::test::ReadFile(settings);
+    const kvtest::Json saved = Get("Store/DoSave");
+    EXPECT_EQ(saved["event_valid"].text, "1");
+    EXPECT_EQ(saved["sequence"].text, "1");
+
+    // A second save goes one above the first, so the driver acts on it too.
+    std::filesystem::remove(settings);
+    ASSERT_EQ(Kvctl("save", "").status, 0);
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(settings); }));
+    EXPECT_EQ(Get("Store/DoSave")["sequence"].text, "2");
+
+    // Load takes what the file says now.
+    std::string text = kv::test::ReadFile(settings);
+    const size_t at = text.find("Sense_State_CoarseRange=");
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, text.find_first_of("\r\n", at) - at, "Sense_State_CoarseRange=13");
+    kv::test::WriteFile(settings, text);
+    ASSERT_EQ(Kvctl("load", "").status, 0);
+    EXPECT_TRUE(WaitFor([&] { return Get("Sense/State")["fields"]["CoarseRange"].text == "13"; }));
+
+    StopDriver();
+}
+
+TEST_F(KvctlLive, NothingAnsweringExitsWithOneAndSaysWhere) {
+    UdpPeer silent;  // takes the hello and says nothing
+    const Result quiet = Kvctl("status --port " + std::to_string(silent.Port()) + " --timeout 0.3");
+    EXPECT_EQ(quiet.status, 1);
+    EXPECT_EQ(quiet.err,
+              "driver not answering on 127.0.0.1:" + std::to_string(silent.Port()) + "\n");
+    EXPECT_TRUE(quiet.out.empty());
+    EXPECT_EQ(silent.Receive(kWaitMs), kControllerHello);
+
+    uint16_t closed = 0;
+    {
+        UdpPeer gone;  // a port nobody holds any more
+        closed = gone.Port();
+    }
+    for (const char* command :
+         {"get Sense/State", "stop", "save", "load", "set Sense/State CoarseRange=3"}) {
+        const Result r =
+            Kvctl(std::string(command) + " --timeout 0.3 --port " + std::to_string(closed));
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_EQ(r.err, "driver not answering on 127.0.0.1:" + std::to_string(closed) + "\n")
+            << command;
+    }
+}
+
+TEST_F(KvctlLive, BadNamesAndValuesExitWithTwoAndSendNothing) {
+    UdpPeer listener;  // stands where the driver would be
+    const std::string at = " --port " + std::to_string(listener.Port());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"set Sense/State Sensitivity=3", "Sensitivity"},
+        {"set Sense/State CoarseRange=three", "three"},
+        {"set Sense/Stat CoarseRange=3", "Sense/Stat"},
+        {"set Output/State Enable=yes --save", "yes"},
+        {"get Output/Stat", "Output/Stat"},
+        {"status --timeout soon", "soon"},
+    };
+    for (const auto& [command, named] : cases) {
+        const Result r = Kvctl(command + at);
+        EXPECT_EQ(r.status, 2) << command;
+        EXPECT_NE(r.err.find(named), std::string::npos) << command << ": " << r.err;
+        EXPECT_TRUE(r.out.empty()) << command;
+    }
+    EXPECT_FALSE(listener.Receive(200).has_value());
+}
+
+TEST_F(KvctlLive, HelpDocumentsTheLiveCommands) {
+    const Result help = Kvctl("--help");
+    EXPECT_EQ(help.status, 0);
+    for (const char* word :
+         {"kvctl status", "kvctl get", "kvctl set", "--save", "kvctl save", "kvctl load",
+          "kvctl stop", "kvctl monitor", "--port", "--timeout", "Ctrl-C"}) {
+        EXPECT_NE(help.out.find(word), std::string::npos) << word;
+    }
+}
+
+// A program started with its output in a file, to be interrupted like a user would.
+class Interruptible {
+public:
+    Interruptible(const std::vector<std::string>& arguments, const std::string& outPath) {
+        std::vector<std::string> text = arguments;
+        std::vector<char*> argv;
+        for (std::string& word : text) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Interruptible() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Interruptible(const Interruptible&) = delete;
+    Interruptible& operator=(const Interruptible&) = delete;
+
+    // Sends the signal and returns the exit status (-1 when it did not exit normally in time).
+    int Interrupt(int signal) {
+        if (pid_ <= 0) {
+            return -1;
+        }
+        ::kill(pid_, signal);
+        int status = 0;
+        int exit = -1;
+        WaitFor([&] {
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done == pid_) {
+                exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                pid_ = -1;
+                return true;
+            }
+            return false;
+        });
+        return exit;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct TouchLine {
+    int primary = -1;
+    double x = -1.0;
+    double y = -1.0;
+};
+
+std::vector<TouchLine> TouchLines(const std::string& text) {
+    std::vector<TouchLine> touches;
+    size_t start = 0;
+    while ((start = text.find("touch ", start)) != std::string::npos) {
+        TouchLine t;
+        int engine = 0;
+        if (std::sscanf(text.c_str() + start, "touch engine=%d primary=%d x=%lf y=%lf", &engine,
+                        &t.primary, &t.x, &t.y) == 4) {
+            touches.push_back(t);
+        }
+        start += 6;
+    }
+    return touches;
+}
+
+TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
+    // One finger pressed at (0.3, 0.4) once the baseline is valid, lifted, and again.
+    const std::string scenario = runtime.File("touch.scenario");
+    kv::test::WriteFile(scenario,
+                        "at 6.0 down 1 0.30 0.40\n"
+                        "at 6.6 up 1\n"
+                        "at 8.0 end\n"
+                        "loop\n");
+    StartDriver(kDriver, {"--simulate=" + scenario, "--pointer=none"});
+    ASSERT_NE(port, 0);
+    const Result enable = Kvctl("set Output/State Enable=1", "");
+    ASSERT_EQ(enable.status, 0) << enable.err;
+
+    const std::string outPath = runtime.File("monitor-out");
+    Interruptible monitor({kTool, "monitor", "--port", std::to_string(port)}, outPath);
+    // A press and the release after it.
+    const bool seen = WaitFor([&] {
+        bool pressed = false;
+        for (const TouchLine& t : TouchLines(kv::test::ReadFile(outPath))) {
+            pressed = pressed || t.primary == 2;
+            if (pressed && t.primary == 0) {
+                return true;
+            }
+        }
+        return false;
+    });
+    EXPECT_EQ(monitor.Interrupt(SIGINT), 0);
+    const std::string text = kv::test::ReadFile(outPath);
+    ASSERT_TRUE(seen) << text;
+    EXPECT_NE(text.find("link connected=yes"), std::string::npos) << text;
+    EXPECT_NE(text.find("frames per-period="), std::string::npos) << text;
+    EXPECT_NE(text.find("signal value="), std::string::npos) << text;
+    for (const TouchLine& t : TouchLines(text)) {
+        if (t.primary == 2) {
+            // Where the finger was, through the default calibration.
+            EXPECT_NEAR(t.x, 0.3, 0.05) << text;
+            EXPECT_NEAR(t.y, 0.4, 0.05) << text;
+        }
+    }
+
+    StopDriver();
+}
+
+TEST_F(KvctlLive, MonitorWaitsForADriverAndEndsOnTerminate) {
+    UdpPeer silent;
+    const std::string outPath = runtime.File("monitor-out");
+    Interruptible monitor(
+        {kTool, "monitor", "--port", std::to_string(silent.Port()), "--timeout", "0.2"}, outPath);
+    EXPECT_TRUE(WaitFor([&] {
+        return kv::test::ReadFile(outPath).find("driver not answering") != std::string::npos;
+    }));
+    EXPECT_EQ(monitor.Interrupt(SIGTERM), 0);
+    EXPECT_EQ(silent.Receive(kWaitMs), kControllerHello);
+}
+
+}  // namespace

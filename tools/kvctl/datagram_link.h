@@ -1,0 +1,29 @@
+// The datagram path between kvctl and a running Driver, as an interface so that the live
+// commands can be driven by a scripted peer in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kv::kvctl {
+
+class DatagramLink {
+public:
+    virtual ~DatagramLink() = default;
+    // Sends one datagram to the driver; false when the system refused it.
+    virtual bool Send(const uint8_t* bytes, size_t length) = 0;
+    // Waits up to timeoutMs for one datagram from the driver and returns its size; 0 when
+    // none came in time (or a signal cut the wait short).
+    virtual size_t Receive(uint8_t* buffer, size_t capacity, int timeoutMs) = 0;
+    // "127.0.0.1:11249": where the driver is expected, for messages.
+    virtual std::string PeerName() const = 0;
+};
+
+// A UDP socket on an ephemeral loopback port that talks to the driver on driverPort. Only
+// datagrams from that port on the loopback are taken. Null with a reason when the socket
+// cannot be opened.
+std::unique_ptr<DatagramLink> OpenUdpLink(uint16_t driverPort, std::string& error);
+
+}  // namespace kv::kvctl

@@ -1,0 +1,395 @@
+// The live kvctl commands on LiveSession: status, get, set, save, load, stop and monitor.
+#include "tools/kvctl/live_commands.h"
+
+#include <cmath>
+#include <optional>
+#include <vector>
+
+#include "messaging/network.h"
+#include "tools/kvctl/field_assign.h"
+#include "tools/kvctl/frame_decode.h"
+#include "tools/kvctl/live_session.h"
+#include "tools/kvctl/monitor_view.h"
+#include "tools/kvctl/record_json.h"
+
+namespace kv::kvctl {
+
+namespace {
+
+// The controller's presence period; the driver stops talking after 5 s without one.
+constexpr int64_t kPresenceMs = 2000;
+constexpr int kPollMs = 100;
+constexpr double kLongestTimeoutS = 3600.0;
+
+struct LiveOptions {
+    uint16_t port = kDriverPort;
+    int timeoutMs = kDefaultTimeoutMs;
+    bool save = false;
+    std::vector<std::string_view> words;  // everything that is not an option
+};
+
+int Usage(CommandIo& io, std::string_view command, const std::string& message) {
+    io.err << "kvctl " << command << ": " << message << " (see kvctl " << command << " --help)\n";
+    return kExitFailure;
+}
+
+// --port N, --timeout S and (where allowed) --save; "--name=value" works too.
+std::optional<LiveOptions> ParseLiveOptions(const Arguments& args, std::string_view command,
+                                            bool allowSave, CommandIo& io) {
+    LiveOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        std::string_view name = arg;
+        std::optional<std::string_view> value;
+        if (const size_t equals = arg.find('='); arg.substr(0, 2) == "--" && equals != arg.npos) {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+        }
+        if (name == "--port" || name == "--timeout") {
+            if (!value) {
+                if (i + 1 >= args.size()) {
+                    Usage(io, command, std::string(name) + " needs a value");
+                    return std::nullopt;
+                }
+                value = args[++i];
+            }
+            if (name == "--port") {
+                const auto port = ParseInt(*value);
+                if (!port || *port < 1 || *port > 65535) {
+                    Usage(io, command, "--port takes 1..65535, not '" + std::string(*value) + "'");
+                    return std::nullopt;
+                }
+                options.port = static_cast<uint16_t>(*port);
+            } else {
+                const auto seconds = ParseReal(*value);
+                if (!seconds || *seconds <= 0.0f || *seconds > kLongestTimeoutS) {
+                    Usage(io, command,
+                          "--timeout takes seconds above 0 (at most 3600), not '" +
+                              std::string(*value) + "'");
+                    return std::nullopt;
+                }
+                options.timeoutMs = static_cast<int>(std::ceil(*seconds * 1000.0f));
+            }
+            continue;
+        }
+        if (allowSave && arg == "--save") {
+            options.save = true;
+            continue;
+        }
+        if (arg.size() > 1 && arg[0] == '-') {
+            Usage(io, command, "unknown option '" + std::string(arg) + "'");
+            return std::nullopt;
+        }
+        options.words.push_back(arg);
+    }
+    return options;
+}
+
+// The table position of the record with this name, checked on a registry of our own.
+std::optional<int> RecordIndex(std::string_view name) {
+    auto registry = std::make_unique<Registry>(ProgramRole::Controller);
+    const auto& table = registry->Table();
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (RecordName(table[i]) == name) {
+            return static_cast<int>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+// The table position of a record member of the registry.
+template <class R>
+int IndexOfMember(R Registry::*member) {
+    auto registry = std::make_unique<Registry>(ProgramRole::Controller);
+    const DataManipulation* record = &((*registry).*member);
+    const auto& table = registry->Table();
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (table[i].record == record) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
+int UnknownRecord(CommandIo& io, std::string_view command, std::string_view name) {
+    return Usage(io, command,
+                 "no record '" + std::string(name) + "' (kvctl table lists them as OBJECT/TOPIC)");
+}
+
+// Opens the link, says hello and collects the wanted records; reports failures itself.
+class Conversation {
+public:
+    Conversation(const LiveEnvironment& env, CommandIo& io, std::string_view command)
+        : env_(env), io_(io), command_(command) {}
+
+    // kExitOk when every wanted record arrived.
+    int Collect(const LiveOptions& options, const EntrySet& wanted, Snapshot* snapshot) {
+        std::string error;
+        link_ = env_.open(options.port, error);
+        if (!link_) {
+            io_.err << "kvctl " << command_ << ": " << error << '\n';
+            return kExitNoDriver;
+        }
+        session_ = std::make_unique<LiveSession>(*link_, env_.clock);
+        switch (session_->Collect(wanted, options.timeoutMs, snapshot)) {
+            case CollectOutcome::Complete:
+                return kExitOk;
+            case CollectOutcome::NoAnswer:
+                io_.err << "driver not answering on " << link_->PeerName() << '\n';
+                return kExitNoDriver;
+            case CollectOutcome::Incomplete:
+                io_.err << "kvctl " << command_ << ": the driver on " << link_->PeerName()
+                        << " stopped answering before it sent every record\n";
+                return kExitNoDriver;
+        }
+        return kExitNoDriver;
+    }
+
+    LiveSession& Session() { return *session_; }
+
+    // Sends a record through the session; says so when the system refused it.
+    bool Send(DataManipulation& record) {
+        if (record.Send() > 0) {
+            return true;
+        }
+        io_.err << "kvctl " << command_ << ": could not send " << RecordName(record.Registration())
+                << " to " << link_->PeerName() << '\n';
+        return false;
+    }
+
+    bool RaiseCounted(SetValue& event) {
+        event.header.eventValid = 1;
+        // Wraps like the driver's 32-bit word; the new value differs from any handled one.
+        event.header.sequence =
+            static_cast<int32_t>(static_cast<uint32_t>(event.header.sequence) + 1u);
+        return Send(event);
+    }
+
+private:
+    const LiveEnvironment& env_;
+    CommandIo& io_;
+    std::string_view command_;
+    std::unique_ptr<DatagramLink> link_;
+    std::unique_ptr<LiveSession> session_;
+};
+
+// Prints the kept frames in table order, each as kvctl decode prints it.
+void PrintSnapshot(const Snapshot& snapshot, const EntrySet& which, std::ostream& out) {
+    DatagramDecoder decoder;
+    for (size_t i = 0; i < snapshot.frames.size(); ++i) {
+        if (which.test(i)) {
+            const auto& frame = snapshot.frames[i];
+            decoder.Decode(frame.data(), frame.size(), out);
+        }
+    }
+    out.flush();
+}
+
+int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
+             std::string_view command, SetValue Registry::*event) {
+    const auto options = ParseLiveOptions(args, command, false, io);
+    if (!options) {
+        return kExitFailure;
+    }
+    if (!options->words.empty()) {
+        return Usage(io, command, "takes no arguments besides --port and --timeout");
+    }
+    // The driver's current sequence comes with its record; ours goes one above it.
+    Conversation conversation(env, io, command);
+    EntrySet wanted;
+    wanted.set(static_cast<size_t>(IndexOfMember(event)));
+    if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
+        return status;
+    }
+    return conversation.RaiseCounted(conversation.Session().Records().*event) ? kExitOk
+                                                                              : kExitNoDriver;
+}
+
+}  // namespace
+
+int RunStatus(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    const auto options = ParseLiveOptions(args, "status", false, io);
+    if (!options) {
+        return kExitFailure;
+    }
+    if (!options->words.empty()) {
+        return Usage(io, "status", "takes no arguments besides --port and --timeout");
+    }
+    EntrySet all;
+    all.set();
+    Snapshot snapshot;
+    Conversation conversation(env, io, "status");
+    if (const int status = conversation.Collect(*options, all, &snapshot); status != kExitOk) {
+        return status;
+    }
+    PrintSnapshot(snapshot, all, io.out);
+    return kExitOk;
+}
+
+int RunGet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    const auto options = ParseLiveOptions(args, "get", false, io);
+    if (!options) {
+        return kExitFailure;
+    }
+    if (options->words.size() != 1) {
+        return Usage(io, "get", "name one record as OBJECT/TOPIC");
+    }
+    const auto index = RecordIndex(options->words[0]);
+    if (!index) {
+        return UnknownRecord(io, "get", options->words[0]);
+    }
+    EntrySet wanted;
+    wanted.set(static_cast<size_t>(*index));
+    Snapshot snapshot;
+    Conversation conversation(env, io, "get");
+    if (const int status = conversation.Collect(*options, wanted, &snapshot); status != kExitOk) {
+        return status;
+    }
+    PrintSnapshot(snapshot, wanted, io.out);
+    return kExitOk;
+}
+
+int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    const auto options = ParseLiveOptions(args, "set", true, io);
+    if (!options) {
+        return kExitFailure;
+    }
+    if (options->words.empty()) {
+        return Usage(io, "set", "name the record as OBJECT/TOPIC, then FIELD=VALUE ...");
+    }
+    const std::string_view name = options->words[0];
+    const auto index = RecordIndex(name);
+    if (!index) {
+        return UnknownRecord(io, "set", name);
+    }
+    const std::vector<std::string_view> assignments(options->words.begin() + 1,
+                                                    options->words.end());
+    if (assignments.empty()) {
+        return Usage(io, "set", "give at least one FIELD=VALUE for " + std::string(name));
+    }
+    // Every assignment is checked on a record of our own before anything is sent.
+    {
+        auto scratch = std::make_unique<Registry>(ProgramRole::Controller);
+        DataManipulation& record = *scratch->Table()[static_cast<size_t>(*index)].record;
+        PrepareForAssignment(record);
+        for (const std::string_view assignment : assignments) {
+            const AssignOutcome outcome = AssignField(record, assignment);
+            if (!outcome.ok) {
+                return Usage(io, "set", outcome.error);
+            }
+        }
+    }
+
+    EntrySet wanted;
+    wanted.set(static_cast<size_t>(*index));
+    if (options->save) {
+        wanted.set(static_cast<size_t>(IndexOfMember(&Registry::storeDoSave)));
+    }
+    Conversation conversation(env, io, "set");
+    if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
+        return status;
+    }
+    // The driver's record as it holds it now, with only the named fields changed.
+    Registry& records = conversation.Session().Records();
+    DataManipulation& record = *records.Table()[static_cast<size_t>(*index)].record;
+    PrepareForAssignment(record);
+    for (const std::string_view assignment : assignments) {
+        const AssignOutcome outcome = AssignField(record, assignment);
+        if (!outcome.ok) {
+            return Usage(io, "set", outcome.error);
+        }
+        if (!outcome.notice.empty()) {
+            io.err << "kvctl set: " << outcome.notice << '\n';
+        }
+    }
+    if (!conversation.Send(record)) {
+        return kExitNoDriver;
+    }
+    if (options->save && !conversation.RaiseCounted(records.storeDoSave)) {
+        return kExitNoDriver;
+    }
+    return kExitOk;
+}
+
+int RunSave(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    return RunEvent(args, io, env, "save", &Registry::storeDoSave);
+}
+
+int RunLoad(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    return RunEvent(args, io, env, "load", &Registry::storeDoLoad);
+}
+
+int RunStop(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    return RunEvent(args, io, env, "stop", &Registry::driverDoStop);
+}
+
+int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    const auto options = ParseLiveOptions(args, "monitor", false, io);
+    if (!options) {
+        return kExitFailure;
+    }
+    if (!options->words.empty()) {
+        return Usage(io, "monitor", "takes no arguments besides --port and --timeout");
+    }
+    std::string error;
+    const auto link = env.open(options->port, error);
+    if (!link) {
+        io.err << "kvctl monitor: " << error << '\n';
+        return kExitNoDriver;
+    }
+    const std::string peer = link->PeerName();
+    LiveSession session(*link, env.clock);
+    Registry& records = session.Records();
+    MonitorView view(records, env.clock, io.out);
+    io.out << "monitoring the driver on " << peer << " (Ctrl-C ends)\n";
+    io.out.flush();
+
+    const Clock& clock = env.clock;
+    const int64_t begin = clock.NowMs();
+    int64_t lastSent = begin;
+    int64_t lastHeard = begin;
+    bool answered = false;
+    bool silent = false;       // said that the driver went quiet
+    bool saidWaiting = false;  // said that nothing answers yet
+    session.SayHello();
+    while (!env.stopRequested()) {
+        if (session.Poll(kPollMs, &view)) {
+            lastHeard = clock.NowMs();
+            if (!answered || silent) {
+                io.out << "driver answering on " << peer << '\n';
+                io.out.flush();
+            }
+            answered = true;
+            silent = false;
+        }
+        view.Tick();
+        const int64_t now = clock.NowMs();
+        if (now - lastSent >= kPresenceMs) {
+            // Until the driver answers, a hello asks for everything; after that the presence
+            // record keeps it talking, as the Controller's does. A driver that restarted
+            // answers the presence record with a publish-all of its own.
+            if (answered) {
+                // The driver's publish-all brings its own copy, which says absent.
+                records.clientClient.Present = true;
+                records.clientClient.Send();
+            } else {
+                session.SayHello();
+            }
+            lastSent = now;
+        }
+        if (!answered && !saidWaiting && now - begin >= options->timeoutMs) {
+            io.out << "driver not answering on " << peer << "; waiting for it\n";
+            io.out.flush();
+            saidWaiting = true;
+        }
+        if (answered && !silent && now - lastHeard >= kPeerSilenceMs) {
+            // A driver without a sensor board, or one that has ended.
+            io.out << "driver silent on " << peer << " for " << kPeerSilenceMs / 1000 << " s\n";
+            io.out.flush();
+            silent = true;
+        }
+    }
+    return kExitOk;
+}
+
+}  // namespace kv::kvctl

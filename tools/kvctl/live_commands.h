@@ -1,0 +1,40 @@
+// The live kvctl commands: they talk to a running Driver over loopback UDP.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "messaging/clock.h"
+#include "tools/kvctl/commands.h"
+#include "tools/kvctl/datagram_link.h"
+
+namespace kv::kvctl {
+
+constexpr int kExitNoDriver = 1;  // nothing answered, or the driver stopped half-way
+constexpr int kDefaultTimeoutMs = 3000;
+
+// What the live commands need from the system, so that tests can stand in for it.
+struct LiveEnvironment {
+    std::function<std::unique_ptr<DatagramLink>(uint16_t port, std::string& error)> open;
+    const Clock& clock;
+    // Polled by monitor; true once the user asked it to end (SIGINT, SIGTERM).
+    std::function<bool()> stopRequested;
+};
+
+// Every command takes [--port N] (the driver's port, default 11249) and [--timeout S].
+// status: every record of the driver's publish-all as the JSON line decode prints.
+int RunStatus(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// get OBJECT/TOPIC: one record.
+int RunGet(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// set OBJECT/TOPIC FIELD=VALUE... [--save]: the driver's record with the fields changed.
+int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// save, load, stop: the counted events Store/DoSave, Store/DoLoad, Driver/DoStop.
+int RunSave(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+int RunLoad(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+int RunStop(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// monitor: stays connected and prints a line per change until stopRequested.
+int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+
+}  // namespace kv::kvctl
