@@ -1,0 +1,222 @@
+// The position sweep: a still finger at many places across the simulated foil, through the
+// splitter, histories, correlators, peak finders and detector, for two sensor models and two
+// noise levels. Prints, per axis and in electrode pitches, the mean and the largest error of
+// the reported position (averaged over the frames of one touch) and the jitter (standard
+// deviation over those frames). The checks are only for sanity; the figures are the point.
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/dsp/dsp_engine.h"
+#include "driver/dsp/touch_sink.h"
+#include "driver/sim/scenario.h"
+#include "driver/sim/sensor_layout.h"
+#include "driver/sim/simulated_board.h"
+#include "messaging/registry.h"
+
+namespace {
+
+constexpr int kGrid = 15;                 // positions per axis: kGrid x kGrid touches
+constexpr double kRate = 100.0;           // frames per second
+constexpr int kHousekeepingFrames = 200;  // the two-second task at 100 frames per second
+constexpr double kSettle = 5.0;           // seconds before the first touch: baseline valid
+constexpr double kHold = 1.0;             // seconds a finger rests
+constexpr double kGap = 0.5;              // seconds between touches
+constexpr double kSkip = 0.1;             // seconds after touch-down left out of the figures
+
+// The first peak of each axis per frame, and whether both were above the press threshold.
+class FrameSink final : public kv::TouchSink {
+public:
+    void SingleTouch(const kv::PeakCandidate& first, int32_t axis, int32_t, bool frameComplete,
+                     const kv::PeakCandidate&, float, float press) override {
+        if (axis == 0) {
+            x = first;
+            xPress = press;
+        } else if (frameComplete) {
+            y = first;
+            pressed = x.amplitude > xPress && y.amplitude > press;
+            complete = true;
+        }
+    }
+    void PinchScroll(const kv::PeakCandidate&, int32_t, int32_t, bool, const kv::PeakCandidate&,
+                     float, float) override {}
+    void DualTouchTuio(const kv::PeakCandidate&, const kv::PeakCandidate&, bool, float) override {}
+    void DualTouchNative(const kv::PeakCandidate&, const kv::PeakCandidate&, bool, float) override {
+    }
+    void PeriodicStep(int32_t) override {}
+
+    kv::PeakCandidate x;
+    kv::PeakCandidate y;
+    float xPress = 0.0f;
+    bool pressed = false;
+    bool complete = false;
+};
+
+struct Stats {
+    double sum = 0.0;
+    double sumSquares = 0.0;
+    int n = 0;
+    void Add(double v) {
+        sum += v;
+        sumSquares += v * v;
+        ++n;
+    }
+    double Mean() const { return n > 0 ? sum / n : 0.0; }
+    double Deviation() const {
+        if (n < 2) {
+            return 0.0;
+        }
+        const double mean = Mean();
+        return std::sqrt(std::max(0.0, sumSquares / n - mean * mean));
+    }
+};
+
+struct AxisFigures {
+    double errorSum = 0.0;
+    double errorMax = 0.0;
+    double jitterSum = 0.0;
+    double jitterMax = 0.0;
+    double worstAt = 0.0;  // where the largest error was, normalised
+    int touches = 0;
+    void Add(double at, double error, double jitter) {
+        errorSum += error;
+        if (error > errorMax) {
+            errorMax = error;
+            worstAt = at;
+        }
+        jitterSum += jitter;
+        jitterMax = std::max(jitterMax, jitter);
+        ++touches;
+    }
+};
+
+struct Row {
+    AxisFigures x;
+    AxisFigures y;
+    int framesPressed = 0;
+    int framesTotal = 0;
+};
+
+double GridPosition(int i) {
+    return static_cast<double>(i) / (kGrid - 1);
+}
+
+std::string ScenarioText(const char* model, double noise) {
+    std::ostringstream text;
+    text << "layout " << model << "\nnoise " << noise << "\nseed 3\nrate " << kRate << "\n";
+    double t = kSettle;
+    for (int i = 0; i < kGrid; ++i) {
+        for (int j = 0; j < kGrid; ++j) {
+            text << "at " << t << " down 1 " << GridPosition(i) << " " << GridPosition(j) << "\n";
+            text << "at " << t + kHold << " up 1\n";
+            t += kHold + kGap;
+        }
+    }
+    return text.str();
+}
+
+Row Sweep(const char* model, double noise) {
+    kv::sim::ScenarioError error;
+    const auto scenario = kv::sim::ParseScenario(ScenarioText(model, noise), error);
+    if (!scenario) {
+        std::fprintf(stderr, "position_sweep: %s\n", error.Text().c_str());
+        std::exit(1);
+    }
+    const kv::sim::SensorLayout layout = *kv::sim::LayoutForModel(model);
+    kv::Registry registry(kv::ProgramRole::Driver);
+    registry.splitState.Split0 = layout.split0;
+    registry.splitState.Split1 = layout.split1;
+    registry.splitState.Flip0 = layout.flip0;
+    registry.splitState.Flip1 = layout.flip1;
+    registry.splitState.Flip2 = layout.flip2;
+    registry.commsReqState.MuxSize = layout.muxSize;
+    auto dsp = std::make_unique<kv::DspEngine>(registry);
+    FrameSink sink;
+    dsp->Detector().SetTouchSink(&sink);
+    kv::sim::SimulatedBoard board(*scenario);
+
+    const double pitchX = layout.CountX() - 1;  // normalised units to electrode pitches
+    const double pitchY = layout.CountY() - 1;
+    Row row;
+    std::array<uint8_t, kv::sim::kMaxSamples> samples{};
+    int64_t frame = 0;
+    for (int i = 0; i < kGrid; ++i) {
+        for (int j = 0; j < kGrid; ++j) {
+            const double down = kSettle + (i * kGrid + j) * (kHold + kGap);
+            Stats xs;
+            Stats ys;
+            for (;; ++frame) {
+                const double t = static_cast<double>(frame) / kRate;
+                if (t >= down + kHold + kGap) {
+                    break;
+                }
+                board.AdvanceTo(t);
+                board.Render(samples.data());
+                sink.complete = false;
+                dsp->ProcessFrame(layout.muxSize, samples.data());
+                if ((frame + 1) % kHousekeepingFrames == 0) {
+                    dsp->Housekeeping();
+                }
+                if (t < down + kSkip || t >= down + kHold - 0.02 || !sink.complete) {
+                    continue;
+                }
+                ++row.framesTotal;
+                if (sink.pressed) {
+                    ++row.framesPressed;
+                    xs.Add(sink.x.position);
+                    ys.Add(sink.y.position);
+                }
+            }
+            if (xs.n > 0) {
+                row.x.Add(GridPosition(i), std::fabs(xs.Mean() - GridPosition(i)) * pitchX,
+                          xs.Deviation() * pitchX);
+                row.y.Add(GridPosition(j), std::fabs(ys.Mean() - GridPosition(j)) * pitchY,
+                          ys.Deviation() * pitchY);
+            }
+        }
+    }
+    return row;
+}
+
+}  // namespace
+
+int main() {
+    std::printf(
+        "Position sweep: %d x %d still fingers (strength 30, width 0.7 pitch), %.0f fps,\n"
+        "%.1f s each; figures in electrode pitches, over the frames both axes press.\n\n",
+        kGrid, kGrid, kRate, kHold);
+    std::printf("%-6s %5s %8s | %6s %6s %5s %6s %6s | %6s %6s %5s %6s %6s\n", "model", "noise",
+                "pressed", "X err", "X max", "at", "X jit", "X jmax", "Y err", "Y max", "at",
+                "Y jit", "Y jmax");
+    bool sane = true;
+    for (const char* model : {"B64", "S40"}) {
+        for (const double noise : {0.5, 2.0}) {
+            const Row row = Sweep(model, noise);
+            const double pressed =
+                row.framesTotal > 0 ? 100.0 * row.framesPressed / row.framesTotal : 0.0;
+            const auto mean = [](double sum, int n) { return n > 0 ? sum / n : 0.0; };
+            std::printf(
+                "%-6s %5.1f %7.1f%% | %6.3f %6.3f %5.2f %6.3f %6.3f | %6.3f %6.3f %5.2f %6.3f "
+                "%6.3f\n",
+                model, noise, pressed, mean(row.x.errorSum, row.x.touches), row.x.errorMax,
+                row.x.worstAt, mean(row.x.jitterSum, row.x.touches), row.x.jitterMax,
+                mean(row.y.errorSum, row.y.touches), row.y.errorMax, row.y.worstAt,
+                mean(row.y.jitterSum, row.y.touches), row.y.jitterMax);
+            // Sanity only: every touch was seen, and on average within an electrode.
+            sane = sane && row.x.touches == kGrid * kGrid && row.y.touches == kGrid * kGrid &&
+                   mean(row.x.errorSum, row.x.touches) < 1.0 &&
+                   mean(row.y.errorSum, row.y.touches) < 1.0;
+        }
+    }
+    if (!sane) {
+        std::printf("\nposition_sweep: a touch went unseen or the mean error exceeds a pitch\n");
+        return 1;
+    }
+    return 0;
+}

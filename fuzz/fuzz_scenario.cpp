@@ -1,0 +1,40 @@
+// Scenario files on arbitrary text: the parser, and for every scenario it accepts, the
+// simulated board built from it rendering frames across the scenario's length.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "driver/sim/scenario.h"
+#include "driver/sim/simulated_board.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    kv::sim::ScenarioError error;
+    const auto scenario = kv::sim::ParseScenario(text, error);
+    if (!scenario) {
+        // A rejected scenario always says where and why.
+        if (error.message.empty() || error.line < 0) {
+            std::abort();
+        }
+        return 0;
+    }
+    for (size_t i = 1; i < scenario->events.size(); ++i) {
+        if (scenario->events[i].time < scenario->events[i - 1].time) {
+            std::abort();  // events must stay in time order
+        }
+    }
+    kv::sim::SimulatedBoard board(*scenario);
+    std::array<uint8_t, kv::sim::kMaxSamples> samples{};
+    const double length = std::max(scenario->Length(), 0.1);
+    for (int step = 0; step <= 16; ++step) {
+        const auto reports = board.FrameAt(length * step / 12.0);
+        if (reports.count < 0 || reports.count > 3) {
+            std::abort();
+        }
+        board.Render(samples.data());
+    }
+    return 0;
+}

@@ -1,0 +1,126 @@
+// The in-process rig of the whole signal path.
+#include "whole_path.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+namespace kv::test {
+
+bool SinkCall::operator==(const SinkCall& other) const {
+    auto same = [](const PeakCandidate& a, const PeakCandidate& b) {
+        return a.index == b.index && a.position == b.position && a.amplitude == b.amplitude;
+    };
+    return frame == other.frame && selection == other.selection && same(first, other.first) &&
+           same(second, other.second) && axis == other.axis && count == other.count &&
+           frameComplete == other.frameComplete && release == other.release && press == other.press;
+}
+
+void RecordingTouchSink::Keep(SinkCall call) {
+    call.frame = frame;
+    call.timeMs = clock_.NowMs() - startMs_;
+    calls.push_back(call);
+}
+
+void RecordingTouchSink::SingleTouch(const PeakCandidate& first, int32_t axis, int32_t count,
+                                     bool frameComplete, const PeakCandidate& second, float release,
+                                     float press) {
+    Keep({0, 0, 0, first, second, axis, count, frameComplete, release, press});
+}
+
+void RecordingTouchSink::PinchScroll(const PeakCandidate& first, int32_t axis, int32_t count,
+                                     bool frameComplete, const PeakCandidate& second, float release,
+                                     float press) {
+    Keep({0, 0, 1, first, second, axis, count, frameComplete, release, press});
+}
+
+void RecordingTouchSink::DualTouchTuio(const PeakCandidate& first, const PeakCandidate& second,
+                                       bool frameComplete, float threshold) {
+    Keep({0, 0, 2, first, second, -1, 0, frameComplete, 0.0f, threshold});
+}
+
+void RecordingTouchSink::DualTouchNative(const PeakCandidate& first, const PeakCandidate& second,
+                                         bool frameComplete, float threshold) {
+    Keep({0, 0, 3, first, second, -1, 0, frameComplete, 0.0f, threshold});
+}
+
+void RecordingTouchSink::PeriodicStep(int32_t) {
+    periodicFrames.push_back(frame);
+}
+
+void DspFrameEngine::ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) {
+    sink_.frame = ++frames;
+    const auto bounded = static_cast<int32_t>(
+        std::min<size_t>(static_cast<size_t>(std::max(muxSize, 0)), available));
+    dsp_.ProcessFrame(bounded, samples);
+    clock_.Advance(framePeriodMs_);
+}
+
+WholePath::WholePath(const sim::SensorLayout& layout, int framePeriodMs)
+    : engine(*dsp, sink, clock, framePeriodMs), layout_(layout) {
+    dsp->Detector().SetTouchSink(&sink);
+}
+
+WholePath::~WholePath() {
+    hid_.reset();
+    while (!links_.empty()) {
+        links_.pop_back();
+    }
+}
+
+void WholePath::Start(SensorLink& link) {
+    hid_ = std::make_unique<CHid>(registry, link, engine, settings_, clock, log_);
+    hid_->BuildEngine(calibration_);
+    // The settings the controller's first-run dialog would have sent for this sensor model.
+    registry.splitState.Split0 = layout_.split0;
+    registry.splitState.Split1 = layout_.split1;
+    registry.splitState.Flip0 = layout_.flip0;
+    registry.splitState.Flip1 = layout_.flip1;
+    registry.splitState.Flip2 = layout_.flip2;
+    registry.commsReqState.MuxSize = layout_.muxSize;
+    hid_->Connect();
+}
+
+double WholePath::Seconds() const {
+    return static_cast<double>(clock.NowMs() - startMs) / 1000.0;
+}
+
+void WholePath::RunUntil(double seconds) {
+    while (Seconds() < seconds) {
+        hid_->LoopIteration();
+        if (!registry.commsActStatus.Connected) {
+            sawDisconnected = true;
+        }
+    }
+}
+
+std::vector<FrameTouch> FrameTouches(const std::vector<SinkCall>& calls, double fromSeconds,
+                                     double toSeconds) {
+    std::map<int64_t, PeakCandidate> xByFrame;
+    std::vector<FrameTouch> touches;
+    for (const SinkCall& call : calls) {
+        const double t = static_cast<double>(call.timeMs) / 1000.0;
+        if (call.selection != 0 || t < fromSeconds || t >= toSeconds) {
+            continue;
+        }
+        if (call.axis == 0) {
+            xByFrame[call.frame] = call.first;
+        } else if (call.frameComplete) {
+            const auto x = xByFrame.find(call.frame);
+            if (x != xByFrame.end()) {
+                touches.push_back({call.frame, call.timeMs, x->second, call.first, call.press});
+            }
+        }
+    }
+    return touches;
+}
+
+sim::Scenario ScenarioOf(const std::string& text) {
+    sim::ScenarioError error;
+    auto scenario = sim::ParseScenario(text, error);
+    EXPECT_TRUE(scenario.has_value()) << error.Text();
+    return scenario.value_or(sim::Scenario{});
+}
+
+}  // namespace kv::test
