@@ -65,6 +65,15 @@ LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Regi
                 layout.muxSize = registry.commsReqState.MuxSize;
                 return layout;
             };
+            if (auto layout = sim::LayoutForModel(scenario->layout)) {
+                choice.fixedLayout = true;
+                choice.split0 = layout->split0;
+                choice.split1 = layout->split1;
+                choice.flip0 = layout->flip0;
+                choice.flip1 = layout->flip1;
+                choice.flip2 = layout->flip2;
+                choice.muxSize = layout->muxSize;
+            }
             choice.link = std::make_unique<sim::SimulatedSensorLink>(
                 *scenario, clock, !options.fast, layoutOfSettings);
             break;
@@ -169,6 +178,16 @@ int RunDriver(const DriverOptions& options) {
     auto hid = std::make_unique<CHid>(registry, *link, *engine, settings, clock, log);
 
     hid->BuildEngine(*engine);
+    if (source.fixedLayout) {
+        // As if the user had picked the simulated foil's model: the settings follow it.
+        registry.splitState.Split0 = source.split0;
+        registry.splitState.Split1 = source.split1;
+        registry.splitState.Flip0 = source.flip0;
+        registry.splitState.Flip1 = source.flip1;
+        registry.splitState.Flip2 = source.flip2;
+        registry.commsReqState.MuxSize = source.muxSize;
+        log.Say("simulated foil: the scenario's sensor model sets the frame layout");
+    }
     network.SetReady();
     hid->Connect();
     hid->Run();

@@ -247,10 +247,12 @@ std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& erro
                 p.Number(w[1], "rate", 1.0, 2000.0, scenario.rate);
             }
         } else if (key == "layout") {
-            if (single() && !LayoutForModel(w[1])) {
-                p.Fail("unknown sensor model '" + std::string(w[1]) + "'");
+            if (single()) {
+                if (!LayoutForModel(w[1])) {
+                    p.Fail("unknown sensor model '" + std::string(w[1]) + "'");
+                }
+                scenario.layout = std::string(w[1]);
             }
-            scenario.layout = std::string(w[1]);
         } else if (key == "noise") {
             if (single()) {
                 p.Number(w[1], "noise", 0.0, 50.0, scenario.noise);
@@ -271,11 +273,12 @@ std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& erro
         } else if (key == "baseline") {
             if (w.size() != 2 && w.size() != 3) {
                 p.Fail("'baseline' takes one or two values");
-            }
-            p.Number(w[1], "baseline", 0.0, 255.0, scenario.baseLow);
-            scenario.baseHigh = scenario.baseLow;
-            if (w.size() == 3) {
-                p.Number(w[2], "baseline", scenario.baseLow, 255.0, scenario.baseHigh);
+            } else {
+                p.Number(w[1], "baseline", 0.0, 255.0, scenario.baseLow);
+                scenario.baseHigh = scenario.baseLow;
+                if (w.size() == 3) {
+                    p.Number(w[2], "baseline", scenario.baseLow, 255.0, scenario.baseHigh);
+                }
             }
         } else if (key == "loop") {
             if (w.size() != 1) {

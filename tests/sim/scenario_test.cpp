@@ -84,6 +84,9 @@ TEST(Scenario, ErrorsNameTheLineAndTheCause) {
         {"seed -1\n", 1, "seed -1 is outside"},
         {"loop\n", 1, "'loop' needs events"},
         {"at x down 1 0 0\n", 1, "time is not a number"},
+        {"layout\n", 1, "'layout' takes one value"},
+        {"baseline\n", 1, "'baseline' takes one or two values"},
+        {"noise\n", 1, "'noise' takes one value"},
     };
     for (const Case& c : cases) {
         ScenarioError error;
