@@ -13,7 +13,8 @@ bool SetValue::Parse() {
 
 void SetValue::RaiseCounted() {
     header.eventValid = 1;
-    header.sequence = header.sequence + 1;
+    // Wraps at the top instead of overflowing; only inequality of sequences matters.
+    header.sequence = static_cast<int32_t>(static_cast<uint32_t>(header.sequence) + 1u);
     Publish();
 }
 
