@@ -2,6 +2,7 @@
 #include "driver/runtime/driver_program.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -98,6 +99,29 @@ LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Regi
 
 namespace {
 
+// The stop event that SIGTERM and SIGINT raise, as "Stop driver" does: the loop then saves
+// nothing extra, closes the board and exits 0. Only lock-free atomic stores happen in the
+// handler.
+SetValue* stopEvent = nullptr;
+
+extern "C" void RequestStop(int) {
+    if (stopEvent != nullptr) {
+        const auto sequence = static_cast<uint32_t>(stopEvent->header.sequence.Load());
+        stopEvent->header.sequence = static_cast<int32_t>(sequence + 1u);
+        stopEvent->header.eventValid = 1;
+    }
+}
+
+void StopOnSignals(SetValue& event) {
+    stopEvent = &event;
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 // The virtual touch device's endpoint: the HID endpoint when one exists, else a uinput
 // touchscreen, else none (every contact report is then dropped).
 std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
@@ -130,6 +154,7 @@ int RunDriver(const DriverOptions& options) {
 
     Registry::SetProcessRole(ProgramRole::Driver);
     Registry& registry = Registry::Instance();
+    StopOnSignals(registry.driverDoStop);
 
     LinkChoice source = MakeSensorLink(options, clock, registry);
     if (!source.link) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -99,6 +100,18 @@ TEST_F(DriverProcess, StopRequestEndsADriverWithoutBoard) {
     ASSERT_NE(port, 0);
     Send(peer, port, "Driver", "DoStop");
     EXPECT_EQ(driver->Wait(kWaitMs), 0);
+}
+
+TEST_F(DriverProcess, TerminateAndInterruptStopItCleanlyWithOrWithoutBoard) {
+    for (const char* link : {"--link=scripted", "--link=hid"}) {
+        for (int signal : {SIGTERM, SIGINT}) {
+            UdpPeer peer;
+            auto driver = Start(kDriver, peer, {link});
+            ASSERT_NE(AwaitHello(peer), 0) << link;
+            driver->Signal(signal);
+            EXPECT_EQ(driver->Wait(kWaitMs), 0) << link << " signal " << signal;
+        }
+    }
 }
 
 TEST_F(DriverProcess, ASecondDriverExitsWith254AfterWaitingASecond) {

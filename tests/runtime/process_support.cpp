@@ -115,6 +115,12 @@ Process::~Process() {
     }
 }
 
+void Process::Signal(int signal) {
+    if (pid_ > 0 && !reaped_) {
+        ::kill(pid_, signal);
+    }
+}
+
 std::optional<int> Process::Wait(int timeoutMs) {
     if (pid_ <= 0 || reaped_) {
         return std::nullopt;

@@ -42,6 +42,8 @@ public:
     Process& operator=(const Process&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    // Sends a signal to a process that is still running.
+    void Signal(int signal);
     // The exit status, or empty if it has not ended within timeoutMs (or was killed by a
     // signal).
     std::optional<int> Wait(int timeoutMs);
