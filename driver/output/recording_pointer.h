@@ -34,6 +34,15 @@ public:
         return matching;
     }
 
+    // How many events carry exactly these flags.
+    int Count(uint32_t flags) const {
+        int n = 0;
+        for (const PointerEvent& event : events) {
+            n += event.flags == flags ? 1 : 0;
+        }
+        return n;
+    }
+
     void Clear() { events.clear(); }
 
     std::vector<PointerEvent> events;

@@ -10,6 +10,7 @@
 #include "driver/output/calibration_model.h"
 #include "driver/output/display_info.h"
 #include "driver/output/pointer_injector.h"
+#include "driver/output/recording_pointer.h"
 #include "driver/output/touch_output.h"
 #include "driver/output/tuio_sink.h"
 #include "driver/output/virtual_touch_output.h"
@@ -20,29 +21,8 @@
 
 namespace kv::test {
 
-struct InjectedEvent {
-    uint32_t flags = 0;
-    int32_t dx = 0;
-    int32_t dy = 0;
-    int32_t data = 0;
-    bool operator==(const InjectedEvent&) const = default;
-};
-
-class RecordingInjector final : public PointerInjector {
-public:
-    void Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) override {
-        events.push_back({flags, dx, dy, data});
-    }
-    // Events whose flags are exactly these.
-    int Count(uint32_t flags) const {
-        int n = 0;
-        for (const InjectedEvent& e : events) {
-            n += e.flags == flags ? 1 : 0;
-        }
-        return n;
-    }
-    std::vector<InjectedEvent> events;
-};
+using InjectedEvent = PointerEvent;
+using RecordingInjector = RecordingPointer;
 
 struct Contact {
     uint8_t state = 0;
