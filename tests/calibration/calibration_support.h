@@ -13,6 +13,7 @@
 #include "messaging/registry.h"
 #include "messaging/transport.h"
 #include "messaging/wire.h"
+#include "tests/support/frame_log.h"
 
 namespace kv::test {
 
@@ -20,32 +21,6 @@ class StillClock final : public Clock {
 public:
     int64_t NowMs() const override { return 500000; }
     void SleepMs(int) const override {}
-};
-
-// Keeps every frame; frames are told apart by the record address.
-class FrameLog final : public Transport {
-public:
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        frames.emplace_back(bytes, bytes + length);
-        return static_cast<int32_t>(length);
-    }
-    int Count(const DataManipulation& record) const {
-        int n = 0;
-        for (const auto& frame : frames) {
-            n += wire::GetInt(frame.data() + wire::kOffAddress) == record.Address() ? 1 : 0;
-        }
-        return n;
-    }
-    // The event-valid word of the last frame sent for the record, or -1 if none was sent.
-    int32_t LastEventValid(const DataManipulation& record) const {
-        for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-            if (wire::GetInt(it->data() + wire::kOffAddress) == record.Address()) {
-                return wire::GetInt(it->data() + wire::kOffEventValid);
-            }
-        }
-        return -1;
-    }
-    std::vector<std::vector<uint8_t>> frames;
 };
 
 class CalibrationTest : public ::testing::Test {

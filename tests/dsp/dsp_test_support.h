@@ -11,6 +11,7 @@
 #include "messaging/registry.h"
 #include "messaging/transport.h"
 #include "messaging/wire.h"
+#include "tests/support/frame_log.h"
 
 namespace kv::test {
 
@@ -21,31 +22,7 @@ public:
     mutable int64_t now = 100000;
 };
 
-// Keeps every frame sent; frames are looked up by the record's address.
-class RecordingTransport final : public Transport {
-public:
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        frames.emplace_back(bytes, bytes + length);
-        return static_cast<int32_t>(length);
-    }
-    int Count(const DataManipulation& record) const {
-        int n = 0;
-        for (const auto& frame : frames) {
-            n += wire::GetInt(frame.data() + wire::kOffAddress) == record.Address() ? 1 : 0;
-        }
-        return n;
-    }
-    // The payload of the last frame sent for the record (empty if none).
-    std::vector<uint8_t> LastPayload(const DataManipulation& record) const {
-        for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
-            if (wire::GetInt(it->data() + wire::kOffAddress) == record.Address()) {
-                return std::vector<uint8_t>(it->begin() + wire::kFrameHeader, it->end());
-            }
-        }
-        return {};
-    }
-    std::vector<std::vector<uint8_t>> frames;
-};
+using RecordingTransport = FrameLog;
 
 // A driver registry whose records really go out (the controller counts as heard), so that
 // tests can see what is published.
