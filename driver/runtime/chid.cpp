@@ -12,6 +12,8 @@ namespace {
 
 constexpr int32_t kPairMux = 128;
 constexpr size_t kPairHalf = 64;
+// How often a wait without a read looks for a new mux size.
+constexpr int kMuxPollMs = 50;
 
 // A 128-channel frame starts after a report whose bytes 1..64 count 1, 2, ..., 64.
 bool IsSyncReport(const std::array<uint8_t, kReportBufferBytes>& buffer) {
@@ -50,14 +52,16 @@ bool CHid::Connect() {
     registry_.driverConfig.RunFlag1 = true;
     registry_.driverConfig.Publish();
     muxSize_ = registry_.commsReqState.MuxSize;
-    if (!OpenWithRetries(false)) {
+    // Stop and save are served in the pauses here as in any reconnect: a driver started
+    // without its board must not keep a user who stops it waiting for all the attempts.
+    if (!OpenWithRetries(true) && !stopRequested_) {
         log_.Say("no sensor board found; retrying");
     }
     return true;
 }
 
 void CHid::Run() {
-    running_ = true;
+    running_ = !stopRequested_;  // a stop served while connecting ends the run before it starts
     while (running_) {
         LoopIteration();
     }
@@ -108,7 +112,21 @@ CHid::Acquired CHid::Acquire() {
         }
         return Acquired::Frame;
     }
-    return Acquired::Frame;  // no read: the buffer is processed as it is
+    // No read: the buffer is processed as it is.
+    WaitAsARead();
+    return Acquired::Frame;
+}
+
+void CHid::WaitAsARead() {
+    // Without a read nothing paces the loop; wait as long as a silent board's read would so
+    // that a mux size no board mode knows does not spin a core. A new mux size ends the wait,
+    // since it applies from the next iteration.
+    for (int waited = 0; waited < kReadTimeoutMs; waited += kMuxPollMs) {
+        if (registry_.commsReqState.MuxSize != muxSize_) {
+            return;
+        }
+        clock_.SleepMs(std::min(kMuxPollMs, kReadTimeoutMs - waited));
+    }
 }
 
 CHid::Acquired CHid::AcquireOne() {
@@ -170,10 +188,16 @@ bool CHid::OpenWithRetries(bool honourCommands) {
 }
 
 void CHid::Reconnect() {
-    registry_.commsActStatus.Connected = false;
+    CommsStatus& status = registry_.commsActStatus;
+    status.Connected = false;
     if (linkUp_) {
         log_.Say("sensor board lost; retrying");
         linkUp_ = false;
+        // No frame means no two-second task, so without this a controller would keep showing
+        // the last status: a working link at full frame rate. Said once per loss; the first
+        // task after reconnecting publishes the live status again.
+        status.FramesLastPeriod = 0;
+        status.Publish();
     }
     OpenWithRetries(true);
 }
@@ -226,6 +250,7 @@ void CHid::ServeSave() {
 bool CHid::ServeStop() {
     if (registry_.driverDoStop.ConsumeCounted()) {
         log_.Say("stop requested");
+        stopRequested_ = true;
         running_ = false;
         return true;
     }

@@ -66,6 +66,7 @@ private:
     Acquired Acquire();
     Acquired AcquirePair();
     Acquired AcquireOne();
+    void WaitAsARead();
     // Opens the board, up to kOpenAttempts times with a pause after each failure; with
     // honourCommands, save and stop requests are served in the pauses.
     bool OpenWithRetries(bool honourCommands);
@@ -84,6 +85,7 @@ private:
 
     LoopFields loop_;
     bool running_ = false;
+    bool stopRequested_ = false;
     bool linkUp_ = false;  // for --verbose: say "lost" and "opened" once each
     int32_t muxSize_ = 0;
     std::array<uint8_t, kReportBufferBytes> buffer_{};

@@ -212,6 +212,55 @@ TEST_F(MainLoop, OtherMuxSizesReadNothingAndProcessTheSameBuffer) {
     }
 }
 
+TEST_F(MainLoop, OtherMuxSizesWaitAsAReadWouldInsteadOfSpinning) {
+    Start(100);
+    const int64_t before = clock.NowMs();
+    hid.LoopIteration();
+    EXPECT_EQ(clock.NowMs() - before, kReadTimeoutMs);
+    EXPECT_EQ(engine.frames, 1);
+
+    // A new mux size already asked for: no wait; it applies from the next iteration.
+    registry.commsReqState.MuxSize = 64;
+    const int64_t changed = clock.NowMs();
+    hid.LoopIteration();
+    EXPECT_EQ(clock.NowMs(), changed);
+    EXPECT_EQ(engine.frames, 2);
+    EXPECT_EQ(hid.MuxSize(), 64);
+}
+
+// A clock whose sleeps let the controller change the mux size part-way through a wait.
+class MuxChangingClock final : public Clock {
+public:
+    MuxChangingClock(Registry& registry, int64_t changeAfterMs)
+        : registry_(registry), changeAfterMs_(changeAfterMs) {}
+    int64_t NowMs() const override { return now_; }
+    void SleepMs(int ms) const override {
+        now_ += ms;
+        if (now_ >= changeAfterMs_) {
+            registry_.commsReqState.MuxSize = 64;
+        }
+    }
+
+private:
+    Registry& registry_;
+    int64_t changeAfterMs_;
+    mutable int64_t now_ = 0;
+};
+
+TEST_F(MainLoop, AWaitWithoutReadEndsSoonAfterTheMuxSizeChanges) {
+    const MuxChangingClock changing(registry, 200);
+    CHid waiting{registry, link, engine, settings, changing, log};
+    waiting.BuildEngine(calibration);
+    registry.commsReqState.MuxSize = 0;  // what "MuxSize=false" in the settings file gives
+    waiting.Connect();
+    waiting.SetRunning(true);
+    waiting.LoopIteration();
+    EXPECT_GE(changing.NowMs(), 200);
+    EXPECT_LT(changing.NowMs(), kReadTimeoutMs);
+    EXPECT_EQ(engine.frames, 1);
+    EXPECT_EQ(waiting.MuxSize(), 64);
+}
+
 TEST_F(MainLoop, ASilentBoardYieldsThePreviousFrameAfterTheReadTimeout) {
     Start(64);
     link.QueueReport(Counting(3));
@@ -287,6 +336,25 @@ TEST_F(MainLoop, WithoutBoardAStopRequestEndsTheLoopAtTheNextRetry) {
     EXPECT_EQ(link.OpenCalls(), opens + 1);
 }
 
+TEST_F(MainLoop, StopAndSaveAreServedWhileTheFirstConnectWaitsAndTheRunNeverStarts) {
+    link.Unplug();
+    hid.BuildEngine(calibration);
+    registry.commsReqState.MuxSize = 64;
+    controller.RaiseInto(registry, "Store", "DoSave");
+    controller.RaiseInto(registry, "Driver", "DoStop");
+    hid.Connect();
+    EXPECT_EQ(link.OpenCalls(), 1);
+    EXPECT_EQ(clock.Slept(), kOpenRetryMs);
+    EXPECT_EQ(settings.saves, 1);
+
+    link.Replug();  // even with a board now, nothing more happens
+    hid.Run();
+    EXPECT_FALSE(hid.Running());
+    EXPECT_EQ(link.OpenCalls(), 1);
+    EXPECT_EQ(link.Reads(), 0);
+    EXPECT_EQ(engine.frames, 0);
+}
+
 TEST_F(MainLoop, WithoutBoardASaveRequestIsServedOnce) {
     link.Unplug();
     Start(64);
@@ -295,6 +363,55 @@ TEST_F(MainLoop, WithoutBoardASaveRequestIsServedOnce) {
     hid.LoopIteration();
     EXPECT_EQ(settings.saves, 1);
     EXPECT_TRUE(hid.Running());
+}
+
+TEST_F(MainLoop, ALostBoardPublishesADisconnectedStatusOnceAndTheLiveOneAfterReconnecting) {
+    Start(64);
+    link.StreamReport(Counting(0), 5);
+    registry.MarkPeerHeard();
+    hid.LoopIteration();
+    TickedIteration();  // the first task publishes a connected status
+    ASSERT_TRUE(registry.commsActStatus.Connected);
+    ASSERT_GT(registry.commsActStatus.FramesLastPeriod, 0);
+
+    const int32_t status = registry.commsActStatus.Address();
+    auto statusesSent = [&] {
+        std::vector<test::Bytes> statuses;
+        for (const test::Bytes& frame : transport.sent) {
+            if (wire::GetInt(frame.data() + wire::kOffAddress) == status) {
+                statuses.push_back(frame);
+            }
+        }
+        transport.sent.clear();
+        return statuses;
+    };
+    // What a controller sees: the frame delivered into its own registry.
+    auto seen = [&](const test::Bytes& frame) -> const CommsStatus& {
+        controller.registry.Deliver(frame.data(), 0, static_cast<int32_t>(frame.size()));
+        return controller.registry.commsActStatus;
+    };
+
+    transport.sent.clear();
+    link.Unplug();
+    for (int i = 0; i < 3; ++i) {
+        registry.MarkPeerHeard();
+        hid.LoopIteration();
+    }
+    auto lost = statusesSent();
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_FALSE(seen(lost[0]).Connected);
+    EXPECT_EQ(seen(lost[0]).FramesLastPeriod, 0);
+    EXPECT_EQ(seen(lost[0]).StatusWidth, 64);
+
+    link.Replug();
+    registry.MarkPeerHeard();
+    hid.LoopIteration();  // reopens
+    TickedIteration();
+    TickedIteration();
+    auto back = statusesSent();
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_TRUE(seen(back[0]).Connected);
+    EXPECT_GT(seen(back[0]).FramesLastPeriod, 0);
 }
 
 // --- commands -----------------------------------------------------------------------------
