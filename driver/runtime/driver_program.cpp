@@ -195,7 +195,7 @@ int RunDriver(const DriverOptions& options) {
     const std::unique_ptr<DisplayInfo> display = MakeDisplayInfo(std::getenv("DISPLAY"));
     VirtualTouchDevice touchDevice(MakeTouchEndpoint(log));
     VirtualTouchContacts contacts(touchDevice);
-    TuioOutput tuio(clock, TuioPortFrom(std::getenv(kTuioPortVariable)));
+    TuioOutput tuio(DefaultTuioClock(), TuioPortFrom(std::getenv(kTuioPortVariable)));
     // Large (sample histories, template matrices, pointer histories): on the heap.
     auto engine =
         std::make_unique<DriverEngine>(registry, *display, *pointer.injector, contacts, tuio);

@@ -29,17 +29,17 @@ uint16_t TuioPortFrom(const char* text) {
     return static_cast<uint16_t>(port);
 }
 
-TuioOutput::TuioOutput(const Clock& clock, uint16_t port)
+TuioOutput::TuioOutput(const TuioClock& clock, uint16_t port)
     : TuioOutput(clock, [port]() -> std::unique_ptr<TUIO::PacketSender> {
           return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, port);
       }) {}
 
-TuioOutput::TuioOutput(const Clock& clock, SenderFactory makeSender)
+TuioOutput::TuioOutput(const TuioClock& clock, SenderFactory makeSender)
     : clock_(clock), makeSender_(std::move(makeSender)) {}
 
 void TuioOutput::Start() {
     server_ = std::make_unique<TUIO::TuioServer>(makeSender_ ? makeSender_() : nullptr);
-    startMs_ = clock_.NowMs();
+    startUs_ = clock_.NowUs();
     server_->SendEmptyCursorBundle();
     server_->SendEmptyObjectBundle();
     server_->InitFrame(SessionTime());
@@ -49,7 +49,7 @@ void TuioOutput::Start() {
 }
 
 TUIO::TuioTime TuioOutput::SessionTime() const {
-    return TUIO::TuioTime::FromMilliseconds(clock_.NowMs() - startMs_);
+    return TUIO::TuioTime::FromMicroseconds(clock_.NowUs() - startUs_);
 }
 
 void TuioOutput::SendFrame(int32_t stateA, float xA, float yA, int32_t stateB, float xB, float yB) {

@@ -9,8 +9,8 @@
 
 #include "driver/output/tuio_sink.h"
 #include "driver/tuio/packet_sender.h"
+#include "driver/tuio/tuio_clock.h"
 #include "driver/tuio/tuio_server.h"
-#include "messaging/clock.h"
 
 namespace kv {
 
@@ -28,10 +28,10 @@ class TuioOutput final : public TuioSink {
 public:
     using SenderFactory = std::function<std::unique_ptr<TUIO::PacketSender>()>;
 
-    // The product: a UDP socket to 127.0.0.1:port.
-    explicit TuioOutput(const Clock& clock, uint16_t port = kTuioPort);
+    // The product: a UDP socket to 127.0.0.1:port. The session time is read from clock.
+    explicit TuioOutput(const TuioClock& clock, uint16_t port = kTuioPort);
     // Any sender, made when the first frame comes; a null sender sends nothing.
-    TuioOutput(const Clock& clock, SenderFactory makeSender);
+    TuioOutput(const TuioClock& clock, SenderFactory makeSender);
     // The server's destructor sends the last empty bundles.
     ~TuioOutput() override = default;
     TuioOutput(const TuioOutput&) = delete;
@@ -46,16 +46,17 @@ private:
     // Construction of the session: empty bundles, cursors A and B at (0, 0), first commit.
     void Start();
     void StepCursor(TUIO::TuioCursor& cursor, int32_t& previous, int32_t state, float x, float y);
+    // Seconds and microseconds since the session started.
     TUIO::TuioTime SessionTime() const;
 
-    const Clock& clock_;
+    const TuioClock& clock_;
     SenderFactory makeSender_;
     std::unique_ptr<TUIO::TuioServer> server_;
     TUIO::TuioCursor* cursorA_ = nullptr;
     TUIO::TuioCursor* cursorB_ = nullptr;
     int32_t previousA_ = 0;
     int32_t previousB_ = 0;
-    int64_t startMs_ = 0;
+    int64_t startUs_ = 0;
 };
 
 }  // namespace kv

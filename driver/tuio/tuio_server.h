@@ -41,7 +41,8 @@ public:
     bool UpdateCursor(TuioCursor& cursor, float x, float y);
     // Something in the cursor list changed other than a move (a new session id).
     void MarkCursorsChanged() { cursorsChanged_ = true; }
-    // Ends the frame: a cursor bundle when the list changed, keep-alives once a second.
+    // Ends the frame: a cursor bundle when the list changed, else a keep-alive in the first
+    // frame of each new second of session time; the same keep-alive for the object profile.
     void CommitFrame();
 
     // An empty "alive" with "fseq" -1 for one profile, as at start and end of a session.
@@ -60,8 +61,9 @@ private:
     void SendObjectBundle(int32_t frame);
     void SendEmptyBundle(osc::OutboundPacketStream& packet, const char* profile);
     void Flush(osc::OutboundPacketStream& packet);
-    // At least a second since the last keep-alive of a profile.
-    bool KeepAliveDue(TuioTime last) const { return (frameTime_ - last).Seconds() >= 1; }
+    // The frame time has entered a new second since the last keep-alive of a profile: one
+    // keep-alive per second of session time, that does not drift later by a frame each second.
+    bool KeepAliveDue(TuioTime last) const { return frameTime_.Seconds() > last.Seconds(); }
 
     std::unique_ptr<PacketSender> sender_;
     std::vector<std::unique_ptr<TuioCursor>> cursors_;

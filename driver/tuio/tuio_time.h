@@ -16,6 +16,7 @@ public:
             --seconds_;
         }
     }
+    static TuioTime FromMicroseconds(int64_t us) { return TuioTime(0, us); }
     static TuioTime FromMilliseconds(int64_t ms) { return TuioTime(0, ms * 1000); }
 
     int64_t Seconds() const { return seconds_; }

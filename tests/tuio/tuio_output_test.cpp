@@ -1,6 +1,6 @@
-// The driver's TUIO sender on a clock the test moves: the session it starts on the first
-// frame, fingers as cursors, new session ids when a finger lifts, the keep-alive once a second
-// and the goodbye when it ends.
+// The driver's TUIO sender on a microsecond clock the test moves: the session it starts on the
+// first frame, fingers as cursors, new session ids when a finger lifts, velocities from exact
+// frame times, the keep-alive in each new second and the goodbye when it ends.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,7 +17,7 @@ using test::Datagram;
 using test::Decode;
 using test::OscBundle;
 
-constexpr int64_t kFrameMs = 10;
+constexpr int64_t kFrameUs = 10'000;
 
 class TuioOutputTest : public ::testing::Test {
 protected:
@@ -27,10 +27,10 @@ protected:
               return std::make_unique<test::CapturingSender>(sent);
           })) {}
 
-    // One sensor frame, 10 ms after the previous one; returns the bundles it sent.
+    // One sensor frame, frameUs after the previous one; returns the bundles it sent.
     std::vector<OscBundle> Frame(int32_t stateA, float xA, float yA, int32_t stateB, float xB,
                                  float yB) {
-        clock.Advance(kFrameMs);
+        clock.AdvanceUs(frameUs);
         const size_t before = sent.size();
         output->SendFrame(stateA, xA, yA, stateB, xB, yB);
         std::vector<OscBundle> bundles;
@@ -55,7 +55,8 @@ protected:
         return ids;
     }
 
-    test::ManualClock clock;
+    test::ManualTuioClock clock;
+    int64_t frameUs = kFrameUs;
     std::vector<Datagram> sent;
     int sendersMade = 0;
     std::unique_ptr<TuioOutput> output;
@@ -160,15 +161,24 @@ TEST_F(TuioOutputTest, TwoFramesInOneMillisecondMoveACursorOnceAndKeepItsSession
     EXPECT_EQ(Alive(bundles[0]), (std::vector<int32_t>{0, 1}));
 }
 
-TEST_F(TuioOutputTest, WithoutFingersEachProfileGetsOneKeepAlivePerSecond) {
-    Idle();
-    const int64_t start = clock.NowMs();
+TEST_F(TuioOutputTest, WithoutFingersEachProfileGetsAKeepAliveInTheFirstFrameOfEachNewSecond) {
+    // 30 ms frames do not divide a second: the first frame of each second lies 0 to 29 ms into
+    // it, so keep-alives come between 970 and 1030 ms apart and never fall a frame later each
+    // second.
+    frameUs = 30'000;
+    Idle();  // the session starts: session time 0
+    int64_t sessionUs = 0;
+    std::vector<int64_t> expected;
     std::vector<int64_t> cursorTimes;
     std::vector<int64_t> objectTimes;
-    for (int i = 0; i < 550; ++i) {  // 5.5 s
+    for (int i = 0; i < 200; ++i) {  // 6 s
+        sessionUs += frameUs;
+        if (sessionUs / 1'000'000 > (sessionUs - frameUs) / 1'000'000) {
+            expected.push_back(sessionUs);
+        }
         for (const OscBundle& b : Idle()) {
             ASSERT_TRUE(b.IsKeepAlive());
-            (b.profile == "/tuio/2Dcur" ? cursorTimes : objectTimes).push_back(clock.NowMs());
+            (b.profile == "/tuio/2Dcur" ? cursorTimes : objectTimes).push_back(sessionUs);
             if (b.profile == "/tuio/2Dcur") {
                 EXPECT_EQ(Alive(b), (std::vector<int32_t>{0, 1}));
             } else {
@@ -176,13 +186,44 @@ TEST_F(TuioOutputTest, WithoutFingersEachProfileGetsOneKeepAlivePerSecond) {
             }
         }
     }
-    ASSERT_EQ(cursorTimes.size(), 5u);
-    ASSERT_EQ(objectTimes, cursorTimes);
-    int64_t previous = start;
-    for (int64_t t : cursorTimes) {
-        EXPECT_GE(t - previous, 1000);
-        EXPECT_LT(t - previous, 1000 + kFrameMs);
-        previous = t;
+    ASSERT_EQ(expected.size(), 6u);
+    EXPECT_EQ(expected[1], 2'010'000);  // 990 ms after the first, at 1.02 s
+    EXPECT_EQ(cursorTimes, expected);
+    EXPECT_EQ(objectTimes, expected);
+}
+
+TEST_F(TuioOutputTest, AFingerDownInTheVeryFirstFrameIsSentInThatFrame) {
+    clock.TickOnEachReading(3);  // microseconds pass between starting the session and the frame
+    const auto bundles = Frame(2, 0.4f, 0.6f, 0, 0.0f, 0.0f);
+    ASSERT_EQ(bundles.size(), 4u);  // two empty bundles, the cursors added, the touch
+    const auto sets = bundles[3].All("set");
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(sets[0]->ints, std::vector<int32_t>{0});
+    EXPECT_FLOAT_EQ(sets[0]->floats[0], 0.4f);
+    EXPECT_FLOAT_EQ(sets[0]->floats[1], 0.6f);
+    EXPECT_EQ(Alive(bundles[3]), (std::vector<int32_t>{0, 1}));
+}
+
+TEST_F(TuioOutputTest, VelocitiesFollowFrameTimesFinerThanAMillisecond) {
+    // A 400 Hz board: frames 2.5 ms apart, finger A moving 0.001 right per frame (0.4 per
+    // second) and finger B 0.0005 up (-0.2 per second), both at a steady speed.
+    frameUs = 2'500;
+    Idle();
+    for (int i = 0; i < 20; ++i) {
+        const float step = static_cast<float>(i);
+        const auto bundles = Both(0.2f + 0.001f * step, 0.3f, 0.7f, 0.6f - 0.0005f * step);
+        ASSERT_EQ(bundles.size(), 1u);
+        const auto sets = bundles[0].All("set");
+        ASSERT_EQ(sets.size(), 2u);
+        if (i < 2) {
+            continue;  // the jump from the origin, then the step from rest
+        }
+        EXPECT_NEAR(sets[0]->floats[2], 0.4f, 1e-3) << i;
+        EXPECT_NEAR(sets[0]->floats[3], 0.0f, 1e-3) << i;
+        EXPECT_NEAR(sets[0]->floats[4], 0.0f, 1.0f) << i;  // no acceleration at a steady speed
+        EXPECT_NEAR(sets[1]->floats[2], 0.0f, 1e-3) << i;
+        EXPECT_NEAR(sets[1]->floats[3], -0.2f, 1e-3) << i;
+        EXPECT_NEAR(sets[1]->floats[4], 0.0f, 1.0f) << i;
     }
 }
 
@@ -235,10 +276,10 @@ TEST_F(TuioOutputTest, EveryBundleStaysUnderTheDatagramLimit) {
 }
 
 TEST(TuioOutputNoSender, ANullSenderLeavesTheOutputRunning) {
-    test::ManualClock clock;
+    test::ManualTuioClock clock;
     TuioOutput output(clock, [] { return std::unique_ptr<TUIO::PacketSender>(); });
     for (int i = 0; i < 10; ++i) {
-        clock.Advance(kFrameMs);
+        clock.AdvanceUs(kFrameUs);
         output.SendFrame(2, 0.5f, 0.5f, 0, 0.0f, 0.0f);
     }
     ASSERT_NE(output.Server(), nullptr);

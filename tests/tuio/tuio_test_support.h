@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/tuio/packet_sender.h"
-#include "messaging/clock.h"
+#include "driver/tuio/tuio_clock.h"
 
 namespace kv::test {
 
@@ -24,14 +24,22 @@ private:
     std::vector<Datagram>& sent_;
 };
 
-class ManualClock final : public Clock {
+// A TUIO clock the test moves. It can also tick a little on every reading, as a real clock
+// moves on between two readings.
+class ManualTuioClock final : public TuioClock {
 public:
-    int64_t NowMs() const override { return now_; }
-    void SleepMs(int ms) const override { now_ += ms; }
-    void Advance(int64_t ms) { now_ += ms; }
+    int64_t NowUs() const override {
+        const int64_t now = now_;
+        now_ += tickPerReadingUs_;
+        return now;
+    }
+    void Advance(int64_t ms) { now_ += ms * 1000; }
+    void AdvanceUs(int64_t us) { now_ += us; }
+    void TickOnEachReading(int64_t us) { tickPerReadingUs_ = us; }
 
 private:
-    mutable int64_t now_ = 5'000'000;
+    mutable int64_t now_ = 5'000'000'000;
+    int64_t tickPerReadingUs_ = 0;
 };
 
 // One OSC message of a TUIO bundle: "/tuio/2Dcur" "set" 3 0.25 ...

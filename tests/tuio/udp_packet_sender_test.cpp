@@ -23,7 +23,7 @@ test::OscBundle ReceiveBundle(test::UdpPeer& peer) {
 TEST(TuioUdp, TheOutputsBundlesArriveOnALoopbackSocket) {
     test::UdpPeer client;
     ASSERT_NE(client.Port(), 0);
-    test::ManualClock clock;
+    test::ManualTuioClock clock;
     {
         TuioOutput output(clock, client.Port());
         clock.Advance(10);
@@ -53,7 +53,7 @@ TEST(TuioUdp, AnAddressThatCannotBeUsedGivesAClosedSenderAndARunningOutput) {
     EXPECT_FALSE(bad.IsOpen());
     bad.Send("x", 1);
 
-    test::ManualClock clock;
+    test::ManualTuioClock clock;
     TuioOutput output(clock, [] { return std::make_unique<TUIO::UdpPacketSender>("::1", 1); });
     for (int i = 0; i < 5; ++i) {
         clock.Advance(10);
