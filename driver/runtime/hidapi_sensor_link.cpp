@@ -10,8 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-
-#include "driver/runtime/report_descriptor.h"
+#include <cerrno>
 
 namespace kv {
 
@@ -39,10 +38,49 @@ InputReportLayout ReadLayout(const std::string& path) {
     return layout ? *layout : fallback;
 }
 
+class SystemHidapiCalls final : public HidapiCalls {
+public:
+    std::vector<std::string> Enumerate(uint16_t vendorId, uint16_t productId) override {
+        std::vector<std::string> paths;
+        if (hid_init() != 0) {
+            return paths;
+        }
+        hid_device_info* devices = hid_enumerate(vendorId, productId);
+        for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
+            if (info->vendor_id == vendorId && info->product_id == productId &&
+                info->path != nullptr) {
+                paths.emplace_back(info->path);
+            }
+        }
+        hid_free_enumeration(devices);
+        return paths;
+    }
+    hid_device_* OpenPath(const std::string& path) override { return hid_open_path(path.c_str()); }
+    void Close(hid_device_* device) override { hid_close(device); }
+    int ReadTimeout(hid_device_* device, uint8_t* data, size_t length, int timeoutMs,
+                    int& error) override {
+        // hidapi reports a hang-up without setting errno; a stale EINTR must not hide it.
+        errno = 0;
+        const int got = hid_read_timeout(device, data, length, timeoutMs);
+        error = errno;
+        return got;
+    }
+    InputReportLayout Layout(const std::string& path) override { return ReadLayout(path); }
+    bool NodeExists(const std::string& path) override {
+        struct stat node {};
+        return ::stat(path.c_str(), &node) == 0;
+    }
+};
+
 }  // namespace
 
-HidapiSensorLink::HidapiSensorLink(uint16_t vendorId, uint16_t productId)
-    : vendorId_(vendorId), productId_(productId) {}
+HidapiCalls& SystemHidapi() {
+    static SystemHidapiCalls calls;
+    return calls;
+}
+
+HidapiSensorLink::HidapiSensorLink(HidapiCalls& hid, uint16_t vendorId, uint16_t productId)
+    : hid_(hid), vendorId_(vendorId), productId_(productId) {}
 
 HidapiSensorLink::~HidapiSensorLink() {
     Close();
@@ -50,28 +88,19 @@ HidapiSensorLink::~HidapiSensorLink() {
 
 bool HidapiSensorLink::Open() {
     Close();
-    if (hid_init() != 0) {
-        return false;
-    }
-    hid_device_info* devices = hid_enumerate(vendorId_, productId_);
     // The first board in enumeration order wins; one we may not open (no rights, held
     // exclusively) does not stop the search.
-    for (const hid_device_info* info = devices; info != nullptr; info = info->next) {
-        if (info->vendor_id != vendorId_ || info->product_id != productId_ ||
-            info->path == nullptr) {
-            continue;
-        }
-        device_ = hid_open_path(info->path);
+    for (const std::string& path : hid_.Enumerate(vendorId_, productId_)) {
+        device_ = hid_.OpenPath(path);
         if (device_ != nullptr) {
-            path_ = info->path;
+            path_ = path;
             break;
         }
     }
-    hid_free_enumeration(devices);
     if (device_ == nullptr) {
         return false;
     }
-    const InputReportLayout layout = ReadLayout(path_);
+    const InputReportLayout layout = hid_.Layout(path_);
     reportLength_ = layout.length;
     numbered_ = layout.numbered;
     readFailed_ = false;
@@ -79,8 +108,7 @@ bool HidapiSensorLink::Open() {
 }
 
 bool HidapiSensorLink::Alive() {
-    struct stat node {};
-    return device_ != nullptr && !readFailed_ && ::stat(path_.c_str(), &node) == 0;
+    return device_ != nullptr && !readFailed_ && hid_.NodeExists(path_);
 }
 
 int32_t HidapiSensorLink::Read(uint8_t* dest, size_t capacity) {
@@ -91,16 +119,20 @@ int32_t HidapiSensorLink::Read(uint8_t* dest, size_t capacity) {
     }
     const size_t length = std::min(static_cast<size_t>(reportLength_), capacity);
     int got = 0;
+    int error = 0;
     if (numbered_) {
-        got = hid_read_timeout(device_, dest, length, kReadTimeoutMs);
+        got = hid_.ReadTimeout(device_, dest, length, kReadTimeoutMs, error);
     } else if (length > 1) {
         // hidraw leaves the report ID out of unnumbered reports; index 0 holds it as 0.
-        got = hid_read_timeout(device_, dest + 1, length - 1, kReadTimeoutMs);
+        got = hid_.ReadTimeout(device_, dest + 1, length - 1, kReadTimeoutMs, error);
         if (got > 0) {
             dest[0] = 0;
         }
     }
-    if (got < 0) {
+    if (got < 0 && error == EINTR) {
+        // A signal (SIGTERM, SIGINT) cut the wait short: nothing arrived, as after a time-out.
+        // hidapi's poll() is never restarted, so this is no sign of a lost board.
+    } else if (got < 0) {
         readFailed_ = true;  // unplugged: the next alive test says so
     } else if (got > 0) {
         delivered_ = static_cast<size_t>(numbered_ ? got : got + 1);
@@ -110,7 +142,7 @@ int32_t HidapiSensorLink::Read(uint8_t* dest, size_t capacity) {
 
 void HidapiSensorLink::Close() {
     if (device_ != nullptr) {
-        hid_close(device_);
+        hid_.Close(device_);
         device_ = nullptr;
     }
     path_.clear();
