@@ -87,16 +87,20 @@ void MouseDevice1::FlushChannel(Channel& channel, uint32_t downFlag, uint32_t up
 }
 
 void MouseDevice1::Move(float x, float y) {
-    const int32_t px = TruncSaturated(static_cast<double>(width_) * Clamp01(x));
-    const int32_t py = TruncSaturated(static_cast<double>(height_) * Clamp01(y));
+    // Float products, as width x x reads with a float position: 0.7 of 1920 pixels is pixel
+    // 1344, where the exact product of the stored 0.7f falls just short of it.
+    const int32_t px = TruncSaturated(static_cast<float>(width_) * Clamp01(x));
+    const int32_t py = TruncSaturated(static_cast<float>(height_) * Clamp01(y));
     if (px == lastPixelX_ && py == lastPixelY_) {
         return;
     }
+    // The pixel is remembered even while output is off: only the sending is suppressed, so
+    // switching output back on does not replay a move to where the pointer already went.
+    lastPixelX_ = px;
+    lastPixelY_ = py;
     if (!output_.Enable) {
         return;
     }
-    lastPixelX_ = px;
-    lastPixelY_ = py;
     // 64-bit: a 65536-pixel axis times 65536 does not fit 32 bits.
     const auto dx = static_cast<int32_t>(int64_t{px} * kAbsoluteRange / width_);
     const auto dy = static_cast<int32_t>(int64_t{py} * kAbsoluteRange / height_);
@@ -135,7 +139,11 @@ void MouseDevice::HandOff(const PointerReport& report, bool drivePointer) {
             current->Update(&report);
         }
     }
-    monitor_.Push(ToMonitorEntry(report));
+    // Each holder writes at its own report counter; the tag tells the receiver which slot.
+    const int32_t slot = reportCounter_;
+    monitor_.entries[static_cast<size_t>(slot)] = ToMonitorEntry(report);
+    monitor_.last = slot;
+    monitor_.header.tag = slot;
     reportCounter_ = (reportCounter_ + 1) % MonitorQueue::kEntries;
     monitor_.Publish();
 }

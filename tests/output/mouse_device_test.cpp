@@ -58,6 +58,15 @@ TEST_F(MouseDevice1Test, PositionOneReachesTheFullAbsoluteRange) {
     EXPECT_EQ(rig.injector.events[0], (test::InjectedEvent{kAbsMove, 65536, 65536, 0}));
 }
 
+TEST_F(MouseDevice1Test, PixelIsTheTruncatedFloatProductOfSizeAndPosition) {
+    // 0.7 of 1920 is pixel 1344 and 0.9 of 1080 is pixel 972, although the stored floats
+    // 0.7f and 0.9f lie just below 0.7 and 0.9.
+    Update(Report(1, 0.7f, 0.9f));
+    ASSERT_EQ(rig.injector.events.size(), 1u);
+    EXPECT_EQ(rig.injector.events[0],
+              (test::InjectedEvent{kAbsMove, 1344 * 65536 / 1920, 972 * 65536 / 1080, 0}));
+}
+
 TEST(MouseDevice1Range, FullRangeOnAScreenAsWideAsTheAbsoluteRange) {
     // Without a display server the screen is 65536 pixels wide: px x 65536 exceeds 32 bits.
     test::OutputRig rig(65536, 65536);
@@ -128,15 +137,17 @@ TEST_F(MouseDevice1Test, ReleaseAndNullReportLiftTheButton) {
     EXPECT_EQ(rig.injector.events.back().flags, kLeftUp);
 }
 
-TEST_F(MouseDevice1Test, DisabledOutputSendsNothingAndResumesAtTheNextChange) {
+TEST_F(MouseDevice1Test, DisabledOutputSendsNothingButStillTracksThePixel) {
     rig.registry->outputState.Enable = false;
     Update(Report(2, 0.25f, 0.375f));
     Update(Report(0, 0.25f, 0.375f));
     EXPECT_TRUE(rig.injector.events.empty());
     rig.registry->outputState.Enable = true;
+    // The pixel was taken while output was off, so a move to it is no change.
     Update(Report(1, 0.25f, 0.375f));
-    // The move was never injected, so it goes out now.
-    EXPECT_EQ(rig.injector.events, (std::vector<test::InjectedEvent>{{kAbsMove, 16384, 24576, 0}}));
+    EXPECT_TRUE(rig.injector.events.empty());
+    Update(Report(1, 0.5f, 0.375f));
+    EXPECT_EQ(rig.injector.events, (std::vector<test::InjectedEvent>{{kAbsMove, 32768, 24576, 0}}));
 }
 
 TEST(MouseDeviceHolder, ReportsDriveSlotOneAndFillTheMonitorQueue) {
@@ -166,6 +177,35 @@ TEST(MouseDeviceHolder, ReportsDriveSlotOneAndFillTheMonitorQueue) {
     EXPECT_EQ(e.Value9, 1);
     EXPECT_FLOAT_EQ(e.Value10, 0.0f);
     EXPECT_FLOAT_EQ(e.Value11, 0.0f);
+}
+
+TEST(MouseDeviceHolder, EachHolderWritesTheQueueAtItsOwnReportCounter) {
+    test::OutputRig rig;
+    MonitorQueue& queue = rig.registry->monitorQueue;
+    MouseDevice first(rig.injector, rig.display, rig.registry->outputState, queue);
+    MouseDevice second(rig.injector, rig.display, rig.registry->outputState, queue);
+    first.HandOff(Report(1, 0.25f, 0.25f), false);
+    EXPECT_EQ(queue.header.tag, 0);
+    EXPECT_FLOAT_EQ(queue.entries[0].Value6, 0.25f);
+    first.HandOff(Report(1, 0.5f, 0.5f), false);
+    EXPECT_EQ(queue.header.tag, 1);
+    EXPECT_FLOAT_EQ(queue.entries[1].Value6, 0.5f);
+    // The second holder counts from 0 on its own.
+    second.HandOff(Report(1, 0.75f, 0.75f), false);
+    EXPECT_EQ(queue.header.tag, 0);
+    EXPECT_EQ(static_cast<int32_t>(queue.last), 0);
+    EXPECT_FLOAT_EQ(queue.entries[0].Value6, 0.75f);
+    EXPECT_FLOAT_EQ(queue.entries[1].Value6, 0.5f);
+    EXPECT_EQ(first.ReportCounter(), 2);
+    EXPECT_EQ(second.ReportCounter(), 1);
+    // After 256 reports the counter wraps back to slot 0.
+    for (int i = 0; i < 254; ++i) {
+        first.HandOff(Report(1, 0.1f, 0.1f), false);
+    }
+    EXPECT_EQ(queue.header.tag, 255);
+    first.HandOff(Report(1, 0.9f, 0.9f), false);
+    EXPECT_EQ(queue.header.tag, 0);
+    EXPECT_FLOAT_EQ(queue.entries[0].Value6, 0.9f);
 }
 
 TEST(MouseDeviceHolder, ReportsThatMustNotDriveThePointerOnlyReachTheQueue) {
