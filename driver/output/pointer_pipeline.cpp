@@ -54,8 +54,10 @@ void PointerPipeline::Refresh() {
     Registry& registry = context_.registry;
     rate_ = registry.commsActStatus.FramesLastPeriod;
     dampRange_ = registry.mouseDamp.DampRange;
-    dampCount_ = TruncSaturated(static_cast<double>(rate_) *
-                                static_cast<double>(registry.mouseDamp.DampPeriod));
+    // A float product, as the setting is a float: in double, 50 x 0.7f comes out just under
+    // 35 and one frame of damping would be lost.
+    const float dampFrames = static_cast<float>(rate_) * registry.mouseDamp.DampPeriod;
+    dampCount_ = TruncSaturated(dampFrames);
     hold_.holdUnits = TruncSaturated(registry.mouseDamp.RightClickPeriod);
     hold_.rate = rate_;
     hold_.range = registry.mouseDamp.RightClickRange;

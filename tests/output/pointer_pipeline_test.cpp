@@ -252,6 +252,25 @@ TEST_F(PointerPipelineTest, DampingAveragesJitterWithinTheDampRange) {
     EXPECT_FLOAT_EQ(pipeline->Output().x, 0.7f);
 }
 
+TEST_F(PointerPipelineTest, DampCountIsRateTimesDampPeriodInFloatTruncated) {
+    struct Case {
+        int32_t rate;
+        float period;
+        int32_t frames;
+    };
+    // Each product is a whole number in float, and just below one when widened to double.
+    const Case cases[] = {{50, 0.7f, 35},  {50, 0.9f, 45},  {50, 1.3f, 65}, {100, 0.35f, 35},
+                          {60, 0.35f, 21}, {50, 0.35f, 17}, {50, 0.2f, 10}, {49, 0.7f, 34},
+                          {0, 0.7f, 0},    {50, -0.2f, -10}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.rate << " x " << c.period);
+        rig.registry->commsActStatus.FramesLastPeriod = c.rate;
+        rig.registry->mouseDamp.DampPeriod = c.period;
+        Pipeline();
+        EXPECT_EQ(pipeline->DampCount(), c.frames);
+    }
+}
+
 TEST_F(PointerPipelineTest, WheelReachesTheDeviceOneFrameLateAsOneNotch) {
     Pipeline();
     Submit(Touch(0.25f, 0.375f), 6);
