@@ -52,8 +52,12 @@ int32_t XTestPointer::ScaleToPixel(int32_t coordinate, int32_t size) {
         return 0;
     }
     const int64_t clamped = std::clamp<int64_t>(coordinate, 0, kAbsoluteRange);
-    // 65536 is the far edge itself; the last pixel is the furthest the pointer goes.
-    return static_cast<int32_t>(std::min<int64_t>(clamped * size / kAbsoluteRange, size - 1));
+    // The pointer device made the coordinate as px x 65536 / size, rounded down; rounding
+    // back up undoes that exactly for any screen up to 65536 pixels, where rounding down
+    // would land one pixel short. 65536 is the far edge itself; the last pixel is the
+    // furthest the pointer goes.
+    const int64_t pixel = (clamped * size + kAbsoluteRange - 1) / kAbsoluteRange;
+    return static_cast<int32_t>(std::min<int64_t>(pixel, size - 1));
 }
 
 void XTestPointer::Click(unsigned int button, bool down) {

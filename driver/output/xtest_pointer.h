@@ -27,7 +27,8 @@ public:
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
 
-    // The pixel an absolute coordinate (0..65536) lands on, across a screen of size pixels.
+    // The pixel an absolute coordinate (0..65536) lands on, across a screen of size pixels:
+    // the inverse of the pointer device's pixel-to-coordinate scaling.
     static int32_t ScaleToPixel(int32_t coordinate, int32_t size);
 
 private:

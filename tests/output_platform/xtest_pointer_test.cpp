@@ -8,10 +8,13 @@
 #include <X11/Xlib.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "driver/output/mouse_device.h"
 #include "driver/output/x11_display.h"
 #include "tests/output_platform/xvfb_server.h"
 
@@ -30,6 +33,19 @@ TEST(XTestScaleTest, CoordinatesScaleOntoThePixelGrid) {
     EXPECT_EQ(XTestPointer::ScaleToPixel(-40, 768), 0);
     EXPECT_EQ(XTestPointer::ScaleToPixel(1 << 30, 768), 767);
     EXPECT_EQ(XTestPointer::ScaleToPixel(32768, 0), 0);
+}
+
+// The pointer device sends px x 65536 / size, rounded down; every pixel must come back.
+TEST(XTestScaleTest, EveryPixelSurvivesTheRoundTripThroughTheAbsoluteRange) {
+    for (int32_t size : {600, 768, 1050, 1080, 1366, 1920, 2560, 3840, 65536}) {
+        SCOPED_TRACE(size);
+        int wrong = 0;
+        for (int32_t px = 0; px < size; ++px) {
+            const auto coordinate = static_cast<int32_t>(int64_t{px} * 65536 / size);
+            wrong += XTestPointer::ScaleToPixel(coordinate, size) != px ? 1 : 0;
+        }
+        EXPECT_EQ(wrong, 0);
+    }
 }
 
 class XvfbXTest : public ::testing::Test {
@@ -141,6 +157,57 @@ TEST_F(XvfbXTest, RightMiddleAndWheelUseTheirButtons) {
                                         {ButtonPress, 4, 768, 576}, {ButtonRelease, 4, 768, 576},
                                         {ButtonPress, 5, 768, 576}, {ButtonRelease, 5, 768, 576}};
     EXPECT_EQ(ButtonEvents(expected.size()), expected);
+}
+
+// The whole desktop path on a real server: the pointer device picks pixel trunc(w x x), turns
+// it into an absolute coordinate, and XTest must put the X pointer on that very pixel. An
+// odd screen size, so that the coordinates are not exact multiples.
+TEST(XvfbPointerDeviceTest, MovesLandOnTheIntendedPixelAcrossTheScreen) {
+    constexpr int32_t kWidth = 1366;
+    constexpr int32_t kHeight = 771;
+    XvfbServer server(kWidth, kHeight);
+    ASSERT_TRUE(server.Running()) << server.Error();
+    std::string error;
+    std::unique_ptr<XTestPointer> pointer = XTestPointer::Create(server.Name(), error);
+    ASSERT_NE(pointer, nullptr) << error;
+    const std::unique_ptr<X11Display> display = X11Display::Open(server.Name());
+    ASSERT_NE(display, nullptr);
+    ASSERT_EQ(display->Width(), kWidth);
+    ASSERT_EQ(display->Height(), kHeight);
+    XDisplayPtr observer = OpenXDisplay(server.Name());
+    ASSERT_NE(observer, nullptr);
+    OutputState output;
+    output.Enable = true;
+    MouseDevice1 device(*pointer, *display, output);
+
+    constexpr int kSteps = 997;
+    int wrong = 0;
+    for (int k = 0; k <= kSteps; ++k) {
+        PointerReport report;
+        report.primaryState = 1;
+        report.primaryX = static_cast<float>(k) / kSteps;
+        report.primaryY = static_cast<float>((k * 389) % (kSteps + 1)) / kSteps;
+        device.Update(&report);
+        pointer->Sync();
+        Display* d = observer.get();
+        Window root = 0, child = 0;
+        int rootX = -1, rootY = -1, winX = 0, winY = 0;
+        unsigned int mask = 0;
+        XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+        // The far edge (1.0) is the last pixel.
+        const int wantX = std::min(static_cast<int>(kWidth * report.primaryX), kWidth - 1);
+        const int wantY = std::min(static_cast<int>(kHeight * report.primaryY), kHeight - 1);
+        if (rootX != wantX || rootY != wantY) {
+            ++wrong;
+            ADD_FAILURE_AT(__FILE__, __LINE__)
+                << "x " << report.primaryX << " y " << report.primaryY << ": at (" << rootX << ", "
+                << rootY << "), meant (" << wantX << ", " << wantY << ")";
+            if (wrong >= 5) {
+                break;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
 }
 
 // The driver must outlive the X session it injects into (logout, server restart).
