@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <utility>
 
 namespace kv {
 
@@ -62,6 +64,12 @@ Matrix3 Inverse(const Matrix3& m) {
 NormalPoint Apply(const Matrix3& m, float x, float y) {
     return {m[0] * x + m[1] * y + m[2], m[3] * x + m[4] * y + m[5]};
 }
+
+bool AllFinite(const Matrix3& m) {
+    return std::all_of(m.begin(), m.end(), [](float v) { return std::isfinite(v); });
+}
+
+constexpr const char* kCornerNames[3] = {"Ref_TL", "Ref_TR", "Ref_BL"};
 
 bool IsIdentity(const Matrix3& m) {
     for (size_t k = 0; k < 9; ++k) {
@@ -136,7 +144,60 @@ CalibrationModel::CalibrationModel(Registry& registry, const DisplayInfo& displa
 
 // --- Building the calibration ---
 
-void CalibrationModel::recompute() {
+std::array<CalibrationData*, 3> CalibrationModel::references() {
+    return {&registry_.calibRefTL, &registry_.calibRefTR, &registry_.calibRefBL};
+}
+
+bool CalibrationModel::recompute() {
+    const std::array<CalibrationData*, 3> refs = references();
+    // A settings file or a record from the network can carry nan or inf; such a calibration
+    // would send every touch to one corner, so the last accepted references stay instead.
+    std::string refused;
+    for (size_t k = 0; k < refs.size() && refused.empty(); ++k) {
+        const CalibrationData& ref = *refs[k];
+        const std::pair<const char*, float> values[] = {
+            {"SA", ref.SA}, {"SB", ref.SB}, {"SX", ref.SX}, {"SY", ref.SY}};
+        for (const auto& [field, value] : values) {
+            if (!std::isfinite(value)) {
+                refused = std::string(kCornerNames[k]) + " " + field + " is " +
+                          std::to_string(value) + ", not a finite number";
+                break;
+            }
+        }
+    }
+    if (refused.empty()) {
+        buildFrames();
+        if (!AllFinite(active_) || !AllFinite(Inverse(active_))) {
+            refused = "the references give no finite mapping";
+        }
+    }
+    if (!refused.empty()) {
+        for (size_t k = 0; k < refs.size(); ++k) {
+            refs[k]->SA = accepted_[k].sa;
+            refs[k]->SB = accepted_[k].sb;
+            refs[k]->SX = accepted_[k].sx;
+            refs[k]->SY = accepted_[k].sy;
+        }
+        buildFrames();
+        if (notice_) {
+            notice_("calibration references refused (" + refused +
+                    "); the previous calibration stays in force");
+        }
+    } else {
+        for (size_t k = 0; k < refs.size(); ++k) {
+            accepted_[k] = {refs[k]->SA, refs[k]->SB, refs[k]->SX, refs[k]->SY};
+        }
+    }
+    backup_ = active_;
+    refreshInverse();
+    // A recompute ends any capture: the status says so to the controller.
+    setStatus(false, 0);
+    settlePhase();
+    publishAll();
+    return refused.empty();
+}
+
+void CalibrationModel::buildFrames() {
     const CalibrationData& tl = registry_.calibRefTL;
     const CalibrationData& tr = registry_.calibRefTR;
     const CalibrationData& bl = registry_.calibRefBL;
@@ -144,12 +205,6 @@ void CalibrationModel::recompute() {
     sensorFrame_ = FrameOf(tl.SA, tl.SB, tr.SA, tr.SB, bl.SA, bl.SB);
     sensorFrameInverse_ = Inverse(sensorFrame_);
     active_ = Multiply(screenFrame_, sensorFrameInverse_);
-    backup_ = active_;
-    refreshInverse();
-    // A recompute ends any capture: the status says so to the controller.
-    setStatus(false, 0);
-    settlePhase();
-    publishAll();
 }
 
 void CalibrationModel::refreshInverse() {
@@ -322,11 +377,14 @@ bool CalibrationModel::stepCorner(Phase phase) {
 }
 
 void CalibrationModel::completeCapture() {
-    recompute();
+    // Refused references leave the earlier calibration in force, and with it its angle.
+    const bool accepted = recompute();
     resetWindows();
     stopRequest_ = false;
     registry_.calibDoComplete.RaiseAcknowledged();
-    registry_.calibState.Angle = display_.Orientation();
+    if (accepted) {
+        registry_.calibState.Angle = display_.Orientation();
+    }
     registry_.storeDoSave.RaiseCounted();
 }
 

@@ -4,6 +4,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string_view>
+#include <utility>
 
 #include "driver/dsp/touch_sink.h"
 #include "driver/output/display_info.h"
@@ -75,10 +78,19 @@ public:
     static constexpr int32_t kCornerSamples = 100;
     static constexpr int32_t kHistoryFrames = 8;
 
+    // Receives one line when the model refuses its inputs (for the driver's --verbose).
+    using Notice = std::function<void(std::string_view)>;
+
     CalibrationModel(Registry& registry, const DisplayInfo& display);
 
-    // Builds the calibration from the three reference records.
-    void recompute();
+    // Optional; without it refusals go unreported.
+    void setNotice(Notice notice) { notice_ = std::move(notice); }
+
+    // Builds the calibration from the three reference records. References that are not all
+    // finite (or give a matrix that is not) are refused: the records get back the last
+    // accepted references (the defaults until one was) and that calibration stays in force.
+    // False when refused.
+    bool recompute();
     // Consumes the Calib DoStart and DoStop events (from the two-second task).
     void pollEvents();
     // One calibration sample per completed frame.
@@ -123,6 +135,10 @@ private:
         float sa = 0.0f;
         float sb = 0.0f;
     };
+    // All four reference values of one corner, as last accepted by recompute.
+    struct ReferenceValues {
+        float sa, sb, sx, sy;
+    };
 
     bool capturing() const { return phase_ >= Phase::CaptureTopLeft; }
     CalibrationData& corner(Phase phase);
@@ -130,6 +146,8 @@ private:
     void resetWindows();
     void setStatus(bool capturingNow, int32_t progress);
     void publishAll();
+    // screenFrame, sensorFrame, its inverse and the active matrix from the reference records.
+    void buildFrames();
     // Steps 5 and 6 of recompute: inverse, reference flags, orientation code.
     void refreshInverse();
     void settlePhase();
@@ -143,6 +161,8 @@ private:
     void completeCapture();
 
     CalibrationSample takeSample() const;
+    // The records' references, TL, TR, BL.
+    std::array<CalibrationData*, 3> references();
 
     Registry& registry_;
     const DisplayInfo& display_;
@@ -160,6 +180,10 @@ private:
     Matrix3 activeInverse_{1, 0, 0, 0, 1, 0, 0, 0, 1};
     Matrix3 backup_{1, 0, 0, 0, 1, 0, 0, 0, 1};
     std::array<ReferenceBackup, 3> referenceBackup_{};
+    // The defaults the settings holder installs, which give the identity.
+    std::array<ReferenceValues, 3> accepted_{
+        {{0.1f, 0.1f, 0.1f, 0.1f}, {0.9f, 0.1f, 0.9f, 0.1f}, {0.1f, 0.9f, 0.1f, 0.9f}}};
+    Notice notice_;
 
     std::array<AxisSlot, 4> slots_{};
     std::array<CollectorFrame, kHistoryFrames> history_{};

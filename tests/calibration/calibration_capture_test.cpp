@@ -1,5 +1,8 @@
 // The capture procedure: start and stop through the Calib events, the three corners, the
 // diagonal quadrant rule, abandoning by holding the centre, and what completion raises.
+#include <limits>
+#include <string_view>
+
 #include "tests/calibration/calibration_support.h"
 
 namespace kv::test {
@@ -79,6 +82,28 @@ TEST_F(CalibrationTest, FullCaptureRaisesCompleteRecordsAngleAndRequestsSave) {
     ExpectNear(model->mapPoint({0.2f, 0.2f}), {0.1f, 0.1f});
     ExpectNear(model->mapPoint({0.8f, 0.2f}), {0.9f, 0.1f});
     ExpectNear(model->mapPoint({0.2f, 0.8f}), {0.1f, 0.9f});
+}
+
+TEST_F(CalibrationTest, CaptureWithANonFiniteTargetKeepsTheCalibrationAndItsAngle) {
+    SetReferences({0.25f, 0.2f}, {0.65f, 0.22f}, {0.27f, 0.7f});
+    model->recompute();
+    const Matrix3 before = model->active();
+    registry.calibState.Angle = 0;
+    display.SetOrientation(1);
+    int notices = 0;
+    model->setNotice([&notices](std::string_view) { ++notices; });
+    // A target from the network that is no number arrives during the capture.
+    registry.calibRefBL.SY = std::numeric_limits<float>::quiet_NaN();
+    CaptureCorners({0.2f, 0.2f}, {0.8f, 0.2f}, {0.2f, 0.8f});
+    EXPECT_EQ(model->active(), before);
+    EXPECT_EQ(model->phase(), Phase::Calibrated);
+    EXPECT_EQ(registry.calibState.Angle, 0);
+    EXPECT_FLOAT_EQ(registry.calibRefBL.SY, 0.9f);
+    EXPECT_FLOAT_EQ(registry.calibRefTL.SA, 0.25f);
+    EXPECT_EQ(notices, 1);
+    // The controller's dialog still learns that the capture is over.
+    EXPECT_EQ(registry.calibDoComplete.header.eventValid, 1);
+    EXPECT_FALSE(registry.calibState.Active);
 }
 
 TEST_F(CalibrationTest, CaptureAtTheTargetsThemselvesEndsUncalibrated) {

@@ -2,7 +2,10 @@
 // code, degenerate captures and what recompute publishes.
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "tests/calibration/calibration_support.h"
 
@@ -56,6 +59,52 @@ TEST_F(CalibrationTest, CollinearReferencesFloorTheDeterminant) {
     EXPECT_TRUE(std::isfinite(p.y));
     // The floored matrix goes into force as captured: it is not the identity.
     EXPECT_EQ(model->phase(), Phase::Calibrated);
+}
+
+// nan or inf in DRIVER.INI or in a record from the network must not send every touch to one
+// corner: the references are refused and the calibration in force before stays.
+TEST_F(CalibrationTest, NonFiniteReferencesAreRefusedAndThePreviousCalibrationStays) {
+    std::vector<std::string> notices;
+    model->setNotice([&notices](std::string_view line) { notices.emplace_back(line); });
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+
+    // At start-up nothing was accepted yet: the defaults, so the identity.
+    registry.calibRefTL.SA = nan;
+    EXPECT_FALSE(model->recompute());
+    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
+    ExpectNear(model->mapPoint({0.3f, 0.7f}), {0.3f, 0.7f});
+    EXPECT_FLOAT_EQ(registry.calibRefTL.SA, 0.1f);  // the records agree with what is in force
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("Ref_TL SA"), std::string::npos) << notices[0];
+
+    // A good calibration, then bad values in each field: the good one stays.
+    SetReferences({0.25f, 0.2f}, {0.65f, 0.22f}, {0.27f, 0.7f});
+    EXPECT_TRUE(model->recompute());
+    const Matrix3 good = model->active();
+    float* fields[] = {&registry.calibRefTR.SA, &registry.calibRefTR.SB, &registry.calibRefBL.SX,
+                       &registry.calibRefBL.SY};
+    for (float* field : fields) {
+        for (float bad : {nan, inf, -inf}) {
+            *field = bad;
+            EXPECT_FALSE(model->recompute());
+            EXPECT_EQ(model->active(), good);
+            EXPECT_EQ(model->phase(), Phase::Calibrated);
+            ExpectNear(model->mapPoint({0.25f, 0.2f}), {0.1f, 0.1f});
+            for (float v : model->activeInverse()) {
+                EXPECT_TRUE(std::isfinite(v));
+            }
+        }
+    }
+    EXPECT_FLOAT_EQ(registry.calibRefTR.SA, 0.65f);
+    EXPECT_FLOAT_EQ(registry.calibRefBL.SX, 0.1f);
+    EXPECT_EQ(notices.size(), 13u);
+
+    // Finite references whose matrix overflows are refused the same way.
+    registry.calibRefTR.SX = 3e38f;
+    registry.calibRefTL.SX = -3e38f;
+    EXPECT_FALSE(model->recompute());
+    EXPECT_EQ(model->active(), good);
 }
 
 TEST_F(CalibrationTest, RecomputePublishesStatusAndReferencesWithTopLeftActive) {
