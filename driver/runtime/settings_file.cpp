@@ -244,17 +244,21 @@ void Assign(const FieldRef& field, std::string_view value) {
 
 // The stream library's default formatting: six significant digits, trailing zeros dropped,
 // exponent form for very large or small values; independent of the process locale.
-void AppendValue(std::string& out, const FieldRef& field) {
-    if (bool* const* flag = std::get_if<bool*>(&field)) {
-        out += **flag ? "true" : "false";
-    } else if (int32_t* const* integer = std::get_if<int32_t*>(&field)) {
-        out += std::to_string(**integer);
-    } else if (float* const* real = std::get_if<float*>(&field)) {
+void AppendValue(std::string& out, const SettingsValue& value) {
+    if (const bool* flag = std::get_if<bool>(&value)) {
+        out += *flag ? "true" : "false";
+    } else if (const int32_t* integer = std::get_if<int32_t>(&value)) {
+        out += std::to_string(*integer);
+    } else if (const float* real = std::get_if<float>(&value)) {
         std::array<char, 32> text{};
-        const auto result = std::to_chars(text.data(), text.data() + text.size(), **real,
+        const auto result = std::to_chars(text.data(), text.data() + text.size(), *real,
                                           std::chars_format::general, 6);
         out.append(text.data(), result.ptr);
     }
+}
+
+SettingsValue ValueOf(const FieldRef& field) {
+    return std::visit([](auto* member) -> SettingsValue { return *member; }, field);
 }
 
 std::string_view WithoutCr(std::string_view line) {
@@ -272,7 +276,7 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteAll(int fd, const std::string& text) {
+bool WriteAll(int fd, std::string_view text) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -285,6 +289,72 @@ bool WriteAll(int fd, const std::string& text) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+std::string Describe(const std::string& what, const std::string& path, int error) {
+    return what + " " + path + ": " + std::strerror(error);
+}
+
+// The file a write through path reaches: symbolic links followed, a relative target taken
+// from the link's folder. The file itself need not exist (a dangling link names the file a
+// write would create). Replacing the link instead would cut it off from its target.
+bool ResolveLinks(const std::string& path, std::string* target) {
+    constexpr int kMaxLinks = 40;  // as the kernel allows in one path
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxLinks; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            *target = current;
+            return true;
+        }
+        std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n < 0) {
+            return false;
+        }
+        if (static_cast<size_t>(n) >= link.size()) {
+            errno = ENAMETOOLONG;  // the link changed under us; give up rather than guess
+            return false;
+        }
+        link.resize(static_cast<size_t>(n));
+        if (link.empty() || link.front() == '/') {
+            current = link;
+        } else {
+            const std::string folder = FolderOf(current);
+            current = (folder == "/" ? folder : folder + "/") + link;
+        }
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Where the temporary file fails for want of a resource, truncating the file and writing it
+// again would most likely fail half-way and lose the settings; only a folder we may not write
+// to (or something in the temporary file's way) justifies writing in place.
+bool MayWriteInPlace(int error) {
+    return error != ENOSPC && error != EDQUOT && error != ENOMEM && error != EMFILE &&
+           error != ENFILE && error != ENOENT;
+}
+
+SettingsWriteResult WriteInPlace(const std::string& target, std::string_view text,
+                                 const std::string& whyInPlace) {
+    SettingsWriteResult result;
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        result.detail = whyInPlace + "; " + Describe("cannot open", target, errno);
+        return result;
+    }
+    result.inPlace = true;
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const int reason = errno;
+    if (::close(fd) != 0 || !written) {
+        result.detail =
+            whyInPlace + "; " + Describe("cannot write", target, written ? errno : reason);
+        return result;
+    }
+    result.ok = true;
+    result.detail = whyInPlace;
+    return result;
 }
 
 }  // namespace
@@ -335,18 +405,30 @@ void ApplySettingsDefaults(Registry& registry) {
     registry.outputPointer.Reset();  // every pointer enabled
 }
 
-std::string FormatSettings(const Registry& registry) {
+SettingsSnapshot TakeSettingsSnapshot(const Registry& registry) {
     // The field table hands out writable references; here they are only read.
     Registry& fields = const_cast<Registry&>(registry);
+    SettingsSnapshot values;
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        values[i] = ValueOf(kKeys[i].field(fields));
+    }
+    return values;
+}
+
+std::string FormatSettings(const SettingsSnapshot& values) {
     std::string out;
     out.reserve(2048);
-    for (const Key& key : kKeys) {
-        out += key.name;
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        out += kKeys[i].name;
         out += '=';
-        AppendValue(out, key.field(fields));
+        AppendValue(out, values[i]);
         out += "\r\n";
     }
     return out;
+}
+
+std::string FormatSettings(const Registry& registry) {
+    return FormatSettings(TakeSettingsSnapshot(registry));
 }
 
 void ApplySettingsLine(std::string_view line, Registry& registry) {
@@ -401,59 +483,66 @@ bool ReadSettingsFile(const std::string& path, Registry& registry) {
     return opened;
 }
 
-bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error) {
-    const std::string text = FormatSettings(registry);
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    auto fail = [&](const char* step) {
-        if (error != nullptr) {
-            *error = std::string(step) + " " + temporary + ": " + std::strerror(errno);
-        }
+SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view text) {
+    SettingsWriteResult result;
+    std::string target;
+    if (!ResolveLinks(path, &target)) {
+        result.detail = Describe("cannot follow the link", path, errno);
+        return result;
+    }
+    // Beside the target, so that the rename stays within one file system.
+    const std::string temporary = target + ".tmp" + std::to_string(::getpid());
+    auto fail = [&](const std::string& what, int reason) {
+        result.detail = what + ": " + std::strerror(reason);
         ::unlink(temporary.c_str());
-        return false;
+        return result;
     };
 
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
-        if (error != nullptr) {
-            *error = "cannot create " + temporary + ": " + std::strerror(errno);
+        const int reason = errno;
+        const std::string why = Describe("cannot create", temporary, reason);
+        if (!MayWriteInPlace(reason)) {
+            result.detail = why;
+            return result;
         }
-        return false;
+        return WriteInPlace(target, text, why);
     }
-    // A replaced file keeps its permissions.
+    // The replacement keeps the file's owner, where we may give it away (otherwise it becomes
+    // ours), and then its permissions: a change of owner may clear the set-id bits.
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) {
-        (void)::fchmod(fd, old.st_mode & 07777);
+    if (::stat(target.c_str(), &old) == 0) {
+        [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
+        [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
     }
-    if (!WriteAll(fd, text)) {
-        const int saved = errno;
+    if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
+        const int reason = errno;
         ::close(fd);
-        errno = saved;
-        return fail("cannot write");
-    }
-    if (::fsync(fd) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return fail("cannot flush");
+        return fail("cannot write " + temporary, reason);
     }
     if (::close(fd) != 0) {
-        return fail("cannot close");
+        return fail("cannot close " + temporary, errno);
     }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int saved = errno;
-        if (error != nullptr) {
-            *error = "cannot rename " + temporary + " to " + path + ": " + std::strerror(saved);
-        }
-        ::unlink(temporary.c_str());
-        return false;
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        return fail("cannot rename " + temporary + " to " + target, errno);
     }
     // Make the rename itself durable; the new file is complete either way.
-    const int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         (void)::fsync(folder);
         ::close(folder);
     }
-    return true;
+    result.ok = true;
+    return result;
+}
+
+bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error) {
+    const SettingsWriteResult result = WriteSettingsText(path, FormatSettings(registry));
+    if (!result.ok && error != nullptr) {
+        *error = result.detail;
+    }
+    return result.ok;
 }
 
 void SettingsFile::Load(Registry& registry) {
@@ -465,13 +554,17 @@ void SettingsFile::Load(Registry& registry) {
 }
 
 bool SettingsFile::Save(const Registry& registry) {
-    std::string error;
-    if (WriteSettingsFile(path_, registry, &error)) {
+    const SettingsWriteResult result = WriteSettingsText(path_, FormatSettings(registry));
+    if (result.ok && !result.inPlace) {
         log_.Say("wrote settings to " + path_);
-        return true;
+    } else if (result.ok) {
+        log_.Say("wrote settings to " + path_ + " in place, without the protection of a " +
+                 "temporary file (" + result.detail + ")");
+    } else {
+        log_.Say("could not save settings (" + result.detail + "); " + path_ +
+                 (result.inPlace ? " may be incomplete" : " is unchanged"));
     }
-    log_.Say("could not save settings (" + error + "); " + path_ + " is unchanged");
-    return false;
+    return result.ok;
 }
 
 }  // namespace kv

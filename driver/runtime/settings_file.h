@@ -3,8 +3,11 @@
 // copies the records' current values out.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "driver/runtime/verbose_log.h"
 #include "messaging/registry.h"
@@ -24,7 +27,16 @@ std::string DefaultSettingsPath();
 // every pointer enabled), zero or false elsewhere.
 void ApplySettingsDefaults(Registry& registry);
 
-// The file's whole text for the records' current values: 55 lines in writing order, CR LF.
+// One key's value, as its field holds it.
+using SettingsValue = std::variant<bool, int32_t, float>;
+// The 55 values in writing order, copied out of the records at one moment, so that they can
+// be written later, elsewhere, while the records move on.
+using SettingsSnapshot = std::array<SettingsValue, kSettingsKeys>;
+
+SettingsSnapshot TakeSettingsSnapshot(const Registry& registry);
+// The file's whole text for the values: 55 lines in writing order, CR LF.
+std::string FormatSettings(const SettingsSnapshot& values);
+// The file's whole text for the records' current values.
 std::string FormatSettings(const Registry& registry);
 // Copies one line's value into its field; a line that begins with no key changes nothing.
 void ApplySettingsLine(std::string_view line, Registry& registry);
@@ -36,9 +48,21 @@ void PublishSettingsRecords(Registry& registry);
 // Fills the records from the file (a missing file changes nothing) and publishes them.
 // Returns whether the file was read.
 bool ReadSettingsFile(const std::string& path, Registry& registry);
-// Replaces the file with the records' values through a temporary file in the same folder,
-// flushed to disk and renamed over it, so a failure leaves the old file whole. On failure
-// returns false and says why in error.
+struct SettingsWriteResult {
+    bool ok = false;
+    // No temporary file could be made beside the file, so it was rewritten in place.
+    bool inPlace = false;
+    // Why the write failed, or why it had to be done in place.
+    std::string detail;
+};
+
+// Replaces the file with text, safely against a crash: a temporary file beside it, flushed to
+// disk and renamed over it, so a failure leaves the old file whole. A symbolic link is
+// followed and its target replaced; the file keeps its mode and, where permitted, its owner.
+// Where no temporary file can be created (a folder the driver may not write to, holding a file
+// it may), the file is truncated and rewritten in place instead.
+SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view text);
+// WriteSettingsText with the records' current values; on failure says why in error.
 bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error);
 
 // Where the main loop loads and saves; tests count or fail the calls.
@@ -47,6 +71,7 @@ public:
     virtual ~SettingsStore() = default;
     // Reads the settings into the records and publishes them.
     virtual void Load(Registry& registry) = 0;
+    // Stores the records' current values; false when they cannot be stored.
     virtual bool Save(const Registry& registry) = 0;
 };
 

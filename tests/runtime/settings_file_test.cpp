@@ -1,11 +1,16 @@
 // DRIVER.INI: the written format byte for byte, the reading rules and their edge cases, and
 // the file replacement that never leaves a half-written file.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <locale>
@@ -324,31 +329,178 @@ TEST_F(SettingsOnDisk, ReadingPublishesTheTwelveRecordsInOrderEvenWithoutAFile) 
     EXPECT_EQ(transport.Addresses(), expected);
 }
 
-TEST_F(SettingsOnDisk, WritingReplacesTheFileAndLeavesNothingElse) {
+// The user nobody, for what only a change of identity can show.
+constexpr uid_t kNobody = 65534;
+constexpr int kCannotChangeIdentity = 77;
+
+// Runs body in a child process as the user nobody and returns its exit code (-1 when it did
+// not exit normally, kCannotChangeIdentity when the identity could not be taken).
+int RunAsNobody(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            ::_exit(kCannotChangeIdentity);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A --verbose log the test can read back, also what a forked child wrote to it.
+class CapturedLog {
+public:
+    CapturedLog() : file_(std::tmpfile()), log_(true, file_) {}
+    ~CapturedLog() { std::fclose(file_); }
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+
+    const VerboseLog& Log() const { return log_; }
+    std::string Text() const {
+        std::string text;
+        std::rewind(file_);
+        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) {
+            text += static_cast<char>(c);
+        }
+        return text;
+    }
+
+private:
+    std::FILE* file_;
+    VerboseLog log_;
+};
+
+struct stat StatOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+TEST_F(SettingsOnDisk, WritingReplacesTheFileKeepingItsModeAndOwnerAndLeavesNothingElse) {
     test::WriteFile(path, "old content that is longer than nothing\r\n");
     ::chmod(path.c_str(), 0640);
+    // Only root may give a file away, so only then can a kept owner differ from ours.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+    }
     registry.senseState.PressThreshold = 33;
     std::string error;
     ASSERT_TRUE(WriteSettingsFile(path, registry, &error)) << error;
     EXPECT_EQ(test::ReadFile(path),
               test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "33"));
     EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
-    struct stat info {};
-    ASSERT_EQ(::stat(path.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    const struct stat info = StatOf(path);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(info.st_uid, kNobody);
+        EXPECT_EQ(info.st_gid, kNobody);
+    } else {
+        std::cout << "[ note ] not root: the kept owner is our own\n";
+        EXPECT_EQ(info.st_uid, ::geteuid());
+    }
 }
 
-TEST_F(SettingsOnDisk, AFailedWriteKeepsTheOldFile) {
-    const std::string old = "Sense_State_CoarseRange=3\r\n";
-    test::WriteFile(path, old);
+TEST_F(SettingsOnDisk, ASymlinkedFileStaysALinkAndItsTargetGetsTheValues) {
+    ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0755), 0);
+    const std::string target = dir.File("real/settings.ini");
+    test::WriteFile(target, "Sense_State_CoarseRange=3\r\n");
+    ::chmod(target.c_str(), 0600);
+    ASSERT_EQ(::symlink("real/settings.ini", path.c_str()), 0);  // relative to the link
+    registry.senseState.PressThreshold = 41;
+    const std::string expected =
+        test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "41");
+
+    std::string error;
+    ASSERT_TRUE(WriteSettingsFile(path, registry, &error)) << error;
+    struct stat link {};
+    ASSERT_EQ(::lstat(path.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(test::ReadFile(target), expected);
+    EXPECT_EQ(StatOf(target).st_mode & 07777, 0600u);
+    EXPECT_EQ(test::ListFolder(dir.Path()), (std::vector<std::string>{"DRIVER.INI", "real"}));
+    EXPECT_EQ(test::ListFolder(dir.File("real")), std::vector<std::string>{"settings.ini"});
+
+    // A link through a second one, absolute, to a file not made yet: the file is created there.
+    const std::string outer = dir.File("outer.ini");
+    const std::string missing = dir.File("real/new.ini");
+    ASSERT_EQ(::symlink(dir.File("inner.ini").c_str(), outer.c_str()), 0);
+    ASSERT_EQ(::symlink(missing.c_str(), dir.File("inner.ini").c_str()), 0);
+    ASSERT_TRUE(WriteSettingsFile(outer, registry, &error)) << error;
+    EXPECT_EQ(test::ReadFile(missing), expected);
+    ASSERT_EQ(::lstat(outer.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(test::ListFolder(dir.File("real")),
+              (std::vector<std::string>{"new.ini", "settings.ini"}));
+}
+
+TEST_F(SettingsOnDisk, WithoutATemporaryFileTheFileIsRewrittenInPlace) {
+    test::WriteFile(path, "Sense_State_CoarseRange=3\r\n");
+    ::chmod(path.c_str(), 0604);
     // Something already sits where the temporary file would go and cannot be opened as one.
     const std::string blocker = path + ".tmp" + std::to_string(::getpid());
     ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
+    registry.senseState.PressThreshold = 27;
+
+    const SettingsWriteResult result = WriteSettingsText(path, FormatSettings(registry));
+    EXPECT_TRUE(result.ok) << result.detail;
+    EXPECT_TRUE(result.inPlace);
+    EXPECT_NE(result.detail.find(blocker), std::string::npos) << result.detail;
+    EXPECT_EQ(test::ReadFile(path),
+              test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "27"));
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0604u);
+    ::rmdir(blocker.c_str());
+}
+
+TEST_F(SettingsOnDisk, AFolderTheDriverMayNotWriteStillGetsItsFileSaved) {
+    test::WriteFile(path, "Sense_State_CoarseRange=3\r\n");
+    ::chmod(path.c_str(), 0644);
+    registry.senseState.PressThreshold = 19;
+    CapturedLog captured;
+    auto save = [&] {
+        SettingsFile file(path, captured.Log());
+        return file.Save(registry) ? 0 : 1;
+    };
+
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    int status = 0;
+    if (::geteuid() == 0) {
+        // Root may write anywhere: save as an ordinary user who owns the file but not the
+        // folder.
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+        status = RunAsNobody(save);
+        if (status == kCannotChangeIdentity) {
+            ::chmod(dir.Path().c_str(), 0700);
+            GTEST_SKIP() << "running as root and cannot become an ordinary user";
+        }
+    } else {
+        status = save();
+    }
+    ::chmod(dir.Path().c_str(), 0700);
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadFile(path),
+              test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "19"));
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0644u);
+    const std::string said = captured.Text();
+    EXPECT_NE(said.find("wrote settings to " + path + " in place"), std::string::npos) << said;
+}
+
+TEST_F(SettingsOnDisk, AFailedReplaceLeavesTheOldEntryAndNoTemporaryFile) {
+    // A folder where the file should be: the temporary file is written, the rename cannot
+    // replace the folder.
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    test::WriteFile(dir.File("DRIVER.INI/kept"), "x");
     std::string error;
     EXPECT_FALSE(WriteSettingsFile(path, registry, &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(test::ReadFile(path), old);
-    ::rmdir(blocker.c_str());
+    EXPECT_NE(error.find("rename"), std::string::npos) << error;
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
+    EXPECT_EQ(test::ReadFile(dir.File("DRIVER.INI/kept")), "x");
 }
 
 TEST_F(SettingsOnDisk, AWriteIntoAMissingFolderFailsWithoutCreatingAnything) {
