@@ -1,6 +1,7 @@
 // Received bytes into records: Registry::Deliver on the raw input, and the input cut by a
 // FrameCutter into frames for a registry, as the receive thread does. Every record that takes
 // a frame is then written back, so that received header and field values also reach Send.
+// Whatever the input left in the cutter, one whole frame sent after it must be delivered.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -31,6 +32,7 @@ public:
 struct Receiver final : kv::FrameSink {
     explicit Receiver(kv::Registry& r) : registry(r) {}
     void OnRecordFrame(const uint8_t* buffer, int32_t start, int32_t validBytes) override {
+        ++frames;
         const kv::DeliverResult result = registry.Deliver(buffer, start, validBytes);
         if (result.record != nullptr) {
             result.record->Send();
@@ -38,12 +40,14 @@ struct Receiver final : kv::FrameSink {
     }
     void OnHello() override {}
     kv::Registry& registry;
+    int frames = 0;
 };
 
 struct World {
     FixedClock clock;
     DiscardTransport transport;
     kv::Registry registry{kv::ProgramRole::Driver, clock};
+    kv::Registry pristine{kv::ProgramRole::Controller, clock};  // never receives anything
     kv::FrameCutter cutter;
     World() { registry.SetTransport(&transport); }
 };
@@ -70,5 +74,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t split = size > 0 ? data[0] % (size + 1) : 0;
     world->cutter.Append(data, split, receiver);
     world->cutter.Append(data + split, size - split, receiver);
+
+    kv::Registry& pristine = world->pristine;
+    std::vector<uint8_t> whole(static_cast<size_t>(pristine.senseStatus.FrameSize()));
+    pristine.senseStatus.WriteFrame(whole.data(), pristine.SenderId());
+    const int before = receiver.frames;
+    world->cutter.Append(whole.data(), whole.size(), receiver);
+    if (receiver.frames == before) {
+        __builtin_trap();  // a stray prefix swallowed a whole frame
+    }
     return 0;
 }

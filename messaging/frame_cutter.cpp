@@ -7,7 +7,31 @@
 
 namespace kv {
 
+bool FrameCutter::BeginsFrame(const uint8_t* bytes, size_t length) {
+    if (bytes == nullptr || length < static_cast<size_t>(wire::kPrefixSize) ||
+        bytes[0] != wire::kSync1 || bytes[1] != wire::kSync2) {
+        return false;
+    }
+    const int32_t frameLength = wire::GetInt(bytes + wire::kOffLength);
+    switch (bytes[wire::kOffCommand]) {
+        case wire::kCommandHello:
+            return frameLength == wire::kPrefixSize;
+        case wire::kCommandRecord:
+            return length >= static_cast<size_t>(wire::kFrameHeader) &&
+                   frameLength >= wire::kFrameHeader && frameLength <= kCapacity &&
+                   wire::GetInt(bytes + wire::kOffRemaining) == frameLength - wire::kOffRemaining;
+        default:
+            return false;
+    }
+}
+
 void FrameCutter::Append(const uint8_t* bytes, size_t length, FrameSink& sink) {
+    // Every complete frame was handed on by the last call, so what waits is an unfinished
+    // frame (or bytes without a sync pair): a new frame start supersedes it.
+    if (valid_ > 0 && BeginsFrame(bytes, length)) {
+        sink.OnOverflow(valid_);
+        valid_ = 0;
+    }
     // Make room: a datagram larger than the buffer keeps its last bytes, otherwise the oldest
     // buffered bytes go first.
     if (length >= kCapacity) {

@@ -23,7 +23,8 @@ public:
     virtual void OnSkipped(const uint8_t* buffer, int32_t start, SkipReason reason) {
         (void)buffer, (void)start, (void)reason;
     }
-    // Bytes that were dropped unseen to make room (the oldest first).
+    // Bytes that were dropped unseen to make room (the oldest first), or an unfinished frame
+    // given up because a new frame began.
     virtual void OnOverflow(size_t droppedBytes) { (void)droppedBytes; }
 };
 
@@ -31,8 +32,14 @@ class FrameCutter {
 public:
     static constexpr int32_t kCapacity = 30000;
 
-    // Appends the bytes and hands every complete frame to the sink, in order.
+    // Appends the bytes and hands every complete frame to the sink, in order. Our programs
+    // send every frame whole in one datagram, so a datagram that begins with a well-formed
+    // frame start ends whatever unfinished frame was waiting: a stray prefix announcing a long
+    // frame cannot swallow the datagrams after it. Anything else still joins the waiting bytes.
     void Append(const uint8_t* bytes, size_t length, FrameSink& sink);
+    // Whether bytes begin with a hello or with a record frame's prefix and a header that agrees
+    // with it (the remaining length is the frame length less 15).
+    static bool BeginsFrame(const uint8_t* bytes, size_t length);
     // Bytes waiting for the rest of a frame (or for a sync pair).
     size_t Buffered() const { return valid_; }
     void Clear() { valid_ = 0; }

@@ -206,8 +206,8 @@ TEST(FrameCutter, OverflowKeepsTheNewestBytes) {
     RecordingSink sink;
     Append(cutter, Bytes(29950, 0x55), sink);
     EXPECT_EQ(cutter.Buffered(), 29950u);
-    Append(cutter, EventFrame(10), sink);
-    EXPECT_EQ(sink.dropped, 41u);
+    Append(cutter, Cat({Bytes{0x55}, EventFrame(10)}), sink);
+    EXPECT_EQ(sink.dropped, 42u);
     ASSERT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(sink.records[0].bytes, EventFrame(10));
     EXPECT_EQ(cutter.Buffered(), 0u);
@@ -281,6 +281,53 @@ TEST(FrameCutter, NoiseNeverBreaksTheBounds) {
         }
     }
     EXPECT_GT(sink.records, 0);
+}
+
+// A stray prefix promising a long frame must not swallow what comes after it: every
+// datagram that is one whole frame arrives, whatever garbage came before. Random sequences of
+// stray prefixes (plausible lengths, with and without a matching header), cut frames and noise.
+TEST(FrameCutter, AWholeFrameAfterAnyGarbageIsDelivered) {
+    FrameCutter cutter;
+    RecordingSink sink;
+    uint32_t state = 777;
+    auto next = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    auto garbage = [&]() -> Bytes {
+        switch (next() % 5) {
+            case 0: {  // a prefix announcing up to 30000 bytes that never come
+                Bytes b = Prefix(0x10, static_cast<int32_t>(91 + next() % 29910));
+                b.resize(b.size() + next() % 200, 0x5A);
+                return b;
+            }
+            case 1: {  // a well-formed record start whose frame is cut short
+                Bytes b = SplitFrame(static_cast<int32_t>(next() % 80));
+                b.resize(1 + next() % (b.size() - 1));
+                return b;
+            }
+            case 2:  // a bare sync pair, and a hello prefix of the wrong length
+                return Cat({Bytes{0x00, 0xFF}, Prefix(0x02, static_cast<int32_t>(next() % 100))});
+            default: {
+                Bytes b(next() % 3000);
+                for (uint8_t& byte : b) {
+                    byte = static_cast<uint8_t>(next() % 3 == 0 ? 0 : next());
+                }
+                return b;
+            }
+        }
+    };
+    for (int round = 0; round < 2000; ++round) {
+        const uint32_t count = next() % 4;
+        for (uint32_t i = 0; i < count; ++i) {
+            Append(cutter, garbage(), sink);
+        }
+        sink.records.clear();
+        const Bytes frame = next() % 2 == 0 ? EventFrame(round) : SplitFrame(round);
+        Append(cutter, frame, sink);
+        ASSERT_FALSE(sink.records.empty()) << "round " << round;
+        EXPECT_EQ(sink.records.back().bytes, frame) << "round " << round;
+    }
 }
 
 // The cutter feeding the registry, as the receive thread does.
