@@ -1,6 +1,7 @@
 // The UDP endpoint on Boost.Asio: loopback socket, receive thread, frame cutting, sending.
 #include "messaging/network.h"
 
+#include <array>
 #include <atomic>
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
@@ -27,8 +28,8 @@ bool IsLoopback(const asio::ip::address& address) {
     return address.is_v4() && (address.to_v4().to_uint() >> 24) == 127;
 }
 
-// The peer endpoint packed into one word, so the receive thread can replace it while other
-// threads send, without a lock: IPv4 address in the upper bits, port in the lowest 16.
+// An endpoint packed into one word, so the receive thread can replace it while other threads
+// send, without a lock: IPv4 address in the upper bits, port in the lowest 16. 0 is no one.
 uint64_t Pack(const Udp::endpoint& endpoint) {
     return static_cast<uint64_t>(endpoint.address().to_v4().to_uint()) << 16 | endpoint.port();
 }
@@ -38,21 +39,56 @@ Udp::endpoint Unpack(uint64_t packed) {
             static_cast<uint16_t>(packed & 0xFFFF)};
 }
 
+int32_t ClampMs(int64_t ms) {
+    return static_cast<int32_t>(ms > INT32_MAX ? INT32_MAX : ms);
+}
+
 }  // namespace
+
+// One program talking to the driver. Each has its own liveness, so a kvctl session beside the
+// Controller neither takes the Controller's traffic nor keeps a silent Controller "connected".
+struct PeerSlot {
+    std::atomic<uint64_t> endpoint{0};  // packed; 0 when the slot is free
+    std::atomic<int64_t> lastHeard{0};  // on the registry's clock
+    Relaxed<bool> connected = false;    // had its publish-all since it was last silent
+};
+
+// Set on the receive thread while it answers one peer (publish-all, the hello's DoReset):
+// those records go to that peer only, not to everyone.
+thread_local const Network::Impl* tDirectedBy = nullptr;
+thread_local uint64_t tDirectedTo = 0;
+
+class DirectedSends {
+public:
+    DirectedSends(const Network::Impl* by, uint64_t to) {
+        tDirectedBy = by;
+        tDirectedTo = to;
+    }
+    ~DirectedSends() { tDirectedBy = nullptr; }
+    DirectedSends(const DirectedSends&) = delete;
+    DirectedSends& operator=(const DirectedSends&) = delete;
+};
 
 struct Network::Impl final : FrameSink {
     Impl(Registry& owner, NetworkConfig configuration)
         : registry(owner), config(std::move(configuration)), socket(io) {}
 
-    void Open();
+    // False only for an address that can never be bound (off the loopback, malformed).
+    bool Resolve();
+    bool Bind();
     void Run();
+    bool WaitForBind();
     // Receives one datagram into receiveBuffer; false when nothing usable arrived (error, a
     // source off the loopback, or shutdown). Stamps the peer and its address on success.
-    bool ReceiveOne(size_t& received);
-    void Handle(size_t received);
-    int32_t SendDatagram(const uint8_t* bytes, size_t length, boost::system::error_code& ec);
+    bool ReceiveOne(size_t& received, PeerSlot*& from);
+    PeerSlot& SlotFor(uint64_t endpoint);
+    void Handle(size_t received, PeerSlot* from);
+    int32_t SendDatagram(const uint8_t* bytes, size_t length, uint64_t to,
+                         boost::system::error_code& ec);
+    int32_t SendToPeers(const uint8_t* bytes, size_t length);
     void SendHello();
     void Stop();
+    bool SleepUnlessStopping(int ms) const;
 
     void OnRecordFrame(const uint8_t* buffer, int32_t start, int32_t validBytes) override {
         registry.Deliver(buffer, start, validBytes);
@@ -60,24 +96,30 @@ struct Network::Impl final : FrameSink {
     void OnHello() override;
 
     bool IsDriver() const { return config.role == ProgramRole::Driver; }
+    int64_t Now() const { return registry.GetClock().NowMs(); }
 
     Registry& registry;
     const NetworkConfig config;
-    bool ok = false;
+    asio::ip::address_v4 address;
+    std::atomic<bool> ok{false};
+    mutable std::mutex errorMutex;
     std::string error;
-    uint16_t localPort = 0;
+    std::atomic<uint16_t> localPort{0};
     bool registered = false;
 
     asio::io_context io{1};
     Udp::socket socket;
-    // Senders share the socket; only closing it needs it alone.
+    // Senders share the socket; only opening and closing it need it alone.
     std::shared_mutex socketMutex;
+    // The controller's one peer (whoever spoke last) and where the driver's hello goes.
     std::atomic<uint64_t> peer{0};
+    std::array<PeerSlot, kMaxPeers> peers{};
+    uint64_t answering = 0;  // receive thread: who sent the datagram being handled
 
     FrameCutter cutter;
     std::array<uint8_t, kReceiveBufferSize> receiveBuffer{};
 
-    Relaxed<bool> connected = false;
+    Relaxed<bool> connected = false;  // the controller's flag
     Relaxed<bool> running = false;
     Relaxed<bool> ready = false;
     Relaxed<bool> stopping = false;
@@ -91,54 +133,143 @@ struct Network::Impl final : FrameSink {
     std::thread thread;
 };
 
-void Network::Impl::Open() {
+bool Network::Impl::Resolve() {
     boost::system::error_code ec;
-    const asio::ip::address address = asio::ip::make_address(config.address, ec);
+    const asio::ip::address parsed = asio::ip::make_address(config.address, ec);
     if (ec) {
         error = "bad address " + config.address + ": " + ec.message();
-        return;
+        return false;
     }
     // Only the two programs on this machine may reach the endpoint.
-    if (!IsLoopback(address)) {
+    if (!IsLoopback(parsed)) {
         error = "address " + config.address + " is not an IPv4 loopback address";
-        return;
+        return false;
     }
+    address = parsed.to_v4();
+    peer = Pack(Udp::endpoint(address, config.peerPort));
+    return true;
+}
+
+bool Network::Impl::Bind() {
+    std::unique_lock lock(socketMutex);
+    boost::system::error_code ec;
     socket.open(Udp::v4(), ec);
     if (!ec) {
         socket.bind(Udp::endpoint(address, config.localPort), ec);
     }
     if (ec) {
+        boost::system::error_code ignore;
+        socket.close(ignore);
+        std::lock_guard errorLock(errorMutex);
         error = "cannot bind UDP " + config.address + ":" + std::to_string(config.localPort) +
                 ": " + ec.message();
-        socket.close(ec);
-        return;
+        return false;
     }
     localPort = socket.local_endpoint(ec).port();
-    peer = Pack(Udp::endpoint(address, config.peerPort));
+    {
+        std::lock_guard errorLock(errorMutex);
+        error.clear();
+    }
     ok = true;
+    return true;
 }
 
-int32_t Network::Impl::SendDatagram(const uint8_t* bytes, size_t length,
+bool Network::Impl::SleepUnlessStopping(int ms) const {
+    constexpr int kSliceMs = 10;
+    for (int slept = 0; slept < ms && !stopping; slept += kSliceMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
+    }
+    return !stopping;
+}
+
+// A port held by someone else (a second user's driver, a program that has not let go yet) is
+// tried again every second; meanwhile the rest of the program goes on without the network.
+bool Network::Impl::WaitForBind() {
+    while (!ok) {
+        if (!SleepUnlessStopping(kBindRetryMs)) {
+            return false;
+        }
+        Bind();
+    }
+    return true;
+}
+
+int32_t Network::Impl::SendDatagram(const uint8_t* bytes, size_t length, uint64_t to,
                                     boost::system::error_code& ec) {
     std::shared_lock lock(socketMutex);
     if (!socket.is_open() || stopping) {
         ec = asio::error::not_connected;
         return 0;
     }
-    const size_t sent = socket.send_to(asio::buffer(bytes, length), Unpack(peer), 0, ec);
+    const size_t sent = socket.send_to(asio::buffer(bytes, length), Unpack(to), 0, ec);
     return ec ? 0 : static_cast<int32_t>(sent);
+}
+
+// The driver's send: to the peer being answered, or else to every peer heard within the last
+// 5000 ms. A peer silent for longer is marked so, and its next datagram is first contact.
+// Returns the bytes sent, or the milliseconds of silence when no peer is left.
+int32_t Network::Impl::SendToPeers(const uint8_t* bytes, size_t length) {
+    boost::system::error_code ec;
+    if (tDirectedBy == this) {
+        return SendDatagram(bytes, length, tDirectedTo, ec);
+    }
+    const int64_t now = Now();
+    int32_t result = 0;
+    bool anyLive = false;
+    for (PeerSlot& slot : peers) {
+        const uint64_t endpoint = slot.endpoint;
+        if (endpoint == 0) {
+            continue;
+        }
+        if (now - slot.lastHeard >= kPeerSilenceMs) {
+            slot.connected = false;
+            continue;
+        }
+        anyLive = true;
+        // One failing peer (a kvctl that has ended) never keeps the others from their record.
+        const int32_t sent = SendDatagram(bytes, length, endpoint, ec);
+        if (!ec) {
+            result = sent;
+        }
+    }
+    if (!anyLive) {
+        return ClampMs(registry.SilenceMs());
+    }
+    return result;
 }
 
 void Network::Impl::SendHello() {
     const auto hello = wire::HelloDatagram(registry.SenderId());
     boost::system::error_code ec;
-    SendDatagram(hello.data(), hello.size(), ec);
+    SendDatagram(hello.data(), hello.size(), peer, ec);
     if (ec && !IsDriver()) {
         connected = false;
     }
 }
 
-bool Network::Impl::ReceiveOne(size_t& received) {
+// The slot of a source: its own, a free one, or the one heard least recently.
+PeerSlot& Network::Impl::SlotFor(uint64_t endpoint) {
+    PeerSlot* oldest = &peers[0];
+    for (PeerSlot& slot : peers) {
+        if (slot.endpoint == endpoint) {
+            return slot;
+        }
+    }
+    for (PeerSlot& slot : peers) {
+        if (slot.endpoint == 0) {
+            oldest = &slot;
+            break;
+        }
+        if (slot.lastHeard < oldest->lastHeard) {
+            oldest = &slot;
+        }
+    }
+    oldest->connected = false;
+    oldest->endpoint = endpoint;
+    return *oldest;
+}
+
+bool Network::Impl::ReceiveOne(size_t& received, PeerSlot*& from) {
     Udp::endpoint source;
     boost::system::error_code ec;
     received = socket.receive_from(asio::buffer(receiveBuffer), source, 0, ec);
@@ -156,25 +287,40 @@ bool Network::Impl::ReceiveOne(size_t& received) {
         ++datagrams;
         return false;
     }
-    peer = Pack(source);
+    const uint64_t endpoint = Pack(source);
+    if (IsDriver()) {
+        from = &SlotFor(endpoint);
+        from->lastHeard = Now();
+    } else {
+        peer = endpoint;
+    }
     registry.MarkPeerHeard();
     return true;
 }
 
 // One received datagram, after its source has been checked and stamped.
-void Network::Impl::Handle(size_t received) {
+void Network::Impl::Handle(size_t received, PeerSlot* from) {
     // Nothing here throws by design; should anything still do so, the datagram is dropped and
     // the endpoint keeps serving instead of ending the program.
     try {
-        if (!connected) {
-            connected = true;
-            // The driver's first contact after silence: the controller gets every record
-            // before anything it sent is acted on.
-            if (IsDriver()) {
+        if (IsDriver()) {
+            // A peer's first contact after silence: it gets every record before anything it
+            // sent is acted on.
+            answering = from->endpoint;
+            if (!from->connected) {
+                from->connected = true;
+                const DirectedSends toSource(this, answering);
                 registry.PublishAll();
             }
+        } else {
+            connected = true;
         }
         cutter.Append(receiveBuffer.data(), received, *this);
+        // A presence record stamps the registry after a publish-all has taken its time; the
+        // peer that sent it counts as heard from then too.
+        if (from != nullptr && from->lastHeard < registry.LastHeard()) {
+            from->lastHeard = registry.LastHeard();
+        }
     } catch (const std::exception&) {
     }
     buffered = cutter.Buffered();
@@ -182,6 +328,9 @@ void Network::Impl::Handle(size_t received) {
 }
 
 void Network::Impl::Run() {
+    if (!WaitForBind()) {
+        return;
+    }
     if (IsDriver()) {
         while (!ready) {
             if (stopping) {
@@ -194,18 +343,20 @@ void Network::Impl::Run() {
     // The running flag is looked at once per datagram, as the driver's shutdown expects.
     while (running && !stopping) {
         size_t received = 0;
-        if (ReceiveOne(received)) {
-            Handle(received);
+        PeerSlot* from = nullptr;
+        if (ReceiveOne(received, from)) {
+            Handle(received, from);
         }
     }
 }
 
-// A hello asks the driver for its whole state; the DoReset that follows tells the controller
-// the sequence is complete.
+// A hello asks the driver for its whole state; the DoReset that follows tells the peer the
+// sequence is complete. Both go to the peer that asked.
 void Network::Impl::OnHello() {
     if (!IsDriver()) {
         return;
     }
+    const DirectedSends toSource(this, answering);
     registry.PublishAll();
     registry.driverDoReset.RaiseCounted();
 }
@@ -223,11 +374,11 @@ void Network::Impl::Stop() {
             // to ourselves does so wherever shutdown does not.
             std::shared_lock lock(socketMutex);
             boost::system::error_code ec;
-            socket.shutdown(Udp::socket::shutdown_receive, ec);
-            const uint8_t wake = 0;
-            socket.send_to(asio::buffer(&wake, 1),
-                           Udp::endpoint(asio::ip::make_address_v4(config.address, ec), localPort),
-                           0, ec);
+            if (socket.is_open()) {
+                socket.shutdown(Udp::socket::shutdown_receive, ec);
+                const uint8_t wake = 0;
+                socket.send_to(asio::buffer(&wake, 1), Udp::endpoint(address, localPort), 0, ec);
+            }
         }
         if (thread.get_id() == std::this_thread::get_id()) {
             thread.detach();  // stopped from its own handler: it ends on return
@@ -247,10 +398,10 @@ void Network::Impl::Stop() {
 
 Network::Network(Registry& registry, NetworkConfig config)
     : impl_(std::make_unique<Impl>(registry, std::move(config))) {
-    impl_->Open();
-    if (!impl_->ok) {
+    if (!impl_->Resolve()) {
         return;
     }
+    impl_->Bind();
     // The controller is running from the start; the driver's start-up sets the flag itself.
     if (!impl_->IsDriver()) {
         impl_->running = true;
@@ -277,7 +428,8 @@ Network& Network::Instance() {
 bool Network::Ok() const {
     return impl_->ok;
 }
-const std::string& Network::Error() const {
+std::string Network::Error() const {
+    std::lock_guard lock(impl_->errorMutex);
     return impl_->error;
 }
 uint16_t Network::LocalPort() const {
@@ -293,26 +445,31 @@ size_t Network::BufferedBytes() const {
     return impl_->buffered;
 }
 
-// The driver talks only while the controller has been heard within the last 5000 ms; after
-// that it returns the milliseconds of silence and marks the peer gone. The controller always
-// sends; a failed send marks it disconnected.
+// The driver talks only to peers heard within the last 5000 ms; when none is left it returns
+// the milliseconds of silence. The controller always sends; a failed send marks it
+// disconnected.
 int32_t Network::Send(const uint8_t* bytes, size_t length) {
     if (!impl_->ok) {
         return 0;
     }
     if (impl_->IsDriver()) {
-        const int64_t silence = impl_->registry.SilenceMs();
-        if (silence >= kPeerSilenceMs) {
-            impl_->connected = false;
-            return static_cast<int32_t>(silence > INT32_MAX ? INT32_MAX : silence);
-        }
+        return impl_->SendToPeers(bytes, length);
     }
     boost::system::error_code ec;
-    const int32_t sent = impl_->SendDatagram(bytes, length, ec);
-    if (ec && !impl_->IsDriver()) {
+    const int32_t sent = impl_->SendDatagram(bytes, length, impl_->peer, ec);
+    if (ec) {
         impl_->connected = false;
     }
     return sent;
+}
+
+void Network::OnPeersSilent() {
+    const int64_t now = impl_->Now();
+    for (PeerSlot& slot : impl_->peers) {
+        if (now - slot.lastHeard >= kPeerSilenceMs) {
+            slot.connected = false;
+        }
+    }
 }
 
 void Network::SendHello() {
@@ -324,9 +481,28 @@ void Network::SendHello() {
 void Network::SetReady() {
     impl_->ready = true;
 }
+
 bool Network::Connected() const {
-    return impl_->connected;
+    if (!impl_->IsDriver()) {
+        return impl_->connected;
+    }
+    for (const PeerSlot& slot : impl_->peers) {
+        if (slot.endpoint != 0 && slot.connected) {
+            return true;
+        }
+    }
+    return false;
 }
+
+size_t Network::LivePeers() const {
+    const int64_t now = impl_->Now();
+    size_t live = 0;
+    for (const PeerSlot& slot : impl_->peers) {
+        live += slot.endpoint != 0 && now - slot.lastHeard < kPeerSilenceMs ? 1 : 0;
+    }
+    return live;
+}
+
 void Network::SetRunning(bool running) {
     impl_->running = running;
 }

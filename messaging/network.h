@@ -28,10 +28,17 @@ struct NetworkConfig {
     }
 };
 
+// The driver keeps this many peers at once: the Controller and a few kvctl sessions.
+constexpr size_t kMaxPeers = 8;
+// How long a failed bind waits before it is tried again.
+constexpr int kBindRetryMs = 1000;
+
 class Network final : public Transport {
 public:
     // Binds the socket and starts the receive thread; registers itself as the registry's
-    // transport. When binding fails, Ok() is false, Error() says why and nothing runs.
+    // transport. A port that is taken does not stop the endpoint: the receive thread tries
+    // the bind again every second, and Ok() turns true once it succeeds. Only an address off
+    // the loopback is refused for good (Error() says why and nothing runs).
     Network(Registry& registry, NetworkConfig config);
     ~Network() override;  // Stop()
     Network(const Network&) = delete;
@@ -41,8 +48,10 @@ public:
     // built on first use.
     static Network& Instance();
 
+    // True while the socket is bound.
     bool Ok() const;
-    const std::string& Error() const;
+    // Why the socket is not bound (empty once it is).
+    std::string Error() const;
     uint16_t LocalPort() const;
 
     // What the receive thread has seen, for tests and tools: datagrams received, those
@@ -51,14 +60,18 @@ public:
     uint64_t IgnoredDatagrams() const;
     size_t BufferedBytes() const;
 
-    // Sends one datagram to the peer (the driver only while the peer is heard; see Send in
-    // the implementation).
+    // Sends one datagram. The controller sends to whoever spoke to it last; the driver sends
+    // to every peer heard within the last 5000 ms (see Send in the implementation).
     int32_t Send(const uint8_t* bytes, size_t length) override;
+    void OnPeersSilent() override;
     void SendHello();
 
     // The driver's receive thread waits for this mark before it says hello and listens.
     void SetReady();
+    // Controller: the driver is talking. Driver: some peer is connected.
     bool Connected() const;
+    // Driver: peers heard within the last 5000 ms.
+    size_t LivePeers() const;
     void SetRunning(bool running);
     bool Running() const;
 

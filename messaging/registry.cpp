@@ -10,11 +10,6 @@ ProgramRole& ProcessRole() {
     return role;
 }
 
-constexpr std::string_view kEvent = "EVENT";
-constexpr std::string_view kObject = "OBJECT";
-constexpr std::string_view kQueue = "QUEUE";
-constexpr std::string_view kEnd = "END";
-
 }  // namespace
 
 RoleTraits TraitsOf(ProgramRole role) {
@@ -35,70 +30,43 @@ void Registry::SetProcessRole(ProgramRole role) {
 
 Registry::Registry(ProgramRole role, const Clock& clock)
     : role_(role), traits_(TraitsOf(role)), clock_(clock), lastHeard_(clock.NowMs() - 50000) {
+    // The order of kTableRows is the protocol: every address follows from it.
+    DataManipulation* const records[kEntries] = {
+        &driverDoStop,    &driverDoReset, &driverDoHeartBeat, &driverConfig,     &driverState,
+        &storeDoSave,     &storeDoLoad,   &storeState,        &logDoStop,        &logDoRecord,
+        &logDoPlay,       &logState,      &commsReqState,     &commsActState,    &commsActStatus,
+        &graphState0,     &graphState1,   &graphState2,       &graphState3,      &splitState,
+        &senseState,      &senseStatus,   &calibDoStart,      &calibDoStartPlus, &calibDoStop,
+        &calibDoComplete, &calibState,    &calibRefTL,        &calibRefTR,       &calibRefBL,
+        &edgeState,       &outputState,   &outputPointer,     &mouseDamp,        &monitorQueue,
+        &copyrightState,  &clientClient,  &endMarker,
+    };
     int32_t address = kFirstAddress;
-    int i = 0;
-    // The order of this table is the protocol: every address follows from it.
-    Register(i++, kEvent, "Driver", "DoStop", driverDoStop, 0, true, 0, address);
-    Register(i++, kEvent, "Driver", "DoReset", driverDoReset, 0, true, 0, address);
-    Register(i++, kEvent, "Driver", "DoHeartBeat", driverDoHeartBeat, 0, false, 0, address);
-    Register(i++, kObject, "Driver", "Config", driverConfig, 1, false, 0, address);
-    Register(i++, kObject, "Driver", "State", driverState, 0, false, 5, address);
-    Register(i++, kEvent, "Store", "DoSave", storeDoSave, 0, true, 0, address);
-    Register(i++, kEvent, "Store", "DoLoad", storeDoLoad, 0, true, 0, address);
-    Register(i++, kObject, "Store", "State", storeState, 1, false, 0, address);
-    Register(i++, kEvent, "Log", "DoStop", logDoStop, 0, true, 0, address);
-    Register(i++, kEvent, "Log", "DoRecord", logDoRecord, 0, true, 0, address);
-    Register(i++, kEvent, "Log", "DoPlay", logDoPlay, 0, true, 0, address);
-    Register(i++, kObject, "Log", "State", logState, 1, false, 0, address);
-    Register(i++, kObject, "Comms", "ReqState", commsReqState, 1, true, 0, address);
-    Register(i++, kObject, "Comms", "ActState", commsActState, 1, false, 0, address);
-    Register(i++, kObject, "Comms", "ActStatus", commsActStatus, 1, false, 0, address);
-    Register(i++, kObject, "Graph", "State0", graphState0, 1, false, 0, address);
-    Register(i++, kObject, "Graph", "State1", graphState1, 1, false, 0, address);
-    Register(i++, kObject, "Graph", "State2", graphState2, 1, false, 0, address);
-    Register(i++, kObject, "Graph", "State3", graphState3, 1, false, 0, address);
-    Register(i++, kObject, "Split", "State", splitState, 1, false, 0, address);
-    Register(i++, kObject, "Sense", "State", senseState, 1, true, 0, address);
-    Register(i++, kObject, "Sense", "Status", senseStatus, 1, false, 0, address);
-    Register(i++, kEvent, "Calib", "DoStart", calibDoStart, 0, true, 0, address);
-    Register(i++, kEvent, "Calib", "DoStartPlus", calibDoStartPlus, 0, true, 0, address);
-    Register(i++, kEvent, "Calib", "DoStop", calibDoStop, 0, true, 0, address);
-    Register(i++, kEvent, "Calib", "DoComplete", calibDoComplete, 0, false, 0, address);
-    Register(i++, kObject, "Calib", "State", calibState, 1, false, 0, address);
-    Register(i++, kObject, "Calib", "Ref_TL", calibRefTL, 1, false, 0, address);
-    Register(i++, kObject, "Calib", "Ref_TR", calibRefTR, 1, false, 0, address);
-    Register(i++, kObject, "Calib", "Ref_BL", calibRefBL, 1, false, 0, address);
-    Register(i++, kObject, "Edge", "State", edgeState, 1, true, 0, address);
-    Register(i++, kObject, "Output", "State", outputState, 1, true, 0, address);
-    Register(i++, kObject, "Output", "Pointer", outputPointer, 1, true, 0, address);
-    Register(i++, kObject, "Mouse", "Damp", mouseDamp, 1, true, 0, address);
-    Register(i++, kQueue, "Monitor", "Queue", monitorQueue, 1, false, 0, address);
-    Register(i++, kObject, "Copyright", "State", copyrightState, 1, false, 0, address);
-    Register(i++, kObject, "Client", "client", clientClient, 1, false, 0, address);
-    Register(i++, kEnd, "", "", endMarker, 0, false, 0, address);
+    for (int i = 0; i < kEntries; ++i) {
+        Register(i, *records[i], address);
+    }
     unregistered.SetOwner(this);
 }
 
-void Registry::Register(int index, std::string_view kind, std::string_view object,
-                        std::string_view topic, DataManipulation& record, int32_t tag,
-                        bool settable, int32_t preset, int32_t& address) {
+void Registry::Register(int index, DataManipulation& record, int32_t& address) {
+    const TableRow& row = kTableRows[static_cast<size_t>(index)];
     TableEntry& entry = table_[static_cast<size_t>(index)];
-    entry.kind = kind;
-    entry.object = object;
-    entry.topic = topic;
-    entry.tag = tag;
-    entry.payloadPreset = preset;
+    entry.kind = row.kind;
+    entry.object = row.object;
+    entry.topic = row.topic;
+    entry.tag = row.tag;
+    entry.payloadPreset = row.preset;
     entry.record = &record;
     entry.address = address;
-    entry.settable = settable;
+    entry.settable = row.settable;
 
     RecordHeader header;
-    header.object = object;
-    header.kind = kind;
-    header.topic = topic;
-    header.payloadSize = preset;
-    header.tag = tag;
-    header.settable = settable;
+    header.object = row.object;
+    header.kind = row.kind;
+    header.topic = row.topic;
+    header.payloadSize = row.preset;
+    header.tag = row.tag;
+    header.settable = row.settable;
     record.SetHeader(header);
     record.SetAddress(address);
     record.SetRegistration(entry);
@@ -165,6 +133,10 @@ int32_t Registry::PublishRecord(DataManipulation& record) {
     if (role_ == ProgramRole::Driver) {
         const int64_t silence = SilenceMs();
         if (silence >= kPeerSilenceMs) {
+            // Silent again: the next datagram must bring a full publish-all.
+            if (Transport* transport = transport_; transport != nullptr) {
+                transport->OnPeersSilent();
+            }
             return static_cast<int32_t>(silence > INT32_MAX ? INT32_MAX : silence);
         }
     }

@@ -26,6 +26,40 @@ constexpr int64_t kPeerSilenceMs = 5000;
 // Pause between the records of a publish-all.
 constexpr int kPublishAllGapMs = 30;
 
+// One row of the registration table: what every record is registered as.
+struct TableRow {
+    std::string_view kind;
+    std::string_view object;
+    std::string_view topic;
+    int32_t tag;
+    bool settable;
+    int32_t preset;  // the header's initial payload size
+};
+
+// The registration table, in registration order. Both programs build the same table, so a
+// record's position (and from it its address) names the same record on both sides.
+inline constexpr std::array<TableRow, 38> kTableRows = {{
+    {"EVENT", "Driver", "DoStop", 0, true, 0},       {"EVENT", "Driver", "DoReset", 0, true, 0},
+    {"EVENT", "Driver", "DoHeartBeat", 0, false, 0}, {"OBJECT", "Driver", "Config", 1, false, 0},
+    {"OBJECT", "Driver", "State", 0, false, 5},      {"EVENT", "Store", "DoSave", 0, true, 0},
+    {"EVENT", "Store", "DoLoad", 0, true, 0},        {"OBJECT", "Store", "State", 1, false, 0},
+    {"EVENT", "Log", "DoStop", 0, true, 0},          {"EVENT", "Log", "DoRecord", 0, true, 0},
+    {"EVENT", "Log", "DoPlay", 0, true, 0},          {"OBJECT", "Log", "State", 1, false, 0},
+    {"OBJECT", "Comms", "ReqState", 1, true, 0},     {"OBJECT", "Comms", "ActState", 1, false, 0},
+    {"OBJECT", "Comms", "ActStatus", 1, false, 0},   {"OBJECT", "Graph", "State0", 1, false, 0},
+    {"OBJECT", "Graph", "State1", 1, false, 0},      {"OBJECT", "Graph", "State2", 1, false, 0},
+    {"OBJECT", "Graph", "State3", 1, false, 0},      {"OBJECT", "Split", "State", 1, false, 0},
+    {"OBJECT", "Sense", "State", 1, true, 0},        {"OBJECT", "Sense", "Status", 1, false, 0},
+    {"EVENT", "Calib", "DoStart", 0, true, 0},       {"EVENT", "Calib", "DoStartPlus", 0, true, 0},
+    {"EVENT", "Calib", "DoStop", 0, true, 0},        {"EVENT", "Calib", "DoComplete", 0, false, 0},
+    {"OBJECT", "Calib", "State", 1, false, 0},       {"OBJECT", "Calib", "Ref_TL", 1, false, 0},
+    {"OBJECT", "Calib", "Ref_TR", 1, false, 0},      {"OBJECT", "Calib", "Ref_BL", 1, false, 0},
+    {"OBJECT", "Edge", "State", 1, true, 0},         {"OBJECT", "Output", "State", 1, true, 0},
+    {"OBJECT", "Output", "Pointer", 1, true, 0},     {"OBJECT", "Mouse", "Damp", 1, true, 0},
+    {"QUEUE", "Monitor", "Queue", 1, false, 0},      {"OBJECT", "Copyright", "State", 1, false, 0},
+    {"OBJECT", "Client", "client", 1, false, 0},     {"END", "", "", 0, false, 0},
+}};
+
 struct DeliverResult {
     DataManipulation* record = nullptr;  // null: no record has that address
     bool parsed = false;                 // what Parse returned
@@ -54,6 +88,15 @@ public:
     void SetTransport(Transport* transport) { transport_ = transport; }
 
     const std::array<TableEntry, kEntries>& Table() const { return table_; }
+    // The table position of the record with this object and topic, or -1; no registry needed.
+    static constexpr int IndexOf(std::string_view object, std::string_view topic) {
+        for (size_t i = 0; i < kTableRows.size(); ++i) {
+            if (kTableRows[i].object == object && kTableRows[i].topic == topic) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
     // The table entry with this object and topic, or null.
     const TableEntry* Find(std::string_view object, std::string_view topic) const;
     const TableEntry* FindByAddress(int32_t address) const;
@@ -114,9 +157,7 @@ public:
 private:
     int32_t Transmit(const uint8_t* frame, size_t length) override;
     int32_t PublishRecord(DataManipulation& record) override;
-    void Register(int index, std::string_view kind, std::string_view object, std::string_view topic,
-                  DataManipulation& record, int32_t tag, bool settable, int32_t preset,
-                  int32_t& address);
+    void Register(int index, DataManipulation& record, int32_t& address);
 
     ProgramRole role_;
     RoleTraits traits_;

@@ -141,17 +141,70 @@ TEST_F(DriverEndpoint, HelloIsNotHeldBackBySilence) {
               (Bytes{0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00}));
 }
 
+// Publishing is what notices the silence: a controller hidden to the tray for five seconds
+// gets a full publish-all with its next datagram.
+TEST_F(DriverEndpoint, SilenceNoticedByAPublishMakesTheNextDatagramFirstContact) {
+    Connect();
+    clock.Advance(kPeerSilenceMs);
+    driver.senseStatus.Value = 3.0f;
+    EXPECT_EQ(driver.senseStatus.Publish(), kPeerSilenceMs);
+    EXPECT_FALSE(network->Connected());
+    EXPECT_FALSE(controller.Pending());
+
+    controller.SendTo(port, Presence());
+    const std::vector<Bytes> burst = controller.ReceiveMany(Registry::kEntries);
+    ASSERT_EQ(burst.size(), size_t{Registry::kEntries});
+    EXPECT_EQ(AddressOf(burst.front()), driver.driverDoStop.Address());
+    EXPECT_TRUE(network->Connected());
+}
+
+// kvctl beside the Controller: each is a peer of its own. Everything the driver publishes
+// reaches both; a publish-all and the hello's DoReset go only to the one that asked.
+TEST_F(DriverEndpoint, EveryLivePeerGetsThePublishedRecordsAndOnlyTheAskerItsPublishAll) {
+    Connect();
+    RawPeer tool;
+    tool.SendTo(port, kControllerHello);
+    // First contact and the hello: two publish-alls and the DoReset, all to the tool.
+    EXPECT_EQ(tool.ReceiveMany(2 * Registry::kEntries + 1).size(),
+              size_t{2 * Registry::kEntries + 1});
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 2; }));
+    EXPECT_FALSE(controller.Pending());
+    EXPECT_EQ(network->LivePeers(), 2u);
+
+    driver.calibDoComplete.header.eventValid = 1;
+    driver.calibDoComplete.Publish();
+    const Bytes complete = FrameOf(driver.calibDoComplete, driver);
+    EXPECT_EQ(controller.Receive(), complete);
+    EXPECT_EQ(tool.Receive(), complete);
+
+    // The tool keeps talking, the controller falls silent: only the tool is sent to, and the
+    // controller's next datagram brings it a publish-all of its own.
+    clock.Advance(kPeerSilenceMs / 2);
+    tool.SendTo(port, Presence());
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 3; }));
+    clock.Advance(kPeerSilenceMs / 2);
+    driver.senseStatus.Publish();
+    EXPECT_EQ(tool.Receive(), FrameOf(driver.senseStatus, driver));
+    EXPECT_FALSE(controller.Pending());
+    EXPECT_EQ(network->LivePeers(), 1u);
+    controller.SendTo(port, Presence());
+    EXPECT_EQ(controller.ReceiveMany(Registry::kEntries).size(), size_t{Registry::kEntries});
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 4; }));
+    EXPECT_FALSE(tool.Pending());
+}
+
+// A controller restarted at another port is a new peer: it gets every record first.
 TEST_F(DriverEndpoint, RestartedControllerIsAnsweredAtItsNewPort) {
     Connect();
     RawPeer restarted;
     ASSERT_NE(restarted.Port(), controller.Port());
     restarted.SendTo(port, Presence());
+    EXPECT_EQ(restarted.ReceiveMany(Registry::kEntries).size(), size_t{Registry::kEntries});
     ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 2; }));
 
     driver.senseStatus.Value = 12.5f;
     driver.senseStatus.Publish();
     EXPECT_EQ(restarted.Receive(), FrameOf(driver.senseStatus, driver));
-    EXPECT_FALSE(controller.Pending());
 }
 
 TEST_F(DriverEndpoint, DatagramsFromOutsideTheLoopbackAreIgnored) {

@@ -33,26 +33,45 @@ TEST(EndpointBinding, RefusesAnAddressOffTheLoopback) {
     }
 }
 
-TEST(EndpointBinding, TakenPortIsReportedNotThrown) {
+// A port held by someone else is reported, not thrown, and tried again every second: once it
+// is free the endpoint binds it and starts talking, without a restart.
+TEST(EndpointBinding, TakenPortIsReportedThenBoundOnceFree) {
     Registry registry(ProgramRole::Controller);
-    RawPeer holder;
+    auto holder = std::make_unique<RawPeer>();
+    const uint16_t taken = holder->Port();
     RawPeer peer;
     std::unique_ptr<Network> network;
-    ASSERT_NO_THROW(
-        network = std::make_unique<Network>(
-            registry, NetworkConfig{ProgramRole::Controller, holder.Port(), peer.Port()}));
+    ASSERT_NO_THROW(network = std::make_unique<Network>(
+                        registry, NetworkConfig{ProgramRole::Controller, taken, peer.Port()}));
     EXPECT_FALSE(network->Ok());
-    EXPECT_NE(network->Error().find(std::to_string(holder.Port())), std::string::npos)
-        << network->Error();
+    EXPECT_NE(network->Error().find(std::to_string(taken)), std::string::npos) << network->Error();
 
-    // Nothing runs and nothing is sent: no hello, and a publish goes nowhere.
+    // Meanwhile nothing is sent: no hello, and a publish goes nowhere.
     const Bytes hello = HelloBytes(wire::kSenderController);
     EXPECT_EQ(network->Send(hello.data(), hello.size()), 0);
     network->SendHello();
     EXPECT_EQ(registry.storeDoSave.Send(), 0);
     EXPECT_FALSE(peer.Pending());
     EXPECT_FALSE(network->Connected());
+
+    holder.reset();
+    ASSERT_TRUE(WaitFor([&] { return network->Ok(); }));
+    EXPECT_EQ(network->LocalPort(), taken);
+    EXPECT_TRUE(network->Error().empty());
+    EXPECT_EQ(peer.Receive(), hello);
+    peer.SendTo(taken, hello);
+    EXPECT_TRUE(WaitFor([&] { return network->Connected(); }));
     network->Stop();
+}
+
+// Stopping an endpoint that is still waiting for its port ends the retries at once.
+TEST(EndpointBinding, StopEndsTheBindRetries) {
+    Registry registry(ProgramRole::Driver);
+    RawPeer holder;
+    Network network(registry, NetworkConfig{ProgramRole::Driver, holder.Port(), 0});
+    EXPECT_FALSE(network.Ok());
+    network.Stop();
+    EXPECT_FALSE(network.Ok());
 }
 
 TEST(EndpointStop, WakesABlockedReceiveAndJoins) {
