@@ -17,6 +17,8 @@
 #include <limits>
 #include <variant>
 
+#include "driver/runtime/settings_saver.h"
+
 namespace kv {
 
 namespace {
@@ -545,7 +547,18 @@ bool WriteSettingsFile(const std::string& path, const Registry& registry, std::s
     return result.ok;
 }
 
+SettingsFile::SettingsFile(std::string path, const VerboseLog& log)
+    : path_(std::move(path)),
+      log_(log),
+      saver_(std::make_unique<SettingsSaver>(
+          [this](const SettingsSnapshot& values) { Write(values); })) {}
+
+SettingsFile::~SettingsFile() {
+    saver_.reset();  // writes what is pending
+}
+
 void SettingsFile::Load(Registry& registry) {
+    Flush();
     if (ReadSettingsFile(path_, registry)) {
         log_.Say("read settings from " + path_);
     } else {
@@ -554,7 +567,17 @@ void SettingsFile::Load(Registry& registry) {
 }
 
 bool SettingsFile::Save(const Registry& registry) {
-    const SettingsWriteResult result = WriteSettingsText(path_, FormatSettings(registry));
+    saver_->Submit(TakeSettingsSnapshot(registry));
+    return true;
+}
+
+void SettingsFile::Flush() {
+    saver_->Flush();
+}
+
+// On the saver's worker thread.
+void SettingsFile::Write(const SettingsSnapshot& values) const {
+    const SettingsWriteResult result = WriteSettingsText(path_, FormatSettings(values));
     if (result.ok && !result.inPlace) {
         log_.Say("wrote settings to " + path_);
     } else if (result.ok) {
@@ -564,7 +587,6 @@ bool SettingsFile::Save(const Registry& registry) {
         log_.Say("could not save settings (" + result.detail + "); " + path_ +
                  (result.inPlace ? " may be incomplete" : " is unchanged"));
     }
-    return result.ok;
 }
 
 }  // namespace kv

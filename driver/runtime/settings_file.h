@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -75,17 +76,34 @@ public:
     virtual bool Save(const Registry& registry) = 0;
 };
 
+class SettingsSaver;
+
+// DRIVER.INI as the main loop's store. A save only copies the values; a worker thread writes
+// them, so a slow disk never holds up a frame. Saves that arrive while one is being written
+// are coalesced into one write of the latest values.
 class SettingsFile final : public SettingsStore {
 public:
-    SettingsFile(std::string path, const VerboseLog& log) : path_(std::move(path)), log_(log) {}
+    SettingsFile(std::string path, const VerboseLog& log);
+    // Finishes any save still pending or being written: the driver's last save reaches the
+    // disk before the process ends.
+    ~SettingsFile() override;
+    SettingsFile(const SettingsFile&) = delete;
+    SettingsFile& operator=(const SettingsFile&) = delete;
 
     const std::string& Path() const { return path_; }
+    // Waits for our own pending writes first, so it never reads a half-written file.
     void Load(Registry& registry) override;
+    // Takes the values now and hands them to the worker; true once they are queued.
     bool Save(const Registry& registry) override;
+    // Returns when every save handed over so far is on disk (or has failed).
+    void Flush();
 
 private:
+    void Write(const SettingsSnapshot& values) const;
+
     std::string path_;
     const VerboseLog& log_;
+    std::unique_ptr<SettingsSaver> saver_;
 };
 
 }  // namespace kv

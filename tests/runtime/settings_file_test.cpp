@@ -1,21 +1,27 @@
-// DRIVER.INI: the written format byte for byte, the reading rules and their edge cases, and
-// the file replacement that never leaves a half-written file.
+// DRIVER.INI: the written format byte for byte, the reading rules and their edge cases, the
+// file replacement that never leaves a half-written file, and the saves written off the main
+// loop.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <clocale>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <iostream>
 #include <limits>
 #include <locale>
+#include <mutex>
+#include <thread>
 
 #include "driver/runtime/settings_file.h"
+#include "driver/runtime/settings_saver.h"
 #include "expected_settings.h"
 #include "process_support.h"
 #include "runtime_support.h"
@@ -515,8 +521,119 @@ TEST_F(SettingsOnDisk, TheSettingsFileStoreReadsAndWritesItsPath) {
     registry.outputState.Selection = 2;
     EXPECT_TRUE(file.Save(registry));
     Registry other(ProgramRole::Driver);
-    file.Load(other);
+    file.Load(other);  // after our own write, never half-way through it
     EXPECT_EQ(other.outputState.Selection, 2);
+}
+
+TEST_F(SettingsOnDisk, ASaveKeepsTheValuesOfItsMomentAndTheLastOfABurstReachesTheDisk) {
+    const VerboseLog quiet(false);
+    {
+        SettingsFile file(path, quiet);
+        registry.senseState.PressThreshold = 33;
+        ASSERT_TRUE(file.Save(registry));
+        registry.senseState.PressThreshold = 99;  // after the save: not in the file
+        file.Flush();
+        EXPECT_EQ(test::ReadFile(path),
+                  test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "33"));
+
+        // One save per changed setting, as the controller sends them; the store goes away
+        // at once, as when the driver stops right after.
+        for (int32_t i = 1; i <= 200; ++i) {
+            registry.senseState.CoarseRange = i;
+            file.Save(registry);
+        }
+    }
+    std::string expected =
+        test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "99");
+    expected = test::WithLine(expected, "Sense_State_CoarseRange", "200");
+    EXPECT_EQ(test::ReadFile(path), expected);
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
+}
+
+// --- the worker that writes saves ---------------------------------------------------------
+
+SettingsSnapshot Numbered(int32_t n) {
+    SettingsSnapshot values;
+    values.fill(n);
+    return values;
+}
+
+constexpr auto kGenerousWait = std::chrono::seconds(60);
+
+// A writer that can hold a write under way, so that a test queues more saves meanwhile, and
+// that keeps the number of every snapshot it wrote.
+class HeldWriter {
+public:
+    void Write(const SettingsSnapshot& values) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++started_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !held_; });
+        written_.push_back(std::get<int32_t>(values.front()));
+    }
+    // On failure the hold is let go, so that a failing test does not hang.
+    bool AwaitStarted(int count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (changed_.wait_for(lock, kGenerousWait, [&] { return started_ >= count; })) {
+            return true;
+        }
+        held_ = false;
+        changed_.notify_all();
+        return false;
+    }
+    // Lets the held write finish, a little later and from another thread, so that a caller
+    // that should wait for it is already waiting.
+    std::thread ReleaseSoon() {
+        return std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const std::lock_guard<std::mutex> lock(mutex_);
+            held_ = false;
+            changed_.notify_all();
+        });
+    }
+    std::vector<int32_t> Written() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return written_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = true;
+    int started_ = 0;
+    std::vector<int32_t> written_;
+};
+
+TEST(SettingsSaver, SavesDuringAWriteCoalesceIntoTheLatestAndFlushWaitsForThem) {
+    HeldWriter writer;
+    SettingsSaver saver([&writer](const SettingsSnapshot& values) { writer.Write(values); });
+    saver.Submit(Numbered(1));
+    ASSERT_TRUE(writer.AwaitStarted(1));
+    for (int32_t n = 2; n <= 50; ++n) {
+        saver.Submit(Numbered(n));
+    }
+    std::thread release = writer.ReleaseSoon();
+    saver.Flush();
+    EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 50}));
+    release.join();
+
+    saver.Submit(Numbered(51));
+    saver.Flush();
+    EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 50, 51}));
+}
+
+TEST(SettingsSaver, GoingAwayFinishesTheWriteUnderWayAndThePendingOne) {
+    HeldWriter writer;
+    std::thread release;
+    {
+        SettingsSaver saver([&writer](const SettingsSnapshot& values) { writer.Write(values); });
+        saver.Submit(Numbered(1));
+        ASSERT_TRUE(writer.AwaitStarted(1));
+        saver.Submit(Numbered(2));
+        release = writer.ReleaseSoon();
+    }
+    release.join();
+    EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 2}));
 }
 
 TEST(SettingsPath, IsDriverIniInTheExecutablesFolder) {
