@@ -50,14 +50,11 @@ void FingerTrack::AppendWithoutDirection(TrackPoint& p) {
     Store(p);
 }
 
+// Empties the path and ends the grace; the direction estimator carries over to the next
+// finger on this track.
 void FingerTrack::Clear() {
     count_ = 0;
     write_ = 0;
-    directionLast_ = TrackPoint{};
-    directionX_ = 0.0;
-    directionY_ = 0.0;
-    directionSamples_ = 0;
-    directionValid_ = false;
     hasPending_ = false;
     grace_ = 0;
 }
@@ -70,12 +67,9 @@ void FingerTrack::Store(const TrackPoint& p) {
     }
 }
 
+// The direction is measured from the last point it was measured at (the origin before the
+// first measurement), once two samples have passed and the finger is more than a step away.
 void FingerTrack::UpdateDirection(const TrackPoint& p) {
-    // The first point of a track anchors the estimator; a direction measured from anywhere
-    // else would point from an unrelated place.
-    if (directionSamples_ == 0) {
-        directionLast_ = p;
-    }
     const double distance = Distance(p, directionLast_);
     if (distance > kDirectionStep && directionSamples_ >= 2) {
         directionX_ = (p.x - directionLast_.x) / distance;

@@ -39,6 +39,7 @@ public:
     // Same-line rule: a point kJump or more away is not stored and p.state becomes 0;
     // otherwise it is stored without a direction update.
     void AppendWithoutDirection(TrackPoint& p);
+    // Empties the track; the direction estimator is left as it is.
     void Clear();
 
     // first = frames per two-second period / 19, second = / 13.

@@ -206,6 +206,37 @@ TEST(FingerTrackTest, DirectionPointsAlongTheMotionAndLowersTheCostAhead) {
     EXPECT_LT(track.Cost(ahead), track.Cost(behind));
 }
 
+// The estimator has no anchor at a track's first point: its last point starts at the origin,
+// two samples pass before any direction is taken, and emptying the track leaves it as is.
+TEST(FingerTrackTest, DirectionIsMeasuredFromTheEstimatorsLastPointAcrossClears) {
+    FingerTrack track;
+    for (int i = 0; i < 2; ++i) {
+        TrackPoint p{0.6, 0.8, 2};
+        track.Append(p);
+        EXPECT_FALSE(track.DirectionValid());
+    }
+    // A still finger: the third sample measures from the origin, one unit away.
+    TrackPoint still{0.6, 0.8, 2};
+    track.Append(still);
+    ASSERT_TRUE(track.DirectionValid());
+    EXPECT_NEAR(track.DirectionX(), 0.6, 1e-9);
+    EXPECT_NEAR(track.DirectionY(), 0.8, 1e-9);
+
+    track.Clear();
+    EXPECT_TRUE(track.Empty());
+    EXPECT_TRUE(track.DirectionValid());
+    EXPECT_NEAR(track.DirectionX(), 0.6, 1e-9);
+    // The first point after the clear measures from (0.6, 0.8) at once.
+    TrackPoint below{0.6, 0.84, 2};
+    track.Append(below);
+    EXPECT_NEAR(track.DirectionX(), 0.0, 1e-9);
+    EXPECT_NEAR(track.DirectionY(), 1.0, 1e-9);
+    // A step of 0.03 or less is no new direction.
+    TrackPoint near{0.62, 0.84, 2};
+    track.Append(near);
+    EXPECT_NEAR(track.DirectionY(), 1.0, 1e-9);
+}
+
 TEST(FingerTrackTest, RingKeepsTheLastHundredTwentyEightPoints) {
     FingerTrack track;
     track.SetLimits(4, 6);
