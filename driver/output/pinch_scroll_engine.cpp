@@ -9,11 +9,10 @@ namespace kv {
 void PinchScrollEngine::AfterDecide() {
     wheel_ = 0.0f;
     const int32_t window = std::min(rate_ / 12, 128);
-    // Only frames stored since the last reset count; older ring entries are stale. fill_
-    // does not include the current frame yet.
-    const int32_t frames = std::min(window, fill_ + 1);
+    // The last window frames of the ring, the current one included, whatever came between:
+    // a frame without electrodes does not make two fingers that stay on the foil press.
     int32_t twoFingerFrames = 0;
-    for (int32_t back = 0; back < frames; ++back) {
+    for (int32_t back = 0; back < window; ++back) {
         if (Back(0, back).peakCount > 1 || Back(1, back).peakCount > 1) {
             ++twoFingerFrames;
         }

@@ -194,6 +194,29 @@ TEST_F(PinchScrollEngineTest, PinchingTogetherScrollsDown) {
     }
 }
 
+TEST_F(PinchScrollEngineTest, TwoFingersCountOverTheLastWindowFramesAcrossAnEmptyFrame) {
+    // 120 frames per period: a window of 10 frames, two fingers from 7 of them.
+    Refresh(120);
+    rig.Output().PeriodicStep(1);
+    for (int frame = 0; frame < 12; ++frame) {
+        PinchFrame(0.3f);
+    }
+    ASSERT_EQ(rig.Output().Pinch().LastSample().state, 1);
+    const int pressesBefore = rig.injector.Count(kLeftDown);
+    // One frame without electrodes restarts the single-finger history, not the ring.
+    TouchOutput& out = rig.Output();
+    out.PinchScroll(PeakCandidate{}, 0, 0, false, PeakCandidate{}, 9.0f, 10.0f);
+    out.PinchScroll(PeakCandidate{}, 1, 0, true, PeakCandidate{}, 9.0f, 10.0f);
+    // Both fingers stay: the strong, steady peaks on each axis would press as one finger,
+    // but the last ten frames show two fingers, and two fingers never press.
+    for (int frame = 0; frame < 8; ++frame) {
+        PinchFrame(0.3f);
+        EXPECT_NE(out.Pinch().LastSample().state, 2) << frame;
+    }
+    EXPECT_EQ(out.Pinch().LastSample().state, 1);
+    EXPECT_EQ(rig.injector.Count(kLeftDown), pressesBefore);
+}
+
 TEST_F(PinchScrollEngineTest, LowFrameRateDoesNotInventAFinger) {
     // At 8..11 frames per period the two-finger window rounds down to nothing.
     Refresh(10);
