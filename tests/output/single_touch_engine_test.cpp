@@ -122,16 +122,25 @@ TEST_F(SingleTouchEngineTest, LiftReportsWhereTheFingerLeftNotTheNoisePeak) {
 TEST_F(SingleTouchEngineTest, ModeThreeLiftClickLandsWhereTheFingerLifted) {
     rig.registry->outputState.Mode = 3;
     rig.Output().PeriodicStep(0);
-    for (int i = 0; i < 10; ++i) {
-        Frame(0.25f, 20.0f, 0.375f, 20.0f);
+    // Two lifts: a weak noise peak stays elsewhere, then no peak at all (the detector then
+    // reports the middle of the axis).
+    for (int touch = 0; touch < 2; ++touch) {
+        for (int i = 0; i < 10; ++i) {
+            Frame(0.25f, 20.0f, 0.375f, 20.0f);
+        }
+        for (int i = 0; i < 6; ++i) {
+            if (touch == 0) {
+                Frame(0.9f, 2.0f, 0.9f, 2.0f);
+            } else {
+                FrameAt(-1, 0.5f, 0.0f, -1, 0.5f, 0.0f);
+            }
+        }
     }
-    for (int i = 0; i < 6; ++i) {
-        Frame(0.9f, 2.0f, 0.9f, 2.0f);
-    }
-    const auto& events = rig.injector.events;
-    ASSERT_EQ(rig.injector.Count(kLeftDown), 1);
-    // Every move went to the finger's pixel (480, 405); none to the noise peak.
-    for (const auto& e : events) {
+    ASSERT_EQ(rig.injector.Count(kLeftDown), 2);
+    ASSERT_EQ(rig.injector.Count(kLeftUp), 2);
+    // Every move went to the finger's pixel (480, 405), so both clicks landed there; none
+    // went to the noise peak or the middle of the screen.
+    for (const auto& e : rig.injector.events) {
         if (e.flags == (kMove | kAbsolute)) {
             EXPECT_EQ(e.dx, 16384);
             EXPECT_EQ(e.dy, 24576);
