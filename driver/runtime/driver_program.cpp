@@ -17,6 +17,7 @@
 #include "driver/runtime/frame_engine.h"
 #include "driver/runtime/hidapi_sensor_link.h"
 #include "driver/runtime/hidapi_touch_endpoint.h"
+#include "driver/runtime/queued_touch_endpoint.h"
 #include "driver/runtime/scripted_sensor_link.h"
 #include "driver/runtime/settings_file.h"
 #include "driver/runtime/single_instance.h"
@@ -122,13 +123,14 @@ void StopOnSignals(SetValue& event) {
     sigaction(SIGINT, &action, nullptr);
 }
 
-// The virtual touch device's endpoint: the HID endpoint when one exists, else a uinput
-// touchscreen, else none (every contact report is then dropped).
+// The virtual touch device's endpoint, open: the HID endpoint when one exists (written from
+// a thread of its own, since hid_write has no time-out), else a uinput touchscreen, else
+// none (every contact report is then dropped).
 std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
     auto hid = std::make_unique<CHidVMT>();
     if (hid->Open()) {
         log.Say("virtual touch device: HID endpoint dddd:0001");
-        return hid;
+        return std::make_unique<QueuedTouchEndpoint>(std::move(hid));
     }
     auto uinput = std::make_unique<UinputTouchscreen>();
     if (uinput->Open()) {
@@ -193,7 +195,7 @@ int RunDriver(const DriverOptions& options) {
     network.SetRunning(true);
 
     const std::unique_ptr<DisplayInfo> display = MakeDisplayInfo(std::getenv("DISPLAY"));
-    VirtualTouchDevice touchDevice(MakeTouchEndpoint(log));
+    VirtualTouchDevice touchDevice([&log] { return MakeTouchEndpoint(log); });
     VirtualTouchContacts contacts(touchDevice);
     TuioOutput tuio(DefaultTuioClock(), TuioPortFrom(std::getenv(kTuioPortVariable)));
     // Large (sample histories, template matrices, pointer histories): on the heap.

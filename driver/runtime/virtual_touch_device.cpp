@@ -3,8 +3,8 @@
 
 namespace kv {
 
-VirtualTouchDevice::VirtualTouchDevice(std::unique_ptr<TouchEndpoint> endpoint)
-    : endpoint_(std::move(endpoint)) {
+VirtualTouchDevice::VirtualTouchDevice(TouchEndpointFactory factory)
+    : factory_(std::move(factory)) {
     staging.fill(0);
     staging[0] = 1;
     staging[1] = 1;
@@ -12,7 +12,6 @@ VirtualTouchDevice::VirtualTouchDevice(std::unique_ptr<TouchEndpoint> endpoint)
     PutU16(10, 30);
     PutU16(12, 30);
     PutU16(14, 1);
-    opened_ = endpoint_ != nullptr && endpoint_->Open();
 }
 
 ContactReport VirtualTouchDevice::OutReport(const ContactReport& staging) {
@@ -25,6 +24,11 @@ ContactReport VirtualTouchDevice::OutReport(const ContactReport& staging) {
 }
 
 void VirtualTouchDevice::Send() {
+    if (factory_) {
+        endpoint_ = factory_();
+        factory_ = nullptr;
+        opened_ = endpoint_ != nullptr;
+    }
     if (!opened_) {
         return;
     }

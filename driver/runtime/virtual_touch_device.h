@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "driver/runtime/touch_endpoint.h"
@@ -13,11 +14,16 @@ namespace kv {
 constexpr size_t kContactReportBytes = 30;
 using ContactReport = std::array<uint8_t, kContactReportBytes>;
 
+// Makes the endpoint: one that is open, or null when there is none.
+using TouchEndpointFactory = std::function<std::unique_ptr<TouchEndpoint>()>;
+
 class VirtualTouchDevice {
 public:
-    // Sets the staging report's construction values and opens the endpoint once; a missing
-    // endpoint (null or failing to open) is never retried and makes every Send a no-op.
-    explicit VirtualTouchDevice(std::unique_ptr<TouchEndpoint> endpoint);
+    // Sets the staging report's construction values. The endpoint is made on the first Send,
+    // not here: a uinput touchscreen appears on the desktop as soon as it is created, so a
+    // driver whose touch mode never sends contact reports must not create one. The factory is
+    // asked once; no endpoint then is never retried and makes every Send a no-op.
+    explicit VirtualTouchDevice(TouchEndpointFactory factory);
 
     // Staging fields the touch output writes (little-endian in the report).
     void SetContactState(uint8_t state) { staging[2] = state; }
@@ -27,9 +33,11 @@ public:
 
     // The out report for a staging report: staging bytes 1..29, then staging byte 0.
     static ContactReport OutReport(const ContactReport& staging);
-    // Sends the staging report; nothing when the endpoint is not open.
+    // Sends the staging report, making the endpoint first if this is the first Send; nothing
+    // when there is no endpoint.
     void Send();
 
+    // Whether the endpoint was made and opened (false before the first Send).
     bool Opened() const { return opened_; }
 
     ContactReport outReport{};
@@ -47,6 +55,7 @@ private:
         staging[offset + 1] = static_cast<uint8_t>(value >> 8);
     }
 
+    TouchEndpointFactory factory_;
     std::unique_ptr<TouchEndpoint> endpoint_;
     bool opened_ = false;
 };

@@ -1,10 +1,15 @@
-// The virtual touch device: construction values, the out report's byte order, and silence
-// when the endpoint is missing.
+// The virtual touch device: construction values, the out report's byte order, the endpoint
+// made on first use and opened once, silence when it is missing, and writes that never wait
+// for a slow device.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
+#include "driver/runtime/queued_touch_endpoint.h"
 #include "driver/runtime/virtual_touch_device.h"
 
 namespace kv {
@@ -13,10 +18,11 @@ namespace {
 class RecordingEndpoint final : public TouchEndpoint {
 public:
     struct Log {
+        int made = 0;
         int opens = 0;
         std::vector<std::vector<uint8_t>> writes;
     };
-    RecordingEndpoint(Log& log, bool present) : log_(log), present_(present) {}
+    RecordingEndpoint(Log& log, bool present) : log_(log), present_(present) { ++log_.made; }
     bool Open() override {
         ++log_.opens;
         return present_;
@@ -30,9 +36,20 @@ private:
     bool present_;
 };
 
+// Made and opened the way the driver makes its endpoint: open once, null when absent.
+TouchEndpointFactory Factory(RecordingEndpoint::Log& log, bool present) {
+    return [&log, present]() -> std::unique_ptr<TouchEndpoint> {
+        auto endpoint = std::make_unique<RecordingEndpoint>(log, present);
+        if (!endpoint->Open()) {
+            return nullptr;
+        }
+        return endpoint;
+    };
+}
+
 TEST(VirtualTouchDevice, SendsTheStagedContactInDeviceOrder) {
     RecordingEndpoint::Log log;
-    VirtualTouchDevice device(std::make_unique<RecordingEndpoint>(log, true));
+    VirtualTouchDevice device(Factory(log, true));
     device.SetX(0x1234);
     device.SetY(0x0567);
     device.SetContactNumber(2);
@@ -49,27 +66,102 @@ TEST(VirtualTouchDevice, SendsTheStagedContactInDeviceOrder) {
 
 TEST(VirtualTouchDevice, StartsWithTheConstructionValues) {
     RecordingEndpoint::Log log;
-    VirtualTouchDevice device(std::make_unique<RecordingEndpoint>(log, true));
+    VirtualTouchDevice device(Factory(log, true));
     const ContactReport expected = {1, 1, 0, 0, 0, 0, 0, 0, 0x84, 0x03, 30, 0, 30, 0, 1};
     EXPECT_EQ(device.staging, expected);
-    EXPECT_TRUE(device.Opened());
     EXPECT_FALSE(device.contact1Down);
     EXPECT_FALSE(device.contact2Down);
 }
 
-TEST(VirtualTouchDevice, AMissingEndpointIsOpenedOnceAndNeverWritten) {
+TEST(VirtualTouchDevice, TheEndpointIsMadeAndOpenedOnceOnTheFirstSend) {
     RecordingEndpoint::Log log;
-    VirtualTouchDevice device(std::make_unique<RecordingEndpoint>(log, false));
+    VirtualTouchDevice device(Factory(log, true));
+    EXPECT_EQ(log.made, 0);  // a touch mode that never sends never makes a touch device
+    EXPECT_FALSE(device.Opened());
+    for (int i = 0; i < 3; ++i) {
+        device.Send();
+    }
+    EXPECT_TRUE(device.Opened());
+    EXPECT_EQ(log.made, 1);
+    EXPECT_EQ(log.opens, 1);
+    EXPECT_EQ(log.writes.size(), 3u);
+}
+
+TEST(VirtualTouchDevice, AMissingEndpointIsAskedForOnceAndNeverWritten) {
+    RecordingEndpoint::Log log;
+    VirtualTouchDevice device(Factory(log, false));
     for (int i = 0; i < 3; ++i) {
         device.Send();
     }
     EXPECT_FALSE(device.Opened());
+    EXPECT_EQ(log.made, 1);
     EXPECT_EQ(log.opens, 1);
     EXPECT_TRUE(log.writes.empty());
 
     VirtualTouchDevice none(nullptr);
     none.Send();
     EXPECT_FALSE(none.Opened());
+}
+
+// A device whose writes hang until the test lets them go, as hid_write can.
+class StuckEndpoint final : public TouchEndpoint {
+public:
+    bool Open() override { return true; }
+    void Write(const uint8_t* report, size_t length) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++entered;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+        written.emplace_back(report, report + length);
+        changed.notify_all();
+    }
+    // Waits (with a generous deadline, never a timed assertion) until pred holds.
+    template <class Pred>
+    bool Await(Pred pred) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(60), pred);
+    }
+    void Release() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int entered = 0;
+    bool released = false;
+    std::vector<std::vector<uint8_t>> written;
+};
+
+TEST(QueuedTouchEndpoint, WritesNeverWaitForAStuckDeviceAndTheNewestReportsGetThrough) {
+    auto stuck = std::make_unique<StuckEndpoint>();
+    StuckEndpoint& device = *stuck;
+    QueuedTouchEndpoint queued(std::move(stuck));
+    auto report = [](int n) { return std::vector<uint8_t>(30, static_cast<uint8_t>(n)); };
+
+    queued.Write(report(0).data(), 30);
+    ASSERT_TRUE(device.Await([&] { return device.entered == 1; }));
+    const int more = static_cast<int>(QueuedTouchEndpoint::kMaxQueued) + 20;
+    for (int n = 1; n <= more; ++n) {
+        queued.Write(report(n).data(), 30);
+    }
+    {
+        // Every write above returned while the device still held the first one.
+        const std::lock_guard<std::mutex> lock(device.mutex);
+        EXPECT_EQ(device.entered, 1);
+        EXPECT_TRUE(device.written.empty());
+    }
+
+    device.Release();
+    const size_t expected = 1 + QueuedTouchEndpoint::kMaxQueued;
+    ASSERT_TRUE(device.Await([&] { return device.written.size() == expected; }));
+    const std::lock_guard<std::mutex> lock(device.mutex);
+    EXPECT_EQ(device.written.front(), report(0));
+    // The oldest waiting reports were dropped; the rest arrive in order, the newest last.
+    for (size_t i = 1; i < expected; ++i) {
+        EXPECT_EQ(device.written[i], report(more - static_cast<int>(expected - 1 - i))) << i;
+    }
 }
 
 }  // namespace
