@@ -189,8 +189,8 @@ int RunDriver(const DriverOptions& options) {
     config.peerPort = options.peerPort;
     Network network(registry, config);
     if (!network.Ok()) {
-        std::fprintf(stderr, "Driver: %s\n", network.Error().c_str());
-        return 1;
+        // The endpoint keeps trying the bind on its own; frames, output and saving go on.
+        std::fprintf(stderr, "Driver: %s; retrying every second\n", network.Error().c_str());
     }
     network.SetRunning(true);
 

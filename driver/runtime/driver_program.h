@@ -25,7 +25,8 @@ struct LinkChoice {
 LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Registry& registry);
 
 // Runs the driver; returns the process exit status (0 after a stop request, 254 when another
-// Driver runs, 1 when the transport, the frame source or the pointer output cannot start).
+// Driver runs, 1 when the frame source or the pointer output cannot start). A port that is
+// taken is said on stderr and the driver runs on while the transport retries the bind.
 int RunDriver(const DriverOptions& options);
 
 // The whole program: command line, then RunDriver.
