@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "messaging/network.h"
 #include "messaging/registry.h"
 #include "process_support.h"
 #include "tests/tools/json_reader.h"
@@ -194,13 +195,13 @@ TEST_F(KvctlLive, SetSaveWritesTheSettingsFileAndLoadReadsItBack) {
     })) << kv::test::ReadFile(settings);
     const kvtest::Json saved = Get("Store/DoSave");
     EXPECT_EQ(saved["event_valid"].text, "1");
-    EXPECT_EQ(saved["sequence"].text, "1");
+    EXPECT_EQ(saved["sequence"].text, "1073741824");
 
-    // A second save goes one above the first, so the driver acts on it too.
+    // A second save moves on from the first, so the driver acts on it too.
     std::filesystem::remove(settings);
     ASSERT_EQ(Kvctl("save", "").status, 0);
     ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(settings); }));
-    EXPECT_EQ(Get("Store/DoSave")["sequence"].text, "2");
+    EXPECT_EQ(Get("Store/DoSave")["sequence"].text, "-2147483648");
 
     // Load takes what the file says now.
     std::string text = kv::test::ReadFile(settings);
@@ -381,6 +382,98 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
         }
     }
 
+    StopDriver();
+}
+
+// kvctl is a second peer, never a replacement for the Controller: with kvctl monitor running
+// and kvctl commands coming and going, the Controller gets every heartbeat, and its own save
+// after a kvctl save is acted on.
+TEST_F(KvctlLive, AControllerBesideKvctlGetsEveryRecordAndEverySave) {
+    TempDir install;
+    const std::string program = install.File("Driver");
+    std::filesystem::copy_file(kDriver, program);
+    const std::string settings = install.File("DRIVER.INI");
+    StartDriver(program, {"--link=scripted"});
+    ASSERT_NE(port, 0);
+
+    // The Controller's endpoint says hello on its own; the driver answers with every record.
+    kv::Registry controller(kv::ProgramRole::Controller);
+    kv::Network endpoint(controller, kv::NetworkConfig{kv::ProgramRole::Controller, 0, port});
+    ASSERT_TRUE(endpoint.Ok()) << endpoint.Error();
+    ASSERT_TRUE(WaitFor([&] { return controller.driverDoReset.header.eventValid == 1; }));
+
+    const std::string outPath = runtime.File("monitor-out");
+    Interruptible monitor({kTool, "monitor", "--port", std::to_string(port)}, outPath);
+    ASSERT_TRUE(WaitFor(
+        [&] { return kv::test::ReadFile(outPath).find("driver answering") != std::string::npos; }));
+
+    // Watch the heartbeat step by step, with the Controller's presence every second as the
+    // real one sends it, and a kvctl command now and then.
+    std::vector<int32_t> beats;
+    int32_t last = controller.driverDoHeartBeat.header.sequence;
+    auto lastPresence = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    const bool watched = WaitFor([&] {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastPresence >= std::chrono::seconds(1)) {
+            controller.clientClient.Present = true;
+            controller.clientClient.Publish();
+            lastPresence = now;
+        }
+        const int32_t beat = controller.driverDoHeartBeat.header.sequence;
+        if (beat != last) {
+            beats.push_back(beat);
+            last = beat;
+            if (beats.size() == 2) {
+                EXPECT_EQ(Kvctl("get", "Comms/ActStatus").status, 0);
+            }
+        }
+        return beats.size() >= 5;
+    });
+    ASSERT_TRUE(watched) << "heartbeats seen: " << beats.size();
+    for (size_t i = 1; i < beats.size(); ++i) {
+        EXPECT_EQ(beats[i], (beats[i - 1] + 1) % 255) << "a heartbeat went elsewhere";
+    }
+
+    // kvctl saves; then the Controller changes a setting and asks for a save of its own, one
+    // above the sequence it knows.
+    ASSERT_EQ(Kvctl("save", "").status, 0);
+    ASSERT_TRUE(WaitFor([&] { return std::filesystem::exists(settings); }));
+    controller.senseState.CoarseRange = 33;
+    controller.senseState.Publish();
+    controller.storeDoSave.RaiseCounted();
+    EXPECT_TRUE(WaitFor([&] {
+        return kv::test::ReadFile(settings).find("Sense_State_CoarseRange=33") != std::string::npos;
+    })) << kv::test::ReadFile(settings);
+
+    EXPECT_EQ(monitor.Interrupt(SIGINT), 0);
+    endpoint.Stop();
+    StopDriver();
+}
+
+// A port held by another program (a second user's driver, say) does not stop the driver: it
+// says so and keeps running, and takes the port as soon as it is free.
+TEST_F(KvctlLive, ADriverWhosePortIsTakenRunsOnAndTakesItOnceFree) {
+    auto holder = std::make_unique<UdpPeer>();
+    const uint16_t taken = holder->Port();
+    const std::string errPath = runtime.File("driver-err");
+    driver = std::make_unique<Process>(
+        kDriver,
+        std::vector<std::string>{"--port", std::to_string(taken), "--peer-port",
+                                 std::to_string(helloPeer.Port()), "--link=scripted"},
+        std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}},
+        runtime.File("driver-out"), errPath);
+    ASSERT_TRUE(WaitFor([&] {
+        return kv::test::ReadFile(errPath).find("retrying every second") != std::string::npos;
+    })) << kv::test::ReadFile(errPath);
+    EXPECT_NE(kv::test::ReadFile(errPath).find(std::to_string(taken)), std::string::npos);
+    EXPECT_FALSE(driver->Wait(200).has_value()) << "the driver ended";
+
+    holder.reset();
+    const auto hello = helloPeer.Receive(kWaitMs);
+    ASSERT_TRUE(hello) << kv::test::ReadFile(errPath);
+    EXPECT_EQ(*hello, kDriverHello);
+    port = taken;
+    EXPECT_TRUE(Get("Comms/ActStatus")["fields"]["Connected"].boolean);
     StopDriver();
 }
 

@@ -193,7 +193,7 @@ TEST_F(LiveCommands, SetChangesOnlyTheNamedFieldsOfTheDriversRecordAndSaves) {
     EXPECT_TRUE(received.senseState.Advanced);
     EXPECT_EQ(records[2], &received.storeDoSave);
     EXPECT_EQ(received.storeDoSave.header.eventValid, 1);
-    EXPECT_EQ(received.storeDoSave.header.sequence, 5);
+    EXPECT_EQ(received.storeDoSave.header.sequence, 4 + 0x40000000);
     EXPECT_TRUE(received.storeDoSave.ConsumeCounted());
 }
 
@@ -220,7 +220,9 @@ TEST_F(LiveCommands, BadRecordsFieldsValuesAndOptionsExitWithTwoAndSendNothing) 
     EXPECT_EQ(openedPort, 0);  // not even a socket
 }
 
-TEST_F(LiveCommands, EventsGoOneAboveTheDriversSequence) {
+// kvctl's counted events jump a quarter of the sequence range ahead of the driver's, so that
+// the Controller's next request (its copy plus one) is never taken for one already handled.
+TEST_F(LiveCommands, EventsJumpFarAheadOfTheDriversSequence) {
     driver->storeDoLoad.header.sequence = 7;
     driver->driverDoStop.header.sequence = 0;
     QueuePublishAll();
@@ -234,19 +236,24 @@ TEST_F(LiveCommands, EventsGoOneAboveTheDriversSequence) {
     ASSERT_EQ(records.size(), 4u);  // hello, DoLoad, hello, DoStop
     EXPECT_EQ(records[1], &received.storeDoLoad);
     EXPECT_EQ(records[3], &received.driverDoStop);
-    EXPECT_EQ(received.storeDoLoad.header.sequence, 8);
+    EXPECT_EQ(received.storeDoLoad.header.sequence, 7 + 0x40000000);
     EXPECT_TRUE(received.storeDoLoad.ConsumeCounted());
-    EXPECT_EQ(received.driverDoStop.header.sequence, 1);
+    EXPECT_EQ(received.driverDoStop.header.sequence, 0x40000000);
     EXPECT_TRUE(received.driverDoStop.ConsumeCounted());
 
-    // A sequence word at its largest value wraps instead of overflowing.
+    // The Controller, which learnt 7 from the driver, asks for the next load: 8 is not taken
+    // for kvctl's request.
+    received.storeDoLoad.header.sequence = 8;
+    EXPECT_TRUE(received.storeDoLoad.ConsumeCounted());
+
+    // A sequence word near its largest value wraps instead of overflowing.
     peer.fromKvctl.clear();
     driver->storeDoSave.header.sequence = INT32_MAX;
     QueuePublishAll();
     ASSERT_EQ(Run(kv::kvctl::RunSave, {}), 0) << err.str();
     received.storeDoSave.lastHandled = INT32_MAX;
     Delivered(received);
-    EXPECT_EQ(received.storeDoSave.header.sequence, INT32_MIN);
+    EXPECT_EQ(received.storeDoSave.header.sequence, INT32_MIN + 0x3FFFFFFF);
     EXPECT_TRUE(received.storeDoSave.ConsumeCounted());
 }
 

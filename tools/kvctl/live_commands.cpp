@@ -85,31 +85,32 @@ std::optional<LiveOptions> ParseLiveOptions(const Arguments& args, std::string_v
     return options;
 }
 
-// The table position of the record with this name, checked on a registry of our own.
+// The table position of the record named "Object/Topic" (or "END"), from the table itself.
 std::optional<int> RecordIndex(std::string_view name) {
-    auto registry = std::make_unique<Registry>(ProgramRole::Controller);
-    const auto& table = registry->Table();
-    for (size_t i = 0; i < table.size(); ++i) {
-        if (RecordName(table[i]) == name) {
+    for (size_t i = 0; i < kTableRows.size(); ++i) {
+        const TableRow& row = kTableRows[i];
+        const bool match = row.kind == "END"
+                               ? name == "END"
+                               : name.size() == row.object.size() + 1 + row.topic.size() &&
+                                     name.substr(0, row.object.size()) == row.object &&
+                                     name[row.object.size()] == '/' &&
+                                     name.substr(row.object.size() + 1) == row.topic;
+        if (match) {
             return static_cast<int>(i);
         }
     }
     return std::nullopt;
 }
 
-// The table position of a record member of the registry.
-template <class R>
-int IndexOfMember(R Registry::*member) {
-    auto registry = std::make_unique<Registry>(ProgramRole::Controller);
-    const DataManipulation* record = &((*registry).*member);
-    const auto& table = registry->Table();
-    for (size_t i = 0; i < table.size(); ++i) {
-        if (table[i].record == record) {
-            return static_cast<int>(i);
-        }
-    }
-    return 0;
-}
+// kvctl's counted events move the driver's sequence a quarter of the 32-bit range on, so
+// they stay clear of the Controller's, which counts up by one from what the driver sent it:
+// a Controller request is never taken for one already handled.
+constexpr uint32_t kToolSequenceStep = 0x40000000u;
+
+constexpr int kStoreDoSave = Registry::IndexOf("Store", "DoSave");
+constexpr int kStoreDoLoad = Registry::IndexOf("Store", "DoLoad");
+constexpr int kDriverDoStop = Registry::IndexOf("Driver", "DoStop");
+static_assert(kStoreDoSave >= 0 && kStoreDoLoad >= 0 && kDriverDoStop >= 0);
 
 int UnknownRecord(CommandIo& io, std::string_view command, std::string_view name) {
     return Usage(io, command,
@@ -161,7 +162,7 @@ public:
         event.header.eventValid = 1;
         // Wraps like the driver's 32-bit word; the new value differs from any handled one.
         event.header.sequence =
-            static_cast<int32_t>(static_cast<uint32_t>(event.header.sequence) + 1u);
+            static_cast<int32_t>(static_cast<uint32_t>(event.header.sequence) + kToolSequenceStep);
         return Send(event);
     }
 
@@ -186,7 +187,7 @@ void PrintSnapshot(const Snapshot& snapshot, const EntrySet& which, std::ostream
 }
 
 int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
-             std::string_view command, SetValue Registry::*event) {
+             std::string_view command, int eventIndex) {
     const auto options = ParseLiveOptions(args, command, false, io);
     if (!options) {
         return kExitFailure;
@@ -194,15 +195,16 @@ int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
     if (!options->words.empty()) {
         return Usage(io, command, "takes no arguments besides --port and --timeout");
     }
-    // The driver's current sequence comes with its record; ours goes one above it.
+    // The driver's current sequence comes with its record; ours moves on from it.
+    const auto index = static_cast<size_t>(eventIndex);
     Conversation conversation(env, io, command);
     EntrySet wanted;
-    wanted.set(static_cast<size_t>(IndexOfMember(event)));
+    wanted.set(index);
     if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
         return status;
     }
-    return conversation.RaiseCounted(conversation.Session().Records().*event) ? kExitOk
-                                                                              : kExitNoDriver;
+    auto& event = static_cast<SetValue&>(*conversation.Session().Records().Table()[index].record);
+    return conversation.RaiseCounted(event) ? kExitOk : kExitNoDriver;
 }
 
 }  // namespace
@@ -283,7 +285,7 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
     EntrySet wanted;
     wanted.set(static_cast<size_t>(*index));
     if (options->save) {
-        wanted.set(static_cast<size_t>(IndexOfMember(&Registry::storeDoSave)));
+        wanted.set(static_cast<size_t>(kStoreDoSave));
     }
     Conversation conversation(env, io, "set");
     if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
@@ -312,15 +314,15 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
 }
 
 int RunSave(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
-    return RunEvent(args, io, env, "save", &Registry::storeDoSave);
+    return RunEvent(args, io, env, "save", kStoreDoSave);
 }
 
 int RunLoad(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
-    return RunEvent(args, io, env, "load", &Registry::storeDoLoad);
+    return RunEvent(args, io, env, "load", kStoreDoLoad);
 }
 
 int RunStop(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
-    return RunEvent(args, io, env, "stop", &Registry::driverDoStop);
+    return RunEvent(args, io, env, "stop", kDriverDoStop);
 }
 
 int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {

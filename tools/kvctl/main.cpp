@@ -111,7 +111,8 @@ constexpr Command kCommands[] = {
      RunLive<kv::kvctl::RunSet>},
     {"save", "kvctl save [--port N] [--timeout S]",
      "  Asks the driver to write its settings to DRIVER.INI (the counted event Store/DoSave,\n"
-     "  one above the driver's current sequence number).\n",
+     "  a quarter of the sequence range above the driver's current sequence number, so that\n"
+     "  it never matches a Controller's next request).\n",
      RunLive<kv::kvctl::RunSave>},
     {"load", "kvctl load [--port N] [--timeout S]",
      "  Asks the driver to read DRIVER.INI again (Store/DoLoad).\n", RunLive<kv::kvctl::RunLoad>},
