@@ -102,8 +102,8 @@ void MonitorQueue::VisitFields(FieldVisitor& visitor) {
     entries[static_cast<size_t>(static_cast<int32_t>(last))].Fields(visitor);
 }
 
-void MonitorQueue::Push(const MonitorEntry& entry) {
-    const int32_t slot = (last + 1) % kEntries;
+void MonitorQueue::Put(int32_t slot, const MonitorEntry& entry) {
+    slot = static_cast<int32_t>(static_cast<uint32_t>(slot) % kEntries);
     entries[static_cast<size_t>(slot)] = entry;
     last = slot;
     header.tag = slot;

@@ -352,8 +352,9 @@ public:
     // Shows the index on the wire of the last frame and the entry it landed in.
     void VisitFields(FieldVisitor& visitor) override;
 
-    // Sender side: stores an entry in the slot after the last one and points the tag at it.
-    void Push(const MonitorEntry& entry);
+    // Sender side: stores an entry in the given slot (taken modulo the queue length) and
+    // points the tag at it. Each sender keeps its own slot counter.
+    void Put(int32_t slot, const MonitorEntry& entry);
 
     std::array<MonitorEntry, kEntries> entries{};
     Relaxed<int32_t> last = 0;

@@ -48,7 +48,7 @@ void Fill(kv::Registry& registry) {
     entry.Value3 = true;
     entry.Value6 = 0.25f;
     entry.Value7 = 0.75f;
-    registry.monitorQueue.Push(entry);
+    registry.monitorQueue.Put(0, entry);
 }
 
 void BM_Send(benchmark::State& state, Which which) {

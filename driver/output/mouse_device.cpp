@@ -140,10 +140,7 @@ void MouseDevice::HandOff(const PointerReport& report, bool drivePointer) {
         }
     }
     // Each holder writes at its own report counter; the tag tells the receiver which slot.
-    const int32_t slot = reportCounter_;
-    monitor_.entries[static_cast<size_t>(slot)] = ToMonitorEntry(report);
-    monitor_.last = slot;
-    monitor_.header.tag = slot;
+    monitor_.Put(reportCounter_, ToMonitorEntry(report));
     reportCounter_ = (reportCounter_ + 1) % MonitorQueue::kEntries;
     monitor_.Publish();
 }

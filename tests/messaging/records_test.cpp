@@ -557,10 +557,10 @@ TEST_F(RecordWire, MonitorQueueSendsTheEntryNamedByTheTag) {
     EXPECT_EQ(rec.WritePayload(Bytes(11520).data()), 49);
 }
 
-TEST_F(RecordWire, MonitorQueuePushPointsTheTagAtTheNewEntry) {
+TEST_F(RecordWire, MonitorQueuePutPointsTheTagAtTheNewEntry) {
     MonitorQueue& rec = driver.monitorQueue;
-    rec.Push(SampleEntry(1));
-    rec.Push(SampleEntry(2));
+    rec.Put(1, SampleEntry(1));
+    rec.Put(258, SampleEntry(2));  // slot 2: the queue wraps
     EXPECT_EQ(rec.header.tag, 2);
     const Bytes frame = Sent(rec);
     EXPECT_EQ(Bytes(frame.begin() + 91, frame.begin() + 140),
