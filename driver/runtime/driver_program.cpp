@@ -36,6 +36,8 @@ namespace {
 constexpr int kScriptedPeriodMs = 10;
 constexpr size_t kScriptedReportBytes = 65;
 constexpr uint8_t kScriptedLevel = 100;
+// How long a new uinput touchscreen gets for the desktop to open it before the first events.
+constexpr int kTouchscreenSettleMs = 250;
 
 }  // namespace
 
@@ -123,9 +125,10 @@ void StopOnSignals(SetValue& event) {
     sigaction(SIGINT, &action, nullptr);
 }
 
-// The virtual touch device's endpoint, open: the HID endpoint when one exists (written from
-// a thread of its own, since hid_write has no time-out), else a uinput touchscreen, else
-// none (every contact report is then dropped).
+// The virtual touch device's endpoint, open: the HID endpoint when one exists, else a uinput
+// touchscreen, else none (every contact report is then dropped). Both are written from a
+// thread of their own: hid_write has no time-out, and a touchscreen made just now needs a
+// moment before its readers see events.
 std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
     auto hid = std::make_unique<CHidVMT>();
     if (hid->Open()) {
@@ -135,7 +138,7 @@ std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
     auto uinput = std::make_unique<UinputTouchscreen>();
     if (uinput->Open()) {
         log.Say("virtual touch device: uinput touchscreen");
-        return uinput;
+        return std::make_unique<QueuedTouchEndpoint>(std::move(uinput), kTouchscreenSettleMs);
     }
     log.Say("virtual touch device: none (no HID endpoint, /dev/uinput not writable)");
     return nullptr;

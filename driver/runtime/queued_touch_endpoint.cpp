@@ -5,8 +5,12 @@
 
 namespace kv {
 
-QueuedTouchEndpoint::QueuedTouchEndpoint(std::unique_ptr<TouchEndpoint> endpoint)
-    : endpoint_(std::move(endpoint)), writer_([this] { WriteQueued(); }) {}
+QueuedTouchEndpoint::QueuedTouchEndpoint(std::unique_ptr<TouchEndpoint> endpoint, int settleMs,
+                                         const Clock& clock)
+    : endpoint_(std::move(endpoint)),
+      settleMs_(settleMs),
+      clock_(clock),
+      writer_([this] { WriteQueued(); }) {}
 
 QueuedTouchEndpoint::~QueuedTouchEndpoint() {
     {
@@ -37,6 +41,9 @@ void QueuedTouchEndpoint::Write(const uint8_t* report, size_t length) {
 }
 
 void QueuedTouchEndpoint::WriteQueued() {
+    if (settleMs_ > 0) {
+        clock_.SleepMs(settleMs_);
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || count_ > 0; });

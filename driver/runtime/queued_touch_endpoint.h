@@ -11,18 +11,24 @@
 #include <thread>
 
 #include "driver/runtime/touch_endpoint.h"
+#include "messaging/clock.h"
 
 namespace kv {
 
 class QueuedTouchEndpoint final : public TouchEndpoint {
 public:
     // Reports waiting beyond this many drop the oldest: the newest say where the fingers are.
-    static constexpr size_t kMaxQueued = 32;
+    // Room for well over settle time's worth of two-finger reports at any frame rate.
+    static constexpr size_t kMaxQueued = 256;
     // Longest report kept; longer ones are cut (contact reports are 30 bytes).
     static constexpr size_t kMaxReportBytes = 64;
 
     // Takes an endpoint that is already open; its writes happen on the writer thread only.
-    explicit QueuedTouchEndpoint(std::unique_ptr<TouchEndpoint> endpoint);
+    // settleMs holds back the first write: an input device that has just been created is
+    // opened by its readers (the desktop, through udev) a moment later, and events written
+    // before that are lost, the first touch's landing with them.
+    explicit QueuedTouchEndpoint(std::unique_ptr<TouchEndpoint> endpoint, int settleMs = 0,
+                                 const Clock& clock = DefaultClock());
     // Drops what is still queued, waits for a write in progress and ends the thread.
     ~QueuedTouchEndpoint() override;
     QueuedTouchEndpoint(const QueuedTouchEndpoint&) = delete;
@@ -42,6 +48,8 @@ private:
     void WriteQueued();
 
     std::unique_ptr<TouchEndpoint> endpoint_;
+    const int settleMs_;
+    const Clock& clock_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::array<Report, kMaxQueued> ring_{};

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "driver/runtime/queued_touch_endpoint.h"
@@ -162,6 +163,54 @@ TEST(QueuedTouchEndpoint, WritesNeverWaitForAStuckDeviceAndTheNewestReportsGetTh
     for (size_t i = 1; i < expected; ++i) {
         EXPECT_EQ(device.written[i], report(more - static_cast<int>(expected - 1 - i))) << i;
     }
+}
+
+// What happened, in order, on the writer thread: sleeps of the clock and writes.
+struct OrderLog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> events;
+    void Add(std::string event) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(std::move(event));
+        changed.notify_all();
+    }
+};
+
+class LoggingClock final : public Clock {
+public:
+    explicit LoggingClock(OrderLog& log) : log_(log) {}
+    int64_t NowMs() const override { return 0; }
+    void SleepMs(int ms) const override { log_.Add("sleep " + std::to_string(ms)); }
+
+private:
+    OrderLog& log_;
+};
+
+class LoggingEndpoint final : public TouchEndpoint {
+public:
+    explicit LoggingEndpoint(OrderLog& log) : log_(log) {}
+    bool Open() override { return true; }
+    void Write(const uint8_t* report, size_t) override {
+        log_.Add("write " + std::to_string(report[0]));
+    }
+
+private:
+    OrderLog& log_;
+};
+
+TEST(QueuedTouchEndpoint, ANewDeviceGetsItsFirstReportsOnlyAfterTheSettleTime) {
+    OrderLog log;
+    const LoggingClock clock(log);
+    QueuedTouchEndpoint queued(std::make_unique<LoggingEndpoint>(log), 250, clock);
+    for (uint8_t n = 1; n <= 2; ++n) {
+        const std::vector<uint8_t> report(30, n);
+        queued.Write(report.data(), report.size());
+    }
+    std::unique_lock<std::mutex> lock(log.mutex);
+    ASSERT_TRUE(log.changed.wait_for(lock, std::chrono::seconds(60),
+                                     [&] { return log.events.size() == 3; }));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"sleep 250", "write 1", "write 2"}));
 }
 
 }  // namespace
