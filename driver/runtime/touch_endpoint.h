@@ -1,5 +1,5 @@
-// Where the virtual touch device's contact reports go: a HID endpoint now, a uinput
-// touchscreen later, a recorder in tests.
+// Where the virtual touch device's contact reports go: the HID endpoint, a uinput
+// touchscreen, a recorder in tests; QueuedTouchEndpoint writes to either from a thread.
 #pragma once
 
 #include <cstddef>
