@@ -204,6 +204,8 @@ int RunDriver(const DriverOptions& options) {
     // Large (sample histories, template matrices, pointer histories): on the heap.
     auto engine =
         std::make_unique<DriverEngine>(registry, *display, *pointer.injector, contacts, tuio);
+    // Refused calibration references (nan, inf) are said under --verbose.
+    engine->Calibration().setNotice([&log](std::string_view line) { log.Say(line); });
     SettingsFile settings(DefaultSettingsPath(), log);
     auto hid = std::make_unique<CHid>(registry, *link, *engine, settings, clock, log);
 
