@@ -116,6 +116,15 @@ protected:
         }
     }
 
+    // Starts a copy of the Driver, on the scripted board, in a folder of its own, so that its
+    // DRIVER.INI is the test's; returns that file's path.
+    std::string StartInstalledDriver() {
+        const std::string program = install.File("Driver");
+        std::filesystem::copy_file(kDriver, program);
+        StartDriver(program, {"--link=scripted"});
+        return install.File("DRIVER.INI");
+    }
+
     // kvctl stop ends the driver with exit status 0.
     void StopDriver() {
         const Result stop = Kvctl("stop", "");
@@ -133,6 +142,7 @@ protected:
     }
 
     TempDir runtime;
+    TempDir install;
     UdpPeer helloPeer;
     std::unique_ptr<Process> driver;
     uint16_t port = 0;
@@ -181,11 +191,7 @@ TEST_F(KvctlLive, StatusPrintsAllRecordsOfTheDriverAndSetChangesAField) {
 }
 
 TEST_F(KvctlLive, SetSaveWritesTheSettingsFileAndLoadReadsItBack) {
-    TempDir install;
-    const std::string program = install.File("Driver");
-    std::filesystem::copy_file(kDriver, program);
-    const std::string settings = install.File("DRIVER.INI");
-    StartDriver(program, {"--link=scripted"});
+    const std::string settings = StartInstalledDriver();
     ASSERT_NE(port, 0);
 
     const Result set = Kvctl("set Mouse/Damp SnapRange=0.25 --save", "");
@@ -389,11 +395,7 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
 // and kvctl commands coming and going, the Controller gets every heartbeat, and its own save
 // after a kvctl save is acted on.
 TEST_F(KvctlLive, AControllerBesideKvctlGetsEveryRecordAndEverySave) {
-    TempDir install;
-    const std::string program = install.File("Driver");
-    std::filesystem::copy_file(kDriver, program);
-    const std::string settings = install.File("DRIVER.INI");
-    StartDriver(program, {"--link=scripted"});
+    const std::string settings = StartInstalledDriver();
     ASSERT_NE(port, 0);
 
     // The Controller's endpoint says hello on its own; the driver answers with every record.
