@@ -162,11 +162,13 @@ std::string DriverUsage() {
         "Reads the touch foil's sensor board and delivers touches; configured by the "
         "Controller.\n\nOptions:\n";
     for (const OptionRow& row : kOptions) {
-        std::string left = "  --" + std::string(row.name);
+        // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "text" + std::string
+        // when it inlines that insertion at the front in a Release build.
+        std::string left = std::string("  --").append(row.name);
         if (row.optionalValue) {
-            left += "[=" + std::string(row.value) + "]";
+            left.append("[=").append(row.value).append("]");
         } else if (!row.value.empty()) {
-            left += "=" + std::string(row.value);
+            left.append("=").append(row.value);
         }
         if (left.size() < 26) {
             left.resize(26, ' ');

@@ -155,7 +155,9 @@ public:
     void Text(const char* name, TextRef) override { Add(name); }
     void BeginArray(const char* name, int32_t count) override {
         Add(name);
-        list_ += "[" + std::to_string(count) + "]";
+        // Appended, not "[" + std::to_string(count): GCC 12 warns falsely (-Wrestrict) about
+        // that insertion at the front when it inlines it in a Release build.
+        list_.append("[").append(std::to_string(count)).append("]");
         inArray_ = true;
     }
     void EndArray() override { inArray_ = false; }
