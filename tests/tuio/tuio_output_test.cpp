@@ -150,7 +150,7 @@ TEST_F(TuioOutputTest, BothFingersLiftingTellTheClientInThatFrame) {
     EXPECT_TRUE(Idle().empty());  // and nothing more until the keep-alive is due
 }
 
-TEST_F(TuioOutputTest, TwoFramesInOneMillisecondMoveACursorOnceAndKeepItsSession) {
+TEST_F(TuioOutputTest, TwoFramesAtOneClockReadingMoveACursorOnceAndKeepItsSession) {
     Idle();
     Both(0.2f, 0.3f, 0.7f, 0.6f);
     const size_t before = sent.size();
