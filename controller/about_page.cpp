@@ -1,0 +1,46 @@
+// The About page.
+#include "controller/about_page.h"
+
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "controller/about_text.h"
+
+namespace kv::controller {
+
+Kelvarin_Copyright::Kelvarin_Copyright(const Registry& registry, std::function<bool()> connected,
+                                       QWidget* parent)
+    : QWidget(parent), registry_(registry), connected_(std::move(connected)) {
+    setObjectName(QStringLiteral("Kelvarin_Copyright"));
+    setAccessibleName(tr("About"));
+    text_ = new QPlainTextEdit(this);
+    text_->setObjectName(QStringLiteral("1060"));
+    text_->setAccessibleName(tr("About"));
+    text_->setReadOnly(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text_);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(kAboutRefreshMs);
+    connect(timer_, &QTimer::timeout, this, &Kelvarin_Copyright::Refresh);
+    timer_->start();
+    Refresh();
+}
+
+void Kelvarin_Copyright::Refresh() {
+    if (paused_) {
+        return;
+    }
+    const QString text = BuildAboutText(registry_, connected_ && connected_());
+    // Rewriting an unchanged text would reset the reader's selection and scroll position.
+    if (text != text_->toPlainText()) {
+        text_->setPlainText(text);
+    }
+}
+
+QString Kelvarin_Copyright::Text() const {
+    return text_->toPlainText();
+}
+
+}  // namespace kv::controller

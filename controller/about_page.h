@@ -1,0 +1,37 @@
+// Kelvarin_Copyright, the "About" page: live driver information rebuilt every 300 ms, then
+// the product block.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "messaging/registry.h"
+
+class QPlainTextEdit;
+class QTimer;
+
+namespace kv::controller {
+
+inline constexpr int kAboutRefreshMs = 300;
+
+class Kelvarin_Copyright final : public QWidget {
+    Q_OBJECT
+public:
+    Kelvarin_Copyright(const Registry& registry, std::function<bool()> connected,
+                       QWidget* parent = nullptr);
+
+    // The graph view pauses the refresh while it is shown.
+    void SetPaused(bool paused) { paused_ = paused; }
+    // One refresh tick: the text is rebuilt from the records unless paused.
+    void Refresh();
+    QString Text() const;
+
+private:
+    const Registry& registry_;
+    std::function<bool()> connected_;
+    QPlainTextEdit* text_ = nullptr;
+    QTimer* timer_ = nullptr;
+    bool paused_ = false;
+};
+
+}  // namespace kv::controller

@@ -1,0 +1,225 @@
+// The Controller's start-up sequence.
+#include "controller/controller_app.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QTranslator>
+
+#include "controller/driver_launcher.h"
+#include "controller/initial_dialog.h"
+#include "controller/main_dialog.h"
+#include "controller/profile_file.h"
+#include "controller/sensor_models.h"
+#include "controller/single_instance.h"
+
+namespace kv::controller {
+
+namespace {
+
+constexpr int kLangChinese = 17;
+constexpr int kLangEnglish = 19;
+constexpr int kConnectPollMs = 20;
+
+bool ParsePort(const QString& text, bool allowZero, uint16_t& port) {
+    bool ok = false;
+    const uint value = text.toUInt(&ok);
+    if (!ok || value > 65535 || (value == 0 && !allowZero)) {
+        return false;
+    }
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+// Keeps the window's events flowing for ms milliseconds.
+void PauseWithEvents(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Keeps events flowing until done() or timeoutMs have passed.
+template <class Done>
+void WaitWithEvents(Done done, int timeoutMs) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < timeoutMs) {
+        PauseWithEvents(kConnectPollMs);
+    }
+}
+
+}  // namespace
+
+ParsedControllerOptions ParseControllerOptions(const QStringList& arguments) {
+    ParsedControllerOptions parsed;
+    auto fail = [&parsed](const QString& message) {
+        parsed.ok = false;
+        parsed.message = message;
+        return parsed;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        QString value;
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        if (equals >= 0) {
+            value = name.mid(equals + 1);
+            name.truncate(equals);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            return fail(QStringLiteral("%1 needs a value").arg(name));
+        }
+        if (name == QLatin1String("--port")) {
+            if (!ParsePort(value, true, parsed.options.port)) {
+                return fail(QStringLiteral("--port: not a port: %1").arg(value));
+            }
+        } else if (name == QLatin1String("--driver-port")) {
+            if (!ParsePort(value, false, parsed.options.driverPort)) {
+                return fail(QStringLiteral("--driver-port: not a port: %1").arg(value));
+            }
+        } else if (name == QLatin1String("--driver-option")) {
+            parsed.options.driverOptions.append(value);
+        } else {
+            return fail(QStringLiteral("unknown option: %1").arg(arguments[i]));
+        }
+    }
+    return parsed;
+}
+
+QString ControllerUsage() {
+    return QStringLiteral(
+        "Usage: Controller [--port=N] [--driver-port=N] [--driver-option=ARG]...\n"
+        "  --port=N             the Controller's UDP port (default 11243, 0: any free port)\n"
+        "  --driver-port=N      the driver's UDP port (default 11249)\n"
+        "  --driver-option=ARG  appended to every Driver command line (repeatable)\n");
+}
+
+QStringList DriverArguments(const ControllerOptions& options, uint16_t ownPort) {
+    QStringList arguments{QStringLiteral("--port=%1").arg(options.driverPort),
+                          QStringLiteral("--peer-port=%1").arg(ownPort)};
+    arguments += options.driverOptions;
+    return arguments;
+}
+
+LanguageChoice LanguageChoiceOf(int lang) {
+    if (lang == kLangChinese) {
+        return LanguageChoice::Chinese;
+    }
+    if (lang == 18 || lang == kLangEnglish) {
+        return LanguageChoice::English;
+    }
+    return LanguageChoice::Unknown;
+}
+
+CConfiguratorApp::CConfiguratorApp(ControllerOptions options) : options_(std::move(options)) {}
+
+int CConfiguratorApp::Run(QApplication& app) {
+    // The program folder, from /proc/self/exe: CONTROLLER.INI, Driver and Lang/ are there.
+    programFolder_ = QCoreApplication::applicationDirPath();
+
+    const QString lockFolder = LockFolder();
+    SingleInstance instance(lockFolder + QLatin1Char('/') + QLatin1String(kControllerLockName));
+    if (!instance.Acquire()) {
+        instance.AskRunningToActivate();
+        return 0;
+    }
+
+    Registry registry(ProgramRole::Controller);
+    Network network(registry, NetworkConfig{ProgramRole::Controller, options_.port,
+                                            options_.driverPort, "127.0.0.1"});
+    if (!network.Error().empty() && !network.Ok()) {
+        QMessageBox::critical(
+            nullptr, QString(),
+            QCoreApplication::translate("CConfiguratorApp", "Socket initialization failure."));
+        return 1;
+    }
+    network.SetReady();
+
+    DriverLauncher launcher(programFolder_ + QStringLiteral("/Driver"),
+                            DriverArguments(options_, network.LocalPort()),
+                            lockFolder + QLatin1Char('/') + QLatin1String(kDriverLockName));
+    launcher.Start();
+
+    ProfileFile profile((programFolder_ + QStringLiteral("/CONTROLLER.INI")).toStdString());
+    if (!profile.Exists()) {
+        profile.CreateWithDefaults();
+    }
+    if (profile.ReadInt("GENERAL", "FIRST", 1) == 1) {
+        FirstRun(registry, network, profile, launcher);
+    }
+
+    const int lang = profile.ReadInt("GENERAL", "LANG", kLangEnglish);
+    LoadLanguage(app, lang);
+
+    DialogContext context;
+    context.registry = &registry;
+    context.profile = &profile;
+    context.language = lang;
+    context.status = profile.ReadInt("BOOT", "STATUS", 1);
+    // Read for the pages that use them.
+    profile.ReadInt("GENERAL", "INDEX", 0);
+    profile.ReadInt("BOOT", "DRIVER", 0);
+    profile.ReadInt("BOOT", "CONTROLLER", 0);
+    profile.ReadInt("BOOT", "CUSTOM", 0);
+    context.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    context.connected = [&network] { return network.Connected(); };
+    context.sayHello = [&network] { network.SendHello(); };
+
+    CConfiguratorDlg dialog(context);
+    QObject::connect(&dialog, &CConfiguratorDlg::QuitRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    QObject::connect(&instance, &SingleInstance::ActivationRequested, &dialog,
+                     &CConfiguratorDlg::BringToFront);
+    app.setQuitOnLastWindowClosed(false);
+    dialog.ShowAtStart();
+    const int status = app.exec();
+    network.Stop();
+    return status;
+}
+
+void CConfiguratorApp::FirstRun(Registry& registry, Network& network, ProfileFile& profile,
+                                DriverLauncher& launcher) {
+    initialDlg dialog;
+    if (dialog.exec() != QDialog::Accepted) {
+        return;  // asked again at the next start
+    }
+    // The model must reach a running driver: give a driver that is still starting its moment.
+    WaitWithEvents([&network] { return network.Connected(); }, kFirstRunDriverWaitMs);
+    SetModel(registry, dialog.ModelCode());
+    registry.driverDoStop.RaiseCounted();
+    PauseWithEvents(kFirstRunStopPauseMs);
+    profile.WriteInt("GENERAL", "FIRST", 0);
+    profile.WriteInt("GENERAL", "LANG", dialog.Language());
+    // The new driver starts only once the old one has let go of its lock.
+    launcher.StartWhenOldEnded();
+}
+
+void CConfiguratorApp::LoadLanguage(QApplication& app, int lang) {
+    const QString path = programFolder_ + QLatin1String(kChineseLanguageFile);
+    switch (LanguageChoiceOf(lang)) {
+        case LanguageChoice::English:
+            return;
+        case LanguageChoice::Chinese: {
+            auto* translator = new QTranslator(&app);
+            if (translator->load(path)) {
+                QCoreApplication::installTranslator(translator);
+            } else {
+                delete translator;
+                QMessageBox::warning(
+                    nullptr, QString(),
+                    QCoreApplication::translate("CConfiguratorApp", "%1 文件不存在").arg(path));
+            }
+            return;
+        }
+        case LanguageChoice::Unknown:
+            QMessageBox::warning(
+                nullptr, QString(),
+                QCoreApplication::translate("CConfiguratorApp", "%1 is not found").arg(path));
+            return;
+    }
+}
+
+}  // namespace kv::controller

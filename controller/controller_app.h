@@ -1,0 +1,69 @@
+// CConfiguratorApp: the Controller's start-up sequence, from the program folder and the
+// single-instance guard through the driver start, the first run and the language to the main
+// window.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+#include "messaging/network.h"
+
+class QApplication;
+
+namespace kv::controller {
+
+class DriverLauncher;
+class ProfileFile;
+
+// The command line; users start the Controller without one, tests run several side by side.
+struct ControllerOptions {
+    uint16_t port = kControllerPort;    // --port: the Controller's own UDP port (0: any)
+    uint16_t driverPort = kDriverPort;  // --driver-port: the driver's port
+    QStringList driverOptions;          // --driver-option: appended to each Driver start
+};
+
+struct ParsedControllerOptions {
+    bool ok = true;
+    ControllerOptions options;
+    QString message;  // why parsing failed
+};
+
+// Options are "--name=value" or "--name value"; the first unknown or malformed one fails.
+ParsedControllerOptions ParseControllerOptions(const QStringList& arguments);
+QString ControllerUsage();
+
+// The Driver command line for these options, once the Controller's own port is known.
+QStringList DriverArguments(const ControllerOptions& options, uint16_t ownPort);
+
+// What LANG asks of the start-up.
+enum class LanguageChoice {
+    Chinese,  // 17: load Lang/touch_cn_sim.qm
+    English,  // 18, 19: the built-in texts
+    Unknown,  // anything else: say the language file is not found, then English
+};
+LanguageChoice LanguageChoiceOf(int lang);
+
+// The language file LANG 17 loads, relative to the program folder.
+inline constexpr const char* kChineseLanguageFile = "/Lang/touch_cn_sim.qm";
+// The pause between stopping the old driver and the wait for it to end on a first run.
+inline constexpr int kFirstRunStopPauseMs = 500;
+// How long the first run waits for the driver to answer before it sends the chosen model.
+inline constexpr int kFirstRunDriverWaitMs = 5000;
+
+class CConfiguratorApp {
+public:
+    explicit CConfiguratorApp(ControllerOptions options);
+    // Runs the start-up sequence and the main window; the process's exit status.
+    int Run(QApplication& app);
+
+private:
+    void FirstRun(Registry& registry, Network& network, ProfileFile& profile,
+                  DriverLauncher& launcher);
+    void LoadLanguage(QApplication& app, int lang);
+
+    ControllerOptions options_;
+    QString programFolder_;
+};
+
+}  // namespace kv::controller

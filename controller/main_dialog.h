@@ -1,0 +1,99 @@
+// CConfiguratorDlg: the Controller's main window. Caption, "Run as Daemon" and "Quit", the
+// tab sheet with its three pages, the language list, the graph view on maximise, the presence
+// timer and the tray icon (or minimising where the desktop has no tray).
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "messaging/registry.h"
+
+class QComboBox;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+class QAction;
+
+namespace kv::controller {
+
+class CTabSheet;
+class GraphView;
+class Kelvarin_Copyright;
+class ProfileFile;
+
+// What the window needs from the rest of the program.
+struct DialogContext {
+    Registry* registry = nullptr;
+    ProfileFile* profile = nullptr;  // CONTROLLER.INI, for the language list
+    int language = 19;               // LANG as read at start-up
+    int status = 1;                  // STATUS as read at start-up
+    // Whether the desktop has a tray now (QSystemTrayIcon::isSystemTrayAvailable()); asked
+    // each time, since a panel can come and go while the Controller runs.
+    std::function<bool()> trayAvailable;
+    std::function<bool()> connected;  // the endpoint's connected flag
+    std::function<void()> sayHello;   // sends the hello datagram
+};
+
+// Presence and graph redraw periods.
+inline constexpr int kPresencePeriodMs = 2000;
+inline constexpr int kGraphPeriodMs = 30;
+
+class CConfiguratorDlg final : public QDialog {
+    Q_OBJECT
+public:
+    explicit CConfiguratorDlg(DialogContext context, QWidget* parent = nullptr);
+    ~CConfiguratorDlg() override;
+
+    // Shows the window the way STATUS asks: normal, the graph view (3), or hidden to the tray
+    // (2), which is minimised where there is no tray.
+    void ShowAtStart();
+
+    bool GraphMode() const { return graphMode_; }
+    bool HiddenToTray() const { return hiddenToTray_; }
+
+    // "Run as Daemon" and the minimise command: off to the tray, or minimised without one.
+    void HideToTray();
+    // The tray click: the window comes back and the driver is asked for all its records.
+    void ShowFromTray();
+    // Another Controller asked this one to come to the front.
+    void BringToFront();
+    // One tick of the presence timer: the presence record, unless hidden to the tray.
+    void PresenceTick();
+    // "Quit": the driver is asked to save; it keeps running.
+    void Quit();
+
+    void ShowAboutBox();
+
+signals:
+    // The user ended the Controller.
+    void QuitRequested();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void accept() override;
+
+private:
+    void EnterGraphMode();
+    void LeaveGraphMode();
+    void LanguageChosen(int index);
+    QIcon AppIcon() const;
+
+    DialogContext context_;
+    CTabSheet* tabs_ = nullptr;
+    Kelvarin_Copyright* aboutPage_ = nullptr;
+    QComboBox* languages_ = nullptr;
+    QPushButton* daemonButton_ = nullptr;
+    QPushButton* quitButton_ = nullptr;
+    GraphView* graph_ = nullptr;
+    QTimer* presenceTimer_ = nullptr;
+    QTimer* graphTimer_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    bool graphMode_ = false;
+    bool hiddenToTray_ = false;
+    bool quitting_ = false;
+};
+
+}  // namespace kv::controller
