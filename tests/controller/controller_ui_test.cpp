@@ -1,0 +1,285 @@
+// The Controller's window and start-up pieces on the offscreen platform: the tray fallback,
+// the graph view, the language list, Quit, the driver restart after a first run, the options
+// and the single-instance hand-over.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <vector>
+
+#include "controller/about_page.h"
+#include "controller/controller_app.h"
+#include "controller/driver_launcher.h"
+#include "controller/main_dialog.h"
+#include "controller/profile_file.h"
+#include "controller/single_instance.h"
+
+using namespace kv;
+using namespace kv::controller;
+
+namespace {
+
+class CountingTransport final : public Transport {
+public:
+    int32_t Send(const uint8_t* /*bytes*/, size_t length) override {
+        ++sent;
+        return static_cast<int32_t>(length);
+    }
+    int sent = 0;
+};
+
+// A clock that only moves when slept on, and runs a hook at each sleep.
+class SteppingClock final : public Clock {
+public:
+    int64_t NowMs() const override { return now; }
+    void SleepMs(int ms) const override {
+        now += ms;
+        if (onSleep) {
+            onSleep(now);
+        }
+    }
+    mutable int64_t now = 0;
+    std::function<void(int64_t)> onSleep;
+};
+
+// Holds a flock on a file, as a running driver holds its lock.
+class HeldLock {
+public:
+    explicit HeldLock(const QString& path) {
+        fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ::flock(fd_, LOCK_EX | LOCK_NB);
+    }
+    ~HeldLock() { Release(); }
+    void Release() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace
+
+class ControllerUiTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Window {
+        Registry registry{ProgramRole::Controller};
+        CountingTransport transport;
+        int hellos = 0;
+        std::unique_ptr<CConfiguratorDlg> dialog;
+
+        Window(int status, bool tray, ProfileFile* profile = nullptr) {
+            registry.SetTransport(&transport);
+            DialogContext context;
+            context.registry = &registry;
+            context.profile = profile;
+            context.status = status;
+            context.trayAvailable = [tray] { return tray; };
+            context.connected = [] { return true; };
+            context.sayHello = [this] { ++hellos; };
+            dialog = std::make_unique<CConfiguratorDlg>(context);
+        }
+        QPushButton* Button(const char* id) const {
+            return dialog->findChild<QPushButton*>(QString::fromLatin1(id));
+        }
+        // Presence datagrams sent by one tick of the presence timer.
+        int PresenceSentByTick() {
+            const int before = transport.sent;
+            dialog->PresenceTick();
+            return transport.sent - before;
+        }
+    };
+
+private slots:
+    void hidingWithoutTrayMinimisesAndKeepsPresence() {
+        // STATUS 2 on a desktop without a tray: the window must stay reachable.
+        Window window(2, false);
+        window.dialog->ShowAtStart();
+        QVERIFY(window.dialog->isVisible());
+        QVERIFY(window.dialog->isMinimized());
+        QVERIFY(!window.dialog->HiddenToTray());
+        QCOMPARE(window.PresenceSentByTick(), 1);
+
+        window.dialog->showNormal();
+        window.Button("1")->click();  // "Run as Daemon"
+        QVERIFY(window.dialog->isVisible());
+        QVERIFY(window.dialog->isMinimized());
+        QCOMPARE(window.PresenceSentByTick(), 1);
+    }
+
+    void hidingToTrayStopsPresenceUntilTheTrayClick() {
+        Window window(1, true);
+        window.dialog->ShowAtStart();
+        QVERIFY(window.dialog->isVisible());
+        QCOMPARE(window.PresenceSentByTick(), 1);
+
+        window.Button("1")->click();
+        QVERIFY(!window.dialog->isVisible());
+        QVERIFY(window.dialog->HiddenToTray());
+        QCOMPARE(window.PresenceSentByTick(), 0);
+
+        window.dialog->ShowFromTray();
+        QVERIFY(window.dialog->isVisible());
+        QVERIFY(!window.dialog->HiddenToTray());
+        QCOMPARE(window.hellos, 1);
+        QCOMPARE(window.PresenceSentByTick(), 1);
+
+        // STATUS 2 with a tray starts hidden to it.
+        Window hidden(2, true);
+        hidden.dialog->ShowAtStart();
+        QVERIFY(!hidden.dialog->isVisible());
+        QVERIFY(hidden.dialog->HiddenToTray());
+    }
+
+    void maximiseShowsTheGraphViewAndRestoreTheTabs() {
+        Window window(1, false);
+        window.dialog->ShowAtStart();
+        auto* graph = window.dialog->findChild<QWidget*>(QStringLiteral("Graph"));
+        auto* tabs = window.dialog->findChild<QWidget*>(QStringLiteral("1000"));
+        auto* about = window.dialog->findChild<Kelvarin_Copyright*>();
+        QVERIFY(graph && tabs && about);
+        QVERIFY(!graph->isVisible());
+
+        window.dialog->showMaximized();
+        QVERIFY(window.dialog->GraphMode());
+        QVERIFY(graph->isVisible());
+        QVERIFY(!tabs->isVisible());
+        QVERIFY(!window.Button("1")->isVisible());
+        // The About text is not rebuilt while the graph view is shown.
+        const QString before = about->Text();
+        window.registry.commsActStatus.FramesLastPeriod = 4321;
+        about->Refresh();
+        QCOMPARE(about->Text(), before);
+
+        window.dialog->showNormal();
+        QVERIFY(!window.dialog->GraphMode());
+        QVERIFY(!graph->isVisible());
+        QVERIFY(tabs->isVisible());
+        about->Refresh();
+        QVERIFY(about->Text().contains(QStringLiteral("4321")));
+
+        Window graphAtStart(3, false);
+        graphAtStart.dialog->ShowAtStart();
+        QVERIFY(graphAtStart.dialog->GraphMode());
+    }
+
+    void languageListWritesLangAndQuitAsksForASave() {
+        QTemporaryDir folder;
+        ProfileFile profile(folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
+        QVERIFY(profile.CreateWithDefaults());
+        Window window(1, false, &profile);
+        window.dialog->ShowAtStart();
+        auto* languages = window.dialog->findChild<QComboBox*>(QStringLiteral("1001"));
+        QVERIFY(languages);
+        QCOMPARE(languages->count(), 2);
+
+        QString shown;
+        QTimer::singleShot(0, [&shown] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown = box->text();
+                box->accept();
+            }
+        });
+        languages->setCurrentIndex(1);
+        emit languages->activated(1);
+        QCOMPARE(profile.ReadInt("GENERAL", "LANG", 0), 17);
+        QCOMPARE(shown, QStringLiteral("Language changed, please close this program and restart"));
+
+        QSignalSpy quit(window.dialog.get(), &CConfiguratorDlg::QuitRequested);
+        const int32_t sequence = window.registry.storeDoSave.header.sequence;
+        const int sentBefore = window.transport.sent;
+        window.Button("2")->click();  // "Quit"
+        QCOMPARE(quit.count(), 1);
+        QCOMPARE(window.registry.storeDoSave.header.sequence, sequence + 1);
+        QCOMPARE(window.registry.storeDoSave.header.eventValid, 1);
+        QVERIFY(window.transport.sent > sentBefore);
+    }
+
+    void restartWaitsUntilTheOldDriverHasEnded() {
+        QTemporaryDir folder;
+        const QString lockPath = folder.filePath(QStringLiteral("KELVARIN_DRIVER.lock"));
+        SteppingClock clock;
+        auto held = std::make_unique<HeldLock>(lockPath);
+        clock.onSleep = [&held](int64_t now) {
+            if (now >= 300) {
+                held->Release();  // the old driver ends
+            }
+        };
+        std::vector<int64_t> startedAt;
+        std::vector<bool> lockFreeAtStart;
+        DriverLauncher launcher(
+            QStringLiteral("/bin/Driver"), {QStringLiteral("--port=1")}, lockPath,
+            [&](const QString&, const QStringList&) {
+                startedAt.push_back(clock.now);
+                lockFreeAtStart.push_back(LockIsFree(lockPath));
+                return true;
+            },
+            clock);
+        QVERIFY(launcher.RestartNow());
+        QCOMPARE(startedAt.size(), size_t{1});
+        QVERIFY(startedAt[0] >= 300);
+        QVERIFY(lockFreeAtStart[0]);
+
+        // A driver that never lets go: the new one is still started once the wait is over.
+        HeldLock stuck(lockPath);
+        clock.onSleep = nullptr;
+        clock.now = 0;
+        QVERIFY(launcher.RestartNow());
+        QCOMPARE(startedAt.size(), size_t{2});
+        QVERIFY(startedAt[1] >= kDriverEndWaitMs);
+        QVERIFY(!lockFreeAtStart[1]);
+    }
+
+    void optionsGiveTheDriverItsPortsAndOptions() {
+        const ParsedControllerOptions parsed = ParseControllerOptions(
+            {QStringLiteral("--port=0"), QStringLiteral("--driver-port"), QStringLiteral("23000"),
+             QStringLiteral("--driver-option=--simulate=demo"),
+             QStringLiteral("--driver-option=--pointer=none")});
+        QVERIFY(parsed.ok);
+        QCOMPARE(
+            DriverArguments(parsed.options, 40000),
+            QStringList({QStringLiteral("--port=23000"), QStringLiteral("--peer-port=40000"),
+                         QStringLiteral("--simulate=demo"), QStringLiteral("--pointer=none")}));
+        QCOMPARE(
+            DriverArguments(ControllerOptions{}, kControllerPort),
+            QStringList({QStringLiteral("--port=11249"), QStringLiteral("--peer-port=11243")}));
+        QVERIFY(!ParseControllerOptions({QStringLiteral("--driver-port=0")}).ok);
+        QVERIFY(!ParseControllerOptions({QStringLiteral("--port=70000")}).ok);
+        QVERIFY(!ParseControllerOptions({QStringLiteral("--verbose=1")}).ok);
+        QVERIFY(!ParseControllerOptions({QStringLiteral("--port")}).ok);
+
+        QVERIFY(LanguageChoiceOf(17) == LanguageChoice::Chinese);
+        QVERIFY(LanguageChoiceOf(18) == LanguageChoice::English);
+        QVERIFY(LanguageChoiceOf(19) == LanguageChoice::English);
+        QVERIFY(LanguageChoiceOf(5) == LanguageChoice::Unknown);
+    }
+
+    void secondInstanceAsksTheFirstToComeToTheFront() {
+        QTemporaryDir folder;
+        const QString lockPath = folder.filePath(QStringLiteral("KELVARIN_CONTROLLER.lock"));
+        SingleInstance first(lockPath);
+        QVERIFY(first.Acquire());
+        QSignalSpy activated(&first, &SingleInstance::ActivationRequested);
+
+        SingleInstance second(lockPath);
+        QVERIFY(!second.Acquire());
+        QVERIFY(second.AskRunningToActivate());
+        QVERIFY(activated.wait(10000));
+    }
+};
+
+QTEST_MAIN(ControllerUiTest)
+#include "controller_ui_test.moc"
