@@ -10,9 +10,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTranslator>
 #include <vector>
 
 #include "controller/about_page.h"
@@ -206,6 +208,26 @@ private slots:
         QCOMPARE(window.registry.storeDoSave.header.sequence, sequence + 1);
         QCOMPARE(window.registry.storeDoSave.header.eventValid, 1);
         QVERIFY(window.transport.sent > sentBefore);
+    }
+
+    void chineseTextsComeFromTheBuiltLanguageFile() {
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(KV_CONTROLLER_QM)));
+        QCoreApplication::installTranslator(&translator);
+        Window window(1, false);
+        QCoreApplication::removeTranslator(&translator);
+        auto* tabs = window.dialog->findChild<QTabWidget*>(QStringLiteral("1000"));
+        QVERIFY(tabs);
+        QCOMPARE(tabs->tabText(0), QStringLiteral("设置"));
+        QCOMPARE(tabs->tabText(2), QStringLiteral("关于"));
+        QCOMPARE(window.Button("2")->text(), QStringLiteral("退出"));
+        QCOMPARE(window.Button("2")->accessibleName(), QStringLiteral("退出"));
+        auto* about = window.dialog->findChild<Kelvarin_Copyright*>();
+        QCoreApplication::installTranslator(&translator);
+        about->Refresh();
+        QCoreApplication::removeTranslator(&translator);
+        QVERIFY2(about->Text().startsWith(QStringLiteral("加载驱动：成功！")),
+                 qPrintable(about->Text()));
     }
 
     void restartWaitsUntilTheOldDriverHasEnded() {
