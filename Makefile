@@ -9,7 +9,8 @@ GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean
+.PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
+	screenshots
 
 all: build
 
@@ -67,6 +68,12 @@ format-check:
 run: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
 	@scripts/run-demo $(BUILD)
+
+# The Controller's main window, graph view and About page as PNG files under docs/, for the
+# README; rendered offscreen, so no display is needed.
+screenshots: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target controller-shots
+	$(BUILD)/tools/controller-shots/controller-shots docs
 
 # What CI runs.
 check: test test-sanitize bench-build fuzz format-check
