@@ -131,9 +131,12 @@ int CConfiguratorApp::Run(QApplication& app) {
     Network network(registry, NetworkConfig{ProgramRole::Controller, options_.port,
                                             options_.driverPort, "127.0.0.1"});
     if (!network.Error().empty() && !network.Ok()) {
-        QMessageBox::critical(
-            nullptr, QString(),
+        // The described message, with the reason (a port held by another program, say).
+        QMessageBox box(
+            QMessageBox::Critical, QString(),
             QCoreApplication::translate("CConfiguratorApp", "Socket initialization failure."));
+        box.setInformativeText(QString::fromStdString(network.Error()));
+        box.exec();
         return 1;
     }
     network.SetReady();
