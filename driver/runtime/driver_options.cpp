@@ -56,7 +56,8 @@ constexpr std::array<OptionRow, 11> kOptions = {{
          return {};
      }},
     {"simulate", "SCENARIO",
-     "run with the simulated foil: a scenario file, or idle (default) or demo",
+     "run with the simulated foil: a scenario file, or idle (default) or demo; - (standard "
+     "input) or a named pipe: an idle foil that event lines (down, move, up) touch as written",
      [](DriverOptions& o, std::string_view v) -> std::string {
          o.link = LinkKind::Simulated;
          o.scenario = v.empty() ? "idle" : std::string(v);

@@ -23,7 +23,7 @@ struct DriverOptions {
     uint16_t port = kDriverPort;
     uint16_t peerPort = kControllerPort;
     LinkKind link = LinkKind::Hid;
-    std::string scenario = "idle";  // --simulate: a file or a built-in name
+    std::string scenario = "idle";  // --simulate: a file, a built-in name, "-" or a named pipe
     std::string replayPath;         // --replay
     std::string recordPath;         // --record: empty for none
     bool fast = false;              // --replay-fast: no pacing of replayed or simulated frames

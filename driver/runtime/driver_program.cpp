@@ -53,8 +53,24 @@ LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Regi
             break;
         }
         case LinkKind::Simulated: {
+            // Standard input or a named pipe: an idle foil that event lines touch live.
+            const bool live = sim::IsLiveSource(options.scenario);
+            std::unique_ptr<sim::LiveScenarioInput> liveInput;
+            if (live) {
+                std::string error;
+                liveInput = sim::LiveScenarioInput::Open(
+                    options.scenario,
+                    [](const std::string& line) {
+                        std::fprintf(stderr, "Driver: live input %s\n", line.c_str());
+                    },
+                    error);
+                if (!liveInput) {
+                    choice.error = error;
+                    break;
+                }
+            }
             sim::ScenarioError error;
-            auto scenario = sim::LoadScenario(options.scenario, error);
+            auto scenario = sim::LoadScenario(live ? "idle" : options.scenario, error);
             if (!scenario) {
                 choice.error = "scenario " + options.scenario + ": " + error.Text();
                 break;
@@ -78,8 +94,10 @@ LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Regi
                 choice.flip2 = layout->flip2;
                 choice.muxSize = layout->muxSize;
             }
-            choice.link = std::make_unique<sim::SimulatedSensorLink>(
-                *scenario, clock, !options.fast, layoutOfSettings);
+            auto link = std::make_unique<sim::SimulatedSensorLink>(*scenario, clock, !options.fast,
+                                                                   layoutOfSettings);
+            link->SetLiveInput(std::move(liveInput));
+            choice.link = std::move(link);
             break;
         }
         case LinkKind::Replay: {

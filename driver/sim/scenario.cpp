@@ -316,6 +316,39 @@ std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& erro
     return scenario;
 }
 
+std::optional<ScenarioEvent> LiveLineParser::Parse(std::string_view line, ScenarioError& error) {
+    ++line_;
+    error = {};
+    if (const size_t hash = line.find('#'); hash != std::string_view::npos) {
+        line = line.substr(0, hash);
+    }
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
+        line.remove_suffix(1);
+    }
+    auto w = Words(line);
+    if (w.empty()) {
+        return std::nullopt;
+    }
+    if (w[0] != "at") {
+        w.insert(w.begin(), {std::string_view("at"), std::string_view("0")});
+    }
+    std::array<FingerUse, kMaxFinger + 1> fingers{};
+    for (size_t i = 0; i < fingers.size(); ++i) {
+        fingers[i].present = present_[i];
+    }
+    bool ended = false;
+    ScenarioEvent event;
+    event.line = line_;
+    LineParser p(error, line_);
+    if (!ParseAt(w, p, event, 0.0, fingers, ended)) {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < fingers.size(); ++i) {
+        present_[i] = fingers[i].present && !ended;
+    }
+    return event;
+}
+
 std::optional<Scenario> BuiltinScenario(std::string_view name) {
     static constexpr std::string_view kIdle = "# no finger\n";
     // Starts once the baseline has settled (two housekeeping periods) and shows a tap, a

@@ -1,6 +1,7 @@
 // Scenario files for the simulated sensor board: what the fingers do and when, as text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -53,5 +54,20 @@ std::optional<Scenario> BuiltinScenario(std::string_view name);
 
 // A file path or a built-in name.
 std::optional<Scenario> LoadScenario(const std::string& nameOrPath, ScenarioError& error);
+
+// Event lines written one at a time while the board runs ("down 1 0.3 0.4", "up 1"): the
+// verbs and arguments of a scenario's "at" lines, with "at T" optional. The event's time is
+// then the delay T in seconds (0 without "at"); lines take effect in the order written.
+// "end" lifts every finger and later lines are still taken.
+class LiveLineParser {
+public:
+    // The event of one line; nothing for a blank or comment line (error.message empty) or a
+    // malformed one (error says the line's number and why).
+    std::optional<ScenarioEvent> Parse(std::string_view line, ScenarioError& error);
+
+private:
+    std::array<bool, 16> present_{};  // fingers on the foil after the lines so far
+    int line_ = 0;
+};
 
 }  // namespace kv::sim

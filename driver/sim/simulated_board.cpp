@@ -140,6 +140,11 @@ bool SimulatedBoard::AdvanceTo(double t) {
     return attached_;
 }
 
+void SimulatedBoard::ApplyNow(ScenarioEvent event) {
+    event.time = now_ - loopBase_;  // moves start from where the finger is now
+    Apply(event);
+}
+
 double SimulatedBoard::Profile(double distance) const {
     const double u = distance / scenario_.width;
     return std::exp(-0.5 * u * u);

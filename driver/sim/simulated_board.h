@@ -39,6 +39,8 @@ public:
     // Advances the scenario to time t (seconds, never going back) and tells whether the
     // board is on the bus then.
     bool AdvanceTo(double t);
+    // Applies an event now, whatever its time says: lines written to the board live.
+    void ApplyNow(ScenarioEvent event);
     // The frame at the current time, in splitter order (Layout().muxSize samples).
     void Render(uint8_t* samples);
     // Advance and render, then pack: the reports the board sends for the frame at t.

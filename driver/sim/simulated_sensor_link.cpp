@@ -22,6 +22,17 @@ SimulatedSensorLink::SimulatedSensorLink(const Scenario& scenario, const Clock& 
       layoutSource_(std::move(layoutSource)),
       startMs_(clock.NowMs()) {}
 
+SimulatedSensorLink::~SimulatedSensorLink() = default;
+
+bool SimulatedSensorLink::AdvanceTo(double t) {
+    const bool attached = board_.AdvanceTo(t);
+    if (!live_) {
+        return attached;
+    }
+    live_->ApplyDue(board_, t);
+    return board_.AdvanceTo(t);
+}
+
 double SimulatedSensorLink::Now() const {
     if (paced_) {
         return static_cast<double>(clock_.NowMs() - startMs_) / 1000.0;
@@ -30,7 +41,7 @@ double SimulatedSensorLink::Now() const {
 }
 
 bool SimulatedSensorLink::Open() {
-    open_ = board_.AdvanceTo(Now());
+    open_ = AdvanceTo(Now());
     if (!open_) {
         if (!paced_) {
             virtualTime_ += kReopenStep;
@@ -46,7 +57,7 @@ bool SimulatedSensorLink::Open() {
 }
 
 bool SimulatedSensorLink::Alive() {
-    if (open_ && !board_.AdvanceTo(Now())) {
+    if (open_ && !AdvanceTo(Now())) {
         open_ = false;
     }
     return open_;
@@ -66,6 +77,7 @@ void SimulatedSensorLink::NextFrame() {
     if (!board_.HasOwnLayout() && layoutSource_) {
         board_.SetLayout(layoutSource_());
     }
+    AdvanceTo(t);
     pending_ = board_.FrameAt(t);
     nextReport_ = 0;
 }

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include "driver/runtime/sensor_link.h"
+#include "driver/sim/live_scenario_input.h"
 #include "driver/sim/simulated_board.h"
 #include "messaging/clock.h"
 
@@ -27,9 +29,15 @@ public:
     // Scenario time in seconds.
     double Now() const;
     SimulatedBoard& Board() { return board_; }
+    // Lines written live act on the board as well, on top of the scenario.
+    void SetLiveInput(std::unique_ptr<LiveScenarioInput> live) { live_ = std::move(live); }
+
+    ~SimulatedSensorLink() override;
 
 private:
     void NextFrame();
+    // The scenario and the live lines that are due by t; whether the board is attached then.
+    bool AdvanceTo(double t);
 
     SimulatedBoard board_;
     const Clock& clock_;
@@ -43,6 +51,7 @@ private:
     int32_t nextReport_ = 0;
     bool open_ = false;
     size_t delivered_ = 0;
+    std::unique_ptr<LiveScenarioInput> live_;
 };
 
 }  // namespace kv::sim
