@@ -1,0 +1,252 @@
+// The Setting page on the offscreen platform: what each control sends (the changed record,
+// then the save request), the button limits, the manual controls, the level bar's drawing,
+// the trace, and auto adaption running without blocking the window.
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTranslator>
+#include <string>
+#include <vector>
+
+#include "controller/basic_graph.h"
+#include "controller/basic_page.h"
+
+using namespace kv;
+using namespace kv::controller;
+
+namespace {
+
+// Hands every datagram to a driver-side registry and notes which record it carried.
+class DriverSide final : public Transport {
+public:
+    int32_t Send(const uint8_t* bytes, size_t length) override {
+        const DeliverResult result = driver.Deliver(bytes, 0, static_cast<int32_t>(length));
+        received.push_back(Name(result.record));
+        return static_cast<int32_t>(length);
+    }
+    std::string Name(const DataManipulation* record) const {
+        if (record == &driver.senseState) {
+            return "Sense/State";
+        }
+        if (record == &driver.storeDoSave) {
+            return "Store/DoSave";
+        }
+        if (record == &driver.outputState) {
+            return "Output/State";
+        }
+        return "other";
+    }
+    Registry driver{ProgramRole::Driver};
+    std::vector<std::string> received;
+};
+
+using Sent = std::vector<std::string>;
+
+}  // namespace
+
+class BasicPageTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Page {
+        Registry registry{ProgramRole::Controller};
+        DriverSide driver;
+        std::unique_ptr<Kelvarin_Basic> page;
+        Page() {
+            registry.senseState.CoarseRange = 12;
+            registry.senseState.PressThreshold = 6;
+            registry.SetTransport(&driver);
+            page = std::make_unique<Kelvarin_Basic>(registry);
+            page->resize(700, 400);
+            page->show();
+        }
+        template <class W>
+        W* Get(const char* id) {
+            return page->findChild<W*>(QString::fromLatin1(id));
+        }
+    };
+
+private slots:
+    void EveryChangeSendsItsRecordThenTheSaveRequest() {
+        Page p;
+        auto* slider = p.Get<QSlider>("1006");
+        QVERIFY(slider != nullptr);
+        QCOMPARE(slider->minimum(), 0);
+        QCOMPARE(slider->maximum(), 50);
+        QCOMPARE(slider->value(), 12);
+
+        slider->setValue(20);
+        QCOMPARE(p.driver.received, (Sent{"Sense/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.driver.senseState.CoarseRange, 20);
+        QVERIFY(p.driver.driver.storeDoSave.ConsumeCounted());
+        QCOMPARE(p.Get<QLabel>("1053")->text(), QStringLiteral("Sensitivity[20]"));
+
+        p.driver.received.clear();
+        p.Get<QPushButton>("1009")->click();
+        QCOMPARE(p.driver.received, (Sent{"Sense/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.driver.senseState.PressThreshold, 7);
+        QCOMPARE(p.Get<QSlider>("1010")->value(), 7);
+        QCOMPARE(p.Get<QLabel>("1054")->text(), QStringLiteral("Threshold[7]"));
+
+        p.driver.received.clear();
+        p.Get<QPushButton>("1004")->click();
+        QCOMPARE(p.driver.received, (Sent{"Sense/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.driver.senseState.CoarseRange, 19);
+        QCOMPARE(slider->value(), 19);
+
+        p.driver.received.clear();
+        p.Get<QCheckBox>("1001")->click();
+        QCOMPARE(p.driver.received, (Sent{"Output/State", "Store/DoSave"}));
+        QVERIFY(p.driver.driver.outputState.Enable);
+    }
+
+    void ButtonsStopAt1And49WhileTheSlidersReach0And50() {
+        Page p;
+        auto* slider = p.Get<QSlider>("1006");
+        slider->setValue(49);
+        p.driver.received.clear();
+        p.Get<QPushButton>("1005")->click();
+        QCOMPARE(p.page->Sensitivity(), 49);
+        QVERIFY(p.driver.received.empty());
+        slider->setValue(50);
+        QCOMPARE(p.page->Sensitivity(), 50);
+        QCOMPARE(p.driver.driver.senseState.CoarseRange, 50);
+
+        auto* threshold = p.Get<QSlider>("1010");
+        threshold->setValue(1);
+        p.driver.received.clear();
+        p.Get<QPushButton>("1008")->click();
+        QCOMPARE(p.page->Threshold(), 1);
+        QVERIFY(p.driver.received.empty());
+        threshold->setValue(0);
+        QCOMPARE(p.driver.driver.senseState.PressThreshold, 0);
+    }
+
+    void ManualControlsAreHiddenUntilManual() {
+        Page p;
+        const char* manual[] = {"1047", "1052", "1001", "1048", "1002", "1003",
+                                "1050", "1004", "1005", "1006", "1053", "1024",
+                                "1008", "1009", "1010", "1054", "1051", "1023"};
+        for (const char* id : manual) {
+            auto* widget = p.Get<QWidget>(id);
+            QVERIFY2(widget != nullptr, id);
+            QVERIFY2(!widget->isVisible(), id);
+        }
+        QVERIFY(p.Get<QWidget>("1021")->isVisible());
+        QCOMPARE(p.Get<QPushButton>("1007")->accessibleName(), QStringLiteral("Auto"));
+        p.Get<QPushButton>("1012")->click();
+        for (const char* id : manual) {
+            QVERIFY2(p.Get<QWidget>(id)->isVisible(), id);
+        }
+        // The graph view first: "Graph" disabled, "Monitor" enabled; "Monitor" swaps them.
+        QVERIFY(!p.Get<QPushButton>("1002")->isEnabled());
+        QVERIFY(p.Get<QPushButton>("1003")->isEnabled());
+        p.Get<QPushButton>("1003")->click();
+        QVERIFY(p.Get<QPushButton>("1002")->isEnabled());
+        QVERIFY(!p.Get<QPushButton>("1003")->isEnabled());
+    }
+
+    void OutOfRangeLevelsDrawAFullBar() {
+        QCOMPARE(LevelBarLength(60.0f, 200), 200);
+        QCOMPARE(LevelBarLength(-3.0f, 200), 200);
+        QCOMPARE(LevelBarLength(25.0f, 200), 100);
+        Page p;
+        auto* bar = p.page->findChild<LevelBar*>(QStringLiteral("1024"));
+        p.registry.senseStatus.Value = -3.0f;
+        QImage image = bar->Render(QSize(200, 10));
+        QCOMPARE(image.pixelColor(198, 5), kPageGreen);
+        // Below the threshold mark the bar is red.
+        p.registry.senseStatus.Value = 1.0f;
+        image = bar->Render(QSize(200, 10));
+        QCOMPARE(image.pixelColor(1, 5), kPageRed);
+        QCOMPARE(image.pixelColor(198, 5), QColor(Qt::white));
+    }
+
+    void TheTraceBreaksAtInvalidPoints() {
+        MonitorQueue queue;
+        for (auto& entry : queue.entries) {
+            entry.Value6 = -1.0f;  // invalid
+        }
+        // Newest at slot 1; walking starts at slot 2, so slots 254, 255, 0, 1 come last.
+        queue.last = 1;
+        queue.entries[254] = {};
+        queue.entries[254].Value6 = 0.5f;
+        queue.entries[255].Value6 = 0.5f;
+        queue.entries[255].Value7 = 0.5f;
+        queue.entries[0].Value6 = 2.0f;
+        queue.entries[1].Value6 = 1.0f;
+        queue.entries[1].Value7 = 1.0f;
+        queue.entries[100].Value6 = 0.25f;
+        queue.entries[100].Value7 = 0.25f;
+        const std::vector<QPolygonF> lines = TraceLines(queue, QSizeF(100, 100));
+        QCOMPARE(lines.size(), size_t{1});
+        QCOMPARE(lines[0], (QPolygonF{QPointF(50, 0), QPointF(50, 50)}));
+    }
+
+    void ChineseLabelsAndMessages() {
+        QTranslator translator;
+        QVERIFY(translator.load(QStringLiteral(KV_BASIC_QM)));
+        QCoreApplication::installTranslator(&translator);
+        {
+            Page p;
+            QCOMPARE(p.Get<QLabel>("1053")->text(), QStringLiteral("灵敏度[12]"));
+            QCOMPARE(p.Get<QLabel>("1054")->text(), QStringLiteral("阈值[6]"));
+            const char* context = "kv::controller::Kelvarin_Basic";
+            QCOMPARE(QCoreApplication::translate(context, "Note: Do not touch the Touch Panel"),
+                     QStringLiteral("注意：正在自动匹配，请不要触碰触控膜"));
+            QCOMPARE(QCoreApplication::translate(context, "Successfully adaption!"),
+                     QStringLiteral("成功-自动适应!"));
+            QCOMPARE(QCoreApplication::translate(
+                         context,
+                         "Auto adaption failure! Electromagnetic interference is out of Auto "
+                         "adaption Range \n Please manually adjust the Sensitivity and Threshold"),
+                     QStringLiteral(
+                         "失败-自动适应！电磁干扰超出了自动适应的范围，请手动调整灵敏度和阈值！"));
+        }
+        QCoreApplication::removeTranslator(&translator);
+    }
+
+    void AutoAdaptionRunsWithoutBlockingAndEndsWithOutputOn() {
+        Page p;
+        p.registry.senseStatus.Value = 4.0f;  // just below the threshold at sensitivity 8
+        int calibrations = 0;
+        p.page->SetCalibrationRunner([&] {
+            ++calibrations;
+            return true;
+        });
+        p.Get<QPushButton>("1012")->click();
+        p.Get<QPushButton>("1007")->click();
+        // The handler returns at once: the search goes on from the event loop.
+        QVERIFY(p.page->AdaptionRunning());
+        auto* progress = p.page->findChild<QDialog*>(QStringLiteral("AdaptionProgress"));
+        QVERIFY(progress != nullptr && progress->isVisible());
+        QCOMPARE(progress->findChild<QLabel*>(QStringLiteral("1057"))->text(),
+                 QStringLiteral("Note: Do not touch the Touch Panel"));
+        QCOMPARE(progress->findChild<QProgressBar*>(QStringLiteral("1011"))->maximum(), 100);
+        QVERIFY(!p.Get<QPushButton>("1012")->isEnabled());
+        QVERIFY(!p.Get<QPushButton>("1007")->isEnabled());
+        QVERIFY(!p.Get<QWidget>("1006")->isVisible());
+        QCOMPARE(p.driver.driver.senseState.CoarseRange, 8);
+        QCOMPARE(p.driver.driver.senseState.PressThreshold, 5);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!p.page->AdaptionRunning(), 60000);
+        QCOMPARE(calibrations, 1);
+        QCOMPARE(p.driver.received.back(), std::string("Output/State"));
+        QVERIFY(p.driver.driver.outputState.Enable);
+        QVERIFY(p.driver.driver.storeDoSave.ConsumeCounted());
+        auto* box = p.page->findChild<QMessageBox*>(QStringLiteral("AdaptionResult"));
+        QVERIFY(box != nullptr);
+        QCOMPARE(box->text(), QStringLiteral("Successfully adaption!"));
+        QVERIFY(p.Get<QPushButton>("1012")->isEnabled());
+        QCOMPARE(p.page->Sensitivity(), 8);
+        QCOMPARE(p.Get<QSlider>("1006")->value(), 8);
+    }
+};
+
+QTEST_MAIN(BasicPageTest)
+#include "basic_page_test.moc"
