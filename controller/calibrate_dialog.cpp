@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
+#include <algorithm>
 
 #include "controller/main_dialog.h"
 
@@ -97,8 +98,10 @@ CalibrateDlg::CalibrateDlg(Registry& registry, QWidget* parent)
         slider->setAccessibleName(sliders[i].second);
         slider->setRange(0, 100);
         label->setBuddy(slider);
-        grid->addWidget(label, static_cast<int>(i), 0);
-        grid->addWidget(slider, static_cast<int>(i), 1);
+        // Shown in reading order: left, top, right, bottom.
+        const int row = std::array<int, 4>{0, 3, 2, 1}[i];
+        grid->addWidget(label, row, 0);
+        grid->addWidget(slider, row, 1);
         sliders_[i] = slider;
         connect(slider, &QSlider::valueChanged, this, &CalibrateDlg::SliderMoved);
     }
@@ -219,9 +222,18 @@ void CalibrateDlg::LayOut() {
     };
     caption_->setGeometry(static_cast<int>(width() / 2 - 50 * sx),
                           static_cast<int>(height() / 2 - 80 * sy), static_cast<int>(400 * sx), 30);
-    advancedButton_->setGeometry(scaled(535, 330, 100, 30));
-    cancelButton_->setGeometry(scaled(645, 330, 100, 30));
-    panel_->setGeometry(scaled(440, 380, 400, 200));
+    // Scaled down on small screens, but never below what the texts need.
+    const auto place = [](QWidget* widget, QRect rect) {
+        const QSize need = widget->sizeHint();
+        rect.setWidth(std::max(rect.width(), need.width()));
+        rect.setHeight(std::max(rect.height(), need.height()));
+        widget->setGeometry(rect);
+    };
+    place(advancedButton_, scaled(535, 330, 100, 30));
+    const QRect advanced = advancedButton_->geometry();
+    place(cancelButton_, scaled(645, 330, 100, 30));
+    cancelButton_->move(std::max(cancelButton_->x(), advanced.right() + 10), advanced.y());
+    place(panel_, scaled(440, 380, 400, 200));
     hint_->resize(static_cast<int>(250 * sx), 30);
 }
 

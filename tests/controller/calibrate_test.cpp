@@ -302,6 +302,37 @@ private slots:
         QCOMPARE(hint->text(), QString());
     }
 
+    // The target is drawn where the machine puts it, and its inner ring grows with the
+    // driver's progress at that corner.
+    void targetIsDrawnAndGrowsWithProgress() {
+        Registry reg(ProgramRole::Controller);
+        CalibrateDlg dialog(reg);
+        dialog.show();
+        ScriptedDriver driver{reg};
+        TickUntilTargetIn(dialog, driver);
+        QCOMPARE(dialog.Steps().Target().corner, Corner::TopLeft);
+        const QPoint centre = dialog.TargetInWindow().toPoint();
+        // The inner ring's red circle: the first red pixel out from the centre along the
+        // diagonal (clear of the cross).
+        const auto innerRadius = [&] {
+            const QImage image = dialog.grab().toImage();
+            for (int d = 1; d < 60; ++d) {
+                const QColor c = image.pixelColor(centre.x() + d, centre.y() + d);
+                if (c.red() > 120 && c.green() < 100 && c.blue() < 100) {
+                    return d * 1.4142;
+                }
+            }
+            return 0.0;
+        };
+        const double small = innerRadius();
+        QVERIFY2(small > 5 && small < 15, qPrintable(QString::number(small)));
+        reg.calibRefTL.RefValue = 60;  // inner ring from 20 to 44 pixels across
+        dialog.Tick();
+        QCOMPARE(dialog.Steps().Target().progress, 60);
+        const double grown = innerRadius();
+        QVERIFY2(grown > 17 && grown < 27, qPrintable(QString::number(grown)));
+    }
+
     // DoComplete from the driver closes the dialog, and the entry point reports success.
     void completionClosesTheDialog() {
         Registry reg(ProgramRole::Controller);
