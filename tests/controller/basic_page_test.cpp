@@ -211,6 +211,69 @@ private slots:
         QCoreApplication::removeTranslator(&translator);
     }
 
+    void RefreshFollowsTheDriverUnlessPaused() {
+        Page p;
+        bool paused = true;
+        p.page->SetRefreshPaused([&] { return paused; });
+        p.registry.outputState.Enable = true;
+        p.registry.senseState.CoarseRange = 30;
+        p.registry.senseState.PressThreshold = 9;
+        p.page->Refresh();
+        QVERIFY(!p.Get<QCheckBox>("1001")->isChecked());
+        QCOMPARE(p.Get<QLabel>("1053")->text(), QStringLiteral("Sensitivity[12]"));
+        paused = false;
+        p.page->Refresh();
+        QVERIFY(p.Get<QCheckBox>("1001")->isChecked());
+        QCOMPARE(p.Get<QLabel>("1053")->text(), QStringLiteral("Sensitivity[30]"));
+        QCOMPARE(p.Get<QLabel>("1054")->text(), QStringLiteral("Threshold[9]"));
+        // The driver's values move the sliders without being sent back.
+        QCOMPARE(p.Get<QSlider>("1006")->value(), 30);
+        QCOMPARE(p.Get<QSlider>("1010")->value(), 9);
+        QVERIFY(p.driver.received.empty());
+    }
+
+    void GraphViewDrawsBothAxesAndNothingWithoutASplit() {
+        Page p;
+        auto* area = p.page->findChild<BasicGraphArea*>(QStringLiteral("1021"));
+        p.registry.senseState.PressThreshold = 25;  // the mark at half of each half
+        p.registry.splitState.Split0 = 1;           // two X rows on the left
+        p.registry.splitState.Split1 = 2;           // two Y rows on the right
+        p.registry.graphState0.Values[0] = 12.5f;   // full
+        p.registry.graphState0.Values[1] = 2.0f;    // short of the mark
+        p.registry.graphState1.Values[1] = 12.5f;
+        QImage image = area->Render(QSize(400, 200));
+        QCOMPARE(image.pixelColor(150, 40), kPageGreen);
+        QCOMPARE(image.pixelColor(10, 140), kPageRed);
+        QCOMPARE(image.pixelColor(150, 140), QColor(Qt::white));
+        QCOMPARE(image.pixelColor(350, 140), kPageGreen);
+        QCOMPARE(image.pixelColor(350, 40), QColor(Qt::white));
+        p.registry.splitState.Split1 = 0;
+        image = area->Render(QSize(400, 200));
+        QCOMPARE(image.pixelColor(150, 40), QColor(Qt::white));
+        QCOMPARE(image.pixelColor(10, 140), QColor(Qt::white));
+    }
+
+    void AFailedAdaptionShowsTheManualControlsAgain() {
+        Page p;
+        p.registry.senseStatus.Value = 10.0f;  // too loud at every sensitivity
+        p.Get<QPushButton>("1007")->click();
+        QVERIFY(p.page->AdaptionRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!p.page->AdaptionRunning(), 90000);
+        // 8, 7, 6, 5: the next step leaves the range; the last one tried stays in effect.
+        QCOMPARE(p.driver.driver.senseState.CoarseRange, 5);
+        QCOMPARE(p.driver.driver.senseState.PressThreshold, 5);
+        QVERIFY(!p.driver.driver.storeDoSave.ConsumeCounted());
+        QVERIFY(!p.driver.driver.outputState.Enable);
+        auto* box = p.page->findChild<QMessageBox*>(QStringLiteral("AdaptionResult"));
+        QVERIFY(box != nullptr);
+        QVERIFY(box->text().startsWith(QStringLiteral("Auto adaption failure!")));
+        QVERIFY(p.Get<QWidget>("1006")->isVisible());
+        QVERIFY(p.Get<QWidget>("1006")->isEnabled());
+        QVERIFY(p.Get<QPushButton>("1012")->isEnabled());
+        QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("AdaptionProgress")) == nullptr ||
+                !p.page->findChild<QDialog*>(QStringLiteral("AdaptionProgress"))->isVisible());
+    }
+
     void AutoAdaptionRunsWithoutBlockingAndEndsWithOutputOn() {
         Page p;
         p.registry.senseStatus.Value = 4.0f;  // just below the threshold at sensitivity 8
