@@ -1,5 +1,5 @@
-// Scenario files on arbitrary text: the parser, and for every scenario it accepts, the
-// simulated board built from it rendering frames across the scenario's length.
+// Scenario files on arbitrary text: the parser, the live line parser, and for every scenario
+// it accepts, the simulated board built from it rendering frames across the scenario's length.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -10,8 +10,33 @@
 #include "driver/sim/scenario.h"
 #include "driver/sim/simulated_board.h"
 
+namespace {
+
+// The same text as event lines written live, one at a time: each is taken, skipped as blank,
+// or rejected with its line number and a reason.
+void ParseLive(std::string_view text) {
+    kv::sim::LiveLineParser parser;
+    int number = 0;
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        kv::sim::ScenarioError error;
+        const auto event = parser.Parse(text.substr(0, end), error);
+        ++number;
+        if (!event && !error.message.empty() && error.line != number) {
+            std::abort();
+        }
+        if (event && (event->time < 0.0 || event->finger < 0 || event->finger > 15)) {
+            std::abort();
+        }
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
+    ParseLive(text);
     kv::sim::ScenarioError error;
     const auto scenario = kv::sim::ParseScenario(text, error);
     if (!scenario) {
