@@ -108,7 +108,6 @@ QImage BasicGraphArea::Render(QSize size) const {
     image.fill(Qt::white);
     QPainter painter(&image);
     if (view_ == kTrace) {
-        painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(kPageGrey, 2));
         for (const QPolygonF& line : TraceLines(registry_.monitorQueue, QSizeF(size))) {
             painter.drawPolyline(line);
