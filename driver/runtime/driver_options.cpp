@@ -30,7 +30,7 @@ std::string ParsePort(std::string_view text, uint16_t& port) {
     return {};
 }
 
-constexpr std::array<OptionRow, 11> kOptions = {{
+constexpr std::array<OptionRow, 12> kOptions = {{
     {"help", "", "show this help and exit", nullptr},
     {"version", "", "print the version and exit", nullptr},
     {"verbose", "",
@@ -64,6 +64,14 @@ constexpr std::array<OptionRow, 11> kOptions = {{
          return {};
      },
      true},
+    {"simulate-input", "-|PIPE",
+     "event lines (down, move, up) touching the simulated foil as they are written to standard "
+     "input or a named pipe, on top of the --simulate scenario (idle by default)",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.link = LinkKind::Simulated;
+         o.liveInput = std::string(v);
+         return v.empty() ? "needs - or a named pipe" : std::string();
+     }},
     {"replay", "FILE", "play a hid-recorder file back as the sensor board",
      [](DriverOptions& o, std::string_view v) -> std::string {
          o.link = LinkKind::Replay;

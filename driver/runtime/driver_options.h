@@ -24,6 +24,7 @@ struct DriverOptions {
     uint16_t peerPort = kControllerPort;
     LinkKind link = LinkKind::Hid;
     std::string scenario = "idle";  // --simulate: a file, a built-in name, "-" or a named pipe
+    std::string liveInput;          // --simulate-input: "-", a named pipe, or empty for none
     std::string replayPath;         // --replay
     std::string recordPath;         // --record: empty for none
     bool fast = false;              // --replay-fast: no pacing of replayed or simulated frames

@@ -53,13 +53,17 @@ LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Regi
             break;
         }
         case LinkKind::Simulated: {
-            // Standard input or a named pipe: an idle foil that event lines touch live.
+            // Standard input or a named pipe as the scenario: an idle foil that event lines
+            // touch live; --simulate-input adds such lines to any scenario.
             const bool live = sim::IsLiveSource(options.scenario);
+            const std::string liveSource = !options.liveInput.empty() ? options.liveInput
+                                           : live                     ? options.scenario
+                                                                      : std::string();
             std::unique_ptr<sim::LiveScenarioInput> liveInput;
-            if (live) {
+            if (!liveSource.empty()) {
                 std::string error;
                 liveInput = sim::LiveScenarioInput::Open(
-                    options.scenario,
+                    liveSource,
                     [](const std::string& line) {
                         std::fprintf(stderr, "Driver: live input %s\n", line.c_str());
                     },

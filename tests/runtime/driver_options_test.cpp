@@ -33,6 +33,19 @@ TEST(DriverOptions, ValuesComeAfterAnEqualsSignOrAsTheNextArgument) {
     EXPECT_EQ(Parse({"--link", "hid"}).options.link, LinkKind::Hid);
 }
 
+TEST(DriverOptions, LiveTouchInputRunsTheSimulatedFoil) {
+    const ParsedOptions alone = Parse({"--simulate-input=-"});
+    ASSERT_EQ(alone.action, OptionsAction::Run) << alone.message;
+    EXPECT_EQ(alone.options.link, LinkKind::Simulated);
+    EXPECT_EQ(alone.options.scenario, "idle");
+    EXPECT_EQ(alone.options.liveInput, "-");
+    const ParsedOptions onTop = Parse({"--simulate=noisy.txt", "--simulate-input", "/tmp/foil"});
+    ASSERT_EQ(onTop.action, OptionsAction::Run) << onTop.message;
+    EXPECT_EQ(onTop.options.scenario, "noisy.txt");
+    EXPECT_EQ(onTop.options.liveInput, "/tmp/foil");
+    EXPECT_EQ(Parse({"--simulate-input="}).action, OptionsAction::Fail);
+}
+
 TEST(DriverOptions, HelpWinsOverVersion) {
     EXPECT_EQ(Parse({"--version"}).action, OptionsAction::Version);
     EXPECT_EQ(Parse({"--help"}).action, OptionsAction::Help);
@@ -62,8 +75,8 @@ TEST(DriverOptions, MalformedCommandLinesFailWithAReason) {
 
 TEST(DriverOptions, TheUsageListsEveryOption) {
     const std::string usage = DriverUsage();
-    for (const char* name :
-         {"--help", "--version", "--verbose", "--port", "--peer-port", "--link"}) {
+    for (const char* name : {"--help", "--version", "--verbose", "--port", "--peer-port", "--link",
+                             "--simulate-input"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }

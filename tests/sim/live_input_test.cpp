@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "driver/sim/live_scenario_input.h"
 #include "driver/sim/simulated_board.h"
+#include "driver/sim/simulated_sensor_link.h"
 
 using namespace kv::sim;
 
@@ -46,6 +48,12 @@ int32_t Electrode(const SimulatedBoard& board, int axis, double position) {
     const int32_t count = axis == 0 ? board.Layout().CountX() : board.Layout().CountY();
     return static_cast<int32_t>(position * (count - 1) + 0.5);
 }
+
+class StillClock final : public kv::Clock {
+public:
+    int64_t NowMs() const override { return 0; }
+    void SleepMs(int) const override {}
+};
 
 class PipeInput {
 public:
@@ -202,4 +210,31 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
     input.reset();
     unlink(fifo.c_str());
     rmdir(path);
+}
+
+TEST(LiveInput, AddsFingersToTheScenarioTheLinkPlays) {
+    // The scenario's own finger comes at 0.5 s; a live one is written before the start.
+    ScenarioError error;
+    auto scenario =
+        ParseScenario("layout B64\nnoise 0\ndrift 0\nbaseline 100\nat 0.5 down 2 0.8 0.7\n", error);
+    ASSERT_TRUE(scenario) << error.Text();
+    StillClock clock;
+    SimulatedSensorLink link(*scenario, clock, false, nullptr);
+    auto pipe = std::make_unique<PipeInput>();
+    pipe->Write("down 1 0.2 0.4\n");
+    ASSERT_TRUE(pipe->CloseAndAwaitEnd());
+    link.SetLiveInput(std::move(pipe->input));
+    ASSERT_TRUE(link.Open());
+
+    std::array<uint8_t, 80> report{};
+    while (link.Now() < 0.3) {
+        ASSERT_EQ(link.Read(report.data(), report.size()), kReportLength - 1);
+    }
+    const SimulatedBoard& board = link.Board();
+    EXPECT_EQ(Peak(board, 0), Electrode(board, 0, 0.2)) << "the live finger, from the start";
+    while (link.Now() < 0.6) {
+        ASSERT_EQ(link.Read(report.data(), report.size()), kReportLength - 1);
+    }
+    EXPECT_GT(board.Level(0, Electrode(board, 0, 0.8)), 120.0) << "and the scenario's finger";
+    EXPECT_GT(board.Level(0, Electrode(board, 0, 0.2)), 120.0);
 }
