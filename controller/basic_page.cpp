@@ -109,15 +109,15 @@ void Kelvarin_Basic::Build() {
         button->setFixedWidth(32);
     }
     auto* senseLayout = new QGridLayout(senseGroup_);
-    senseLayout->addWidget(senseDown_, 0, 0);
-    senseLayout->addWidget(senseSlider_, 0, 1);
-    senseLayout->addWidget(senseUp_, 0, 2);
-    senseLayout->addWidget(senseLabel_, 0, 3);
-    senseLayout->addWidget(level_, 1, 0, 1, 4);
-    senseLayout->addWidget(thresholdDown_, 2, 0);
-    senseLayout->addWidget(thresholdSlider_, 2, 1);
-    senseLayout->addWidget(thresholdUp_, 2, 2);
-    senseLayout->addWidget(thresholdLabel_, 2, 3);
+    senseLayout->addWidget(senseLabel_, 0, 0, 1, 3);
+    senseLayout->addWidget(senseDown_, 1, 0);
+    senseLayout->addWidget(senseSlider_, 1, 1);
+    senseLayout->addWidget(senseUp_, 1, 2);
+    senseLayout->addWidget(level_, 2, 0, 1, 3);
+    senseLayout->addWidget(thresholdLabel_, 3, 0, 1, 3);
+    senseLayout->addWidget(thresholdDown_, 4, 0);
+    senseLayout->addWidget(thresholdSlider_, 4, 1);
+    senseLayout->addWidget(thresholdUp_, 4, 2);
 
     calibGroup_ = Group(tr("Calibration"), "1051", this);
     calibButton_ = Button(tr("Calibration"), "1023", calibGroup_);
@@ -134,7 +134,7 @@ void Kelvarin_Basic::Build() {
     controls->addWidget(senseGroup_, 2, 0, 1, 2);
     controls->setRowStretch(3, 1);
     auto* layout = new QHBoxLayout(this);
-    layout->addLayout(controls);
+    layout->addLayout(controls, 0);
     layout->addWidget(area_, 1);
 
     manual_ = {statusGroup_,    outputLabel_, enable_,        checkerGroup_, graphButton_,
