@@ -16,6 +16,7 @@
 #include "controller/about_page.h"
 #include "controller/advanced_page.h"
 #include "controller/basic_page.h"
+#include "controller/calibrate_dialog.h"
 #include "controller/graph_view.h"
 #include "controller/profile_file.h"
 #include "controller/tab_sheet.h"
@@ -58,7 +59,8 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
     }
 
     languages_ = new QComboBox(this);
-    languages_->setObjectName(QStringLiteral("1001"));
+    // No identifier of its own; "1001" is the Setting page's "Enable" box.
+    languages_->setObjectName(QStringLiteral("LanguageList"));
     languages_->addItem(QStringLiteral("English"));
     languages_->addItem(QStringLiteral("中文简体"));
     languages_->setCurrentIndex(context_.language == kLangChinese ? 1 : 0);
@@ -67,7 +69,13 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
 
     tabs_ = new CTabSheet(this);
     tabs_->setAccessibleName(tr("Setting"));
-    tabs_->AddPage(new Kelvarin_Basic(tabs_), tr("Setting"));
+    auto* basic = new Kelvarin_Basic(*context_.registry, tabs_);
+    // The page opens the calibration dialog (its button and the end of auto adaption).
+    basic->SetCalibrationRunner(
+        [this] { return RunCalibration(context_, this) == QDialog::Accepted; });
+    basic->SetShowIndex(context_.profile != nullptr &&
+                        context_.profile->ReadInt("GENERAL", "INDEX", 0) != 0);
+    tabs_->AddPage(basic, tr("Setting"));
     tabs_->AddPage(new Kelvarin_Advanced(tabs_), tr("Advanced"));
     aboutPage_ = new Kelvarin_Copyright(*context_.registry, context_.connected, tabs_);
     tabs_->AddPage(aboutPage_, tr("About"));

@@ -184,7 +184,7 @@ private slots:
         QVERIFY(profile.CreateWithDefaults());
         Window window(1, false, &profile);
         window.dialog->ShowAtStart();
-        auto* languages = window.dialog->findChild<QComboBox*>(QStringLiteral("1001"));
+        auto* languages = window.dialog->findChild<QComboBox*>(QStringLiteral("LanguageList"));
         QVERIFY(languages);
         QCOMPARE(languages->count(), 2);
 
