@@ -1,21 +1,34 @@
-// Renders the Controller's main window (About tab), its graph view and the About page to PNG
-// files for the README, from a registry filled with plausible driver values (an S64 foil with
-// a finger near the middle), on Qt's offscreen platform: no display or driver needed.
+// Renders the Controller's windows to PNG files for the README: the main window (About tab),
+// the Setting page with its electrode bars and with its touch trace, the graph view, the About
+// page and the calibration dialog with a corner being captured. The registry is filled with
+// plausible driver values (an S64 foil with a finger near the middle); everything runs on Qt's
+// offscreen platform with a fixed 1024 x 640 screen, so no display or driver is needed and the
+// files come out the same on every run.
 //   controller-shots FOLDER
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QPlainTextEdit>
+#include <QFile>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
 #include "controller/about_page.h"
+#include "controller/basic_page.h"
+#include "controller/calibrate_dialog.h"
 #include "controller/main_dialog.h"
 #include "messaging/registry.h"
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// The offscreen platform's screen; the calibration dialog covers it.
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 640;
 
 // A finger over electrode `centre`: a bump on a low noise floor, in scaled counts.
 void FillAxis(kv::Graph& graph, int count, double centre) {
@@ -24,6 +37,40 @@ void FillAxis(kv::Graph& graph, int count, double centre) {
         graph.Values[i] = static_cast<float>(0.6 + 0.25 * std::sin(i * 1.7) +
                                              11.0 * std::exp(-distance * distance));
     }
+}
+
+// The pointer reports of the last seconds as the driver copies them into the Monitor ring:
+// a finger writing a row of loops, lifted, then underlining them; x and y in 0 .. 1 of the
+// screen, -1 while no finger is down. The ring has wrapped, so the oldest entry is not the
+// first slot.
+void FillMonitorRing(kv::MonitorQueue& queue) {
+    constexpr int kNewest = 97;
+    constexpr int kLoops = 170;
+    constexpr int kGap = 14;
+    constexpr int kLine = 60;
+    for (int age = 0; age < kv::MonitorQueue::kEntries; ++age) {
+        kv::MonitorEntry entry;
+        entry.Value9 = 1;  // device index
+        entry.Value6 = -1.0f;
+        entry.Value7 = -1.0f;
+        if (age < kLoops) {
+            // Three loops, moving right while circling, a little uneven like a hand.
+            const double t = 6.0 * kPi * age / (kLoops - 1);
+            entry.Value6 = static_cast<float>(0.16 + 0.6 * t / (6.0 * kPi) - 0.08 * std::sin(t));
+            entry.Value7 = static_cast<float>(0.42 - 0.16 * std::cos(t) + 0.02 * std::sin(0.7 * t));
+        } else if (age >= kLoops + kGap && age < kLoops + kGap + kLine) {
+            const double s = static_cast<double>(age - kLoops - kGap) / (kLine - 1);
+            entry.Value6 = static_cast<float>(0.14 + 0.70 * s);
+            entry.Value7 = static_cast<float>(0.74 - 0.05 * s + 0.01 * std::sin(4 * kPi * s));
+        }
+        if (entry.Value6 >= 0.0f) {
+            entry.Value4 = 1;  // pressed
+            entry.Value5 = 1;
+        }
+        const int slot = (kNewest + 1 + age) % kv::MonitorQueue::kEntries;
+        queue.entries[static_cast<size_t>(slot)] = entry;
+    }
+    queue.last = kNewest;
 }
 
 void FillRegistry(kv::Registry& registry) {
@@ -38,11 +85,65 @@ void FillRegistry(kv::Registry& registry) {
     FillAxis(registry.graphState1, registry.splitState.Split1, 9.6);
 }
 
+// What the Setting page shows besides the bars: the finger's signal level, output on and the
+// trace of the last touches.
+void FillSettingValues(kv::Registry& registry) {
+    registry.senseStatus.Value = 17.5f;
+    registry.outputState.Enable = true;
+    FillMonitorRing(registry.monitorQueue);
+}
+
+// The driver capturing the top-right corner: the top-left one is taken, the finger has been
+// held on the second target for 60 samples.
+void FillCalibrationCapture(kv::Registry& registry) {
+    registry.calibState.Active = true;
+    registry.calibState.Progress = 60;
+    registry.calibRefTL.RefFlag0 = false;
+    registry.calibRefTR.RefFlag0 = true;
+    registry.calibRefTR.RefValue = 60;
+    registry.calibRefBL.RefFlag0 = false;
+}
+
 bool Save(QWidget& widget, const QString& path) {
     QApplication::processEvents();
     const bool saved = widget.grab().save(path, "PNG");
     std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
     return saved;
+}
+
+// Clicks the button with this identifier as a user would.
+bool Click(QWidget& window, const char* id) {
+    auto* button = window.findChild<QAbstractButton*>(QString::fromLatin1(id));
+    if (button == nullptr || !button->isVisible() || !button->isEnabled()) {
+        std::fprintf(stderr, "controller-shots: button %s is missing or cannot be clicked\n", id);
+        return false;
+    }
+    button->click();
+    QApplication::processEvents();
+    return true;
+}
+
+// Points the offscreen platform at a screen of the given size; false if the description
+// cannot be written.
+bool UseOffscreenScreen(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("screen.json"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    const QByteArray json = QStringLiteral(
+                                "{\"screens\": [{\"name\": \"shots\", \"x\": 0, \"y\": 0, "
+                                "\"width\": %1, \"height\": %2, \"logicalDpi\": 96, "
+                                "\"dpr\": 1}], \"windowFrameMargins\": false}\n")
+                                .arg(kScreenWidth)
+                                .arg(kScreenHeight)
+                                .toUtf8();
+    if (file.write(json) != json.size()) {
+        return false;
+    }
+    file.close();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(path));
+    return true;
 }
 
 }  // namespace
@@ -52,7 +153,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: controller-shots FOLDER\n");
         return 2;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const QTemporaryDir platformDir;
+    if (!platformDir.isValid() || !UseOffscreenScreen(platformDir)) {
+        std::fprintf(stderr, "controller-shots: cannot describe the offscreen screen\n");
+        return 1;
+    }
     QApplication app(argc, argv);
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     if (!folder.mkpath(QStringLiteral("."))) {
@@ -74,8 +179,9 @@ int main(int argc, char** argv) {
     bool ok = true;
     auto* tabs = dialog.findChild<QTabWidget*>(QStringLiteral("1000"));
     auto* about = dialog.findChild<kv::controller::Kelvarin_Copyright*>();
-    if (tabs == nullptr || about == nullptr) {
-        std::fprintf(stderr, "controller-shots: the tab widget or the About page is missing\n");
+    auto* setting = dialog.findChild<kv::controller::Kelvarin_Basic*>();
+    if (tabs == nullptr || about == nullptr || setting == nullptr) {
+        std::fprintf(stderr, "controller-shots: the tab widget or a page is missing\n");
         return 1;
     }
     tabs->setCurrentWidget(about);
@@ -83,10 +189,43 @@ int main(int argc, char** argv) {
     ok &= Save(dialog, folder.filePath(QStringLiteral("controller-main.png")));
     ok &= Save(*about, folder.filePath(QStringLiteral("controller-about.png")));
 
+    // The Setting page with its manual controls open: the electrode bars under a finger,
+    // then "Monitor" for the trace of the last touches.
+    FillSettingValues(*registry);
+    dialog.resize(800, 520);
+    tabs->setCurrentWidget(setting);
+    ok &= Click(dialog, "1012");
+    setting->Refresh();
+    ok &= Save(dialog, folder.filePath(QStringLiteral("controller-setting.png")));
+    ok &= Click(dialog, "1003");
+    setting->Refresh();
+    ok &= Save(dialog, folder.filePath(QStringLiteral("controller-trace.png")));
+    ok &= Click(dialog, "1002");
+    tabs->setCurrentWidget(about);
+    dialog.resize(640, 480);
+
     // Maximising switches to the graph view.
     dialog.setWindowState(Qt::WindowMaximized);
     dialog.resize(800, 600);
     QApplication::processEvents();
     ok &= Save(dialog, folder.filePath(QStringLiteral("controller-graph.png")));
+    dialog.setWindowState(Qt::WindowNoState);
+    dialog.hide();
+
+    // The calibration dialog: it asks for a capture, sees the driver capturing and the
+    // top-right corner active, and shows that corner's target with its progress.
+    kv::controller::CalibrateDlg calibration(*registry);
+    calibration.show();
+    FillCalibrationCapture(*registry);
+    for (int tick = 0; tick < 6; ++tick) {
+        calibration.Tick();
+    }
+    if (calibration.Steps().Target().corner != kv::controller::Corner::TopRight) {
+        std::fprintf(stderr,
+                     "controller-shots: the calibration dialog shows no top-right "
+                     "target\n");
+        return 1;
+    }
+    ok &= Save(calibration, folder.filePath(QStringLiteral("controller-calibration.png")));
     return ok ? 0 : 1;
 }
