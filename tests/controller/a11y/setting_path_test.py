@@ -1,0 +1,333 @@
+"""The Setting page and the calibration dialog end to end: the real Controller with its Driver
+on a simulated foil that this test touches live through a named pipe, the window driven
+through the accessibility bus as a screen reader user would. Runs under with-desktop:
+    with-desktop /usr/bin/python3 setting_path_test.py calibrate|adaption CONTROLLER KVCTL
+
+calibrate: the Setting page's "Calibration" button opens the dialog; each corner target is
+    pressed and held where the dialog shows it; the dialog closes when the driver reports
+    completion and DRIVER.INI then holds the pressed points as the new references.
+adaption: on a foil whose noise sits between the two bounds of the search at sensitivity 8,
+    "Auto" runs the search, the calibration dialog it opens is completed with the finger,
+    and the driver ends with touch output enabled."""
+
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import controller_a11y as a11y  # noqa: E402
+
+WINDOW = "Kelvarin Vyren - Controller"
+DIALOG = "Calibration"
+HINT = "Press and Hold here"
+DEADLINE_S = 120.0
+PROFILE = b"[GENERAL]\r\nFIRST=0\r\nLANG=19\r\nINDEX=0\r\n[BOOT]\r\nDRIVER=0\r\nCONTROLLER=0\r\n"
+
+# Where the finger presses each corner, in sensor fractions: near the targets of the default
+# calibration (10 % in from the edges) but off them, so that new references show.
+PRESS = {
+    "TL": (0.12, 0.13),
+    "TR": (0.87, 0.12),
+    "BL": (0.13, 0.88),
+}
+# The scenario for the adaption run: a foil whose noise gives a level between 3.4 and 5 at
+# sensitivity 8, without drift so that the level stays put over the run.
+ADAPTION_SCENARIO = "noise 1.0\ndrift 0\n"
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def eventually(what, probe, deadline_s=DEADLINE_S):
+    end = time.monotonic() + deadline_s
+    while True:
+        found = probe()
+        if found:
+            return found
+        if time.monotonic() > end:
+            raise AssertionError(what)
+        time.sleep(0.2)
+
+
+def driver_running(lock):
+    import fcntl
+
+    try:
+        with open(lock) as held:
+            fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return False
+    except FileNotFoundError:
+        return False
+    except OSError:
+        return True
+
+
+def read_ini(path):
+    values = {}
+    try:
+        with open(path, "rb") as ini:
+            for line in ini.read().decode("latin-1").splitlines():
+                if "=" in line:
+                    key, value = line.split("=", 1)
+                    values[key.strip()] = value.strip()
+    except FileNotFoundError:
+        pass
+    return values
+
+
+def hint_corner():
+    """The corner whose target the dialog shows now ("TL", "TR", "BL"), from where the hint
+    label sits on the screen, or None while no hint is shown."""
+    win = a11y.find_window(DIALOG)
+    if win is None:
+        return None
+    for accessible in a11y._walk(win):
+        try:
+            if accessible.name != HINT or accessible.getRoleName() != "label":
+                continue
+            if not accessible.getState().contains(a11y.pyatspi.STATE_SHOWING):
+                continue
+            box = accessible.queryComponent().getExtents(a11y.pyatspi.DESKTOP_COORDS)
+            frame = win.queryComponent().getExtents(a11y.pyatspi.DESKTOP_COORDS)
+        except Exception:
+            continue
+        centre_x = box.x + box.width / 2 - frame.x
+        centre_y = box.y + box.height / 2 - frame.y
+        top = centre_y < frame.height / 2
+        left = centre_x < frame.width / 2
+        if top and left:
+            return "TL"
+        if top:
+            return "TR"
+        if left:
+            return "BL"
+    return None
+
+
+def message_shown(text):
+    """True when a window of the desktop, or something in one, is named by this text (the
+    result message box carries its text as its name)."""
+    for app in a11y.pyatspi.Registry.getDesktop(0):
+        if app is None:
+            continue
+        try:
+            windows = list(app)
+        except Exception:
+            continue
+        for window in windows:
+            for accessible in a11y._walk(window):
+                try:
+                    if accessible.name == text:
+                        return True
+                except Exception:
+                    continue
+    return False
+
+
+class Session:
+    """The installed Controller with its Driver on a live-touched simulated foil."""
+
+    def __init__(self, controller, kvctl, scenario=None):
+        self.kvctl = kvctl
+        self.work = tempfile.mkdtemp(prefix="setting-path-")
+        self.install = os.path.join(self.work, "install")
+        runtime = os.path.join(self.work, "runtime")
+        os.makedirs(self.install)
+        os.makedirs(runtime, mode=0o700)
+        built = os.path.dirname(controller)
+        shutil.copy2(controller, os.path.join(self.install, "Controller"))
+        shutil.copy2(os.path.join(built, "Driver"), os.path.join(self.install, "Driver"))
+        if os.path.isdir(os.path.join(built, "Lang")):
+            shutil.copytree(os.path.join(built, "Lang"), os.path.join(self.install, "Lang"))
+        with open(os.path.join(self.install, "CONTROLLER.INI"), "wb") as profile:
+            profile.write(PROFILE)
+        self.pipe = os.path.join(self.work, "foil")
+        os.mkfifo(self.pipe)
+        # Read and write: opening never waits for the driver, and writes never fail for want
+        # of a reader while it starts.
+        self.foil = os.open(self.pipe, os.O_RDWR)
+        if scenario is None:
+            options = ["--driver-option=--simulate=%s" % self.pipe]
+        else:
+            path = os.path.join(self.work, "foil.scn")
+            with open(path, "w") as out:
+                out.write(scenario)
+            options = [
+                "--driver-option=--simulate=%s" % path,
+                "--driver-option=--simulate-input=%s" % self.pipe,
+            ]
+        self.driver_port = free_port()
+        env = dict(
+            os.environ, XDG_RUNTIME_DIR=runtime, XDG_CONFIG_HOME=os.path.join(self.work, "config")
+        )
+        self.log = open(os.path.join(self.work, "controller.log"), "w")
+        self.process = subprocess.Popen(
+            [
+                os.path.join(self.install, "Controller"),
+                "--port=%d" % free_port(),
+                "--driver-port=%d" % self.driver_port,
+                "--driver-option=--pointer=none",
+            ]
+            + options,
+            env=env,
+            stdout=self.log,
+            stderr=subprocess.STDOUT,
+        )
+        self.lock = os.path.join(runtime, "KELVARIN_DRIVER.lock")
+
+    def touch(self, line):
+        os.write(self.foil, (line + "\n").encode())
+
+    def get(self, record):
+        result = subprocess.run(
+            [self.kvctl, "get", record, "--port", str(self.driver_port)],
+            capture_output=True,
+            text=True,
+        )
+        if result.returncode != 0:
+            return None
+        return json.loads(result.stdout.splitlines()[0])["fields"]
+
+    def driver_ini(self):
+        return read_ini(os.path.join(self.install, "DRIVER.INI"))
+
+    def output(self):
+        self.log.flush()
+        with open(os.path.join(self.work, "controller.log")) as output:
+            return output.read()
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            self.process.wait(timeout=30)
+        if driver_running(self.lock):
+            subprocess.run(
+                [self.kvctl, "stop", "--port", str(self.driver_port)], capture_output=True
+            )
+            end = time.monotonic() + DEADLINE_S
+            while driver_running(self.lock) and time.monotonic() < end:
+                time.sleep(0.2)
+        os.close(self.foil)
+        self.log.close()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+
+def calibrate_with_finger(session):
+    """Presses and holds each target as the dialog shows it, lifting the finger when the
+    dialog moves on, until the dialog closes. Returns the corners pressed, in order."""
+    a11y.window(DIALOG)
+    pressed = []
+    end = time.monotonic() + DEADLINE_S
+    while a11y.find_window(DIALOG) is not None:
+        if time.monotonic() > end:
+            raise AssertionError("the dialog stayed open; corners pressed: %s" % pressed)
+        corner = hint_corner()
+        if corner is None or (pressed and pressed[-1] == corner):
+            time.sleep(0.1)
+            continue
+        if pressed:
+            session.touch("up 1")
+            time.sleep(0.5)
+        pressed.append(corner)
+        x, y = PRESS[corner]
+        session.touch("down 1 %.3f %.3f" % (x, y))
+    session.touch("up 1")
+    return pressed
+
+
+def check_references(session):
+    """DRIVER.INI ends up holding the pressed points as the new corner references."""
+
+    def saved():
+        ini = session.driver_ini()
+        try:
+            return all(
+                abs(float(ini["Calib_Ref_%s_SA" % corner]) - x) < 0.02
+                and abs(float(ini["Calib_Ref_%s_SB" % corner]) - y) < 0.02
+                for corner, (x, y) in PRESS.items()
+            )
+        except (KeyError, ValueError):
+            return False
+
+    eventually(
+        "DRIVER.INI does not hold the pressed points: %s"
+        % {k: v for k, v in session.driver_ini().items() if k.startswith("Calib_Ref")},
+        saved,
+    )
+    print(
+        "References saved: %s"
+        % {k: v for k, v in session.driver_ini().items() if k.startswith("Calib_Ref")}
+    )
+
+
+def run_calibrate(session):
+    a11y.control(WINDOW, "page tab", "Setting")
+    a11y.select_tab(WINDOW, "Setting")
+    # The baseline settles before the first touch.
+    eventually("the driver never answered", lambda: session.get("Sense/Status") is not None)
+    time.sleep(4)
+    a11y.press(WINDOW, "push button", "Calibration")
+    pressed = calibrate_with_finger(session)
+    assert pressed == ["TL", "TR", "BL"], "targets shown in the order %s" % pressed
+    check_references(session)
+
+
+def run_adaption(session):
+    a11y.control(WINDOW, "page tab", "Setting")
+    a11y.select_tab(WINDOW, "Setting")
+    eventually("the driver never answered", lambda: session.get("Sense/Status") is not None)
+    output = session.get("Output/State")
+    assert output is not None and not output["Enable"], "output on before the run: %s" % output
+    time.sleep(4)
+    a11y.press(WINDOW, "push button", "Auto")
+    # The search runs (a second or more per attempt), then opens the calibration dialog.
+    a11y.wait_for("the calibration dialog after the search", lambda: a11y.find_window(DIALOG),
+                  deadline_s=DEADLINE_S)
+    pressed = calibrate_with_finger(session)
+    assert pressed == ["TL", "TR", "BL"], "targets shown in the order %s" % pressed
+
+    def enabled():
+        state = session.get("Output/State")
+        return state is not None and state["Enable"]
+
+    eventually("touch output is still off after the adaption", enabled)
+    a11y.wait_for("the success message", lambda: message_shown("Successfully adaption!"))
+    sense = session.get("Sense/State")
+    assert sense["PressThreshold"] == 5, sense
+    assert 5 <= sense["CoarseRange"] <= 15, sense
+    check_references(session)
+
+
+def main():
+    mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
+    scenario = ADAPTION_SCENARIO if mode == "adaption" else None
+    session = Session(controller, kvctl, scenario)
+    try:
+        a11y.window(WINDOW)
+        if mode == "calibrate":
+            run_calibrate(session)
+        elif mode == "adaption":
+            run_adaption(session)
+        else:
+            raise AssertionError("unknown mode %r" % mode)
+        print("PASS")
+        return 0
+    except AssertionError as error:
+        print("FAIL: %s" % error)
+        print("Controller output:\n" + session.output())
+        return 1
+    finally:
+        session.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
