@@ -131,7 +131,7 @@ int CConfiguratorApp::Run(QApplication& app) {
     Network network(registry, NetworkConfig{ProgramRole::Controller, options_.port,
                                             options_.driverPort, "127.0.0.1"});
     if (!network.Error().empty() && !network.Ok()) {
-        // The described message, with the reason (a port held by another program, say).
+        // The start-up message, with the reason (a port held by another program, say).
         QMessageBox box(
             QMessageBox::Critical, QString(),
             QCoreApplication::translate("CConfiguratorApp", "Socket initialization failure."));
