@@ -1,0 +1,154 @@
+#include "controller/autostart.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace kv::controller {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class AutostartTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/kv-autostart-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code error;
+        fs::remove_all(root_, error);
+    }
+
+    static std::string ReadAll(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    // desktop-file-validate's verdict on the file, or nothing when the tool is missing.
+    static std::optional<bool> Validates(const std::string& path) {
+        if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0) {
+            return std::nullopt;
+        }
+        const std::string command = "desktop-file-validate '" + path + "'";
+        return std::system(command.c_str()) == 0;
+    }
+
+    std::string root_;
+};
+
+TEST_F(AutostartTest, FolderFollowsXdgConfigHomeElseHome) {
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", root_ + "/config");
+        ScopedEnv home("HOME", root_ + "/home");
+        EXPECT_EQ(AutostartFolder(), root_ + "/config/autostart");
+    }
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+        ScopedEnv home("HOME", root_ + "/home");
+        EXPECT_EQ(AutostartFolder(), root_ + "/home/.config/autostart");
+        // An empty or relative XDG_CONFIG_HOME is ignored, as the base directory rules say.
+        ScopedEnv empty("XDG_CONFIG_HOME", "");
+        EXPECT_EQ(AutostartFolder(), root_ + "/home/.config/autostart");
+        ScopedEnv relative("XDG_CONFIG_HOME", "relative/config");
+        EXPECT_EQ(AutostartFolder(), root_ + "/home/.config/autostart");
+    }
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+        ScopedEnv home("HOME", root_ + "/home");
+        ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Driver", "/opt/kv/Driver"));
+        EXPECT_TRUE(fs::is_regular_file(root_ + "/home/.config/autostart/Kelvarin_Driver.desktop"));
+    }
+}
+
+TEST_F(AutostartTest, EntryIsWrittenValidAndRemoved) {
+    ScopedEnv config("XDG_CONFIG_HOME", root_ + "/config");
+    const std::string file = root_ + "/config/autostart/Kelvarin_Controller.desktop";
+    EXPECT_FALSE(HasAutostartEntry("Kelvarin_Controller"));
+    EXPECT_TRUE(RemoveAutostartEntry("Kelvarin_Controller"));  // none yet: still fine
+
+    // The folder does not exist yet: it is made.
+    ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Controller", "/opt/kv/Controller"));
+    EXPECT_TRUE(HasAutostartEntry("Kelvarin_Controller"));
+    const std::string text = ReadAll(file);
+    EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nName=Kelvarin_Controller\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nExec=/opt/kv/Controller\n"), std::string::npos) << text;
+    if (auto valid = Validates(file)) {
+        EXPECT_TRUE(*valid) << text;
+    }
+    // Written again, it is replaced, and no temporary file is left beside it.
+    ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Controller", "/opt/kv2/Controller"));
+    EXPECT_NE(ReadAll(file).find("\nExec=/opt/kv2/Controller\n"), std::string::npos);
+    int files = 0;
+    for (const auto& entry : fs::directory_iterator(root_ + "/config/autostart")) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
+
+    EXPECT_TRUE(RemoveAutostartEntry("Kelvarin_Controller"));
+    EXPECT_FALSE(HasAutostartEntry("Kelvarin_Controller"));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(WriteAutostartEntry("Kelvarin_Controller", "relative/Controller"));
+}
+
+TEST_F(AutostartTest, ExecIsQuotedAndEscapedForSpacesAndReservedCharacters) {
+    EXPECT_EQ(DesktopExecValue("/opt/kv/Driver"), "/opt/kv/Driver");
+    EXPECT_EQ(DesktopExecValue("/home/a b/Driver"), "\"/home/a b/Driver\"");
+    // Inside quotes " ` $ \ get a backslash; then the value's own escaping doubles backslashes.
+    EXPECT_EQ(DesktopExecValue("/x/$y\"z/D"), "\"/x/\\\\$y\\\\\"z/D\"");
+    EXPECT_EQ(DesktopExecValue("/x/a\\b"), "\"/x/a\\\\\\\\b\"");
+    // A percent sign would read as a field code.
+    EXPECT_EQ(DesktopExecValue("/x/100%/D"), "/x/100%%/D");
+
+    ScopedEnv config("XDG_CONFIG_HOME", root_ + "/my config");
+    ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Driver", root_ + "/my programs/Driver"));
+    const std::string file = root_ + "/my config/autostart/Kelvarin_Driver.desktop";
+    EXPECT_NE(ReadAll(file).find("\nExec=\"" + root_ + "/my programs/Driver\"\n"),
+              std::string::npos)
+        << ReadAll(file);
+    if (auto valid = Validates(file)) {
+        EXPECT_TRUE(*valid);
+    }
+}
+
+}  // namespace
+}  // namespace kv::controller
