@@ -66,8 +66,14 @@ protected:
         if (std::system("command -v desktop-file-validate >/dev/null 2>&1") != 0) {
             return std::nullopt;
         }
-        const std::string command = "desktop-file-validate '" + path + "'";
-        return std::system(command.c_str()) == 0;
+        // Clean means no errors and no warnings or hints either: the tool prints nothing.
+        const std::string report = path + ".report";
+        const std::string command = "desktop-file-validate '" + path + "' >'" + report + "' 2>&1";
+        const bool passed = std::system(command.c_str()) == 0;
+        const std::string printed = ReadAll(report);
+        std::remove(report.c_str());
+        EXPECT_EQ(printed, "");
+        return passed;
     }
 
     std::string root_;
@@ -147,6 +153,11 @@ TEST_F(AutostartTest, ExecIsQuotedAndEscapedForSpacesAndReservedCharacters) {
         << ReadAll(file);
     if (auto valid = Validates(file)) {
         EXPECT_TRUE(*valid);
+    }
+    // Quotes, dollars, backslashes and percent signs in the path still make a valid entry.
+    ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Driver", root_ + "/odd \"$`\\%/Driver"));
+    if (auto valid = Validates(file)) {
+        EXPECT_TRUE(*valid) << ReadAll(file);
     }
 }
 
