@@ -1,11 +1,401 @@
-// The "Advanced" page; its controls come with the advanced settings work.
+// The "Advanced" page.
 #include "controller/advanced_page.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "controller/adv_setting_dialog.h"
+#include "controller/autostart.h"
+#include "controller/basic_page.h"
+#include "controller/driver_launcher.h"
+#include "controller/factory_reset.h"
+#include "controller/initial_dialog.h"
+#include "controller/main_dialog.h"
+#include "controller/profile_file.h"
+#include "controller/sensor_models.h"
+#include "controller/single_instance.h"
 
 namespace kv::controller {
 
-Kelvarin_Advanced::Kelvarin_Advanced(QWidget* parent) : QWidget(parent) {
+namespace {
+
+// The start-at-login entry for the driver.
+constexpr const char* kDriverAutostartName = "Kelvarin_Driver";
+// Mouse control modes of the three hidden radios.
+constexpr std::array<int, 3> kMouseModes = {1, 4, 5};
+
+template <class W>
+W* Named(W* widget, const char* id, const QString& text) {
+    widget->setObjectName(QString::fromLatin1(id));
+    widget->setAccessibleName(text.trimmed());
+    return widget;
+}
+
+QPushButton* Button(const QString& text, const char* id, QWidget* parent) {
+    return Named(new QPushButton(text, parent), id, text);
+}
+
+QSlider* EdgeSlider(Qt::Orientation orientation, const char* id, const QString& name,
+                    QWidget* parent) {
+    auto* slider = Named(new QSlider(orientation, parent), id, name);
+    slider->setRange(kEdgeMin, kEdgeMax);
+    return slider;
+}
+
+}  // namespace
+
+Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
+    : QWidget(parent), context_(context), registry_(*context.registry) {
     setObjectName(QStringLiteral("Kelvarin_Advanced"));
     setAccessibleName(tr("Advanced"));
+    Build();
+
+    shownMode_ = registry_.outputState.Mode;
+    shownSelection_ = registry_.outputState.Selection;
+    ShowRadios();
+    ShowEdgePositions(PositionsOf(registry_.edgeState));
+    const bool custom =
+        context_.profile != nullptr && context_.profile->ReadInt("BOOT", "CUSTOM", 0) != 0;
+    settingButton_->setEnabled(custom);
+    {
+        const QSignalBlocker block(boot_);
+        boot_->setChecked(context_.profile != nullptr &&
+                          context_.profile->ReadInt("BOOT", "DRIVER", 0) != 0);
+    }
+
+    FactoryResetActions actions;
+    actions.progress = [this](int percent) {
+        if (progressBar_ != nullptr) {
+            progressBar_->setValue(percent);
+        }
+    };
+    actions.stopDriver = [this] { registry_.driverDoStop.RaiseCounted(); };
+    actions.driverEnded = [] {
+        return LockIsFree(LockFolder() + QLatin1Char('/') + QLatin1String(kDriverLockName));
+    };
+    actions.deleteSettings = [this] {
+        // The driver's settings, and the file an older installation may have left.
+        const QDir folder(DriverFolder());
+        QFile::remove(folder.filePath(QStringLiteral("DRIVER.INI")));
+        QFile::remove(folder.filePath(QStringLiteral("KELVARIN.INI")));
+    };
+    actions.startDriver = [this] {
+        if (context_.launcher != nullptr) {
+            context_.launcher->StartWhenOldEnded();
+        }
+    };
+    actions.driverAnswers = [this] { return !context_.connected || context_.connected(); };
+    auto chosen = std::make_shared<std::pair<int32_t, int>>();
+    actions.runFirstRunDialog = [this, chosen] {
+        initialDlg dialog(this);
+        if (dialog.exec() != QDialog::Accepted) {
+            return false;
+        }
+        *chosen = {dialog.ModelCode(), dialog.Language()};
+        return true;
+    };
+    actions.applyFirstRunChoice = [this, chosen] {
+        SetModel(registry_, chosen->first);
+        if (context_.profile != nullptr) {
+            context_.profile->WriteInt("GENERAL", "LANG", chosen->second);
+        }
+    };
+    actions.finished = [this] { FactoryResetFinished(); };
+    reset_ = std::make_unique<FactoryReset>(std::move(actions), DefaultClock());
+
+    resetTimer_ = new QTimer(this);
+    resetTimer_->setInterval(kFactoryResetTickMs);
+    connect(resetTimer_, &QTimer::timeout, this, [this] { reset_->Tick(); });
+
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setInterval(kAdvancedRefreshMs);
+    connect(refreshTimer_, &QTimer::timeout, this, &Kelvarin_Advanced::Refresh);
+    refreshTimer_->start();
+}
+
+Kelvarin_Advanced::~Kelvarin_Advanced() = default;
+
+void Kelvarin_Advanced::Build() {
+    auto* touchGroup = Named(new QGroupBox(tr("Touch mode"), this), "TouchMode", tr("Touch mode"));
+    const std::array<std::pair<const char*, QString>, 4> touch = {{
+        {"1015", tr("Single Touch and Drag")},
+        {"1016", tr("Single Touch with Zoom in/out")},
+        {"1018", tr("TUIO - MT2 ( Port: 3333 )")},
+        {"1017", tr("Windows Native - MT 2 Points")},
+    }};
+    auto* touchLayout = new QVBoxLayout(touchGroup);
+    for (int i = 0; i < 4; ++i) {
+        touchRadios_[i] =
+            Named(new QRadioButton(touch[i].second, touchGroup), touch[i].first, touch[i].second);
+        touchLayout->addWidget(touchRadios_[i]);
+        connect(touchRadios_[i], &QRadioButton::clicked, this, [this, i] { TouchModeClicked(i); });
+    }
+
+    mouseGroup_ = Named(new QGroupBox(tr("Mouse Control"), this), "1055", tr("Mouse Control"));
+    const std::array<std::pair<const char*, QString>, 3> mouse = {{
+        {"1012", tr("Move only")},
+        {"1013", tr("Select / Move / Release")},
+        {"1014", tr("Select / Hold / Release")},
+    }};
+    auto* mouseLayout = new QVBoxLayout(mouseGroup_);
+    for (int i = 0; i < 3; ++i) {
+        mouseRadios_[i] =
+            Named(new QRadioButton(mouse[i].second, mouseGroup_), mouse[i].first, mouse[i].second);
+        mouseLayout->addWidget(mouseRadios_[i]);
+        const int mode = kMouseModes[i];
+        connect(mouseRadios_[i], &QRadioButton::clicked, this,
+                [this, mode] { MouseModeClicked(mode); });
+    }
+
+    auto* driverGroup = Named(new QGroupBox(tr("Driver"), this), "DriverGroup", tr("Driver"));
+    boot_ = Named(new QCheckBox(tr(" Boot with OS"), driverGroup), "1001", tr(" Boot with OS"));
+    startButton_ = Button(tr("Start driver"), "1020", driverGroup);
+    stopButton_ = Button(tr("Stop driver"), "1019", driverGroup);
+    resetButton_ = Button(tr("Factory Reset"), "1033", driverGroup);
+    auto* driverLayout = new QVBoxLayout(driverGroup);
+    driverLayout->addWidget(boot_);
+    driverLayout->addWidget(startButton_);
+    driverLayout->addWidget(stopButton_);
+    driverLayout->addWidget(resetButton_);
+    connect(boot_, &QCheckBox::toggled, this, &Kelvarin_Advanced::BootToggled);
+    connect(startButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::StartDriver);
+    connect(stopButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::StopDriver);
+    connect(resetButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::StartFactoryReset);
+
+    auto* customGroup =
+        Named(new QGroupBox(tr("Customization"), this), "Customization", tr("Customization"));
+    settingButton_ = Button(tr("Setting..."), "1036", customGroup);
+    auto* customLayout = new QVBoxLayout(customGroup);
+    customLayout->addWidget(settingButton_);
+    connect(settingButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::OpenSetting);
+
+    // Edge enhancement: "+" raises the edge's value, so it moves the inverted left and top
+    // sliders down; the driver hears of it at the next refresh tick.
+    auto* edgeGroup =
+        Named(new QGroupBox(tr("Edge Enhanced"), this), "EdgeEnhanced", tr("Edge Enhanced"));
+    left_ = EdgeSlider(Qt::Horizontal, "1006", tr("Left edge"), edgeGroup);
+    right_ = EdgeSlider(Qt::Horizontal, "1007", tr("Right edge"), edgeGroup);
+    top_ = EdgeSlider(Qt::Vertical, "1009", tr("Top edge"), edgeGroup);
+    bottom_ = EdgeSlider(Qt::Vertical, "1021", tr("Bottom edge"), edgeGroup);
+    auto stepper = [this, edgeGroup](QSlider* slider, const char* id, const QString& text,
+                                     int delta) {
+        auto* button = Button(text, id, edgeGroup);
+        button->setAccessibleDescription(slider->accessibleName());
+        connect(button, &QPushButton::clicked, this,
+                [slider, delta] { slider->setValue(StepEdgePosition(slider->value(), delta)); });
+        return button;
+    };
+    const QString plus = QStringLiteral("+");
+    const QString minus = QStringLiteral("-");
+    auto* grid = new QGridLayout(edgeGroup);
+    auto row = [&](int r, QSlider* slider, QPushButton* up, QPushButton* down) {
+        grid->addWidget(slider, r, 0);
+        grid->addWidget(up, r, 1);
+        grid->addWidget(down, r, 2);
+    };
+    row(0, left_, stepper(left_, "1031", plus, -kEdgeStep),
+        stepper(left_, "1003", minus, kEdgeStep));
+    row(1, right_, stepper(right_, "1005", plus, kEdgeStep),
+        stepper(right_, "1004", minus, -kEdgeStep));
+    row(2, top_, stepper(top_, "1008", plus, -kEdgeStep), stepper(top_, "1010", minus, kEdgeStep));
+    row(3, bottom_, stepper(bottom_, "1022", plus, kEdgeStep),
+        stepper(bottom_, "1011", minus, -kEdgeStep));
+    top_->setMinimumHeight(60);
+    bottom_->setMinimumHeight(60);
+
+    auto* leftColumn = new QVBoxLayout;
+    leftColumn->addWidget(touchGroup);
+    leftColumn->addWidget(mouseGroup_);
+    leftColumn->addWidget(edgeGroup, 1);
+    auto* rightColumn = new QVBoxLayout;
+    rightColumn->addWidget(driverGroup);
+    rightColumn->addWidget(customGroup);
+    rightColumn->addStretch(1);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(leftColumn, 1);
+    layout->addLayout(rightColumn);
+}
+
+void Kelvarin_Advanced::ShowRadios() {
+    if (shownSelection_ >= 0 && shownSelection_ < static_cast<int>(touchRadios_.size())) {
+        for (int i = 0; i < static_cast<int>(touchRadios_.size()); ++i) {
+            touchRadios_[i]->setChecked(i == shownSelection_);
+        }
+    }
+    for (size_t i = 0; i < kMouseModes.size(); ++i) {
+        if (kMouseModes[i] == shownMode_) {
+            mouseRadios_[i]->setChecked(true);
+        }
+    }
+    // Mouse control is not offered; its radios only keep the driver's mode.
+    mouseGroup_->hide();
+    for (QRadioButton* radio : mouseRadios_) {
+        radio->hide();
+    }
+}
+
+void Kelvarin_Advanced::TouchModeClicked(int selection) {
+    shownSelection_ = selection;
+    ShowRadios();
+    registry_.outputState.Selection = selection;
+    SendWithSave(registry_.outputState);
+}
+
+void Kelvarin_Advanced::MouseModeClicked(int mode) {
+    shownMode_ = mode;
+    ShowRadios();
+    registry_.outputState.Mode = mode;
+    SendWithSave(registry_.outputState);
+}
+
+void Kelvarin_Advanced::SendWithSave(DataManipulation& record) {
+    record.Publish();
+    registry_.storeDoSave.RaiseCounted();
+}
+
+void Kelvarin_Advanced::ShowEdgePositions(const EdgePositions& positions) {
+    left_->setValue(positions.left);
+    right_->setValue(positions.right);
+    top_->setValue(positions.top);
+    bottom_->setValue(positions.bottom);
+}
+
+EdgePositions Kelvarin_Advanced::EdgePositionsShown() const {
+    return EdgePositions{left_->value(), right_->value(), top_->value(), bottom_->value()};
+}
+
+bool Kelvarin_Advanced::RefreshPaused() const {
+    if (const auto* main = qobject_cast<const CConfiguratorDlg*>(window())) {
+        return main->GraphMode() || main->HiddenToTray();
+    }
+    return false;
+}
+
+void Kelvarin_Advanced::Refresh() {
+    if (RefreshPaused()) {
+        return;
+    }
+    const int mode = registry_.outputState.Mode;
+    const int selection = registry_.outputState.Selection;
+    if (mode != shownMode_ || selection != shownSelection_) {
+        shownMode_ = mode;
+        shownSelection_ = selection;
+        ShowRadios();
+    }
+    switch (edges_.OnTick(EdgePositionsShown(), registry_.edgeState)) {
+        case EdgeSliders::Tick::Show:
+            ShowEdgePositions(PositionsOf(registry_.edgeState));
+            break;
+        case EdgeSliders::Tick::Send:
+            SendWithSave(registry_.edgeState);
+            break;
+        case EdgeSliders::Tick::Nothing:
+            break;
+    }
+}
+
+QString Kelvarin_Advanced::DriverFolder() const {
+    if (context_.launcher != nullptr) {
+        return QFileInfo(context_.launcher->Program()).absolutePath();
+    }
+    return QCoreApplication::applicationDirPath();
+}
+
+void Kelvarin_Advanced::StartDriver() {
+    // A driver that is still ending holds its lock; the new one starts once it is free.
+    if (context_.launcher != nullptr) {
+        context_.launcher->StartWhenOldEnded();
+    }
+    ShowBasicGraphs();
+}
+
+void Kelvarin_Advanced::StopDriver() {
+    registry_.driverDoStop.RaiseCounted();
+    ShowBasicGraphs();
+}
+
+void Kelvarin_Advanced::ShowBasicGraphs() {
+    if (auto* basic = window()->findChild<Kelvarin_Basic*>()) {
+        basic->ShowGraphs();
+    }
+}
+
+void Kelvarin_Advanced::BootToggled(bool on) {
+    if (context_.profile != nullptr) {
+        context_.profile->WriteInt("BOOT", "DRIVER", on ? 1 : 0);
+    }
+    if (on) {
+        const QString driver = QDir(DriverFolder()).filePath(QStringLiteral("Driver"));
+        WriteAutostartEntry(kDriverAutostartName, driver.toStdString());
+    } else {
+        RemoveAutostartEntry(kDriverAutostartName);
+    }
+}
+
+void Kelvarin_Advanced::OpenSetting() {
+    Kelvarin_AdvSetting dialog(context_, this);
+    dialog.exec();
+}
+
+bool Kelvarin_Advanced::FactoryResetRunning() const {
+    return reset_->Running();
+}
+
+void Kelvarin_Advanced::StartFactoryReset() {
+    if (reset_->Running()) {
+        return;
+    }
+    progressWindow_ = new QDialog(this);
+    progressWindow_->setObjectName(QStringLiteral("FactoryResetProgress"));
+    progressWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    progressWindow_->setModal(false);
+    const QString title = tr("Factory Reset progress");
+    progressWindow_->setWindowTitle(title);
+    progressWindow_->setAccessibleName(title);
+    progressBar_ = new QProgressBar(progressWindow_);
+    progressBar_->setObjectName(QStringLiteral("1011"));
+    progressBar_->setRange(0, 100);
+    progressBar_->setValue(0);
+    progressBar_->setAccessibleName(title);
+    auto* label = Named(new QLabel(title, progressWindow_), "1057", title);
+    label->setAlignment(Qt::AlignCenter);
+    auto* layout = new QVBoxLayout(progressWindow_);
+    layout->addWidget(progressBar_);
+    layout->addWidget(label);
+    progressWindow_->resize(320, progressWindow_->sizeHint().height());
+    progressWindow_->show();
+    resetButton_->setEnabled(false);
+    startButton_->setEnabled(false);
+    stopButton_->setEnabled(false);
+
+    reset_->Start();
+    resetTimer_->start();
+}
+
+void Kelvarin_Advanced::FactoryResetFinished() {
+    resetTimer_->stop();
+    if (progressWindow_ != nullptr) {
+        progressWindow_->close();
+        progressWindow_ = nullptr;
+        progressBar_ = nullptr;
+    }
+    resetButton_->setEnabled(true);
+    startButton_->setEnabled(true);
+    stopButton_->setEnabled(true);
 }
 
 }  // namespace kv::controller

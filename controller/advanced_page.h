@@ -1,14 +1,90 @@
-// The "Advanced" page: touch mode, edge enhancement, driver start and stop come here.
+// Kelvarin_Advanced, the "Advanced" page: the touch mode, the edge enhancement of the four
+// screen edges, starting and stopping the driver, the factory reset, start at login and the
+// advanced settings dialog.
 #pragma once
 
+#include <QString>
 #include <QWidget>
+#include <array>
+#include <memory>
+
+#include "controller/edge_sliders.h"
+#include "messaging/registry.h"
+
+class QCheckBox;
+class QDialog;
+class QGroupBox;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTimer;
 
 namespace kv::controller {
+
+struct DialogContext;
+class FactoryReset;
+
+// Period of the page's refresh.
+inline constexpr int kAdvancedRefreshMs = 120;
+// Period of the factory reset's step timer.
+inline constexpr int kFactoryResetTickMs = 50;
 
 class Kelvarin_Advanced final : public QWidget {
     Q_OBJECT
 public:
-    explicit Kelvarin_Advanced(QWidget* parent = nullptr);
+    // Works on the context's registry and CONTROLLER.INI, starts the driver through its
+    // launcher (when there is none, the page cannot start one).
+    explicit Kelvarin_Advanced(DialogContext& context, QWidget* parent = nullptr);
+    ~Kelvarin_Advanced() override;
+
+    // One refresh tick: the radios follow the driver's touch mode, the edge sliders are shown
+    // (start-up) or sent.
+    void Refresh();
+    bool FactoryResetRunning() const;
+    // Where DRIVER.INI lives: beside the driver.
+    QString DriverFolder() const;
+
+private:
+    void Build();
+    void ShowRadios();
+    void TouchModeClicked(int selection);
+    void MouseModeClicked(int mode);
+    void SendWithSave(DataManipulation& record);
+    void ShowEdgePositions(const EdgePositions& positions);
+    EdgePositions EdgePositionsShown() const;
+    void StartDriver();
+    void StopDriver();
+    void ShowBasicGraphs();
+    void BootToggled(bool on);
+    void OpenSetting();
+    void StartFactoryReset();
+    void FactoryResetFinished();
+    bool RefreshPaused() const;
+
+    DialogContext& context_;
+    Registry& registry_;
+    EdgeSliders edges_;
+    std::unique_ptr<FactoryReset> reset_;
+    int shownMode_ = -1;
+    int shownSelection_ = -1;
+
+    std::array<QRadioButton*, 4> touchRadios_{};  // by Output_State_Selection
+    QGroupBox* mouseGroup_ = nullptr;
+    std::array<QRadioButton*, 3> mouseRadios_{};  // modes 1, 4, 5
+    QCheckBox* boot_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QPushButton* resetButton_ = nullptr;
+    QPushButton* settingButton_ = nullptr;
+    QSlider* left_ = nullptr;
+    QSlider* right_ = nullptr;
+    QSlider* top_ = nullptr;
+    QSlider* bottom_ = nullptr;
+    QTimer* refreshTimer_ = nullptr;
+    QTimer* resetTimer_ = nullptr;
+    QDialog* progressWindow_ = nullptr;
+    QProgressBar* progressBar_ = nullptr;
 };
 
 }  // namespace kv::controller

@@ -170,6 +170,7 @@ int CConfiguratorApp::Run(QApplication& app) {
     context.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     context.connected = [&network] { return network.Connected(); };
     context.sayHello = [&network] { network.SendHello(); };
+    context.launcher = &launcher;
 
     CConfiguratorDlg dialog(context);
     QObject::connect(&dialog, &CConfiguratorDlg::QuitRequested, &app, &QCoreApplication::quit,

@@ -76,7 +76,7 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
     basic->SetShowIndex(context_.profile != nullptr &&
                         context_.profile->ReadInt("GENERAL", "INDEX", 0) != 0);
     tabs_->AddPage(basic, tr("Setting"));
-    tabs_->AddPage(new Kelvarin_Advanced(tabs_), tr("Advanced"));
+    tabs_->AddPage(new Kelvarin_Advanced(context_, tabs_), tr("Advanced"));
     aboutPage_ = new Kelvarin_Copyright(*context_.registry, context_.connected, tabs_);
     tabs_->AddPage(aboutPage_, tr("About"));
     connect(tabs_, &QTabWidget::currentChanged, this,

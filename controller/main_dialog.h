@@ -17,6 +17,7 @@ class QAction;
 namespace kv::controller {
 
 class CTabSheet;
+class DriverLauncher;
 class GraphView;
 class Kelvarin_Copyright;
 class ProfileFile;
@@ -30,8 +31,9 @@ struct DialogContext {
     // Whether the desktop has a tray now (QSystemTrayIcon::isSystemTrayAvailable()); asked
     // each time, since a panel can come and go while the Controller runs.
     std::function<bool()> trayAvailable;
-    std::function<bool()> connected;  // the endpoint's connected flag
-    std::function<void()> sayHello;   // sends the hello datagram
+    std::function<bool()> connected;     // the endpoint's connected flag
+    std::function<void()> sayHello;      // sends the hello datagram
+    DriverLauncher* launcher = nullptr;  // starts Driver (the Advanced page's buttons)
 };
 
 // Presence and graph redraw periods.

@@ -1,0 +1,336 @@
+// The "Advanced" page on the offscreen platform: the touch mode radios and the driver's mode,
+// the edge sliders (inverted left and top, the steps, the start-up ticks), the driver buttons,
+// start at login, and the factory reset's steps on a fake clock.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controller/advanced_page.h"
+#include "controller/autostart.h"
+#include "controller/driver_launcher.h"
+#include "controller/factory_reset.h"
+#include "controller/main_dialog.h"
+#include "controller/profile_file.h"
+
+using namespace kv;
+using namespace kv::controller;
+
+namespace {
+
+// Hands every datagram to a driver-side registry and notes which record it carried.
+class DriverSide final : public Transport {
+public:
+    int32_t Send(const uint8_t* bytes, size_t length) override {
+        const DeliverResult result = driver.Deliver(bytes, 0, static_cast<int32_t>(length));
+        received.push_back(Name(result.record));
+        return static_cast<int32_t>(length);
+    }
+    std::string Name(const DataManipulation* record) const {
+        if (record == &driver.edgeState) {
+            return "Edge/State";
+        }
+        if (record == &driver.outputState) {
+            return "Output/State";
+        }
+        if (record == &driver.storeDoSave) {
+            return "Store/DoSave";
+        }
+        if (record == &driver.driverDoStop) {
+            return "Driver/DoStop";
+        }
+        return "other";
+    }
+    Registry driver{ProgramRole::Driver};
+    std::vector<std::string> received;
+};
+
+using Sent = std::vector<std::string>;
+
+class FakeClock final : public Clock {
+public:
+    int64_t NowMs() const override { return now; }
+    void SleepMs(int ms) const override { now += ms; }
+    mutable int64_t now = 1'000'000;
+};
+
+}  // namespace
+
+class AdvancedPageTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Page {
+        QTemporaryDir folder;
+        Registry registry{ProgramRole::Controller};
+        DriverSide driver;
+        std::unique_ptr<ProfileFile> profile;
+        std::atomic<int> starts{0};
+        std::unique_ptr<DriverLauncher> launcher;
+        DialogContext context;
+        std::unique_ptr<Kelvarin_Advanced> page;
+        explicit Page(int custom = 0) {
+            registry.SetTransport(&driver);
+            profile = std::make_unique<ProfileFile>(
+                folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
+            profile->CreateWithDefaults();
+            profile->WriteInt("BOOT", "CUSTOM", custom);
+            launcher = std::make_unique<DriverLauncher>(folder.filePath(QStringLiteral("Driver")),
+                                                        QStringList(), LockPath(),
+                                                        [this](const QString&, const QStringList&) {
+                                                            ++starts;
+                                                            return true;
+                                                        });
+            context.registry = &registry;
+            context.profile = profile.get();
+            context.launcher = launcher.get();
+            page = std::make_unique<Kelvarin_Advanced>(context);
+            page->resize(700, 400);
+            page->show();
+        }
+        QString LockPath() const { return folder.filePath(QStringLiteral("driver.lock")); }
+        template <class W>
+        W* Get(const char* id) {
+            return page->findChild<W*>(QString::fromLatin1(id));
+        }
+        void Ticks(int n) {
+            for (int i = 0; i < n; ++i) {
+                page->Refresh();
+            }
+        }
+    };
+
+private slots:
+    void TouchModeRadiosSendAndFollowTheDriver() {
+        Page p;
+        auto* tuio = p.Get<QRadioButton>("1018");
+        auto* single = p.Get<QRadioButton>("1015");
+        QVERIFY(tuio != nullptr && single != nullptr);
+        QCOMPARE(tuio->text(), QStringLiteral("TUIO - MT2 ( Port: 3333 )"));
+        QVERIFY(single->isChecked());  // the record's construction value 0
+
+        // The driver reports TUIO: the next tick shows it.
+        p.registry.outputState.Selection = 2;
+        p.page->Refresh();
+        QVERIFY(tuio->isChecked());
+        QVERIFY(!single->isChecked());
+
+        // A value outside 0 ... 3 leaves the radios as they are.
+        p.registry.outputState.Selection = 7;
+        p.page->Refresh();
+        QVERIFY(tuio->isChecked());
+
+        // A click writes the selection, then asks the driver to save.
+        p.driver.received.clear();
+        auto* native = p.Get<QRadioButton>("1017");
+        QTest::mouseClick(native, Qt::LeftButton, {}, QPoint(5, native->height() / 2));
+        QVERIFY(native->isChecked());
+        QCOMPARE(p.driver.received, (Sent{"Output/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.driver.outputState.Selection, 3);
+
+        // Mouse control is never shown, also after the driver's mode changed.
+        p.registry.outputState.Mode = 5;
+        p.page->Refresh();
+        auto* mouse = p.Get<QWidget>("1055");
+        QVERIFY(mouse != nullptr);
+        QVERIFY(!mouse->isVisible());
+        QVERIFY(p.Get<QRadioButton>("1014")->isChecked());
+        QVERIFY(!p.Get<QRadioButton>("1014")->isVisible());
+    }
+
+    void EdgeSlidersFollowTheDriverAtStartThenSendInvertedValues() {
+        Page p;
+        auto* left = p.Get<QSlider>("1006");
+        auto* top = p.Get<QSlider>("1009");
+        auto* bottom = p.Get<QSlider>("1021");
+        QVERIFY(left != nullptr && top != nullptr && bottom != nullptr);
+        QCOMPARE(left->maximum(), 100);
+
+        // During the first 50 ticks the driver's values win and nothing is sent.
+        p.registry.edgeState.Left = 10;
+        p.registry.edgeState.Top = 20;
+        p.registry.edgeState.Bottom = 40;
+        p.page->Refresh();
+        QCOMPARE(left->value(), 90);
+        QCOMPARE(top->value(), 80);
+        QCOMPARE(bottom->value(), 40);
+        left->setValue(30);
+        p.Ticks(kEdgeStartupTicks - 1);
+        QCOMPARE(left->value(), 90);
+        QVERIFY(p.driver.received.empty());
+
+        // From then on the positions are sent, left and top inverted.
+        left->setValue(30);
+        p.page->Refresh();
+        QCOMPARE(p.driver.received, (Sent{"Edge/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.driver.edgeState.Left, 70);
+        QCOMPARE(p.driver.driver.edgeState.Top, 20);
+        QCOMPARE(p.driver.driver.edgeState.Bottom, 40);
+        p.page->Refresh();  // nothing moved: nothing sent
+        QCOMPARE(p.driver.received.size(), size_t{2});
+
+        // "+" raises the left edge: the inverted slider goes down by 5.
+        QTest::mouseClick(p.Get<QPushButton>("1031"), Qt::LeftButton);
+        QCOMPARE(left->value(), 25);
+        p.page->Refresh();
+        QCOMPARE(p.driver.driver.edgeState.Left, 75);
+        // "-" on the bottom lowers it; the steps stay within 0 ... 100.
+        QTest::mouseClick(p.Get<QPushButton>("1011"), Qt::LeftButton);
+        QCOMPARE(bottom->value(), 35);
+        top->setValue(98);
+        QTest::mouseClick(p.Get<QPushButton>("1010"), Qt::LeftButton);
+        QCOMPARE(top->value(), 100);
+        p.page->Refresh();
+        QCOMPARE(p.driver.driver.edgeState.Bottom, 35);
+        QCOMPARE(p.driver.driver.edgeState.Top, 0);
+    }
+
+    void EdgeRulesWithoutTheWindow() {
+        EdgeState state;
+        state.Left = 70;
+        state.Right = 12;
+        const EdgePositions shown = PositionsOf(state);
+        QCOMPARE(shown.left, 30);
+        QCOMPARE(shown.right, 12);
+        QCOMPARE(StepEdgePosition(3, -kEdgeStep), 0);
+        QCOMPARE(StepEdgePosition(97, kEdgeStep), 100);
+        QCOMPARE(StepEdgePosition(30, -kEdgeStep), 25);
+    }
+
+    void DriverButtonsStopAndStartOnceTheOldDriverEnded() {
+        Page p;
+        QTest::mouseClick(p.Get<QPushButton>("1019"), Qt::LeftButton);
+        QCOMPARE(p.driver.received, (Sent{"Driver/DoStop"}));
+
+        // The old driver still holds its lock: the new one waits for it.
+        const int fd = ::open(p.LockPath().toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);
+        QVERIFY(fd >= 0);
+        QVERIFY(::flock(fd, LOCK_EX | LOCK_NB) == 0);
+        QTest::mouseClick(p.Get<QPushButton>("1020"), Qt::LeftButton);
+        QTest::qWait(2 * kLockPollMs);
+        QCOMPARE(p.starts.load(), 0);
+        ::close(fd);
+        QTRY_COMPARE_WITH_TIMEOUT(p.starts.load(), 1, 30000);
+    }
+
+    void BootWithOsWritesTheFlagAndTheAutostartEntry() {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        Page p;
+        auto* boot = p.Get<QCheckBox>("1001");
+        QVERIFY(boot != nullptr && !boot->isChecked());
+        QTest::mouseClick(boot, Qt::LeftButton);
+        QCOMPARE(p.profile->ReadInt("BOOT", "DRIVER", -1), 1);
+        QVERIFY(HasAutostartEntry("Kelvarin_Driver"));
+        QFile entry(config.filePath(QStringLiteral("autostart/Kelvarin_Driver.desktop")));
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        QVERIFY(entry.readAll().contains(p.folder.filePath(QStringLiteral("Driver")).toUtf8()));
+        QTest::mouseClick(boot, Qt::LeftButton);
+        QCOMPARE(p.profile->ReadInt("BOOT", "DRIVER", -1), 0);
+        QVERIFY(!HasAutostartEntry("Kelvarin_Driver"));
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    void SettingButtonOnlyWithCustomLayouts() {
+        Page standard(0);
+        QVERIFY(!standard.Get<QPushButton>("1036")->isEnabled());
+        Page custom(1);
+        QVERIFY(custom.Get<QPushButton>("1036")->isEnabled());
+        // It opens the advanced settings dialog, modally.
+        QString opened;
+        QTimer::singleShot(0, [&opened] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                opened = modal->objectName();
+                modal->close();
+            }
+        });
+        QTest::mouseClick(custom.Get<QPushButton>("1036"), Qt::LeftButton);
+        QCOMPARE(opened, QStringLiteral("Kelvarin_AdvSetting"));
+    }
+
+    void FactoryResetDeletesSettingsWhileStoppedAndRestartsAfterTheLockIsFree() {
+        FakeClock clock;
+        std::vector<std::string> steps;
+        std::vector<int> progress;
+        bool lockFree = false;
+        bool finished = false;
+        FactoryResetActions actions;
+        actions.progress = [&](int percent) { progress.push_back(percent); };
+        actions.stopDriver = [&] {
+            steps.push_back("stop");
+            lockFree = false;  // the running driver holds its lock until it has ended
+        };
+        actions.driverEnded = [&] { return lockFree; };
+        actions.deleteSettings = [&] {
+            QVERIFY2(lockFree, "settings deleted while the driver still runs");
+            steps.push_back("delete");
+        };
+        actions.startDriver = [&] {
+            QVERIFY2(lockFree, "driver started before the old one ended");
+            steps.push_back("start");
+        };
+        actions.driverAnswers = [] { return true; };
+        actions.runFirstRunDialog = [&] {
+            steps.push_back("dialog");
+            return true;
+        };
+        actions.applyFirstRunChoice = [&] { steps.push_back("model"); };
+        actions.finished = [&] { finished = true; };
+        FactoryReset reset(actions, clock);
+
+        auto run = [&](int ms) {
+            for (int t = 0; t < ms; t += 50) {
+                clock.now += 50;
+                reset.Tick();
+            }
+        };
+        reset.Start();
+        QVERIFY(reset.Running());
+        run(3000);  // the old driver is slow to end: nothing deleted yet
+        QCOMPARE(steps, (std::vector<std::string>{"stop"}));
+        lockFree = true;
+        run(1200);
+        QCOMPARE(steps,
+                 (std::vector<std::string>{"stop", "delete", "start", "dialog", "model", "stop"}));
+        run(3000);  // the second stop waits for its lock too
+        QCOMPARE(steps.back(), std::string("stop"));
+        lockFree = true;
+        run(1000);
+        QCOMPARE(steps.back(), std::string("start"));
+        QVERIFY(!finished);
+        run(1000);
+        QVERIFY(finished);
+        QVERIFY(!reset.Running());
+        QCOMPARE(progress, (std::vector<int>{5, 25, 45, 70, 90, 95, 99}));
+
+        // Without a driver that ever lets go, the reset still ends.
+        steps.clear();
+        lockFree = false;
+        finished = false;
+        actions.startDriver = [&] { steps.push_back("start"); };
+        actions.deleteSettings = [&] { steps.push_back("delete"); };
+        FactoryReset stuck(actions, clock);
+        stuck.Start();
+        for (int t = 0; t < 20000 && stuck.Running(); t += 50) {
+            clock.now += 50;
+            stuck.Tick();
+        }
+        QVERIFY(finished);
+    }
+};
+
+QTEST_MAIN(AdvancedPageTest)
+#include "advanced_page_test.moc"
