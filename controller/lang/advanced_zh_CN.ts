@@ -1,0 +1,95 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>kv::controller::Kelvarin_Advanced</name>
+    <message>
+        <source> Boot with OS</source>
+        <translation> 开机启动</translation>
+    </message>
+    <message>
+        <source>Bottom edge</source>
+        <translation>下边缘</translation>
+    </message>
+    <message>
+        <source>Customization</source>
+        <translation>定制</translation>
+    </message>
+    <message>
+        <source>Driver</source>
+        <translation>驱动</translation>
+    </message>
+    <message>
+        <source>Edge Enhanced</source>
+        <translation>边缘增强</translation>
+    </message>
+    <message>
+        <source>Factory Reset progress</source>
+        <translation>恢复出厂设置进度</translation>
+    </message>
+    <message>
+        <source>Factory Reset</source>
+        <translation>恢复出厂设置</translation>
+    </message>
+    <message>
+        <source>Left edge</source>
+        <translation>左边缘</translation>
+    </message>
+    <message>
+        <source>Mouse Control</source>
+        <translation>鼠标控制</translation>
+    </message>
+    <message>
+        <source>Move only</source>
+        <translation>仅移动</translation>
+    </message>
+    <message>
+        <source>Right edge</source>
+        <translation>右边缘</translation>
+    </message>
+    <message>
+        <source>Select / Hold / Release</source>
+        <translation>选择 / 按住 / 释放</translation>
+    </message>
+    <message>
+        <source>Select / Move / Release</source>
+        <translation>选择 / 移动 / 释放</translation>
+    </message>
+    <message>
+        <source>Setting...</source>
+        <translation>设置...</translation>
+    </message>
+    <message>
+        <source>Single Touch and Drag</source>
+        <translation>单点触摸和拖动</translation>
+    </message>
+    <message>
+        <source>Single Touch with Zoom in/out</source>
+        <translation>单点触摸带缩放</translation>
+    </message>
+    <message>
+        <source>Start driver</source>
+        <translation>启动驱动</translation>
+    </message>
+    <message>
+        <source>Stop driver</source>
+        <translation>停止驱动</translation>
+    </message>
+    <message>
+        <source>TUIO - MT2 ( Port: 3333 )</source>
+        <translation>TUIO - 两点触摸 ( 端口: 3333 )</translation>
+    </message>
+    <message>
+        <source>Top edge</source>
+        <translation>上边缘</translation>
+    </message>
+    <message>
+        <source>Touch mode</source>
+        <translation>触摸模式</translation>
+    </message>
+    <message>
+        <source>Windows Native - MT 2 Points</source>
+        <translation>系统原生 - 两点触摸</translation>
+    </message>
+</context>
+</TS>
