@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -329,6 +331,53 @@ private slots:
             stuck.Tick();
         }
         QVERIFY(finished);
+    }
+    void FactoryResetOnThePageDeletesTheDriverSettingsAndRestartsTheDriver() {
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        Page p;
+        p.profile->WriteInt("GENERAL", "INDEX", 1);
+        auto touch = [&p](const char* name) {
+            QFile file(p.folder.filePath(QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[Sense]\n");
+        };
+        touch("DRIVER.INI");
+        touch("KELVARIN.INI");
+
+        // The first-run dialog comes up during the reset: choose Chinese and confirm.
+        bool askedFirstRun = false;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, [&askedFirstRun] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr || modal->objectName() != QStringLiteral("initialDlg")) {
+                return;
+            }
+            askedFirstRun = true;
+            modal->findChild<QComboBox*>(QStringLiteral("1003"))->setCurrentIndex(1);
+            modal->findChild<QPushButton*>(QStringLiteral("1"))->click();
+        });
+        watcher.start(20);
+
+        QTest::mouseClick(p.Get<QPushButton>("1033"), Qt::LeftButton);
+        QVERIFY(p.page->FactoryResetRunning());
+        // The window stays responsive: the reset runs on a timer, not in a blocking loop.
+        QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) != nullptr);
+        QVERIFY(!p.Get<QPushButton>("1033")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!p.page->FactoryResetRunning(), 60000);
+
+        QVERIFY(askedFirstRun);
+        QVERIFY(!QFile::exists(p.folder.filePath(QStringLiteral("DRIVER.INI"))));
+        QVERIFY(!QFile::exists(p.folder.filePath(QStringLiteral("KELVARIN.INI"))));
+        QCOMPARE(p.profile->ReadInt("GENERAL", "LANG", 0), 17);
+        QCOMPARE(p.profile->ReadInt("GENERAL", "INDEX", 0), 1);  // other keys stay
+        QTRY_COMPARE_WITH_TIMEOUT(p.starts.load(), 2, 30000);
+        QCOMPARE(std::count(p.driver.received.begin(), p.driver.received.end(),
+                            std::string("Driver/DoStop")),
+                 2);
+        QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) == nullptr);
+        QVERIFY(p.Get<QPushButton>("1033")->isEnabled());
+        qunsetenv("XDG_RUNTIME_DIR");
     }
 };
 
