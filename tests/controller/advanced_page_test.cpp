@@ -23,6 +23,7 @@
 
 #include "controller/advanced_page.h"
 #include "controller/autostart.h"
+#include "controller/basic_page.h"
 #include "controller/driver_launcher.h"
 #include "controller/factory_reset.h"
 #include "controller/main_dialog.h"
@@ -226,6 +227,25 @@ private slots:
         QCOMPARE(p.starts.load(), 0);
         ::close(fd);
         QTRY_COMPARE_WITH_TIMEOUT(p.starts.load(), 1, 30000);
+    }
+
+    void DriverButtonsSwitchTheSettingPageBackToItsGraphs() {
+        Page p;
+        QWidget window;
+        auto* basic = new Kelvarin_Basic(p.registry, &window);
+        p.page->setParent(&window);
+        window.show();
+        auto* graph = basic->findChild<QPushButton*>(QStringLiteral("1002"));
+        auto* monitor = basic->findChild<QPushButton*>(QStringLiteral("1003"));
+        QVERIFY(graph != nullptr && monitor != nullptr);
+        for (const char* id : {"1019", "1020"}) {
+            monitor->click();
+            QVERIFY(graph->isEnabled());
+            p.Get<QPushButton>(id)->click();
+            QVERIFY(!graph->isEnabled());
+            QVERIFY(monitor->isEnabled());
+        }
+        p.page->setParent(nullptr);
     }
 
     void BootWithOsWritesTheFlagAndTheAutostartEntry() {
