@@ -1,0 +1,151 @@
+"""The Advanced page end to end: the real Controller with its Driver on a simulated foil, the
+window driven through the accessibility bus. Runs under with-desktop:
+    with-desktop /usr/bin/python3 advanced_path_test.py driver|reset|tuio CONTROLLER KVCTL
+
+driver: "Stop driver" ends the driver process; "Start driver" starts a new one, which answers.
+reset: a driver whose DRIVER.INI holds a changed threshold and a B64 layout is reset by
+    "Factory Reset"; the first-run questions are confirmed with the S64 entry, and the driver
+    runs on again with the default threshold and the S64 layout.
+tuio: the "TUIO" touch mode radio makes two fingers on the foil arrive as TUIO cursors at a
+    listener on port 3333."""
+
+import os
+import socket
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import controller_a11y as a11y  # noqa: E402
+from setting_path_test import (  # noqa: E402
+    DEADLINE_S,
+    WINDOW,
+    Session,
+    driver_running,
+    eventually,
+    message_shown,
+)
+
+FIRST_RUN = "Initial Setting for first running..."
+RESET_PROGRESS = "Factory Reset progress"
+TUIO_RADIO = "TUIO - MT2 ( Port: 3333 )"
+TUIO_PORT = 3333
+
+
+def kvctl_set(session, record, *fields):
+    subprocess.run(
+        [session.kvctl, "set", record, *fields, "--save", "--port", str(session.driver_port)],
+        check=True,
+        capture_output=True,
+    )
+
+
+def answers(session):
+    return session.get("Sense/State") is not None
+
+
+def open_page(session):
+    a11y.select_tab(WINDOW, "Advanced")
+    eventually("the driver never answered", lambda: answers(session))
+
+
+def run_driver(session):
+    open_page(session)
+    eventually("no driver holds its lock", lambda: driver_running(session.lock))
+    a11y.press(WINDOW, "push button", "Stop driver")
+    eventually("the driver still runs after Stop driver",
+               lambda: not driver_running(session.lock))
+    a11y.press(WINDOW, "push button", "Start driver")
+    eventually("no driver after Start driver", lambda: driver_running(session.lock))
+    eventually("the new driver does not answer", lambda: answers(session))
+
+
+def run_reset(session):
+    open_page(session)
+    default_threshold = session.get("Sense/State")["PressThreshold"]
+    changed = default_threshold + 3
+    kvctl_set(session, "Sense/State", "PressThreshold=%d" % changed)
+    kvctl_set(session, "Split/State", "Split0=12", "Split1=40")
+    eventually(
+        "DRIVER.INI never held the changed threshold",
+        lambda: session.driver_ini().get("Sense_State_PressThreshold") == str(changed),
+    )
+    a11y.press(WINDOW, "push button", "Factory Reset")
+    a11y.wait_for("the progress window", lambda: message_shown(RESET_PROGRESS))
+    # The window keeps answering while the reset runs.
+    a11y.control(WINDOW, "push button", "Stop driver")
+    a11y.window(FIRST_RUN)
+    a11y.press(FIRST_RUN, "push button", "OK")
+    eventually("the progress window stays", lambda: not message_shown(RESET_PROGRESS))
+    eventually("no driver after the reset", lambda: driver_running(session.lock))
+
+    def reset_state():
+        sense = session.get("Sense/State")
+        split = session.get("Split/State")
+        return (
+            sense is not None
+            and split is not None
+            and sense["PressThreshold"] == default_threshold
+            and split["Split0"] == 20
+            and split["Split1"] == 24
+        )
+
+    eventually(
+        "the driver did not come back on default settings and S64: %s %s"
+        % (session.get("Sense/State"), session.get("Split/State")),
+        reset_state,
+    )
+
+
+def tuio_cursors(packet):
+    """The number of "set" messages for TUIO 2D cursors in a datagram (a bundle or a message);
+    OSC strings are padded with zeros to four bytes, so "set" is exactly b"set\\0"."""
+    if b"/tuio/2Dcur\x00" not in packet:
+        return 0
+    return packet.count(b"set\x00")
+
+
+def run_tuio(session):
+    listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    listener.bind(("127.0.0.1", TUIO_PORT))
+    listener.settimeout(0.5)
+    try:
+        open_page(session)
+        a11y.press(WINDOW, "radio button", TUIO_RADIO)
+        eventually("the driver did not take the TUIO mode",
+                   lambda: (session.get("Output/State") or {}).get("Selection") == 2)
+        time.sleep(4)  # the baseline settles before the touch
+        session.touch("down 1 0.30 0.40")
+        session.touch("down 2 0.70 0.60")
+        end = time.monotonic() + DEADLINE_S
+        seen = 0
+        while seen < 2 and time.monotonic() < end:
+            try:
+                seen = max(seen, tuio_cursors(listener.recv(65536)))
+            except socket.timeout:
+                continue
+        session.touch("up 2")
+        session.touch("up 1")
+        assert seen >= 2, "TUIO cursor sets seen: %d" % seen
+    finally:
+        listener.close()
+
+
+def main():
+    mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
+    session = Session(controller, kvctl)
+    try:
+        a11y.window(WINDOW)
+        {"driver": run_driver, "reset": run_reset, "tuio": run_tuio}[mode](session)
+        print("PASS")
+        return 0
+    except AssertionError as error:
+        print("FAIL: %s" % error)
+        print("Controller output:\n" + session.output())
+        return 1
+    finally:
+        session.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
