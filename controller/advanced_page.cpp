@@ -142,7 +142,12 @@ void Kelvarin_Advanced::Build() {
         touchRadios_[i] =
             Named(new QRadioButton(touch[i].second, touchGroup), touch[i].first, touch[i].second);
         touchLayout->addWidget(touchRadios_[i]);
-        connect(touchRadios_[i], &QRadioButton::clicked, this, [this, i] { TouchModeClicked(i); });
+        // Toggled, not clicked: a screen reader's action on a radio toggles it without a click.
+        connect(touchRadios_[i], &QRadioButton::toggled, this, [this, i](bool on) {
+            if (on && !showingRadios_) {
+                TouchModeClicked(i);
+            }
+        });
     }
 
     mouseGroup_ = Named(new QGroupBox(tr("Mouse Control"), this), "1055", tr("Mouse Control"));
@@ -157,8 +162,11 @@ void Kelvarin_Advanced::Build() {
             Named(new QRadioButton(mouse[i].second, mouseGroup_), mouse[i].first, mouse[i].second);
         mouseLayout->addWidget(mouseRadios_[i]);
         const int mode = kMouseModes[i];
-        connect(mouseRadios_[i], &QRadioButton::clicked, this,
-                [this, mode] { MouseModeClicked(mode); });
+        connect(mouseRadios_[i], &QRadioButton::toggled, this, [this, mode](bool on) {
+            if (on && !showingRadios_) {
+                MouseModeClicked(mode);
+            }
+        });
     }
 
     auto* driverGroup = Named(new QGroupBox(tr("Driver"), this), "DriverGroup", tr("Driver"));
@@ -231,6 +239,9 @@ void Kelvarin_Advanced::Build() {
 }
 
 void Kelvarin_Advanced::ShowRadios() {
+    // What the driver reports is shown, not sent back.
+    const bool wasShowing = showingRadios_;
+    showingRadios_ = true;
     if (shownSelection_ >= 0 && shownSelection_ < static_cast<int>(touchRadios_.size())) {
         for (int i = 0; i < static_cast<int>(touchRadios_.size()); ++i) {
             touchRadios_[i]->setChecked(i == shownSelection_);
@@ -246,6 +257,7 @@ void Kelvarin_Advanced::ShowRadios() {
     for (QRadioButton* radio : mouseRadios_) {
         radio->hide();
     }
+    showingRadios_ = wasShowing;
 }
 
 void Kelvarin_Advanced::TouchModeClicked(int selection) {

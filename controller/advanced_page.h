@@ -68,6 +68,7 @@ private:
     std::unique_ptr<FactoryReset> reset_;
     int shownMode_ = -1;
     int shownSelection_ = -1;
+    bool showingRadios_ = false;
 
     std::array<QRadioButton*, 4> touchRadios_{};  // by Output_State_Selection
     QGroupBox* mouseGroup_ = nullptr;

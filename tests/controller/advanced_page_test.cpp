@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -143,6 +144,18 @@ private slots:
         QVERIFY(native->isChecked());
         QCOMPARE(p.driver.received, (Sent{"Output/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.outputState.Selection, 3);
+
+        // A screen reader's action on a radio selects it the same way.
+        p.driver.received.clear();
+        auto* zoom = p.Get<QRadioButton>("1016");
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(zoom);
+        QVERIFY(accessible != nullptr && accessible->actionInterface() != nullptr);
+        const QStringList actions = accessible->actionInterface()->actionNames();
+        QVERIFY(!actions.isEmpty());
+        accessible->actionInterface()->doAction(actions.first());
+        QTRY_VERIFY(zoom->isChecked());
+        QTRY_COMPARE(p.driver.received, (Sent{"Output/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.driver.outputState.Selection, 1);
 
         // Mouse control is never shown, also after the driver's mode changed.
         p.registry.outputState.Mode = 5;
