@@ -7,7 +7,8 @@ reset: a driver whose DRIVER.INI holds a changed threshold and a B64 layout is r
     "Factory Reset"; the first-run questions are confirmed with the S64 entry, and the driver
     runs on again with the default threshold and the S64 layout.
 tuio: the "TUIO" touch mode radio makes two fingers on the foil arrive as TUIO cursors at a
-    listener on port 3333."""
+    listener (on a free port handed to the driver through KV_TUIO_PORT instead of 3333, so
+    that runs side by side do not meet)."""
 
 import os
 import socket
@@ -29,7 +30,6 @@ from setting_path_test import (  # noqa: E402
 FIRST_RUN = "Initial Setting for first running..."
 RESET_PROGRESS = "Factory Reset progress"
 TUIO_RADIO = "TUIO - MT2 ( Port: 3333 )"
-TUIO_PORT = 3333
 
 
 def kvctl_set(session, record, *fields):
@@ -106,14 +106,13 @@ def tuio_cursors(packet):
 
 
 def run_tuio(session):
-    listener = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    listener.bind(("127.0.0.1", TUIO_PORT))
-    listener.settimeout(0.5)
+    listener = session.tuio
     try:
         open_page(session)
         a11y.press(WINDOW, "radio button", TUIO_RADIO)
         eventually("the driver did not take the TUIO mode",
                    lambda: (session.get("Output/State") or {}).get("Selection") == 2)
+        kvctl_set(session, "Output/State", "Enable=1")
         time.sleep(4)  # the baseline settles before the touch
         session.touch("down 1 0.30 0.40")
         session.touch("down 2 0.70 0.60")
@@ -133,7 +132,12 @@ def run_tuio(session):
 
 def main():
     mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
+    tuio = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    tuio.bind(("127.0.0.1", 0))
+    tuio.settimeout(0.5)
+    os.environ["KV_TUIO_PORT"] = str(tuio.getsockname()[1])
     session = Session(controller, kvctl)
+    session.tuio = tuio
     try:
         a11y.window(WINDOW)
         {"driver": run_driver, "reset": run_reset, "tuio": run_tuio}[mode](session)
