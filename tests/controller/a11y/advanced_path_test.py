@@ -16,6 +16,8 @@ import subprocess
 import sys
 import time
 
+# The shared session comes from the Setting page's test; no bytecode beside the sources.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import controller_a11y as a11y  # noqa: E402
 from setting_path_test import (  # noqa: E402
