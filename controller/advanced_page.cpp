@@ -360,6 +360,11 @@ void Kelvarin_Advanced::BootToggled(bool on) {
 
 void Kelvarin_Advanced::OpenSetting() {
     Kelvarin_AdvSetting dialog(context_, this);
+    // "Show sensor index": the Setting page's graph labels follow at its next redraw.
+    if (auto* basic = window()->findChild<Kelvarin_Basic*>()) {
+        connect(&dialog, &Kelvarin_AdvSetting::ShowIndexChanged, basic,
+                &Kelvarin_Basic::SetShowIndex);
+    }
     dialog.exec();
 }
 
