@@ -1,6 +1,7 @@
 // Renders the Controller's windows to PNG files for the README: the main window (About tab),
 // the Setting page with its electrode bars and with its touch trace, the graph view, the About
-// page and the calibration dialog with a corner being captured. The registry is filled with
+// page, the Advanced page, the Advanced Setting dialog and the calibration dialog with a corner
+// being captured. The registry is filled with
 // plausible driver values (an S64 foil with a finger near the middle); everything runs on Qt's
 // offscreen platform with a fixed 1024 x 640 screen, so no display or driver is needed and the
 // files come out the same on every run.
@@ -17,6 +18,8 @@
 #include <memory>
 
 #include "controller/about_page.h"
+#include "controller/adv_setting_dialog.h"
+#include "controller/advanced_page.h"
 #include "controller/basic_page.h"
 #include "controller/calibrate_dialog.h"
 #include "controller/main_dialog.h"
@@ -112,8 +115,9 @@ bool Save(QWidget& widget, const QString& path) {
 }
 
 // Clicks the button with this identifier as a user would.
-bool Click(QWidget& window, const char* id) {
-    auto* button = window.findChild<QAbstractButton*>(QString::fromLatin1(id));
+// Identifiers repeat across pages, so the button is looked for inside its own page.
+bool Click(QWidget& page, const char* id) {
+    auto* button = page.findChild<QAbstractButton*>(QString::fromLatin1(id));
     if (button == nullptr || !button->isVisible() || !button->isEnabled()) {
         std::fprintf(stderr, "controller-shots: button %s is missing or cannot be clicked\n", id);
         return false;
@@ -194,13 +198,29 @@ int main(int argc, char** argv) {
     FillSettingValues(*registry);
     dialog.resize(800, 520);
     tabs->setCurrentWidget(setting);
-    ok &= Click(dialog, "1012");
+    ok &= Click(*setting, "1012");
     setting->Refresh();
     ok &= Save(dialog, folder.filePath(QStringLiteral("controller-setting.png")));
-    ok &= Click(dialog, "1003");
+    ok &= Click(*setting, "1003");
     setting->Refresh();
     ok &= Save(dialog, folder.filePath(QStringLiteral("controller-trace.png")));
-    ok &= Click(dialog, "1002");
+    ok &= Click(*setting, "1002");
+
+    // The Advanced page, and the Advanced Setting dialog for non-standard layouts.
+    auto* advanced = dialog.findChild<kv::controller::Kelvarin_Advanced*>();
+    if (advanced == nullptr) {
+        std::fprintf(stderr, "controller-shots: the Advanced page is missing\n");
+        return 1;
+    }
+    tabs->setCurrentWidget(advanced);
+    QApplication::processEvents();
+    ok &= Save(dialog, folder.filePath(QStringLiteral("controller-advanced.png")));
+    {
+        kv::controller::Kelvarin_AdvSetting advSetting(context, nullptr);
+        advSetting.show();
+        QApplication::processEvents();
+        ok &= Save(advSetting, folder.filePath(QStringLiteral("controller-advsetting.png")));
+    }
     tabs->setCurrentWidget(about);
     dialog.resize(640, 480);
 
