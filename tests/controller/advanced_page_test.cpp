@@ -30,39 +30,15 @@
 #include "controller/main_dialog.h"
 #include "controller/profile_file.h"
 
+#include "tests/controller/driver_side.h"
+
 using namespace kv;
 using namespace kv::controller;
 
 namespace {
 
-// Hands every datagram to a driver-side registry and notes which record it carried.
-class DriverSide final : public Transport {
-public:
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        const DeliverResult result = driver.Deliver(bytes, 0, static_cast<int32_t>(length));
-        received.push_back(Name(result.record));
-        return static_cast<int32_t>(length);
-    }
-    std::string Name(const DataManipulation* record) const {
-        if (record == &driver.edgeState) {
-            return "Edge/State";
-        }
-        if (record == &driver.outputState) {
-            return "Output/State";
-        }
-        if (record == &driver.storeDoSave) {
-            return "Store/DoSave";
-        }
-        if (record == &driver.driverDoStop) {
-            return "Driver/DoStop";
-        }
-        return "other";
-    }
-    Registry driver{ProgramRole::Driver};
-    std::vector<std::string> received;
-};
-
-using Sent = std::vector<std::string>;
+using test::DriverSide;
+using test::Sent;
 
 class FakeClock final : public Clock {
 public:
