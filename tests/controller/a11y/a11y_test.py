@@ -6,7 +6,6 @@ from the tray by a click on the tray icon. Runs under with-desktop:
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -14,16 +13,11 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import controller_a11y as a11y  # noqa: E402
+from controller_a11y import driver_running, free_port  # noqa: E402
 
 WINDOW = "Kelvarin Vyren - Controller"
 FIRST_RUN = "Initial Setting for first running..."
 DEADLINE_S = 90.0
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def eventually(what, probe):
@@ -39,19 +33,6 @@ def showing(title):
     if win is None:
         return False
     return win.getState().contains(a11y.pyatspi.STATE_SHOWING)
-
-
-def driver_running(lock):
-    import fcntl
-
-    try:
-        with open(lock) as held:
-            fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            return False
-    except FileNotFoundError:
-        return False
-    except OSError:
-        return True
 
 
 def main():

@@ -10,6 +10,7 @@ As a command (for the whole-program test):
     controller_a11y.py tray                     click the icon on the tray panel
 Every command waits up to its deadline for the window and the control to appear."""
 
+import socket
 import subprocess
 import sys
 import time
@@ -17,6 +18,27 @@ import time
 import pyatspi
 
 DEADLINE_S = 60.0
+
+
+# A free UDP port on the loopback, for a Controller or Driver of a test.
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+# Whether a Driver holds its single-instance lock (the lock file in its runtime folder).
+def driver_running(lock):
+    import fcntl
+
+    try:
+        with open(lock) as held:
+            fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            return False
+    except FileNotFoundError:
+        return False
+    except OSError:
+        return True
 
 
 def _walk(accessible, depth=0):

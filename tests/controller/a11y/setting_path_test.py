@@ -14,7 +14,6 @@ import json
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -22,6 +21,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import controller_a11y as a11y  # noqa: E402
+from controller_a11y import driver_running, free_port  # noqa: E402
 
 WINDOW = "Kelvarin Vyren - Controller"
 DIALOG = "Calibration"
@@ -44,12 +44,6 @@ PRESS = {
 ADAPTION_SCENARIO = "noise 0.85\ndrift 0\n"
 
 
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def eventually(what, probe, deadline_s=DEADLINE_S):
     end = time.monotonic() + deadline_s
     while True:
@@ -59,19 +53,6 @@ def eventually(what, probe, deadline_s=DEADLINE_S):
         if time.monotonic() > end:
             raise AssertionError(what)
         time.sleep(0.2)
-
-
-def driver_running(lock):
-    import fcntl
-
-    try:
-        with open(lock) as held:
-            fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            return False
-    except FileNotFoundError:
-        return False
-    except OSError:
-        return True
 
 
 def read_ini(path):
