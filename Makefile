@@ -3,6 +3,7 @@ BUILD        ?= build
 BUILD_ASAN   ?= build-asan
 BUILD_FUZZ   ?= build-fuzz
 BUILD_BENCH  ?= build-release
+BUILD_PACKAGE ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 GENERATOR    := -G Ninja
@@ -10,7 +11,7 @@ GENERATOR    := -G Ninja
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
-	screenshots
+	screenshots package test-package
 
 all: build
 
@@ -41,6 +42,17 @@ test-sanitize: deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS) -LE gui
 
+# The Debian package, from a Release build of the programs only (no tests, no benchmarks).
+package: deps
+	cmake -S . -B $(BUILD_PACKAGE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF \
+		-DKV_BENCH=OFF
+	cmake --build $(BUILD_PACKAGE) -j $(JOBS) --target package
+
+# The package checked as a user meets it: lintian, the desktop entry, the systemd unit, and
+# the unpacked programs run by an ordinary user.
+test-package: package
+	scripts/test-package $(BUILD_PACKAGE)
+
 # Every libFuzzer target, each for FUZZ_SECONDS.
 fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -64,9 +76,10 @@ format:
 format-check:
 	clang-format --dry-run -Werror $(SOURCES)
 
-# The main job: the Driver on a simulated board, watched by kvctl monitor until Ctrl-C.
+# The main job: the Driver on a simulated board, shown in the Controller where there is a
+# display, otherwise watched by kvctl monitor until Ctrl-C.
 run: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl Controller
 	@scripts/run-demo $(BUILD)
 
 # The Controller's main window, graph view and About page as PNG files under docs/, for the
@@ -76,7 +89,7 @@ screenshots: deps $(BUILD)/build.ninja
 	$(BUILD)/tools/controller-shots/controller-shots docs
 
 # What CI runs.
-check: test test-sanitize bench-build fuzz format-check
+check: test test-sanitize bench-build test-package fuzz format-check
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_BENCH)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_BENCH) $(BUILD_PACKAGE)
