@@ -30,7 +30,17 @@ std::string ParsePort(std::string_view text, uint16_t& port) {
     return {};
 }
 
-constexpr std::array<OptionRow, 12> kOptions = {{
+std::string ParsePid(std::string_view text, int& pid) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0) {
+        return "not a process id: '" + std::string(text) + "'";
+    }
+    pid = value;
+    return {};
+}
+
+constexpr std::array<OptionRow, 13> kOptions = {{
     {"help", "", "show this help and exit", nullptr},
     {"version", "", "print the version and exit", nullptr},
     {"verbose", "",
@@ -97,6 +107,8 @@ constexpr std::array<OptionRow, 12> kOptions = {{
          o.pointer = std::string(v);
          return {};
      }},
+    {"stop-with", "PID", "stop, as on SIGTERM, when process PID ends",
+     [](DriverOptions& o, std::string_view v) { return ParsePid(v, o.stopWithPid); }},
 }};
 
 const OptionRow* FindOption(std::string_view name) {

@@ -29,6 +29,7 @@ struct DriverOptions {
     std::string recordPath;         // --record: empty for none
     bool fast = false;              // --replay-fast: no pacing of replayed or simulated frames
     std::string pointer = "auto";   // --pointer: auto, uinput, xtest or none
+    int stopWithPid = 0;            // --stop-with: end when this process ends; 0 for none
 };
 
 enum class OptionsAction { Run, Help, Version, Fail };

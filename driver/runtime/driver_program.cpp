@@ -1,11 +1,17 @@
 // Start-up order, wiring and shutdown of the Driver process.
 #include "driver/runtime/driver_program.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "driver/output/pointer_backend.h"
@@ -147,6 +153,70 @@ void StopOnSignals(SetValue& event) {
     sigaction(SIGINT, &action, nullptr);
 }
 
+// Raises the stop event when another process ends (--stop-with), so that a driver started by
+// a script never outlives it, however the script ends. The process is held through a pidfd:
+// once opened, a reuse of its id by a new process cannot confuse the watch.
+class ProcessWatch {
+public:
+    // Null, with the reason in error, when pid names no running process.
+    static std::unique_ptr<ProcessWatch> Open(int pid, std::string& error) {
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd < 0) {
+            error = "--stop-with: no running process '" + std::to_string(pid) + "' (" +
+                    std::strerror(errno) + ")";
+            return nullptr;
+        }
+        const int wake = eventfd(0, EFD_CLOEXEC);
+        if (wake < 0) {
+            error = std::string("--stop-with: ") + std::strerror(errno);
+            close(pidfd);
+            return nullptr;
+        }
+        return std::unique_ptr<ProcessWatch>(new ProcessWatch(pidfd, wake));
+    }
+
+    ~ProcessWatch() {
+        if (thread_.joinable()) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+            thread_.join();
+        }
+        close(wake_);
+        close(pidfd_);
+    }
+    ProcessWatch(const ProcessWatch&) = delete;
+    ProcessWatch& operator=(const ProcessWatch&) = delete;
+
+    // Starts the thread that waits for the end; it raises the stop event and finishes.
+    void Start() {
+        thread_ = std::thread([this] {
+            pollfd watched[2] = {{pidfd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+            for (;;) {
+                if (poll(watched, 2, -1) < 0) {
+                    if (errno == EINTR) {
+                        continue;
+                    }
+                    return;
+                }
+                if (watched[1].revents != 0) {
+                    return;  // the driver is ending anyway
+                }
+                if (watched[0].revents != 0) {
+                    RequestStop(0);
+                    return;
+                }
+            }
+        });
+    }
+
+private:
+    ProcessWatch(int pidfd, int wake) : pidfd_(pidfd), wake_(wake) {}
+
+    int pidfd_;
+    int wake_;
+    std::thread thread_;
+};
+
 // The virtual touch device's endpoint, open: the HID endpoint when one exists, else a uinput
 // touchscreen, else none (every contact report is then dropped). Both are written from a
 // thread of their own: hid_write has no time-out, and a touchscreen made just now needs a
@@ -172,6 +242,16 @@ int RunDriver(const DriverOptions& options) {
     const VerboseLog log(options.verbose);
     const DriverClock clock;
 
+    std::unique_ptr<ProcessWatch> parentWatch;
+    if (options.stopWithPid != 0) {
+        std::string error;
+        parentWatch = ProcessWatch::Open(options.stopWithPid, error);
+        if (!parentWatch) {
+            std::fprintf(stderr, "Driver: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
     const std::string lockPath = LockFolder() + "/" + kDriverLockName;
     const auto instance = SingleInstance::Acquire(lockPath, kSingleInstanceWaitMs, clock);
     if (!instance) {
@@ -182,6 +262,9 @@ int RunDriver(const DriverOptions& options) {
     Registry::SetProcessRole(ProgramRole::Driver);
     Registry& registry = Registry::Instance();
     StopOnSignals(registry.driverDoStop);
+    if (parentWatch) {
+        parentWatch->Start();
+    }
 
     LinkChoice source = MakeSensorLink(options, clock, registry);
     if (!source.link) {

@@ -24,8 +24,9 @@ struct LinkChoice {
 // settings and mux size when its scenario has no layout of its own.
 LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Registry& registry);
 
-// Runs the driver; returns the process exit status (0 after a stop request, 254 when another
-// Driver runs, 1 when the frame source or the pointer output cannot start). A port that is
+// Runs the driver; returns the process exit status (0 after a stop request or the end of the
+// --stop-with process, 254 when another Driver runs, 1 when the frame source or the pointer
+// output cannot start, 2 when the --stop-with process does not exist). A port that is
 // taken is said on stderr and the driver runs on while the transport retries the bind.
 int RunDriver(const DriverOptions& options);
 

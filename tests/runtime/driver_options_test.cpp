@@ -46,6 +46,14 @@ TEST(DriverOptions, LiveTouchInputRunsTheSimulatedFoil) {
     EXPECT_EQ(Parse({"--simulate-input="}).action, OptionsAction::Fail);
 }
 
+TEST(DriverOptions, StopWithTakesAProcessId) {
+    EXPECT_EQ(Parse({}).options.stopWithPid, 0);
+    const ParsedOptions parsed = Parse({"--stop-with", "4242"});
+    ASSERT_EQ(parsed.action, OptionsAction::Run) << parsed.message;
+    EXPECT_EQ(parsed.options.stopWithPid, 4242);
+    EXPECT_EQ(Parse({"--stop-with=17"}).options.stopWithPid, 17);
+}
+
 TEST(DriverOptions, HelpWinsOverVersion) {
     EXPECT_EQ(Parse({"--version"}).action, OptionsAction::Version);
     EXPECT_EQ(Parse({"--help"}).action, OptionsAction::Help);
@@ -66,7 +74,11 @@ TEST(DriverOptions, MalformedCommandLinesFailWithAReason) {
                                                {"--port="},
                                                {"--verbose=yes"},
                                                {"--link=usb"},
-                                               {"--version=2"}}) {
+                                               {"--version=2"},
+                                               {"--stop-with=abc"},
+                                               {"--stop-with=-5"},
+                                               {"--stop-with=0"},
+                                               {"--stop-with="}}) {
         const ParsedOptions parsed = Parse(arguments);
         EXPECT_EQ(parsed.action, OptionsAction::Fail) << arguments.front();
         EXPECT_FALSE(parsed.message.empty()) << arguments.front();
@@ -76,7 +88,7 @@ TEST(DriverOptions, MalformedCommandLinesFailWithAReason) {
 TEST(DriverOptions, TheUsageListsEveryOption) {
     const std::string usage = DriverUsage();
     for (const char* name : {"--help", "--version", "--verbose", "--port", "--peer-port", "--link",
-                             "--simulate-input"}) {
+                             "--simulate-input", "--stop-with"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
 }

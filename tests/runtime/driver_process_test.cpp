@@ -114,6 +114,40 @@ TEST_F(DriverProcess, TerminateAndInterruptStopItCleanlyWithOrWithoutBoard) {
     }
 }
 
+TEST_F(DriverProcess, TheEndOfTheStopWithProcessStopsItCleanly) {
+    test::Process owner("/bin/sleep", {"600"}, {}, runtime.File("owner.out"),
+                        runtime.File("owner.err"));
+    ASSERT_TRUE(owner.Started());
+    UdpPeer peer;
+    auto driver =
+        Start(kDriver, peer, {"--link=scripted", "--stop-with=" + std::to_string(owner.Pid())});
+    ASSERT_NE(AwaitHello(peer), 0);
+    EXPECT_FALSE(driver->Wait(0).has_value());  // running while its owner runs
+
+    owner.Signal(SIGKILL);
+    EXPECT_EQ(driver->Wait(kWaitMs), 0);
+    EXPECT_TRUE(test::ReadFile(Err("1")).empty());
+}
+
+TEST_F(DriverProcess, AStopWithProcessThatDoesNotExistIsACommandLineError) {
+    pid_t gone = 0;
+    {
+        test::Process ended("/bin/true", {}, {}, runtime.File("true.out"),
+                            runtime.File("true.err"));
+        ASSERT_EQ(ended.Wait(kWaitMs), 0);  // reaped: its id names no process now
+        gone = ended.Pid();
+    }
+    UdpPeer peer;
+    for (const std::string& value : {std::to_string(gone), std::string("abc"), std::string("0")}) {
+        auto driver = Start(kDriver, peer, {"--link=scripted", "--stop-with=" + value});
+        EXPECT_EQ(driver->Wait(kWaitMs), 2) << value;
+        const std::string n = std::to_string(started_);
+        EXPECT_NE(test::ReadFile(Err(n)).find("'" + value + "'"), std::string::npos)
+            << value << ": " << test::ReadFile(Err(n));
+        EXPECT_FALSE(peer.Receive(0).has_value()) << value;  // it never started its transport
+    }
+}
+
 TEST_F(DriverProcess, ASecondDriverExitsWith254AfterWaitingASecond) {
     UdpPeer firstPeer;
     auto first = Start(kDriver, firstPeer, {"--link=scripted"});

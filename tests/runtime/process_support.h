@@ -42,6 +42,7 @@ public:
     Process& operator=(const Process&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     // Sends a signal to a process that is still running.
     void Signal(int signal);
     // The exit status, or empty if it has not ended within timeoutMs (or was killed by a
