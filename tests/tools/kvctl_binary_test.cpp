@@ -75,4 +75,11 @@ TEST(KvctlProgram, HelpDocumentsEveryCommand) {
     EXPECT_NE(one.output.find("FIELD=VALUE"), std::string::npos);
 }
 
+// Man pages and package checks take the version from here.
+TEST(KvctlProgram, VersionPrintsNameAndProjectVersion) {
+    const Result version = Shell("'" + kTool + "' --version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "kvctl " KV_VERSION "\n");
+}
+
 }  // namespace

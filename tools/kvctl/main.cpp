@@ -155,6 +155,7 @@ void PrintHelp(std::ostream& out) {
     }
     out << "Options of the live commands:\n" << kLiveOptions << '\n';
     out << "kvctl --help     this text; kvctl COMMAND --help: one command.\n"
+           "kvctl --version  the version.\n"
            "Exit status: 0 on success, 2 on a usage error or a frame that did not decode,\n"
            "1 when the driver does not answer.\n";
 }
@@ -170,6 +171,10 @@ int main(int argc, char** argv) {
     const std::string_view name = all[0];
     if (name == "--help" || name == "-h" || name == "help") {
         PrintHelp(std::cout);
+        return kv::kvctl::kExitOk;
+    }
+    if (name == "--version") {
+        std::cout << "kvctl " KV_VERSION "\n";
         return kv::kvctl::kExitOk;
     }
     for (const Command& command : kCommands) {
