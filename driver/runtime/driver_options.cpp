@@ -5,6 +5,9 @@
 #include <charconv>
 #include <string_view>
 
+#include "driver/runtime/settings_file.h"
+#include "messaging/file_locations.h"
+
 namespace kv {
 
 namespace {
@@ -177,7 +180,7 @@ ParsedOptions ParseDriverOptions(int argc, const char* const* argv) {
     return parsed;
 }
 
-std::string DriverUsage() {
+std::string DriverUsage(const std::string& settingsPath) {
     std::string usage =
         "Usage: Driver [options]\n"
         "Reads the touch foil's sensor board and delivers touches; configured by the "
@@ -198,6 +201,8 @@ std::string DriverUsage() {
         }
         usage += left + std::string(row.help) + "\n";
     }
+    usage += "\nFiles:\n  " + SettingsRuleText(kSettingsFileName, "  ") +
+             "\n  For this run: " + settingsPath + "\n";
     return usage;
 }
 

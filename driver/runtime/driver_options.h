@@ -43,7 +43,8 @@ struct ParsedOptions {
 // Options are "--name", "--name=value" or "--name value"; the first unknown or malformed one
 // fails the whole command line.
 ParsedOptions ParseDriverOptions(int argc, const char* const* argv);
-std::string DriverUsage();
+// The usage for --help; settingsPath is where DRIVER.INI is for this run.
+std::string DriverUsage(const std::string& settingsPath);
 
 // Exit status for a command line that could not be parsed.
 constexpr int kExitUsage = 2;

@@ -339,7 +339,7 @@ int DriverMain(int argc, const char* const* argv) {
     const ParsedOptions parsed = ParseDriverOptions(argc, argv);
     switch (parsed.action) {
         case OptionsAction::Help:
-            std::fputs(DriverUsage().c_str(), stdout);
+            std::fputs(DriverUsage(DefaultSettingsPath()).c_str(), stdout);
             return 0;
         case OptionsAction::Version:
             std::printf("%s\n", kDriverVersion);

@@ -361,24 +361,8 @@ SettingsWriteResult WriteInPlace(const std::string& target, std::string_view tex
 
 }  // namespace
 
-std::string ExecutableFolder() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) {
-            return ".";
-        }
-        if (static_cast<size_t>(n) < buffer.size()) {
-            buffer.resize(static_cast<size_t>(n));
-            break;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return FolderOf(buffer);
-}
-
 std::string DefaultSettingsPath() {
-    std::string folder = ExecutableFolder();
+    std::string folder = SettingsFolder(ExecutableFolder());
     if (folder.empty() || folder.back() != '/') {
         folder += '/';
     }
@@ -577,6 +561,12 @@ void SettingsFile::Flush() {
 
 // On the saver's worker thread.
 void SettingsFile::Write(const SettingsSnapshot& values) const {
+    // The user's configuration folder is made on the first save, not before.
+    std::string folderError;
+    if (!MakeSettingsFolder(FolderOf(path_), &folderError)) {
+        log_.Say("could not save settings (" + folderError + "); " + path_ + " is unchanged");
+        return;
+    }
     const SettingsWriteResult result = WriteSettingsText(path_, FormatSettings(values));
     if (result.ok && !result.inPlace) {
         log_.Say("wrote settings to " + path_);

@@ -1,6 +1,7 @@
 // DRIVER.INI: the driver's settings, one key=value line per record field, beside the
-// executable. Reading copies values into the registry records and publishes them; writing
-// copies the records' current values out.
+// executable or in the user's configuration folder (messaging/file_locations.h). Reading copies
+// values into the registry records and publishes them; writing copies the records' current values
+// out.
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <variant>
 
 #include "driver/runtime/verbose_log.h"
+#include "messaging/file_locations.h"
 #include "messaging/registry.h"
 
 namespace kv {
@@ -18,9 +20,8 @@ namespace kv {
 constexpr int kSettingsKeys = 55;
 constexpr const char* kSettingsFileName = "DRIVER.INI";
 
-// The folder of the running executable, without a trailing '/'; "." when it cannot be found.
-std::string ExecutableFolder();
-// ExecutableFolder() + "/DRIVER.INI".
+// DRIVER.INI in the settings folder of the running executable: beside it when its folder is
+// writable, else in the user's configuration folder (made on the first save).
 std::string DefaultSettingsPath();
 
 // The values fields have before any file is read: the calibration reference presets, and for

@@ -85,8 +85,12 @@ TEST(DriverOptions, MalformedCommandLinesFailWithAReason) {
     }
 }
 
-TEST(DriverOptions, TheUsageListsEveryOption) {
-    const std::string usage = DriverUsage();
+TEST(DriverOptions, TheUsageListsEveryOptionAndWhereTheSettingsAre) {
+    const std::string usage = DriverUsage("/home/ann/.config/kelvarin-vyren/DRIVER.INI");
+    EXPECT_NE(usage.find("DRIVER.INI is beside the program"), std::string::npos) << usage;
+    EXPECT_NE(usage.find("For this run: /home/ann/.config/kelvarin-vyren/DRIVER.INI\n"),
+              std::string::npos)
+        << usage;
     for (const char* name : {"--help", "--version", "--verbose", "--port", "--peer-port", "--link",
                              "--simulate-input", "--stop-with"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;

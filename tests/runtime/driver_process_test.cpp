@@ -223,5 +223,57 @@ TEST_F(DriverProcess, ASaveRequestWritesTheSettingsBesideTheExecutable) {
     EXPECT_NE(test::ReadFile(Err("1")).find("wrote settings"), std::string::npos);
 }
 
+TEST_F(DriverProcess, ADriverInAFolderItCannotWriteKeepsItsSettingsInTheUsersConfiguration) {
+    TempDir install;
+    const std::string program = install.File("Driver");
+    std::filesystem::copy_file(kDriver, program);
+    test::MakeReadOnlyForOrdinaryUser(install.Path());
+    TempDir home;
+    test::GiveToOrdinaryUser(home.Path());
+    test::GiveToOrdinaryUser(runtime.Path());  // the driver's lock
+    const std::string configHome = home.File("config");
+    const std::string folder = configHome + "/kelvarin-vyren";
+    const std::string settings = folder + "/DRIVER.INI";
+    const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.Path()},
+                                                    {"XDG_CONFIG_HOME", configHome},
+                                                    {"HOME", home.Path()}};
+    auto run = [&](const std::string& n, std::vector<std::string> arguments) {
+        const test::Command command = test::AsOrdinaryUser(program, std::move(arguments));
+        return std::make_unique<Process>(command.program, command.arguments, env, Out(n), Err(n));
+    };
+
+    // --help names the file of this run and makes no folder.
+    auto help = run("help", {"--help"});
+    EXPECT_EQ(help->Wait(kWaitMs), 0);
+    EXPECT_NE(test::ReadFile(Out("help")).find("For this run: " + settings + "\n"),
+              std::string::npos)
+        << test::ReadFile(Out("help")) << test::ReadFile(Err("help"));
+    EXPECT_FALSE(std::filesystem::exists(configHome));
+
+    UdpPeer peer;
+    auto driver = run("1", {"--port", "0", "--peer-port", std::to_string(peer.Port()),
+                            "--link=scripted", "--verbose"});
+    const uint16_t port = AwaitHello(peer);
+    ASSERT_NE(port, 0) << test::ReadFile(Err("1"));
+    EXPECT_FALSE(std::filesystem::exists(configHome));  // made on the first save, not before
+    Send(peer, port, "Store", "DoSave");
+    const std::string expected = test::DefaultSettingsText();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (test::ReadFile(settings) != expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Send(peer, port, "Driver", "DoStop");
+    EXPECT_EQ(driver->Wait(kWaitMs), 0);
+
+    EXPECT_EQ(test::ReadFile(settings), expected);
+    EXPECT_NE(test::ReadFile(Err("1")).find("wrote settings to " + settings), std::string::npos)
+        << test::ReadFile(Err("1"));
+    for (const std::string& made : {configHome, folder}) {
+        const auto permissions = std::filesystem::status(made).permissions();
+        EXPECT_EQ(permissions, std::filesystem::perms::owner_all) << made;
+    }
+    EXPECT_EQ(test::ListFolder(install.Path()), (std::vector<std::string>{"Driver"}));
+}
+
 }  // namespace
 }  // namespace kv

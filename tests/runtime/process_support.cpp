@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,6 +61,39 @@ std::vector<std::string> ListFolder(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+namespace {
+
+constexpr uid_t kOrdinaryUser = 65534;
+
+bool RunningAsRoot() {
+    return ::geteuid() == 0;
+}
+
+}  // namespace
+
+Command AsOrdinaryUser(const std::string& program, std::vector<std::string> arguments) {
+    if (!RunningAsRoot()) {
+        return {program, std::move(arguments)};
+    }
+    const std::string id = std::to_string(kOrdinaryUser);
+    std::vector<std::string> wrapped = {"--reuid=" + id, "--regid=" + id, "--clear-groups",
+                                        program};
+    wrapped.insert(wrapped.end(), arguments.begin(), arguments.end());
+    return {"/usr/bin/setpriv", std::move(wrapped)};
+}
+
+void GiveToOrdinaryUser(const std::string& folder) {
+    if (RunningAsRoot()) {
+        [[maybe_unused]] const int changed = ::chown(folder.c_str(), kOrdinaryUser, kOrdinaryUser);
+    }
+    ::chmod(folder.c_str(), 0700);
+}
+
+void MakeReadOnlyForOrdinaryUser(const std::string& folder) {
+    // Root's folder, open to others for reading; the test's own folder without write access.
+    ::chmod(folder.c_str(), RunningAsRoot() ? 0755 : 0555);
 }
 
 Process::Process(const std::string& program, const std::vector<std::string>& arguments,

@@ -30,6 +30,19 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ListFolder(const std::string& path);
 
+// Tests run as root in CI, and root may write into any folder. For tests of what an ordinary
+// user may not do, these run the program as the user 65534 (through setpriv) when the tests run
+// as root, and as the test's own user otherwise.
+struct Command {
+    std::string program;
+    std::vector<std::string> arguments;
+};
+Command AsOrdinaryUser(const std::string& program, std::vector<std::string> arguments);
+// Makes folder the ordinary user's own (mode 0700).
+void GiveToOrdinaryUser(const std::string& folder);
+// Lets the ordinary user read and enter folder but not create files in it.
+void MakeReadOnlyForOrdinaryUser(const std::string& folder);
+
 class Process {
 public:
     // Starts program with the arguments; env entries are added to (or replace) the test's
