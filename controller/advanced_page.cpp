@@ -28,6 +28,7 @@
 #include "controller/profile_file.h"
 #include "controller/sensor_models.h"
 #include "controller/single_instance.h"
+#include "messaging/file_locations.h"
 
 namespace kv::controller {
 
@@ -88,10 +89,12 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
         return LockIsFree(LockFolder() + QLatin1Char('/') + QLatin1String(kDriverLockName));
     };
     actions.deleteSettings = [this] {
-        // The driver's settings, and the file an older installation may have left.
-        const QDir folder(DriverFolder());
-        QFile::remove(folder.filePath(QStringLiteral("DRIVER.INI")));
-        QFile::remove(folder.filePath(QStringLiteral("KELVARIN.INI")));
+        // The driver's settings, and the file an older installation may have left there or
+        // beside the driver.
+        const QDir settings(DriverSettingsFolder());
+        QFile::remove(settings.filePath(QStringLiteral("DRIVER.INI")));
+        QFile::remove(settings.filePath(QStringLiteral("KELVARIN.INI")));
+        QFile::remove(QDir(DriverFolder()).filePath(QStringLiteral("KELVARIN.INI")));
     };
     actions.startDriver = [this] {
         if (context_.launcher != nullptr) {
@@ -325,6 +328,11 @@ QString Kelvarin_Advanced::DriverFolder() const {
         return QFileInfo(context_.launcher->Program()).absolutePath();
     }
     return QCoreApplication::applicationDirPath();
+}
+
+QString Kelvarin_Advanced::DriverSettingsFolder() const {
+    // The Driver's own rule, applied to its folder.
+    return QString::fromStdString(SettingsFolder(DriverFolder().toStdString()));
 }
 
 void Kelvarin_Advanced::StartDriver() {

@@ -42,8 +42,11 @@ public:
     // (start-up) or sent.
     void Refresh();
     bool FactoryResetRunning() const;
-    // Where DRIVER.INI lives: beside the driver.
+    // The folder of the driver the page starts.
     QString DriverFolder() const;
+    // Where that driver keeps DRIVER.INI: beside itself when its folder is writable, else in
+    // the user's configuration folder.
+    QString DriverSettingsFolder() const;
 
 private:
     void Build();

@@ -4,10 +4,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTranslator>
+#include <algorithm>
+#include <cstdio>
 
 #include "controller/driver_launcher.h"
 #include "controller/initial_dialog.h"
@@ -15,6 +18,7 @@
 #include "controller/profile_file.h"
 #include "controller/sensor_models.h"
 #include "controller/single_instance.h"
+#include "messaging/file_locations.h"
 
 namespace kv::controller {
 
@@ -62,15 +66,29 @@ ParsedControllerOptions ParseControllerOptions(const QStringList& arguments) {
     };
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString name = arguments[i];
+        if (name == QLatin1String("--help")) {
+            parsed.help = true;
+            continue;
+        }
+        if (name == QLatin1String("--version")) {
+            parsed.version = true;
+            continue;
+        }
         QString value;
         const qsizetype equals = name.indexOf(QLatin1Char('='));
         if (equals >= 0) {
             value = name.mid(equals + 1);
             name.truncate(equals);
-        } else if (i + 1 < arguments.size()) {
+        }
+        if (name != QLatin1String("--port") && name != QLatin1String("--driver-port") &&
+            name != QLatin1String("--driver-option")) {
+            return fail(QStringLiteral("unknown option: %1").arg(arguments[i]));
+        }
+        if (equals < 0) {
+            if (i + 1 >= arguments.size()) {
+                return fail(QStringLiteral("%1 needs a value").arg(name));
+            }
             value = arguments[++i];
-        } else {
-            return fail(QStringLiteral("%1 needs a value").arg(name));
         }
         if (name == QLatin1String("--port")) {
             if (!ParsePort(value, true, parsed.options.port)) {
@@ -89,12 +107,65 @@ ParsedControllerOptions ParseControllerOptions(const QStringList& arguments) {
     return parsed;
 }
 
-QString ControllerUsage() {
+QString ControllerUsage(const QString& settingsPath) {
     return QStringLiteral(
-        "Usage: Controller [--port=N] [--driver-port=N] [--driver-option=ARG]...\n"
-        "  --port=N             the Controller's UDP port (default 11243, 0: any free port)\n"
-        "  --driver-port=N      the driver's UDP port (default 11249)\n"
-        "  --driver-option=ARG  appended to every Driver command line (repeatable)\n");
+               "Usage: Controller [options]\n"
+               "Sets up the touch foil: sensitivity, calibration, touch mode; starts the "
+               "Driver.\n"
+               "\n"
+               "Options:\n"
+               "  --port=N             the Controller's UDP port (default 11243, 0: any free "
+               "port)\n"
+               "  --driver-port=N      the driver's UDP port (default 11249)\n"
+               "  --driver-option=ARG  appended to every Driver command line (repeatable)\n"
+               "  --help               show this help and exit\n"
+               "  --version            print the version and exit\n"
+               "\n"
+               "Files:\n"
+               "  %1\n"
+               "  For this run: %2\n")
+        .arg(QString::fromStdString(SettingsRuleText("CONTROLLER.INI", "  ")), settingsPath);
+}
+
+QString ControllerVersion() {
+    return QStringLiteral("Controller " KV_VERSION);
+}
+
+QString ControllerSettingsPath(const QString& programFolder) {
+    return QString::fromStdString(SettingsFolder(programFolder.toStdString())) +
+           QStringLiteral("/CONTROLLER.INI");
+}
+
+int AnswerInfoOptions(int argc, const char* const* argv) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    const ParsedControllerOptions parsed = ParseControllerOptions(arguments);
+    if (!parsed.ok) {
+        // Qt's own options (-platform offscreen, -style ...) begin with a single '-'; without
+        // them the command line is wrong as it stands.
+        const bool qtOptions =
+            std::any_of(arguments.begin(), arguments.end(), [](const QString& a) {
+                return a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--"));
+            });
+        if (qtOptions) {
+            return -1;
+        }
+        std::fprintf(stderr, "Controller: %s\nTry 'Controller --help'.\n",
+                     qPrintable(parsed.message));
+        return kControllerExitUsage;
+    }
+    if (parsed.help) {
+        const QString folder = QString::fromStdString(ExecutableFolder());
+        std::fputs(qPrintable(ControllerUsage(ControllerSettingsPath(folder))), stdout);
+        return 0;
+    }
+    if (parsed.version) {
+        std::printf("%s\n", qPrintable(ControllerVersion()));
+        return 0;
+    }
+    return -1;
 }
 
 QStringList DriverArguments(const ControllerOptions& options, uint16_t ownPort) {
@@ -117,7 +188,8 @@ LanguageChoice LanguageChoiceOf(int lang) {
 CConfiguratorApp::CConfiguratorApp(ControllerOptions options) : options_(std::move(options)) {}
 
 int CConfiguratorApp::Run(QApplication& app) {
-    // The program folder, from /proc/self/exe: CONTROLLER.INI, Driver and Lang/ are there.
+    // The program folder, from /proc/self/exe: Driver and Lang/ are there, and CONTROLLER.INI
+    // when the folder is writable.
     programFolder_ = QCoreApplication::applicationDirPath();
 
     const QString lockFolder = LockFolder();
@@ -146,8 +218,11 @@ int CConfiguratorApp::Run(QApplication& app) {
                             lockFolder + QLatin1Char('/') + QLatin1String(kDriverLockName));
     launcher.Start();
 
-    ProfileFile profile((programFolder_ + QStringLiteral("/CONTROLLER.INI")).toStdString());
+    const QString profilePath = ControllerSettingsPath(programFolder_);
+    ProfileFile profile(profilePath.toStdString());
     if (!profile.Exists()) {
+        // The user's configuration folder is made when the first file goes into it.
+        MakeSettingsFolder(QFileInfo(profilePath).absolutePath().toStdString(), nullptr);
         profile.CreateWithDefaults();
     }
     if (profile.ReadInt("GENERAL", "FIRST", 1) == 1) {

@@ -25,13 +25,29 @@ struct ControllerOptions {
 
 struct ParsedControllerOptions {
     bool ok = true;
+    bool help = false;     // --help: print the usage and exit
+    bool version = false;  // --version: print the version and exit
     ControllerOptions options;
     QString message;  // why parsing failed
 };
 
-// Options are "--name=value" or "--name value"; the first unknown or malformed one fails.
+// Options are "--name=value" or "--name value" (--help and --version take none); the first
+// unknown or malformed one fails.
 ParsedControllerOptions ParseControllerOptions(const QStringList& arguments);
-QString ControllerUsage();
+// The usage for --help; settingsPath is where CONTROLLER.INI is for this run.
+QString ControllerUsage(const QString& settingsPath);
+// "Controller 10.3.0".
+QString ControllerVersion();
+// CONTROLLER.INI of a Controller in programFolder: beside it when the folder is writable, else
+// in the user's configuration folder.
+QString ControllerSettingsPath(const QString& programFolder);
+// Exit status for a command line that could not be parsed.
+inline constexpr int kControllerExitUsage = 2;
+
+// --help, --version and a wrong command line, answered without a display before the
+// application is made. Returns the exit status when the program should end now, -1 when it
+// should go on (a command line with Qt's own options is left to the full parse after them).
+int AnswerInfoOptions(int argc, const char* const* argv);
 
 // The Driver command line for these options, once the Controller's own port is known.
 QStringList DriverArguments(const ControllerOptions& options, uint16_t ownPort);

@@ -5,14 +5,27 @@
 #include "controller/controller_app.h"
 
 int main(int argc, char** argv) {
+    // --help, --version and command-line errors work without a display.
+    if (const int status = kv::controller::AnswerInfoOptions(argc, argv); status >= 0) {
+        return status;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Controller"));
     const kv::controller::ParsedControllerOptions parsed =
         kv::controller::ParseControllerOptions(QApplication::arguments().mid(1));
     if (!parsed.ok) {
-        std::fprintf(stderr, "Controller: %s\n%s", qPrintable(parsed.message),
-                     qPrintable(kv::controller::ControllerUsage()));
-        return 2;
+        std::fprintf(stderr, "Controller: %s\nTry 'Controller --help'.\n",
+                     qPrintable(parsed.message));
+        return kv::controller::kControllerExitUsage;
+    }
+    if (parsed.help || parsed.version) {
+        // Only after Qt's own options (-platform ...), which the early answer cannot read.
+        const QString settings =
+            kv::controller::ControllerSettingsPath(QCoreApplication::applicationDirPath());
+        std::fputs(qPrintable(parsed.help ? kv::controller::ControllerUsage(settings)
+                                          : kv::controller::ControllerVersion() + "\n"),
+                   stdout);
+        return 0;
     }
     kv::controller::CConfiguratorApp controller(parsed.options);
     return controller.Run(app);

@@ -62,18 +62,20 @@ private:
         std::unique_ptr<DriverLauncher> launcher;
         DialogContext context;
         std::unique_ptr<Kelvarin_Advanced> page;
-        explicit Page(int custom = 0) {
+        // The driver is in driverFolder when one is given, else beside CONTROLLER.INI.
+        explicit Page(int custom = 0, const QString& driverFolder = QString()) {
             registry.SetTransport(&driver);
             profile = std::make_unique<ProfileFile>(
                 folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
             profile->CreateWithDefaults();
             profile->WriteInt("BOOT", "CUSTOM", custom);
-            launcher = std::make_unique<DriverLauncher>(folder.filePath(QStringLiteral("Driver")),
-                                                        QStringList(), LockPath(),
-                                                        [this](const QString&, const QStringList&) {
-                                                            ++starts;
-                                                            return true;
-                                                        });
+            const QDir driverDir(driverFolder.isEmpty() ? folder.path() : driverFolder);
+            launcher = std::make_unique<DriverLauncher>(
+                driverDir.filePath(QStringLiteral("Driver")), QStringList(), LockPath(),
+                [this](const QString&, const QStringList&) {
+                    ++starts;
+                    return true;
+                });
             context.registry = &registry;
             context.profile = profile.get();
             context.launcher = launcher.get();
@@ -341,20 +343,10 @@ private slots:
         }
         QVERIFY(finished);
     }
-    void FactoryResetOnThePageDeletesTheDriverSettingsAndRestartsTheDriver() {
-        QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
-        Page p;
-        p.profile->WriteInt("GENERAL", "INDEX", 1);
-        auto touch = [&p](const char* name) {
-            QFile file(p.folder.filePath(QString::fromLatin1(name)));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[Sense]\n");
-        };
-        touch("DRIVER.INI");
-        touch("KELVARIN.INI");
 
-        // The first-run dialog comes up during the reset: choose Chinese and confirm.
+private:
+    // Clicks "Factory reset", answers the first-run dialog with Chinese and waits for the end.
+    static bool RunFactoryReset(Page& p) {
         bool askedFirstRun = false;
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, [&askedFirstRun] {
@@ -369,13 +361,35 @@ private slots:
         watcher.start(20);
 
         QTest::mouseClick(p.Get<QPushButton>("1033"), Qt::LeftButton);
-        QVERIFY(p.page->FactoryResetRunning());
-        // The window stays responsive: the reset runs on a timer, not in a blocking loop.
-        QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) != nullptr);
-        QVERIFY(!p.Get<QPushButton>("1033")->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(!p.page->FactoryResetRunning(), 60000);
+        [&] {
+            QVERIFY(p.page->FactoryResetRunning());
+            // The window stays responsive: the reset runs on a timer, not in a blocking loop.
+            QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) != nullptr);
+            QVERIFY(!p.Get<QPushButton>("1033")->isEnabled());
+            QTRY_VERIFY_WITH_TIMEOUT(!p.page->FactoryResetRunning(), 60000);
+        }();
+        return askedFirstRun;
+    }
 
-        QVERIFY(askedFirstRun);
+    static void Touch(const QString& path) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Sense]\n");
+    }
+
+private slots:
+    void FactoryResetOnThePageDeletesTheDriverSettingsAndRestartsTheDriver() {
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        Page p;
+        p.profile->WriteInt("GENERAL", "INDEX", 1);
+        QCOMPARE(p.page->DriverSettingsFolder(), p.folder.path());  // a writable install
+        Touch(p.folder.filePath(QStringLiteral("DRIVER.INI")));
+        Touch(p.folder.filePath(QStringLiteral("KELVARIN.INI")));
+
+        QVERIFY(RunFactoryReset(p));
+        QVERIFY(!QTest::currentTestFailed());
+
         QVERIFY(!QFile::exists(p.folder.filePath(QStringLiteral("DRIVER.INI"))));
         QVERIFY(!QFile::exists(p.folder.filePath(QStringLiteral("KELVARIN.INI"))));
         QCOMPARE(p.profile->ReadInt("GENERAL", "LANG", 0), 17);
@@ -386,6 +400,29 @@ private slots:
                  2);
         QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) == nullptr);
         QVERIFY(p.Get<QPushButton>("1033")->isEnabled());
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+    void FactoryResetOfADriverInAReadOnlyFolderDeletesItsSettingsInTheUsersConfiguration() {
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        // Root may write into any folder, so a folder that is not there stands for one the
+        // user cannot write into: the rule looks only at whether the user may write there.
+        Page p(0, QDir(QDir::tempPath()).filePath(QStringLiteral("kv-no-such-folder/lib")));
+        const QString settings = QDir(config.path()).filePath(QStringLiteral("kelvarin-vyren"));
+        QCOMPARE(p.page->DriverSettingsFolder(), settings);
+        QVERIFY(QDir().mkpath(settings));
+        Touch(QDir(settings).filePath(QStringLiteral("DRIVER.INI")));
+        Touch(QDir(settings).filePath(QStringLiteral("KELVARIN.INI")));
+
+        QVERIFY(RunFactoryReset(p));
+        QVERIFY(!QTest::currentTestFailed());
+
+        QVERIFY(!QFile::exists(QDir(settings).filePath(QStringLiteral("DRIVER.INI"))));
+        QVERIFY(!QFile::exists(QDir(settings).filePath(QStringLiteral("KELVARIN.INI"))));
+        QTRY_COMPARE_WITH_TIMEOUT(p.starts.load(), 2, 30000);
+        qunsetenv("XDG_CONFIG_HOME");
         qunsetenv("XDG_RUNTIME_DIR");
     }
 };

@@ -282,6 +282,15 @@ private slots:
         QVERIFY(!ParseControllerOptions({QStringLiteral("--port=70000")}).ok);
         QVERIFY(!ParseControllerOptions({QStringLiteral("--verbose=1")}).ok);
         QVERIFY(!ParseControllerOptions({QStringLiteral("--port")}).ok);
+        // An unknown option is named as such, not taken to want a value.
+        QCOMPARE(ParseControllerOptions({QStringLiteral("--bogus")}).message,
+                 QStringLiteral("unknown option: --bogus"));
+        const ParsedControllerOptions info = ParseControllerOptions(
+            {QStringLiteral("--driver-option"), QStringLiteral("--help"), QStringLiteral("--port=0")});
+        QVERIFY(info.ok && !info.help);  // a value, not the option
+        QVERIFY(ParseControllerOptions({QStringLiteral("--help")}).help);
+        QVERIFY(ParseControllerOptions({QStringLiteral("--version")}).version);
+        QVERIFY(!ParseControllerOptions({QStringLiteral("--help=1")}).ok);
 
         QVERIFY(LanguageChoiceOf(17) == LanguageChoice::Chinese);
         QVERIFY(LanguageChoiceOf(18) == LanguageChoice::English);
