@@ -28,11 +28,11 @@ build: deps $(BUILD)/build.ninja
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The driver against a real kernel (uhid, hidraw, uinput) in a virtual machine under qemu;
-# the kernel and the initramfs are kept in $(BUILD)/vm between runs.
-test-vm: deps $(BUILD)/build.ninja
+# The driver against a real kernel (uhid, hidraw, uinput) in a virtual machine under qemu,
+# and the package installed there; the kernel and the initramfs are kept in $(BUILD)/vm.
+test-vm: deps package $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe
-	vm/run-vm-tests $(BUILD)
+	vm/run-vm-tests $(BUILD) "$$(ls -t $(BUILD_PACKAGE)/kelvarin-vyren_*_amd64.deb | head -n1)"
 
 # The non-GUI tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
