@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "driver/output/pointer_backend.h"
+#include "driver/output/uinput_pointer.h"
 #include "driver/output/uinput_touchscreen.h"
 #include "driver/output/x11_display.h"
+#include "driver/output/xtest_pointer.h"
 #include "driver/runtime/chid.h"
 #include "driver/runtime/driver_clock.h"
 #include "driver/runtime/driver_engine.h"
@@ -236,7 +238,54 @@ std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
     return nullptr;
 }
 
+// The pointer backend in use, for the Wayland note.
+PointerReach ReachOf(const PointerInjector* injector, PointerBackend requested) {
+    if (dynamic_cast<const UinputPointer*>(injector) != nullptr) {
+        return PointerReach::Uinput;
+    }
+    if (dynamic_cast<const XTestPointer*>(injector) != nullptr) {
+        return requested == PointerBackend::XTest ? PointerReach::XTestAsked : PointerReach::XTest;
+    }
+    return requested == PointerBackend::None ? PointerReach::Off : PointerReach::Nothing;
+}
+
 }  // namespace
+
+std::string WaylandNote(const std::string& waylandDisplay, PointerReach reach) {
+    if (waylandDisplay.empty()) {
+        return {};
+    }
+    std::string note =
+        "Driver: note: this is a Wayland session (WAYLAND_DISPLAY=" + waylandDisplay +
+        ").\n"
+        "  XTest injection reaches only X11 programs (through XWayland), and the\n"
+        "  screen rotation is not known to the driver (it asks X11 only).\n  ";
+    switch (reach) {
+        case PointerReach::Uinput:
+            note += "Touches reach every window through the uinput pointer.";
+            break;
+        case PointerReach::XTest:
+            note +=
+                "/dev/uinput is not writable, so touches go through XTest and reach only\n"
+                "  X11 windows; give the user write access to /dev/uinput to reach every "
+                "window.";
+            break;
+        case PointerReach::XTestAsked:
+            note +=
+                "Touches go through XTest (--pointer=xtest) and reach only X11 windows;\n"
+                "  --pointer=uinput reaches every window.";
+            break;
+        case PointerReach::Nothing:
+            note +=
+                "/dev/uinput is not writable and there is no X11 display, so touches reach\n"
+                "  no window; give the user write access to /dev/uinput.";
+            break;
+        case PointerReach::Off:
+            note += "The pointer output is off (--pointer=none).";
+            break;
+    }
+    return note + "\n";
+}
 
 int RunDriver(const DriverOptions& options) {
     const VerboseLog log(options.verbose);
@@ -291,6 +340,10 @@ int RunDriver(const DriverOptions& options) {
         return 1;
     }
     log.Say("pointer output: " + pointer.description);
+    // Said once, with or without --verbose: under Wayland much of the desktop side is limited.
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland != nullptr) {
+        std::fputs(WaylandNote(wayland, ReachOf(pointer.injector.get(), backend)).c_str(), stderr);
+    }
 
     NetworkConfig config = NetworkConfig::ForDriver();
     config.localPort = options.port;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "expected_settings.h"
+#include "messaging/wire.h"
 #include "process_support.h"
 #include "runtime_support.h"
 
@@ -38,8 +39,10 @@ protected:
         const std::string n = std::to_string(++started_);
         return std::make_unique<Process>(
             program, arguments,
-            std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}}, Out(n),
-            Err(n));
+            // Not in a Wayland session, whatever the test's own: the driver says so on stderr.
+            std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()},
+                                               {"WAYLAND_DISPLAY", ""}},
+            Out(n), Err(n));
     }
     std::string Out(const std::string& n) const { return runtime.File("stdout" + n); }
     std::string Err(const std::string& n) const { return runtime.File("stderr" + n); }
@@ -221,6 +224,50 @@ TEST_F(DriverProcess, ASaveRequestWritesTheSettingsBesideTheExecutable) {
     EXPECT_EQ(test::ReadFile(settings), expected);
     EXPECT_EQ(test::ListFolder(install.Path()), (std::vector<std::string>{"DRIVER.INI", "Driver"}));
     EXPECT_NE(test::ReadFile(Err("1")).find("wrote settings"), std::string::npos);
+}
+
+TEST_F(DriverProcess, AWaylandSessionIsToldOnceWhatDoesNotWorkThere) {
+    TempDir home;
+    test::GiveToOrdinaryUser(home.Path());
+    test::GiveToOrdinaryUser(runtime.Path());
+    const std::map<std::string, std::string> env = {{"XDG_RUNTIME_DIR", runtime.Path()},
+                                                    {"WAYLAND_DISPLAY", "wayland-test"},
+                                                    {"DISPLAY", ""},
+                                                    {"HOME", home.Path()},
+                                                    {"XDG_CONFIG_HOME", ""}};
+    // auto as an ordinary user, who may not write /dev/uinput: the pointer reaches nothing.
+    for (const char* pointer : {"--pointer=none", "--pointer=auto"}) {
+        const std::string n = std::string("wayland") + pointer;
+        UdpPeer peer;
+        const test::Command command = test::AsOrdinaryUser(
+            kDriver,
+            {"--port", "0", "--peer-port", std::to_string(peer.Port()), "--simulate", pointer});
+        Process driver(command.program, command.arguments, env, Out(n), Err(n));
+        const uint16_t port = AwaitHello(peer);
+        ASSERT_NE(port, 0) << pointer << ": " << test::ReadFile(Err(n));
+        // The hello brings all 38 records; more come only from the main loop's periodic
+        // publishing, so frames have been processed by then.
+        const auto hello = wire::HelloDatagram(wire::kSenderController);
+        ASSERT_TRUE(peer.SendTo(port, std::vector<uint8_t>(hello.begin(), hello.end())));
+        int received = 0;
+        while (received < 40 && peer.Receive(kWaitMs).has_value()) {
+            ++received;
+        }
+        EXPECT_EQ(received, 40) << pointer;
+        driver.Signal(SIGTERM);
+        EXPECT_EQ(driver.Wait(kWaitMs), 0) << pointer;
+
+        const std::string error = test::ReadFile(Err(n));
+        const std::string says = "XTest injection reaches only X11 programs (through XWayland)";
+        const size_t first = error.find(says);
+        EXPECT_NE(first, std::string::npos) << pointer << ": " << error;
+        EXPECT_EQ(error.find(says, first + 1), std::string::npos) << pointer << ": " << error;
+        EXPECT_NE(error.find("WAYLAND_DISPLAY=wayland-test"), std::string::npos) << error;
+        EXPECT_NE(error.find("  screen rotation is not known"), std::string::npos) << error;
+        if (std::string(pointer) == "--pointer=none") {
+            EXPECT_NE(error.find("The pointer output is off"), std::string::npos) << error;
+        }
+    }
 }
 
 TEST_F(DriverProcess, ADriverInAFolderItCannotWriteKeepsItsSettingsInTheUsersConfiguration) {
