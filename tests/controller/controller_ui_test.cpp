@@ -285,8 +285,9 @@ private slots:
         // An unknown option is named as such, not taken to want a value.
         QCOMPARE(ParseControllerOptions({QStringLiteral("--bogus")}).message,
                  QStringLiteral("unknown option: --bogus"));
-        const ParsedControllerOptions info = ParseControllerOptions(
-            {QStringLiteral("--driver-option"), QStringLiteral("--help"), QStringLiteral("--port=0")});
+        const ParsedControllerOptions info =
+            ParseControllerOptions({QStringLiteral("--driver-option"), QStringLiteral("--help"),
+                                    QStringLiteral("--port=0")});
         QVERIFY(info.ok && !info.help);  // a value, not the option
         QVERIFY(ParseControllerOptions({QStringLiteral("--help")}).help);
         QVERIFY(ParseControllerOptions({QStringLiteral("--version")}).version);
