@@ -1,0 +1,78 @@
+"""The demo without a display (`kvctl monitor` in the terminal): however the demo script ends,
+its driver ends with it and nothing of the demo keeps running.
+    terminal_test.py RUN_DEMO DRIVER KVCTL [CONTROLLER]
+  pipe:   `run-demo | head -n 3` ends by itself once head has gone, and stops the driver
+  SIGHUP: a closed terminal ends the script, which stops the driver
+  SIGKILL: the script killed outright; the driver and the monitor end on their own"""
+
+import os
+import signal
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from demo_support import DEADLINE_S, DemoTree, eventually  # noqa: E402
+
+
+def demo_driver_up(tree):
+    """Waits until the demo's driver answers on its port; its pid."""
+    eventually("the demo driver answers on its port", tree.answers)
+    drivers = tree.drivers()
+    assert len(drivers) == 1, "one demo driver, not %s" % drivers
+    return drivers[0]
+
+
+def through_pipe(tree):
+    pipeline = subprocess.run(
+        ["bash", "-c", 'set -o pipefail; "$0" "$1" | head -n 3', tree.script, tree.build],
+        env=tree.environment(),
+        stdin=subprocess.DEVNULL,
+        capture_output=True,
+        text=True,
+        timeout=DEADLINE_S,
+    )
+    lines = pipeline.stdout.splitlines()
+    assert len(lines) == 3 and lines[0].startswith("run-demo: "), pipeline.stdout
+    # The driver was started and stopped the proper way, reported where it can still be read.
+    assert "driver stopped" in pipeline.stderr, pipeline.stderr
+    tree.assert_all_gone("after the pipe closed")
+
+
+def ended_by(tree, signum):
+    output = os.path.join(tree.root, "demo-%d.txt" % signum)
+    with open(output, "w") as sink:
+        script = tree.start(stdout=sink, stderr=subprocess.STDOUT)
+    try:
+        driver = demo_driver_up(tree)
+    except AssertionError:
+        with open(output) as f:
+            print(f.read()[-3000:])
+        raise
+    monitors = [pid for pid, exe in tree.programs().items() if exe.endswith("/kvctl")]
+    assert monitors, "no kvctl monitor runs"
+    os.kill(script.pid, signum)
+    try:
+        script.wait(timeout=DEADLINE_S)
+    except subprocess.TimeoutExpired:
+        raise AssertionError("the demo script did not end on signal %d" % signum)
+    tree.assert_all_gone("after signal %d to the script" % signum)
+    with open(output) as f:
+        text = f.read()
+    if signum != signal.SIGKILL:
+        assert "driver stopped" in text, text
+    assert driver not in tree.drivers()
+
+
+def main():
+    script, driver, kvctl = sys.argv[1:4]
+    controller = sys.argv[4] if len(sys.argv) > 4 else None
+    with DemoTree(script, driver, kvctl, controller) as tree:
+        through_pipe(tree)
+    for signum in (signal.SIGHUP, signal.SIGTERM, signal.SIGKILL):
+        with DemoTree(script, driver, kvctl, controller) as tree:
+            ended_by(tree, signum)
+    print("terminal demo: ends with its driver through a closed pipe, SIGHUP, SIGTERM, SIGKILL")
+
+
+if __name__ == "__main__":
+    main()
