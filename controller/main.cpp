@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Controller"));
+    // Lets a Wayland compositor match the window to the installed desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("kelvarin-controller"));
     const kv::controller::ParsedControllerOptions parsed =
         kv::controller::ParseControllerOptions(QApplication::arguments().mid(1));
     if (!parsed.ok) {

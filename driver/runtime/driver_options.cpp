@@ -180,10 +180,39 @@ ParsedOptions ParseDriverOptions(int argc, const char* const* argv) {
     return parsed;
 }
 
+namespace {
+
+constexpr size_t kHelpColumn = 26;
+constexpr size_t kHelpWidth = 80;
+
+// Breaks an option's text between words so that no line passes kHelpWidth; lines after the
+// first start at kHelpColumn.
+std::string WrapHelp(std::string_view text) {
+    std::string wrapped;
+    size_t column = kHelpColumn;
+    while (!text.empty()) {
+        const size_t blank = text.find(' ');
+        const std::string_view word = text.substr(0, blank);
+        text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+        if (column > kHelpColumn && column + 1 + word.size() > kHelpWidth) {
+            wrapped += "\n" + std::string(kHelpColumn, ' ');
+            column = kHelpColumn;
+        } else if (column > kHelpColumn) {
+            wrapped += ' ';
+            ++column;
+        }
+        wrapped += word;
+        column += word.size();
+    }
+    return wrapped;
+}
+
+}  // namespace
+
 std::string DriverUsage(const std::string& settingsPath) {
     std::string usage =
         "Usage: Driver [options]\n"
-        "Reads the touch foil's sensor board and delivers touches; configured by the "
+        "Reads the touch foil's sensor board and delivers touches; configured by the\n"
         "Controller.\n\nOptions:\n";
     for (const OptionRow& row : kOptions) {
         // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "text" + std::string
@@ -194,12 +223,14 @@ std::string DriverUsage(const std::string& settingsPath) {
         } else if (!row.value.empty()) {
             left.append("=").append(row.value);
         }
-        if (left.size() < 26) {
-            left.resize(26, ' ');
+        // At least two blanks between an option and its text (help2man reads them as the
+        // border), and the text wrapped at 80 columns under its own column.
+        if (left.size() + 2 <= kHelpColumn) {
+            left.resize(kHelpColumn, ' ');
         } else {
-            left += "\n" + std::string(26, ' ');
+            left += "\n" + std::string(kHelpColumn, ' ');
         }
-        usage += left + std::string(row.help) + "\n";
+        usage += left + WrapHelp(row.help) + "\n";
     }
     usage += "\nFiles:\n  " + SettingsRuleText(kSettingsFileName, "  ") +
              "\n  For this run: " + settingsPath + "\n";

@@ -1,6 +1,8 @@
 // The Driver's command line.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "driver/runtime/driver_options.h"
@@ -94,6 +96,19 @@ TEST(DriverOptions, TheUsageListsEveryOptionAndWhereTheSettingsAre) {
     for (const char* name : {"--help", "--version", "--verbose", "--port", "--peer-port", "--link",
                              "--simulate-input", "--stop-with"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
+    }
+    // The option lines as help2man and a terminal read them: 80 columns at most, and an
+    // option that shares its line with its text stands two blanks apart from it.
+    std::istringstream lines(usage);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("For this run:") != std::string::npos) {
+            continue;  // the path is the user's
+        }
+        EXPECT_LE(line.size(), 80u) << line;
+        const size_t optionEnd = line.find(' ', 2);
+        if (line.rfind("  --", 0) == 0 && optionEnd != std::string::npos) {
+            EXPECT_EQ(line.substr(optionEnd, 2), "  ") << line;
+        }
     }
 }
 
