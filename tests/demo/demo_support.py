@@ -122,8 +122,10 @@ class DemoTree:
 
     def assert_all_gone(self, what):
         """No program of this tree runs any more, and nothing answers on the demo's port."""
-        eventually(what + ": programs of the demo still run: %s" % self.programs(),
-                   lambda: not self.programs())
+        try:
+            eventually("programs of the demo end", lambda: not self.programs())
+        except AssertionError:
+            raise AssertionError("%s: programs of the demo still run: %s" % (what, self.programs()))
         assert not self.answers(), what + ": a driver still answers on the demo's port"
 
     def __enter__(self):

@@ -11,6 +11,9 @@ import signal
 import subprocess
 import sys
 
+# No bytecode folders beside the sources.
+sys.dont_write_bytecode = True
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "controller", "a11y"))

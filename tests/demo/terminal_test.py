@@ -3,12 +3,16 @@ its driver ends with it and nothing of the demo keeps running.
     terminal_test.py RUN_DEMO DRIVER KVCTL [CONTROLLER]
   pipe:   `run-demo | head -n 3` ends by itself once head has gone, and stops the driver
   SIGHUP: a closed terminal ends the script, which stops the driver
-  SIGKILL: the script killed outright; the driver and the monitor end on their own"""
+  SIGKILL: the script killed outright; the driver and the monitor end on their own
+  Ctrl-C: SIGINT to the script's process group ends the demo normally (status 0)"""
 
 import os
 import signal
 import subprocess
 import sys
+
+# No bytecode folders beside the sources.
+sys.dont_write_bytecode = True
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from demo_support import DEADLINE_S, DemoTree, eventually  # noqa: E402
@@ -38,7 +42,7 @@ def through_pipe(tree):
     tree.assert_all_gone("after the pipe closed")
 
 
-def ended_by(tree, signum):
+def ended_by(tree, signum, group=False):
     output = os.path.join(tree.root, "demo-%d.txt" % signum)
     with open(output, "w") as sink:
         script = tree.start(stdout=sink, stderr=subprocess.STDOUT)
@@ -50,11 +54,16 @@ def ended_by(tree, signum):
         raise
     monitors = [pid for pid, exe in tree.programs().items() if exe.endswith("/kvctl")]
     assert monitors, "no kvctl monitor runs"
-    os.kill(script.pid, signum)
+    if group:
+        os.killpg(script.pid, signum)
+    else:
+        os.kill(script.pid, signum)
     try:
-        script.wait(timeout=DEADLINE_S)
+        status = script.wait(timeout=DEADLINE_S)
     except subprocess.TimeoutExpired:
         raise AssertionError("the demo script did not end on signal %d" % signum)
+    if group:
+        assert status == 0, "Ctrl-C is the ordinary end of the demo, not status %d" % status
     tree.assert_all_gone("after signal %d to the script" % signum)
     with open(output) as f:
         text = f.read()
@@ -71,7 +80,11 @@ def main():
     for signum in (signal.SIGHUP, signal.SIGTERM, signal.SIGKILL):
         with DemoTree(script, driver, kvctl, controller) as tree:
             ended_by(tree, signum)
-    print("terminal demo: ends with its driver through a closed pipe, SIGHUP, SIGTERM, SIGKILL")
+    # Ctrl-C in the terminal: SIGINT to the whole foreground group, the monitor included.
+    with DemoTree(script, driver, kvctl, controller) as tree:
+        ended_by(tree, signal.SIGINT, group=True)
+    print("terminal demo: ends with its driver through a closed pipe, SIGHUP, SIGTERM, SIGKILL"
+          " and Ctrl-C")
 
 
 if __name__ == "__main__":
