@@ -4,7 +4,8 @@ its driver ends with it and nothing of the demo keeps running.
   pipe:   `run-demo | head -n 3` ends by itself once head has gone, and stops the driver
   SIGHUP: a closed terminal ends the script, which stops the driver
   SIGKILL: the script killed outright; the driver and the monitor end on their own
-  Ctrl-C: SIGINT to the script's process group ends the demo normally (status 0)"""
+  Ctrl-C: SIGINT to the script's process group ends the demo normally (status 0)
+  another Driver running: monitored and left running, or named when it is on another port"""
 
 import os
 import signal
@@ -15,7 +16,7 @@ import sys
 sys.dont_write_bytecode = True
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from demo_support import DEADLINE_S, DemoTree, eventually  # noqa: E402
+from demo_support import DEADLINE_S, DemoTree, eventually, free_port  # noqa: E402
 
 
 def demo_driver_up(tree):
@@ -72,6 +73,60 @@ def ended_by(tree, signum, group=False):
     assert driver not in tree.drivers()
 
 
+def read(path):
+    with open(path) as f:
+        return f.read()
+
+
+def holds_lock(pid):
+    """Whether the process holds a flock (a Driver's only one is its single-instance lock)."""
+    with open("/proc/locks") as locks:
+        return any(
+            fields[1] == "FLOCK" and fields[4] == str(pid)
+            for fields in (line.split() for line in locks)
+            if len(fields) > 4
+        )
+
+
+def beside_foreign_driver(tree):
+    """A Driver that is not the demo's holds the lock: on the demo's port it is monitored and
+    left running; on another port the demo says so and ends."""
+    elsewhere = free_port()
+    for port in (tree.port, elsewhere):
+        other = subprocess.Popen(
+            [
+                os.path.join(tree.build, "driver/runtime/Driver"),
+                "--simulate",
+                "--port=%d" % port,
+                "--pointer=none",
+            ],
+            env=tree.environment(),
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        try:
+            eventually("the other driver holds its lock", lambda: holds_lock(other.pid))
+            output = os.path.join(tree.root, "beside-%d.txt" % port)
+            with open(output, "w") as sink:
+                script = tree.start(stdout=sink, stderr=subprocess.STDOUT)
+            if port == tree.port:
+                eventually(
+                    "the demo monitors the other driver", lambda: "driver answering" in read(output)
+                )
+                os.kill(script.pid, signal.SIGTERM)
+            status = script.wait(timeout=DEADLINE_S)
+            text = read(output)
+            assert "another Driver is already running" in text, text
+            assert "stopping the driver" not in text, text
+            if port == elsewhere:
+                assert status == 1 and "does not answer on port" in text, text
+            assert other.poll() is None and tree.drivers() == [other.pid], text
+        finally:
+            other.terminate()
+            other.wait()
+
+
 def main():
     script, driver, kvctl = sys.argv[1:4]
     controller = sys.argv[4] if len(sys.argv) > 4 else None
@@ -80,11 +135,15 @@ def main():
     for signum in (signal.SIGHUP, signal.SIGTERM, signal.SIGKILL):
         with DemoTree(script, driver, kvctl, controller) as tree:
             ended_by(tree, signum)
+    with DemoTree(script, driver, kvctl, controller) as tree:
+        beside_foreign_driver(tree)
     # Ctrl-C in the terminal: SIGINT to the whole foreground group, the monitor included.
     with DemoTree(script, driver, kvctl, controller) as tree:
         ended_by(tree, signal.SIGINT, group=True)
-    print("terminal demo: ends with its driver through a closed pipe, SIGHUP, SIGTERM, SIGKILL"
-          " and Ctrl-C")
+    print(
+        "terminal demo: ends with its driver through a closed pipe, SIGHUP, SIGTERM, SIGKILL"
+        " and Ctrl-C; leaves another Driver running"
+    )
 
 
 if __name__ == "__main__":
