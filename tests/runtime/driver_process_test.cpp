@@ -27,6 +27,15 @@ constexpr int kWaitMs = 60000;
 const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
                                            0x00, 0x0B, 0x00, 0x00, 0x00};
 
+// Waits until the file holds exactly text (the settings worker writes it a moment after the
+// request), or kWaitMs; the caller asserts on the file afterwards.
+void AwaitFileText(const std::string& path, const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (test::ReadFile(path) != text && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 class DriverProcess : public ::testing::Test {
 protected:
     // Starts a Driver that listens on a free port and says hello to peer; every process of a
@@ -214,10 +223,7 @@ TEST_F(DriverProcess, ASaveRequestWritesTheSettingsBesideTheExecutable) {
     expected = test::WithLine(expected, "Sense_State_CoarseRange", "7");
     expected = test::WithLine(expected, "Output_Tune_SnapRange", "0.25");
     expected = test::WithLine(expected, "Comms_ReqState_MuxSize", "48");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (test::ReadFile(settings) != expected && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    AwaitFileText(settings, expected);
 
     Send(peer, port, "Driver", "DoStop");
     EXPECT_EQ(driver->Wait(kWaitMs), 0);
@@ -305,10 +311,7 @@ TEST_F(DriverProcess, ADriverInAFolderItCannotWriteKeepsItsSettingsInTheUsersCon
     EXPECT_FALSE(std::filesystem::exists(configHome));  // made on the first save, not before
     Send(peer, port, "Store", "DoSave");
     const std::string expected = test::DefaultSettingsText();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (test::ReadFile(settings) != expected && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    AwaitFileText(settings, expected);
     Send(peer, port, "Driver", "DoStop");
     EXPECT_EQ(driver->Wait(kWaitMs), 0);
 

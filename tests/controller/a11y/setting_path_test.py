@@ -21,7 +21,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import controller_a11y as a11y  # noqa: E402
-from controller_a11y import driver_running, free_port  # noqa: E402
+from controller_a11y import driver_running, free_port, wait_for as eventually  # noqa: E402
 
 WINDOW = "Kelvarin Vyren - Controller"
 DIALOG = "Calibration"
@@ -44,15 +44,6 @@ PRESS = {
 ADAPTION_SCENARIO = "noise 0.85\ndrift 0\n"
 
 
-def eventually(what, probe, deadline_s=DEADLINE_S):
-    end = time.monotonic() + deadline_s
-    while True:
-        found = probe()
-        if found:
-            return found
-        if time.monotonic() > end:
-            raise AssertionError(what)
-        time.sleep(0.2)
 
 
 def read_ini(path):
