@@ -302,7 +302,13 @@ int RunDriver(const DriverOptions& options) {
     }
 
     const std::string lockPath = LockFolder() + "/" + kDriverLockName;
-    const auto instance = SingleInstance::Acquire(lockPath, kSingleInstanceWaitMs, clock);
+    std::string lockError;
+    const auto instance =
+        SingleInstance::Acquire(lockPath, kSingleInstanceWaitMs, clock, &lockError);
+    if (!instance && !lockError.empty()) {
+        std::fprintf(stderr, "Driver: %s\n", lockError.c_str());
+        return kExitNoLock;
+    }
     if (!instance) {
         log.Say("another Driver holds " + lockPath);
         return kExitAnotherInstance;

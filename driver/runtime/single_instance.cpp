@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace kv {
 
@@ -15,7 +16,9 @@ namespace {
 constexpr int kRetryMs = 50;
 
 int OpenLockFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Readable by all: in the shared /tmp (no runtime folder) another user's driver must still
+    // be able to open the file and find it locked, rather than fail to open it.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         // A lock file left by someone else in a shared folder can still be locked for reading.
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -38,29 +41,33 @@ SingleInstance::~SingleInstance() {
 }
 
 std::unique_ptr<SingleInstance> SingleInstance::Acquire(const std::string& path, int waitMs,
-                                                        const Clock& clock) {
-    const int64_t start = clock.NowMs();
-    int fd = -1;
-    for (;;) {
-        if (fd < 0) {
-            fd = OpenLockFile(path);
+                                                        const Clock& clock, std::string* error) {
+    const auto fail = [&](const char* what) {
+        if (error != nullptr) {
+            *error = std::string(what) + " the single-instance lock " + path + ": " +
+                     std::strerror(errno);
         }
-        if (fd >= 0) {
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                return std::unique_ptr<SingleInstance>(new SingleInstance(fd));
-            }
-            if (errno != EWOULDBLOCK && errno != EINTR) {
-                break;
-            }
+    };
+    const int64_t start = clock.NowMs();
+    const int fd = OpenLockFile(path);
+    if (fd < 0) {
+        fail("cannot open");
+        return nullptr;
+    }
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return std::unique_ptr<SingleInstance>(new SingleInstance(fd));
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            fail("cannot take");
+            break;
         }
         if (clock.NowMs() - start >= waitMs) {
             break;
         }
         clock.SleepMs(kRetryMs);
     }
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    ::close(fd);
     return nullptr;
 }
 

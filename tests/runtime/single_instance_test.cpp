@@ -1,6 +1,10 @@
 // The single-instance lock, within one process (flock locks of separate opens conflict).
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
 
 #include "driver/runtime/single_instance.h"
 #include "process_support.h"
@@ -26,10 +30,34 @@ TEST(SingleInstance, ASecondHolderWaitsASecondAndGivesUp) {
     EXPECT_TRUE(SingleInstance::Acquire(path, kSingleInstanceWaitMs, clock));
 }
 
-TEST(SingleInstance, AnUnusableFolderMeansNoLock) {
+TEST(SingleInstance, AnUnusableFolderMeansNoLockSaidAtOnceWithItsReason) {
     test::TempDir dir;
     test::FakeClock clock;
-    EXPECT_FALSE(SingleInstance::Acquire(dir.File("missing/lock"), kSingleInstanceWaitMs, clock));
+    std::string error;
+    const std::string path = dir.File("missing/lock");
+    EXPECT_FALSE(SingleInstance::Acquire(path, kSingleInstanceWaitMs, clock, &error));
+    EXPECT_EQ(clock.Slept(), 0);  // no other driver to wait for
+    EXPECT_NE(error.find("cannot open the single-instance lock " + path), std::string::npos)
+        << error;
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+
+    // Another driver holding the lock is no error: the caller says "another Driver".
+    auto first = SingleInstance::Acquire(dir.File("lock"), kSingleInstanceWaitMs, clock);
+    ASSERT_TRUE(first);
+    error.clear();
+    EXPECT_FALSE(SingleInstance::Acquire(dir.File("lock"), kSingleInstanceWaitMs, clock, &error));
+    EXPECT_TRUE(error.empty()) << error;
+}
+
+TEST(SingleInstance, TheLockFileInASharedFolderCanBeOpenedByOtherUsers) {
+    test::TempDir dir;
+    test::FakeClock clock;
+    const mode_t umaskBefore = ::umask(022);  // the usual one; 077 keeps every new file private
+    auto held = SingleInstance::Acquire(dir.File("lock"), kSingleInstanceWaitMs, clock);
+    ::umask(umaskBefore);
+    ASSERT_TRUE(held);
+    const auto permissions = std::filesystem::status(dir.File("lock")).permissions();
+    EXPECT_NE(permissions & std::filesystem::perms::others_read, std::filesystem::perms::none);
 }
 
 TEST(SingleInstance, TheLockLivesInTheRuntimeFolderElseTmp) {
