@@ -1,6 +1,7 @@
 # Top-level entry points. `make test` and `make run` do all the set-up on a fresh Debian 12.
 BUILD        ?= build
 BUILD_ASAN   ?= build-asan
+BUILD_TSAN   ?= build-tsan
 BUILD_FUZZ   ?= build-fuzz
 BUILD_BENCH  ?= build-release
 BUILD_PACKAGE ?= build-package
@@ -11,7 +12,7 @@ GENERATOR    := -G Ninja
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
-	screenshots package test-package
+	screenshots package test-package test-thread
 
 all: build
 
@@ -53,6 +54,15 @@ package: deps
 test-package: package
 	scripts/test-package $(BUILD_PACKAGE)
 
+# The tests that run several threads (transport, driver process, whole path) under
+# ThreadSanitizer.
+test-thread: deps
+	cmake -S . -B $(BUILD_TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKV_THREAD_SANITIZE=ON -DKV_GUI=OFF -DKV_BENCH=OFF
+	cmake --build $(BUILD_TSAN) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --test-dir $(BUILD_TSAN) --output-on-failure -j $(JOBS) -L threads
+
 # Every libFuzzer target, each for FUZZ_SECONDS.
 fuzz: deps
 	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -89,7 +99,7 @@ screenshots: deps $(BUILD)/build.ninja
 	$(BUILD)/tools/controller-shots/controller-shots docs
 
 # What CI runs.
-check: test test-sanitize bench-build test-package fuzz format-check
+check: test test-sanitize test-thread bench-build test-package fuzz format-check
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_FUZZ) $(BUILD_BENCH) $(BUILD_PACKAGE)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ) $(BUILD_BENCH) $(BUILD_PACKAGE)
