@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "driver/runtime/report_descriptor.h"
+#include "driver/core/report_descriptor.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so that any read past the end is caught.

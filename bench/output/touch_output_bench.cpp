@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "driver/output/touch_output.h"
+#include "driver/touch/touch_output.h"
 
 namespace kv {
 namespace {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/core/touch_sink.h"
 #include "driver/dsp/dsp_engine.h"
-#include "driver/dsp/touch_sink.h"
 #include "driver/sim/scenario.h"
 #include "driver/sim/sensor_layout.h"
 #include "driver/sim/simulated_board.h"

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
+#include "driver/core/peak_candidate.h"
 #include "driver/dsp/interpolation_tables.h"
-#include "driver/dsp/peak_candidate.h"
 
 namespace kv {
 

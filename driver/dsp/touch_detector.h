@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdint>
 
-#include "driver/dsp/peak_candidate.h"
-#include "driver/dsp/touch_sink.h"
+#include "driver/core/peak_candidate.h"
+#include "driver/core/touch_sink.h"
 #include "messaging/registry.h"
 
 namespace kv {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "driver/runtime/sensor_link.h"
+#include "driver/core/sensor_link.h"
 #include "driver/sim/hid_recording.h"
 #include "messaging/clock.h"
 

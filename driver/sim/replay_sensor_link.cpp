@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "driver/runtime/report_descriptor.h"
+#include "driver/core/report_descriptor.h"
 
 namespace kv::sim {
 

@@ -1,7 +1,7 @@
 // A recorded board played back behind the driver's sensor link interface.
 #pragma once
 
-#include "driver/runtime/sensor_link.h"
+#include "driver/core/sensor_link.h"
 #include "driver/sim/hid_recording.h"
 #include "messaging/clock.h"
 

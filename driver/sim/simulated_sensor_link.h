@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "driver/runtime/sensor_link.h"
+#include "driver/core/sensor_link.h"
 #include "driver/sim/live_scenario_input.h"
 #include "driver/sim/simulated_board.h"
 #include "messaging/clock.h"

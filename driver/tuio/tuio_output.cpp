@@ -4,8 +4,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "driver/output/unit_range.h"
-#include "driver/tuio/udp_packet_sender.h"
+#include "driver/core/unit_range.h"
 
 namespace kv {
 
@@ -28,11 +27,6 @@ uint16_t TuioPortFrom(const char* text) {
     }
     return static_cast<uint16_t>(port);
 }
-
-TuioOutput::TuioOutput(const TuioClock& clock, uint16_t port)
-    : TuioOutput(clock, [port]() -> std::unique_ptr<TUIO::PacketSender> {
-          return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, port);
-      }) {}
 
 TuioOutput::TuioOutput(const TuioClock& clock, SenderFactory makeSender)
     : clock_(clock), makeSender_(std::move(makeSender)) {}

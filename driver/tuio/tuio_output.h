@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "driver/output/tuio_sink.h"
-#include "driver/tuio/packet_sender.h"
+#include "driver/core/packet_sender.h"
+#include "driver/core/tuio_sink.h"
 #include "driver/tuio/tuio_clock.h"
 #include "driver/tuio/tuio_server.h"
 
@@ -28,9 +28,8 @@ class TuioOutput final : public TuioSink {
 public:
     using SenderFactory = std::function<std::unique_ptr<TUIO::PacketSender>()>;
 
-    // The product: a UDP socket to 127.0.0.1:port. The session time is read from clock.
-    explicit TuioOutput(const TuioClock& clock, uint16_t port = kTuioPort);
-    // Any sender, made when the first frame comes; a null sender sends nothing.
+    // The sender is made when the first frame comes (the product's is a UDP socket to
+    // kTuioHost); a null sender sends nothing. The session time is read from clock.
     TuioOutput(const TuioClock& clock, SenderFactory makeSender);
     // The server's destructor sends the last empty bundles.
     ~TuioOutput() override = default;

@@ -11,7 +11,7 @@
 
 #include <oscpack/osc/OscOutboundPacketStream.h>
 
-#include "driver/tuio/packet_sender.h"
+#include "driver/core/packet_sender.h"
 #include "driver/tuio/tuio_cursor.h"
 #include "driver/tuio/tuio_time.h"
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/output/calibration_model.h"
+#include "driver/calibration/calibration_model.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "messaging/transport.h"

@@ -33,7 +33,7 @@ def eventually(what, probe, deadline_s=DEADLINE_S):
 
 
 class DemoTree:
-    """A temporary build folder: controller/{Controller,Driver,Lang/}, driver/runtime/Driver and
+    """A temporary build folder: controller/{Controller,Driver,Lang/}, driver/app/Driver and
     tools/kvctl/kvctl copied from the real build, so that the INI files the programs write land
     here. Use as a context manager; everything it started and created goes at the end."""
 
@@ -44,7 +44,7 @@ class DemoTree:
         self.runtime = os.path.join(self.root, "run")
         os.mkdir(self.runtime, 0o700)
         self.kvctl = self._copy(kvctl, "tools/kvctl/kvctl")
-        self._copy(driver, "driver/runtime/Driver")
+        self._copy(driver, "driver/app/Driver")
         self.controller = None
         self.controller_driver = None
         if controller is not None:

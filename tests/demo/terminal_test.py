@@ -95,7 +95,7 @@ def beside_foreign_driver(tree):
     for port in (tree.port, elsewhere):
         other = subprocess.Popen(
             [
-                os.path.join(tree.build, "driver/runtime/Driver"),
+                os.path.join(tree.build, "driver/app/Driver"),
                 "--simulate",
                 "--port=%d" % port,
                 "--pointer=none",

@@ -5,8 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "driver/dsp/peak_candidate.h"
-#include "driver/dsp/touch_sink.h"
+#include "driver/core/peak_candidate.h"
+#include "driver/core/touch_sink.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "messaging/transport.h"

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "driver/output/mouse_device.h"
+#include "driver/touch/mouse_device.h"
 #include "output_test_support.h"
 
 namespace kv {

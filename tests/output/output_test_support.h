@@ -6,14 +6,14 @@
 #include <memory>
 #include <vector>
 
-#include "driver/dsp/peak_candidate.h"
-#include "driver/output/calibration_model.h"
-#include "driver/output/display_info.h"
-#include "driver/output/pointer_injector.h"
-#include "driver/output/recording_pointer.h"
-#include "driver/output/touch_output.h"
-#include "driver/output/tuio_sink.h"
-#include "driver/output/virtual_touch_output.h"
+#include "driver/calibration/calibration_model.h"
+#include "driver/core/display_info.h"
+#include "driver/core/peak_candidate.h"
+#include "driver/core/pointer_injector.h"
+#include "driver/core/recording_pointer.h"
+#include "driver/core/tuio_sink.h"
+#include "driver/touch/touch_output.h"
+#include "driver/touch/virtual_touch_output.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "messaging/transport.h"

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "driver/output/pointer_pipeline.h"
+#include "driver/touch/pointer_pipeline.h"
 #include "output_test_support.h"
 
 namespace kv {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "driver/output/virtual_touch_output.h"
+#include "driver/touch/virtual_touch_output.h"
 #include "output_test_support.h"
 
 namespace kv {

@@ -1,6 +1,6 @@
 // Choosing the pointer backend: what auto picks in each environment, and explicit choices
 // that cannot be made.
-#include "driver/output/pointer_backend.h"
+#include "driver/app/pointer_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <string>
 
-#include "driver/output/xtest_pointer.h"
+#include "driver/backends/x11/xtest_pointer.h"
 #include "tests/output_platform/xvfb_server.h"
 
 namespace kv::test {

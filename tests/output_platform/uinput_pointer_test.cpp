@@ -1,6 +1,6 @@
 // The uinput absolute pointer's event building: what each injected event becomes on the
 // device. The build machines have no /dev/uinput, so the kernel side is not exercised here.
-#include "driver/output/uinput_pointer.h"
+#include "driver/backends/uinput/uinput_pointer.h"
 
 #include <gtest/gtest.h>
 #include <linux/input.h>

@@ -1,5 +1,5 @@
 // The uinput touchscreen's slot events for the virtual touch device's contact reports.
-#include "driver/output/uinput_touchscreen.h"
+#include "driver/backends/uinput/uinput_touchscreen.h"
 
 #include <gtest/gtest.h>
 #include <linux/input.h>

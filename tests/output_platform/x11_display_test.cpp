@@ -1,5 +1,5 @@
 // The display queries: X11 screen size and rotation, and the fallback without a server.
-#include "driver/output/x11_display.h"
+#include "driver/backends/x11/x11_display.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // XTest injection against a real X server: the pointer lands where the coordinates say and
 // a window under it sees the buttons and wheel clicks.
-#include "driver/output/xtest_pointer.h"
+#include "driver/backends/x11/xtest_pointer.h"
 
 // gtest before Xlib: Xlib's macros (None, Bool) would break gtest's own declarations.
 #include <gtest/gtest.h>
@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/output/mouse_device.h"
-#include "driver/output/x11_display.h"
+#include "driver/backends/x11/x11_display.h"
+#include "driver/touch/mouse_device.h"
 #include "tests/output_platform/xvfb_server.h"
 
 namespace kv::test {

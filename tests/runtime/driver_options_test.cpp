@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/runtime/driver_options.h"
+#include "driver/app/driver_options.h"
 
 namespace kv {
 namespace {

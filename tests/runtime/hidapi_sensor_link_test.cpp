@@ -1,6 +1,6 @@
 // The hidapi sensor link against a stand-in for hidapi: which board it opens, what counts as
 // a lost board, and the report layout after a reopen.
-#include "driver/runtime/hidapi_sensor_link.h"
+#include "driver/backends/hidapi/hidapi_sensor_link.h"
 
 #include <gtest/gtest.h>
 

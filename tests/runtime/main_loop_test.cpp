@@ -2,8 +2,8 @@
 // mux mode, reconnecting, ticks and the two-second task, save, reload and stop requests.
 #include <gtest/gtest.h>
 
-#include "driver/runtime/chid.h"
-#include "driver/runtime/scripted_sensor_link.h"
+#include "driver/board/chid.h"
+#include "driver/sim/scripted_sensor_link.h"
 #include "runtime_support.h"
 
 namespace kv {

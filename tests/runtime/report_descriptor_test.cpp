@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "driver/runtime/report_descriptor.h"
+#include "driver/core/report_descriptor.h"
 
 namespace kv {
 namespace {

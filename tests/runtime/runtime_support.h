@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "driver/runtime/frame_engine.h"
-#include "driver/runtime/settings_file.h"
+#include "driver/app/settings_file.h"
+#include "driver/core/frame_engine.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "messaging/transport.h"

@@ -20,8 +20,8 @@
 #include <mutex>
 #include <thread>
 
-#include "driver/runtime/settings_file.h"
-#include "driver/runtime/settings_saver.h"
+#include "driver/app/settings_file.h"
+#include "driver/app/settings_saver.h"
 #include "expected_settings.h"
 #include "process_support.h"
 #include "runtime_support.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/runtime/single_instance.h"
+#include "driver/app/single_instance.h"
 #include "process_support.h"
 #include "runtime_support.h"
 

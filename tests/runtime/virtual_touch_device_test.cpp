@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/runtime/queued_touch_endpoint.h"
-#include "driver/runtime/virtual_touch_device.h"
+#include "driver/board/queued_touch_endpoint.h"
+#include "driver/board/virtual_touch_device.h"
 
 namespace kv {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/tuio/packet_sender.h"
+#include "driver/core/packet_sender.h"
 #include "driver/tuio/tuio_clock.h"
 
 namespace kv::test {

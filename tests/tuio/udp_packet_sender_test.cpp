@@ -2,8 +2,8 @@
 // sender that cannot open or reach anyone leaving the output running.
 #include <gtest/gtest.h>
 
+#include "driver/backends/tuio/udp_packet_sender.h"
 #include "driver/tuio/tuio_output.h"
-#include "driver/tuio/udp_packet_sender.h"
 #include "process_support.h"
 #include "tuio_test_support.h"
 
@@ -25,7 +25,10 @@ TEST(TuioUdp, TheOutputsBundlesArriveOnALoopbackSocket) {
     ASSERT_NE(client.Port(), 0);
     test::ManualTuioClock clock;
     {
-        TuioOutput output(clock, client.Port());
+        const uint16_t port = client.Port();
+        TuioOutput output(clock, [port]() -> std::unique_ptr<TUIO::PacketSender> {
+            return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, port);
+        });
         clock.Advance(10);
         output.SendFrame(0, 0.0f, 0.0f, 0, 0.0f, 0.0f);  // starts the session
         clock.Advance(10);

@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "driver/app/settings_file.h"
+#include "driver/board/chid.h"
+#include "driver/core/frame_engine.h"
+#include "driver/core/peak_candidate.h"
+#include "driver/core/sensor_link.h"
+#include "driver/core/touch_sink.h"
+#include "driver/core/verbose_log.h"
 #include "driver/dsp/dsp_engine.h"
-#include "driver/dsp/peak_candidate.h"
-#include "driver/dsp/touch_sink.h"
-#include "driver/runtime/chid.h"
-#include "driver/runtime/frame_engine.h"
-#include "driver/runtime/sensor_link.h"
-#include "driver/runtime/settings_file.h"
-#include "driver/runtime/verbose_log.h"
 #include "driver/sim/scenario.h"
 #include "driver/sim/sensor_layout.h"
 #include "messaging/clock.h"

@@ -1,0 +1,240 @@
+// Parsing the Driver's command line.
+#include "driver/app/driver_options.h"
+
+#include <array>
+#include <charconv>
+#include <string_view>
+
+#include "driver/app/settings_file.h"
+#include "messaging/file_locations.h"
+
+namespace kv {
+
+namespace {
+
+// Applies a value; returns an empty string or what is wrong with the value.
+using Apply = std::string (*)(DriverOptions& options, std::string_view value);
+
+struct OptionRow {
+    std::string_view name;   // without the leading "--"
+    std::string_view value;  // the value's placeholder in the usage; empty: a flag
+    std::string_view help;
+    Apply apply;                 // null for --help and --version
+    bool optionalValue = false;  // "--name" alone is allowed, "--name value" is not taken
+};
+
+std::string ParsePort(std::string_view text, uint16_t& port) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 65535) {
+        return "not a UDP port: '" + std::string(text) + "'";
+    }
+    port = static_cast<uint16_t>(value);
+    return {};
+}
+
+std::string ParsePid(std::string_view text, int& pid) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0) {
+        return "not a process id: '" + std::string(text) + "'";
+    }
+    pid = value;
+    return {};
+}
+
+constexpr std::array<OptionRow, 13> kOptions = {{
+    {"help", "", "show this help and exit", nullptr},
+    {"version", "", "print the version and exit", nullptr},
+    {"verbose", "",
+     "describe link changes, settings reads and writes and received commands on stderr",
+     [](DriverOptions& o, std::string_view) -> std::string {
+         o.verbose = true;
+         return {};
+     }},
+    {"port", "N", "UDP port to listen on (default 11249; 0: any free port)",
+     [](DriverOptions& o, std::string_view v) { return ParsePort(v, o.port); }},
+    {"peer-port", "N", "UDP port the controller listens on (default 11243)",
+     [](DriverOptions& o, std::string_view v) { return ParsePort(v, o.peerPort); }},
+    {"link", "hid|scripted",
+     "where frames come from: the sensor board (default) or a built-in fake board",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         if (v == "hid") {
+             o.link = LinkKind::Hid;
+         } else if (v == "scripted") {
+             o.link = LinkKind::Scripted;
+         } else {
+             return "unknown link '" + std::string(v) + "' (hid or scripted)";
+         }
+         return {};
+     }},
+    {"simulate", "SCENARIO",
+     "run with the simulated foil: a scenario file, or idle (default) or demo; - (standard "
+     "input) or a named pipe: an idle foil that event lines (down, move, up) touch as written",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.link = LinkKind::Simulated;
+         o.scenario = v.empty() ? "idle" : std::string(v);
+         return {};
+     },
+     true},
+    {"simulate-input", "-|PIPE",
+     "event lines (down, move, up) touching the simulated foil as they are written to standard "
+     "input or a named pipe, on top of the --simulate scenario (idle by default)",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.link = LinkKind::Simulated;
+         o.liveInput = std::string(v);
+         return v.empty() ? "needs - or a named pipe" : std::string();
+     }},
+    {"replay", "FILE", "play a hid-recorder file back as the sensor board",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.link = LinkKind::Replay;
+         o.replayPath = std::string(v);
+         return v.empty() ? "needs a file" : std::string();
+     }},
+    {"replay-fast", "", "play --replay and --simulate frames as fast as they are read",
+     [](DriverOptions& o, std::string_view) -> std::string {
+         o.fast = true;
+         return {};
+     }},
+    {"record", "FILE", "write every report the board sends to a hid-recorder file",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         o.recordPath = std::string(v);
+         return v.empty() ? "needs a file" : std::string();
+     }},
+    {"pointer", "auto|uinput|xtest|none",
+     "how touches reach the desktop (auto: uinput if writable, else XTest under X11)",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         if (v != "auto" && v != "uinput" && v != "xtest" && v != "none") {
+             return "unknown pointer backend '" + std::string(v) + "' (auto, uinput, xtest, none)";
+         }
+         o.pointer = std::string(v);
+         return {};
+     }},
+    {"stop-with", "PID", "stop, as on SIGTERM, when process PID ends",
+     [](DriverOptions& o, std::string_view v) { return ParsePid(v, o.stopWithPid); }},
+}};
+
+const OptionRow* FindOption(std::string_view name) {
+    for (const OptionRow& row : kOptions) {
+        if (row.name == name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+ParsedOptions Failure(std::string message) {
+    ParsedOptions parsed;
+    parsed.action = OptionsAction::Fail;
+    parsed.message = std::move(message);
+    return parsed;
+}
+
+}  // namespace
+
+ParsedOptions ParseDriverOptions(int argc, const char* const* argv) {
+    ParsedOptions parsed;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i] != nullptr ? argv[i] : "";
+        if (argument.substr(0, 2) != "--" || argument.size() == 2) {
+            return Failure("unexpected argument '" + std::string(argument) + "'");
+        }
+        std::string_view name = argument.substr(2);
+        std::string_view value;
+        bool hasValue = false;
+        if (const size_t equals = name.find('='); equals != std::string_view::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasValue = true;
+        }
+        const OptionRow* row = FindOption(name);
+        if (row == nullptr) {
+            return Failure("unknown option '--" + std::string(name) + "'");
+        }
+        if (row->value.empty()) {
+            if (hasValue) {
+                return Failure("option '--" + std::string(name) + "' takes no value");
+            }
+        } else if (!hasValue && row->optionalValue) {
+            value = {};
+        } else if (!hasValue) {
+            if (i + 1 >= argc || argv[i + 1] == nullptr) {
+                return Failure("option '--" + std::string(name) + "' needs a value");
+            }
+            value = argv[++i];
+        }
+        if (name == "help") {
+            parsed.action = OptionsAction::Help;
+            continue;
+        }
+        if (name == "version") {
+            if (parsed.action != OptionsAction::Help) {
+                parsed.action = OptionsAction::Version;
+            }
+            continue;
+        }
+        if (std::string error = row->apply(parsed.options, value); !error.empty()) {
+            return Failure("--" + std::string(name) + ": " + error);
+        }
+    }
+    return parsed;
+}
+
+namespace {
+
+constexpr size_t kHelpColumn = 26;
+constexpr size_t kHelpWidth = 80;
+
+// Breaks an option's text between words so that no line passes kHelpWidth; lines after the
+// first start at kHelpColumn.
+std::string WrapHelp(std::string_view text) {
+    std::string wrapped;
+    size_t column = kHelpColumn;
+    while (!text.empty()) {
+        const size_t blank = text.find(' ');
+        const std::string_view word = text.substr(0, blank);
+        text = blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
+        if (column > kHelpColumn && column + 1 + word.size() > kHelpWidth) {
+            wrapped += "\n" + std::string(kHelpColumn, ' ');
+            column = kHelpColumn;
+        } else if (column > kHelpColumn) {
+            wrapped += ' ';
+            ++column;
+        }
+        wrapped += word;
+        column += word.size();
+    }
+    return wrapped;
+}
+
+}  // namespace
+
+std::string DriverUsage(const std::string& settingsPath) {
+    std::string usage =
+        "Usage: Driver [options]\n"
+        "Reads the touch foil's sensor board and delivers touches; configured by the\n"
+        "Controller.\n\nOptions:\n";
+    for (const OptionRow& row : kOptions) {
+        // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about "text" + std::string
+        // when it inlines that insertion at the front in a Release build.
+        std::string left = std::string("  --").append(row.name);
+        if (row.optionalValue) {
+            left.append("[=").append(row.value).append("]");
+        } else if (!row.value.empty()) {
+            left.append("=").append(row.value);
+        }
+        // At least two blanks between an option and its text (help2man reads them as the
+        // border), and the text wrapped at 80 columns under its own column.
+        if (left.size() + 2 <= kHelpColumn) {
+            left.resize(kHelpColumn, ' ');
+        } else {
+            left += "\n" + std::string(kHelpColumn, ' ');
+        }
+        usage += left + WrapHelp(row.help) + "\n";
+    }
+    usage += "\nFiles:\n  " + SettingsRuleText(kSettingsFileName, "  ") +
+             "\n  For this run: " + settingsPath + "\n";
+    return usage;
+}
+
+}  // namespace kv

@@ -1,0 +1,419 @@
+// Start-up order, wiring and shutdown of the Driver process.
+#include "driver/app/driver_program.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "driver/app/pointer_backend.h"
+#include "driver/app/settings_file.h"
+#include "driver/app/single_instance.h"
+#include "driver/backends/hidapi/hidapi_sensor_link.h"
+#include "driver/backends/hidapi/hidapi_touch_endpoint.h"
+#include "driver/backends/tuio/udp_packet_sender.h"
+#include "driver/backends/uinput/uinput_pointer.h"
+#include "driver/backends/uinput/uinput_touchscreen.h"
+#include "driver/backends/x11/x11_display.h"
+#include "driver/backends/x11/xtest_pointer.h"
+#include "driver/board/chid.h"
+#include "driver/board/driver_engine.h"
+#include "driver/board/queued_touch_endpoint.h"
+#include "driver/core/driver_clock.h"
+#include "driver/core/frame_engine.h"
+#include "driver/core/verbose_log.h"
+#include "driver/sim/recording_sensor_link.h"
+#include "driver/sim/replay_sensor_link.h"
+#include "driver/sim/scripted_sensor_link.h"
+#include "driver/sim/simulated_sensor_link.h"
+#include "driver/tuio/tuio_output.h"
+#include "messaging/network.h"
+#include "messaging/registry.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int kScriptedPeriodMs = 10;
+constexpr size_t kScriptedReportBytes = 65;
+constexpr uint8_t kScriptedLevel = 100;
+// How long a new uinput touchscreen gets for the desktop to open it before the first events.
+constexpr int kTouchscreenSettleMs = 250;
+
+}  // namespace
+
+LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Registry& registry) {
+    LinkChoice choice;
+    switch (options.link) {
+        case LinkKind::Scripted: {
+            auto link = std::make_unique<ScriptedSensorLink>(clock);
+            std::vector<uint8_t> report(kScriptedReportBytes, kScriptedLevel);
+            report[0] = 0;
+            link->StreamReport(std::move(report), kScriptedPeriodMs);
+            choice.link = std::move(link);
+            break;
+        }
+        case LinkKind::Simulated: {
+            // Standard input or a named pipe as the scenario: an idle foil that event lines
+            // touch live; --simulate-input adds such lines to any scenario.
+            const bool live = sim::IsLiveSource(options.scenario);
+            const std::string liveSource = !options.liveInput.empty() ? options.liveInput
+                                           : live                     ? options.scenario
+                                                                      : std::string();
+            std::unique_ptr<sim::LiveScenarioInput> liveInput;
+            if (!liveSource.empty()) {
+                std::string error;
+                liveInput = sim::LiveScenarioInput::Open(
+                    liveSource,
+                    [](const std::string& line) {
+                        std::fprintf(stderr, "Driver: live input %s\n", line.c_str());
+                    },
+                    error);
+                if (!liveInput) {
+                    choice.error = error;
+                    break;
+                }
+            }
+            sim::ScenarioError error;
+            auto scenario = sim::LoadScenario(live ? "idle" : options.scenario, error);
+            if (!scenario) {
+                choice.error = "scenario " + options.scenario + ": " + error.Text();
+                break;
+            }
+            auto layoutOfSettings = [&registry] {
+                sim::SensorLayout layout;
+                layout.split0 = registry.splitState.Split0;
+                layout.split1 = registry.splitState.Split1;
+                layout.flip0 = registry.splitState.Flip0;
+                layout.flip1 = registry.splitState.Flip1;
+                layout.flip2 = registry.splitState.Flip2;
+                layout.muxSize = registry.commsReqState.MuxSize;
+                return layout;
+            };
+            if (auto layout = sim::LayoutForModel(scenario->layout)) {
+                choice.fixedLayout = true;
+                choice.split0 = layout->split0;
+                choice.split1 = layout->split1;
+                choice.flip0 = layout->flip0;
+                choice.flip1 = layout->flip1;
+                choice.flip2 = layout->flip2;
+                choice.muxSize = layout->muxSize;
+            }
+            auto link = std::make_unique<sim::SimulatedSensorLink>(*scenario, clock, !options.fast,
+                                                                   layoutOfSettings);
+            link->SetLiveInput(std::move(liveInput));
+            choice.link = std::move(link);
+            break;
+        }
+        case LinkKind::Replay: {
+            std::string error;
+            auto recording = sim::LoadHidRecording(options.replayPath, error);
+            if (!recording) {
+                choice.error = error;
+                break;
+            }
+            choice.link = std::make_unique<sim::ReplaySensorLink>(std::move(*recording), clock,
+                                                                  !options.fast);
+            break;
+        }
+        case LinkKind::Hid:
+            choice.link = std::make_unique<HidapiSensorLink>();
+            break;
+    }
+    return choice;
+}
+
+namespace {
+
+// The stop event that SIGTERM and SIGINT raise, as "Stop driver" does: the loop then saves
+// nothing extra, closes the board and exits 0. Only lock-free atomic stores happen in the
+// handler.
+SetValue* stopEvent = nullptr;
+
+extern "C" void RequestStop(int) {
+    if (stopEvent != nullptr) {
+        const auto sequence = static_cast<uint32_t>(stopEvent->header.sequence.Load());
+        stopEvent->header.sequence = static_cast<int32_t>(sequence + 1u);
+        stopEvent->header.eventValid = 1;
+    }
+}
+
+void StopOnSignals(SetValue& event) {
+    stopEvent = &event;
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+// Raises the stop event when another process ends (--stop-with), so that a driver started by
+// a script never outlives it, however the script ends. The process is held through a pidfd:
+// once opened, a reuse of its id by a new process cannot confuse the watch.
+class ProcessWatch {
+public:
+    // Null, with the reason in error, when pid names no running process.
+    static std::unique_ptr<ProcessWatch> Open(int pid, std::string& error) {
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd < 0) {
+            error = "--stop-with: no running process '" + std::to_string(pid) + "' (" +
+                    std::strerror(errno) + ")";
+            return nullptr;
+        }
+        const int wake = eventfd(0, EFD_CLOEXEC);
+        if (wake < 0) {
+            error = std::string("--stop-with: ") + std::strerror(errno);
+            close(pidfd);
+            return nullptr;
+        }
+        return std::unique_ptr<ProcessWatch>(new ProcessWatch(pidfd, wake));
+    }
+
+    ~ProcessWatch() {
+        if (thread_.joinable()) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
+            thread_.join();
+        }
+        close(wake_);
+        close(pidfd_);
+    }
+    ProcessWatch(const ProcessWatch&) = delete;
+    ProcessWatch& operator=(const ProcessWatch&) = delete;
+
+    // Starts the thread that waits for the end; it raises the stop event and finishes.
+    void Start() {
+        thread_ = std::thread([this] {
+            pollfd watched[2] = {{pidfd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+            for (;;) {
+                if (poll(watched, 2, -1) < 0) {
+                    if (errno == EINTR) {
+                        continue;
+                    }
+                    return;
+                }
+                if (watched[1].revents != 0) {
+                    return;  // the driver is ending anyway
+                }
+                if (watched[0].revents != 0) {
+                    RequestStop(0);
+                    return;
+                }
+            }
+        });
+    }
+
+private:
+    ProcessWatch(int pidfd, int wake) : pidfd_(pidfd), wake_(wake) {}
+
+    int pidfd_;
+    int wake_;
+    std::thread thread_;
+};
+
+// The virtual touch device's endpoint, open: the HID endpoint when one exists, else a uinput
+// touchscreen, else none (every contact report is then dropped). Both are written from a
+// thread of their own: hid_write has no time-out, and a touchscreen made just now needs a
+// moment before its readers see events.
+std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
+    auto hid = std::make_unique<CHidVMT>();
+    if (hid->Open()) {
+        log.Say("virtual touch device: HID endpoint dddd:0001");
+        return std::make_unique<QueuedTouchEndpoint>(std::move(hid));
+    }
+    auto uinput = std::make_unique<UinputTouchscreen>();
+    if (uinput->Open()) {
+        log.Say("virtual touch device: uinput touchscreen");
+        return std::make_unique<QueuedTouchEndpoint>(std::move(uinput), kTouchscreenSettleMs);
+    }
+    log.Say("virtual touch device: none (no HID endpoint, /dev/uinput not writable)");
+    return nullptr;
+}
+
+// The pointer backend in use, for the Wayland note.
+PointerReach ReachOf(const PointerInjector* injector, PointerBackend requested) {
+    if (dynamic_cast<const UinputPointer*>(injector) != nullptr) {
+        return PointerReach::Uinput;
+    }
+    if (dynamic_cast<const XTestPointer*>(injector) != nullptr) {
+        return requested == PointerBackend::XTest ? PointerReach::XTestAsked : PointerReach::XTest;
+    }
+    return requested == PointerBackend::None ? PointerReach::Off : PointerReach::Nothing;
+}
+
+}  // namespace
+
+std::string WaylandNote(const std::string& waylandDisplay, PointerReach reach) {
+    if (waylandDisplay.empty()) {
+        return {};
+    }
+    std::string note =
+        "Driver: note: this is a Wayland session (WAYLAND_DISPLAY=" + waylandDisplay +
+        ").\n"
+        "  XTest injection reaches only X11 programs (through XWayland), and the\n"
+        "  screen rotation is not known to the driver (it asks X11 only).\n  ";
+    switch (reach) {
+        case PointerReach::Uinput:
+            note += "Touches reach every window through the uinput pointer.";
+            break;
+        case PointerReach::XTest:
+            note +=
+                "/dev/uinput is not writable, so touches go through XTest and reach only\n"
+                "  X11 windows; give the user write access to /dev/uinput to reach every "
+                "window.";
+            break;
+        case PointerReach::XTestAsked:
+            note +=
+                "Touches go through XTest (--pointer=xtest) and reach only X11 windows;\n"
+                "  --pointer=uinput reaches every window.";
+            break;
+        case PointerReach::Nothing:
+            note +=
+                "/dev/uinput is not writable and there is no X11 display, so touches reach\n"
+                "  no window; give the user write access to /dev/uinput.";
+            break;
+        case PointerReach::Off:
+            note += "The pointer output is off (--pointer=none).";
+            break;
+    }
+    return note + "\n";
+}
+
+int RunDriver(const DriverOptions& options) {
+    const VerboseLog log(options.verbose);
+    const DriverClock clock;
+
+    std::unique_ptr<ProcessWatch> parentWatch;
+    if (options.stopWithPid != 0) {
+        std::string error;
+        parentWatch = ProcessWatch::Open(options.stopWithPid, error);
+        if (!parentWatch) {
+            std::fprintf(stderr, "Driver: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
+    const std::string lockPath = LockFolder() + "/" + kDriverLockName;
+    std::string lockError;
+    const auto instance =
+        SingleInstance::Acquire(lockPath, kSingleInstanceWaitMs, clock, &lockError);
+    if (!instance && !lockError.empty()) {
+        std::fprintf(stderr, "Driver: %s\n", lockError.c_str());
+        return kExitNoLock;
+    }
+    if (!instance) {
+        log.Say("another Driver holds " + lockPath);
+        return kExitAnotherInstance;
+    }
+
+    Registry::SetProcessRole(ProgramRole::Driver);
+    Registry& registry = Registry::Instance();
+    StopOnSignals(registry.driverDoStop);
+    if (parentWatch) {
+        parentWatch->Start();
+    }
+
+    LinkChoice source = MakeSensorLink(options, clock, registry);
+    if (!source.link) {
+        std::fprintf(stderr, "Driver: %s\n", source.error.c_str());
+        return 1;
+    }
+    SensorLink* link = source.link.get();
+    std::unique_ptr<sim::RecordingSensorLink> recorder;
+    if (!options.recordPath.empty()) {
+        recorder = std::make_unique<sim::RecordingSensorLink>(*link, clock);
+        if (!recorder->Start(options.recordPath)) {
+            std::fprintf(stderr, "Driver: cannot write the recording %s: %s\n",
+                         options.recordPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+        link = recorder.get();
+    }
+
+    PointerBackend backend = PointerBackend::Auto;
+    ParsePointerBackend(options.pointer, backend);
+    PointerBackendChoice pointer = ChoosePointerBackend(backend, PointerEnvironment::FromProcess());
+    if (!pointer.injector) {
+        std::fprintf(stderr, "Driver: %s\n", pointer.error.c_str());
+        return 1;
+    }
+    log.Say("pointer output: " + pointer.description);
+    // Said once, with or without --verbose: under Wayland much of the desktop side is limited.
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland != nullptr) {
+        std::fputs(WaylandNote(wayland, ReachOf(pointer.injector.get(), backend)).c_str(), stderr);
+    }
+
+    NetworkConfig config = NetworkConfig::ForDriver();
+    config.localPort = options.port;
+    config.peerPort = options.peerPort;
+    Network network(registry, config);
+    if (!network.Ok()) {
+        // The endpoint keeps trying the bind on its own; frames, output and saving go on.
+        std::fprintf(stderr, "Driver: %s; retrying every second\n", network.Error().c_str());
+    }
+    network.SetRunning(true);
+
+    const std::unique_ptr<DisplayInfo> display = MakeDisplayInfo(std::getenv("DISPLAY"));
+    VirtualTouchDevice touchDevice([&log] { return MakeTouchEndpoint(log); });
+    VirtualTouchContacts contacts(touchDevice);
+    const uint16_t tuioPort = TuioPortFrom(std::getenv(kTuioPortVariable));
+    TuioOutput tuio(DefaultTuioClock(), [tuioPort]() -> std::unique_ptr<TUIO::PacketSender> {
+        return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, tuioPort);
+    });
+    // Large (sample histories, template matrices, pointer histories): on the heap.
+    auto engine =
+        std::make_unique<DriverEngine>(registry, *display, *pointer.injector, contacts, tuio);
+    // Refused calibration references (nan, inf) are said under --verbose.
+    engine->Calibration().setNotice([&log](std::string_view line) { log.Say(line); });
+    SettingsFile settings(DefaultSettingsPath(), log);
+    auto hid = std::make_unique<CHid>(registry, *link, *engine, settings, clock, log);
+
+    hid->BuildEngine(*engine);
+    if (source.fixedLayout) {
+        // As if the user had picked the simulated foil's model: the settings follow it.
+        registry.splitState.Split0 = source.split0;
+        registry.splitState.Split1 = source.split1;
+        registry.splitState.Flip0 = source.flip0;
+        registry.splitState.Flip1 = source.flip1;
+        registry.splitState.Flip2 = source.flip2;
+        registry.commsReqState.MuxSize = source.muxSize;
+        log.Say("simulated foil: the scenario's sensor model sets the frame layout");
+    }
+    network.SetReady();
+    hid->Connect();
+    hid->Run();
+
+    network.SetRunning(false);
+    network.Stop();
+    hid.reset();  // closes the board
+    return 0;
+}
+
+int DriverMain(int argc, const char* const* argv) {
+    const ParsedOptions parsed = ParseDriverOptions(argc, argv);
+    switch (parsed.action) {
+        case OptionsAction::Help:
+            std::fputs(DriverUsage(DefaultSettingsPath()).c_str(), stdout);
+            return 0;
+        case OptionsAction::Version:
+            std::printf("%s\n", kDriverVersion);
+            return 0;
+        case OptionsAction::Fail:
+            std::fprintf(stderr, "Driver: %s\nTry 'Driver --help'.\n", parsed.message.c_str());
+            return kExitUsage;
+        case OptionsAction::Run:
+            break;
+    }
+    return RunDriver(parsed.options);
+}
+
+}  // namespace kv

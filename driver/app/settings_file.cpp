@@ -1,0 +1,560 @@
+// Reading and writing DRIVER.INI.
+#include "driver/app/settings_file.h"
+
+#include <fcntl.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <variant>
+
+#include "driver/app/settings_saver.h"
+
+namespace kv {
+
+namespace {
+
+using FieldRef = std::variant<bool*, int32_t*, float*>;
+
+struct Key {
+    std::string_view name;
+    FieldRef (*field)(Registry&);
+};
+
+#define KV_FIELD(member) [](Registry& r) -> FieldRef { return &r.member; }
+
+// The keys in writing order; the order of the file.
+constexpr std::array<Key, kSettingsKeys> kKeys = {{
+    {"Comms_ReqState_Open", KV_FIELD(commsReqState.Open)},
+    {"Comms_ReqState_PortIndex", KV_FIELD(commsReqState.PortIndex)},
+    {"Comms_ReqState_BaudIndex", KV_FIELD(commsReqState.BaudIndex)},
+    {"Comms_ReqState_SampleIndex", KV_FIELD(commsReqState.SampleIndex)},
+    {"Comms_ReqState_MuxSize", KV_FIELD(commsReqState.MuxSize)},
+    {"Output_Tune_SnapRange", KV_FIELD(mouseDamp.SnapRange)},
+    {"Output_Tune_DampRange", KV_FIELD(mouseDamp.DampRange)},
+    {"Output_Tune_DampPeriod", KV_FIELD(mouseDamp.DampPeriod)},
+    {"Output_Tune_RightClickRange", KV_FIELD(mouseDamp.RightClickRange)},
+    {"Output_Tune_RightClickPeriod", KV_FIELD(mouseDamp.RightClickPeriod)},
+    {"Delay", KV_FIELD(driverConfig.Delay)},
+    {"Split_State_Split0", KV_FIELD(splitState.Split0)},
+    {"Split_State_Split1", KV_FIELD(splitState.Split1)},
+    {"Split_State_Flip0", KV_FIELD(splitState.Flip0)},
+    {"Split_State_Flip1", KV_FIELD(splitState.Flip1)},
+    {"Split_State_Flip2", KV_FIELD(splitState.Flip2)},
+    {"Sense_State_CoarseRange", KV_FIELD(senseState.CoarseRange)},
+    {"Sense_State_TouchThreshold", KV_FIELD(senseState.TouchThreshold)},
+    {"Sense_State_PressThreshold", KV_FIELD(senseState.PressThreshold)},
+    {"Sense_State_Advanced", KV_FIELD(senseState.Advanced)},
+    {"Calib_Ref_TL_SA", KV_FIELD(calibRefTL.SA)},
+    {"Calib_Ref_TL_SB", KV_FIELD(calibRefTL.SB)},
+    {"Calib_Ref_TL_SX", KV_FIELD(calibRefTL.SX)},
+    {"Calib_Ref_TL_SY", KV_FIELD(calibRefTL.SY)},
+    {"Calib_Ref_TR_SA", KV_FIELD(calibRefTR.SA)},
+    {"Calib_Ref_TR_SB", KV_FIELD(calibRefTR.SB)},
+    {"Calib_Ref_TR_SX", KV_FIELD(calibRefTR.SX)},
+    {"Calib_Ref_TR_SY", KV_FIELD(calibRefTR.SY)},
+    {"Calib_Ref_BL_SA", KV_FIELD(calibRefBL.SA)},
+    {"Calib_Ref_BL_SB", KV_FIELD(calibRefBL.SB)},
+    {"Calib_Ref_BL_SX", KV_FIELD(calibRefBL.SX)},
+    {"Calib_Ref_BL_SY", KV_FIELD(calibRefBL.SY)},
+    {"Edge_State_Top", KV_FIELD(edgeState.Top)},
+    {"Edge_State_Left", KV_FIELD(edgeState.Left)},
+    {"Edge_State_Right", KV_FIELD(edgeState.Right)},
+    {"Edge_State_Bottom", KV_FIELD(edgeState.Bottom)},
+    {"Output_State_Mode", KV_FIELD(outputState.Mode)},
+    {"Output_State_Selection", KV_FIELD(outputState.Selection)},
+    {"Output_State_Enable", KV_FIELD(outputState.Enable)},
+    {"Output_Fake", KV_FIELD(outputState.Fake)},
+    {"exclude_edge_flag", KV_FIELD(calibState.exclude_edge_flag)},
+    {"exclude_edge_left", KV_FIELD(calibState.exclude_edge_left)},
+    {"exclude_edge_top", KV_FIELD(calibState.exclude_edge_top)},
+    {"exclude_edge_right", KV_FIELD(calibState.exclude_edge_right)},
+    {"exclude_edge_bottom", KV_FIELD(calibState.exclude_edge_bottom)},
+    {"Calib_State_Angle", KV_FIELD(calibState.Angle)},
+    {"start_at_boot", KV_FIELD(driverConfig.start_at_boot)},
+    {"Output_Pointer_Enable0", KV_FIELD(outputPointer.Enable[0])},
+    {"Output_Pointer_Enable1", KV_FIELD(outputPointer.Enable[1])},
+    {"Output_Pointer_Enable2", KV_FIELD(outputPointer.Enable[2])},
+    {"Output_Pointer_Enable3", KV_FIELD(outputPointer.Enable[3])},
+    {"Output_Pointer_Enable4", KV_FIELD(outputPointer.Enable[4])},
+    {"Output_Pointer_Enable5", KV_FIELD(outputPointer.Enable[5])},
+    {"Output_Pointer_Enable6", KV_FIELD(outputPointer.Enable[6])},
+    {"Output_Pointer_Enable7", KV_FIELD(outputPointer.Enable[7])},
+}};
+
+#undef KV_FIELD
+
+constexpr int FindKey(std::string_view name) {
+    for (int i = 0; i < kSettingsKeys; ++i) {
+        if (kKeys[static_cast<size_t>(i)].name == name) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// The order in which a line is matched against the keys; the first key the line begins with
+// takes it (so "Output_Pointer_Enable10" lands on Enable1).
+constexpr std::array<int, kSettingsKeys> kReadOrder = {
+    FindKey("Comms_ReqState_Open"),
+    FindKey("Comms_ReqState_PortIndex"),
+    FindKey("Comms_ReqState_BaudIndex"),
+    FindKey("Comms_ReqState_SampleIndex"),
+    FindKey("Comms_ReqState_MuxSize"),
+    FindKey("Delay"),
+    FindKey("Split_State_Split0"),
+    FindKey("Split_State_Split1"),
+    FindKey("Split_State_Flip0"),
+    FindKey("Split_State_Flip1"),
+    FindKey("Split_State_Flip2"),
+    FindKey("Sense_State_CoarseRange"),
+    FindKey("Sense_State_TouchThreshold"),
+    FindKey("Sense_State_PressThreshold"),
+    FindKey("Sense_State_Advanced"),
+    FindKey("Calib_Ref_TL_SA"),
+    FindKey("Calib_Ref_TL_SB"),
+    FindKey("Calib_Ref_TL_SX"),
+    FindKey("Calib_Ref_TL_SY"),
+    FindKey("Calib_Ref_TR_SA"),
+    FindKey("Calib_Ref_TR_SB"),
+    FindKey("Calib_Ref_TR_SX"),
+    FindKey("Calib_Ref_TR_SY"),
+    FindKey("Calib_Ref_BL_SA"),
+    FindKey("Calib_Ref_BL_SB"),
+    FindKey("Calib_Ref_BL_SX"),
+    FindKey("Calib_Ref_BL_SY"),
+    FindKey("Output_Tune_SnapRange"),
+    FindKey("Output_Tune_DampRange"),
+    FindKey("Output_Tune_DampPeriod"),
+    FindKey("Output_Tune_RightClickRange"),
+    FindKey("Output_Tune_RightClickPeriod"),
+    FindKey("Edge_State_Top"),
+    FindKey("Edge_State_Left"),
+    FindKey("Edge_State_Right"),
+    FindKey("Edge_State_Bottom"),
+    FindKey("Output_State_Mode"),
+    FindKey("Output_State_Selection"),
+    FindKey("Output_State_Enable"),
+    FindKey("Output_Fake"),
+    FindKey("Output_Pointer_Enable0"),
+    FindKey("Output_Pointer_Enable1"),
+    FindKey("Output_Pointer_Enable2"),
+    FindKey("Output_Pointer_Enable3"),
+    FindKey("Output_Pointer_Enable4"),
+    FindKey("Output_Pointer_Enable5"),
+    FindKey("Output_Pointer_Enable6"),
+    FindKey("Output_Pointer_Enable7"),
+    FindKey("exclude_edge_flag"),
+    FindKey("exclude_edge_left"),
+    FindKey("exclude_edge_top"),
+    FindKey("exclude_edge_right"),
+    FindKey("exclude_edge_bottom"),
+    FindKey("Calib_State_Angle"),
+    FindKey("start_at_boot"),
+};
+
+constexpr bool EveryKeyReadOnce() {
+    std::array<int, kSettingsKeys> seen{};
+    for (int index : kReadOrder) {
+        if (index < 0 || ++seen[static_cast<size_t>(index)] != 1) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(EveryKeyReadOnce(), "the reading order names every key exactly once");
+
+// White space as the C locale's isspace sees it, whatever the process locale.
+constexpr bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// atoi without the locale and without overflow: leading white space, an optional sign,
+// digits up to the first non-digit; 0 without digits; clamped to the int32 range.
+int32_t ParseInt(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && IsSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int64_t value = 0;
+    constexpr int64_t kLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > kLimit) {
+            value = kLimit;
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > std::numeric_limits<int32_t>::max()) {
+        value = std::numeric_limits<int32_t>::max();
+    }
+    return static_cast<int32_t>(value);
+}
+
+locale_t CLocale() {
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+// atof with '.' as the decimal point whatever the process locale; a value beyond the float
+// range becomes an infinity, as storing atof's result in a float does.
+float ParseFloat(std::string_view text) {
+    const std::string terminated(text);
+    double value = 0.0;
+    if (const locale_t c = CLocale(); c != static_cast<locale_t>(nullptr)) {
+        value = strtod_l(terminated.c_str(), nullptr, c);
+    } else {
+        size_t i = 0;
+        while (i < text.size() && IsSpace(text[i])) {
+            ++i;
+        }
+        std::from_chars(text.data() + i, text.data() + text.size(), value);
+    }
+    if (std::isfinite(value) && std::fabs(value) > FLT_MAX) {
+        return value > 0 ? std::numeric_limits<float>::infinity()
+                         : -std::numeric_limits<float>::infinity();
+    }
+    return static_cast<float>(value);
+}
+
+void Assign(const FieldRef& field, std::string_view value) {
+    const bool emptyOrFalse = value.empty() || value == "false";
+    if (bool* const* flag = std::get_if<bool*>(&field)) {
+        **flag = value == "true";
+    } else if (int32_t* const* integer = std::get_if<int32_t*>(&field)) {
+        **integer = emptyOrFalse ? 0 : ParseInt(value);
+    } else if (float* const* real = std::get_if<float*>(&field)) {
+        **real = emptyOrFalse ? 0.0f : ParseFloat(value);
+    }
+}
+
+// The stream library's default formatting: six significant digits, trailing zeros dropped,
+// exponent form for very large or small values; independent of the process locale.
+void AppendValue(std::string& out, const SettingsValue& value) {
+    if (const bool* flag = std::get_if<bool>(&value)) {
+        out += *flag ? "true" : "false";
+    } else if (const int32_t* integer = std::get_if<int32_t>(&value)) {
+        out += std::to_string(*integer);
+    } else if (const float* real = std::get_if<float>(&value)) {
+        std::array<char, 32> text{};
+        const auto result = std::to_chars(text.data(), text.data() + text.size(), *real,
+                                          std::chars_format::general, 6);
+        out.append(text.data(), result.ptr);
+    }
+}
+
+SettingsValue ValueOf(const FieldRef& field) {
+    return std::visit([](auto* member) -> SettingsValue { return *member; }, field);
+}
+
+std::string_view WithoutCr(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, std::string_view text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string Describe(const std::string& what, const std::string& path, int error) {
+    return what + " " + path + ": " + std::strerror(error);
+}
+
+// The file a write through path reaches: symbolic links followed, a relative target taken
+// from the link's folder. The file itself need not exist (a dangling link names the file a
+// write would create). Replacing the link instead would cut it off from its target.
+bool ResolveLinks(const std::string& path, std::string* target) {
+    constexpr int kMaxLinks = 40;  // as the kernel allows in one path
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxLinks; ++hop) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            *target = current;
+            return true;
+        }
+        std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n < 0) {
+            return false;
+        }
+        if (static_cast<size_t>(n) >= link.size()) {
+            errno = ENAMETOOLONG;  // the link changed under us; give up rather than guess
+            return false;
+        }
+        link.resize(static_cast<size_t>(n));
+        if (link.empty() || link.front() == '/') {
+            current = link;
+        } else {
+            const std::string folder = FolderOf(current);
+            current = (folder == "/" ? folder : folder + "/") + link;
+        }
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// Where the temporary file fails for want of a resource, truncating the file and writing it
+// again would most likely fail half-way and lose the settings; only a folder we may not write
+// to (or something in the temporary file's way) justifies writing in place.
+bool MayWriteInPlace(int error) {
+    return error != ENOSPC && error != EDQUOT && error != ENOMEM && error != EMFILE &&
+           error != ENFILE && error != ENOENT;
+}
+
+SettingsWriteResult WriteInPlace(const std::string& target, std::string_view text,
+                                 const std::string& whyInPlace) {
+    SettingsWriteResult result;
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        result.detail = whyInPlace + "; " + Describe("cannot open", target, errno);
+        return result;
+    }
+    result.inPlace = true;
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const int reason = errno;
+    if (::close(fd) != 0 || !written) {
+        result.detail =
+            whyInPlace + "; " + Describe("cannot write", target, written ? errno : reason);
+        return result;
+    }
+    result.ok = true;
+    result.detail = whyInPlace;
+    return result;
+}
+
+}  // namespace
+
+std::string DefaultSettingsPath() {
+    std::string folder = SettingsFolder(ExecutableFolder());
+    if (folder.empty() || folder.back() != '/') {
+        folder += '/';
+    }
+    return folder + kSettingsFileName;
+}
+
+SettingsSnapshot TakeSettingsSnapshot(const Registry& registry) {
+    // The field table hands out writable references; here they are only read.
+    Registry& fields = const_cast<Registry&>(registry);
+    SettingsSnapshot values;
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        values[i] = ValueOf(kKeys[i].field(fields));
+    }
+    return values;
+}
+
+std::string FormatSettings(const SettingsSnapshot& values) {
+    std::string out;
+    out.reserve(2048);
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        out += kKeys[i].name;
+        out += '=';
+        AppendValue(out, values[i]);
+        out += "\r\n";
+    }
+    return out;
+}
+
+std::string FormatSettings(const Registry& registry) {
+    return FormatSettings(TakeSettingsSnapshot(registry));
+}
+
+void ApplySettingsLine(std::string_view line, Registry& registry) {
+    for (int index : kReadOrder) {
+        const Key& key = kKeys[static_cast<size_t>(index)];
+        if (line.substr(0, key.name.size()) != key.name) {
+            continue;
+        }
+        const size_t equals = line.find('=');
+        const std::string_view value =
+            equals == std::string_view::npos ? line : line.substr(equals + 1);
+        Assign(key.field(registry), value);
+        return;
+    }
+}
+
+void ApplySettingsText(std::string_view text, Registry& registry) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        ApplySettingsLine(WithoutCr(line), registry);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+}
+
+void PublishSettingsRecords(Registry& registry) {
+    registry.commsReqState.Publish();
+    registry.splitState.Publish();
+    registry.senseState.Publish();
+    registry.calibRefTL.Publish();
+    registry.calibRefTR.Publish();
+    registry.calibRefBL.Publish();
+    registry.edgeState.Publish();
+    registry.outputState.Publish();
+    registry.outputPointer.Publish();
+    registry.calibState.Publish();
+    registry.mouseDamp.Publish();
+    registry.driverConfig.Publish();
+}
+
+bool ReadSettingsFile(const std::string& path, Registry& registry) {
+    std::ifstream in(path, std::ios::binary);
+    const bool opened = static_cast<bool>(in);
+    std::string line;
+    while (opened && std::getline(in, line)) {
+        ApplySettingsLine(WithoutCr(line), registry);
+    }
+    PublishSettingsRecords(registry);
+    return opened;
+}
+
+SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view text) {
+    SettingsWriteResult result;
+    std::string target;
+    if (!ResolveLinks(path, &target)) {
+        result.detail = Describe("cannot follow the link", path, errno);
+        return result;
+    }
+    // Beside the target, so that the rename stays within one file system.
+    const std::string temporary = target + ".tmp" + std::to_string(::getpid());
+    auto fail = [&](const std::string& what, int reason) {
+        result.detail = what + ": " + std::strerror(reason);
+        ::unlink(temporary.c_str());
+        return result;
+    };
+
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int reason = errno;
+        const std::string why = Describe("cannot create", temporary, reason);
+        if (!MayWriteInPlace(reason)) {
+            result.detail = why;
+            return result;
+        }
+        return WriteInPlace(target, text, why);
+    }
+    // The replacement keeps the file's owner, where we may give it away (otherwise it becomes
+    // ours), and then its permissions: a change of owner may clear the set-id bits.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
+        [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
+    }
+    if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
+        const int reason = errno;
+        ::close(fd);
+        return fail("cannot write " + temporary, reason);
+    }
+    if (::close(fd) != 0) {
+        return fail("cannot close " + temporary, errno);
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        return fail("cannot rename " + temporary + " to " + target, errno);
+    }
+    // Make the rename itself durable; the new file is complete either way.
+    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        (void)::fsync(folder);
+        ::close(folder);
+    }
+    result.ok = true;
+    return result;
+}
+
+bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error) {
+    const SettingsWriteResult result = WriteSettingsText(path, FormatSettings(registry));
+    if (!result.ok && error != nullptr) {
+        *error = result.detail;
+    }
+    return result.ok;
+}
+
+SettingsFile::SettingsFile(std::string path, const VerboseLog& log)
+    : path_(std::move(path)),
+      log_(log),
+      saver_(std::make_unique<SettingsSaver>(
+          [this](const SettingsSnapshot& values) { Write(values); })) {}
+
+SettingsFile::~SettingsFile() {
+    saver_.reset();  // writes what is pending
+}
+
+void SettingsFile::Load(Registry& registry) {
+    Flush();
+    if (ReadSettingsFile(path_, registry)) {
+        log_.Say("read settings from " + path_);
+    } else {
+        log_.Say("no settings at " + path_ + "; keeping the current values");
+    }
+}
+
+bool SettingsFile::Save(const Registry& registry) {
+    saver_->Submit(TakeSettingsSnapshot(registry));
+    return true;
+}
+
+void SettingsFile::Flush() {
+    saver_->Flush();
+}
+
+// On the saver's worker thread.
+void SettingsFile::Write(const SettingsSnapshot& values) const {
+    // The user's configuration folder is made on the first save, not before.
+    std::string folderError;
+    if (!MakeSettingsFolder(FolderOf(path_), &folderError)) {
+        log_.Say("could not save settings (" + folderError + "); " + path_ + " is unchanged");
+        return;
+    }
+    const SettingsWriteResult result = WriteSettingsText(path_, FormatSettings(values));
+    if (result.ok && !result.inPlace) {
+        log_.Say("wrote settings to " + path_);
+    } else if (result.ok) {
+        log_.Say("wrote settings to " + path_ + " in place, without the protection of a " +
+                 "temporary file (" + result.detail + ")");
+    } else {
+        log_.Say("could not save settings (" + result.detail + "); " + path_ +
+                 (result.inPlace ? " may be incomplete" : " is unchanged"));
+    }
+}
+
+}  // namespace kv

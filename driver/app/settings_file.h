@@ -1,0 +1,96 @@
+// DRIVER.INI: the driver's settings, one key=value line per record field, beside the
+// executable or in the user's configuration folder (messaging/file_locations.h). Reading copies
+// values into the registry records and publishes them; writing copies the records' current values
+// out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "driver/core/settings_store.h"
+#include "driver/core/verbose_log.h"
+#include "messaging/file_locations.h"
+#include "messaging/registry.h"
+
+namespace kv {
+
+constexpr int kSettingsKeys = 55;
+constexpr const char* kSettingsFileName = "DRIVER.INI";
+
+// DRIVER.INI in the settings folder of the running executable: beside it when its folder is
+// writable, else in the user's configuration folder (made on the first save).
+std::string DefaultSettingsPath();
+
+// One key's value, as its field holds it.
+using SettingsValue = std::variant<bool, int32_t, float>;
+// The 55 values in writing order, copied out of the records at one moment, so that they can
+// be written later, elsewhere, while the records move on.
+using SettingsSnapshot = std::array<SettingsValue, kSettingsKeys>;
+
+SettingsSnapshot TakeSettingsSnapshot(const Registry& registry);
+// The file's whole text for the values: 55 lines in writing order, CR LF.
+std::string FormatSettings(const SettingsSnapshot& values);
+// The file's whole text for the records' current values.
+std::string FormatSettings(const Registry& registry);
+// Copies one line's value into its field; a line that begins with no key changes nothing.
+void ApplySettingsLine(std::string_view line, Registry& registry);
+// Every line of text, CR LF or bare LF ends; a later line for a key wins.
+void ApplySettingsText(std::string_view text, Registry& registry);
+// Publishes the twelve records a read may change, in their fixed order.
+void PublishSettingsRecords(Registry& registry);
+
+// Fills the records from the file (a missing file changes nothing) and publishes them.
+// Returns whether the file was read.
+bool ReadSettingsFile(const std::string& path, Registry& registry);
+struct SettingsWriteResult {
+    bool ok = false;
+    // No temporary file could be made beside the file, so it was rewritten in place.
+    bool inPlace = false;
+    // Why the write failed, or why it had to be done in place.
+    std::string detail;
+};
+
+// Replaces the file with text, safely against a crash: a temporary file beside it, flushed to
+// disk and renamed over it, so a failure leaves the old file whole. A symbolic link is
+// followed and its target replaced; the file keeps its mode and, where permitted, its owner.
+// Where no temporary file can be created (a folder the driver may not write to, holding a file
+// it may), the file is truncated and rewritten in place instead.
+SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view text);
+// WriteSettingsText with the records' current values; on failure says why in error.
+bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error);
+
+class SettingsSaver;
+
+// DRIVER.INI as the main loop's store. A save only copies the values; a worker thread writes
+// them, so a slow disk never holds up a frame. Saves that arrive while one is being written
+// are coalesced into one write of the latest values.
+class SettingsFile final : public SettingsStore {
+public:
+    SettingsFile(std::string path, const VerboseLog& log);
+    // Finishes any save still pending or being written: the driver's last save reaches the
+    // disk before the process ends.
+    ~SettingsFile() override;
+    SettingsFile(const SettingsFile&) = delete;
+    SettingsFile& operator=(const SettingsFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Waits for our own pending writes first, so it never reads a half-written file.
+    void Load(Registry& registry) override;
+    // Takes the values now and hands them to the worker; true once they are queued.
+    bool Save(const Registry& registry) override;
+    // Returns when every save handed over so far is on disk (or has failed).
+    void Flush();
+
+private:
+    void Write(const SettingsSnapshot& values) const;
+
+    std::string path_;
+    const VerboseLog& log_;
+    std::unique_ptr<SettingsSaver> saver_;
+};
+
+}  // namespace kv

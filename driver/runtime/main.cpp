@@ -1,6 +1,0 @@
-// Entry point of the Driver process.
-#include "driver/runtime/driver_program.h"
-
-int main(int argc, char** argv) {
-    return kv::DriverMain(argc, argv);
-}

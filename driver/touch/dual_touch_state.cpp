@@ -1,0 +1,238 @@
+// Selections 2 and 3: the two-finger state machine.
+#include "driver/touch/dual_touch_state.h"
+
+#include <utility>
+
+namespace kv {
+
+namespace {
+
+TrackPoint Touching(double x, double y) {
+    return TrackPoint{x, y, touch_state::kTouching};
+}
+
+PointerSample ToSample(const TrackPoint& p) {
+    return PointerSample{p.state, static_cast<float>(p.x), static_cast<float>(p.y), 0.0f, 0};
+}
+
+}  // namespace
+
+void StateNoFingerProcessor::Process(const TrackPoint& fingerA, const TrackPoint& fingerB,
+                                     FingerTrack& trackA, FingerTrack& trackB) {
+    outputA_ = fingerA;
+    outputB_ = fingerB;
+    trackA.Clear();
+    trackB.Clear();
+}
+
+void StateOneFingerProcessor::Process(const TrackPoint& fingerA, const TrackPoint& fingerB,
+                                      FingerTrack& trackA, FingerTrack& trackB) {
+    TrackPoint finger = fingerA;
+    bool onTrackA = true;
+    if (trackA.Empty() || trackB.Empty()) {
+        onTrackA = trackB.Empty();
+    } else {
+        // Track B wins ties; the track the finger left is forgotten.
+        onTrackA = trackA.Cost(finger) < trackB.Cost(finger);
+        (onTrackA ? trackB : trackA).Clear();
+    }
+    // Outputs follow the tracks, so a lifted second finger never swaps the remaining
+    // finger's channel.
+    if (onTrackA) {
+        trackA.Append(finger);
+        outputA_ = finger;
+        outputB_ = fingerB;
+    } else {
+        trackB.Append(finger);
+        outputA_ = fingerB;
+        outputB_ = finger;
+    }
+}
+
+void StateDualFingerProcessor::Process(const TrackPoint& fingerA, const TrackPoint& fingerB,
+                                       FingerTrack& trackA, FingerTrack& trackB) {
+    // The classified pair and the crossed pair (the ghost pairing of the two axes).
+    const std::array<TrackPoint, 4> candidates = {
+        Touching(fingerA.x, fingerA.y), Touching(fingerB.x, fingerB.y),
+        Touching(fingerA.x, fingerB.y), Touching(fingerB.x, fingerA.y)};
+    // Each candidate's partner: B for A, S for P and the reverse.
+    constexpr std::array<size_t, 4> kPartner = {1, 0, 3, 2};
+
+    size_t forA = 0;
+    size_t forB = 1;
+    if (!trackA.Empty() && !trackB.Empty()) {
+        // (A, B), (B, A), (P, S), (S, P); earlier assignments win ties.
+        double best = 0.0;
+        for (size_t i = 0; i < candidates.size(); ++i) {
+            const double cost = trackA.Cost(candidates[i]) + trackB.Cost(candidates[kPartner[i]]);
+            if (i == 0 || cost < best) {
+                best = cost;
+                forA = i;
+            }
+        }
+        forB = kPartner[forA];
+    } else if (!trackA.Empty() || !trackB.Empty()) {
+        const FingerTrack& held = trackA.Empty() ? trackB : trackA;
+        size_t chosen = 0;
+        double best = held.Cost(candidates[0]);
+        for (size_t i = 1; i < candidates.size(); ++i) {
+            const double cost = held.Cost(candidates[i]);
+            if (cost < best) {
+                best = cost;
+                chosen = i;
+            }
+        }
+        forA = trackA.Empty() ? kPartner[chosen] : chosen;
+        forB = kPartner[forA];
+    }
+    // Two fingers landing in the same frame start both tracks with the classified pair.
+    TrackPoint pointA = candidates[forA];
+    TrackPoint pointB = candidates[forB];
+    trackA.Append(pointA);
+    trackB.Append(pointB);
+    outputA_ = pointA;
+    outputB_ = pointB;
+}
+
+void StateDualFingerSameLineProcessor::Process(const TrackPoint& fingerA, const TrackPoint& fingerB,
+                                               FingerTrack& trackA, FingerTrack& trackB) {
+    TrackPoint pointA = fingerA;
+    TrackPoint pointB = fingerB;
+    if (!trackA.Empty() && !trackB.Empty()) {
+        const double straight = trackA.Cost(pointA) + trackB.Cost(pointB);
+        const double swapped = trackA.Cost(pointB) + trackB.Cost(pointA);
+        if (swapped < straight) {
+            std::swap(pointA, pointB);
+        }
+        // Two fingers on one line share a peak on one axis, so their direction of motion
+        // cannot be told apart: no direction update.
+        trackA.AppendWithoutDirection(pointA);
+        trackB.AppendWithoutDirection(pointB);
+    } else if (!trackA.Empty()) {
+        if (trackA.Cost(pointB) < trackA.Cost(pointA)) {
+            std::swap(pointA, pointB);
+        }
+        trackA.Append(pointA);
+        trackB.Append(pointB);
+    } else if (!trackB.Empty()) {
+        if (trackB.Cost(pointA) < trackB.Cost(pointB)) {
+            std::swap(pointA, pointB);
+        }
+        trackB.Append(pointB);
+        trackA.Append(pointA);
+    } else {
+        trackA.Append(pointA);
+        trackB.Append(pointB);
+    }
+    outputA_ = pointA;
+    outputB_ = pointB;
+}
+
+DualTouchState::DualTouchState(const OutputContext& context, int32_t selection, FingerTrack& trackA,
+                               FingerTrack& trackB, FingerPairSink& pairSink)
+    : processors_{&noFinger_, &oneFinger_, &dualFinger_, &dualFingerSameLine_},
+      trackA_(trackA),
+      trackB_(trackB),
+      // The virtual touch device reports in the panel's own orientation: no rotation.
+      pipelineA_(context, PointerPipeline::Wiring{selection, selection != 3, nullptr, nullptr}),
+      pipelineB_(context,
+                 PointerPipeline::Wiring{selection, selection != 3, &pipelineA_, &pairSink}) {}
+
+void DualTouchState::Refresh() {
+    pipelineA_.Refresh();
+    pipelineB_.Refresh();
+}
+
+void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& second,
+                          bool frameComplete, float threshold) {
+    if (!frameComplete) {
+        firstX_ = first;
+        secondX_ = second;
+        thresholdX_ = threshold;
+        return;
+    }
+    const Classification c = Classify(firstX_, secondX_, thresholdX_, first, second, threshold);
+    state_ = c.state;
+    FingerStateProcessor& processor = *processors_[static_cast<size_t>(c.state)];
+    processor.Process(c.fingerA, c.fingerB, trackA_, trackB_);
+    outputA_ = processor.OutputA();
+    outputB_ = processor.OutputB();
+    pipelineA_.Submit(ToSample(outputA_), kEngineId, 0);
+    pipelineB_.Submit(ToSample(outputB_), kEngineId, 1);
+}
+
+Classification DualTouchState::Classify(const PeakCandidate& firstX, const PeakCandidate& secondX,
+                                        float thresholdX, const PeakCandidate& firstY,
+                                        const PeakCandidate& secondY, float thresholdY) {
+    // Finger A takes the stronger peak of each axis; ties give A the second-listed peak.
+    const bool firstStrongerX = firstX.amplitude > secondX.amplitude;
+    const PeakCandidate& strongX = firstStrongerX ? firstX : secondX;
+    const PeakCandidate& weakX = firstStrongerX ? secondX : firstX;
+    const bool firstStrongerY = firstY.amplitude > secondY.amplitude;
+    const PeakCandidate& strongY = firstStrongerY ? firstY : secondY;
+    const PeakCandidate& weakY = firstStrongerY ? secondY : firstY;
+
+    Classification c;
+    c.fingerA = TrackPoint{strongX.position, strongY.position, touch_state::kNone};
+    c.fingerB = TrackPoint{weakX.position, weakY.position, touch_state::kNone};
+    if (strongX.amplitude <= thresholdX || strongY.amplitude <= thresholdY) {
+        c.state = DualState::NoFinger;
+        return c;
+    }
+    const bool twoX = weakX.amplitude > thresholdX;
+    const bool twoY = weakY.amplitude > thresholdY;
+    if (twoX && twoY) {
+        c.state = DualState::DualFinger;
+        c.fingerA.state = touch_state::kTouching;
+        c.fingerB.state = touch_state::kTouching;
+        return c;
+    }
+    if (twoX) {
+        c.fingerB.y = c.fingerA.y;  // one Y peak: both fingers on one horizontal line
+        ResolveSameLine(c);
+        return c;
+    }
+    if (twoY) {
+        c.fingerB.x = c.fingerA.x;
+        ResolveSameLine(c);
+        return c;
+    }
+    c.state = DualState::OneFinger;
+    c.fingerA.state = touch_state::kTouching;
+    // A one-finger frame ends any grace period in progress.
+    for (FingerTrack* track : {&trackA_, &trackB_}) {
+        if (track->Grace() < track->SecondLimit()) {
+            track->SetGrace(0);
+        }
+    }
+    return c;
+}
+
+void DualTouchState::ResolveSameLine(Classification& c) {
+    // While the grace period runs, a second finger on an occupied line is taken as the
+    // existing finger's continuation: the finger that continues best becomes finger A.
+    FingerTrack* held = nullptr;
+    FingerTrack* idle = nullptr;
+    if (trackA_.Empty() && !trackB_.Empty() && trackA_.Grace() < trackA_.SecondLimit()) {
+        held = &trackB_;
+        idle = &trackA_;
+    } else if (!trackA_.Empty() && trackB_.Grace() < trackB_.SecondLimit()) {
+        held = &trackA_;
+        idle = &trackB_;
+    }
+    if (held == nullptr) {
+        c.state = DualState::DualFingerSameLine;
+        c.fingerA.state = touch_state::kTouching;
+        c.fingerB.state = touch_state::kTouching;
+        return;
+    }
+    if (held->Cost(c.fingerB) < held->Cost(c.fingerA)) {
+        std::swap(c.fingerA, c.fingerB);
+    }
+    c.state = DualState::OneFinger;
+    c.fingerA.state = touch_state::kTouching;
+    c.fingerB.state = touch_state::kNone;
+    idle->SetGrace(idle->Grace() + 1);
+}
+
+}  // namespace kv

@@ -1,0 +1,114 @@
+// Selections 2 and 3: two tracked fingers from the two peaks of each axis. Each frame is
+// classified (no finger, one, two, two on one line) and the processor of that state pairs
+// the peaks with the two finger tracks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "driver/core/peak_candidate.h"
+#include "driver/touch/finger_track.h"
+#include "driver/touch/pointer_pipeline.h"
+
+namespace kv {
+
+enum class DualState : int32_t {
+    NoFinger = 0,
+    OneFinger = 1,
+    DualFinger = 2,
+    DualFingerSameLine = 3,
+};
+
+// One state of the two-finger machine: pairs the classified fingers with the tracks.
+class FingerStateProcessor {
+public:
+    virtual ~FingerStateProcessor() = default;
+    virtual void Process(const TrackPoint& fingerA, const TrackPoint& fingerB, FingerTrack& trackA,
+                         FingerTrack& trackB) = 0;
+    // Outputs in track order: A continues track A, B continues track B.
+    const TrackPoint& OutputA() const { return outputA_; }
+    const TrackPoint& OutputB() const { return outputB_; }
+
+protected:
+    TrackPoint outputA_;
+    TrackPoint outputB_;
+};
+
+class StateNoFingerProcessor final : public FingerStateProcessor {
+public:
+    void Process(const TrackPoint& fingerA, const TrackPoint& fingerB, FingerTrack& trackA,
+                 FingerTrack& trackB) override;
+};
+
+class StateOneFingerProcessor final : public FingerStateProcessor {
+public:
+    void Process(const TrackPoint& fingerA, const TrackPoint& fingerB, FingerTrack& trackA,
+                 FingerTrack& trackB) override;
+};
+
+class StateDualFingerProcessor final : public FingerStateProcessor {
+public:
+    void Process(const TrackPoint& fingerA, const TrackPoint& fingerB, FingerTrack& trackA,
+                 FingerTrack& trackB) override;
+};
+
+class StateDualFingerSameLineProcessor final : public FingerStateProcessor {
+public:
+    void Process(const TrackPoint& fingerA, const TrackPoint& fingerB, FingerTrack& trackA,
+                 FingerTrack& trackB) override;
+};
+
+// The result of classifying one frame.
+struct Classification {
+    DualState state = DualState::NoFinger;
+    TrackPoint fingerA;
+    TrackPoint fingerB;
+};
+
+class DualTouchState {
+public:
+    static constexpr int32_t kEngineId = 2;
+
+    // selection 2 (TUIO) or 3 (virtual touch); the tracks are shared by both instances.
+    DualTouchState(const OutputContext& context, int32_t selection, FingerTrack& trackA,
+                   FingerTrack& trackB, FingerPairSink& pairSink);
+    DualTouchState(const DualTouchState&) = delete;
+    DualTouchState& operator=(const DualTouchState&) = delete;
+
+    // Per axis: the X call stores its peaks; the Y call (frame complete) runs the machine.
+    void Feed(const PeakCandidate& first, const PeakCandidate& second, bool frameComplete,
+              float threshold);
+    // Rate and output settings of both pipelines.
+    void Refresh();
+
+    DualState State() const { return state_; }
+    const TrackPoint& OutputA() const { return outputA_; }
+    const TrackPoint& OutputB() const { return outputB_; }
+    const PointerPipeline& PipelineA() const { return pipelineA_; }
+    const PointerPipeline& PipelineB() const { return pipelineB_; }
+
+private:
+    // Classification of a frame; may count grace frames on the tracks.
+    Classification Classify(const PeakCandidate& firstX, const PeakCandidate& secondX,
+                            float thresholdX, const PeakCandidate& firstY,
+                            const PeakCandidate& secondY, float thresholdY);
+    void ResolveSameLine(Classification& c);
+
+    StateNoFingerProcessor noFinger_;
+    StateOneFingerProcessor oneFinger_;
+    StateDualFingerProcessor dualFinger_;
+    StateDualFingerSameLineProcessor dualFingerSameLine_;
+    std::array<FingerStateProcessor*, 4> processors_;
+    FingerTrack& trackA_;
+    FingerTrack& trackB_;
+    DualState state_ = DualState::NoFinger;
+    PeakCandidate firstX_;
+    PeakCandidate secondX_;
+    float thresholdX_ = 9.0f;
+    TrackPoint outputA_;
+    TrackPoint outputB_;
+    PointerPipeline pipelineA_;
+    PointerPipeline pipelineB_;
+};
+
+}  // namespace kv

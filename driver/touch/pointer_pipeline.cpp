@@ -1,0 +1,187 @@
+// The per-finger output chain.
+#include "driver/touch/pointer_pipeline.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "driver/core/unit_range.h"
+
+namespace kv {
+
+void HoldDetector::Step(PointerSample& sample) {
+    const int64_t limit = int64_t{holdUnits} * rate;
+    holdLimit = static_cast<int32_t>(std::clamp<int64_t>(limit, INT32_MIN, INT32_MAX));
+    if (sample.state < 2) {
+        count = 0;
+        ready = true;
+        anchor = PointerSample{0, 0.5f, 0.5f, 0.0f, 0};
+        return;
+    }
+    if (ready) {
+        ready = false;
+        armed = true;
+        anchor = sample;
+    }
+    if (armed && std::fabs(anchor.x - sample.x) < range && std::fabs(anchor.y - sample.y) < range) {
+        ++count;
+    } else {
+        // Once the finger has slid away the hold cannot fire until it lifts.
+        armed = false;
+        count = 0;
+    }
+    if (count > holdLimit) {
+        armed = false;
+        count = 0;
+        sample.rightClick = 1;
+    }
+}
+
+PointerPipeline::PointerPipeline(const OutputContext& context, const Wiring& wiring)
+    : context_(context),
+      wiring_(wiring),
+      device_(context.injector, context.display, context.registry.outputState,
+              context.registry.monitorQueue),
+      // No defaults exist for these two copies; the settings in force are the safe start.
+      enabled_(context.registry.outputState.Enable) {
+    filter_.mode = context.registry.outputState.Mode;
+    // Until the first refresh a pipeline behaves as its own engine's selection, so a
+    // two-finger pipeline can never drive the desktop pointer.
+    filter_.selection = wiring.selection;
+    output_ = PointerSample{0, 0.5f, 0.5f, 0.0f, 0};
+}
+
+void PointerPipeline::Refresh() {
+    Registry& registry = context_.registry;
+    rate_ = registry.commsActStatus.FramesLastPeriod;
+    dampRange_ = registry.mouseDamp.DampRange;
+    // A float product, as the setting is a float: in double, 50 x 0.7f comes out just under
+    // 35 and one frame of damping would be lost.
+    const float dampFrames = static_cast<float>(rate_) * registry.mouseDamp.DampPeriod;
+    dampCount_ = TruncSaturated(dampFrames);
+    hold_.holdUnits = TruncSaturated(registry.mouseDamp.RightClickPeriod);
+    hold_.rate = rate_;
+    hold_.range = registry.mouseDamp.RightClickRange;
+    edge_ = EdgeStretch::FromSettings(registry.edgeState);
+    exclusion_ = ExclusionSettings::FromSettings(registry.calibState);
+    currentOrientation_ = context_.display.Orientation();
+    calibrationOrientation_ = registry.calibState.Angle;
+    enabled_ = registry.outputState.Enable;
+    filter_.mode = registry.outputState.Mode;
+    filter_.selection = registry.outputState.Selection;
+    device_.RefreshAll();
+}
+
+PointerSample PointerPipeline::Damp(const PointerSample& raw) {
+    if (rate_ <= 8) {
+        return raw;
+    }
+    int32_t n = dampCount_;
+    if (n <= 0) {
+        n = 1;
+    }
+    if (n > historyFill_) {
+        n = historyFill_;
+        dampCount_ = n;
+    }
+    float sumX = 0.0f;
+    float sumY = 0.0f;
+    int32_t taken = 0;
+    int32_t index = historyWrite_;
+    for (int32_t i = 0; i < n; ++i) {
+        const PointerSample& entry = history_[static_cast<size_t>(index)];
+        if (entry.state == 0 || std::fabs(entry.x - raw.x) > dampRange_ ||
+            std::fabs(entry.y - raw.y) > dampRange_) {
+            break;
+        }
+        sumX += entry.x;
+        sumY += entry.y;
+        ++taken;
+        index = (index + kHistory - 1) % kHistory;
+    }
+    if (taken == 0) {
+        return raw;
+    }
+    PointerSample damped = raw;
+    damped.x = sumX / static_cast<float>(taken);
+    damped.y = sumY / static_cast<float>(taken);
+    return damped;
+}
+
+void PointerPipeline::Smooth(const PointerSample& damped) {
+    recent_[static_cast<size_t>(recentWrite_)] = damped;
+    recentWrite_ = (recentWrite_ + 1) % kRecent;
+    // The entry written one call earlier sits one step after the next write position.
+    recentRead_ = (recentWrite_ + 1) % kRecent;
+    if (recentCount_ < kRecent) {
+        output_ = PointerSample{0, 0.5f, 0.5f, 0.0f, 0};
+        ++recentCount_;
+        return;
+    }
+    const PointerSample& read = recent_[static_cast<size_t>(recentRead_)];
+    const bool allTouching = std::all_of(recent_.begin(), recent_.end(),
+                                         [](const PointerSample& s) { return s.state == 2; });
+    if (allTouching) {
+        output_.state = 2;
+        output_.x = (recent_[0].x + recent_[1].x + recent_[2].x) / 3.0f;
+        output_.y = (recent_[0].y + recent_[1].y + recent_[2].y) / 3.0f;
+    } else {
+        output_.state = read.state;
+        output_.x = read.x;
+        output_.y = read.y;
+    }
+    output_.wheel = read.wheel;
+    output_.rightClick = read.rightClick;
+}
+
+void PointerPipeline::Map() {
+    NormalPoint p = context_.calibration.mapPoint(NormalPoint{output_.x, output_.y});
+    p = CalibrationModel::stretchEdges(p, edge_);
+    if (wiring_.rotate) {
+        p = CalibrationModel::rotate(
+            p, CalibrationModel::rotationTurns(currentOrientation_, calibrationOrientation_));
+    }
+    const bool excluded = CalibrationModel::exclude(p, exclusion_);
+    mapped_ = output_;
+    mapped_.x = p.x;
+    mapped_.y = p.y;
+    visibleState_ = excluded ? 0 : output_.state;
+}
+
+void PointerPipeline::Submit(const PointerSample& sample, int32_t engineId, int32_t channel) {
+    history_[static_cast<size_t>(historyWrite_)] = sample;
+    const PointerSample damped = Damp(sample);
+    historyWrite_ = (historyWrite_ + 1) % kHistory;
+    historyFill_ = std::min(historyFill_ + 1, kHistory);
+    Smooth(damped);
+    Map();
+
+    // From here on the state is the one after exclusion: an excluded touch releases.
+    PointerSample visible = mapped_;
+    visible.state = visibleState_;
+    if (channel == 0) {
+        published_ = visible;
+        hold_.Step(visible);
+        filter_.engineId = engineId;
+        filter_.Step(visible, [this](const PointerSample& emitted) { Emit(emitted); });
+        return;
+    }
+    if (enabled_ && wiring_.pairSink != nullptr && wiring_.primary != nullptr) {
+        wiring_.pairSink->SendPair(wiring_.primary->Published(), visible);
+    }
+}
+
+void PointerPipeline::Emit(const PointerSample& sample) {
+    PointerReport& report = filter_.report;
+    report = PointerReport{};
+    report.engineId = filter_.engineId;
+    report.deviceIndex = 1;
+    report.wheel = sample.wheel;
+    report.rightClick = sample.rightClick;
+    report.primaryState = sample.state;
+    report.primaryStateAgain = sample.state;
+    report.primaryX = sample.x;
+    report.primaryY = sample.y;
+    device_.HandOff(report, filter_.selection == 0 || filter_.selection == 1);
+}
+
+}  // namespace kv
