@@ -10,9 +10,10 @@ QString Tr(const char* text) {
     return QCoreApplication::translate("AboutText", text);
 }
 
-// A translated line with printf fields; the translation keeps the fields of its source.
+// A translated line with printf fields (all %d); the translation keeps the fields of its
+// source. The values are record fields, read once here as the int that printf takes.
 QString TrFormat(const char* text, auto... values) {
-    return QString::asprintf(Tr(text).toUtf8().constData(), values...);
+    return QString::asprintf(Tr(text).toUtf8().constData(), static_cast<int>(values)...);
 }
 
 }  // namespace

@@ -8,9 +8,9 @@ namespace kv::controller {
 EdgePositions PositionsOf(const EdgeState& state) {
     EdgePositions p;
     p.left = std::clamp(kEdgeMax - state.Left, kEdgeMin, kEdgeMax);
-    p.right = std::clamp(state.Right, kEdgeMin, kEdgeMax);
+    p.right = std::clamp<int>(state.Right, kEdgeMin, kEdgeMax);
     p.top = std::clamp(kEdgeMax - state.Top, kEdgeMin, kEdgeMax);
-    p.bottom = std::clamp(state.Bottom, kEdgeMin, kEdgeMax);
+    p.bottom = std::clamp<int>(state.Bottom, kEdgeMin, kEdgeMax);
     return p;
 }
 

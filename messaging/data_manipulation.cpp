@@ -31,7 +31,7 @@ bool DataManipulation::Parse() {
         return false;
     }
     ReadText(header.kind);
-    if (header.kind.View().substr(0, 3) == "END") {
+    if (header.kind.StartsWith("END")) {
         return false;
     }
     ReadText(header.object);
@@ -59,9 +59,9 @@ int32_t DataManipulation::WriteFrame(uint8_t* out, int32_t sender) {
     wire::PutPrefix(out, wire::kCommandRecord, sender, frameSize);
     wire::PutInt(out + wire::kOffAddress, address_);
     wire::PutInt(out + wire::kOffRemaining, payload + 76);
-    wire::PutText(out + wire::kOffKind, header.kind.View(), wire::kTextShort);
-    wire::PutText(out + wire::kOffObject, header.object.View(), wire::kTextShort);
-    wire::PutText(out + wire::kOffTopic, header.topic.View(), wire::kTextShort);
+    TextRef(header.kind).Put(out + wire::kOffKind);
+    TextRef(header.object).Put(out + wire::kOffObject);
+    TextRef(header.topic).Put(out + wire::kOffTopic);
     wire::PutInt(out + wire::kOffPayloadSize, payload);
     wire::PutInt(out + wire::kOffTag, header.tag);
     wire::PutInt(out + wire::kOffSettable, header.settable ? 1 : 0);
@@ -133,10 +133,10 @@ void DataManipulation::ReadText(TextRef text) {
     const int32_t limit = available < text.width ? available : text.width;
     int32_t used = 0;
     while (used < limit && input_[cursor_ + used] != 0) {
-        text.data[used] = static_cast<char>(input_[cursor_ + used]);
         ++used;
     }
-    text.data[used] = '\0';
+    text.Set(std::string_view(reinterpret_cast<const char*>(input_ + cursor_),
+                              static_cast<size_t>(used)));
     cursor_ += text.width;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 #include "messaging/relaxed.h"
@@ -11,18 +12,19 @@ namespace kv {
 
 class DataManipulation;
 
-// The header words a record carries in every frame (offsets 15..90).
+// The header words a record carries in every frame (offsets 15..90). Like every record field,
+// they are written by the receive thread while other threads read them.
 struct RecordHeader {
     FixedText<16> kind;
     FixedText<16> object;
     FixedText<16> topic;
-    int32_t payloadSize = 0;
-    int32_t tag = 0;
+    Relaxed<int32_t> payloadSize = 0;
+    Relaxed<int32_t> tag = 0;
     Relaxed<int32_t> eventValid = 0;
     Relaxed<int32_t> sequence = 0;
-    int32_t spare = 0;
-    bool settable = false;
-    int32_t remainingLength = 0;
+    Relaxed<int32_t> spare = 0;
+    Relaxed<bool> settable = false;
+    Relaxed<int32_t> remainingLength = 0;
 };
 
 // One row of the registration table.
@@ -109,7 +111,7 @@ public:
     int32_t Cursor() const { return cursor_; }
 
     RecordHeader header;
-    int32_t receivedPayloadSize = 0;  // the first payload integer as last read
+    Relaxed<int32_t> receivedPayloadSize = 0;  // the first payload integer as last read
 
 protected:
     int32_t cursor_ = 0;
@@ -123,14 +125,30 @@ private:
 };
 
 // Reads a record's fields from its attached input, by the primitive rules.
+// The fields are plain values or Relaxed ones; both take the value read.
 class PayloadReader {
 public:
     explicit PayloadReader(DataManipulation& record) : record_(record) {}
-    void Size(int32_t& receivedSize) { receivedSize = record_.ReadInt(); }
-    void Int(const char*, int32_t& value) { value = record_.ReadInt(); }
-    void Real(const char*, float& value) { value = record_.ReadReal(); }
-    void Flag(const char*, bool& value) { value = record_.ReadFlag(); }
-    void Char(const char*, char& value) { value = record_.ReadChar(); }
+    template <class T>
+    void Size(T& receivedSize) {
+        receivedSize = record_.ReadInt();
+    }
+    template <class T>
+    void Int(const char*, T& value) {
+        value = record_.ReadInt();
+    }
+    template <class T>
+    void Real(const char*, T& value) {
+        value = record_.ReadReal();
+    }
+    template <class T>
+    void Flag(const char*, T& value) {
+        value = record_.ReadFlag();
+    }
+    template <class T>
+    void Char(const char*, T& value) {
+        value = record_.ReadChar();
+    }
     void Text(const char*, TextRef text) { record_.ReadText(text); }
     void BeginArray(const char*, int32_t) {}
     void EndArray() {}
@@ -155,7 +173,7 @@ public:
     void Flag(const char*, const bool& value) { wire::PutFlag(out_ + written_++, value); }
     void Char(const char*, const char& value) { out_[written_++] = static_cast<uint8_t>(value); }
     void Text(const char*, TextRef text) {
-        wire::PutText(out_ + written_, text.View(), text.width);
+        text.Put(out_ + written_);
         written_ += text.width;
     }
     void BeginArray(const char*, int32_t) {}
@@ -166,6 +184,45 @@ private:
     uint8_t* out_;
     int32_t payloadSize_;
     int32_t written_ = 0;
+};
+
+// Hands a record's fields to a FieldVisitor, which works on plain values: each shared field is
+// copied out, visited, and stored back only when the visitor changed it, so that a walk that
+// only reads never writes over what the receive thread stores meanwhile.
+class VisitorAdapter {
+public:
+    explicit VisitorAdapter(FieldVisitor& visitor) : visitor_(visitor) {}
+    void Size(Relaxed<int32_t>& receivedSize) {
+        Through(receivedSize, [this](int32_t& value) { visitor_.Size(value); });
+    }
+    void Int(const char* name, Relaxed<int32_t>& field) {
+        Through(field, [this, name](int32_t& value) { visitor_.Int(name, value); });
+    }
+    void Real(const char* name, Relaxed<float>& field) {
+        Through(field, [this, name](float& value) { visitor_.Real(name, value); });
+    }
+    void Flag(const char* name, Relaxed<bool>& field) {
+        Through(field, [this, name](bool& value) { visitor_.Flag(name, value); });
+    }
+    void Char(const char* name, Relaxed<char>& field) {
+        Through(field, [this, name](char& value) { visitor_.Char(name, value); });
+    }
+    void Text(const char* name, TextRef text) { visitor_.Text(name, text); }
+    void BeginArray(const char* name, int32_t count) { visitor_.BeginArray(name, count); }
+    void EndArray() { visitor_.EndArray(); }
+
+private:
+    template <class T, class Visit>
+    static void Through(Relaxed<T>& field, Visit visit) {
+        const T before = field;
+        T value = before;
+        visit(value);
+        if (std::memcmp(&value, &before, sizeof value) != 0) {
+            field = value;
+        }
+    }
+
+    FieldVisitor& visitor_;
 };
 
 // Base of the record classes: one field list (Derived::Fields) gives the payload reader, the
@@ -186,7 +243,8 @@ public:
         return writer.Written();
     }
     void VisitFields(FieldVisitor& visitor) override {
-        static_cast<Derived*>(this)->Fields(visitor);
+        VisitorAdapter adapter(visitor);
+        static_cast<Derived*>(this)->Fields(adapter);
     }
 };
 

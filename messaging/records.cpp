@@ -97,9 +97,10 @@ int32_t MonitorQueue::WritePayload(uint8_t* out) {
 }
 
 void MonitorQueue::VisitFields(FieldVisitor& visitor) {
-    visitor.Size(receivedPayloadSize);
-    visitor.Int("entry_index", receivedIndex);
-    entries[static_cast<size_t>(static_cast<int32_t>(last))].Fields(visitor);
+    VisitorAdapter adapter(visitor);
+    adapter.Size(receivedPayloadSize);
+    adapter.Int("entry_index", receivedIndex);
+    entries[static_cast<size_t>(static_cast<int32_t>(last))].Fields(adapter);
 }
 
 void MonitorQueue::Put(int32_t slot, const MonitorEntry& entry) {

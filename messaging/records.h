@@ -40,10 +40,10 @@ public:
     }
     void Reset() override { Delay = 20; }
 
-    bool RunFlag0 = false;
-    bool RunFlag1 = false;
-    int32_t Delay = 0;
-    bool start_at_boot = false;
+    Relaxed<bool> RunFlag0 = false;
+    Relaxed<bool> RunFlag1 = false;
+    Relaxed<int32_t> Delay = 0;
+    Relaxed<bool> start_at_boot = false;
 };
 
 class DriverState : public Record<DriverState, 5> {
@@ -56,7 +56,7 @@ public:
     // Anything but "0" goes out as "1".
     int32_t WritePayload(uint8_t* out) override;
 
-    char State = '0';
+    Relaxed<char> State = '0';
 };
 
 class StoreState : public Record<StoreState, 5> {
@@ -66,7 +66,7 @@ public:
         v.Size(receivedPayloadSize);
         v.Flag("State", State);
     }
-    bool State = false;
+    Relaxed<bool> State = false;
 };
 
 class LogState : public Record<LogState, 8> {
@@ -76,7 +76,7 @@ public:
         v.Size(receivedPayloadSize);
         v.Int("State", State);
     }
-    int32_t State = 0;
+    Relaxed<int32_t> State = 0;
 };
 
 class CommState : public Record<CommState, 21> {
@@ -93,12 +93,12 @@ public:
     void ReadPayload() override;
     void Reset() override;
 
-    bool Open = false;
-    int32_t PortIndex = 0;
-    int32_t BaudIndex = 1;
-    int32_t SampleIndex = 5;
-    int32_t MuxSize = 64;
-    int32_t receivedPortIndex = 0;  // copy kept on every parse, not on the wire
+    Relaxed<bool> Open = false;
+    Relaxed<int32_t> PortIndex = 0;
+    Relaxed<int32_t> BaudIndex = 1;
+    Relaxed<int32_t> SampleIndex = 5;
+    Relaxed<int32_t> MuxSize = 64;
+    Relaxed<int32_t> receivedPortIndex = 0;  // copy kept on every parse, not on the wire
 };
 
 class CommsStatus : public Record<CommsStatus, 97> {
@@ -114,10 +114,10 @@ public:
     }
     void Reset() override { StatusText = "Status : "; }
 
-    int32_t StatusCode = 0;
-    bool Connected = false;
-    int32_t StatusWidth = 0;
-    int32_t FramesLastPeriod = 0;
+    Relaxed<int32_t> StatusCode = 0;
+    Relaxed<bool> Connected = false;
+    Relaxed<int32_t> StatusWidth = 0;
+    Relaxed<int32_t> FramesLastPeriod = 0;
     FixedText<80> StatusText;
 };
 
@@ -131,16 +131,16 @@ public:
         v.Int("Param0", Param0);
         v.Int("Param1", Param1);
         v.BeginArray("Values", kValues);
-        for (float& value : Values) {  // 32 groups of 8 words, back to back
+        for (auto& value : Values) {  // 32 groups of 8 words, back to back
             v.Real(nullptr, value);
         }
         v.EndArray();
     }
     void Reset() override { Values.fill(0.0f); }
 
-    int32_t Param0 = 0;
-    int32_t Param1 = 0;
-    std::array<float, kValues> Values{};
+    Relaxed<int32_t> Param0 = 0;
+    Relaxed<int32_t> Param1 = 0;
+    std::array<Relaxed<float>, kValues> Values{};
 };
 
 class Split : public Record<Split, 24> {
@@ -154,11 +154,11 @@ public:
         v.Int("Flip1", Flip1);
         v.Int("Flip2", Flip2);
     }
-    int32_t Split0 = 12;
-    int32_t Split1 = 40;
-    int32_t Flip0 = 0;
-    int32_t Flip1 = 0;
-    int32_t Flip2 = 1;
+    Relaxed<int32_t> Split0 = 12;
+    Relaxed<int32_t> Split1 = 40;
+    Relaxed<int32_t> Flip0 = 0;
+    Relaxed<int32_t> Flip1 = 0;
+    Relaxed<int32_t> Flip2 = 1;
 };
 
 class SenceState : public Record<SenceState, 17> {
@@ -173,10 +173,10 @@ public:
     }
     void Reset() override;
 
-    int32_t CoarseRange = 11;
-    int32_t TouchThreshold = 0;
-    int32_t PressThreshold = 5;
-    bool Advanced = false;
+    Relaxed<int32_t> CoarseRange = 11;
+    Relaxed<int32_t> TouchThreshold = 0;
+    Relaxed<int32_t> PressThreshold = 5;
+    Relaxed<bool> Advanced = false;
 };
 
 class SenseStatus : public Record<SenseStatus, 8> {
@@ -186,7 +186,7 @@ public:
         v.Size(receivedPayloadSize);
         v.Real("Value", Value);
     }
-    float Value = 0.0f;
+    Relaxed<float> Value = 0.0f;
 };
 
 class CalibrationState : public Record<CalibrationState, 37> {
@@ -204,15 +204,15 @@ public:
         v.Real("exclude_edge_bottom", exclude_edge_bottom);
         v.Int("Angle", Angle);
     }
-    int32_t exclude_edge_flag = 0;
-    bool Active = false;
-    int32_t Progress = 0;
-    int32_t Stage = 0;
-    float exclude_edge_left = 0.0f;
-    float exclude_edge_top = 0.0f;
-    float exclude_edge_right = 1.0f;
-    float exclude_edge_bottom = 1.0f;
-    int32_t Angle = 0;
+    Relaxed<int32_t> exclude_edge_flag = 0;
+    Relaxed<bool> Active = false;
+    Relaxed<int32_t> Progress = 0;
+    Relaxed<int32_t> Stage = 0;
+    Relaxed<float> exclude_edge_left = 0.0f;
+    Relaxed<float> exclude_edge_top = 0.0f;
+    Relaxed<float> exclude_edge_right = 1.0f;
+    Relaxed<float> exclude_edge_bottom = 1.0f;
+    Relaxed<int32_t> Angle = 0;
 };
 
 class CalibrationData : public Record<CalibrationData, 27> {
@@ -229,14 +229,14 @@ public:
         v.Real("SX", SX);
         v.Real("SY", SY);
     }
-    bool RefFlag0 = false;
-    bool RefFlag1 = false;
-    bool RefFlag2 = false;
-    int32_t RefValue = 0;
-    float SA = 0.0f;
-    float SB = 0.0f;
-    float SX = 0.0f;
-    float SY = 0.0f;
+    Relaxed<bool> RefFlag0 = false;
+    Relaxed<bool> RefFlag1 = false;
+    Relaxed<bool> RefFlag2 = false;
+    Relaxed<int32_t> RefValue = 0;
+    Relaxed<float> SA = 0.0f;
+    Relaxed<float> SB = 0.0f;
+    Relaxed<float> SX = 0.0f;
+    Relaxed<float> SY = 0.0f;
 };
 
 class EdgeState : public Record<EdgeState, 20> {
@@ -249,10 +249,10 @@ public:
         v.Int("Right", Right);
         v.Int("Bottom", Bottom);
     }
-    int32_t Top = 0;
-    int32_t Left = 0;
-    int32_t Right = 0;
-    int32_t Bottom = 0;
+    Relaxed<int32_t> Top = 0;
+    Relaxed<int32_t> Left = 0;
+    Relaxed<int32_t> Right = 0;
+    Relaxed<int32_t> Bottom = 0;
 };
 
 class OutputState : public Record<OutputState, 14> {
@@ -265,10 +265,10 @@ public:
         v.Flag("Enable", Enable);
         v.Flag("Fake", Fake);
     }
-    int32_t Mode = 4;
-    int32_t Selection = 0;
-    bool Enable = false;
-    bool Fake = false;
+    Relaxed<int32_t> Mode = 4;
+    Relaxed<int32_t> Selection = 0;
+    Relaxed<bool> Enable = false;
+    Relaxed<bool> Fake = false;
 };
 
 class Pointer : public Record<Pointer, 12> {
@@ -284,7 +284,7 @@ public:
     }
     void Reset() override { Enable.fill(true); }
 
-    std::array<bool, 8> Enable{};
+    std::array<Relaxed<bool>, 8> Enable{};
 };
 
 class DampSettings : public Record<DampSettings, 24> {
@@ -300,26 +300,26 @@ public:
     }
     void Reset() override;
 
-    float SnapRange = 0.1f;
-    float DampRange = 0.02f;
-    float DampPeriod = 0.2f;
-    float RightClickRange = 0.07f;
-    float RightClickPeriod = 2.0f;
+    Relaxed<float> SnapRange = 0.1f;
+    Relaxed<float> DampRange = 0.02f;
+    Relaxed<float> DampPeriod = 0.2f;
+    Relaxed<float> RightClickRange = 0.07f;
+    Relaxed<float> RightClickPeriod = 2.0f;
 };
 
 // One pointer report as the monitor shows it.
 struct MonitorEntry {
-    int32_t Value1 = 0;
-    float Value2 = 0.0f;
-    bool Value3 = false;
-    int32_t Value4 = 0;
-    int32_t Value5 = 0;
-    float Value6 = 0.0f;
-    float Value7 = 0.0f;
-    int32_t Value8 = 0;
-    int32_t Value9 = 0;
-    float Value10 = 0.0f;
-    float Value11 = 0.0f;
+    Relaxed<int32_t> Value1 = 0;
+    Relaxed<float> Value2 = 0.0f;
+    Relaxed<bool> Value3 = false;
+    Relaxed<int32_t> Value4 = 0;
+    Relaxed<int32_t> Value5 = 0;
+    Relaxed<float> Value6 = 0.0f;
+    Relaxed<float> Value7 = 0.0f;
+    Relaxed<int32_t> Value8 = 0;
+    Relaxed<int32_t> Value9 = 0;
+    Relaxed<float> Value10 = 0.0f;
+    Relaxed<float> Value11 = 0.0f;
 
     template <class V>
     void Fields(V& v) {
@@ -358,7 +358,7 @@ public:
 
     std::array<MonitorEntry, kEntries> entries{};
     Relaxed<int32_t> last = 0;
-    int32_t receivedIndex = 0;  // the skipped index of the last frame read
+    Relaxed<int32_t> receivedIndex = 0;  // the skipped index of the last frame read
 };
 
 class CopyRight : public Record<CopyRight, 1004> {
@@ -391,7 +391,7 @@ public:
     bool Parse() override;
     void Reset() override { Present = true; }
 
-    bool Present = false;
+    Relaxed<bool> Present = false;
 };
 
 }  // namespace kv

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <thread>
 
 namespace kv {
 
@@ -102,50 +105,128 @@ inline std::array<uint8_t, kPrefixSize> HelloDatagram(int32_t sender) {
 
 }  // namespace wire
 
+// Text fields are shared between threads like every other field, and their characters must be
+// seen together: each character is an atomic of its own, and a version counts the writes (odd
+// while one is under way), so that a reader retries instead of taking half of two texts.
+namespace text {
+
+// Copies the text (up to the first NUL, at most width characters) into out as one whole;
+// returns its length. Writes are short and come one datagram at a time, so a reader that met
+// one tries again at once, and lets the writer run after a few tries.
+inline int32_t Load(const std::atomic<char>* chars, const std::atomic<uint32_t>& version,
+                    int32_t width, char* out) {
+    constexpr int kSpins = 16;
+    int32_t used = 0;
+    for (int attempt = 1;; ++attempt) {
+        const uint32_t before = version.load(std::memory_order_acquire);
+        used = 0;
+        while (used < width) {
+            // Acquire: a character from a later write brings that write's version with it.
+            const char c = chars[used].load(std::memory_order_acquire);
+            if (c == '\0') {
+                break;
+            }
+            out[used++] = c;
+        }
+        if ((before & 1u) == 0 && version.load(std::memory_order_relaxed) == before) {
+            return used;
+        }
+        if (attempt % kSpins == 0) {
+            std::this_thread::yield();
+        }
+    }
+}
+
+// Stores the text, cut to its first width characters, and its NUL.
+inline void Store(std::atomic<char>* chars, std::atomic<uint32_t>& version, int32_t width,
+                  std::string_view text) {
+    const size_t used =
+        text.size() < static_cast<size_t>(width) ? text.size() : static_cast<size_t>(width);
+    version.fetch_add(1, std::memory_order_relaxed);
+    // Release: whoever sees a character of this write also sees the odd version before it.
+    for (size_t i = 0; i < used; ++i) {
+        chars[i].store(text[i], std::memory_order_release);
+    }
+    chars[used].store('\0', std::memory_order_release);
+    version.fetch_add(1, std::memory_order_release);
+}
+
+// Writes the text as a text(width) field of the wire (see wire::PutText), without a copy.
+inline void Put(const std::atomic<char>* chars, const std::atomic<uint32_t>& version, int32_t width,
+                uint8_t* out) {
+    if (width <= 0) {
+        return;
+    }
+    const int32_t used = Load(chars, version, width, reinterpret_cast<char*>(out));
+    if (used == 0) {
+        wire::PutText(out, std::string_view{}, width);
+        return;
+    }
+    std::memset(out + used, 0, static_cast<size_t>(width - used));
+}
+
+}  // namespace text
+
 // A fixed-width text field of at most N characters, always NUL-terminated in memory.
 // Fixed storage keeps records free of allocation and safe to overwrite from the receive thread.
 template <int32_t N>
-struct FixedText {
+class FixedText {
+public:
     static constexpr int32_t kWidth = N;
-    char data[N + 1] = {};
 
     FixedText() = default;
     FixedText(std::string_view text) { Set(text); }  // NOLINT: texts are assigned from literals
+    FixedText(const FixedText& other) { Set(other.View()); }
+    FixedText& operator=(const FixedText& other) {
+        if (this != &other) {
+            Set(other.View());
+        }
+        return *this;
+    }
 
     // Stores the text, cut to its first N characters.
-    void Set(std::string_view text) {
-        const size_t used = text.size() < static_cast<size_t>(N) ? text.size() : N;
-        if (used > 0) {  // an empty view may carry a null pointer, which memcpy must not get
-            std::memcpy(data, text.data(), used);
-        }
-        data[used] = '\0';
-    }
+    void Set(std::string_view text) { text::Store(chars_, version_, N, text); }
     FixedText& operator=(std::string_view text) {
         Set(text);
         return *this;
     }
-    std::string_view View() const { return std::string_view(data, std::strlen(data)); }
-    const char* c_str() const { return data; }
+    // A copy of the text as it stands.
+    std::string View() const {
+        std::array<char, N> copy;
+        return std::string(copy.data(),
+                           static_cast<size_t>(text::Load(chars_, version_, N, copy.data())));
+    }
+    bool StartsWith(std::string_view prefix) const {
+        std::array<char, N> copy;
+        const auto used = static_cast<size_t>(text::Load(chars_, version_, N, copy.data()));
+        return std::string_view(copy.data(), used).substr(0, prefix.size()) == prefix;
+    }
     bool operator==(std::string_view other) const { return View() == other; }
+
+private:
+    friend struct TextRef;
+    std::atomic<char> chars_[N + 1] = {};
+    std::atomic<uint32_t> version_{0};
 };
 
 // A borrowed view of any FixedText, for code that handles fields without knowing N.
 struct TextRef {
-    char* data;
-    int32_t width;
-
     template <int32_t N>
-    TextRef(FixedText<N>& text) : data(text.data), width(N) {}  // NOLINT: implicit by design
+    TextRef(FixedText<N>& text)  // NOLINT: implicit by design
+        : chars(text.chars_), version(&text.version_), width(N) {}
 
-    std::string_view View() const { return std::string_view(data, std::strlen(data)); }
-    void Set(std::string_view text) const {
-        const size_t used =
-            text.size() < static_cast<size_t>(width) ? text.size() : static_cast<size_t>(width);
-        if (used > 0) {
-            std::memcpy(data, text.data(), used);
-        }
-        data[used] = '\0';
+    std::string View() const {
+        std::string copy(static_cast<size_t>(width), '\0');
+        copy.resize(static_cast<size_t>(text::Load(chars, *version, width, copy.data())));
+        return copy;
     }
+    void Set(std::string_view text) const { text::Store(chars, *version, width, text); }
+    // Writes the text as a text(width) field of the wire.
+    void Put(uint8_t* out) const { text::Put(chars, *version, width, out); }
+
+    std::atomic<char>* chars;
+    std::atomic<uint32_t>* version;
+    int32_t width;
 };
 
 }  // namespace kv

@@ -23,7 +23,8 @@ namespace kv {
 
 namespace {
 
-using FieldRef = std::variant<bool*, int32_t*, float*>;
+// The settings are record fields, which the receive thread writes while the main loop saves.
+using FieldRef = std::variant<Relaxed<bool>*, Relaxed<int32_t>*, Relaxed<float>*>;
 
 struct Key {
     std::string_view name;
@@ -235,11 +236,11 @@ float ParseFloat(std::string_view text) {
 
 void Assign(const FieldRef& field, std::string_view value) {
     const bool emptyOrFalse = value.empty() || value == "false";
-    if (bool* const* flag = std::get_if<bool*>(&field)) {
+    if (Relaxed<bool>* const* flag = std::get_if<Relaxed<bool>*>(&field)) {
         **flag = value == "true";
-    } else if (int32_t* const* integer = std::get_if<int32_t*>(&field)) {
+    } else if (Relaxed<int32_t>* const* integer = std::get_if<Relaxed<int32_t>*>(&field)) {
         **integer = emptyOrFalse ? 0 : ParseInt(value);
-    } else if (float* const* real = std::get_if<float*>(&field)) {
+    } else if (Relaxed<float>* const* real = std::get_if<Relaxed<float>*>(&field)) {
         **real = emptyOrFalse ? 0.0f : ParseFloat(value);
     }
 }
@@ -260,7 +261,7 @@ void AppendValue(std::string& out, const SettingsValue& value) {
 }
 
 SettingsValue ValueOf(const FieldRef& field) {
-    return std::visit([](auto* member) -> SettingsValue { return *member; }, field);
+    return std::visit([](auto* member) -> SettingsValue { return member->Load(); }, field);
 }
 
 std::string_view WithoutCr(std::string_view line) {

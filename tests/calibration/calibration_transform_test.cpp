@@ -82,9 +82,9 @@ TEST_F(CalibrationTest, NonFiniteReferencesAreRefusedAndThePreviousCalibrationSt
     SetReferences({0.25f, 0.2f}, {0.65f, 0.22f}, {0.27f, 0.7f});
     EXPECT_TRUE(model->recompute());
     const Matrix3 good = model->active();
-    float* fields[] = {&registry.calibRefTR.SA, &registry.calibRefTR.SB, &registry.calibRefBL.SX,
-                       &registry.calibRefBL.SY};
-    for (float* field : fields) {
+    Relaxed<float>* fields[] = {&registry.calibRefTR.SA, &registry.calibRefTR.SB,
+                                &registry.calibRefBL.SX, &registry.calibRefBL.SY};
+    for (Relaxed<float>* field : fields) {
         for (float bad : {nan, inf, -inf}) {
             *field = bad;
             EXPECT_FALSE(model->recompute());

@@ -2,6 +2,7 @@
 // values. Expected bytes are built from the record layouts, field by field.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -279,7 +280,7 @@ TEST_F(RecordWire, GraphCarriesTwoHundredFiftySixRawWords) {
     }
     // A NaN with a payload must travel as the same bit pattern.
     const uint32_t nanBits = 0x7FC12345;
-    std::memcpy(&rec.Values[255], &nanBits, 4);
+    rec.Values[255] = std::bit_cast<float>(nanBits);
     for (int i = 0; i < 255; ++i) {
         payload.Real(static_cast<float>(i) * 0.5f - 64.0f);
     }
@@ -294,9 +295,7 @@ TEST_F(RecordWire, GraphCarriesTwoHundredFiftySixRawWords) {
     for (int i = 0; i < 255; ++i) {
         EXPECT_EQ(got.Values[static_cast<size_t>(i)], static_cast<float>(i) * 0.5f - 64.0f);
     }
-    uint32_t gotBits;
-    std::memcpy(&gotBits, &got.Values[255], 4);
-    EXPECT_EQ(gotBits, nanBits);
+    EXPECT_EQ(std::bit_cast<uint32_t>(got.Values[255].Load()), nanBits);
     EXPECT_EQ(driver.graphState0.Param1, 0);  // the neighbouring graph is untouched
 }
 
@@ -456,14 +455,18 @@ TEST_F(RecordWire, OutputStateWritesAndParses) {
 TEST_F(RecordWire, PointerSendsEightFlagsInOrder) {
     Pointer& rec = controller.outputPointer;
     const std::array<bool, 8> pattern{true, false, true, true, false, false, false, true};
-    rec.Enable = pattern;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        rec.Enable[i] = pattern[i];
+    }
     const HeaderWords h = Object(6953, 12, "Output", "Pointer", 1, true);
     const Bytes frame = Sent(rec);
     EXPECT_EQ(
         frame,
         Frame(h, ByteBuilder().Int(12).Append(Bytes{'1', '0', '1', '1', '0', '0', '0', '1'})));
     Receive(frame, driver.outputPointer);
-    EXPECT_EQ(driver.outputPointer.Enable, pattern);
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        EXPECT_EQ(driver.outputPointer.Enable[i], pattern[i]) << i;
+    }
 
     rec.Reset();
     EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder().Int(12).Append(Bytes(8, '1'))));

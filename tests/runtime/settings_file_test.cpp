@@ -188,7 +188,7 @@ TEST_F(SettingsText, TheLaterOfTwoLinesForAKeyWins) {
     EXPECT_EQ(registry.senseState.CoarseRange, 9);
 }
 
-std::vector<int32_t*> IntFields(Registry& r) {
+std::vector<Relaxed<int32_t>*> IntFields(Registry& r) {
     return {&r.commsReqState.PortIndex,
             &r.commsReqState.BaudIndex,
             &r.commsReqState.SampleIndex,
@@ -212,7 +212,7 @@ std::vector<int32_t*> IntFields(Registry& r) {
             &r.calibState.Angle};
 }
 
-std::vector<float*> FloatFields(Registry& r) {
+std::vector<Relaxed<float>*> FloatFields(Registry& r) {
     return {&r.mouseDamp.SnapRange,
             &r.mouseDamp.DampRange,
             &r.mouseDamp.DampPeriod,
@@ -236,11 +236,11 @@ std::vector<float*> FloatFields(Registry& r) {
             &r.calibState.exclude_edge_bottom};
 }
 
-std::vector<bool*> BoolFields(Registry& r) {
-    std::vector<bool*> fields = {&r.commsReqState.Open, &r.senseState.Advanced,
-                                 &r.outputState.Enable, &r.outputState.Fake,
-                                 &r.driverConfig.start_at_boot};
-    for (bool& enabled : r.outputPointer.Enable) {
+std::vector<Relaxed<bool>*> BoolFields(Registry& r) {
+    std::vector<Relaxed<bool>*> fields = {&r.commsReqState.Open, &r.senseState.Advanced,
+                                          &r.outputState.Enable, &r.outputState.Fake,
+                                          &r.driverConfig.start_at_boot};
+    for (Relaxed<bool>& enabled : r.outputPointer.Enable) {
         fields.push_back(&enabled);
     }
     return fields;
@@ -248,17 +248,17 @@ std::vector<bool*> BoolFields(Registry& r) {
 
 TEST_F(SettingsText, EveryValueSurvivesAWriteAndARead) {
     int32_t integer = -20;
-    for (int32_t* field : IntFields(registry)) {
+    for (Relaxed<int32_t>* field : IntFields(registry)) {
         *field = integer;
         integer += 7;
     }
     float real = 0.123456789f;
-    for (float* field : FloatFields(registry)) {
+    for (Relaxed<float>* field : FloatFields(registry)) {
         *field = real;
         real = -real * 3.1f;
     }
     bool flag = true;
-    for (bool* field : BoolFields(registry)) {
+    for (Relaxed<bool>* field : BoolFields(registry)) {
         *field = flag;
         flag = !flag;
     }

@@ -1,8 +1,12 @@
 // The driver's endpoint against a plain socket in the controller's place: hello, first
-// contact, the hello answer, the liveness rule, a restarted controller and foreign sources.
+// contact, the hello answer, the liveness rule, a restarted controller and foreign sources;
+// the records the receive thread fills while the main loop reads and publishes them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "tests/transport/loopback.h"
 
@@ -242,6 +246,142 @@ TEST_F(DriverEndpoint, OutsiderCannotTakeOverTheControllersAddress) {
     driver.senseStatus.Publish();
     EXPECT_EQ(controller.Receive(), FrameOf(driver.senseStatus, driver));
     EXPECT_FALSE(outsider.Pending());
+}
+
+// The records shared between the receive thread and the driver's main loop: while the
+// receive thread parses a stream of settings, status texts and graphs into them, the main
+// loop reads the same fields and publishes the same records. Under ThreadSanitizer (label
+// threads) any field that is plain memory is reported; in every build a value is only ever
+// one that was sent, and a text is one of the texts sent, whole.
+
+constexpr int kDatagrams = 600;
+
+const std::string kTextA(80, 'A');
+const std::string kTextB(80, 'B');
+
+bool IsOneOf(int32_t value, std::initializer_list<int32_t> allowed) {
+    for (const int32_t candidate : allowed) {
+        if (value == candidate) {
+            return true;
+        }
+    }
+    return false;
+}
+
+class SharedRecords : public ::testing::Test {
+protected:
+    void SetUp() override {
+        network = std::make_unique<Network>(
+            driver, NetworkConfig{ProgramRole::Driver, 0, controller.Port()});
+        ASSERT_TRUE(network->Ok()) << network->Error();
+        port = network->LocalPort();
+        network->SetRunning(true);
+        network->SetReady();
+        ASSERT_TRUE(controller.Receive());  // the driver's hello
+        driver.commsActStatus.StatusText = kTextA;
+    }
+
+    // The controller's side: datagram i changes the settings, the status text and a graph,
+    // and waits until the driver has taken it, so that none is dropped on the way.
+    void Stream() {
+        for (int i = 0; i < kDatagrams && !failed; ++i) {
+            encoder.commsReqState.MuxSize = i % 2 == 0 ? 40 : 128;
+            encoder.commsReqState.PortIndex = i % 2 == 0 ? 3 : 7;
+            encoder.senseState.CoarseRange = i % 2 == 0 ? 15 : 25;
+            encoder.mouseDamp.SnapRange = i % 2 == 0 ? 0.25f : 0.5f;
+            encoder.outputPointer.Enable[static_cast<size_t>(i % 8)] = i % 3 == 0;
+            encoder.commsActStatus.StatusText = i % 2 == 0 ? kTextB : kTextA;
+            encoder.commsActStatus.FramesLastPeriod = i;
+            for (auto& value : encoder.graphState0.Values) {
+                value = static_cast<float>(i);
+            }
+            const uint64_t before = network->ReceivedDatagrams();
+            controller.SendTo(port, Concat({FrameOf(encoder.clientClient, encoder),
+                                            FrameOf(encoder.commsReqState, encoder),
+                                            FrameOf(encoder.senseState, encoder),
+                                            FrameOf(encoder.mouseDamp, encoder),
+                                            FrameOf(encoder.outputPointer, encoder),
+                                            FrameOf(encoder.commsActStatus, encoder),
+                                            FrameOf(encoder.graphState0, encoder)}));
+            if (!WaitFor([&] { return network->ReceivedDatagrams() > before; })) {
+                failed = true;
+            }
+        }
+        done = true;
+    }
+
+    FakeClock clock;
+    Registry driver{ProgramRole::Driver, clock};
+    Registry encoder{ProgramRole::Controller};
+    RawPeer controller;
+    uint16_t port = 0;
+    std::atomic<bool> done{false};
+    std::atomic<bool> failed{false};
+    std::unique_ptr<Network> network;  // last, so it stops before the rest goes
+};
+
+TEST_F(SharedRecords, TheMainLoopReadsAndPublishesWhileTheReceiveThreadParses) {
+    std::thread peer([this] { Stream(); });
+
+    int rounds = 0;
+    int wrongValues = 0;
+    int tornTexts = 0;
+    while (!done || rounds == 0) {
+        // What the driver's main loop does with the records every frame and every period.
+        const int32_t mux = driver.commsReqState.MuxSize;
+        wrongValues += IsOneOf(mux, {64, 40, 128}) ? 0 : 1;
+        wrongValues += IsOneOf(driver.commsReqState.receivedPortIndex, {0, 3, 7}) ? 0 : 1;
+        wrongValues += IsOneOf(driver.senseState.CoarseRange, {11, 15, 25}) ? 0 : 1;
+        const float snap = driver.mouseDamp.SnapRange;
+        wrongValues += snap == 0.1f || snap == 0.25f || snap == 0.5f ? 0 : 1;
+        const std::string text(driver.commsActStatus.StatusText.View());
+        tornTexts += text == kTextA || text == kTextB ? 0 : 1;
+        const float graph = driver.graphState0.Values[static_cast<size_t>(rounds % Graph::kValues)];
+        wrongValues +=
+            graph >= 0.0f && graph < kDatagrams && graph == static_cast<int>(graph) ? 0 : 1;
+
+        // The main loop publishes the same records the receive thread is filling.
+        driver.commsActStatus.StatusWidth = rounds;
+        FrameOf(driver.commsActStatus, driver);
+        FrameOf(driver.commsReqState, driver);
+        FrameOf(driver.graphState0, driver);
+        FrameOf(driver.outputPointer, driver);
+        ++rounds;
+        std::this_thread::yield();
+    }
+    peer.join();
+
+    ASSERT_FALSE(failed) << "a datagram never reached the driver";
+    EXPECT_EQ(wrongValues, 0);
+    EXPECT_EQ(tornTexts, 0);
+    // The last datagram is what the records hold in the end.
+    EXPECT_EQ(driver.commsReqState.MuxSize, 128);
+    EXPECT_EQ(driver.commsActStatus.FramesLastPeriod, kDatagrams - 1);
+    EXPECT_EQ(driver.commsActStatus.StatusText.View(), kTextA);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(driver.outputPointer.Enable[i], encoder.outputPointer.Enable[i]) << i;
+    }
+}
+
+// A text is rewritten by one thread and copied by another: every copy is one of the two texts
+// whole, never the start of one and the end of the other.
+TEST(SharedText, ACopyIsAlwaysOneWholeText) {
+    FixedText<80> shared(kTextA);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop; ++i) {
+            shared = i % 2 == 0 ? std::string_view(kTextB) : std::string_view(kTextA);
+            std::this_thread::yield();  // one datagram after another, as the receive thread
+        }
+    });
+    int torn = 0;
+    for (int i = 0; i < 5000; ++i) {
+        const std::string copy(shared.View());
+        torn += copy == kTextA || copy == kTextB ? 0 : 1;
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(torn, 0);
 }
 
 }  // namespace

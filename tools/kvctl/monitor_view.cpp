@@ -80,8 +80,8 @@ void MonitorView::TouchArrived() {
     char buffer[120];
     std::snprintf(buffer, sizeof buffer,
                   "touch engine=%d primary=%d x=%.3f y=%.3f secondary=%d x=%.3f y=%.3f",
-                  entry.Value1, entry.Value4, static_cast<double>(entry.Value6),
-                  static_cast<double>(entry.Value7), entry.Value8,
+                  entry.Value1.Load(), entry.Value4.Load(), static_cast<double>(entry.Value6),
+                  static_cast<double>(entry.Value7), entry.Value8.Load(),
                   static_cast<double>(entry.Value10), static_cast<double>(entry.Value11));
     std::string line = buffer;
     if (entry.Value2 != 0.0f) {

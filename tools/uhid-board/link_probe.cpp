@@ -112,10 +112,11 @@ int main(int argc, char** argv) {
             const kv::MonitorEntry& e =
                 registry.monitorQueue.entries[static_cast<size_t>(registry.monitorQueue.last) %
                                               kv::MonitorQueue::kEntries];
-            std::printf("monitor %.2f %d %.3f %d %d %d %.3f %.3f %d %d %.3f %.3f\n", t, e.Value1,
-                        static_cast<double>(e.Value2), e.Value3 ? 1 : 0, e.Value4, e.Value5,
-                        static_cast<double>(e.Value6), static_cast<double>(e.Value7), e.Value8,
-                        e.Value9, static_cast<double>(e.Value10), static_cast<double>(e.Value11));
+            std::printf("monitor %.2f %d %.3f %d %d %d %.3f %.3f %d %d %.3f %.3f\n", t,
+                        e.Value1.Load(), static_cast<double>(e.Value2), e.Value3 ? 1 : 0,
+                        e.Value4.Load(), e.Value5.Load(), static_cast<double>(e.Value6),
+                        static_cast<double>(e.Value7), e.Value8.Load(), e.Value9.Load(),
+                        static_cast<double>(e.Value10), static_cast<double>(e.Value11));
             std::fflush(stdout);
         }
     }
