@@ -113,7 +113,7 @@ void BM_Frame(benchmark::State& state) {
         odd = !odd;
     }
     benchmark::DoNotOptimize(registry->senseStatus.Value);
-    state.counters["level"] = registry->senseStatus.Value;
+    state.counters["level"] = registry->senseStatus.Value.Load();
 }
 
 BENCHMARK(BM_Frame)
