@@ -32,6 +32,11 @@ void FrameCutter::Append(const uint8_t* bytes, size_t length, FrameSink& sink) {
         sink.OnOverflow(valid_);
         valid_ = 0;
     }
+    Store(bytes, length, sink);
+    HandOnFrames(sink);
+}
+
+void FrameCutter::Store(const uint8_t* bytes, size_t length, FrameSink& sink) {
     // Make room: a datagram larger than the buffer keeps its last bytes, otherwise the oldest
     // buffered bytes go first.
     if (length >= kCapacity) {
@@ -49,31 +54,34 @@ void FrameCutter::Append(const uint8_t* bytes, size_t length, FrameSink& sink) {
         std::memcpy(buffer_.data() + valid_, bytes, length);
         valid_ += length;
     }
+}
 
+bool FrameCutter::FindSync(size_t& i) const {
+    const uint8_t* data = buffer_.data();
+    const size_t lastStart = valid_ - wire::kPrefixSize;
+    while (i <= lastStart) {
+        const void* zero = std::memchr(data + i, wire::kSync1, lastStart - i + 1);
+        if (zero == nullptr) {
+            return false;
+        }
+        i = static_cast<size_t>(static_cast<const uint8_t*>(zero) - data);
+        if (data[i + 1] == wire::kSync2) {
+            return true;
+        }
+        ++i;
+    }
+    return false;
+}
+
+void FrameCutter::HandOnFrames(FrameSink& sink) {
     // Frames are consumed from `front`; the remainder moves to index 0 once at the end.
     const uint8_t* data = buffer_.data();
     size_t front = 0;
     while (valid_ - front >= static_cast<size_t>(wire::kPrefixSize)) {
-        // Find the sync pair with a whole prefix behind it.
         size_t i = front;
-        const size_t lastStart = valid_ - wire::kPrefixSize;
-        bool found = false;
-        while (i <= lastStart) {
-            const void* zero = std::memchr(data + i, wire::kSync1, lastStart - i + 1);
-            if (zero == nullptr) {
-                break;
-            }
-            i = static_cast<size_t>(static_cast<const uint8_t*>(zero) - data);
-            if (data[i + 1] == wire::kSync2) {
-                found = true;
-                break;
-            }
-            ++i;
-        }
-        if (!found) {
+        if (!FindSync(i)) {
             break;
         }
-
         const uint8_t command = data[i + wire::kOffCommand];
         const int32_t length32 = wire::GetInt(data + i + wire::kOffLength);
         const int32_t minimum =

@@ -45,6 +45,14 @@ public:
     void Clear() { valid_ = 0; }
 
 private:
+    // Adds the bytes behind those waiting, dropping the oldest (said to the sink) to fit.
+    void Store(const uint8_t* bytes, size_t length, FrameSink& sink);
+    // Hands every complete frame in the buffer to the sink; keeps what is left at the front.
+    void HandOnFrames(FrameSink& sink);
+    // Moves i to the next sync pair at or after it with a whole prefix behind it; false when
+    // there is none.
+    bool FindSync(size_t& i) const;
+
     std::array<uint8_t, kCapacity> buffer_{};
     size_t valid_ = 0;
 };

@@ -288,31 +288,98 @@ std::string WaylandNote(const std::string& waylandDisplay, PointerReach reach) {
     return note + "\n";
 }
 
+namespace {
+
+// Watches the process --stop-with names, when it names one; false (after saying why) when that
+// process cannot be watched.
+bool WatchStopWith(int pid, std::unique_ptr<ProcessWatch>& watch) {
+    if (pid == 0) {
+        return true;
+    }
+    std::string error;
+    watch = ProcessWatch::Open(pid, error);
+    if (!watch) {
+        std::fprintf(stderr, "Driver: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The single-instance lock; empty, with the exit status set, when another Driver holds it or
+// it cannot be taken at all.
+std::unique_ptr<SingleInstance> LockInstance(const Clock& clock, const VerboseLog& log,
+                                             int& exitStatus) {
+    const std::string lockPath = LockFolder() + "/" + kDriverLockName;
+    std::string lockError;
+    auto instance = SingleInstance::Acquire(lockPath, kSingleInstanceWaitMs, clock, &lockError);
+    if (!instance && !lockError.empty()) {
+        std::fprintf(stderr, "Driver: %s\n", lockError.c_str());
+        exitStatus = kExitNoLock;
+    } else if (!instance) {
+        log.Say("another Driver holds " + lockPath);
+        exitStatus = kExitAnotherInstance;
+    }
+    return instance;
+}
+
+// The link the driver reads: the frame source itself, or a recorder in front of it when
+// --record asks for one; null (after saying why) when the recording cannot be written.
+SensorLink* RecordIfAsked(const DriverOptions& options, SensorLink& source, const Clock& clock,
+                          std::unique_ptr<sim::RecordingSensorLink>& recorder) {
+    if (options.recordPath.empty()) {
+        return &source;
+    }
+    recorder = std::make_unique<sim::RecordingSensorLink>(source, clock);
+    if (!recorder->Start(options.recordPath)) {
+        std::fprintf(stderr, "Driver: cannot write the recording %s: %s\n",
+                     options.recordPath.c_str(), std::strerror(errno));
+        return nullptr;
+    }
+    return recorder.get();
+}
+
+// The pointer output --pointer asks for; says why when there is none, and gives the Wayland
+// note once, with or without --verbose: under Wayland much of the desktop side is limited.
+PointerBackendChoice OpenPointer(const DriverOptions& options, const VerboseLog& log) {
+    PointerBackend backend = PointerBackend::Auto;
+    ParsePointerBackend(options.pointer, backend);
+    PointerBackendChoice pointer = ChoosePointerBackend(backend, PointerEnvironment::FromProcess());
+    if (!pointer.injector) {
+        std::fprintf(stderr, "Driver: %s\n", pointer.error.c_str());
+        return pointer;
+    }
+    log.Say("pointer output: " + pointer.description);
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland != nullptr) {
+        std::fputs(WaylandNote(wayland, ReachOf(pointer.injector.get(), backend)).c_str(), stderr);
+    }
+    return pointer;
+}
+
+// As if the user had picked the simulated foil's model: the settings follow it.
+void ApplyFixedLayout(const LinkChoice& source, Registry& registry, const VerboseLog& log) {
+    registry.splitState.Split0 = source.split0;
+    registry.splitState.Split1 = source.split1;
+    registry.splitState.Flip0 = source.flip0;
+    registry.splitState.Flip1 = source.flip1;
+    registry.splitState.Flip2 = source.flip2;
+    registry.commsReqState.MuxSize = source.muxSize;
+    log.Say("simulated foil: the scenario's sensor model sets the frame layout");
+}
+
+}  // namespace
+
 int RunDriver(const DriverOptions& options) {
     const VerboseLog log(options.verbose);
     const DriverClock clock;
 
     std::unique_ptr<ProcessWatch> parentWatch;
-    if (options.stopWithPid != 0) {
-        std::string error;
-        parentWatch = ProcessWatch::Open(options.stopWithPid, error);
-        if (!parentWatch) {
-            std::fprintf(stderr, "Driver: %s\n", error.c_str());
-            return kExitUsage;
-        }
+    if (!WatchStopWith(options.stopWithPid, parentWatch)) {
+        return kExitUsage;
     }
-
-    const std::string lockPath = LockFolder() + "/" + kDriverLockName;
-    std::string lockError;
-    const auto instance =
-        SingleInstance::Acquire(lockPath, kSingleInstanceWaitMs, clock, &lockError);
-    if (!instance && !lockError.empty()) {
-        std::fprintf(stderr, "Driver: %s\n", lockError.c_str());
-        return kExitNoLock;
-    }
+    int lockStatus = 0;
+    const auto instance = LockInstance(clock, log, lockStatus);
     if (!instance) {
-        log.Say("another Driver holds " + lockPath);
-        return kExitAnotherInstance;
+        return lockStatus;
     }
 
     Registry::SetProcessRole(ProgramRole::Driver);
@@ -327,29 +394,14 @@ int RunDriver(const DriverOptions& options) {
         std::fprintf(stderr, "Driver: %s\n", source.error.c_str());
         return 1;
     }
-    SensorLink* link = source.link.get();
     std::unique_ptr<sim::RecordingSensorLink> recorder;
-    if (!options.recordPath.empty()) {
-        recorder = std::make_unique<sim::RecordingSensorLink>(*link, clock);
-        if (!recorder->Start(options.recordPath)) {
-            std::fprintf(stderr, "Driver: cannot write the recording %s: %s\n",
-                         options.recordPath.c_str(), std::strerror(errno));
-            return 1;
-        }
-        link = recorder.get();
-    }
-
-    PointerBackend backend = PointerBackend::Auto;
-    ParsePointerBackend(options.pointer, backend);
-    PointerBackendChoice pointer = ChoosePointerBackend(backend, PointerEnvironment::FromProcess());
-    if (!pointer.injector) {
-        std::fprintf(stderr, "Driver: %s\n", pointer.error.c_str());
+    SensorLink* link = RecordIfAsked(options, *source.link, clock, recorder);
+    if (link == nullptr) {
         return 1;
     }
-    log.Say("pointer output: " + pointer.description);
-    // Said once, with or without --verbose: under Wayland much of the desktop side is limited.
-    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland != nullptr) {
-        std::fputs(WaylandNote(wayland, ReachOf(pointer.injector.get(), backend)).c_str(), stderr);
+    PointerBackendChoice pointer = OpenPointer(options, log);
+    if (!pointer.injector) {
+        return 1;
     }
 
     NetworkConfig config = NetworkConfig::ForDriver();
@@ -379,14 +431,7 @@ int RunDriver(const DriverOptions& options) {
 
     hid->BuildEngine(*engine);
     if (source.fixedLayout) {
-        // As if the user had picked the simulated foil's model: the settings follow it.
-        registry.splitState.Split0 = source.split0;
-        registry.splitState.Split1 = source.split1;
-        registry.splitState.Flip0 = source.flip0;
-        registry.splitState.Flip1 = source.flip1;
-        registry.splitState.Flip2 = source.flip2;
-        registry.commsReqState.MuxSize = source.muxSize;
-        log.Say("simulated foil: the scenario's sensor model sets the frame layout");
+        ApplyFixedLayout(source, registry, log);
     }
     network.SetReady();
     hid->Connect();

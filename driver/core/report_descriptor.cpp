@@ -26,72 +26,72 @@ struct Globals {
     uint8_t reportId = 0;
 };
 
-}  // namespace
+// One short item: its type, tag and little-endian data.
+struct Item {
+    uint8_t type = 0;
+    uint8_t tag = 0;
+    uint32_t data = 0;
+    size_t size = 0;  // prefix and data bytes
+};
 
-std::optional<InputReportLayout> ParseInputReports(const uint8_t* descriptor, size_t size) {
-    if (descriptor == nullptr && size > 0) {
+// The short item at descriptor[i], or nothing when its data runs past the end.
+std::optional<Item> ReadShortItem(const uint8_t* descriptor, size_t size, size_t i) {
+    const uint8_t prefix = descriptor[i];
+    const size_t dataSize = (prefix & 3) == 3 ? 4 : (prefix & 3);
+    if (i + 1 + dataSize > size) {
         return std::nullopt;
     }
-    std::array<uint64_t, 256> bits{};
+    Item item;
+    for (size_t b = 0; b < dataSize; ++b) {
+        item.data |= static_cast<uint32_t>(descriptor[i + 1 + b]) << (8 * b);
+    }
+    item.type = static_cast<uint8_t>((prefix >> 2) & 3);
+    item.tag = static_cast<uint8_t>(prefix >> 4);
+    item.size = 1 + dataSize;
+    return item;
+}
+
+// The global state as a descriptor walk keeps it: the current values and the pushed ones.
+struct GlobalState {
+    Globals current;
     std::vector<Globals> stack;
-    Globals globals;
     bool numbered = false;
 
-    size_t i = 0;
-    while (i < size) {
-        const uint8_t prefix = descriptor[i];
-        if (prefix == kLongItem) {
-            if (i + 2 >= size) {
-                return std::nullopt;
-            }
-            i += 3 + descriptor[i + 1];
-            continue;
+    // False for a push too deep or a pop without a push.
+    bool Apply(uint8_t tag, uint32_t data) {
+        switch (tag) {
+            case kTagReportSize:
+                current.reportSize = data;
+                break;
+            case kTagReportCount:
+                current.reportCount = data;
+                break;
+            case kTagReportId:
+                current.reportId = static_cast<uint8_t>(data);
+                numbered = true;
+                break;
+            case kTagPush:
+                if (stack.size() >= kMaxPushDepth) {
+                    return false;
+                }
+                stack.push_back(current);
+                break;
+            case kTagPop:
+                if (stack.empty()) {
+                    return false;
+                }
+                current = stack.back();
+                stack.pop_back();
+                break;
+            default:
+                break;
         }
-        const size_t dataSize = (prefix & 3) == 3 ? 4 : (prefix & 3);
-        if (i + 1 + dataSize > size) {
-            return std::nullopt;
-        }
-        uint32_t data = 0;
-        for (size_t b = 0; b < dataSize; ++b) {
-            data |= static_cast<uint32_t>(descriptor[i + 1 + b]) << (8 * b);
-        }
-        const auto type = static_cast<uint8_t>((prefix >> 2) & 3);
-        const auto tag = static_cast<uint8_t>(prefix >> 4);
-        if (type == kMain && tag == kTagInput) {
-            bits[globals.reportId] +=
-                static_cast<uint64_t>(globals.reportSize) * globals.reportCount;
-        } else if (type == kGlobal) {
-            switch (tag) {
-                case kTagReportSize:
-                    globals.reportSize = data;
-                    break;
-                case kTagReportCount:
-                    globals.reportCount = data;
-                    break;
-                case kTagReportId:
-                    globals.reportId = static_cast<uint8_t>(data);
-                    numbered = true;
-                    break;
-                case kTagPush:
-                    if (stack.size() >= kMaxPushDepth) {
-                        return std::nullopt;
-                    }
-                    stack.push_back(globals);
-                    break;
-                case kTagPop:
-                    if (stack.empty()) {
-                        return std::nullopt;
-                    }
-                    globals = stack.back();
-                    stack.pop_back();
-                    break;
-                default:
-                    break;
-            }
-        }
-        i += 1 + dataSize;
+        return true;
     }
+};
 
+// The longest report in bytes (with its id byte), from the input bits of each report id.
+InputReportLayout LayoutFrom(const std::array<uint64_t, 256>& bits, bool numbered) {
     const uint64_t longest = *std::max_element(bits.begin(), bits.end());
     InputReportLayout layout;
     layout.numbered = numbered;
@@ -100,6 +100,38 @@ std::optional<InputReportLayout> ParseInputReports(const uint8_t* descriptor, si
         layout.length = bytes > INT32_MAX ? INT32_MAX : static_cast<int32_t>(bytes);
     }
     return layout;
+}
+
+}  // namespace
+
+std::optional<InputReportLayout> ParseInputReports(const uint8_t* descriptor, size_t size) {
+    if (descriptor == nullptr && size > 0) {
+        return std::nullopt;
+    }
+    std::array<uint64_t, 256> bits{};
+    GlobalState globals;
+    size_t i = 0;
+    while (i < size) {
+        if (descriptor[i] == kLongItem) {
+            if (i + 2 >= size) {
+                return std::nullopt;
+            }
+            i += 3 + descriptor[i + 1];
+            continue;
+        }
+        const auto item = ReadShortItem(descriptor, size, i);
+        if (!item) {
+            return std::nullopt;
+        }
+        if (item->type == kMain && item->tag == kTagInput) {
+            const Globals& g = globals.current;
+            bits[g.reportId] += static_cast<uint64_t>(g.reportSize) * g.reportCount;
+        } else if (item->type == kGlobal && !globals.Apply(item->tag, item->data)) {
+            return std::nullopt;
+        }
+        i += item->size;
+    }
+    return LayoutFrom(bits, globals.numbered);
 }
 
 }  // namespace kv

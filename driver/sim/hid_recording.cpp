@@ -110,82 +110,116 @@ bool ParseTime(std::string_view word, int64_t& micros) {
     return true;
 }
 
+// Reads the lines of one recording into it; each step says why a line is refused.
+class RecordingReader {
+public:
+    explicit RecordingReader(HidRecording& recording) : recording_(recording) {}
+
+    bool HaveDescriptor() const { return haveDescriptor_; }
+
+    // One line without its surrounding blanks, neither empty nor a comment.
+    bool Line(std::string_view line, std::string& why) {
+        if (line.size() < 2 || line[1] != ':') {
+            why = "expected a line such as 'E: 0.000000 64 ...'";
+            return false;
+        }
+        const char kind = line[0];
+        std::string_view rest = line.substr(2);
+        switch (kind) {
+            case 'N':
+                recording_.name = std::string(Trim(rest));
+                return true;
+            case 'I':
+                return Identity(rest, why);
+            case 'R':
+                return Descriptor(rest, why);
+            case 'E':
+                return Event(rest, why);
+            case 'D':
+            case 'P':
+            case 'S':
+                return true;  // device number, physical path, other fields: not needed to replay
+            default:
+                why = std::string("unknown line type '") + kind + "'";
+                return false;
+        }
+    }
+
+private:
+    // "I: bus vendor product" in hex.
+    bool Identity(std::string_view rest, std::string& why) {
+        if (!Parse(NextWord(rest), recording_.bus, 16) ||
+            !Parse(NextWord(rest), recording_.vendor, 16) ||
+            !Parse(NextWord(rest), recording_.product, 16)) {
+            why = "expected 'I: bus vendor product' in hex";
+            return false;
+        }
+        return true;
+    }
+
+    bool Descriptor(std::string_view rest, std::string& why) {
+        if (!ParseBytes(rest, recording_.descriptor, why)) {
+            why = "report descriptor: " + why;
+            return false;
+        }
+        haveDescriptor_ = true;
+        return true;
+    }
+
+    // "E: seconds.micros size bytes": kept with its time counted from the first event.
+    bool Event(std::string_view rest, std::string& why) {
+        HidRecording::Event event;
+        if (!ParseTime(NextWord(rest), event.micros)) {
+            why = "expected a time 'seconds.micros'";
+            return false;
+        }
+        if (!ParseBytes(rest, event.data, why)) {
+            why = "report: " + why;
+            return false;
+        }
+        if (firstMicros_ < 0) {
+            firstMicros_ = event.micros;
+        }
+        if (event.micros < firstMicros_ ||
+            (!recording_.events.empty() &&
+             event.micros - firstMicros_ < recording_.events.back().micros)) {
+            why = "time goes back";
+            return false;
+        }
+        event.micros -= firstMicros_;
+        recording_.events.push_back(std::move(event));
+        return true;
+    }
+
+    HidRecording& recording_;
+    bool haveDescriptor_ = false;
+    int64_t firstMicros_ = -1;
+};
+
 }  // namespace
 
 std::optional<HidRecording> ParseHidRecording(std::string_view text, std::string& error) {
     HidRecording recording;
-    bool haveDescriptor = false;
+    RecordingReader reader(recording);
     int lineNumber = 0;
-    int64_t firstMicros = -1;
     size_t pos = 0;
     while (pos < text.size()) {
         size_t next = text.find('\n', pos);
         if (next == std::string_view::npos) {
             next = text.size();
         }
-        std::string_view line = Trim(text.substr(pos, next - pos));
+        const std::string_view line = Trim(text.substr(pos, next - pos));
         pos = next + 1;
         ++lineNumber;
         if (line.empty() || line.front() == '#') {
             continue;
         }
-        auto fail = [&](const std::string& why) {
+        if (std::string why; !reader.Line(line, why)) {
             error = "line " + std::to_string(lineNumber) + ": " + why;
             return std::nullopt;
-        };
-        if (line.size() < 2 || line[1] != ':') {
-            return fail("expected a line such as 'E: 0.000000 64 ...'");
-        }
-        const char kind = line[0];
-        std::string_view rest = line.substr(2);
-        std::string why;
-        switch (kind) {
-            case 'N':
-                recording.name = std::string(Trim(rest));
-                break;
-            case 'I': {
-                if (!Parse(NextWord(rest), recording.bus, 16) ||
-                    !Parse(NextWord(rest), recording.vendor, 16) ||
-                    !Parse(NextWord(rest), recording.product, 16)) {
-                    return fail("expected 'I: bus vendor product' in hex");
-                }
-                break;
-            }
-            case 'R':
-                if (!ParseBytes(rest, recording.descriptor, why)) {
-                    return fail("report descriptor: " + why);
-                }
-                haveDescriptor = true;
-                break;
-            case 'E': {
-                HidRecording::Event event;
-                if (!ParseTime(NextWord(rest), event.micros)) {
-                    return fail("expected a time 'seconds.micros'");
-                }
-                if (!ParseBytes(rest, event.data, why)) {
-                    return fail("report: " + why);
-                }
-                if (firstMicros < 0) {
-                    firstMicros = event.micros;
-                }
-                if (event.micros < firstMicros ||
-                    (!recording.events.empty() &&
-                     event.micros - firstMicros < recording.events.back().micros)) {
-                    return fail("time goes back");
-                }
-                event.micros -= firstMicros;
-                recording.events.push_back(std::move(event));
-                break;
-            }
-            case 'D':
-            case 'P':
-            case 'S':
-                break;  // device number, physical path, other fields: not needed to replay
-            default:
-                return fail(std::string("unknown line type '") + kind + "'");
         }
     }
-    if (!haveDescriptor) {
+    if (!reader.HaveDescriptor()) {
         error = "no report descriptor ('R:' line)";
         return std::nullopt;
     }

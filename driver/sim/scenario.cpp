@@ -110,8 +110,109 @@ struct FingerUse {
     bool present = false;
 };
 
+using Fingers = std::array<FingerUse, kMaxFinger + 1>;
+
+// One 'at' line being read: its words, the event it fills and the fingers on the foil so far.
+struct AtLine {
+    const std::vector<std::string_view>& w;
+    LineParser& p;
+    ScenarioEvent& event;
+    Fingers& fingers;
+
+    std::string_view Verb() const { return w[2]; }
+    // The verb's arguments follow "at time verb": low to high words in all.
+    bool ArgumentCount(size_t low, size_t high) {
+        if (w.size() < low || w.size() > high) {
+            return p.Fail(Quoted(Verb()) + " takes " +
+                          (low == high
+                               ? std::to_string(low - 3)
+                               : std::to_string(low - 3) + " or " + std::to_string(high - 3)) +
+                          " arguments");
+        }
+        return true;
+    }
+    void Finger() {
+        int64_t id = 0;
+        p.Integer(w[3], "finger", 0, kMaxFinger, id);
+        event.finger = static_cast<int>(id);
+    }
+    void Position() {
+        p.Number(w[4], "x", 0.0, 1.0, event.x);
+        p.Number(w[5], "y", 0.0, 1.0, event.y);
+    }
+    bool& Present() { return fingers[static_cast<size_t>(event.finger)].present; }
+    bool RequireOnFoil() {
+        if (!p.Failed() && !Present()) {
+            return p.Fail("finger " + std::to_string(event.finger) + " is not on the foil");
+        }
+        return true;
+    }
+};
+
+// "down|hover finger x y [strength]": the finger is on the foil from now on.
+bool ParsePlacing(AtLine& at) {
+    const bool down = at.Verb() == "down";
+    at.event.verb = down ? ScenarioEvent::Verb::Down : ScenarioEvent::Verb::Hover;
+    if (!at.ArgumentCount(6, 7)) {
+        return false;
+    }
+    at.Finger();
+    at.Position();
+    at.event.strength = down ? 30.0 : 9.0;
+    if (at.w.size() == 7) {
+        at.p.Number(at.w[6], "strength", 0.0, 200.0, at.event.strength);
+    }
+    if (!at.p.Failed()) {
+        at.Present() = true;
+    }
+    return !at.p.Failed();
+}
+
+// "move finger x y [duration]" of a finger already on the foil.
+bool ParseMove(AtLine& at) {
+    at.event.verb = ScenarioEvent::Verb::Move;
+    if (!at.ArgumentCount(6, 7)) {
+        return false;
+    }
+    at.Finger();
+    at.Position();
+    if (at.w.size() == 7) {
+        at.p.Number(at.w[6], "duration", 0.0, 1e6, at.event.duration);
+    }
+    return at.RequireOnFoil() && !at.p.Failed();
+}
+
+// "up finger" of a finger on the foil: it leaves it.
+bool ParseUp(AtLine& at) {
+    at.event.verb = ScenarioEvent::Verb::Up;
+    if (!at.ArgumentCount(4, 4)) {
+        return false;
+    }
+    at.Finger();
+    if (!at.RequireOnFoil()) {
+        return false;
+    }
+    if (!at.p.Failed()) {
+        at.Present() = false;
+    }
+    return !at.p.Failed();
+}
+
+// "unplug", "replug" or "end", without arguments; nothing may follow "end".
+bool ParseBoardVerb(AtLine& at, bool& ended) {
+    const std::string_view verb = at.Verb();
+    at.event.verb = verb == "unplug"   ? ScenarioEvent::Verb::Unplug
+                    : verb == "replug" ? ScenarioEvent::Verb::Replug
+                                       : ScenarioEvent::Verb::End;
+    if (!at.ArgumentCount(3, 3)) {
+        return false;
+    }
+    ended = at.event.verb == ScenarioEvent::Verb::End;
+    return !at.p.Failed();
+}
+
 bool ParseAt(const std::vector<std::string_view>& w, LineParser& p, ScenarioEvent& event,
-             double lastTime, std::array<FingerUse, kMaxFinger + 1>& fingers, bool& ended) {
+             double lastTime, Fingers& fingers, bool& ended) {
     if (w.size() < 3) {
         return p.Fail("'at' needs a time and a verb");
     }
@@ -122,79 +223,97 @@ bool ParseAt(const std::vector<std::string_view>& w, LineParser& p, ScenarioEven
     if (!p.Failed() && event.time < lastTime) {
         return p.Fail("time " + std::string(w[1]) + " goes back before an earlier line");
     }
-    const std::string_view verb = w[2];
-    auto expect = [&](size_t low, size_t high) {
-        if (w.size() < low || w.size() > high) {
-            return p.Fail(Quoted(verb) + " takes " +
-                          (low == high
-                               ? std::to_string(low - 3)
-                               : std::to_string(low - 3) + " or " + std::to_string(high - 3)) +
-                          " arguments");
-        }
-        return true;
-    };
-    auto finger = [&]() {
-        int64_t id = 0;
-        p.Integer(w[3], "finger", 0, kMaxFinger, id);
-        event.finger = static_cast<int>(id);
-    };
-    auto position = [&]() {
-        p.Number(w[4], "x", 0.0, 1.0, event.x);
-        p.Number(w[5], "y", 0.0, 1.0, event.y);
-    };
+    AtLine at{w, p, event, fingers};
+    const std::string_view verb = at.Verb();
     if (verb == "down" || verb == "hover") {
-        const bool down = verb == "down";
-        event.verb = down ? ScenarioEvent::Verb::Down : ScenarioEvent::Verb::Hover;
-        if (!expect(6, 7)) {
-            return false;
-        }
-        finger();
-        position();
-        event.strength = down ? 30.0 : 9.0;
-        if (w.size() == 7) {
-            p.Number(w[6], "strength", 0.0, 200.0, event.strength);
-        }
-        if (!p.Failed()) {
-            fingers[static_cast<size_t>(event.finger)].present = true;
-        }
-    } else if (verb == "move") {
-        event.verb = ScenarioEvent::Verb::Move;
-        if (!expect(6, 7)) {
-            return false;
-        }
-        finger();
-        position();
-        if (w.size() == 7) {
-            p.Number(w[6], "duration", 0.0, 1e6, event.duration);
-        }
-        if (!p.Failed() && !fingers[static_cast<size_t>(event.finger)].present) {
-            return p.Fail("finger " + std::to_string(event.finger) + " is not on the foil");
-        }
-    } else if (verb == "up") {
-        event.verb = ScenarioEvent::Verb::Up;
-        if (!expect(4, 4)) {
-            return false;
-        }
-        finger();
-        if (!p.Failed() && !fingers[static_cast<size_t>(event.finger)].present) {
-            return p.Fail("finger " + std::to_string(event.finger) + " is not on the foil");
-        }
-        if (!p.Failed()) {
-            fingers[static_cast<size_t>(event.finger)].present = false;
-        }
-    } else if (verb == "unplug" || verb == "replug" || verb == "end") {
-        event.verb = verb == "unplug"   ? ScenarioEvent::Verb::Unplug
-                     : verb == "replug" ? ScenarioEvent::Verb::Replug
-                                        : ScenarioEvent::Verb::End;
-        if (!expect(3, 3)) {
-            return false;
-        }
-        ended = event.verb == ScenarioEvent::Verb::End;
-    } else {
-        return p.Fail("unknown verb '" + std::string(verb) + "'");
+        return ParsePlacing(at);
     }
-    return !p.Failed();
+    if (verb == "move") {
+        return ParseMove(at);
+    }
+    if (verb == "up") {
+        return ParseUp(at);
+    }
+    if (verb == "unplug" || verb == "replug" || verb == "end") {
+        return ParseBoardVerb(at, ended);
+    }
+    return p.Fail("unknown verb '" + std::string(verb) + "'");
 }
+
+// A scenario line without its comment and its carriage return.
+std::string_view StripLine(std::string_view line) {
+    if (const size_t hash = line.find('#'); hash != std::string_view::npos) {
+        line = line.substr(0, hash);
+    }
+    if (!line.empty() && line.back() == '\r') {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+// A setting line ("rate 500", "loop", ...) into the scenario; errors go to p.
+void ParseSetting(const std::vector<std::string_view>& w, LineParser& p, Scenario& scenario) {
+    const std::string_view key = w[0];
+    auto single = [&]() {
+        if (w.size() != 2) {
+            p.Fail(Quoted(key) + " takes one value");
+        }
+        return !p.Failed();
+    };
+    if (key == "rate") {
+        if (single()) {
+            p.Number(w[1], "rate", 1.0, 2000.0, scenario.rate);
+        }
+    } else if (key == "layout") {
+        if (single()) {
+            if (!LayoutForModel(w[1])) {
+                p.Fail("unknown sensor model '" + std::string(w[1]) + "'");
+            }
+            scenario.layout = std::string(w[1]);
+        }
+    } else if (key == "noise") {
+        if (single()) {
+            p.Number(w[1], "noise", 0.0, 50.0, scenario.noise);
+        }
+    } else if (key == "seed") {
+        int64_t seed = 0;
+        if (single() && p.Integer(w[1], "seed", 0, UINT32_MAX, seed)) {
+            scenario.seed = static_cast<uint32_t>(seed);
+        }
+    } else if (key == "width") {
+        if (single()) {
+            p.Number(w[1], "width", 0.05, 10.0, scenario.width);
+        }
+    } else if (key == "drift") {
+        if (single()) {
+            p.Number(w[1], "drift", 0.0, 100.0, scenario.drift);
+        }
+    } else if (key == "baseline") {
+        if (w.size() != 2 && w.size() != 3) {
+            p.Fail("'baseline' takes one or two values");
+        } else {
+            p.Number(w[1], "baseline", 0.0, 255.0, scenario.baseLow);
+            scenario.baseHigh = scenario.baseLow;
+            if (w.size() == 3) {
+                p.Number(w[2], "baseline", scenario.baseLow, 255.0, scenario.baseHigh);
+            }
+        }
+    } else if (key == "loop") {
+        if (w.size() != 1) {
+            p.Fail("'loop' takes no value");
+        }
+        scenario.loop = true;
+    } else {
+        p.Fail("unknown keyword '" + std::string(key) + "'");
+    }
+}
+
+// The events read so far: the fingers on the foil, whether 'end' came and the latest time.
+struct Timeline {
+    Fingers fingers{};
+    bool ended = false;
+    double lastTime = 0.0;
+};
 
 }  // namespace
 
@@ -211,9 +330,7 @@ std::string ScenarioError::Text() const {
 
 std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& error) {
     Scenario scenario;
-    std::array<FingerUse, kMaxFinger + 1> fingers{};
-    bool ended = false;
-    double lastTime = 0.0;
+    Timeline timeline;
     int lineNumber = 0;
     int loopLine = 0;
     size_t pos = 0;
@@ -222,87 +339,28 @@ std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& erro
         if (next == std::string_view::npos) {
             next = text.size();
         }
-        std::string_view line = text.substr(pos, next - pos);
+        const auto w = Words(StripLine(text.substr(pos, next - pos)));
         pos = next + 1;
         ++lineNumber;
-        if (const size_t hash = line.find('#'); hash != std::string_view::npos) {
-            line = line.substr(0, hash);
-        }
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        const auto w = Words(line);
-        if (w.empty()) {
-            if (next == text.size()) {
-                break;
+        if (!w.empty()) {
+            LineParser p(error, lineNumber);
+            if (w[0] == "at") {
+                ScenarioEvent event;
+                event.line = lineNumber;
+                if (!ParseAt(w, p, event, timeline.lastTime, timeline.fingers, timeline.ended)) {
+                    return std::nullopt;
+                }
+                timeline.lastTime = event.time;
+                scenario.events.push_back(event);
+            } else {
+                ParseSetting(w, p, scenario);
+                if (w[0] == "loop") {
+                    loopLine = lineNumber;
+                }
             }
-            continue;
-        }
-        LineParser p(error, lineNumber);
-        const std::string_view key = w[0];
-        auto single = [&]() {
-            if (w.size() != 2) {
-                p.Fail(Quoted(key) + " takes one value");
-            }
-            return !p.Failed();
-        };
-        if (key == "at") {
-            ScenarioEvent event;
-            event.line = lineNumber;
-            if (!ParseAt(w, p, event, lastTime, fingers, ended)) {
+            if (p.Failed()) {
                 return std::nullopt;
             }
-            lastTime = event.time;
-            scenario.events.push_back(event);
-        } else if (key == "rate") {
-            if (single()) {
-                p.Number(w[1], "rate", 1.0, 2000.0, scenario.rate);
-            }
-        } else if (key == "layout") {
-            if (single()) {
-                if (!LayoutForModel(w[1])) {
-                    p.Fail("unknown sensor model '" + std::string(w[1]) + "'");
-                }
-                scenario.layout = std::string(w[1]);
-            }
-        } else if (key == "noise") {
-            if (single()) {
-                p.Number(w[1], "noise", 0.0, 50.0, scenario.noise);
-            }
-        } else if (key == "seed") {
-            int64_t seed = 0;
-            if (single() && p.Integer(w[1], "seed", 0, UINT32_MAX, seed)) {
-                scenario.seed = static_cast<uint32_t>(seed);
-            }
-        } else if (key == "width") {
-            if (single()) {
-                p.Number(w[1], "width", 0.05, 10.0, scenario.width);
-            }
-        } else if (key == "drift") {
-            if (single()) {
-                p.Number(w[1], "drift", 0.0, 100.0, scenario.drift);
-            }
-        } else if (key == "baseline") {
-            if (w.size() != 2 && w.size() != 3) {
-                p.Fail("'baseline' takes one or two values");
-            } else {
-                p.Number(w[1], "baseline", 0.0, 255.0, scenario.baseLow);
-                scenario.baseHigh = scenario.baseLow;
-                if (w.size() == 3) {
-                    p.Number(w[2], "baseline", scenario.baseLow, 255.0, scenario.baseHigh);
-                }
-            }
-        } else if (key == "loop") {
-            if (w.size() != 1) {
-                p.Fail("'loop' takes no value");
-            }
-            scenario.loop = true;
-            loopLine = lineNumber;
-        } else {
-            p.Fail("unknown keyword '" + std::string(key) + "'");
-        }
-        if (p.Failed()) {
-            return std::nullopt;
         }
         if (next == text.size()) {
             break;
@@ -332,7 +390,7 @@ std::optional<ScenarioEvent> LiveLineParser::Parse(std::string_view line, Scenar
     if (w[0] != "at") {
         w.insert(w.begin(), {std::string_view("at"), std::string_view("0")});
     }
-    std::array<FingerUse, kMaxFinger + 1> fingers{};
+    Fingers fingers{};
     for (size_t i = 0; i < fingers.size(); ++i) {
         fingers[i].present = present_[i];
     }

@@ -93,85 +93,141 @@ bool ServeUntil(kv::uhid::UhidDevice& device, const kv::uhid::DeviceIdentity& id
     }
 }
 
+// One run of the emulated board: its device, what it says it is, and the steps of playing.
+// Each step returns false once the device failed; Failed() then says why.
+class BoardRun {
+public:
+    BoardRun(const kv::uhidboard::BoardOptions& options, kv::uhid::DeviceIdentity identity)
+        : options_(options), identity_(std::move(identity)) {}
+
+    int Failed() const {
+        std::fprintf(stderr, "uhid-board: %s\n", device_.Error().c_str());
+        return 1;
+    }
+
+    bool Plug() {
+        if (!device_.Open(options_.uhidPath) || !device_.Create(identity_)) {
+            return false;
+        }
+        Say("created", 0);
+        return true;
+    }
+
+    // Serves the kernel until a reader opens the device, the wait runs out or a stop signal.
+    bool WaitForReader() {
+        const int64_t giveUp = clock_.NowMs() + static_cast<int64_t>(options_.waitOpen * 1000.0);
+        while (!device_.EverOpened() && !stopRequested && clock_.NowMs() < giveUp) {
+            if (!device_.Service(50)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Plays every step at its time, until the end or a stop signal.
+    bool Play(kv::uhidboard::BoardPlayer& player) {
+        const int64_t startMs = clock_.NowMs();
+        for (auto step = player.Next(); step.kind != kv::uhidboard::PlayerStep::Kind::End;
+             step = player.Next()) {
+            if (!ServeUntil(device_, identity_, clock_, startMs + step.micros / 1000,
+                            options_.verbose)) {
+                return false;
+            }
+            if (stopRequested) {
+                stopped_ = true;
+                return true;
+            }
+            if (!Perform(step)) {
+                return false;
+            }
+        }
+        if (options_.verbose) {
+            std::fprintf(stderr, "uhid-board: played %zu reports\n", reports_);
+        }
+        return true;
+    }
+
+    // Keeps the device for --linger seconds after the end.
+    bool Linger() {
+        return ServeUntil(device_, identity_, clock_,
+                          clock_.NowMs() + static_cast<int64_t>(options_.linger * 1000),
+                          options_.verbose);
+    }
+
+    bool EverOpened() const { return device_.EverOpened(); }
+    // Whether a stop signal ended the playing before its end.
+    bool Stopped() const { return stopped_; }
+    void Say(const char* what, int64_t micros) const {
+        if (options_.verbose) {
+            std::fprintf(stderr, "uhid-board: %s at %.3f s\n", what, micros / 1e6);
+        }
+    }
+
+private:
+    bool Perform(const kv::uhidboard::PlayerStep& step) {
+        switch (step.kind) {
+            case kv::uhidboard::PlayerStep::Kind::Report:
+                // An unplugged board sends nothing. A report the kernel refuses is the
+                // emulation's fault, not the driver's: stop there.
+                if (device_.Created()) {
+                    if (!device_.Input(step.data, step.length)) {
+                        return false;
+                    }
+                    ++reports_;
+                }
+                break;
+            case kv::uhidboard::PlayerStep::Kind::Unplug:
+                if (!device_.Destroy()) {
+                    return false;
+                }
+                Say("unplugged", step.micros);
+                break;
+            case kv::uhidboard::PlayerStep::Kind::Replug:
+                if (!device_.Created() && !device_.Create(identity_)) {
+                    return false;
+                }
+                Say("replugged", step.micros);
+                break;
+            case kv::uhidboard::PlayerStep::Kind::End:
+                break;
+        }
+        return true;
+    }
+
+    const kv::uhidboard::BoardOptions& options_;
+    const kv::uhid::DeviceIdentity identity_;
+    const kv::Clock& clock_ = kv::DefaultClock();
+    kv::uhid::UhidDevice device_;
+    size_t reports_ = 0;
+    bool stopped_ = false;
+};
+
 int Run(const kv::uhidboard::BoardOptions& options) {
     auto player = MakePlayer(options);
     if (!player) {
         return 2;
     }
-    const kv::uhid::DeviceIdentity identity = IdentityOf(player->Identity());
-    kv::uhid::UhidDevice device;
-    auto failed = [&device]() {
-        std::fprintf(stderr, "uhid-board: %s\n", device.Error().c_str());
-        return 1;
-    };
-    if (!device.Open(options.uhidPath) || !device.Create(identity)) {
-        return failed();
+    BoardRun run(options, IdentityOf(player->Identity()));
+    if (!run.Plug()) {
+        return run.Failed();
     }
-    auto say = [&options](const char* what, int64_t micros) {
-        if (options.verbose) {
-            std::fprintf(stderr, "uhid-board: %s at %.3f s\n", what, micros / 1e6);
-        }
-    };
-    say("created", 0);
-    const kv::Clock& clock = kv::DefaultClock();
     if (options.waitOpen >= 0.0) {
-        const int64_t giveUp = clock.NowMs() + static_cast<int64_t>(options.waitOpen * 1000.0);
-        while (!device.EverOpened() && !stopRequested && clock.NowMs() < giveUp) {
-            if (!device.Service(50)) {
-                return failed();
-            }
+        if (!run.WaitForReader()) {
+            return run.Failed();
         }
-        if (!device.EverOpened()) {
+        if (!run.EverOpened()) {
             std::fprintf(stderr, "uhid-board: no reader opened the device\n");
             return 1;
         }
-        say("opened by a reader", 0);
+        run.Say("opened by a reader", 0);
     }
-    const int64_t startMs = clock.NowMs();
-    size_t reports = 0;
-    for (auto step = player->Next(); step.kind != kv::uhidboard::PlayerStep::Kind::End;
-         step = player->Next()) {
-        if (!ServeUntil(device, identity, clock, startMs + step.micros / 1000, options.verbose)) {
-            return failed();
-        }
-        if (stopRequested) {
-            return 0;
-        }
-        switch (step.kind) {
-            case kv::uhidboard::PlayerStep::Kind::Report:
-                // An unplugged board sends nothing. A report the kernel refuses is the
-                // emulation's fault, not the driver's: stop there.
-                if (device.Created()) {
-                    if (!device.Input(step.data, step.length)) {
-                        return failed();
-                    }
-                    ++reports;
-                }
-                break;
-            case kv::uhidboard::PlayerStep::Kind::Unplug:
-                if (!device.Destroy()) {
-                    return failed();
-                }
-                say("unplugged", step.micros);
-                break;
-            case kv::uhidboard::PlayerStep::Kind::Replug:
-                if (!device.Created() && !device.Create(identity)) {
-                    return failed();
-                }
-                say("replugged", step.micros);
-                break;
-            case kv::uhidboard::PlayerStep::Kind::End:
-                break;
-        }
+    if (!run.Play(*player)) {
+        return run.Failed();
     }
-    if (options.verbose) {
-        std::fprintf(stderr, "uhid-board: played %zu reports\n", reports);
+    if (run.Stopped()) {
+        return 0;
     }
-    if (!ServeUntil(device, identity, clock,
-                    clock.NowMs() + static_cast<int64_t>(options.linger * 1000), options.verbose)) {
-        return failed();
-    }
-    return 0;
+    return run.Linger() ? 0 : run.Failed();
 }
 
 }  // namespace
