@@ -2,10 +2,10 @@
 #include "driver/app/driver_options.h"
 
 #include <array>
-#include <charconv>
 #include <string_view>
 
 #include "driver/app/settings_file.h"
+#include "messaging/command_line.h"
 #include "messaging/file_locations.h"
 
 namespace kv {
@@ -24,22 +24,20 @@ struct OptionRow {
 };
 
 std::string ParsePort(std::string_view text, uint16_t& port) {
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value > 65535) {
+    const auto value = kv::ParsePort(text);
+    if (!value) {
         return "not a UDP port: '" + std::string(text) + "'";
     }
-    port = static_cast<uint16_t>(value);
+    port = *value;
     return {};
 }
 
 std::string ParsePid(std::string_view text, int& pid) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value <= 0) {
+    const auto value = ParseDecimal<int>(text);
+    if (!value || *value <= 0) {
         return "not a process id: '" + std::string(text) + "'";
     }
-    pid = value;
+    pid = *value;
     return {};
 }
 
@@ -134,34 +132,28 @@ ParsedOptions Failure(std::string message) {
 
 ParsedOptions ParseDriverOptions(int argc, const char* const* argv) {
     ParsedOptions parsed;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument = argv[i] != nullptr ? argv[i] : "";
-        if (argument.substr(0, 2) != "--" || argument.size() == 2) {
-            return Failure("unexpected argument '" + std::string(argument) + "'");
+    CommandLine words(argc, argv);
+    while (!words.AtEnd()) {
+        const OptionWord option = words.Next();
+        if (const std::string_view word = words.Word(); word.substr(0, 2) != "--" || word == "--") {
+            return Failure("unexpected argument '" + std::string(word) + "'");
         }
-        std::string_view name = argument.substr(2);
-        std::string_view value;
-        bool hasValue = false;
-        if (const size_t equals = name.find('='); equals != std::string_view::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-            hasValue = true;
-        }
+        const std::string_view name = option.name.substr(2);
         const OptionRow* row = FindOption(name);
         if (row == nullptr) {
             return Failure("unknown option '--" + std::string(name) + "'");
         }
+        std::string_view value;
         if (row->value.empty()) {
-            if (hasValue) {
+            if (option.hasValue) {
                 return Failure("option '--" + std::string(name) + "' takes no value");
             }
-        } else if (!hasValue && row->optionalValue) {
-            value = {};
-        } else if (!hasValue) {
-            if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        } else if (option.hasValue || !row->optionalValue) {
+            const auto given = words.ValueOf(option);
+            if (!given) {
                 return Failure("option '--" + std::string(name) + "' needs a value");
             }
-            value = argv[++i];
+            value = *given;
         }
         if (name == "help") {
             parsed.action = OptionsAction::Help;

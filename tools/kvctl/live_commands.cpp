@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "messaging/command_line.h"
 #include "messaging/network.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/frame_decode.h"
@@ -37,23 +38,17 @@ int Usage(CommandIo& io, std::string_view command, const std::string& message) {
 std::optional<LiveOptions> ParseLiveOptions(const Arguments& args, std::string_view command,
                                             bool allowSave, CommandIo& io) {
     LiveOptions options;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        std::string_view name = arg;
-        std::optional<std::string_view> value;
-        if (const size_t equals = arg.find('='); arg.substr(0, 2) == "--" && equals != arg.npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        }
-        if (name == "--port" || name == "--timeout") {
+    CommandLine words(args);
+    while (!words.AtEnd()) {
+        const OptionWord option = words.Next();
+        const std::string_view arg = words.Word();
+        if (option.name == "--port" || option.name == "--timeout") {
+            const auto value = words.ValueOf(option);
             if (!value) {
-                if (i + 1 >= args.size()) {
-                    Usage(io, command, std::string(name) + " needs a value");
-                    return std::nullopt;
-                }
-                value = args[++i];
+                Usage(io, command, std::string(option.name) + " needs a value");
+                return std::nullopt;
             }
-            if (name == "--port") {
+            if (option.name == "--port") {
                 const auto port = ParseInt(*value);
                 if (!port || *port < 1 || *port > 65535) {
                     Usage(io, command, "--port takes 1..65535, not '" + std::string(*value) + "'");

@@ -2,12 +2,12 @@
 #include "tools/scenario-record/scenario_render.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <fstream>
 
 #include "driver/sim/hid_recording.h"
 #include "driver/sim/simulated_board.h"
+#include "messaging/command_line.h"
 
 namespace kv::sim {
 
@@ -30,9 +30,12 @@ constexpr std::string_view kUsage =
     "    --layout M   the sensor model for scenarios that name none (default B64)\n";
 
 bool ParseSeconds(std::string_view word, double& value) {
-    const char* end = word.data() + word.size();
-    auto [ptr, ec] = std::from_chars(word.data(), end, value);
-    return !word.empty() && ec == std::errc() && ptr == end && value > 0.0 && value <= kMaxSeconds;
+    const auto seconds = ParseDecimal<double>(word);
+    if (!seconds || !(*seconds > 0.0 && *seconds <= kMaxSeconds)) {
+        return false;
+    }
+    value = *seconds;
+    return true;
 }
 
 }  // namespace
@@ -42,47 +45,40 @@ std::optional<RenderRequest> ParseRenderArguments(const std::vector<std::string_
     help = false;
     RenderRequest request;
     std::vector<std::string_view> positional;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string_view word = arguments[i];
-        std::string_view value;
-        std::string_view name = word;
-        bool hasValue = false;
-        if (const size_t equals = word.find('='); word.starts_with("--") && equals != word.npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-            hasValue = true;
-        }
+    CommandLine words(arguments);
+    while (!words.AtEnd()) {
+        const OptionWord option = words.Next();
+        const std::string_view word = words.Word();
         auto takeValue = [&]() {
-            if (hasValue) {
-                return true;
+            const auto given = words.ValueOf(option);
+            if (!given) {
+                error = std::string(option.name) + " needs a value";
+                return std::optional<std::string_view>();
             }
-            if (i + 1 >= arguments.size()) {
-                error = std::string(name) + " needs a value";
-                return false;
-            }
-            value = arguments[++i];
-            return true;
+            return given;
         };
-        if (name == "--help" || name == "-h") {
+        if (option.name == "--help" || option.name == "-h") {
             help = true;
             return std::nullopt;
         }
-        if (name == "--seconds") {
+        if (option.name == "--seconds") {
+            const auto value = takeValue();
             double seconds = 0.0;
-            if (!takeValue()) {
+            if (!value) {
                 return std::nullopt;
             }
-            if (!ParseSeconds(value, seconds)) {
+            if (!ParseSeconds(*value, seconds)) {
                 error = "--seconds wants a number above 0 and at most 86400, not '" +
-                        std::string(value) + "'";
+                        std::string(*value) + "'";
                 return std::nullopt;
             }
             request.seconds = seconds;
-        } else if (name == "--layout") {
-            if (!takeValue()) {
+        } else if (option.name == "--layout") {
+            const auto value = takeValue();
+            if (!value) {
                 return std::nullopt;
             }
-            request.layout = std::string(value);
+            request.layout = std::string(*value);
         } else if (word.size() > 1 && word.starts_with("-")) {
             error = "unknown option '" + std::string(word) + "'";
             return std::nullopt;

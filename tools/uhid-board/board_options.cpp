@@ -1,8 +1,9 @@
 // Parsing uhid-board's command line.
 #include "tools/uhid-board/board_options.h"
 
-#include <charconv>
 #include <string_view>
+
+#include "messaging/command_line.h"
 
 namespace kv::uhidboard {
 
@@ -10,9 +11,12 @@ namespace {
 
 // Seconds from 0 to a day; anything else is a mistake on the command line.
 bool ToSeconds(std::string_view text, double& value) {
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    return !text.empty() && ec == std::errc() && ptr == end && value >= 0.0 && value <= 86400.0;
+    const auto seconds = ParseDecimal<double>(text);
+    if (!seconds || !(*seconds >= 0.0 && *seconds <= 86400.0)) {
+        return false;
+    }
+    value = *seconds;
+    return true;
 }
 
 }  // namespace
@@ -46,37 +50,34 @@ ParsedBoardOptions ParseBoardOptions(int argc, const char* const* argv) {
     };
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        const size_t equals = argument.find('=');
-        const std::string_view name = argument.substr(0, equals);
-        const bool hasValue = equals != std::string_view::npos;
-        const std::string_view value = hasValue ? argument.substr(equals + 1) : "";
-        auto seconds = [&](double& out) { return hasValue && ToSeconds(value, out); };
-        if (name == "--help" && !hasValue) {
+        const OptionWord option = SplitOption(argument);
+        auto seconds = [&](double& out) { return option.hasValue && ToSeconds(option.value, out); };
+        if (option.name == "--help" && !option.hasValue) {
             parsed.action = BoardAction::Help;
             return parsed;
-        } else if (name == "--verbose" && !hasValue) {
+        } else if (option.name == "--verbose" && !option.hasValue) {
             parsed.options.verbose = true;
-        } else if (name == "--scenario" && hasValue && !value.empty()) {
-            parsed.options.scenario = value;
-        } else if (name == "--recording" && hasValue && !value.empty()) {
-            parsed.options.recording = value;
-        } else if (name == "--uhid" && hasValue && !value.empty()) {
-            parsed.options.uhidPath = value;
-        } else if (name == "--unplug-at") {
+        } else if (option.name == "--scenario" && option.hasValue && !option.value.empty()) {
+            parsed.options.scenario = option.value;
+        } else if (option.name == "--recording" && option.hasValue && !option.value.empty()) {
+            parsed.options.recording = option.value;
+        } else if (option.name == "--uhid" && option.hasValue && !option.value.empty()) {
+            parsed.options.uhidPath = option.value;
+        } else if (option.name == "--unplug-at") {
             if (!seconds(parsed.options.unplugAt)) {
                 return fail("--unplug-at needs seconds from 0 to 86400");
             }
-        } else if (name == "--replug-at") {
+        } else if (option.name == "--replug-at") {
             if (!seconds(parsed.options.replugAt)) {
                 return fail("--replug-at needs seconds from 0 to 86400");
             }
-        } else if (name == "--linger") {
+        } else if (option.name == "--linger") {
             if (!seconds(parsed.options.linger)) {
                 return fail("--linger needs seconds from 0 to 86400");
             }
-        } else if (name == "--wait-open") {
+        } else if (option.name == "--wait-open") {
             parsed.options.waitOpen = 60.0;
-            if (hasValue && !seconds(parsed.options.waitOpen)) {
+            if (option.hasValue && !seconds(parsed.options.waitOpen)) {
                 return fail("--wait-open takes seconds from 0 to 86400");
             }
         } else {
