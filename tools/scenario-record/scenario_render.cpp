@@ -31,11 +31,8 @@ constexpr std::string_view kUsage =
 
 bool ParseSeconds(std::string_view word, double& value) {
     const auto seconds = ParseDecimal<double>(word);
-    if (!seconds || !(*seconds > 0.0 && *seconds <= kMaxSeconds)) {
-        return false;
-    }
-    value = *seconds;
-    return true;
+    value = seconds.value_or(value);
+    return seconds && value > 0.0 && value <= kMaxSeconds;
 }
 
 }  // namespace

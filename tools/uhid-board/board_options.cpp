@@ -12,11 +12,8 @@ namespace {
 // Seconds from 0 to a day; anything else is a mistake on the command line.
 bool ToSeconds(std::string_view text, double& value) {
     const auto seconds = ParseDecimal<double>(text);
-    if (!seconds || !(*seconds >= 0.0 && *seconds <= 86400.0)) {
-        return false;
-    }
-    value = *seconds;
-    return true;
+    value = seconds.value_or(value);
+    return seconds && value >= 0.0 && value <= 86400.0;
 }
 
 }  // namespace
