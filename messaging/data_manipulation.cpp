@@ -30,8 +30,9 @@ bool DataManipulation::Parse() {
     if (header.remainingLength == 0) {
         return false;
     }
+    const bool end = InputStartsWith("END");
     ReadText(header.kind);
-    if (header.kind.StartsWith("END")) {
+    if (end) {
         return false;
     }
     ReadText(header.object);
@@ -88,6 +89,14 @@ int32_t DataManipulation::Send() {
     }
     WriteFrame(frame.get(), owner_->SenderId());
     return owner_->Transmit(frame.get(), static_cast<size_t>(frameSize));
+}
+
+bool DataManipulation::InputStartsWith(std::string_view prefix) const {
+    if (input_ == nullptr || cursor_ < 0 ||
+        inputLength_ - cursor_ < static_cast<int32_t>(prefix.size())) {
+        return false;
+    }
+    return std::memcmp(input_ + cursor_, prefix.data(), prefix.size()) == 0;
 }
 
 int32_t DataManipulation::ReadInt() {

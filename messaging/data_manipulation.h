@@ -114,6 +114,9 @@ public:
     Relaxed<int32_t> receivedPayloadSize = 0;  // the first payload integer as last read
 
 protected:
+    // True when the input at the cursor begins with prefix (all of it within the input).
+    bool InputStartsWith(std::string_view prefix) const;
+
     int32_t cursor_ = 0;
     int32_t inputLength_ = 0;
     const uint8_t* input_ = nullptr;

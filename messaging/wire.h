@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -106,29 +107,61 @@ inline std::array<uint8_t, kPrefixSize> HelloDatagram(int32_t sender) {
 }  // namespace wire
 
 // Text fields are shared between threads like every other field, and their characters must be
-// seen together: each character is an atomic of its own, and a version counts the writes (odd
-// while one is under way), so that a reader retries instead of taking half of two texts.
+// seen together: the characters are kept in atomic words of eight after a first word that
+// counts the writes (odd while one is under way), so that a reader retries instead of taking
+// half of two texts. Copies are whole as long as one thread at a time writes a given text.
 namespace text {
+
+using Word = uint64_t;
+using Cell = std::atomic<Word>;
+constexpr size_t kWordBytes = sizeof(Word);
+
+// Cells for width characters and the NUL after them, behind the version cell.
+constexpr size_t CellsFor(int32_t width) {
+    return 1 + (static_cast<size_t>(width) + kWordBytes) / kWordBytes;
+}
+
+// Word w of the stored form of text: its characters, first in the lowest byte, then zeros.
+inline Word WordOf(std::string_view text, size_t w) {
+    const size_t first = w * kWordBytes;
+    if constexpr (std::endian::native == std::endian::little) {
+        if (first + kWordBytes <= text.size()) {
+            Word word;
+            std::memcpy(&word, text.data() + first, sizeof word);
+            return word;
+        }
+    }
+    Word word = 0;
+    for (size_t b = 0; b < kWordBytes && first + b < text.size(); ++b) {
+        word |= static_cast<Word>(static_cast<uint8_t>(text[first + b])) << (8 * b);
+    }
+    return word;
+}
 
 // Copies the text (up to the first NUL, at most width characters) into out as one whole;
 // returns its length. Writes are short and come one datagram at a time, so a reader that met
 // one tries again at once, and lets the writer run after a few tries.
-inline int32_t Load(const std::atomic<char>* chars, const std::atomic<uint32_t>& version,
-                    int32_t width, char* out) {
+inline int32_t Load(const Cell* cells, int32_t width, char* out) {
     constexpr int kSpins = 16;
-    int32_t used = 0;
     for (int attempt = 1;; ++attempt) {
-        const uint32_t before = version.load(std::memory_order_acquire);
-        used = 0;
-        while (used < width) {
-            // Acquire: a character from a later write brings that write's version with it.
-            const char c = chars[used].load(std::memory_order_acquire);
-            if (c == '\0') {
-                break;
+        const Word before = cells[0].load(std::memory_order_acquire);
+        int32_t used = 0;
+        for (size_t w = 0; used < width; ++w) {
+            // Acquire: a word from a later write brings that write's version with it.
+            const Word word = cells[1 + w].load(std::memory_order_acquire);
+            size_t b = 0;
+            for (; b < kWordBytes && used < width; ++b) {
+                const auto c = static_cast<char>(word >> (8 * b));
+                if (c == '\0') {
+                    break;
+                }
+                out[used++] = c;
             }
-            out[used++] = c;
+            if (b < kWordBytes) {
+                break;  // the NUL, or the width reached
+            }
         }
-        if ((before & 1u) == 0 && version.load(std::memory_order_relaxed) == before) {
+        if ((before & 1u) == 0 && cells[0].load(std::memory_order_relaxed) == before) {
             return used;
         }
         if (attempt % kSpins == 0) {
@@ -137,27 +170,34 @@ inline int32_t Load(const std::atomic<char>* chars, const std::atomic<uint32_t>&
     }
 }
 
-// Stores the text, cut to its first width characters, and its NUL.
-inline void Store(std::atomic<char>* chars, std::atomic<uint32_t>& version, int32_t width,
-                  std::string_view text) {
-    const size_t used =
-        text.size() < static_cast<size_t>(width) ? text.size() : static_cast<size_t>(width);
-    version.fetch_add(1, std::memory_order_relaxed);
-    // Release: whoever sees a character of this write also sees the odd version before it.
-    for (size_t i = 0; i < used; ++i) {
-        chars[i].store(text[i], std::memory_order_release);
+// Stores the text, cut to its first width characters, and its NUL. A text that is already
+// there (a record header, parsed with every frame) is not written again.
+inline void Store(Cell* cells, int32_t width, std::string_view text) {
+    if (text.size() > static_cast<size_t>(width)) {
+        text = text.substr(0, static_cast<size_t>(width));
     }
-    chars[used].store('\0', std::memory_order_release);
-    version.fetch_add(1, std::memory_order_release);
+    const size_t count = text.size() / kWordBytes + 1;  // up to the word with the NUL
+    size_t w = 0;
+    while (w < count && cells[1 + w].load(std::memory_order_relaxed) == WordOf(text, w)) {
+        ++w;
+    }
+    if (w == count) {
+        return;
+    }
+    cells[0].fetch_add(1, std::memory_order_relaxed);
+    // Release: whoever sees a word of this write also sees the odd version before it.
+    for (w = 0; w < count; ++w) {
+        cells[1 + w].store(WordOf(text, w), std::memory_order_release);
+    }
+    cells[0].fetch_add(1, std::memory_order_release);
 }
 
 // Writes the text as a text(width) field of the wire (see wire::PutText), without a copy.
-inline void Put(const std::atomic<char>* chars, const std::atomic<uint32_t>& version, int32_t width,
-                uint8_t* out) {
+inline void Put(const Cell* cells, int32_t width, uint8_t* out) {
     if (width <= 0) {
         return;
     }
-    const int32_t used = Load(chars, version, width, reinterpret_cast<char*>(out));
+    const int32_t used = Load(cells, width, reinterpret_cast<char*>(out));
     if (used == 0) {
         wire::PutText(out, std::string_view{}, width);
         return;
@@ -185,7 +225,7 @@ public:
     }
 
     // Stores the text, cut to its first N characters.
-    void Set(std::string_view text) { text::Store(chars_, version_, N, text); }
+    void Set(std::string_view text) { text::Store(cells_, N, text); }
     FixedText& operator=(std::string_view text) {
         Set(text);
         return *this;
@@ -193,39 +233,31 @@ public:
     // A copy of the text as it stands.
     std::string View() const {
         std::array<char, N> copy;
-        return std::string(copy.data(),
-                           static_cast<size_t>(text::Load(chars_, version_, N, copy.data())));
-    }
-    bool StartsWith(std::string_view prefix) const {
-        std::array<char, N> copy;
-        const auto used = static_cast<size_t>(text::Load(chars_, version_, N, copy.data()));
-        return std::string_view(copy.data(), used).substr(0, prefix.size()) == prefix;
+        return std::string(copy.data(), static_cast<size_t>(text::Load(cells_, N, copy.data())));
     }
     bool operator==(std::string_view other) const { return View() == other; }
 
 private:
     friend struct TextRef;
-    std::atomic<char> chars_[N + 1] = {};
-    std::atomic<uint32_t> version_{0};
+    text::Cell cells_[text::CellsFor(N)] = {};
 };
 
 // A borrowed view of any FixedText, for code that handles fields without knowing N.
 struct TextRef {
     template <int32_t N>
     TextRef(FixedText<N>& text)  // NOLINT: implicit by design
-        : chars(text.chars_), version(&text.version_), width(N) {}
+        : cells(text.cells_), width(N) {}
 
     std::string View() const {
         std::string copy(static_cast<size_t>(width), '\0');
-        copy.resize(static_cast<size_t>(text::Load(chars, *version, width, copy.data())));
+        copy.resize(static_cast<size_t>(text::Load(cells, width, copy.data())));
         return copy;
     }
-    void Set(std::string_view text) const { text::Store(chars, *version, width, text); }
+    void Set(std::string_view text) const { text::Store(cells, width, text); }
     // Writes the text as a text(width) field of the wire.
-    void Put(uint8_t* out) const { text::Put(chars, *version, width, out); }
+    void Put(uint8_t* out) const { text::Put(cells, width, out); }
 
-    std::atomic<char>* chars;
-    std::atomic<uint32_t>* version;
+    text::Cell* cells;
     int32_t width;
 };
 
