@@ -1,5 +1,5 @@
 // What the main loop hands frames and periodic work to: the signal processing engine and the
-// calibration transform. Null versions keep the driver running until those stages exist.
+// calibration transform.
 #pragma once
 
 #include <cstddef>
@@ -25,18 +25,6 @@ public:
     virtual ~CalibrationHook() = default;
     // Computes the sensor-to-screen transform from the stored reference points.
     virtual void ComputeTransform() = 0;
-};
-
-class NullFrameEngine final : public FrameEngine {
-public:
-    void ProcessFrame(int32_t, const uint8_t*, size_t) override {}
-    void MaintainHistories() override {}
-    void SetGestureLimits(int32_t, int32_t) override {}
-};
-
-class NullCalibration final : public CalibrationHook {
-public:
-    void ComputeTransform() override {}
 };
 
 }  // namespace kv

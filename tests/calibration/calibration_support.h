@@ -13,19 +13,15 @@
 #include "messaging/registry.h"
 #include "messaging/transport.h"
 #include "messaging/wire.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 
 namespace kv::test {
 
-class StillClock final : public Clock {
-public:
-    int64_t NowMs() const override { return 500000; }
-    void SleepMs(int) const override {}
-};
-
 class CalibrationTest : public ::testing::Test {
 protected:
     CalibrationTest() : registry(ProgramRole::Driver, clock) {
+        clock.StandStill();
         registry.SetTransport(&log);
         registry.MarkPeerHeard();
         SetReferences({0.1f, 0.1f}, {0.9f, 0.1f}, {0.1f, 0.9f});
@@ -66,7 +62,7 @@ protected:
         Hold(bl, CalibrationModel::kCornerSamples + 1);
     }
 
-    StillClock clock;
+    FakeClock clock{500000};
     FrameLog log;
     Registry registry;
     FixedDisplay display{1024, 768, 0};

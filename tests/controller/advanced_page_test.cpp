@@ -31,21 +31,16 @@
 #include "controller/profile_file.h"
 
 #include "tests/controller/driver_side.h"
+#include "tests/support/fake_clock.h"
 
 using namespace kv;
 using namespace kv::controller;
 
 namespace {
 
-using test::DriverSide;
-using test::Sent;
-
-class FakeClock final : public Clock {
-public:
-    int64_t NowMs() const override { return now; }
-    void SleepMs(int ms) const override { now += ms; }
-    mutable int64_t now = 1'000'000;
-};
+using kv::controller::test::DriverSide;
+using kv::controller::test::Sent;
+using kv::test::FakeClock;
 
 }  // namespace
 
@@ -306,7 +301,7 @@ private slots:
 
         auto run = [&](int ms) {
             for (int t = 0; t < ms; t += 50) {
-                clock.now += 50;
+                clock.Advance(50);
                 reset.Tick();
             }
         };
@@ -338,7 +333,7 @@ private slots:
         FactoryReset stuck(actions, clock);
         stuck.Start();
         for (int t = 0; t < 20000 && stuck.Running(); t += 50) {
-            clock.now += 50;
+            clock.Advance(50);
             stuck.Tick();
         }
         QVERIFY(finished);

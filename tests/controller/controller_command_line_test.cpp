@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "process_support.h"
+#include "tests/support/process_support.h"
 
 namespace kv {
 namespace {

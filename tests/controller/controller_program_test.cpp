@@ -29,7 +29,7 @@
 #include "messaging/frame_cutter.h"
 #include "messaging/registry.h"
 #include "messaging/wire.h"
-#include "process_support.h"
+#include "tests/support/process_support.h"
 
 namespace {
 

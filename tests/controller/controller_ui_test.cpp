@@ -23,34 +23,16 @@
 #include "controller/main_dialog.h"
 #include "controller/profile_file.h"
 #include "controller/single_instance.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
 
 using namespace kv;
 using namespace kv::controller;
 
 namespace {
 
-class CountingTransport final : public Transport {
-public:
-    int32_t Send(const uint8_t* /*bytes*/, size_t length) override {
-        ++sent;
-        return static_cast<int32_t>(length);
-    }
-    int sent = 0;
-};
-
-// A clock that only moves when slept on, and runs a hook at each sleep.
-class SteppingClock final : public Clock {
-public:
-    int64_t NowMs() const override { return now; }
-    void SleepMs(int ms) const override {
-        now += ms;
-        if (onSleep) {
-            onSleep(now);
-        }
-    }
-    mutable int64_t now = 0;
-    std::function<void(int64_t)> onSleep;
-};
+using kv::test::FakeClock;
+using kv::test::FrameLog;
 
 // Holds a flock on a file, as a running driver holds its lock.
 class HeldLock {
@@ -79,7 +61,7 @@ class ControllerUiTest : public QObject {
 private:
     struct Window {
         Registry registry{ProgramRole::Controller};
-        CountingTransport transport;
+        FrameLog transport;
         int hellos = 0;
         std::unique_ptr<CConfiguratorDlg> dialog;
 
@@ -99,9 +81,9 @@ private:
         }
         // Presence datagrams sent by one tick of the presence timer.
         int PresenceSentByTick() {
-            const int before = transport.sent;
+            const int before = static_cast<int>(transport.frames.size());
             dialog->PresenceTick();
-            return transport.sent - before;
+            return static_cast<int>(transport.frames.size()) - before;
         }
     };
 
@@ -202,12 +184,12 @@ private slots:
 
         QSignalSpy quit(window.dialog.get(), &CConfiguratorDlg::QuitRequested);
         const int32_t sequence = window.registry.storeDoSave.header.sequence;
-        const int sentBefore = window.transport.sent;
+        const int sentBefore = static_cast<int>(window.transport.frames.size());
         window.Button("2")->click();  // "Quit"
         QCOMPARE(quit.count(), 1);
         QCOMPARE(window.registry.storeDoSave.header.sequence, sequence + 1);
         QCOMPARE(window.registry.storeDoSave.header.eventValid, 1);
-        QVERIFY(window.transport.sent > sentBefore);
+        QVERIFY(static_cast<int>(window.transport.frames.size()) > sentBefore);
     }
 
     void chineseTextsComeFromTheBuiltLanguageFile() {
@@ -233,19 +215,19 @@ private slots:
     void restartWaitsUntilTheOldDriverHasEnded() {
         QTemporaryDir folder;
         const QString lockPath = folder.filePath(QStringLiteral("KELVARIN_DRIVER.lock"));
-        SteppingClock clock;
+        FakeClock clock(0);
         auto held = std::make_unique<HeldLock>(lockPath);
-        clock.onSleep = [&held](int64_t now) {
-            if (now >= 300) {
+        clock.OnSleep([&](int) {
+            if (clock.NowMs() >= 300) {
                 held->Release();  // the old driver ends
             }
-        };
+        });
         std::vector<int64_t> startedAt;
         std::vector<bool> lockFreeAtStart;
         DriverLauncher launcher(
             QStringLiteral("/bin/Driver"), {QStringLiteral("--port=1")}, lockPath,
             [&](const QString&, const QStringList&) {
-                startedAt.push_back(clock.now);
+                startedAt.push_back(clock.NowMs());
                 lockFreeAtStart.push_back(LockIsFree(lockPath));
                 return true;
             },
@@ -257,8 +239,8 @@ private slots:
 
         // A driver that never lets go: the new one is still started once the wait is over.
         HeldLock stuck(lockPath);
-        clock.onSleep = nullptr;
-        clock.now = 0;
+        clock.OnSleep(nullptr);
+        clock.Set(0);
         QVERIFY(launcher.RestartNow());
         QCOMPARE(startedAt.size(), size_t{2});
         QVERIFY(startedAt[1] >= kDriverEndWaitMs);

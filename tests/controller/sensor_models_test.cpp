@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "messaging/registry.h"
-#include "tests/messaging/test_support.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
 
 namespace kv::controller {
 namespace {
@@ -63,7 +64,7 @@ TEST(SensorModels, TableGivesEachModelItsLayout) {
 // channel count, then a save request, so the driver writes the model into DRIVER.INI.
 TEST(SensorModels, SetModelSendsLayoutChannelCountAndSave) {
     test::FakeClock clock;
-    test::RecordingTransport toDriver;
+    test::FrameLog toDriver;
     Registry controller(ProgramRole::Controller, clock);
     controller.SetTransport(&toDriver);
     Registry driver(ProgramRole::Driver, clock);
@@ -71,9 +72,9 @@ TEST(SensorModels, SetModelSendsLayoutChannelCountAndSave) {
 
     SetModel(controller, FindSensorModel("B128")->code);
 
-    ASSERT_EQ(toDriver.sent.size(), 3u);
+    ASSERT_EQ(toDriver.frames.size(), 3u);
     std::vector<DataManipulation*> arrived;
-    for (const test::Bytes& frame : toDriver.sent) {
+    for (const test::Bytes& frame : toDriver.frames) {
         const DeliverResult result =
             driver.Deliver(frame.data(), 0, static_cast<int32_t>(frame.size()));
         EXPECT_TRUE(result.parsed);
@@ -91,8 +92,9 @@ TEST(SensorModels, SetModelSendsLayoutChannelCountAndSave) {
 
     // A second model is a second save request, not a repeat of the first.
     SetModel(controller, 77);
-    for (size_t i = 3; i < toDriver.sent.size(); ++i) {
-        driver.Deliver(toDriver.sent[i].data(), 0, static_cast<int32_t>(toDriver.sent[i].size()));
+    for (size_t i = 3; i < toDriver.frames.size(); ++i) {
+        driver.Deliver(toDriver.frames[i].data(), 0,
+                       static_cast<int32_t>(toDriver.frames[i].size()));
     }
     EXPECT_EQ(driver.splitState.Split0, 20);
     EXPECT_EQ(driver.splitState.Split1, 24);

@@ -126,7 +126,7 @@ bool EndToEndSession::Start() {
 void EndToEndSession::SendPresence() {
     controller_.clientClient.Reset();
     controller_.clientClient.Publish();
-    peer_.SendTo(driverPort_, transport_.last);
+    peer_.SendTo(driverPort_, transport_.frames.back());
     lastPresenceMs_ = SteadyMs();
 }
 
@@ -190,7 +190,7 @@ std::optional<int> EndToEndSession::Stop(int timeoutMs) {
         return std::nullopt;
     }
     controller_.driverDoStop.RaiseCounted();
-    peer_.SendTo(driverPort_, transport_.last);
+    peer_.SendTo(driverPort_, transport_.frames.back());
     const std::optional<int> status = driver_->Wait(timeoutMs);
     // The server has handled all the Driver sent before it went; one last look at the result.
     XSync(x_->display, False);

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "messaging/registry.h"
-#include "tests/output_platform/xvfb_server.h"
-#include "tests/runtime/process_support.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
+#include "tests/support/xvfb_server.h"
 
 namespace kv::test {
 
@@ -79,15 +80,6 @@ public:
 
 private:
     struct XState;
-    class CapturingTransport final : public Transport {
-    public:
-        int32_t Send(const uint8_t* bytes, size_t length) override {
-            last.assign(bytes, bytes + length);
-            return static_cast<int32_t>(length);
-        }
-        std::vector<uint8_t> last;
-    };
-
     bool Start();
     void WatchOnce(int receiveTimeoutMs);
     void SendPresence();
@@ -100,7 +92,7 @@ private:
     UdpPeer peer_;
     uint16_t driverPort_ = 0;
     // The controller's side of the records: builds what is sent, parses what arrives.
-    CapturingTransport transport_;
+    FrameLog transport_;  // what the controller registry sends, passed on by hand
     Registry controller_{ProgramRole::Controller};
     int64_t lastPresenceMs_ = -1;
     std::unique_ptr<XState> x_;

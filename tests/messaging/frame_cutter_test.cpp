@@ -7,7 +7,9 @@
 #include "messaging/frame_cutter.h"
 #include "messaging/registry.h"
 #include "messaging/wire.h"
-#include "tests/messaging/test_support.h"
+#include "tests/support/byte_builder.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/recording_frame_sink.h"
 
 namespace kv {
 namespace {
@@ -16,7 +18,7 @@ using test::ByteBuilder;
 using test::Bytes;
 using test::FakeClock;
 using test::HeaderWords;
-using test::RecordingSink;
+using test::RecordingFrameSink;
 
 // An event frame (91 bytes) addressed to Driver DoStop with the given sequence.
 Bytes EventFrame(int32_t sequence) {
@@ -57,7 +59,7 @@ void Append(FrameCutter& cutter, const Bytes& bytes, FrameSink& sink) {
 
 TEST(FrameCutter, TwoFramesInOneChunkInOrder) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     const Bytes chunk = Cat({EventFrame(1), SplitFrame(20)});
     Append(cutter, chunk, sink);
     ASSERT_EQ(sink.records.size(), 2u);
@@ -72,7 +74,7 @@ TEST(FrameCutter, TwoFramesInOneChunkInOrder) {
 
 TEST(FrameCutter, GarbageBeforeAFrameIsSkipped) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Append(cutter, Cat({Bytes{0x12, 0x00, 0x34}, EventFrame(2)}), sink);
     ASSERT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(sink.records[0].bytes, EventFrame(2));
@@ -82,7 +84,7 @@ TEST(FrameCutter, GarbageBeforeAFrameIsSkipped) {
 
 TEST(FrameCutter, ZeroBeforeTheSyncPairIsGarbage) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Append(cutter, Cat({Bytes{0x00, 0x00}, EventFrame(3)}), sink);
     ASSERT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(sink.records[0].start, 2);
@@ -93,7 +95,7 @@ TEST(FrameCutter, FrameSplitAcrossTwoAppends) {
     const Bytes frame = SplitFrame(33);
     for (size_t cut : {1u, 2u, 5u, 10u, 11u, 12u, 50u, 91u, 114u}) {
         FrameCutter cutter;
-        RecordingSink sink;
+        RecordingFrameSink sink;
         Append(cutter, Bytes(frame.begin(), frame.begin() + static_cast<long>(cut)), sink);
         EXPECT_TRUE(sink.records.empty()) << cut;
         EXPECT_EQ(cutter.Buffered(), cut);
@@ -110,7 +112,7 @@ TEST(FrameCutter, LargestRecordFrameInSmallPieces) {
     Bytes frame(11611);
     registry.monitorQueue.WriteFrame(frame.data(), registry.SenderId());
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     for (size_t at = 0; at < frame.size(); at += 1000) {
         const size_t n = std::min<size_t>(1000, frame.size() - at);
         cutter.Append(frame.data() + at, n, sink);
@@ -122,7 +124,7 @@ TEST(FrameCutter, LargestRecordFrameInSmallPieces) {
 
 TEST(FrameCutter, UnknownCommandIsNotDeliveredAndLosesOnlyItsPrefix) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Bytes unknown = EventFrame(4);
     unknown[2] = 0x11;
     Append(cutter, unknown, sink);
@@ -139,7 +141,7 @@ TEST(FrameCutter, UnknownCommandIsNotDeliveredAndLosesOnlyItsPrefix) {
 // A frame hidden behind an unknown command's prefix is found by the resumed search.
 TEST(FrameCutter, SearchResumesBehindASkippedPrefix) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Bytes outer = Cat({Prefix(0x11, 11 + 91), EventFrame(6)});
     Append(cutter, outer, sink);
     ASSERT_EQ(sink.records.size(), 1u);
@@ -149,7 +151,7 @@ TEST(FrameCutter, SearchResumesBehindASkippedPrefix) {
 
 TEST(FrameCutter, HelloIsReportedInStreamOrder) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     const Bytes hello{0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00};
     Append(cutter, Cat({EventFrame(1), hello, EventFrame(2)}), sink);
     EXPECT_EQ(sink.events, (std::vector<std::string>{"record", "hello", "record"}));
@@ -166,7 +168,7 @@ TEST(FrameCutter, ImpossibleLengthsConsumeOnlyThePrefix) {
          {Case{0x02, 5}, Case{0x02, 0}, Case{0x10, 10}, Case{0x10, 50}, Case{0x10, 90},
           Case{0x10, 30001}, Case{0x10, -1}, Case{0x10, INT32_MIN}}) {
         FrameCutter cutter;
-        RecordingSink sink;
+        RecordingFrameSink sink;
         Append(cutter, Cat({Prefix(c.command, c.length), SplitFrame(7)}), sink);
         EXPECT_EQ(sink.skipped.size(), 1u) << int{c.command} << " " << c.length;
         ASSERT_EQ(sink.records.size(), 1u) << int{c.command} << " " << c.length;
@@ -179,7 +181,7 @@ TEST(FrameCutter, ImpossibleLengthsConsumeOnlyThePrefix) {
 
 TEST(FrameCutter, AClaimedLengthWithinTheBufferWaitsForTheRest) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Append(cutter, Cat({Prefix(0x10, 30000), SplitFrame(8)}), sink);
     EXPECT_TRUE(sink.records.empty());
     EXPECT_TRUE(sink.skipped.empty());
@@ -188,7 +190,7 @@ TEST(FrameCutter, AClaimedLengthWithinTheBufferWaitsForTheRest) {
 
 TEST(FrameCutter, BytesWithoutSyncStayUntilMoreArrive) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Append(cutter, Bytes(40, 0x55), sink);
     EXPECT_EQ(cutter.Buffered(), 40u);
     Append(cutter, Bytes{0x00}, sink);
@@ -203,7 +205,7 @@ TEST(FrameCutter, BytesWithoutSyncStayUntilMoreArrive) {
 
 TEST(FrameCutter, OverflowKeepsTheNewestBytes) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Append(cutter, Bytes(29950, 0x55), sink);
     EXPECT_EQ(cutter.Buffered(), 29950u);
     Append(cutter, Cat({Bytes{0x55}, EventFrame(10)}), sink);
@@ -215,7 +217,7 @@ TEST(FrameCutter, OverflowKeepsTheNewestBytes) {
 
 TEST(FrameCutter, ChunkLargerThanTheBufferKeepsItsLastBytes) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     Append(cutter, Bytes(100, 0x55), sink);
     const Bytes chunk = Cat({EventFrame(11), Bytes(29900, 0x55), EventFrame(12)});
     ASSERT_EQ(chunk.size(), 30082u);
@@ -288,7 +290,7 @@ TEST(FrameCutter, NoiseNeverBreaksTheBounds) {
 // stray prefixes (plausible lengths, with and without a matching header), cut frames and noise.
 TEST(FrameCutter, AWholeFrameAfterAnyGarbageIsDelivered) {
     FrameCutter cutter;
-    RecordingSink sink;
+    RecordingFrameSink sink;
     uint32_t state = 777;
     auto next = [&state] {
         state = state * 1664525u + 1013904223u;

@@ -5,7 +5,8 @@
 #include <memory>
 
 #include "messaging/registry.h"
-#include "tests/messaging/test_support.h"
+#include "tests/support/byte_builder.h"
+#include "tests/support/fake_clock.h"
 
 namespace kv {
 namespace {

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "messaging/registry.h"
-#include "tests/messaging/test_support.h"
+#include "tests/support/byte_builder.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
 
 namespace kv {
 namespace {
@@ -16,8 +18,8 @@ namespace {
 using test::ByteBuilder;
 using test::Bytes;
 using test::FakeClock;
+using test::FrameLog;
 using test::HeaderWords;
-using test::RecordingTransport;
 
 HeaderWords Object(int32_t address, int32_t payload, std::string object, std::string topic,
                    int32_t tag = 1, bool settable = false) {
@@ -42,10 +44,10 @@ protected:
     }
 
     Bytes Sent(DataManipulation& record) {
-        const size_t before = transport.sent.size();
+        const size_t before = transport.frames.size();
         record.Send();
-        EXPECT_EQ(transport.sent.size(), before + 1);
-        return transport.sent.empty() ? Bytes{} : transport.sent.back();
+        EXPECT_EQ(transport.frames.size(), before + 1);
+        return transport.frames.empty() ? Bytes{} : transport.frames.back();
     }
 
     // Delivers a frame into the driver's registry; the record must be the addressed one.
@@ -61,7 +63,7 @@ protected:
     }
 
     FakeClock clock;
-    RecordingTransport transport;
+    FrameLog transport;
     Registry controller;
     Registry driver;
 };
@@ -245,8 +247,8 @@ TEST_F(RecordWire, CommsStatusWritesAndParses) {
                                       "Status : ", 80)));
 
     CommsStatus& got = controller.commsActStatus;
-    controller.Deliver(transport.sent.back().data(), 0,
-                       static_cast<int32_t>(transport.sent.back().size()));
+    controller.Deliver(transport.frames.back().data(), 0,
+                       static_cast<int32_t>(transport.frames.back().size()));
     EXPECT_EQ(got.StatusCode, 2);
     EXPECT_TRUE(got.Connected);
     EXPECT_EQ(got.StatusWidth, 64);
@@ -345,7 +347,7 @@ TEST_F(RecordWire, SenseStatusCarriesOneReal) {
     HeaderWords h = Object(5957, 8, "Sense", "Status");
     h.sender = 5555;
     EXPECT_EQ(Sent(driver.senseStatus), Frame(h, ByteBuilder().Int(8).Real(12.75f)));
-    controller.Deliver(transport.sent.back().data(), 0, 99);
+    controller.Deliver(transport.frames.back().data(), 0, 99);
     EXPECT_EQ(controller.senseStatus.Value, 12.75f);
 }
 
@@ -413,7 +415,7 @@ TEST_F(RecordWire, CalibrationDataAllThreeCorners) {
                                           .Real(0.9f)
                                           .Real(-0.5f)));
     }
-    Receive(transport.sent[1], driver.calibRefTR);
+    Receive(transport.frames[1], driver.calibRefTR);
     EXPECT_TRUE(driver.calibRefTR.RefFlag0);
     EXPECT_FALSE(driver.calibRefTR.RefFlag1);
     EXPECT_TRUE(driver.calibRefTR.RefFlag2);
@@ -433,7 +435,7 @@ TEST_F(RecordWire, EdgeStateOrderIsTopLeftRightBottom) {
     rec.Bottom = 4;
     const HeaderWords h = Object(6767, 20, "Edge", "State", 1, true);
     EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder().Int(20).Int(1).Int(2).Int(3).Int(4)));
-    Receive(transport.sent.back(), driver.edgeState);
+    Receive(transport.frames.back(), driver.edgeState);
     EXPECT_EQ(driver.edgeState.Top, 1);
     EXPECT_EQ(driver.edgeState.Left, 2);
     EXPECT_EQ(driver.edgeState.Right, 3);
@@ -631,7 +633,7 @@ TEST_F(RecordWire, ClientHereMessageCarriesPresent) {
     EXPECT_TRUE(rec.Present);
     const HeaderWords h = Object(19817, 5, "Client", "client");
     EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder().Int(5).Flag(true)));
-    Receive(transport.sent.back(), driver.clientClient);
+    Receive(transport.frames.back(), driver.clientClient);
     EXPECT_TRUE(driver.clientClient.Present);
 }
 

@@ -5,7 +5,9 @@
 #include <string>
 
 #include "messaging/registry.h"
-#include "tests/messaging/test_support.h"
+#include "tests/support/byte_builder.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
 
 namespace kv {
 namespace {
@@ -13,8 +15,8 @@ namespace {
 using test::ByteBuilder;
 using test::Bytes;
 using test::FakeClock;
+using test::FrameLog;
 using test::HeaderWords;
-using test::RecordingTransport;
 
 struct Row {
     const char* kind;
@@ -171,11 +173,11 @@ protected:
     }
 
     // Hands every datagram the transport holds to the registry, then forgets them.
-    static void Flush(RecordingTransport& transport, Registry& to) {
-        for (const Bytes& frame : transport.sent) {
+    static void Flush(FrameLog& transport, Registry& to) {
+        for (const Bytes& frame : transport.frames) {
             to.Deliver(frame.data(), 0, static_cast<int32_t>(frame.size()));
         }
-        transport.sent.clear();
+        transport.frames.clear();
         transport.times.clear();
     }
 
@@ -194,8 +196,8 @@ protected:
     FakeClock clock;
     Registry driver;
     Registry controller;
-    RecordingTransport toController;
-    RecordingTransport toDriver;
+    FrameLog toController;
+    FrameLog toDriver;
 };
 
 TEST_F(RegistryLink, DeliverChangesOnlyTheAddressedRecord) {
@@ -245,8 +247,8 @@ TEST_F(RegistryLink, AddressWinsOverHeaderNames) {
 
 TEST_F(RegistryLink, CountedEventSameSequenceTwiceActsOnce) {
     controller.storeDoSave.RaiseCounted();
-    ASSERT_EQ(toDriver.sent.size(), 1u);
-    const Bytes frame = toDriver.sent[0];
+    ASSERT_EQ(toDriver.frames.size(), 1u);
+    const Bytes frame = toDriver.frames[0];
     driver.Deliver(frame.data(), 0, 91);
     EXPECT_TRUE(driver.storeDoSave.ConsumeCounted());
     EXPECT_FALSE(driver.storeDoSave.ConsumeCounted());
@@ -264,7 +266,7 @@ TEST_F(RegistryLink, CountedEventRaisedThreeTimesBetweenLooksActsOnce) {
     for (int i = 0; i < 3; ++i) {
         controller.driverDoStop.RaiseCounted();
     }
-    ASSERT_EQ(toDriver.sent.size(), 3u);
+    ASSERT_EQ(toDriver.frames.size(), 3u);
     Flush(toDriver, driver);
     EXPECT_EQ(driver.driverDoStop.header.sequence, 3);
     EXPECT_TRUE(driver.driverDoStop.ConsumeCounted());
@@ -286,13 +288,13 @@ TEST_F(RegistryLink, CountedEventNeedsEventValid) {
 TEST_F(RegistryLink, AcknowledgedEventIsClearedAndEchoed) {
     driver.MarkPeerHeard();
     controller.calibDoStart.RaiseAcknowledged();
-    ASSERT_EQ(toDriver.sent.size(), 1u);
-    EXPECT_EQ(toDriver.sent[0][79], 1);
+    ASSERT_EQ(toDriver.frames.size(), 1u);
+    EXPECT_EQ(toDriver.frames[0][79], 1);
     Flush(toDriver, driver);
 
     EXPECT_TRUE(driver.calibDoStart.ConsumeAcknowledged());
     EXPECT_EQ(driver.calibDoStart.header.eventValid, 0);
-    ASSERT_EQ(toController.sent.size(), 1u);
+    ASSERT_EQ(toController.frames.size(), 1u);
     HeaderWords echo;
     echo.sender = 5555;
     echo.address = 6041;
@@ -300,9 +302,9 @@ TEST_F(RegistryLink, AcknowledgedEventIsClearedAndEchoed) {
     echo.topic = "DoStart";
     echo.settable = true;
     echo.eventValid = 0;
-    EXPECT_EQ(toController.sent[0], test::FrameHead(echo).Get());
+    EXPECT_EQ(toController.frames[0], test::FrameHead(echo).Get());
     EXPECT_FALSE(driver.calibDoStart.ConsumeAcknowledged());
-    EXPECT_EQ(toController.sent.size(), 1u);
+    EXPECT_EQ(toController.frames.size(), 1u);
 
     // The controller sees its event acknowledged.
     controller.calibDoStart.header.eventValid = 1;
@@ -315,8 +317,8 @@ TEST_F(RegistryLink, CalibCompleteTravelsFromDriverToController) {
     driver.calibDoComplete.RaiseAcknowledged();
     Flush(toController, controller);
     EXPECT_TRUE(controller.calibDoComplete.ConsumeAcknowledged());
-    ASSERT_EQ(toDriver.sent.size(), 1u);
-    EXPECT_EQ(toDriver.sent[0][79], 0);
+    ASSERT_EQ(toDriver.frames.size(), 1u);
+    EXPECT_EQ(toDriver.frames[0][79], 0);
     Flush(toDriver, driver);
     EXPECT_EQ(driver.calibDoComplete.header.eventValid, 0);
 }
@@ -330,35 +332,35 @@ TEST_F(RegistryLink, LastHeardStartsFiftySecondsAgo) {
 TEST_F(RegistryLink, DriverPublishSendsOnlyWhileThePeerIsHeard) {
     // Silent from the start: nothing goes out and the silence is returned.
     EXPECT_EQ(driver.senseStatus.Publish(), 50000);
-    EXPECT_TRUE(toController.sent.empty());
+    EXPECT_TRUE(toController.frames.empty());
 
     driver.MarkPeerHeard();
     clock.Advance(4999);
     EXPECT_EQ(driver.senseStatus.Publish(), 0);
-    EXPECT_EQ(toController.sent.size(), 1u);
+    EXPECT_EQ(toController.frames.size(), 1u);
 
     clock.Advance(1);
     EXPECT_EQ(driver.senseStatus.Publish(), 5000);
     EXPECT_EQ(driver.driverDoHeartBeat.Publish(), 5000);
-    EXPECT_EQ(toController.sent.size(), 1u);
+    EXPECT_EQ(toController.frames.size(), 1u);
 
     driver.MarkPeerHeard();
     EXPECT_EQ(driver.senseStatus.Publish(), 0);
-    EXPECT_EQ(toController.sent.size(), 2u);
+    EXPECT_EQ(toController.frames.size(), 2u);
 }
 
 TEST_F(RegistryLink, ControllerAlwaysSends) {
     EXPECT_EQ(controller.clientClient.Publish(), 0);
     clock.Advance(1'000'000);
     EXPECT_EQ(controller.storeDoSave.Publish(), 0);
-    EXPECT_EQ(toDriver.sent.size(), 2u);
+    EXPECT_EQ(toDriver.frames.size(), 2u);
 }
 
 TEST_F(RegistryLink, ClientHereMessageStampsLiveness) {
     controller.clientClient.Reset();
     controller.clientClient.Publish();
-    ASSERT_EQ(toDriver.sent.size(), 1u);
-    Bytes frame = toDriver.sent[0];
+    ASSERT_EQ(toDriver.frames.size(), 1u);
+    Bytes frame = toDriver.frames[0];
 
     clock.Advance(70000);
     driver.Deliver(frame.data(), 0, static_cast<int32_t>(frame.size()));
@@ -375,9 +377,9 @@ TEST_F(RegistryLink, ClientHereMessageStampsLiveness) {
 TEST_F(RegistryLink, PublishAllSendsTheTableThirtyMillisecondsApart) {
     const int64_t start = clock.NowMs();
     driver.PublishAll();
-    ASSERT_EQ(toController.sent.size(), 38u);
+    ASSERT_EQ(toController.frames.size(), 38u);
     for (size_t i = 0; i < 38; ++i) {
-        const Bytes& frame = toController.sent[i];
+        const Bytes& frame = toController.frames[i];
         SCOPED_TRACE(kTable[i].object + std::string(" ") + kTable[i].topic);
         ASSERT_EQ(frame.size(), static_cast<size_t>(kTable[i].payload + 91));
         EXPECT_EQ(ByteBuilder().Int(kTable[i].address).Get(),
@@ -390,8 +392,8 @@ TEST_F(RegistryLink, PublishAllSendsTheTableThirtyMillisecondsApart) {
 
 TEST_F(RegistryLink, EndMarkerGoesOutAsENDWithABCDNames) {
     driver.PublishAll();
-    ASSERT_EQ(toController.sent.size(), 38u);
-    const Bytes& frame = toController.sent.back();
+    ASSERT_EQ(toController.frames.size(), 38u);
+    const Bytes& frame = toController.frames.back();
     HeaderWords h;
     h.sender = 5555;
     h.address = 19898;
@@ -435,7 +437,7 @@ TEST(RegistrySend, WithoutTransportNothingIsSent) {
 TEST(RegistrySend, SendReturnsTheTransportResult) {
     FakeClock clock;
     Registry registry(ProgramRole::Controller, clock);
-    RecordingTransport transport;
+    FrameLog transport;
     registry.SetTransport(&transport);
     EXPECT_EQ(registry.monitorQueue.Send(), 11611);
     EXPECT_EQ(registry.driverDoStop.Send(), 91);

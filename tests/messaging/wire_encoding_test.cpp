@@ -6,7 +6,9 @@
 
 #include "messaging/registry.h"
 #include "messaging/wire.h"
-#include "tests/messaging/test_support.h"
+#include "tests/support/byte_builder.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
 
 namespace kv {
 namespace {
@@ -14,7 +16,7 @@ namespace {
 using test::ByteBuilder;
 using test::Bytes;
 using test::FakeClock;
-using test::RecordingTransport;
+using test::FrameLog;
 
 // A bare record used only for its reading routines.
 struct Reader {
@@ -167,10 +169,10 @@ TEST(WireText, ZeroWidthWritesNothing) {
 TEST(WireFrame, ControllerEventIsExactlyNinetyOneBytes) {
     FakeClock clock;
     Registry registry(ProgramRole::Controller, clock);
-    RecordingTransport transport;
+    FrameLog transport;
     registry.SetTransport(&transport);
     registry.driverDoStop.RaiseCounted();
-    ASSERT_EQ(transport.sent.size(), 1u);
+    ASSERT_EQ(transport.frames.size(), 1u);
 
     const Bytes expected = {
         0x00, 0xFF, 0x10,                                                // sync, record frame
@@ -189,25 +191,25 @@ TEST(WireFrame, ControllerEventIsExactlyNinetyOneBytes) {
         0x00, 0x00, 0x00, 0x00,                                          // spare
     };
     ASSERT_EQ(expected.size(), 91u);
-    EXPECT_EQ(transport.sent[0], expected);
+    EXPECT_EQ(transport.frames[0], expected);
 }
 
 TEST(WireFrame, DriverPrefixCarriesSender5555) {
     FakeClock clock;
     Registry registry(ProgramRole::Driver, clock);
-    RecordingTransport transport;
+    FrameLog transport;
     registry.SetTransport(&transport);
     registry.MarkPeerHeard();
     registry.driverDoHeartBeat.header.sequence = 254;
     ASSERT_EQ(registry.driverDoHeartBeat.Publish(), 0);
-    ASSERT_EQ(transport.sent.size(), 1u);
+    ASSERT_EQ(transport.frames.size(), 1u);
 
     test::HeaderWords h;
     h.sender = 5555;
     h.address = 160;
     h.topic = "DoHeartBeat";
     h.sequence = 254;
-    const Bytes& frame = transport.sent[0];
+    const Bytes& frame = transport.frames[0];
     EXPECT_EQ(frame, test::FrameHead(h).Get());
     EXPECT_EQ(Bytes(frame.begin() + 3, frame.begin() + 7), (Bytes{0xB3, 0x15, 0x00, 0x00}));
 }
@@ -217,11 +219,11 @@ TEST(WireFrame, DriverPrefixCarriesSender5555) {
 TEST(WireFrame, RecordLengthsCountThePayload) {
     FakeClock clock;
     Registry registry(ProgramRole::Controller, clock);
-    RecordingTransport transport;
+    FrameLog transport;
     registry.SetTransport(&transport);
     registry.senseStatus.Send();
-    ASSERT_EQ(transport.sent.size(), 1u);
-    const Bytes& frame = transport.sent[0];
+    ASSERT_EQ(transport.frames.size(), 1u);
+    const Bytes& frame = transport.frames[0];
     ASSERT_EQ(frame.size(), 99u);
     EXPECT_EQ(Bytes(frame.begin() + 7, frame.begin() + 11), (Bytes{99, 0, 0, 0}));
     EXPECT_EQ(Bytes(frame.begin() + 15, frame.begin() + 19), (Bytes{84, 0, 0, 0}));
@@ -244,12 +246,12 @@ TEST(WireFrame, LongObjectNamesAreCutAndTheReaderLandsOnTheTopic) {
     for (const std::string object : {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOPQ"}) {
         FakeClock clock;
         Registry sender(ProgramRole::Controller, clock);
-        RecordingTransport transport;
+        FrameLog transport;
         sender.SetTransport(&transport);
         sender.storeDoSave.header.object = object;
         sender.storeDoSave.RaiseCounted();
-        ASSERT_EQ(transport.sent.size(), 1u);
-        const Bytes& frame = transport.sent[0];
+        ASSERT_EQ(transport.frames.size(), 1u);
+        const Bytes& frame = transport.frames[0];
         EXPECT_EQ(Bytes(frame.begin() + 35, frame.begin() + 51),
                   ByteBuilder().Text("ABCDEFGHIJKLMNOP", 16).Get());
         EXPECT_EQ(Bytes(frame.begin() + 51, frame.begin() + 67),
@@ -270,12 +272,12 @@ TEST(WireFrame, LongObjectNamesAreCutAndTheReaderLandsOnTheTopic) {
 TEST(WireFrame, EmptyObjectAndTopicTravelAsABCD) {
     FakeClock clock;
     Registry registry(ProgramRole::Controller, clock);
-    RecordingTransport transport;
+    FrameLog transport;
     registry.SetTransport(&transport);
     registry.outputState.header.topic = "";
     registry.outputState.Send();
-    ASSERT_EQ(transport.sent.size(), 1u);
-    const Bytes& frame = transport.sent[0];
+    ASSERT_EQ(transport.frames.size(), 1u);
+    const Bytes& frame = transport.frames[0];
     EXPECT_EQ(Bytes(frame.begin() + 51, frame.begin() + 67), ByteBuilder().Text("ABCD", 16).Get());
 }
 

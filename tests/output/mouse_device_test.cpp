@@ -35,10 +35,10 @@ TEST_F(MouseDevice1Test, PressMovesFirstAndReleaseDoesNotMove) {
     Update(Report(2, 0.5f, 0.5f));
     Update(Report(1, 0.75f, 0.75f));
     Update(Report(0, 0.75f, 0.75f));
-    const std::vector<test::InjectedEvent> expected = {{kAbsMove, 16384, 24576, 0},
-                                                       {kLeftDown, 0, 0, 0},
-                                                       {kAbsMove, 32768, 32768, 0},
-                                                       {kLeftUp, 0, 0, 0}};
+    const std::vector<test::PointerEvent> expected = {{kAbsMove, 16384, 24576, 0},
+                                                      {kLeftDown, 0, 0, 0},
+                                                      {kAbsMove, 32768, 32768, 0},
+                                                      {kLeftUp, 0, 0, 0}};
     EXPECT_EQ(rig.injector.events, expected);
 }
 
@@ -47,7 +47,7 @@ TEST_F(MouseDevice1Test, HoverToPressSendsOnlyTheButtonWhenThePixelIsUnchanged) 
     Update(Report(2, 0.25f, 0.375f));
     Update(Report(2, 0.25f + 0.0001f, 0.375f));  // same pixel: no move
     Update(Report(1, 0.25f, 0.375f));
-    const std::vector<test::InjectedEvent> expected = {
+    const std::vector<test::PointerEvent> expected = {
         {kAbsMove, 16384, 24576, 0}, {kLeftDown, 0, 0, 0}, {kLeftUp, 0, 0, 0}};
     EXPECT_EQ(rig.injector.events, expected);
 }
@@ -55,7 +55,7 @@ TEST_F(MouseDevice1Test, HoverToPressSendsOnlyTheButtonWhenThePixelIsUnchanged) 
 TEST_F(MouseDevice1Test, PositionOneReachesTheFullAbsoluteRange) {
     Update(Report(1, 1.0f, 1.0f));
     ASSERT_EQ(rig.injector.events.size(), 1u);
-    EXPECT_EQ(rig.injector.events[0], (test::InjectedEvent{kAbsMove, 65536, 65536, 0}));
+    EXPECT_EQ(rig.injector.events[0], (test::PointerEvent{kAbsMove, 65536, 65536, 0}));
 }
 
 TEST_F(MouseDevice1Test, PixelIsTheTruncatedFloatProductOfSizeAndPosition) {
@@ -64,7 +64,7 @@ TEST_F(MouseDevice1Test, PixelIsTheTruncatedFloatProductOfSizeAndPosition) {
     Update(Report(1, 0.7f, 0.9f));
     ASSERT_EQ(rig.injector.events.size(), 1u);
     EXPECT_EQ(rig.injector.events[0],
-              (test::InjectedEvent{kAbsMove, 1344 * 65536 / 1920, 972 * 65536 / 1080, 0}));
+              (test::PointerEvent{kAbsMove, 1344 * 65536 / 1920, 972 * 65536 / 1080, 0}));
 }
 
 TEST(MouseDevice1Range, FullRangeOnAScreenAsWideAsTheAbsoluteRange) {
@@ -74,7 +74,7 @@ TEST(MouseDevice1Range, FullRangeOnAScreenAsWideAsTheAbsoluteRange) {
     const PointerReport full = Report(1, 1.0f, 0.5f);
     device.Update(&full);
     ASSERT_EQ(rig.injector.events.size(), 1u);
-    EXPECT_EQ(rig.injector.events[0], (test::InjectedEvent{kAbsMove, 65536, 32768, 0}));
+    EXPECT_EQ(rig.injector.events[0], (test::PointerEvent{kAbsMove, 65536, 32768, 0}));
 }
 
 TEST(MouseDevice1Range, DisplayWithoutSizeDoesNotDivideByZero) {
@@ -83,12 +83,12 @@ TEST(MouseDevice1Range, DisplayWithoutSizeDoesNotDivideByZero) {
     const PointerReport r = Report(1, 1.0f, 1.0f);
     device.Update(&r);
     ASSERT_EQ(rig.injector.events.size(), 1u);
-    EXPECT_EQ(rig.injector.events[0], (test::InjectedEvent{kAbsMove, 65536, 65536, 0}));
+    EXPECT_EQ(rig.injector.events[0], (test::PointerEvent{kAbsMove, 65536, 65536, 0}));
 }
 
 TEST_F(MouseDevice1Test, OutOfRangeValuesAreClamped) {
     Update(Report(7, -0.5f, std::numeric_limits<float>::quiet_NaN()));
-    const std::vector<test::InjectedEvent> expected = {{kAbsMove, 0, 0, 0}, {kLeftDown, 0, 0, 0}};
+    const std::vector<test::PointerEvent> expected = {{kAbsMove, 0, 0, 0}, {kLeftDown, 0, 0, 0}};
     EXPECT_EQ(rig.injector.events, expected);
 }
 
@@ -107,7 +107,7 @@ TEST_F(MouseDevice1Test, SecondaryChannelUsesTheMiddleButton) {
     Update(r);
     r.secondaryState = 0;
     Update(r);
-    const std::vector<test::InjectedEvent> expected = {
+    const std::vector<test::PointerEvent> expected = {
         {kAbsMove, 32768, 32768, 0}, {kMiddleDown, 0, 0, 0}, {kMiddleUp, 0, 0, 0}};
     EXPECT_EQ(rig.injector.events, expected);
 }
@@ -121,7 +121,7 @@ TEST_F(MouseDevice1Test, RightClickOnRisingEdgeOnlyAndWheelOneNotchPerFrame) {
     r.rightClick = 0;
     r.wheel = -0.2f;
     Update(r);
-    const std::vector<test::InjectedEvent> expected = {
+    const std::vector<test::PointerEvent> expected = {
         {kAbsMove, 16384, 24576, 0}, {kRightDown, 0, 0, 0}, {kRightUp, 0, 0, 0},
         {kWheel, 0, 0, 120},         {kWheel, 0, 0, 120},   {kWheel, 0, 0, -120}};
     EXPECT_EQ(rig.injector.events, expected);
@@ -147,7 +147,7 @@ TEST_F(MouseDevice1Test, DisabledOutputSendsNothingButStillTracksThePixel) {
     Update(Report(1, 0.25f, 0.375f));
     EXPECT_TRUE(rig.injector.events.empty());
     Update(Report(1, 0.5f, 0.375f));
-    EXPECT_EQ(rig.injector.events, (std::vector<test::InjectedEvent>{{kAbsMove, 32768, 24576, 0}}));
+    EXPECT_EQ(rig.injector.events, (std::vector<test::PointerEvent>{{kAbsMove, 32768, 24576, 0}}));
 }
 
 TEST(MouseDeviceHolder, ReportsDriveSlotOneAndFillTheMonitorQueue) {

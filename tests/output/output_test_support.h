@@ -1,5 +1,5 @@
-// Fakes for the touch output tests: a recording pointer injector, contact and TUIO recorders,
-// a registry whose records really go out, and a touch output wired to all of them.
+// Fixtures for the touch output tests: contact and TUIO recorders, a registry whose records
+// really go out, and a touch output wired to all of them.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 #include "driver/core/display_info.h"
 #include "driver/core/peak_candidate.h"
 #include "driver/core/pointer_injector.h"
-#include "driver/core/recording_pointer.h"
 #include "driver/core/tuio_sink.h"
 #include "driver/touch/touch_output.h"
 #include "driver/touch/virtual_touch_output.h"
@@ -18,11 +17,11 @@
 #include "messaging/registry.h"
 #include "messaging/transport.h"
 #include "messaging/wire.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/recording_pointer.h"
 
 namespace kv::test {
-
-using InjectedEvent = PointerEvent;
-using RecordingInjector = RecordingPointer;
 
 struct Contact {
     uint8_t state = 0;
@@ -56,30 +55,6 @@ public:
         frames.push_back({stateA, xA, yA, stateB, xB, yB});
     }
     std::vector<TuioFrame> frames;
-};
-
-class FakeClock final : public Clock {
-public:
-    int64_t NowMs() const override { return now; }
-    void SleepMs(int ms) const override { now += ms; }
-    mutable int64_t now = 100000;
-};
-
-// Counts the frames sent per record address.
-class CountingTransport final : public Transport {
-public:
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        addresses.push_back(wire::GetInt(bytes + wire::kOffAddress));
-        return static_cast<int32_t>(length);
-    }
-    int Count(const DataManipulation& record) const {
-        int n = 0;
-        for (int32_t address : addresses) {
-            n += address == record.Address() ? 1 : 0;
-        }
-        return n;
-    }
-    std::vector<int32_t> addresses;
 };
 
 inline PeakCandidate Peak(float position, float amplitude, int32_t index) {
@@ -125,12 +100,12 @@ struct OutputRig {
             .entries[static_cast<size_t>(static_cast<int32_t>(registry->monitorQueue.last))];
     }
 
-    FakeClock clock;
-    CountingTransport transport;
+    FakeClock clock{100000};
+    FrameLog transport;
     std::unique_ptr<Registry> registry;
     FixedDisplay display;
     CalibrationModel calibration;
-    RecordingInjector injector;
+    RecordingPointer injector;
     RecordingContacts contacts;
     RecordingTuio tuio;
     std::unique_ptr<TouchOutput> output;

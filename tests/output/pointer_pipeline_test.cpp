@@ -53,8 +53,8 @@ TEST_F(PointerPipelineTest, FirstThreeSamplesGiveNoOutput) {
 
     Submit(Touch(0.25f, 0.375f));
     // 1920 x 1080: pixel (480, 405) is a quarter and three eighths of 65536.
-    const std::vector<test::InjectedEvent> expected = {{kAbsMove, 16384, 24576, 0},
-                                                       {kLeftDown, 0, 0, 0}};
+    const std::vector<test::PointerEvent> expected = {{kAbsMove, 16384, 24576, 0},
+                                                      {kLeftDown, 0, 0, 0}};
     EXPECT_EQ(rig.injector.events, expected);
     EXPECT_EQ(rig.LastEntry().Value4, 2);
 }
@@ -105,16 +105,16 @@ TEST_F(PointerPipelineTest, ModeTwoTapIsOnePressAndOneReleaseAtTheLandingPoint) 
     Submit(Touch(0.25f, 0.375f), 6);
     Submit(Touch(0.5f, 0.5f), 6);  // continued contact moves without the button
     Submit(Lift(0.5f, 0.5f), 6);
-    const std::vector<test::InjectedEvent> expected = {
+    const std::vector<test::PointerEvent> expected = {
         {kAbsMove, 16384, 24576, 0}, {kLeftDown, 0, 0, 0}, {kLeftUp, 0, 0, 0}};
     ASSERT_GE(rig.injector.events.size(), 3u);
-    EXPECT_EQ(std::vector<test::InjectedEvent>(rig.injector.events.begin(),
-                                               rig.injector.events.begin() + 3),
+    EXPECT_EQ(std::vector<test::PointerEvent>(rig.injector.events.begin(),
+                                              rig.injector.events.begin() + 3),
               expected);
     EXPECT_EQ(rig.injector.Count(kLeftDown), 1);
     EXPECT_EQ(rig.injector.Count(kLeftUp), 1);
     EXPECT_GE(rig.injector.Count(kAbsMove), 2);
-    EXPECT_EQ(rig.injector.events.back(), (test::InjectedEvent{kAbsMove, 32768, 32768, 0}));
+    EXPECT_EQ(rig.injector.events.back(), (test::PointerEvent{kAbsMove, 32768, 32768, 0}));
 }
 
 TEST_F(PointerPipelineTest, ModeThreeClicksWhereTheFingerLifts) {
@@ -126,7 +126,7 @@ TEST_F(PointerPipelineTest, ModeThreeClicksWhereTheFingerLifts) {
     Submit(Lift(0.5f, 0.5f), 6);
     ASSERT_GE(rig.injector.events.size(), 3u);
     const auto n = rig.injector.events.size();
-    EXPECT_EQ(rig.injector.events[n - 3], (test::InjectedEvent{kAbsMove, 32768, 32768, 0}));
+    EXPECT_EQ(rig.injector.events[n - 3], (test::PointerEvent{kAbsMove, 32768, 32768, 0}));
     EXPECT_EQ(rig.injector.events[n - 2].flags, kLeftDown);
     EXPECT_EQ(rig.injector.events[n - 1].flags, kLeftUp);
     EXPECT_EQ(rig.injector.Count(kLeftDown), 1);
@@ -138,7 +138,7 @@ TEST_F(PointerPipelineTest, ModeFiveHoldsThePointerWhereTheFingerLanded) {
     Submit(Touch(0.25f, 0.375f), 6);
     Submit(Touch(0.5f, 0.5f), 6);
     Submit(Lift(0.5f, 0.5f), 6);
-    const std::vector<test::InjectedEvent> expected = {
+    const std::vector<test::PointerEvent> expected = {
         {kAbsMove, 16384, 24576, 0}, {kLeftDown, 0, 0, 0}, {kLeftUp, 0, 0, 0}};
     EXPECT_EQ(rig.injector.events, expected);
 }
@@ -220,7 +220,7 @@ TEST_F(PointerPipelineTest, RotationFollowsTheDisplaySinceCalibration) {
     Pipeline();
     Submit(Touch(0.25f, 0.375f), 4);
     // A quarter turn maps (X, Y) to (1 - Y, X): pixel (1200, 270).
-    EXPECT_EQ(rig.injector.events.front(), (test::InjectedEvent{kAbsMove, 40960, 16384, 0}));
+    EXPECT_EQ(rig.injector.events.front(), (test::PointerEvent{kAbsMove, 40960, 16384, 0}));
 }
 
 TEST_F(PointerPipelineTest, VirtualTouchPipelineSkipsRotation) {
@@ -282,8 +282,8 @@ TEST_F(PointerPipelineTest, WheelReachesTheDeviceOneFrameLateAsOneNotch) {
     wheelDown.wheel = -1.5f;
     Submit(wheelDown);
     Submit(Touch(0.25f, 0.375f));
-    const std::vector<test::InjectedEvent> expected = {{kWheel, 0, 0, 120}, {kWheel, 0, 0, -120}};
-    std::vector<test::InjectedEvent> wheels;
+    const std::vector<test::PointerEvent> expected = {{kWheel, 0, 0, 120}, {kWheel, 0, 0, -120}};
+    std::vector<test::PointerEvent> wheels;
     for (const auto& e : rig.injector.events) {
         if (e.flags == kWheel) {
             wheels.push_back(e);

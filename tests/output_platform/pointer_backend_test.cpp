@@ -9,7 +9,7 @@
 #include <string>
 
 #include "driver/backends/x11/xtest_pointer.h"
-#include "tests/output_platform/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 namespace kv::test {
 namespace {

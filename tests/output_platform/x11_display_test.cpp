@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/output_platform/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 namespace kv::test {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "driver/backends/x11/x11_display.h"
 #include "driver/touch/mouse_device.h"
-#include "tests/output_platform/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 namespace kv::test {
 namespace {

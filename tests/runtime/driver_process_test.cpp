@@ -10,8 +10,9 @@
 
 #include "expected_settings.h"
 #include "messaging/wire.h"
-#include "process_support.h"
-#include "runtime_support.h"
+#include "tests/support/controller_side.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
 
 namespace kv {
 namespace {

@@ -4,7 +4,10 @@
 
 #include "driver/board/chid.h"
 #include "driver/sim/scripted_sensor_link.h"
-#include "runtime_support.h"
+#include "tests/support/controller_side.h"
+#include "tests/support/engine_fakes.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
 
 namespace kv {
 namespace {
@@ -47,7 +50,7 @@ protected:
 
     test::FakeClock clock;
     Registry registry;
-    test::RecordingTransport transport;
+    test::FrameLog transport;
     ScriptedSensorLink link;
     test::RecordingEngine engine;
     test::CountingSettings settings;
@@ -228,27 +231,14 @@ TEST_F(MainLoop, OtherMuxSizesWaitAsAReadWouldInsteadOfSpinning) {
     EXPECT_EQ(hid.MuxSize(), 64);
 }
 
-// A clock whose sleeps let the controller change the mux size part-way through a wait.
-class MuxChangingClock final : public Clock {
-public:
-    MuxChangingClock(Registry& registry, int64_t changeAfterMs)
-        : registry_(registry), changeAfterMs_(changeAfterMs) {}
-    int64_t NowMs() const override { return now_; }
-    void SleepMs(int ms) const override {
-        now_ += ms;
-        if (now_ >= changeAfterMs_) {
-            registry_.commsReqState.MuxSize = 64;
-        }
-    }
-
-private:
-    Registry& registry_;
-    int64_t changeAfterMs_;
-    mutable int64_t now_ = 0;
-};
-
 TEST_F(MainLoop, AWaitWithoutReadEndsSoonAfterTheMuxSizeChanges) {
-    const MuxChangingClock changing(registry, 200);
+    // The controller changes the mux size part-way through the wait.
+    test::FakeClock changing(0);
+    changing.OnSleep([&](int) {
+        if (changing.NowMs() >= 200) {
+            registry.commsReqState.MuxSize = 64;
+        }
+    });
     CHid waiting{registry, link, engine, settings, changing, log};
     waiting.BuildEngine(calibration);
     registry.commsReqState.MuxSize = 0;  // what "MuxSize=false" in the settings file gives
@@ -315,14 +305,14 @@ TEST_F(MainLoop, WithoutBoardNoFrameNoTickNoHeartbeat) {
     link.Unplug();
     Start(64);
     registry.MarkPeerHeard();
-    transport.sent.clear();
+    transport.frames.clear();
     for (int i = 0; i < 5; ++i) {
         hid.LoopIteration();  // 4 s each
     }
     EXPECT_EQ(engine.frames, 0);
     EXPECT_EQ(Heartbeat(), 0);
     EXPECT_EQ(hid.Loop().lastTick, 0);
-    EXPECT_TRUE(transport.sent.empty());
+    EXPECT_TRUE(transport.frames.empty());
     EXPECT_EQ(link.OpenCalls(), 8 + 5 * 8);
 }
 
@@ -377,12 +367,12 @@ TEST_F(MainLoop, ALostBoardPublishesADisconnectedStatusOnceAndTheLiveOneAfterRec
     const int32_t status = registry.commsActStatus.Address();
     auto statusesSent = [&] {
         std::vector<test::Bytes> statuses;
-        for (const test::Bytes& frame : transport.sent) {
+        for (const test::Bytes& frame : transport.frames) {
             if (wire::GetInt(frame.data() + wire::kOffAddress) == status) {
                 statuses.push_back(frame);
             }
         }
-        transport.sent.clear();
+        transport.frames.clear();
         return statuses;
     };
     // What a controller sees: the frame delivered into its own registry.
@@ -391,7 +381,7 @@ TEST_F(MainLoop, ALostBoardPublishesADisconnectedStatusOnceAndTheLiveOneAfterRec
         return controller.registry.commsActStatus;
     };
 
-    transport.sent.clear();
+    transport.frames.clear();
     link.Unplug();
     for (int i = 0; i < 3; ++i) {
         registry.MarkPeerHeard();
@@ -539,7 +529,7 @@ TEST_F(MainLoop, TheTaskPublishesHeartbeatAlwaysAndStatusOnlyWhenItChanges) {
     const int32_t status = registry.commsActStatus.Address();
     auto task = [&] {
         registry.MarkPeerHeard();
-        transport.sent.clear();
+        transport.frames.clear();
         TickedIteration();
         TickedIteration();
         return transport.Addresses();

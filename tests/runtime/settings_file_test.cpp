@@ -23,8 +23,8 @@
 #include "driver/app/settings_file.h"
 #include "driver/app/settings_saver.h"
 #include "expected_settings.h"
-#include "process_support.h"
-#include "runtime_support.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
 
 namespace kv {
 namespace {
@@ -311,7 +311,7 @@ protected:
     test::TempDir dir;
     std::string path = dir.File("DRIVER.INI");
     Registry registry{ProgramRole::Driver};
-    test::RecordingTransport transport;
+    test::FrameLog transport;
 };
 
 TEST_F(SettingsOnDisk, ReadingPublishesTheTwelveRecordsInOrderEvenWithoutAFile) {
@@ -328,7 +328,7 @@ TEST_F(SettingsOnDisk, ReadingPublishesTheTwelveRecordsInOrderEvenWithoutAFile) 
     EXPECT_EQ(transport.Addresses(), expected);
     EXPECT_EQ(FormatSettings(registry), test::DefaultSettingsText());
 
-    transport.sent.clear();
+    transport.frames.clear();
     test::WriteFile(path, "Sense_State_PressThreshold=17\r\n");
     EXPECT_TRUE(ReadSettingsFile(path, registry));
     EXPECT_EQ(registry.senseState.PressThreshold, 17);

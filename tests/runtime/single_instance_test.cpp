@@ -7,8 +7,8 @@
 #include <string>
 
 #include "driver/app/single_instance.h"
-#include "process_support.h"
-#include "runtime_support.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/process_support.h"
 
 namespace kv {
 namespace {

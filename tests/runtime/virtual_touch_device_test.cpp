@@ -12,6 +12,7 @@
 
 #include "driver/board/queued_touch_endpoint.h"
 #include "driver/board/virtual_touch_device.h"
+#include "tests/support/fake_clock.h"
 
 namespace kv {
 namespace {
@@ -177,16 +178,6 @@ struct OrderLog {
     }
 };
 
-class LoggingClock final : public Clock {
-public:
-    explicit LoggingClock(OrderLog& log) : log_(log) {}
-    int64_t NowMs() const override { return 0; }
-    void SleepMs(int ms) const override { log_.Add("sleep " + std::to_string(ms)); }
-
-private:
-    OrderLog& log_;
-};
-
 class LoggingEndpoint final : public TouchEndpoint {
 public:
     explicit LoggingEndpoint(OrderLog& log) : log_(log) {}
@@ -201,7 +192,9 @@ private:
 
 TEST(QueuedTouchEndpoint, ANewDeviceGetsItsFirstReportsOnlyAfterTheSettleTime) {
     OrderLog log;
-    const LoggingClock clock(log);
+    test::FakeClock clock(0);
+    clock.StandStill();
+    clock.OnSleep([&](int ms) { log.Add("sleep " + std::to_string(ms)); });
     QueuedTouchEndpoint queued(std::make_unique<LoggingEndpoint>(log), 250, clock);
     for (uint8_t n = 1; n <= 2; ++n) {
         const std::vector<uint8_t> report(30, n);

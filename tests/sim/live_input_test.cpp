@@ -17,6 +17,7 @@
 #include "driver/sim/live_scenario_input.h"
 #include "driver/sim/simulated_board.h"
 #include "driver/sim/simulated_sensor_link.h"
+#include "tests/support/fake_clock.h"
 
 using namespace kv::sim;
 
@@ -48,12 +49,6 @@ int32_t Electrode(const SimulatedBoard& board, int axis, double position) {
     const int32_t count = axis == 0 ? board.Layout().CountX() : board.Layout().CountY();
     return static_cast<int32_t>(position * (count - 1) + 0.5);
 }
-
-class StillClock final : public kv::Clock {
-public:
-    int64_t NowMs() const override { return 0; }
-    void SleepMs(int) const override {}
-};
 
 class PipeInput {
 public:
@@ -218,7 +213,8 @@ TEST(LiveInput, AddsFingersToTheScenarioTheLinkPlays) {
     auto scenario =
         ParseScenario("layout B64\nnoise 0\ndrift 0\nbaseline 100\nat 0.5 down 2 0.8 0.7\n", error);
     ASSERT_TRUE(scenario) << error.Text();
-    StillClock clock;
+    kv::test::FakeClock clock(0);
+    clock.StandStill();
     SimulatedSensorLink link(*scenario, clock, false, nullptr);
     auto pipe = std::make_unique<PipeInput>();
     pipe->Write("down 1 0.2 0.4\n");

@@ -1,20 +1,40 @@
-// A transport for tests that keeps every frame sent, looked up by the record's address.
+// The tests' transport: keeps every frame sent (and, given a clock, the time it was handed
+// over), looked up by the record's address.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
+#include "messaging/clock.h"
 #include "messaging/data_manipulation.h"
+#include "messaging/registry.h"
 #include "messaging/transport.h"
 #include "messaging/wire.h"
 
 namespace kv::test {
 
+using Bytes = std::vector<uint8_t>;
+
+// The record address in a frame's header.
+inline int32_t AddressOf(const Bytes& frame) {
+    return wire::GetInt(frame.data() + wire::kOffAddress);
+}
+
 class FrameLog final : public Transport {
 public:
+    explicit FrameLog(const Clock* clock = nullptr) : clock_(clock) {}
     int32_t Send(const uint8_t* bytes, size_t length) override {
         frames.emplace_back(bytes, bytes + length);
+        times.push_back(clock_ != nullptr ? clock_->NowMs() : 0);
         return static_cast<int32_t>(length);
+    }
+    // Record addresses of the frames sent, in order.
+    std::vector<int32_t> Addresses() const {
+        std::vector<int32_t> addresses;
+        for (const Bytes& frame : frames) {
+            addresses.push_back(AddressOf(frame));
+        }
+        return addresses;
     }
     // How many frames were sent for the record.
     int Count(const DataManipulation& record) const {
@@ -47,12 +67,23 @@ public:
         return std::vector<uint8_t>(frame->begin() + wire::kFrameHeader, frame->end());
     }
 
-    std::vector<std::vector<uint8_t>> frames;
+    std::vector<Bytes> frames;
+    std::vector<int64_t> times;  // the clock at each frame, 0 without a clock
 
 private:
-    static int32_t AddressOf(const std::vector<uint8_t>& frame) {
-        return wire::GetInt(frame.data() + wire::kOffAddress);
-    }
+    const Clock* clock_;
 };
+
+// The bytes a record puts on the wire from a program of the given registry.
+inline Bytes FrameOf(DataManipulation& record, const Registry& from) {
+    Bytes frame(static_cast<size_t>(record.FrameSize()));
+    record.WriteFrame(frame.data(), from.SenderId());
+    return frame;
+}
+
+inline Bytes HelloBytes(int32_t sender) {
+    const auto hello = wire::HelloDatagram(sender);
+    return Bytes(hello.begin(), hello.end());
+}
 
 }  // namespace kv::test

@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/frame_bytes.h"
+#include "tests/support/byte_builder.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/frame_encode.h"
 
 namespace {
 
-using kvtest::Bytes;
-using kvtest::Concat;
+using kv::test::ByteBuilder;
+using kv::test::Concat;
+using kv::test::FrameHead;
 using kvtest::Json;
-using kvtest::RecordStart;
 
 struct Decoded {
     bool ok = false;
@@ -52,14 +52,14 @@ bool IsError(const Json& line) {
 }
 
 TEST(KvctlDecode, CountedEventShowsItsHeaderAndNoFields) {
-    const auto frame = RecordStart({.address = 404,
-                                    .kind = "EVENT",
-                                    .object = "Store",
-                                    .topic = "DoSave",
-                                    .settable = true,
-                                    .eventValid = 1,
-                                    .sequence = 12})
-                           .data;
+    const auto frame = FrameHead({.address = 404,
+                                  .kind = "EVENT",
+                                  .object = "Store",
+                                  .topic = "DoSave",
+                                  .settable = true,
+                                  .eventValid = 1,
+                                  .sequence = 12})
+                           .Get();
     const Decoded d = Decode(frame);
     ASSERT_TRUE(d.ok);
     ASSERT_EQ(d.lines.size(), 1u);
@@ -161,7 +161,7 @@ TEST(KvctlDecode, HelloAndEndMarker) {
 }
 
 TEST(KvctlDecode, TwoFramesInOneDatagramInOrder) {
-    const auto datagram = Concat(Encode("Split/State", {"Split0=7"}), Encode("Store/DoLoad"));
+    const auto datagram = Concat({Encode("Split/State", {"Split0=7"}), Encode("Store/DoLoad")});
     const Decoded d = Decode(datagram);
     ASSERT_TRUE(d.ok);
     ASSERT_EQ(d.lines.size(), 2u);
@@ -171,7 +171,7 @@ TEST(KvctlDecode, TwoFramesInOneDatagramInOrder) {
 }
 
 TEST(KvctlDecode, GarbageBeforeAFrameIsSkipped) {
-    const auto datagram = Concat({0x01, 0xFF, 0x00}, Encode("Edge/State", {"Left=3"}));
+    const auto datagram = Concat({{0x01, 0xFF, 0x00}, Encode("Edge/State", {"Left=3"})});
     const Decoded d = Decode(datagram);
     ASSERT_TRUE(d.ok);
     ASSERT_EQ(d.lines.size(), 1u);
@@ -181,8 +181,7 @@ TEST(KvctlDecode, GarbageBeforeAFrameIsSkipped) {
 TEST(KvctlDecode, HelloAmongOtherFramesKeepsItsOwnSender) {
     const std::vector<uint8_t> hello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
                                         0x00, 0x0B, 0x00, 0x00, 0x00};
-    const auto datagram =
-        Concat(Concat(Concat({0x42, 0x00}, Encode("Log/State")), {0xFF, 0x00, 0x07}), hello);
+    const auto datagram = Concat({{0x42, 0x00}, Encode("Log/State"), {0xFF, 0x00, 0x07}, hello});
     const Decoded d = Decode(datagram);
     ASSERT_TRUE(d.ok);
     ASSERT_EQ(d.lines.size(), 2u);
@@ -192,9 +191,9 @@ TEST(KvctlDecode, HelloAmongOtherFramesKeepsItsOwnSender) {
 }
 
 TEST(KvctlDecode, UnknownAddressIsAnError) {
-    Bytes frame =
-        RecordStart({.address = 9, .kind = "EVENT", .object = "Driver", .topic = "DoStop"});
-    const auto datagram = Concat(frame.data, Encode("Store/DoSave"));
+    ByteBuilder frame =
+        FrameHead({.address = 9, .kind = "EVENT", .object = "Driver", .topic = "DoStop"});
+    const auto datagram = Concat({frame.Get(), Encode("Store/DoSave")});
     const Decoded d = Decode(datagram);
     EXPECT_FALSE(d.ok);
     ASSERT_EQ(d.lines.size(), 2u);
@@ -230,7 +229,7 @@ TEST(KvctlDecode, BytesLeftOverAreAnError) {
     EXPECT_TRUE(IsError(d.lines[0]));
     EXPECT_NE(d.lines[0]["error"].text.find("100 of 112"), std::string::npos);
 
-    const Decoded tail = Decode(Concat(Encode("Store/DoSave"), {0x01, 0x02}));
+    const Decoded tail = Decode(Concat({Encode("Store/DoSave"), {0x01, 0x02}}));
     EXPECT_FALSE(tail.ok);
     ASSERT_EQ(tail.lines.size(), 2u);
     EXPECT_EQ(tail.lines[0]["record"].text, "Store/DoSave");
@@ -279,14 +278,14 @@ TEST(KvctlDecode, TextsAreEscapedAndNonFiniteRealsAreNull) {
     }
 
     for (const uint32_t bits : {0x7FC00000u, 0x7F800000u, 0xFF800000u}) {
-        Bytes frame = RecordStart({.address = 5957,
-                                   .payload = 8,
-                                   .kind = "OBJECT",
-                                   .object = "Sense",
-                                   .topic = "Status",
-                                   .tag = 1});
+        ByteBuilder frame = FrameHead({.address = 5957,
+                                       .payloadSize = 8,
+                                       .kind = "OBJECT",
+                                       .object = "Sense",
+                                       .topic = "Status",
+                                       .tag = 1});
         frame.Int(8).RealBits(bits);
-        const Decoded n = Decode(frame.data);
+        const Decoded n = Decode(frame.Get());
         ASSERT_EQ(n.lines.size(), 1u);
         EXPECT_TRUE(n.lines[0]["fields"]["Value"].IsNull()) << std::hex << bits;
         EXPECT_NE(n.lines[0]["fields"].Find("Value"), nullptr);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/frame_bytes.h"
+#include "tests/support/byte_builder.h"
 #include "tools/kvctl/commands.h"
 #include "tools/kvctl/frame_encode.h"
 
@@ -13,8 +13,8 @@ namespace {
 
 using kv::kvctl::EncodeFrame;
 using kv::kvctl::EncodeRequest;
-using kvtest::Bytes;
-using kvtest::RecordStart;
+using kv::test::ByteBuilder;
+using kv::test::FrameHead;
 
 std::vector<uint8_t> Encode(EncodeRequest request) {
     const auto result = EncodeFrame(request);
@@ -33,59 +33,59 @@ TEST(KvctlEncode, CountedEventCarriesValidAndSequenceInTheHeader) {
     EncodeRequest request = Request("Driver/DoStop");
     request.eventValid = 1;
     request.sequence = 3;
-    const auto expected = RecordStart({.address = 8,
-                                       .kind = "EVENT",
-                                       .object = "Driver",
-                                       .topic = "DoStop",
-                                       .settable = true,
-                                       .eventValid = 1,
-                                       .sequence = 3})
-                              .data;
+    const auto expected = FrameHead({.address = 8,
+                                     .kind = "EVENT",
+                                     .object = "Driver",
+                                     .topic = "DoStop",
+                                     .settable = true,
+                                     .eventValid = 1,
+                                     .sequence = 3})
+                              .Get();
     EXPECT_EQ(Encode(request), expected);
     EXPECT_EQ(expected.size(), 91u);
 }
 
 TEST(KvctlEncode, CommsReqStateWithMuxSize) {
-    Bytes expected = RecordStart({.address = 949,
-                                  .payload = 21,
-                                  .kind = "OBJECT",
-                                  .object = "Comms",
-                                  .topic = "ReqState",
-                                  .tag = 1,
-                                  .settable = true});
+    ByteBuilder expected = FrameHead({.address = 949,
+                                      .payloadSize = 21,
+                                      .kind = "OBJECT",
+                                      .object = "Comms",
+                                      .topic = "ReqState",
+                                      .tag = 1,
+                                      .settable = true});
     // Construction values except MuxSize: Open false, PortIndex 0, BaudIndex 1, SampleIndex 5.
     expected.Int(21).Flag(false).Int(0).Int(1).Int(5).Int(40);
-    EXPECT_EQ(Encode(Request("Comms/ReqState", {"MuxSize=40"})), expected.data);
+    EXPECT_EQ(Encode(Request("Comms/ReqState", {"MuxSize=40"})), expected.Get());
 }
 
 TEST(KvctlEncode, GraphValueByIndex) {
-    Bytes expected = RecordStart({.address = 1316,
-                                  .payload = 1036,
-                                  .kind = "OBJECT",
-                                  .object = "Graph",
-                                  .topic = "State0",
-                                  .tag = 1});
+    ByteBuilder expected = FrameHead({.address = 1316,
+                                      .payloadSize = 1036,
+                                      .kind = "OBJECT",
+                                      .object = "Graph",
+                                      .topic = "State0",
+                                      .tag = 1});
     expected.Int(1036).Int(0).Int(0).Zeros(12).RealBits(0x3FC00000).Zeros(252 * 4);
     const auto frame = Encode(Request("Graph/State0", {"Values[3]=1.5"}));
     EXPECT_EQ(frame.size(), 1127u);
-    EXPECT_EQ(frame, expected.data);
+    EXPECT_EQ(frame, expected.Get());
 }
 
 TEST(KvctlEncode, MonitorQueueSendsTheEntryItsTagSelects) {
     EncodeRequest request =
         Request("Monitor/Queue", {"Value1=3", "Value3=true", "Value11=-2.5", "Value8=-1"});
     request.tag = 7;
-    Bytes expected = RecordStart({.address = 7141,
-                                  .payload = 11520,
-                                  .kind = "QUEUE",
-                                  .object = "Monitor",
-                                  .topic = "Queue",
-                                  .tag = 7});
+    ByteBuilder expected = FrameHead({.address = 7141,
+                                      .payloadSize = 11520,
+                                      .kind = "QUEUE",
+                                      .object = "Monitor",
+                                      .topic = "Queue",
+                                      .tag = 7});
     expected.Int(11520).Int(7);
     expected.Int(3).RealBits(0).Flag(true).Int(0).Int(0).RealBits(0).RealBits(0);
     expected.Int(-1).Int(0).RealBits(0).RealBits(0xC0200000);
     expected.Zeros(11520 - 49);
-    EXPECT_EQ(Encode(request), expected.data);
+    EXPECT_EQ(Encode(request), expected.Get());
 }
 
 TEST(KvctlEncode, MonitorQueueTagOutsideTheRingStillCarriesTheAssignedEntry) {
@@ -111,36 +111,36 @@ TEST(KvctlEncode, HelloFromEitherProgram) {
 
 TEST(KvctlEncode, EndMarkerSendsEmptyObjectAndTopicAsABCD) {
     const auto expected =
-        RecordStart({.address = 19898, .kind = "END", .object = "ABCD", .topic = "ABCD"}).data;
+        FrameHead({.address = 19898, .kind = "END", .object = "ABCD", .topic = "ABCD"}).Get();
     EXPECT_EQ(Encode(Request("END")), expected);
 }
 
 TEST(KvctlEncode, FromDriverWritesTheDriverSender) {
     EncodeRequest request = Request("Sense/Status", {"Value=0.5"});
     request.from = kv::ProgramRole::Driver;
-    Bytes expected = RecordStart({.sender = 5555,
-                                  .address = 5957,
-                                  .payload = 8,
-                                  .kind = "OBJECT",
-                                  .object = "Sense",
-                                  .topic = "Status",
-                                  .tag = 1});
+    ByteBuilder expected = FrameHead({.sender = 5555,
+                                      .address = 5957,
+                                      .payloadSize = 8,
+                                      .kind = "OBJECT",
+                                      .object = "Sense",
+                                      .topic = "Status",
+                                      .tag = 1});
     expected.Int(8).RealBits(0x3F000000);
-    EXPECT_EQ(Encode(request), expected.data);
+    EXPECT_EQ(Encode(request), expected.Get());
 }
 
 TEST(KvctlEncode, TextsAreCutToTheirWidthAndEmptyTextsSendABCD) {
     const std::string longText(90, 'x');
     const auto result = EncodeFrame(Request("Comms/ActStatus", {"StatusText=" + longText}));
     ASSERT_TRUE(result.ok) << result.error;
-    Bytes expected = RecordStart({.address = 1143,
-                                  .payload = 97,
-                                  .kind = "OBJECT",
-                                  .object = "Comms",
-                                  .topic = "ActStatus",
-                                  .tag = 1});
+    ByteBuilder expected = FrameHead({.address = 1143,
+                                      .payloadSize = 97,
+                                      .kind = "OBJECT",
+                                      .object = "Comms",
+                                      .topic = "ActStatus",
+                                      .tag = 1});
     expected.Int(97).Int(0).Flag(false).Int(0).Int(0).Text(std::string(80, 'x'), 80);
-    EXPECT_EQ(result.frame, expected.data);
+    EXPECT_EQ(result.frame, expected.Get());
     ASSERT_EQ(result.notices.size(), 1u);  // the user hears about the cut
     EXPECT_NE(result.notices[0].find("80"), std::string::npos);
 
@@ -159,19 +159,19 @@ TEST(KvctlEncode, CharacterAndFlagFields) {
     ASSERT_EQ(state.size(), 96u);
     EXPECT_EQ(state[95], '1');
 
-    Bytes pointer = RecordStart({.address = 6953,
-                                 .payload = 12,
-                                 .kind = "OBJECT",
-                                 .object = "Output",
-                                 .topic = "Pointer",
-                                 .tag = 1,
-                                 .settable = true});
+    ByteBuilder pointer = FrameHead({.address = 6953,
+                                     .payloadSize = 12,
+                                     .kind = "OBJECT",
+                                     .object = "Output",
+                                     .topic = "Pointer",
+                                     .tag = 1,
+                                     .settable = true});
     pointer.Int(12);
     for (int i = 0; i < 8; ++i) {
         pointer.Flag(i == 2 || i == 7);
     }
     EXPECT_EQ(Encode(Request("Output/Pointer", {"Enable2=true", "Enable7=1", "Enable0=false"})),
-              pointer.data);
+              pointer.Get());
 }
 
 TEST(KvctlEncode, CommandPrintsOneLineOfLowercaseHex) {

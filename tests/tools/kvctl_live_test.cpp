@@ -18,7 +18,7 @@
 
 #include "messaging/network.h"
 #include "messaging/registry.h"
-#include "process_support.h"
+#include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/record_json.h"
 

@@ -12,6 +12,8 @@
 #include "messaging/network.h"
 #include "messaging/registry.h"
 #include "messaging/wire.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/live_commands.h"
 #include "tools/kvctl/live_session.h"
@@ -24,12 +26,7 @@ using kv::kvctl::Arguments;
 using kv::kvctl::CollectOutcome;
 using kv::kvctl::CommandIo;
 
-class FakeClock final : public kv::Clock {
-public:
-    int64_t NowMs() const override { return now; }
-    void SleepMs(int ms) const override { now += ms; }
-    mutable int64_t now = 1000;
-};
+using kv::test::FakeClock;
 
 using Datagram = std::vector<uint8_t>;
 
@@ -50,12 +47,12 @@ public:
     }
     size_t Receive(uint8_t* buffer, size_t capacity, int timeoutMs) override {
         if (peer_.toKvctl.empty()) {
-            peer_.clock.now += timeoutMs;  // waited in vain
+            peer_.clock.Advance(timeoutMs);  // waited in vain
             return 0;
         }
         Datagram datagram = std::move(peer_.toKvctl.front());
         peer_.toKvctl.pop_front();
-        peer_.clock.now += 1;
+        peer_.clock.Advance(1);
         const size_t n = std::min(capacity, datagram.size());
         std::copy_n(datagram.begin(), n, buffer);
         return n;
@@ -64,16 +61,6 @@ public:
 
 private:
     Peer& peer_;
-};
-
-// Collects what a driver-side registry sends, one datagram per frame.
-class Capture final : public kv::Transport {
-public:
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        datagrams.emplace_back(bytes, bytes + length);
-        return static_cast<int32_t>(length);
-    }
-    std::vector<Datagram> datagrams;
 };
 
 class LiveCommands : public ::testing::Test {
@@ -86,10 +73,10 @@ protected:
     // Whatever an earlier run left unread went to that run's socket, not to the next one.
     void QueuePublishAll(size_t count = kv::Registry::kEntries) {
         peer.toKvctl.clear();
-        capture.datagrams.clear();
+        capture.frames.clear();
         driver->PublishAll();
-        for (size_t i = 0; i < count && i < capture.datagrams.size(); ++i) {
-            peer.toKvctl.push_back(capture.datagrams[i]);
+        for (size_t i = 0; i < count && i < capture.frames.size(); ++i) {
+            peer.toKvctl.push_back(capture.frames[i]);
         }
     }
 
@@ -102,7 +89,7 @@ protected:
                 openedPort = port;
                 return std::make_unique<FakeLink>(peer);
             },
-            clock, [this] { return stopAfterMs >= 0 && clock.now >= stopAfterMs; }};
+            clock, [this] { return stopAfterMs >= 0 && clock.NowMs() >= stopAfterMs; }};
         out.str("");
         err.str("");
         CommandIo io{in, out, err};
@@ -122,9 +109,9 @@ protected:
         return records;
     }
 
-    FakeClock clock;
+    FakeClock clock{1000};
     Peer peer{clock};
-    Capture capture;
+    kv::test::FrameLog capture;  // what the driver-side registry sends, one datagram per frame
     std::unique_ptr<kv::Registry> driver;
     std::vector<std::string> args;
     std::istringstream in;
@@ -259,7 +246,7 @@ TEST_F(LiveCommands, EventsJumpFarAheadOfTheDriversSequence) {
 
 TEST_F(LiveCommands, MonitorSaysHelloUntilAnsweredThenSendsPresenceEveryTwoSeconds) {
     // The driver is not there yet: a hello every two seconds and one note.
-    stopAfterMs = clock.now + 5000;
+    stopAfterMs = clock.NowMs() + 5000;
     ASSERT_EQ(Run(kv::kvctl::RunMonitor, {"--timeout", "1"}), 0);
     EXPECT_NE(out.str().find("driver not answering on 127.0.0.1:11249"), std::string::npos)
         << out.str();
@@ -270,7 +257,7 @@ TEST_F(LiveCommands, MonitorSaysHelloUntilAnsweredThenSendsPresenceEveryTwoSecon
 
     peer.fromKvctl.clear();
     QueuePublishAll();
-    stopAfterMs = clock.now + 9000;
+    stopAfterMs = clock.NowMs() + 9000;
     ASSERT_EQ(Run(kv::kvctl::RunMonitor, {}), 0);
     EXPECT_NE(out.str().find("driver answering on"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("driver silent on"), std::string::npos) << out.str();
@@ -311,7 +298,7 @@ protected:
         return text;
     }
 
-    FakeClock clock;
+    FakeClock clock{1000};
     std::unique_ptr<kv::Registry> records;
     std::ostringstream out;
     kv::kvctl::MonitorView view{*records, clock, out};
@@ -338,25 +325,25 @@ TEST_F(MonitorLines, LinkAndFrameCountPrintOnlyWhenTheyChange) {
 TEST_F(MonitorLines, SignalPrintsRoundedOnARealChangeAtMostFourTimesASecond) {
     Signal(2.4f);
     EXPECT_EQ(Take(), "signal value=2\n");
-    clock.now += 1000;
+    clock.Advance(1000);
     Signal(3.6f);  // noise: less than a step away from what was shown
     EXPECT_EQ(Take(), "");
     Signal(31.6f);
     EXPECT_EQ(Take(), "signal value=32\n");
-    clock.now += 10;
+    clock.Advance(10);
     Signal(20.0f);  // too soon after the last line: held back
     Signal(25.2f);
     view.Tick();
     EXPECT_EQ(Take(), "");
-    clock.now += kv::kvctl::kSignalGapMs;
+    clock.Advance(kv::kvctl::kSignalGapMs);
     view.Tick();  // the latest level, once its time has come
     EXPECT_EQ(Take(), "signal value=25\n");
     view.Tick();
     EXPECT_EQ(Take(), "");
-    clock.now += 10;
+    clock.Advance(10);
     Signal(10.0f);
     Signal(24.5f);  // back near what is shown before it could print: nothing to say
-    clock.now += kv::kvctl::kSignalGapMs;
+    clock.Advance(kv::kvctl::kSignalGapMs);
     view.Tick();
     EXPECT_EQ(Take(), "");
 }

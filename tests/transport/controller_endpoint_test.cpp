@@ -4,7 +4,10 @@
 
 #include <memory>
 
-#include "tests/transport/loopback.h"
+#include "messaging/network.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
 
 namespace kv::test {
 namespace {
@@ -28,7 +31,7 @@ protected:
     FakeClock clock;
     Registry controller{ProgramRole::Controller, clock};
     Registry encoder{ProgramRole::Driver};  // builds what the driver sends
-    RawPeer driver;
+    UdpPeer driver;
     uint16_t port = 0;
     std::unique_ptr<Network> network;
 };
@@ -69,7 +72,7 @@ TEST_F(ControllerEndpoint, HelloCanBeRepeated) {
 }
 
 TEST_F(ControllerEndpoint, RestartedDriverIsAnsweredAtItsNewPort) {
-    RawPeer restarted;
+    UdpPeer restarted;
     restarted.SendTo(port, HelloBytes(wire::kSenderDriver));
     ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
 
@@ -83,7 +86,7 @@ TEST_F(ControllerEndpoint, DatagramsFromOutsideTheLoopbackAreIgnored) {
     if (!foreign) {
         GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to send from";
     }
-    RawPeer outsider(*foreign);
+    UdpPeer outsider(*foreign);
     const int64_t heard = controller.LastHeard();
     encoder.senseStatus.Value = 99.0f;
     outsider.SendTo(port, FrameOf(encoder.senseStatus, encoder));

@@ -8,7 +8,11 @@
 #include <string>
 #include <thread>
 
-#include "tests/transport/loopback.h"
+#include "messaging/network.h"
+#include "tests/support/byte_builder.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
 
 namespace kv::test {
 namespace {
@@ -54,7 +58,7 @@ protected:
     FakeClock clock;
     Registry driver{ProgramRole::Driver, clock};
     Registry encoder{ProgramRole::Controller};  // builds what the controller sends
-    RawPeer controller;
+    UdpPeer controller;
     uint16_t port = 0;
     std::unique_ptr<Network> network;  // last, so it stops before the rest goes
 };
@@ -166,7 +170,7 @@ TEST_F(DriverEndpoint, SilenceNoticedByAPublishMakesTheNextDatagramFirstContact)
 // reaches both; a publish-all and the hello's DoReset go only to the one that asked.
 TEST_F(DriverEndpoint, EveryLivePeerGetsThePublishedRecordsAndOnlyTheAskerItsPublishAll) {
     Connect();
-    RawPeer tool;
+    UdpPeer tool;
     tool.SendTo(port, kControllerHello);
     // First contact and the hello: two publish-alls and the DoReset, all to the tool.
     EXPECT_EQ(tool.ReceiveMany(2 * Registry::kEntries + 1).size(),
@@ -200,7 +204,7 @@ TEST_F(DriverEndpoint, EveryLivePeerGetsThePublishedRecordsAndOnlyTheAskerItsPub
 // A controller restarted at another port is a new peer: it gets every record first.
 TEST_F(DriverEndpoint, RestartedControllerIsAnsweredAtItsNewPort) {
     Connect();
-    RawPeer restarted;
+    UdpPeer restarted;
     ASSERT_NE(restarted.Port(), controller.Port());
     restarted.SendTo(port, Presence());
     EXPECT_EQ(restarted.ReceiveMany(Registry::kEntries).size(), size_t{Registry::kEntries});
@@ -216,7 +220,7 @@ TEST_F(DriverEndpoint, DatagramsFromOutsideTheLoopbackAreIgnored) {
     if (!foreign) {
         GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to send from";
     }
-    RawPeer outsider(*foreign);
+    UdpPeer outsider(*foreign);
     const int64_t heard = driver.LastHeard();
     encoder.commsReqState.MuxSize = 16;
     outsider.SendTo(port, FrameOf(encoder.commsReqState, encoder));
@@ -239,7 +243,7 @@ TEST_F(DriverEndpoint, OutsiderCannotTakeOverTheControllersAddress) {
         GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to send from";
     }
     Connect();
-    RawPeer outsider(*foreign);
+    UdpPeer outsider(*foreign);
     outsider.SendTo(port, Presence());
     ASSERT_TRUE(WaitFor([&] { return network->IgnoredDatagrams() == 1; }));
 
@@ -313,7 +317,7 @@ protected:
     FakeClock clock;
     Registry driver{ProgramRole::Driver, clock};
     Registry encoder{ProgramRole::Controller};
-    RawPeer controller;
+    UdpPeer controller;
     uint16_t port = 0;
     std::atomic<bool> done{false};
     std::atomic<bool> failed{false};

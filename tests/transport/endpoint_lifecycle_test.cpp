@@ -4,7 +4,10 @@
 
 #include <memory>
 
-#include "tests/transport/loopback.h"
+#include "messaging/network.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
 
 namespace kv::test {
 namespace {
@@ -15,11 +18,11 @@ TEST(EndpointBinding, BindsTheLoopbackAddressOnly) {
         GTEST_SKIP() << "this machine has no IPv4 address outside 127.0.0.0/8 to bind";
     }
     Registry registry(ProgramRole::Controller);
-    RawPeer peer;
+    UdpPeer peer;
     Network network(registry, {ProgramRole::Controller, 0, peer.Port()});
     ASSERT_TRUE(network.Ok()) << network.Error();
     // A wildcard bind would hold the port on every address; this one leaves it free elsewhere.
-    EXPECT_NO_THROW({ RawPeer elsewhere(*foreign, network.LocalPort()); });
+    EXPECT_NO_THROW({ UdpPeer elsewhere(*foreign, network.LocalPort()); });
 }
 
 TEST(EndpointBinding, RefusesAnAddressOffTheLoopback) {
@@ -37,9 +40,9 @@ TEST(EndpointBinding, RefusesAnAddressOffTheLoopback) {
 // is free the endpoint binds it and starts talking, without a restart.
 TEST(EndpointBinding, TakenPortIsReportedThenBoundOnceFree) {
     Registry registry(ProgramRole::Controller);
-    auto holder = std::make_unique<RawPeer>();
+    auto holder = std::make_unique<UdpPeer>();
     const uint16_t taken = holder->Port();
-    RawPeer peer;
+    UdpPeer peer;
     std::unique_ptr<Network> network;
     ASSERT_NO_THROW(network = std::make_unique<Network>(
                         registry, NetworkConfig{ProgramRole::Controller, taken, peer.Port()}));
@@ -67,7 +70,7 @@ TEST(EndpointBinding, TakenPortIsReportedThenBoundOnceFree) {
 // Stopping an endpoint that is still waiting for its port ends the retries at once.
 TEST(EndpointBinding, StopEndsTheBindRetries) {
     Registry registry(ProgramRole::Driver);
-    RawPeer holder;
+    UdpPeer holder;
     Network network(registry, NetworkConfig{ProgramRole::Driver, holder.Port(), 0});
     EXPECT_FALSE(network.Ok());
     network.Stop();
@@ -77,7 +80,7 @@ TEST(EndpointBinding, StopEndsTheBindRetries) {
 TEST(EndpointStop, WakesABlockedReceiveAndJoins) {
     for (const ProgramRole role : {ProgramRole::Driver, ProgramRole::Controller}) {
         Registry registry(role);
-        RawPeer peer;
+        UdpPeer peer;
         Network network(registry, {role, 0, peer.Port()});
         ASSERT_TRUE(network.Ok()) << network.Error();
         network.SetRunning(true);
@@ -96,7 +99,7 @@ TEST(EndpointStop, WakesABlockedReceiveAndJoins) {
 
 TEST(EndpointStop, DriverWaitingForItsMainLoopStops) {
     Registry registry(ProgramRole::Driver);
-    RawPeer peer;
+    UdpPeer peer;
     Network network(registry, {ProgramRole::Driver, 0, peer.Port()});
     ASSERT_TRUE(network.Ok()) << network.Error();
     network.SetRunning(true);  // never ready
@@ -107,7 +110,7 @@ TEST(EndpointStop, DriverWaitingForItsMainLoopStops) {
 TEST(EndpointStop, DriverListensOnlyWhileRunning) {
     Registry registry(ProgramRole::Driver);
     Registry encoder(ProgramRole::Controller);
-    RawPeer controller;
+    UdpPeer controller;
     Network network(registry, {ProgramRole::Driver, 0, controller.Port()});
     ASSERT_TRUE(network.Ok()) << network.Error();
     EXPECT_FALSE(network.Running());  // the driver's start-up sets it, not the endpoint
@@ -123,7 +126,7 @@ TEST(EndpointStop, DriverListensOnlyWhileRunning) {
 
 TEST(EndpointStop, RegistryForgetsAStoppedEndpoint) {
     Registry registry(ProgramRole::Controller);
-    RawPeer peer;
+    UdpPeer peer;
     {
         Network network(registry, {ProgramRole::Controller, 0, peer.Port()});
         ASSERT_TRUE(network.Ok()) << network.Error();
@@ -143,7 +146,7 @@ TEST(EndpointPair, ControllerStartedBeforeTheDriver) {
     Registry driverSide(ProgramRole::Driver, driverClock);
     uint16_t nobody = 0;
     {
-        RawPeer gone;
+        UdpPeer gone;
         nobody = gone.Port();
     }
     Network controller(controllerSide, {ProgramRole::Controller, 0, nobody});

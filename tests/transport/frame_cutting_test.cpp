@@ -5,7 +5,10 @@
 #include <memory>
 
 #include "messaging/frame_cutter.h"
-#include "tests/transport/loopback.h"
+#include "messaging/network.h"
+#include "tests/support/byte_builder.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
 
 namespace kv::test {
 namespace {
@@ -47,7 +50,7 @@ protected:
 
     Registry controller{ProgramRole::Controller};
     Registry encoder{ProgramRole::Driver};
-    RawPeer driver;
+    UdpPeer driver;
     uint16_t port = 0;
     std::unique_ptr<Network> network;
 };

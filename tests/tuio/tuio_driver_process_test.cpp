@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "process_support.h"
-#include "runtime_support.h"
+#include "tests/support/controller_side.h"
+#include "tests/support/process_support.h"
 
 namespace kv {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "driver/backends/tuio/udp_packet_sender.h"
 #include "driver/tuio/tuio_output.h"
-#include "process_support.h"
+#include "tests/support/process_support.h"
 #include "tuio_test_support.h"
 
 namespace kv {

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "../runtime/process_support.h"
-#include "../runtime/runtime_support.h"
 #include "driver/sim/hid_recording.h"
+#include "tests/support/controller_side.h"
+#include "tests/support/process_support.h"
 
 namespace kv {
 namespace {

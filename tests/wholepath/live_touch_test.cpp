@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "../runtime/process_support.h"
+#include "tests/support/process_support.h"
 
 namespace kv {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "../runtime/process_support.h"
 #include "driver/sim/hid_recording.h"
 #include "driver/sim/recording_sensor_link.h"
 #include "driver/sim/replay_sensor_link.h"
 #include "driver/sim/simulated_sensor_link.h"
+#include "tests/support/process_support.h"
 #include "tools/scenario-record/scenario_render.h"
 #include "whole_path.h"
 
@@ -130,7 +130,7 @@ TEST_P(RenderedScenario, HoldsTheReportsTheSimulatedBoardSends) {
     const size_t reportsPerFrame = model == "S128" ? 3 : 1;
     ASSERT_EQ(written, 200 * reportsPerFrame);
 
-    test::ManualClock clock;
+    test::FakeClock clock{5'000'000};
     sim::SimulatedSensorLink link(scenario, clock, false, nullptr);
     ASSERT_TRUE(link.Open());
     std::vector<uint8_t> report(sim::kReportLength);

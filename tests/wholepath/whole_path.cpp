@@ -8,47 +8,6 @@
 
 namespace kv::test {
 
-bool SinkCall::operator==(const SinkCall& other) const {
-    auto same = [](const PeakCandidate& a, const PeakCandidate& b) {
-        return a.index == b.index && a.position == b.position && a.amplitude == b.amplitude;
-    };
-    return frame == other.frame && selection == other.selection && same(first, other.first) &&
-           same(second, other.second) && axis == other.axis && count == other.count &&
-           frameComplete == other.frameComplete && release == other.release && press == other.press;
-}
-
-void RecordingTouchSink::Keep(SinkCall call) {
-    call.frame = frame;
-    call.timeMs = clock_.NowMs() - startMs_;
-    calls.push_back(call);
-}
-
-void RecordingTouchSink::SingleTouch(const PeakCandidate& first, int32_t axis, int32_t count,
-                                     bool frameComplete, const PeakCandidate& second, float release,
-                                     float press) {
-    Keep({0, 0, 0, first, second, axis, count, frameComplete, release, press});
-}
-
-void RecordingTouchSink::PinchScroll(const PeakCandidate& first, int32_t axis, int32_t count,
-                                     bool frameComplete, const PeakCandidate& second, float release,
-                                     float press) {
-    Keep({0, 0, 1, first, second, axis, count, frameComplete, release, press});
-}
-
-void RecordingTouchSink::DualTouchTuio(const PeakCandidate& first, const PeakCandidate& second,
-                                       bool frameComplete, float threshold) {
-    Keep({0, 0, 2, first, second, -1, 0, frameComplete, 0.0f, threshold});
-}
-
-void RecordingTouchSink::DualTouchNative(const PeakCandidate& first, const PeakCandidate& second,
-                                         bool frameComplete, float threshold) {
-    Keep({0, 0, 3, first, second, -1, 0, frameComplete, 0.0f, threshold});
-}
-
-void RecordingTouchSink::PeriodicStep(int32_t) {
-    periodicFrames.push_back(frame);
-}
-
 void DspFrameEngine::ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) {
     sink_.frame = ++frames;
     const auto bounded = static_cast<int32_t>(

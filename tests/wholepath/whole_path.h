@@ -21,68 +21,18 @@
 #include "driver/sim/sensor_layout.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
+#include "tests/support/engine_fakes.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/recording_touch_sink.h"
 
 namespace kv::test {
-
-// Time stands still until something sleeps: a paced link sleeps until its next frame is due,
-// and the frame clock of WholePath moves it on by one frame period per processed frame.
-class ManualClock final : public Clock {
-public:
-    int64_t NowMs() const override { return now_; }
-    void SleepMs(int ms) const override { now_ += ms; }
-    void Advance(int64_t ms) { now_ += ms; }
-
-private:
-    mutable int64_t now_ = 5'000'000;
-};
-
-// One call into the touch engines, stamped with the frame that caused it.
-struct SinkCall {
-    int64_t frame = 0;
-    int64_t timeMs = 0;  // the clock at the call, relative to the rig's start
-    int32_t selection = -1;
-    PeakCandidate first;
-    PeakCandidate second;
-    int32_t axis = -1;
-    int32_t count = 0;
-    bool frameComplete = false;
-    float release = 0.0f;
-    float press = 0.0f;  // the effective threshold for selections 2 and 3
-
-    bool operator==(const SinkCall& other) const;
-};
-
-class RecordingTouchSink final : public TouchSink {
-public:
-    RecordingTouchSink(const Clock& clock, int64_t startMs) : clock_(clock), startMs_(startMs) {}
-
-    void SingleTouch(const PeakCandidate& first, int32_t axis, int32_t count, bool frameComplete,
-                     const PeakCandidate& second, float release, float press) override;
-    void PinchScroll(const PeakCandidate& first, int32_t axis, int32_t count, bool frameComplete,
-                     const PeakCandidate& second, float release, float press) override;
-    void DualTouchTuio(const PeakCandidate& first, const PeakCandidate& second, bool frameComplete,
-                       float threshold) override;
-    void DualTouchNative(const PeakCandidate& first, const PeakCandidate& second,
-                         bool frameComplete, float threshold) override;
-    void PeriodicStep(int32_t selection) override;
-
-    int64_t frame = 0;  // set by the engine adapter before each frame
-    std::vector<SinkCall> calls;
-    std::vector<int64_t> periodicFrames;  // the frame count at each periodic step
-
-private:
-    void Keep(SinkCall call);
-
-    const Clock& clock_;
-    int64_t startMs_;
-};
 
 // DspEngine behind the main loop's engine interface, counting frames for the sink; with a
 // frame period it also moves the clock on after each frame, so that the housekeeping cadence
 // follows the frame count and is the same for every link that delivers the same frames.
 class DspFrameEngine final : public FrameEngine {
 public:
-    DspFrameEngine(DspEngine& dsp, RecordingTouchSink& sink, ManualClock& clock, int framePeriodMs)
+    DspFrameEngine(DspEngine& dsp, RecordingTouchSink& sink, FakeClock& clock, int framePeriodMs)
         : dsp_(dsp), sink_(sink), clock_(clock), framePeriodMs_(framePeriodMs) {}
 
     void ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) override;
@@ -98,14 +48,8 @@ public:
 private:
     DspEngine& dsp_;
     RecordingTouchSink& sink_;
-    ManualClock& clock_;
+    FakeClock& clock_;
     int framePeriodMs_;
-};
-
-class NoSettings final : public SettingsStore {
-public:
-    void Load(Registry&) override {}
-    bool Save(const Registry&) override { return true; }
 };
 
 // The rig. Build it, hand it a link with Start, then run it.
@@ -132,7 +76,9 @@ public:
     void Iterate() { hid_->LoopIteration(); }
     double Seconds() const;
 
-    ManualClock clock;
+    // Time stands still until something sleeps: a paced link sleeps until its next frame is
+    // due, and the frame engine moves it on by one frame period per processed frame.
+    FakeClock clock{5'000'000};
     Registry registry{ProgramRole::Driver, clock};
     const int64_t startMs = clock.NowMs();
     RecordingTouchSink sink{clock, startMs};
@@ -143,8 +89,8 @@ public:
 
 private:
     sim::SensorLayout layout_;
-    NoSettings settings_;
-    NullCalibration calibration_;
+    CountingSettings settings_;
+    CountingCalibration calibration_;
     VerboseLog log_{false};
     std::vector<std::unique_ptr<SensorLink>> links_;
     std::unique_ptr<CHid> hid_;

@@ -1,13 +1,16 @@
 // Real processes and sockets for the process tests: temporary folders, spawning the Driver
-// with its own environment and output files, waiting for its exit, a loopback UDP peer.
+// with its own environment and output files, waiting for its exit, a UDP peer, waiting for
+// another thread.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kv::test {
@@ -67,18 +70,25 @@ private:
     bool reaped_ = false;
 };
 
-// A UDP socket on 127.0.0.1 and a free port, standing in for the controller.
+// A UDP socket on 127.0.0.1 (or the given address) and a free port (or the given one), standing
+// in for the other program, so that tests see the exact datagrams.
 class UdpPeer {
 public:
-    UdpPeer();
+    explicit UdpPeer(const std::string& address = "127.0.0.1", uint16_t port = 0);
     ~UdpPeer();
     UdpPeer(const UdpPeer&) = delete;
     UdpPeer& operator=(const UdpPeer&) = delete;
 
     uint16_t Port() const { return port_; }
     // Waits up to timeoutMs for a datagram; returns its bytes and remembers its source port.
-    std::optional<std::vector<uint8_t>> Receive(int timeoutMs);
+    // The default limit only ends a broken test.
+    std::optional<std::vector<uint8_t>> Receive(int timeoutMs = 20000);
+    // Up to count datagrams, fewer if one does not come within the default limit.
+    std::vector<std::vector<uint8_t>> ReceiveMany(size_t count);
+    // True when a datagram is waiting now; used once whatever could have been sent was sent.
+    bool Pending() const;
     uint16_t LastSourcePort() const { return lastSource_; }
+    // Sends to a port on 127.0.0.1.
     bool SendTo(uint16_t port, const std::vector<uint8_t>& bytes);
 
 private:
@@ -86,5 +96,22 @@ private:
     uint16_t port_ = 0;
     uint16_t lastSource_ = 0;
 };
+
+// The first IPv4 address of this machine outside 127.0.0.0/8, if there is one.
+std::optional<std::string> NonLoopbackAddress();
+
+// Waits for something another thread does. The limit only ends a broken test; nothing is
+// asserted about how long it took.
+template <class Predicate>
+bool WaitFor(Predicate done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 }  // namespace kv::test

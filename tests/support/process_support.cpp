@@ -1,7 +1,8 @@
 // Process, folder and socket helpers for the process tests.
-#include "process_support.h"
+#include "tests/support/process_support.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -177,13 +178,13 @@ std::optional<int> Process::Wait(int timeoutMs) {
     }
 }
 
-UdpPeer::UdpPeer() {
+UdpPeer::UdpPeer(const std::string& host, uint16_t port) {
     fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    address.sin_port = htons(port);
+    if (fd_ >= 0 && ::inet_pton(AF_INET, host.c_str(), &address.sin_addr) == 1 &&
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
         socklen_t length = sizeof address;
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
@@ -214,6 +215,23 @@ std::optional<std::vector<uint8_t>> UdpPeer::Receive(int timeoutMs) {
     return bytes;
 }
 
+std::vector<std::vector<uint8_t>> UdpPeer::ReceiveMany(size_t count) {
+    std::vector<std::vector<uint8_t>> all;
+    while (all.size() < count) {
+        auto next = Receive();
+        if (!next) {
+            break;
+        }
+        all.push_back(std::move(*next));
+    }
+    return all;
+}
+
+bool UdpPeer::Pending() const {
+    pollfd waiting{fd_, POLLIN, 0};
+    return ::poll(&waiting, 1, 0) > 0;
+}
+
 bool UdpPeer::SendTo(uint16_t port, const std::vector<uint8_t>& bytes) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -221,6 +239,27 @@ bool UdpPeer::SendTo(uint16_t port, const std::vector<uint8_t>& bytes) {
     address.sin_port = htons(port);
     return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
                     sizeof address) == static_cast<ssize_t>(bytes.size());
+}
+
+std::optional<std::string> NonLoopbackAddress() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        return std::nullopt;
+    }
+    std::optional<std::string> found;
+    for (ifaddrs* it = list; it != nullptr && !found; it = it->ifa_next) {
+        if (it->ifa_addr == nullptr || it->ifa_addr->sa_family != AF_INET) {
+            continue;
+        }
+        const auto* in = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
+        if ((ntohl(in->sin_addr.s_addr) >> 24) != 127) {
+            char text[INET_ADDRSTRLEN] = {};
+            ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+            found = text;
+        }
+    }
+    ::freeifaddrs(list);
+    return found;
 }
 
 }  // namespace kv::test

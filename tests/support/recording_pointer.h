@@ -6,7 +6,7 @@
 
 #include "driver/core/pointer_injector.h"
 
-namespace kv {
+namespace kv::test {
 
 struct PointerEvent {
     uint32_t flags = 0;
@@ -48,4 +48,4 @@ public:
     std::vector<PointerEvent> events;
 };
 
-}  // namespace kv
+}  // namespace kv::test

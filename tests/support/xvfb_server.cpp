@@ -1,5 +1,5 @@
 // Starting and stopping a private Xvfb for the injection and display tests.
-#include "tests/output_platform/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
