@@ -26,8 +26,8 @@ using namespace kv::controller;
 
 namespace {
 
-using test::DriverSide;
-using test::Sent;
+using kv::controller::test::DriverSide;
+using kv::controller::test::Sent;
 
 }  // namespace
 
@@ -48,7 +48,7 @@ private:
             profile.CreateWithDefaults();
             registry.splitState.Split0 = 12;
             registry.splitState.Split1 = 40;
-            registry.SetTransport(&driver);
+            registry.SetTransport(&driver.link);
             context.registry = &registry;
             context.profile = &profile;
             dialog = std::make_unique<Kelvarin_AdvSetting>(context);
@@ -85,7 +85,7 @@ private slots:
         d.Enter(40, 24);
         d.Save();
         QVERIFY(d.messages.isEmpty());
-        QCOMPARE(d.driver.received, (Sent{"Split/State", "Comms/ReqState", "Store/DoSave"}));
+        QCOMPARE(d.driver.link.received, (Sent{"Split/State", "Comms/ReqState", "Store/DoSave"}));
         const Split& split = d.driver.driver.splitState;
         QCOMPARE(split.Split0, 20);
         QCOMPARE(split.Split1, 24);
@@ -95,10 +95,10 @@ private slots:
         QCOMPARE(d.driver.driver.commsReqState.MuxSize, 64);
 
         // An odd X: the first segment takes the smaller half, the frame all of them.
-        d.driver.received.clear();
+        d.driver.link.received.clear();
         d.Enter(41, 24);
         d.Save();
-        QCOMPARE(d.driver.received, (Sent{"Split/State", "Comms/ReqState", "Store/DoSave"}));
+        QCOMPARE(d.driver.link.received, (Sent{"Split/State", "Comms/ReqState", "Store/DoSave"}));
         QCOMPARE(d.driver.driver.splitState.Split0, 20);
         QCOMPARE(d.driver.driver.commsReqState.MuxSize, 65);
     }
@@ -111,7 +111,7 @@ private slots:
             d.Enter(x, y);
             d.Save();
             QCOMPARE(d.messages, QStringList{message});
-            QVERIFY(d.driver.received.empty());
+            QVERIFY(d.driver.link.received.empty());
             d.messages.clear();
         }
         for (const char* text : {"", "abc", "4O", "12.5"}) {
@@ -121,7 +121,7 @@ private slots:
             QCOMPARE(d.messages, QStringList{message});
             d.messages.clear();
         }
-        QVERIFY(d.driver.received.empty());
+        QVERIFY(d.driver.link.received.empty());
         // The limits themselves are accepted.
         d.Enter(8, 80);
         QVERIFY(d.dialog->SaveLayout());
@@ -140,7 +140,7 @@ private slots:
         QTest::mouseClick(box, Qt::LeftButton);
         QCOMPARE(d.profile.ReadString("GENERAL", "INDEX", ""), std::string("0"));
         QCOMPARE(changed.at(1).at(0).toBool(), false);
-        QVERIFY(d.driver.received.empty());
+        QVERIFY(d.driver.link.received.empty());
 
         // A dialog opened later starts from what the file says.
         d.profile.WriteString("GENERAL", "INDEX", "1");

@@ -59,7 +59,7 @@ private:
         std::unique_ptr<Kelvarin_Advanced> page;
         // The driver is in driverFolder when one is given, else beside CONTROLLER.INI.
         explicit Page(int custom = 0, const QString& driverFolder = QString()) {
-            registry.SetTransport(&driver);
+            registry.SetTransport(&driver.link);
             profile = std::make_unique<ProfileFile>(
                 folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
             profile->CreateWithDefaults();
@@ -111,15 +111,15 @@ private slots:
         QVERIFY(tuio->isChecked());
 
         // A click writes the selection, then asks the driver to save.
-        p.driver.received.clear();
+        p.driver.link.received.clear();
         auto* native = p.Get<QRadioButton>("1017");
         QTest::mouseClick(native, Qt::LeftButton, {}, QPoint(5, native->height() / 2));
         QVERIFY(native->isChecked());
-        QCOMPARE(p.driver.received, (Sent{"Output/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.link.received, (Sent{"Output/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.outputState.Selection, 3);
 
         // A screen reader's action on a radio selects it the same way.
-        p.driver.received.clear();
+        p.driver.link.received.clear();
         auto* zoom = p.Get<QRadioButton>("1016");
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(zoom);
         QVERIFY(accessible != nullptr && accessible->actionInterface() != nullptr);
@@ -127,7 +127,7 @@ private slots:
         QVERIFY(!actions.isEmpty());
         accessible->actionInterface()->doAction(actions.first());
         QTRY_VERIFY(zoom->isChecked());
-        QTRY_COMPARE(p.driver.received, (Sent{"Output/State", "Store/DoSave"}));
+        QTRY_COMPARE(p.driver.link.received, (Sent{"Output/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.outputState.Selection, 1);
 
         // Mouse control is never shown, also after the driver's mode changed.
@@ -159,17 +159,17 @@ private slots:
         left->setValue(30);
         p.Ticks(kEdgeStartupTicks - 1);
         QCOMPARE(left->value(), 90);
-        QVERIFY(p.driver.received.empty());
+        QVERIFY(p.driver.link.received.empty());
 
         // From then on the positions are sent, left and top inverted.
         left->setValue(30);
         p.page->Refresh();
-        QCOMPARE(p.driver.received, (Sent{"Edge/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.link.received, (Sent{"Edge/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.edgeState.Left, 70);
         QCOMPARE(p.driver.driver.edgeState.Top, 20);
         QCOMPARE(p.driver.driver.edgeState.Bottom, 40);
         p.page->Refresh();  // nothing moved: nothing sent
-        QCOMPARE(p.driver.received.size(), size_t{2});
+        QCOMPARE(p.driver.link.received.size(), size_t{2});
 
         // "+" raises the left edge: the inverted slider goes down by 5.
         QTest::mouseClick(p.Get<QPushButton>("1031"), Qt::LeftButton);
@@ -202,7 +202,7 @@ private slots:
     void DriverButtonsStopAndStartOnceTheOldDriverEnded() {
         Page p;
         QTest::mouseClick(p.Get<QPushButton>("1019"), Qt::LeftButton);
-        QCOMPARE(p.driver.received, (Sent{"Driver/DoStop"}));
+        QCOMPARE(p.driver.link.received, (Sent{"Driver/DoStop"}));
 
         // The old driver still holds its lock: the new one waits for it.
         const int fd = ::open(p.LockPath().toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);
@@ -390,7 +390,7 @@ private slots:
         QCOMPARE(p.profile->ReadInt("GENERAL", "LANG", 0), 17);
         QCOMPARE(p.profile->ReadInt("GENERAL", "INDEX", 0), 1);  // other keys stay
         QTRY_COMPARE_WITH_TIMEOUT(p.starts.load(), 2, 30000);
-        QCOMPARE(std::count(p.driver.received.begin(), p.driver.received.end(),
+        QCOMPARE(std::count(p.driver.link.received.begin(), p.driver.link.received.end(),
                             std::string("Driver/DoStop")),
                  2);
         QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) == nullptr);

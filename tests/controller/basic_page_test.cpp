@@ -23,8 +23,8 @@ using namespace kv::controller;
 
 namespace {
 
-using test::DriverSide;
-using test::Sent;
+using kv::controller::test::DriverSide;
+using kv::controller::test::Sent;
 
 }  // namespace
 
@@ -39,7 +39,7 @@ private:
         Page() {
             registry.senseState.CoarseRange = 12;
             registry.senseState.PressThreshold = 6;
-            registry.SetTransport(&driver);
+            registry.SetTransport(&driver.link);
             page = std::make_unique<Kelvarin_Basic>(registry);
             page->resize(700, 400);
             page->show();
@@ -60,27 +60,27 @@ private slots:
         QCOMPARE(slider->value(), 12);
 
         slider->setValue(20);
-        QCOMPARE(p.driver.received, (Sent{"Sense/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.link.received, (Sent{"Sense/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.senseState.CoarseRange, 20);
         QVERIFY(p.driver.driver.storeDoSave.ConsumeCounted());
         QCOMPARE(p.Get<QLabel>("1053")->text(), QStringLiteral("Sensitivity[20]"));
 
-        p.driver.received.clear();
+        p.driver.link.received.clear();
         p.Get<QPushButton>("1009")->click();
-        QCOMPARE(p.driver.received, (Sent{"Sense/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.link.received, (Sent{"Sense/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.senseState.PressThreshold, 7);
         QCOMPARE(p.Get<QSlider>("1010")->value(), 7);
         QCOMPARE(p.Get<QLabel>("1054")->text(), QStringLiteral("Threshold[7]"));
 
-        p.driver.received.clear();
+        p.driver.link.received.clear();
         p.Get<QPushButton>("1004")->click();
-        QCOMPARE(p.driver.received, (Sent{"Sense/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.link.received, (Sent{"Sense/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.senseState.CoarseRange, 19);
         QCOMPARE(slider->value(), 19);
 
-        p.driver.received.clear();
+        p.driver.link.received.clear();
         p.Get<QCheckBox>("1001")->click();
-        QCOMPARE(p.driver.received, (Sent{"Output/State", "Store/DoSave"}));
+        QCOMPARE(p.driver.link.received, (Sent{"Output/State", "Store/DoSave"}));
         QVERIFY(p.driver.driver.outputState.Enable);
     }
 
@@ -88,20 +88,20 @@ private slots:
         Page p;
         auto* slider = p.Get<QSlider>("1006");
         slider->setValue(49);
-        p.driver.received.clear();
+        p.driver.link.received.clear();
         p.Get<QPushButton>("1005")->click();
         QCOMPARE(p.page->Sensitivity(), 49);
-        QVERIFY(p.driver.received.empty());
+        QVERIFY(p.driver.link.received.empty());
         slider->setValue(50);
         QCOMPARE(p.page->Sensitivity(), 50);
         QCOMPARE(p.driver.driver.senseState.CoarseRange, 50);
 
         auto* threshold = p.Get<QSlider>("1010");
         threshold->setValue(1);
-        p.driver.received.clear();
+        p.driver.link.received.clear();
         p.Get<QPushButton>("1008")->click();
         QCOMPARE(p.page->Threshold(), 1);
-        QVERIFY(p.driver.received.empty());
+        QVERIFY(p.driver.link.received.empty());
         threshold->setValue(0);
         QCOMPARE(p.driver.driver.senseState.PressThreshold, 0);
     }
@@ -208,7 +208,7 @@ private slots:
         // The driver's values move the sliders without being sent back.
         QCOMPARE(p.Get<QSlider>("1006")->value(), 30);
         QCOMPARE(p.Get<QSlider>("1010")->value(), 9);
-        QVERIFY(p.driver.received.empty());
+        QVERIFY(p.driver.link.received.empty());
     }
 
     void GraphViewDrawsBothAxesAndNothingWithoutASplit() {
@@ -278,7 +278,7 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(!p.page->AdaptionRunning(), 60000);
         QCOMPARE(calibrations, 1);
-        QCOMPARE(p.driver.received.back(), std::string("Output/State"));
+        QCOMPARE(p.driver.link.received.back(), std::string("Output/State"));
         QVERIFY(p.driver.driver.outputState.Enable);
         QVERIFY(p.driver.driver.storeDoSave.ConsumeCounted());
         auto* box = p.page->findChild<QMessageBox*>(QStringLiteral("AdaptionResult"));

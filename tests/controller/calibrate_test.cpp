@@ -12,34 +12,12 @@
 #include "controller/calibrate_dialog.h"
 #include "controller/calibration_steps.h"
 #include "controller/main_dialog.h"
+#include "tests/support/delivering_transport.h"
 
 using namespace kv;
 using namespace kv::controller;
 
 namespace {
-
-// Hands every frame the Controller sends to a driver-side registry and remembers which record
-// it was, so a test sees what reached the driver.
-class LoopTransport final : public Transport {
-public:
-    explicit LoopTransport(Registry& peer) : peer_(peer) {}
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        const DeliverResult result = peer_.Deliver(bytes, 0, static_cast<int32_t>(length));
-        sent.push_back(result.record);
-        return static_cast<int32_t>(length);
-    }
-    int CountOf(const DataManipulation& record) const {
-        int n = 0;
-        for (const DataManipulation* r : sent) {
-            n += r == &record ? 1 : 0;
-        }
-        return n;
-    }
-    std::vector<const DataManipulation*> sent;
-
-private:
-    Registry& peer_;
-};
 
 // The driver's side of a capture, acting directly on the Controller's copy of the records as
 // the network would leave them: it acknowledges Calib events, starts a capture at the top-left
@@ -178,7 +156,7 @@ private slots:
 
         Registry reg(ProgramRole::Controller);
         Registry driverSide(ProgramRole::Driver);
-        LoopTransport wire(driverSide);
+        kv::test::DeliveringTransport wire(driverSide);
         reg.SetTransport(&wire);
         CalibrationSteps steps(reg, 1000, 800);
         steps.SetRegion({80, 3, 50, 2});  // left past right, top past bottom
@@ -188,9 +166,9 @@ private slots:
         QCOMPARE(reg.calibState.exclude_edge_top, 0.0f);
         QCOMPARE(reg.calibState.exclude_edge_right, 0.5f);
         QCOMPARE(reg.calibState.exclude_edge_bottom, 0.05f);
-        QCOMPARE(wire.CountOf(driverSide.calibState), 1);
+        QCOMPARE(wire.Count(driverSide.calibState), 1);
         steps.Tick();  // unchanged: not published again
-        QCOMPARE(wire.CountOf(driverSide.calibState), 1);
+        QCOMPARE(wire.Count(driverSide.calibState), 1);
     }
 
     // While the region panel is open every tick raises DoStop and no capture is asked for;
@@ -226,7 +204,7 @@ private slots:
     void modeSwitchCyclesThroughTheModesAndSavesEachTime() {
         Registry reg(ProgramRole::Controller);
         Registry driverSide(ProgramRole::Driver);
-        LoopTransport wire(driverSide);
+        kv::test::DeliveringTransport wire(driverSide);
         reg.SetTransport(&wire);
         CalibrateDlg dialog(reg);
         dialog.show();
@@ -254,7 +232,7 @@ private slots:
             QTest::mouseClick(advanced, Qt::LeftButton);
             QCOMPARE(reg.calibState.exclude_edge_flag, (i + 1) % 3);
             QCOMPARE(driverSide.calibState.exclude_edge_flag, (i + 1) % 3);
-            QCOMPARE(wire.CountOf(driverSide.calibState), i + 1);
+            QCOMPARE(wire.Count(driverSide.calibState), i + 1);
             QCOMPARE(reg.storeDoSave.header.sequence.Load(), saves + i + 1);
             QCOMPARE(caption->text(), captions[i]);
         }
