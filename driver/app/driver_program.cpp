@@ -366,6 +366,37 @@ void ApplyFixedLayout(const LinkChoice& source, Registry& registry, const Verbos
     log.Say("simulated foil: the scenario's sensor model sets the frame layout");
 }
 
+// The driver's endpoint on the ports --port and --peer-port name.
+NetworkConfig DriverNetworkConfig(const DriverOptions& options) {
+    NetworkConfig config = NetworkConfig::ForDriver();
+    config.localPort = options.port;
+    config.peerPort = options.peerPort;
+    return config;
+}
+
+// TUIO packets go to the port the environment names, else to the default one.
+TuioOutput::SenderFactory TuioSenders() {
+    const uint16_t port = TuioPortFrom(std::getenv(kTuioPortVariable));
+    return [port]() -> std::unique_ptr<TUIO::PacketSender> {
+        return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, port);
+    };
+}
+
+// Where the engine's touches go besides the pointer, and the display they are mapped to. Built
+// in place and in this order: the contacts keep a reference to the device.
+struct TouchOutputs {
+    explicit TouchOutputs(const VerboseLog& log)
+        : display(MakeDisplayInfo(std::getenv("DISPLAY"))),
+          touchDevice([&log] { return MakeTouchEndpoint(log); }),
+          contacts(touchDevice),
+          tuio(DefaultTuioClock(), TuioSenders()) {}
+
+    const std::unique_ptr<DisplayInfo> display;
+    VirtualTouchDevice touchDevice;
+    VirtualTouchContacts contacts;
+    TuioOutput tuio;
+};
+
 }  // namespace
 
 int RunDriver(const DriverOptions& options) {
@@ -404,26 +435,17 @@ int RunDriver(const DriverOptions& options) {
         return 1;
     }
 
-    NetworkConfig config = NetworkConfig::ForDriver();
-    config.localPort = options.port;
-    config.peerPort = options.peerPort;
-    Network network(registry, config);
+    Network network(registry, DriverNetworkConfig(options));
     if (!network.Ok()) {
         // The endpoint keeps trying the bind on its own; frames, output and saving go on.
         std::fprintf(stderr, "Driver: %s; retrying every second\n", network.Error().c_str());
     }
     network.SetRunning(true);
 
-    const std::unique_ptr<DisplayInfo> display = MakeDisplayInfo(std::getenv("DISPLAY"));
-    VirtualTouchDevice touchDevice([&log] { return MakeTouchEndpoint(log); });
-    VirtualTouchContacts contacts(touchDevice);
-    const uint16_t tuioPort = TuioPortFrom(std::getenv(kTuioPortVariable));
-    TuioOutput tuio(DefaultTuioClock(), [tuioPort]() -> std::unique_ptr<TUIO::PacketSender> {
-        return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, tuioPort);
-    });
+    TouchOutputs outputs(log);
     // Large (sample histories, template matrices, pointer histories): on the heap.
-    auto engine =
-        std::make_unique<DriverEngine>(registry, *display, *pointer.injector, contacts, tuio);
+    auto engine = std::make_unique<DriverEngine>(registry, *outputs.display, *pointer.injector,
+                                                 outputs.contacts, outputs.tuio);
     // Refused calibration references (nan, inf) are said under --verbose.
     engine->Calibration().setNotice([&log](std::string_view line) { log.Say(line); });
     SettingsFile settings(DefaultSettingsPath(), log);
