@@ -1,10 +1,8 @@
 // kvctl against a real Driver process: status, get, set (with --save), load, stop and monitor,
 // and the failures when nothing answers or a name or value is wrong. Each test has its own
 // runtime folder (the driver's single-instance lock) and lets the driver take a free port.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -12,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,8 +20,6 @@
 #include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/record_json.h"
-
-extern char** environ;
 
 namespace {
 
@@ -275,58 +272,6 @@ TEST_F(KvctlLive, HelpDocumentsTheLiveCommands) {
     }
 }
 
-// A program started with its output in a file, to be interrupted like a user would.
-class Interruptible {
-public:
-    Interruptible(const std::vector<std::string>& arguments, const std::string& outPath) {
-        std::vector<std::string> text = arguments;
-        std::vector<char*> argv;
-        for (std::string& word : text) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        if (::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Interruptible() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Interruptible(const Interruptible&) = delete;
-    Interruptible& operator=(const Interruptible&) = delete;
-
-    // Sends the signal and returns the exit status (-1 when it did not exit normally in time).
-    int Interrupt(int signal) {
-        if (pid_ <= 0) {
-            return -1;
-        }
-        ::kill(pid_, signal);
-        int status = 0;
-        int exit = -1;
-        WaitFor([&] {
-            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
-                exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                pid_ = -1;
-                return true;
-            }
-            return false;
-        });
-        return exit;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
 struct TouchLine {
     int primary = -1;
     double x = -1.0;
@@ -362,7 +307,8 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
     ASSERT_EQ(enable.status, 0) << enable.err;
 
     const std::string outPath = runtime.File("monitor-out");
-    Interruptible monitor({kTool, "monitor", "--port", std::to_string(port)}, outPath);
+    Process monitor(kTool, {"monitor", "--port", std::to_string(port)}, {}, outPath,
+                    runtime.File("monitor-err"));
     // A press and the release after it.
     const bool seen = WaitFor([&] {
         bool pressed = false;
@@ -374,7 +320,8 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
         }
         return false;
     });
-    EXPECT_EQ(monitor.Interrupt(SIGINT), 0);
+    monitor.Signal(SIGINT);
+    EXPECT_EQ(monitor.Wait(kWaitMs), std::optional<int>(0));
     const std::string text = kv::test::ReadFile(outPath);
     ASSERT_TRUE(seen) << text;
     EXPECT_NE(text.find("link connected=yes"), std::string::npos) << text;
@@ -405,7 +352,8 @@ TEST_F(KvctlLive, AControllerBesideKvctlGetsEveryRecordAndEverySave) {
     ASSERT_TRUE(WaitFor([&] { return controller.driverDoReset.header.eventValid == 1; }));
 
     const std::string outPath = runtime.File("monitor-out");
-    Interruptible monitor({kTool, "monitor", "--port", std::to_string(port)}, outPath);
+    Process monitor(kTool, {"monitor", "--port", std::to_string(port)}, {}, outPath,
+                    runtime.File("monitor-err"));
     ASSERT_TRUE(WaitFor(
         [&] { return kv::test::ReadFile(outPath).find("driver answering") != std::string::npos; }));
 
@@ -447,7 +395,8 @@ TEST_F(KvctlLive, AControllerBesideKvctlGetsEveryRecordAndEverySave) {
         return kv::test::ReadFile(settings).find("Sense_State_CoarseRange=33") != std::string::npos;
     })) << kv::test::ReadFile(settings);
 
-    EXPECT_EQ(monitor.Interrupt(SIGINT), 0);
+    monitor.Signal(SIGINT);
+    EXPECT_EQ(monitor.Wait(kWaitMs), std::optional<int>(0));
     endpoint.Stop();
     StopDriver();
 }
@@ -482,12 +431,13 @@ TEST_F(KvctlLive, ADriverWhosePortIsTakenRunsOnAndTakesItOnceFree) {
 TEST_F(KvctlLive, MonitorWaitsForADriverAndEndsOnTerminate) {
     UdpPeer silent;
     const std::string outPath = runtime.File("monitor-out");
-    Interruptible monitor(
-        {kTool, "monitor", "--port", std::to_string(silent.Port()), "--timeout", "0.2"}, outPath);
+    Process monitor(kTool, {"monitor", "--port", std::to_string(silent.Port()), "--timeout", "0.2"},
+                    {}, outPath, runtime.File("monitor-err"));
     EXPECT_TRUE(WaitFor([&] {
         return kv::test::ReadFile(outPath).find("driver not answering") != std::string::npos;
     }));
-    EXPECT_EQ(monitor.Interrupt(SIGTERM), 0);
+    monitor.Signal(SIGTERM);
+    EXPECT_EQ(monitor.Wait(kWaitMs), std::optional<int>(0));
     EXPECT_EQ(silent.Receive(kWaitMs), kControllerHello);
 }
 
