@@ -1,7 +1,7 @@
 // Frame writing, header parsing and the bounded reading routines of every record.
 #include "messaging/data_manipulation.h"
 
-#include <memory>
+#include <vector>
 
 namespace kv {
 
@@ -77,18 +77,31 @@ int32_t DataManipulation::WriteFrame(uint8_t* out, int32_t sender) {
     return frameSize;
 }
 
-// The one allocation per published record: the frame buffer, freed when the send returns.
+// Each thread writes its frames into a buffer of its own, kept for the next publish: the
+// frame path allocates only when a frame is larger than any before it on that thread. A send
+// made while that buffer is out (a transport that publishes from inside Send) gets its own.
 int32_t DataManipulation::Send() {
     if (owner_ == nullptr) {
         return 0;
     }
+    thread_local std::vector<uint8_t> kept;
+    thread_local bool keptInUse = false;
+    std::vector<uint8_t> nested;
+    const bool useKept = !keptInUse;
+    std::vector<uint8_t>& frame = useKept ? kept : nested;
     const int32_t frameSize = FrameSize();
-    std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[static_cast<size_t>(frameSize)]);
-    if (!frame) {
-        return 0;
+    if (frame.size() < static_cast<size_t>(frameSize)) {
+        frame.resize(static_cast<size_t>(frameSize));
     }
-    WriteFrame(frame.get(), owner_->SenderId());
-    return owner_->Transmit(frame.get(), static_cast<size_t>(frameSize));
+    WriteFrame(frame.data(), owner_->SenderId());
+    if (useKept) {
+        keptInUse = true;
+    }
+    const int32_t result = owner_->Transmit(frame.data(), static_cast<size_t>(frameSize));
+    if (useKept) {
+        keptInUse = false;
+    }
+    return result;
 }
 
 bool DataManipulation::InputStartsWith(std::string_view prefix) const {

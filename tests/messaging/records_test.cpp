@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "messaging/registry.h"
 #include "tests/support/byte_builder.h"
@@ -661,6 +662,45 @@ TEST_F(RecordWire, ResetLeavesStateRecordsAlone) {
             << rec->header.object.View() << " " << rec->header.topic.View();
     }
     EXPECT_EQ(r.monitorQueue.last, 1);
+}
+
+// A transport whose peer answers inside Send (a record published from within the send of
+// another, on the same thread): each frame reaches the transport whole.
+class AnsweringTransport final : public Transport {
+public:
+    explicit AnsweringTransport(DataManipulation& answer) : answer_(answer) {}
+    int32_t Send(const uint8_t* bytes, size_t length) override {
+        if (!answering_) {
+            answering_ = true;
+            answer_.Send();
+            answering_ = false;
+        }
+        frames.emplace_back(bytes, bytes + length);  // copied after the answer was sent
+        return static_cast<int32_t>(length);
+    }
+    std::vector<std::vector<uint8_t>> frames;
+
+private:
+    DataManipulation& answer_;
+    bool answering_ = false;
+};
+
+TEST(RecordSend, AFrameSentFromInsideAnotherSendLeavesTheOuterFrameWhole) {
+    Registry registry(ProgramRole::Controller);
+    AnsweringTransport transport(registry.driverDoStop);
+    registry.SetTransport(&transport);
+    registry.commsActStatus.StatusText = "outer frame";
+    registry.commsActStatus.FramesLastPeriod = 250;
+
+    auto frameOf = [&](DataManipulation& record) {
+        std::vector<uint8_t> frame(static_cast<size_t>(record.FrameSize()));
+        record.WriteFrame(frame.data(), registry.SenderId());
+        return frame;
+    };
+    registry.commsActStatus.Send();
+    ASSERT_EQ(transport.frames.size(), 2u);
+    EXPECT_EQ(transport.frames[0], frameOf(registry.driverDoStop));
+    EXPECT_EQ(transport.frames[1], frameOf(registry.commsActStatus));
 }
 
 }  // namespace
