@@ -38,6 +38,7 @@ using Clock = std::chrono::steady_clock;
 using kv::test::Process;
 using kv::test::ReadFile;
 using kv::test::TempDir;
+using kv::test::WaitFor;
 
 // Generous bounds for a shared, slow machine; nothing is timed by them.
 constexpr int kWaitMs = 90000;
@@ -46,17 +47,6 @@ const std::string kFirstRun = "Initial Setting for first running...";
 const std::string kDefaultProfile =
     "[GENERAL]\r\nFIRST=1\r\nLANG=19\r\nINDEX=0\r\n[BOOT]\r\nDRIVER=0\r\nCONTROLLER=0\r\n"
     "STATUS=1\r\nCUSTOM=0\r\n";
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = kWaitMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 int BoundUdpSocket(uint16_t& port) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);

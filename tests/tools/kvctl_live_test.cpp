@@ -26,6 +26,7 @@ namespace {
 using kv::test::Process;
 using kv::test::TempDir;
 using kv::test::UdpPeer;
+using kv::test::WaitFor;
 
 const std::string kTool = KVCTL_PATH;
 constexpr const char* kDriver = KV_DRIVER_PATH;
@@ -42,18 +43,6 @@ struct Result {
     std::string out;
     std::string err;
 };
-
-template <class Done>
-bool WaitFor(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 std::vector<kvtest::Json> ParseLines(const std::string& text) {
     std::vector<kvtest::Json> values;
