@@ -31,10 +31,7 @@ const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
 // Waits until the file holds exactly text (the settings worker writes it a moment after the
 // request), or kWaitMs; the caller asserts on the file afterwards.
 void AwaitFileText(const std::string& path, const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (test::ReadFile(path) != text && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    test::WaitFor([&] { return test::ReadFile(path) == text; }, kWaitMs);
 }
 
 class DriverProcess : public ::testing::Test {
@@ -188,11 +185,9 @@ TEST_F(DriverProcess, ATakenPortIsReportedOnStderrAndTheDriverCarriesOn) {
                                  "--peer-port", std::to_string(peer.Port())},
         std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}}, Out("x"),
         Err("x"));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (test::ReadFile(Err("x")).find("retrying every second") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    test::WaitFor(
+        [&] { return test::ReadFile(Err("x")).find("retrying every second") != std::string::npos; },
+        kWaitMs);
     const std::string error = test::ReadFile(Err("x"));
     EXPECT_EQ(error.rfind("Driver: ", 0), 0u) << error;
     EXPECT_NE(error.find(std::to_string(squatter.Port())), std::string::npos) << error;

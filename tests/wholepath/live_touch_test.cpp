@@ -74,14 +74,7 @@ std::vector<Touch> Touches(const std::string& output) {
 // Waits (generously) until the condition holds on kvctl's output so far.
 bool AwaitOutput(const std::string& path, int timeoutMs,
                  const std::function<bool(const std::string&)>& holds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (holds(test::ReadFile(path))) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return test::WaitFor([&] { return holds(test::ReadFile(path)); }, timeoutMs);
 }
 
 // The writing end of a named pipe, opened once its reader has opened it.
