@@ -87,6 +87,9 @@ class DemoTree:
             env=self.environment(display),
             stdin=subprocess.DEVNULL,
             start_new_session=True,
+            # SIGINT at its default, as a terminal's Ctrl-C finds it, even under a runner that
+            # ignores it (nohup, `cmd &`): a shell cannot trap a signal ignored at its start.
+            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL),
             **popen,
         )
         self.scripts.append(process)
