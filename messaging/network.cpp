@@ -415,16 +415,6 @@ Network::~Network() {
     Stop();
 }
 
-Network& Network::Instance() {
-    static Network network(Registry::Instance(), Registry::Instance().Role() == ProgramRole::Driver
-                                                     ? NetworkConfig::ForDriver()
-                                                     : NetworkConfig::ForController());
-    // Both programs' start-ups set the running flag right after creating the endpoint.
-    static const bool started = (network.SetRunning(true), true);
-    (void)started;
-    return network;
-}
-
 bool Network::Ok() const {
     return impl_->ok;
 }

@@ -44,10 +44,6 @@ public:
     Network(const Network&) = delete;
     Network& operator=(const Network&) = delete;
 
-    // The process's endpoint for Registry::Instance() and the production ports of its role,
-    // built on first use.
-    static Network& Instance();
-
     // True while the socket is bound.
     bool Ok() const;
     // Why the socket is not bound (empty once it is).
