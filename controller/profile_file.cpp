@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "messaging/posix_file.h"
+
 namespace kv::controller {
 namespace {
 
@@ -268,21 +270,6 @@ ReadOutcome ReadProfileText(const std::string& path, std::string& text) {
     }
     ::close(fd);
     return outcome;
-}
-
-bool WriteAll(int fd, std::string_view text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // A file that does not exist yet: nothing to lose, so it is written directly.

@@ -18,6 +18,7 @@
 #include <variant>
 
 #include "driver/app/settings_saver.h"
+#include "messaging/posix_file.h"
 
 namespace kv {
 
@@ -277,21 +278,6 @@ std::string FolderOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, std::string_view text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 std::string Describe(const std::string& what, const std::string& path, int error) {
