@@ -15,9 +15,6 @@ constexpr int kHelloWaitMs = 60000;
 // The Driver talks only while it has heard from the controller in the last five seconds.
 constexpr int64_t kPresencePeriodMs = 1000;
 
-const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                           0x00, 0x0B, 0x00, 0x00, 0x00};
-
 int64_t SteadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

@@ -25,9 +25,6 @@ constexpr const char* kDriver = KV_DRIVER_PATH;
 // Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
 constexpr int kWaitMs = 60000;
 
-const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                           0x00, 0x0B, 0x00, 0x00, 0x00};
-
 // Waits until the file holds exactly text (the settings worker writes it a moment after the
 // request), or kWaitMs; the caller asserts on the file afterwards.
 void AwaitFileText(const std::string& path, const std::string& text) {
@@ -55,17 +52,7 @@ protected:
     std::string Err(const std::string& n) const { return runtime.File("stderr" + n); }
 
     // The driver's port, from its hello; 0 when none came.
-    static uint16_t AwaitHello(UdpPeer& peer) {
-        for (;;) {
-            const auto datagram = peer.Receive(kWaitMs);
-            if (!datagram) {
-                return 0;
-            }
-            if (*datagram == kDriverHello) {
-                return peer.LastSourcePort();
-            }
-        }
-    }
+    static uint16_t AwaitHello(UdpPeer& peer) { return test::AwaitDriverHello(peer, kWaitMs); }
 
     void Send(UdpPeer& peer, uint16_t port, const char* object, const char* topic) {
         ASSERT_TRUE(peer.SendTo(port, controller.Raise(object, topic)));

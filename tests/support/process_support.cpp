@@ -262,4 +262,16 @@ std::optional<std::string> NonLoopbackAddress() {
     return found;
 }
 
+uint16_t AwaitDriverHello(UdpPeer& peer, int timeoutMs) {
+    for (;;) {
+        const auto datagram = peer.Receive(timeoutMs);
+        if (!datagram) {
+            return 0;
+        }
+        if (*datagram == kDriverHello) {
+            return peer.LastSourcePort();
+        }
+    }
+}
+
 }  // namespace kv::test

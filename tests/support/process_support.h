@@ -97,6 +97,12 @@ private:
     uint16_t lastSource_ = 0;
 };
 
+// The hello a Driver sends when it starts (Driver/DoReset announcing itself).
+inline const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
+                                                  0x00, 0x0B, 0x00, 0x00, 0x00};
+// The driver's port, from the first hello that reaches peer within timeoutMs; 0 when none came.
+uint16_t AwaitDriverHello(UdpPeer& peer, int timeoutMs);
+
 // The first IPv4 address of this machine outside 127.0.0.0/8, if there is one.
 std::optional<std::string> NonLoopbackAddress();
 

@@ -23,6 +23,7 @@
 
 namespace {
 
+using kv::test::kDriverHello;
 using kv::test::Process;
 using kv::test::TempDir;
 using kv::test::UdpPeer;
@@ -33,8 +34,6 @@ constexpr const char* kDriver = KV_DRIVER_PATH;
 // Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
 constexpr int kWaitMs = 60000;
 
-const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                           0x00, 0x0B, 0x00, 0x00, 0x00};
 const std::vector<uint8_t> kControllerHello = {0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00,
                                                0x00, 0x0B, 0x00, 0x00, 0x00};
 

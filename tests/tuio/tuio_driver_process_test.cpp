@@ -18,6 +18,7 @@
 namespace kv {
 namespace {
 
+using test::kDriverHello;
 using test::Process;
 using test::TempDir;
 using test::UdpPeer;
@@ -26,9 +27,6 @@ constexpr const char* kDriver = KV_DRIVER_PATH;
 constexpr const char* kOscdump = KV_OSCDUMP_PATH;
 // Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
 constexpr int kWaitMs = 60000;
-
-const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                           0x00, 0x0B, 0x00, 0x00, 0x00};
 
 // Two fingers land after the baseline has settled, glide apart on separate lines, and lift.
 // Finger 1 presses harder, so it is the stronger peak on both axes: finger A, cursor A.

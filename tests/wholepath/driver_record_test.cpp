@@ -26,20 +26,8 @@ constexpr const char* kDriver = KV_DRIVER_PATH;
 constexpr int kWaitMs = 60000;
 constexpr int kRate = 100;
 
-const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                           0x00, 0x0B, 0x00, 0x00, 0x00};
-
-// The driver's port, from its hello; 0 when none came.
 uint16_t AwaitHello(UdpPeer& peer) {
-    for (;;) {
-        const auto datagram = peer.Receive(kWaitMs);
-        if (!datagram) {
-            return 0;
-        }
-        if (*datagram == kDriverHello) {
-            return peer.LastSourcePort();
-        }
-    }
+    return test::AwaitDriverHello(peer, kWaitMs);
 }
 
 TEST(DriverRecording, HoldsTheBoardAndAboutRateTimesSecondsReports) {

@@ -34,19 +34,8 @@ constexpr int kWaitMs = 60000;
 // How long a press is held before it is tried again; not a bound on anything.
 constexpr int kRetryMs = 5000;
 
-const std::vector<uint8_t> kDriverHello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                           0x00, 0x0B, 0x00, 0x00, 0x00};
-
 uint16_t AwaitHello(UdpPeer& peer) {
-    for (;;) {
-        const auto datagram = peer.Receive(kWaitMs);
-        if (!datagram) {
-            return 0;
-        }
-        if (*datagram == kDriverHello) {
-            return peer.LastSourcePort();
-        }
-    }
+    return test::AwaitDriverHello(peer, kWaitMs);
 }
 
 struct Touch {
