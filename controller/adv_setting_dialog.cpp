@@ -15,6 +15,7 @@
 #include "controller/autostart.h"
 #include "controller/main_dialog.h"
 #include "controller/profile_file.h"
+#include "controller/sensor_models.h"
 
 namespace kv::controller {
 
@@ -115,17 +116,15 @@ bool Kelvarin_AdvSetting::SaveLayout() {
     if (context_.registry == nullptr) {
         return true;
     }
-    Registry& registry = *context_.registry;
     // The first X segment holds half the X electrodes; the second, the rest, runs reversed.
-    registry.splitState.Split0 = *x / 2;
-    registry.splitState.Split1 = *y;
-    registry.splitState.Flip0 = 0;
-    registry.splitState.Flip1 = 0;
-    registry.splitState.Flip2 = 1;
-    registry.splitState.Publish();
-    registry.commsReqState.MuxSize = *x + *y;
-    registry.commsReqState.Publish();
-    registry.storeDoSave.RaiseCounted();
+    SensorLayout layout;
+    layout.split0 = *x / 2;
+    layout.split1 = *y;
+    layout.flip0 = 0;
+    layout.flip1 = 0;
+    layout.flip2 = 1;
+    layout.muxSize = *x + *y;
+    SetSensorLayout(*context_.registry, layout);
     return true;
 }
 

@@ -16,7 +16,7 @@
 #include "driver/core/touch_sink.h"
 #include "driver/dsp/dsp_engine.h"
 #include "driver/sim/scenario.h"
-#include "driver/sim/sensor_layout.h"
+#include "messaging/sensor_layout.h"
 #include "driver/sim/simulated_board.h"
 #include "messaging/registry.h"
 
@@ -128,7 +128,7 @@ Row Sweep(const char* model, double noise) {
         std::fprintf(stderr, "position_sweep: %s\n", error.Text().c_str());
         std::exit(1);
     }
-    const kv::sim::SensorLayout layout = *kv::sim::LayoutForModel(model);
+    const kv::SensorLayout layout = *kv::LayoutForModel(model);
     kv::Registry registry(kv::ProgramRole::Driver);
     registry.splitState.Split0 = layout.split0;
     registry.splitState.Split1 = layout.split1;

@@ -88,25 +88,8 @@ LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Regi
                 choice.error = "scenario " + options.scenario + ": " + error.Text();
                 break;
             }
-            auto layoutOfSettings = [&registry] {
-                sim::SensorLayout layout;
-                layout.split0 = registry.splitState.Split0;
-                layout.split1 = registry.splitState.Split1;
-                layout.flip0 = registry.splitState.Flip0;
-                layout.flip1 = registry.splitState.Flip1;
-                layout.flip2 = registry.splitState.Flip2;
-                layout.muxSize = registry.commsReqState.MuxSize;
-                return layout;
-            };
-            if (auto layout = sim::LayoutForModel(scenario->layout)) {
-                choice.fixedLayout = true;
-                choice.split0 = layout->split0;
-                choice.split1 = layout->split1;
-                choice.flip0 = layout->flip0;
-                choice.flip1 = layout->flip1;
-                choice.flip2 = layout->flip2;
-                choice.muxSize = layout->muxSize;
-            }
+            auto layoutOfSettings = [&registry] { return LayoutOf(registry); };
+            choice.fixedLayout = LayoutForModel(scenario->layout);
             auto link = std::make_unique<sim::SimulatedSensorLink>(*scenario, clock, !options.fast,
                                                                    layoutOfSettings);
             link->SetLiveInput(std::move(liveInput));
@@ -357,12 +340,7 @@ PointerBackendChoice OpenPointer(const DriverOptions& options, const VerboseLog&
 
 // As if the user had picked the simulated foil's model: the settings follow it.
 void ApplyFixedLayout(const LinkChoice& source, Registry& registry, const VerboseLog& log) {
-    registry.splitState.Split0 = source.split0;
-    registry.splitState.Split1 = source.split1;
-    registry.splitState.Flip0 = source.flip0;
-    registry.splitState.Flip1 = source.flip1;
-    registry.splitState.Flip2 = source.flip2;
-    registry.commsReqState.MuxSize = source.muxSize;
+    SetLayout(registry, *source.fixedLayout);
     log.Say("simulated foil: the scenario's sensor model sets the frame layout");
 }
 

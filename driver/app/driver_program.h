@@ -3,12 +3,14 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/app/driver_options.h"
 #include "driver/core/sensor_link.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
+#include "messaging/sensor_layout.h"
 
 namespace kv {
 
@@ -16,8 +18,7 @@ struct LinkChoice {
     std::unique_ptr<SensorLink> link;  // null exactly when error is set
     std::string error;                 // a scenario or recording that cannot be used
     // A simulated foil of a fixed model: the driver must read its frames with that layout.
-    bool fixedLayout = false;
-    int32_t split0 = 0, split1 = 0, flip0 = 0, flip1 = 0, flip2 = 0, muxSize = 0;
+    std::optional<SensorLayout> fixedLayout;
 };
 
 // The frame source the options ask for. The simulated board follows the registry's split

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "driver/sim/sensor_layout.h"
+#include "messaging/sensor_layout.h"
 
 namespace kv::sim {
 

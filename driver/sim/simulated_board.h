@@ -7,7 +7,7 @@
 #include <random>
 
 #include "driver/sim/scenario.h"
-#include "driver/sim/sensor_layout.h"
+#include "messaging/sensor_layout.h"
 
 namespace kv::sim {
 

@@ -25,14 +25,14 @@ TEST(SensorModels, TableGivesEachModelItsLayout) {
         EXPECT_EQ(layout.flip1, 0);
         EXPECT_EQ(layout.flip2, 1);
     }
-    const SensorLayout b128 = LayoutOfModel(49);
+    const SensorLayout b128 = LayoutOfModelCode(49);
     EXPECT_EQ(b128.split0, 40);
     EXPECT_EQ(b128.split1, 48);
     EXPECT_EQ(b128.muxSize, 128);
-    const SensorLayout b64 = LayoutOfModel(FindSensorModel("B64")->code);
+    const SensorLayout b64 = LayoutOfModelCode(FindSensorModel("B64")->code);
     EXPECT_EQ(b64.split0, 12);
     EXPECT_EQ(b64.split1, 40);
-    const SensorLayout b24 = LayoutOfModel(5);
+    const SensorLayout b24 = LayoutOfModelCode(5);
     EXPECT_EQ(b24.split0, 4);
     EXPECT_EQ(b24.split1, 16);
 
@@ -44,13 +44,13 @@ TEST(SensorModels, TableGivesEachModelItsLayout) {
     EXPECT_EQ(s16->code, 2);
     EXPECT_EQ(b16->code, 3);
     for (const int32_t code : {s16->code, b16->code}) {
-        EXPECT_EQ(LayoutOfModel(code).split0, 4);
-        EXPECT_EQ(LayoutOfModel(code).split1, 8);
-        EXPECT_EQ(LayoutOfModel(code).muxSize, 16);
+        EXPECT_EQ(LayoutOfModelCode(code).split0, 4);
+        EXPECT_EQ(LayoutOfModelCode(code).split1, 8);
+        EXPECT_EQ(LayoutOfModelCode(code).muxSize, 16);
     }
 
     for (const int32_t unknown : {0, 1, 8, 50, -1, 1 << 30}) {
-        const SensorLayout other = LayoutOfModel(unknown);
+        const SensorLayout other = LayoutOfModelCode(unknown);
         EXPECT_EQ(other.split0, 20) << unknown;
         EXPECT_EQ(other.split1, 24) << unknown;
         EXPECT_EQ(other.muxSize, 64) << unknown;

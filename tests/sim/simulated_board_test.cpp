@@ -8,6 +8,8 @@
 #include "driver/sim/simulated_board.h"
 
 using namespace kv::sim;
+using kv::LayoutForModel;
+using kv::SensorLayout;
 
 namespace {
 

@@ -28,10 +28,10 @@ using test::WholePath;
 // so the two-second task falls on the same frame in every run.
 constexpr int kFrameMs = 10;
 
-sim::SensorLayout Layout(const std::string& model) {
-    const auto layout = sim::LayoutForModel(model);
+SensorLayout Layout(const std::string& model) {
+    const auto layout = LayoutForModel(model);
     EXPECT_TRUE(layout.has_value()) << model;
-    return layout.value_or(sim::SensorLayout{});
+    return layout.value_or(SensorLayout{});
 }
 
 // Replays a recording unpaced through a fresh rig until every report has been delivered.

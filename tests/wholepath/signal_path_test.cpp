@@ -20,10 +20,10 @@ using test::WholePath;
 
 constexpr double kTolerance = 0.05;
 
-sim::SensorLayout Layout(const char* model) {
-    const auto layout = sim::LayoutForModel(model);
+SensorLayout Layout(const char* model) {
+    const auto layout = LayoutForModel(model);
     EXPECT_TRUE(layout.has_value()) << model;
-    return layout.value_or(sim::SensorLayout{});
+    return layout.value_or(SensorLayout{});
 }
 
 // Every frame in the window sees the finger on both axes, at its place.

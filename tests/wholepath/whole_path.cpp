@@ -16,7 +16,7 @@ void DspFrameEngine::ProcessFrame(int32_t muxSize, const uint8_t* samples, size_
     clock_.Advance(framePeriodMs_);
 }
 
-WholePath::WholePath(const sim::SensorLayout& layout, int framePeriodMs)
+WholePath::WholePath(const SensorLayout& layout, int framePeriodMs)
     : engine(*dsp, sink, clock, framePeriodMs), layout_(layout) {
     dsp->Detector().SetTouchSink(&sink);
 }

@@ -18,7 +18,7 @@
 #include "driver/core/verbose_log.h"
 #include "driver/dsp/dsp_engine.h"
 #include "driver/sim/scenario.h"
-#include "driver/sim/sensor_layout.h"
+#include "messaging/sensor_layout.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "tests/support/engine_fakes.h"
@@ -56,7 +56,7 @@ private:
 class WholePath {
 public:
     // framePeriodMs 0: the link's pacing moves the clock; otherwise each frame moves it.
-    explicit WholePath(const sim::SensorLayout& layout, int framePeriodMs = 0);
+    explicit WholePath(const SensorLayout& layout, int framePeriodMs = 0);
     WholePath(const WholePath&) = delete;
     WholePath& operator=(const WholePath&) = delete;
 
@@ -88,7 +88,7 @@ public:
     bool sawDisconnected = false;
 
 private:
-    sim::SensorLayout layout_;
+    SensorLayout layout_;
     CountingSettings settings_;
     CountingCalibration calibration_;
     VerboseLog log_{false};

@@ -24,6 +24,7 @@
 #include "controller/calibrate_dialog.h"
 #include "controller/main_dialog.h"
 #include "messaging/registry.h"
+#include "messaging/sensor_layout.h"
 
 namespace {
 
@@ -77,9 +78,7 @@ void FillMonitorRing(kv::MonitorQueue& queue) {
 }
 
 void FillRegistry(kv::Registry& registry) {
-    registry.splitState.Split0 = 20;
-    registry.splitState.Split1 = 24;
-    registry.commsReqState.MuxSize = 64;
+    kv::SetLayout(registry, *kv::LayoutForModel("S64"));
     registry.commsActStatus.Connected = true;
     registry.commsActStatus.FramesLastPeriod = 248;
     registry.senseState.PressThreshold = 5;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/sim/scenario.h"
-#include "driver/sim/sensor_layout.h"
+#include "messaging/sensor_layout.h"
 
 namespace kv::sim {
 
