@@ -1,6 +1,8 @@
 // The "Advanced" page.
 #include "controller/advanced_page.h"
 
+#include <optional>
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
@@ -37,7 +39,9 @@ namespace {
 // The start-at-login entry for the driver.
 constexpr const char* kDriverAutostartName = "Kelvarin_Driver";
 // Mouse control modes of the three hidden radios.
-constexpr std::array<int, 3> kMouseModes = {1, 4, 5};
+// The click modes the Mouse Control radios stand for, in their order.
+constexpr std::array<ClickMode, 3> kMouseModes = {ClickMode::MoveOnly, ClickMode::Drag,
+                                                  ClickMode::HoldWhereLanded};
 
 template <class W>
 W* Named(W* widget, const char* id, const QString& text) {
@@ -141,14 +145,14 @@ void Kelvarin_Advanced::Build() {
         {"1017", tr("Windows Native - MT 2 Points")},
     }};
     auto* touchLayout = new QVBoxLayout(touchGroup);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < kTouchModes; ++i) {
         touchRadios_[i] =
             Named(new QRadioButton(touch[i].second, touchGroup), touch[i].first, touch[i].second);
         touchLayout->addWidget(touchRadios_[i]);
         // Toggled, not clicked: a screen reader's action on a radio toggles it without a click.
         connect(touchRadios_[i], &QRadioButton::toggled, this, [this, i](bool on) {
             if (on && !showingRadios_) {
-                TouchModeClicked(i);
+                TouchModeClicked(static_cast<TouchMode>(i));
             }
         });
     }
@@ -164,7 +168,7 @@ void Kelvarin_Advanced::Build() {
         mouseRadios_[i] =
             Named(new QRadioButton(mouse[i].second, mouseGroup_), mouse[i].first, mouse[i].second);
         mouseLayout->addWidget(mouseRadios_[i]);
-        const int mode = kMouseModes[i];
+        const ClickMode mode = kMouseModes[i];
         connect(mouseRadios_[i], &QRadioButton::toggled, this, [this, mode](bool on) {
             if (on && !showingRadios_) {
                 MouseModeClicked(mode);
@@ -245,13 +249,15 @@ void Kelvarin_Advanced::ShowRadios() {
     // What the driver reports is shown, not sent back.
     const bool wasShowing = showingRadios_;
     showingRadios_ = true;
-    if (shownSelection_ >= 0 && shownSelection_ < static_cast<int>(touchRadios_.size())) {
-        for (int i = 0; i < static_cast<int>(touchRadios_.size()); ++i) {
-            touchRadios_[i]->setChecked(i == shownSelection_);
+    // A selection that names no touch mode changes nothing; mode values are compared as the
+    // driver holds them (6 acts as 4 but has no radio).
+    if (const std::optional<TouchMode> shown = TouchModeOf(shownSelection_)) {
+        for (size_t i = 0; i < touchRadios_.size(); ++i) {
+            touchRadios_[i]->setChecked(i == static_cast<size_t>(*shown));
         }
     }
     for (size_t i = 0; i < kMouseModes.size(); ++i) {
-        if (kMouseModes[i] == shownMode_) {
+        if (static_cast<int>(kMouseModes[i]) == shownMode_) {
             mouseRadios_[i]->setChecked(true);
         }
     }
@@ -263,17 +269,17 @@ void Kelvarin_Advanced::ShowRadios() {
     showingRadios_ = wasShowing;
 }
 
-void Kelvarin_Advanced::TouchModeClicked(int selection) {
-    shownSelection_ = selection;
+void Kelvarin_Advanced::TouchModeClicked(TouchMode touchMode) {
+    shownSelection_ = static_cast<int>(touchMode);
     ShowRadios();
-    registry_.outputState.Selection = selection;
+    registry_.outputState.Selection = static_cast<int32_t>(touchMode);
     SendWithSave(registry_.outputState);
 }
 
-void Kelvarin_Advanced::MouseModeClicked(int mode) {
-    shownMode_ = mode;
+void Kelvarin_Advanced::MouseModeClicked(ClickMode clickMode) {
+    shownMode_ = static_cast<int>(clickMode);
     ShowRadios();
-    registry_.outputState.Mode = mode;
+    registry_.outputState.Mode = static_cast<int32_t>(clickMode);
     SendWithSave(registry_.outputState);
 }
 

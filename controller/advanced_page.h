@@ -10,6 +10,7 @@
 
 #include "controller/edge_sliders.h"
 #include "messaging/registry.h"
+#include "messaging/touch_modes.h"
 
 class QCheckBox;
 class QDialog;
@@ -51,8 +52,8 @@ public:
 private:
     void Build();
     void ShowRadios();
-    void TouchModeClicked(int selection);
-    void MouseModeClicked(int mode);
+    void TouchModeClicked(TouchMode touchMode);
+    void MouseModeClicked(ClickMode clickMode);
     void SendWithSave(DataManipulation& record);
     void ShowEdgePositions(const EdgePositions& positions);
     EdgePositions EdgePositionsShown() const;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "driver/dsp/dsp_engine.h"
+#include "driver/dsp/dsp_stages.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "messaging/transport.h"
@@ -86,7 +86,7 @@ void BM_Frame(benchmark::State& state) {
     registry->splitState.Flip0 = 0;
     registry->splitState.Flip1 = 0;
     registry->splitState.Flip2 = 1;
-    auto engine = std::make_unique<kv::DspEngine>(*registry);
+    auto engine = std::make_unique<kv::DspStages>(*registry);
 
     std::array<uint8_t, 256> untouched{};
     std::array<uint8_t, 256> untouchedNoise{};

@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "driver/core/touch_sink.h"
-#include "driver/dsp/dsp_engine.h"
+#include "driver/core/touch_engine.h"
+#include "driver/dsp/dsp_stages.h"
 #include "driver/sim/scenario.h"
-#include "messaging/sensor_layout.h"
 #include "driver/sim/simulated_board.h"
 #include "messaging/registry.h"
+#include "messaging/sensor_layout.h"
 
 namespace {
 
@@ -30,24 +30,19 @@ constexpr double kHold = 1.0;             // seconds a finger rests
 constexpr double kGap = 0.5;              // seconds between touches
 constexpr double kSkip = 0.1;             // seconds after touch-down left out of the figures
 
-// The first peak of each axis per frame, and whether both were above the press threshold.
-class FrameSink final : public kv::TouchSink {
+// The first peak of each axis per frame, and whether both were above the press threshold: the
+// single-touch engine's place.
+class PeakProbe final : public kv::TouchEngine {
 public:
-    void SingleTouch(const kv::PeakCandidate& first, int32_t axis, int32_t, bool frameComplete,
-                     const kv::PeakCandidate&, float, float press) override {
-        if (axis == 0) {
-            x = first;
-            xPress = press;
-        } else if (frameComplete) {
-            y = first;
-            pressed = x.amplitude > xPress && y.amplitude > press;
+    void Feed(const kv::AxisPeaks& peaks) override {
+        if (peaks.axis == 0) {
+            x = peaks.first;
+            xPress = peaks.pressThreshold;
+        } else if (peaks.frameComplete) {
+            y = peaks.first;
+            pressed = x.amplitude > xPress && y.amplitude > peaks.pressThreshold;
             complete = true;
         }
-    }
-    void PinchScroll(const kv::PeakCandidate&, int32_t, int32_t, bool, const kv::PeakCandidate&,
-                     float, float) override {}
-    void DualTouchTuio(const kv::PeakCandidate&, const kv::PeakCandidate&, bool, float) override {}
-    void DualTouchNative(const kv::PeakCandidate&, const kv::PeakCandidate&, bool, float) override {
     }
     void PeriodicStep(int32_t) override {}
 
@@ -130,15 +125,10 @@ Row Sweep(const char* model, double noise) {
     }
     const kv::SensorLayout layout = *kv::LayoutForModel(model);
     kv::Registry registry(kv::ProgramRole::Driver);
-    registry.splitState.Split0 = layout.split0;
-    registry.splitState.Split1 = layout.split1;
-    registry.splitState.Flip0 = layout.flip0;
-    registry.splitState.Flip1 = layout.flip1;
-    registry.splitState.Flip2 = layout.flip2;
-    registry.commsReqState.MuxSize = layout.muxSize;
-    auto dsp = std::make_unique<kv::DspEngine>(registry);
-    FrameSink sink;
-    dsp->Detector().SetTouchSink(&sink);
+    kv::SetLayout(registry, layout);
+    auto dsp = std::make_unique<kv::DspStages>(registry);
+    PeakProbe sink;
+    dsp->Detector().SetTouchEngines({&sink, nullptr, nullptr, nullptr});
     kv::sim::SimulatedBoard board(*scenario);
 
     const double pitchX = layout.CountX() - 1;  // normalised units to electrode pitches

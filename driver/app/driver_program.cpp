@@ -24,11 +24,12 @@
 #include "driver/backends/uinput/uinput_touchscreen.h"
 #include "driver/backends/x11/x11_display.h"
 #include "driver/backends/x11/xtest_pointer.h"
-#include "driver/board/chid.h"
-#include "driver/board/driver_engine.h"
+#include "driver/board/main_loop.h"
 #include "driver/board/queued_touch_endpoint.h"
+#include "driver/board/signal_chain.h"
+#include "driver/board/virtual_touch_device.h"
 #include "driver/core/driver_clock.h"
-#include "driver/core/frame_engine.h"
+#include "driver/core/frame_processor.h"
 #include "driver/core/verbose_log.h"
 #include "driver/sim/recording_sensor_link.h"
 #include "driver/sim/replay_sensor_link.h"
@@ -360,18 +361,16 @@ TuioOutput::SenderFactory TuioSenders() {
     };
 }
 
-// Where the engine's touches go besides the pointer, and the display they are mapped to. Built
-// in place and in this order: the contacts keep a reference to the device.
+// Where touches go besides the pointer, and the display they are mapped to. Built
+// in place.
 struct TouchOutputs {
     explicit TouchOutputs(const VerboseLog& log)
         : display(MakeDisplayInfo(std::getenv("DISPLAY"))),
           touchDevice([&log] { return MakeTouchEndpoint(log); }),
-          contacts(touchDevice),
           tuio(DefaultTuioClock(), TuioSenders()) {}
 
     const std::unique_ptr<DisplayInfo> display;
     VirtualTouchDevice touchDevice;
-    VirtualTouchContacts contacts;
     TuioOutput tuio;
 };
 
@@ -422,14 +421,14 @@ int RunDriver(const DriverOptions& options) {
 
     TouchOutputs outputs(log);
     // Large (sample histories, template matrices, pointer histories): on the heap.
-    auto engine = std::make_unique<DriverEngine>(registry, *outputs.display, *pointer.injector,
-                                                 outputs.contacts, outputs.tuio);
+    auto chain = std::make_unique<SignalChain>(registry, *outputs.display, *pointer.injector,
+                                               outputs.touchDevice, outputs.tuio);
     // Refused calibration references (nan, inf) are said under --verbose.
-    engine->Calibration().setNotice([&log](std::string_view line) { log.Say(line); });
+    chain->Calibration().setNotice([&log](std::string_view line) { log.Say(line); });
     SettingsFile settings(DefaultSettingsPath(), log);
-    auto hid = std::make_unique<CHid>(registry, *link, *engine, settings, clock, log);
+    auto hid = std::make_unique<CHid>(registry, *link, *chain, settings, clock, log);
 
-    hid->BuildEngine(*engine);
+    hid->BuildEngine(*chain);
     if (source.fixedLayout) {
         ApplyFixedLayout(source, registry, log);
     }

@@ -23,6 +23,15 @@ ContactReport VirtualTouchDevice::OutReport(const ContactReport& staging) {
     return out;
 }
 
+void VirtualTouchDevice::SendContact(uint8_t state, uint16_t contactNumber, uint16_t x,
+                                     uint16_t y) {
+    SetContactState(state);
+    SetContactNumber(contactNumber);
+    SetX(x);
+    SetY(y);
+    Send();
+}
+
 void VirtualTouchDevice::Send() {
     if (factory_) {
         endpoint_ = factory_();

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "driver/core/contact_output.h"
 #include "driver/core/touch_endpoint.h"
 
 namespace kv {
@@ -17,7 +18,7 @@ using ContactReport = std::array<uint8_t, kContactReportBytes>;
 // Makes the endpoint: one that is open, or null when there is none.
 using TouchEndpointFactory = std::function<std::unique_ptr<TouchEndpoint>()>;
 
-class VirtualTouchDevice {
+class VirtualTouchDevice final : public ContactOutput {
 public:
     // Sets the staging report's construction values. The endpoint is made on the first Send,
     // not here: a uinput touchscreen appears on the desktop as soon as it is created, so a
@@ -36,6 +37,8 @@ public:
     // Sends the staging report, making the endpoint first if this is the first Send; nothing
     // when there is no endpoint.
     void Send();
+    // One contact report of the native touch output: staged, then sent.
+    void SendContact(uint8_t state, uint16_t contactNumber, uint16_t x, uint16_t y) override;
 
     // Whether the endpoint was made and opened (false before the first Send).
     bool Opened() const { return opened_; }

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "driver/core/display_info.h"
-#include "driver/core/touch_sink.h"
+#include "driver/core/touch_engine.h"
 #include "messaging/registry.h"
 
 namespace kv {

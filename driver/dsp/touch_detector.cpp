@@ -86,28 +86,16 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
 
 void TouchDetector::Dispatch(int32_t axis, int32_t count, bool frameComplete,
                              const PeakCandidate& first, const PeakCandidate& second) {
-    if (theSink == nullptr) {
+    TouchEngine* engine = EngineInForce();
+    if (engine == nullptr) {
         return;
     }
-    const float release = kReleaseFactor * itsEffectiveThreshold;
-    switch (itsSelection) {
-        case 0:
-            theSink->SingleTouch(first, axis, count, frameComplete, second, release,
-                                 itsEffectiveThreshold);
-            break;
-        case 1:
-            theSink->PinchScroll(first, axis, count, frameComplete, second, release,
-                                 itsEffectiveThreshold);
-            break;
-        case 2:
-            theSink->DualTouchTuio(first, second, frameComplete, itsEffectiveThreshold);
-            break;
-        case 3:
-            theSink->DualTouchNative(first, second, frameComplete, itsEffectiveThreshold);
-            break;
-        default:
-            break;
-    }
+    engine->Feed(AxisPeaks{first, second, axis, count, frameComplete,
+                           kReleaseFactor * itsEffectiveThreshold, itsEffectiveThreshold});
+}
+
+TouchEngine* TouchDetector::EngineInForce() const {
+    return itsMode ? theEngines[static_cast<size_t>(*itsMode)] : nullptr;
 }
 
 void TouchDetector::PeriodicRefresh() {
@@ -117,13 +105,13 @@ void TouchDetector::PeriodicRefresh() {
     if (itsRefreshToggle != 1) {
         return;
     }
-    itsSelection = theRegistry.outputState.Selection;
+    itsMode = TouchModeOf(theRegistry.outputState.Selection);
     itsPressThreshold = static_cast<float>(theRegistry.senseState.PressThreshold);
     if (theCollector != nullptr) {
         theCollector->PeriodicStep();
     }
-    if (theSink != nullptr && itsSelection >= 0 && itsSelection <= 3) {
-        theSink->PeriodicStep(itsSelection);
+    if (TouchEngine* engine = EngineInForce()) {
+        engine->PeriodicStep(theRegistry.commsActStatus.FramesLastPeriod);
     }
 }
 

@@ -3,9 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "driver/core/peak_candidate.h"
-#include "driver/core/touch_sink.h"
+#include "driver/core/touch_engine.h"
 #include "messaging/registry.h"
 
 namespace kv {
@@ -45,8 +46,9 @@ public:
     TouchDetector(const TouchDetector&) = delete;
     TouchDetector& operator=(const TouchDetector&) = delete;
 
-    // Where peaks go on; either may be null (nothing is fed there).
-    void SetTouchSink(TouchSink* sink) { theSink = sink; }
+    // Where peaks go on: the engine of each touch mode (a null entry is fed nothing), and the
+    // calibration collector (may be null).
+    void SetTouchEngines(const TouchEngineSet& engines) { theEngines = engines; }
     void SetCalibrationCollector(CalibrationCollector* collector) { theCollector = collector; }
 
     // Per axis and frame, from the axis's peak finder.
@@ -56,21 +58,23 @@ public:
     void PeriodicRefresh();
 
     float Level(int32_t axis) const { return itsLevel[static_cast<size_t>(axis)]; }
-    int32_t Selection() const { return itsSelection; }
+    // The touch mode in force; none when the selection names no mode.
+    std::optional<TouchMode> Mode() const { return itsMode; }
     float PressThreshold() const { return itsPressThreshold; }
     float EffectiveThreshold() const { return itsEffectiveThreshold; }
     const AxisRatioTracker& RatioTracker() const { return itsRatio; }
 
 private:
+    TouchEngine* EngineInForce() const;
     void Dispatch(int32_t axis, int32_t count, bool frameComplete, const PeakCandidate& first,
                   const PeakCandidate& second);
 
     Registry& theRegistry;
-    TouchSink* theSink = nullptr;
+    TouchEngineSet theEngines{};
     CalibrationCollector* theCollector = nullptr;
 
     std::array<float, kAxes> itsLevel{};
-    int32_t itsSelection = 0;
+    std::optional<TouchMode> itsMode = TouchMode::SingleTouch;
     float itsPressThreshold = 9.1f;
     float itsEffectiveThreshold = 9.0f;
     int32_t itsRefreshToggle = 0;

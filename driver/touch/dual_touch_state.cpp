@@ -128,19 +128,31 @@ void StateDualFingerSameLineProcessor::Process(const TrackPoint& fingerA, const 
     outputB_ = pointB;
 }
 
-DualTouchState::DualTouchState(const OutputContext& context, int32_t selection, FingerTrack& trackA,
-                               FingerTrack& trackB, FingerPairSink& pairSink)
+DualTouchState::DualTouchState(const OutputContext& context, TouchMode mode, FingerTrack& trackA,
+                               FingerTrack& trackB, FingerPairOutput& pairOutput)
     : processors_{&noFinger_, &oneFinger_, &dualFinger_, &dualFingerSameLine_},
       trackA_(trackA),
       trackB_(trackB),
       // The virtual touch device reports in the panel's own orientation: no rotation.
-      pipelineA_(context, PointerPipeline::Wiring{selection, selection != 3, nullptr, nullptr}),
-      pipelineB_(context,
-                 PointerPipeline::Wiring{selection, selection != 3, &pipelineA_, &pairSink}) {}
+      pipelineA_(context, PointerPipeline::Wiring{mode, mode != TouchMode::TwoFingerNative, nullptr,
+                                                  nullptr}),
+      pipelineB_(context, PointerPipeline::Wiring{mode, mode != TouchMode::TwoFingerNative,
+                                                  &pipelineA_, &pairOutput}) {}
 
 void DualTouchState::Refresh() {
     pipelineA_.Refresh();
     pipelineB_.Refresh();
+}
+
+void DualTouchState::SetGestureLimits(int32_t framesLastPeriod) {
+    // About 105 ms and 154 ms of frames (the period is two seconds).
+    trackA_.SetLimits(framesLastPeriod / 19, framesLastPeriod / 13);
+    trackB_.SetLimits(framesLastPeriod / 19, framesLastPeriod / 13);
+}
+
+void DualTouchState::PeriodicStep(int32_t framesLastPeriod) {
+    SetGestureLimits(framesLastPeriod);
+    Refresh();
 }
 
 void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& second,

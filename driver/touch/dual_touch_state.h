@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "driver/core/peak_candidate.h"
+#include "driver/core/touch_engine.h"
 #include "driver/touch/finger_track.h"
 #include "driver/touch/pointer_pipeline.h"
 
@@ -65,13 +66,13 @@ struct Classification {
     TrackPoint fingerB;
 };
 
-class DualTouchState {
+class DualTouchState final : public TouchEngine {
 public:
     static constexpr int32_t kEngineId = 2;
 
-    // selection 2 (TUIO) or 3 (virtual touch); the tracks are shared by both instances.
-    DualTouchState(const OutputContext& context, int32_t selection, FingerTrack& trackA,
-                   FingerTrack& trackB, FingerPairSink& pairSink);
+    // The two-finger TUIO or native mode; the tracks are shared by both instances.
+    DualTouchState(const OutputContext& context, TouchMode mode, FingerTrack& trackA,
+                   FingerTrack& trackB, FingerPairOutput& pairOutput);
     DualTouchState(const DualTouchState&) = delete;
     DualTouchState& operator=(const DualTouchState&) = delete;
 
@@ -80,6 +81,14 @@ public:
               float threshold);
     // Rate and output settings of both pipelines.
     void Refresh();
+
+    void Feed(const AxisPeaks& peaks) override {
+        Feed(peaks.first, peaks.second, peaks.frameComplete, peaks.pressThreshold);
+    }
+    // The gesture limits of both tracks from the frames of the last two-second period.
+    void SetGestureLimits(int32_t framesLastPeriod);
+    // SetGestureLimits, then Refresh.
+    void PeriodicStep(int32_t framesLastPeriod) override;
 
     DualState State() const { return state_; }
     const TrackPoint& OutputA() const { return outputA_; }

@@ -9,7 +9,7 @@
 
 #include "driver/core/display_info.h"
 #include "driver/core/pointer_injector.h"
-#include "driver/touch/pointer_sample.h"
+#include "driver/core/pointer_sample.h"
 #include "messaging/records.h"
 
 namespace kv {

@@ -43,10 +43,10 @@ PointerPipeline::PointerPipeline(const OutputContext& context, const Wiring& wir
               context.registry.monitorQueue),
       // No defaults exist for these two copies; the settings in force are the safe start.
       enabled_(context.registry.outputState.Enable) {
-    filter_.mode = context.registry.outputState.Mode;
+    filter_.mode = ClickModeOf(context.registry.outputState.Mode);
     // Until the first refresh a pipeline behaves as its own engine's selection, so a
     // two-finger pipeline can never drive the desktop pointer.
-    filter_.selection = wiring.selection;
+    filter_.selection = wiring.mode;
     output_ = PointerSample{0, 0.5f, 0.5f, 0.0f, 0};
 }
 
@@ -66,8 +66,8 @@ void PointerPipeline::Refresh() {
     currentOrientation_ = context_.display.Orientation();
     calibrationOrientation_ = registry.calibState.Angle;
     enabled_ = registry.outputState.Enable;
-    filter_.mode = registry.outputState.Mode;
-    filter_.selection = registry.outputState.Selection;
+    filter_.mode = ClickModeOf(registry.outputState.Mode);
+    filter_.selection = TouchModeOf(registry.outputState.Selection);
     device_.RefreshAll();
 }
 
@@ -165,8 +165,8 @@ void PointerPipeline::Submit(const PointerSample& sample, int32_t engineId, int3
         filter_.Step(visible, [this](const PointerSample& emitted) { Emit(emitted); });
         return;
     }
-    if (enabled_ && wiring_.pairSink != nullptr && wiring_.primary != nullptr) {
-        wiring_.pairSink->SendPair(wiring_.primary->Published(), visible);
+    if (enabled_ && wiring_.pairOutput != nullptr && wiring_.primary != nullptr) {
+        wiring_.pairOutput->SendPair(wiring_.primary->Published(), visible);
     }
 }
 
@@ -181,7 +181,7 @@ void PointerPipeline::Emit(const PointerSample& sample) {
     report.primaryStateAgain = sample.state;
     report.primaryX = sample.x;
     report.primaryY = sample.y;
-    device_.HandOff(report, filter_.selection == 0 || filter_.selection == 1);
+    device_.HandOff(report, filter_.selection && DrivesPointer(*filter_.selection));
 }
 
 }  // namespace kv

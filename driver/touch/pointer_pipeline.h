@@ -5,23 +5,18 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "driver/calibration/calibration_model.h"
 #include "driver/core/display_info.h"
+#include "driver/core/finger_pair_output.h"
 #include "driver/core/pointer_injector.h"
+#include "driver/core/pointer_sample.h"
 #include "driver/touch/mouse_device.h"
-#include "driver/touch/pointer_sample.h"
 #include "messaging/registry.h"
+#include "messaging/touch_modes.h"
 
 namespace kv {
-
-// Where the channel 1 step of a two-finger engine sends both mapped fingers: the TUIO sender
-// (selection 2) or the virtual touch device (selection 3). States are after exclusion.
-class FingerPairSink {
-public:
-    virtual ~FingerPairSink() = default;
-    virtual void SendPair(const PointerSample& primary, const PointerSample& secondary) = 0;
-};
 
 // What every pipeline borrows from the driver.
 struct OutputContext {
@@ -55,8 +50,8 @@ public:
     template <class Emit>
     void Step(const PointerSample& sample, Emit&& emit);
 
-    int32_t mode = 4;
-    int32_t selection = 0;
+    ClickMode mode = ClickMode::Drag;
+    std::optional<TouchMode> selection = TouchMode::SingleTouch;
     int32_t engineId = 0;
     PointerSample pending;
     PointerSample emitted;
@@ -70,10 +65,10 @@ public:
     static constexpr int32_t kRecent = 3;
 
     struct Wiring {
-        int32_t selection = 0;                     // engine this pipeline belongs to (0..3)
+        TouchMode mode = TouchMode::SingleTouch;   // the engine this pipeline belongs to
         bool rotate = true;                        // the virtual-touch engine skips rotation
         const PointerPipeline* primary = nullptr;  // channel 1: the channel 0 pipeline
-        FingerPairSink* pairSink = nullptr;        // channel 1: where both fingers go
+        FingerPairOutput* pairOutput = nullptr;    // channel 1: where both fingers go
     };
 
     PointerPipeline(const OutputContext& context, const Wiring& wiring);
@@ -139,11 +134,11 @@ void ClickFilter::Step(const PointerSample& sample, Emit&& emit) {
     };
     auto capped = [](int32_t state) { return state < 1 ? state : 1; };
     switch (mode) {
-        case 1:
+        case ClickMode::MoveOnly:
             emitWith(pending, capped(h));
             previousState = emitted.state;
             return;
-        case 2:
+        case ClickMode::ClickOnLanding:
             if (previousState != 2 && h == 2) {
                 emitWith(pending, 1);
                 emitWith(pending, 2);
@@ -152,7 +147,7 @@ void ClickFilter::Step(const PointerSample& sample, Emit&& emit) {
                 emitWith(pending, capped(h));
             }
             break;
-        case 3:
+        case ClickMode::ClickOnLift:
             if (previousState == 2 && h != 2) {
                 emitWith(pending, 1);
                 emitWith(pending, 2);
@@ -161,11 +156,10 @@ void ClickFilter::Step(const PointerSample& sample, Emit&& emit) {
                 emitWith(pending, capped(h));
             }
             break;
-        case 4:
-        case 6:
+        case ClickMode::Drag:
             emitWith(pending, h);
             break;
-        case 5:
+        case ClickMode::HoldWhereLanded:
             if (previousState != 2 && h == 2) {
                 emitWith(pending, 1);
                 emitWith(pending, 2);
@@ -182,7 +176,7 @@ void ClickFilter::Step(const PointerSample& sample, Emit&& emit) {
                 emitWith(pending, h);
             }
             break;
-        default:
+        case ClickMode::Off:
             emitWith(pending, 0);
             previousState = emitted.state;
             return;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "driver/core/peak_candidate.h"
+#include "driver/core/touch_engine.h"
 #include "driver/touch/pointer_pipeline.h"
 
 namespace kv {
@@ -30,7 +31,7 @@ struct AxisFrame {
 // A ring of 256 frames per axis, indexed by the engine's frame index.
 using AxisRing = std::array<AxisFrame, 256>;
 
-class SingleTouchEngine {
+class SingleTouchEngine : public TouchEngine {
 public:
     static constexpr int32_t kFrames = 256;
     static constexpr int32_t kMaxElectrodes = 128;
@@ -39,7 +40,7 @@ public:
 
     explicit SingleTouchEngine(PointerPipeline& pipeline, int32_t engineId = 0)
         : pipeline_(pipeline), engineId_(engineId) {}
-    virtual ~SingleTouchEngine() = default;
+    ~SingleTouchEngine() override = default;
     SingleTouchEngine(const SingleTouchEngine&) = delete;
     SingleTouchEngine& operator=(const SingleTouchEngine&) = delete;
 
@@ -48,6 +49,16 @@ public:
               const PeakCandidate& second, float releaseThreshold, float pressThreshold);
     // Frames counted in the last two-second period.
     void SetRate(int32_t rate) { rate_ = rate; }
+
+    void Feed(const AxisPeaks& peaks) override {
+        Feed(peaks.first, peaks.axis, peaks.count, peaks.frameComplete, peaks.second,
+             peaks.releaseThreshold, peaks.pressThreshold);
+    }
+    // The frame rate, then the pipeline's output settings.
+    void PeriodicStep(int32_t framesLastPeriod) override {
+        SetRate(framesLastPeriod);
+        pipeline_.Refresh();
+    }
 
     bool Present() const { return present_; }
     bool Pressed() const { return pressed_; }

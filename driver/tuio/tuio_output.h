@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
+#include "driver/core/finger_pair_output.h"
 #include "driver/core/packet_sender.h"
-#include "driver/core/tuio_sink.h"
 #include "driver/tuio/tuio_clock.h"
 #include "driver/tuio/tuio_server.h"
 
@@ -24,7 +24,7 @@ constexpr const char* kTuioPortVariable = "KV_TUIO_PORT";
 // product's 3333.
 uint16_t TuioPortFrom(const char* text);
 
-class TuioOutput final : public TuioSink {
+class TuioOutput final : public FingerPairOutput {
 public:
     using SenderFactory = std::function<std::unique_ptr<TUIO::PacketSender>()>;
 
@@ -36,7 +36,12 @@ public:
     TuioOutput(const TuioOutput&) = delete;
     TuioOutput& operator=(const TuioOutput&) = delete;
 
-    void SendFrame(int32_t stateA, float xA, float yA, int32_t stateB, float xB, float yB) override;
+    // Cursor A follows the primary finger, cursor B the secondary.
+    void SendPair(const PointerSample& primary, const PointerSample& secondary) override {
+        SendFrame(primary.state, primary.x, primary.y, secondary.state, secondary.x, secondary.y);
+    }
+    // States after edge exclusion (0, 1, 2); positions are mapped screen fractions.
+    void SendFrame(int32_t stateA, float xA, float yA, int32_t stateB, float xB, float yB);
 
     // Null until the first frame.
     const TUIO::TuioServer* Server() const { return server_.get(); }

@@ -4,7 +4,7 @@
 #include <array>
 #include <memory>
 
-#include "driver/dsp/dsp_engine.h"
+#include "driver/dsp/dsp_stages.h"
 #include "dsp_test_support.h"
 
 namespace kv {
@@ -12,7 +12,7 @@ namespace {
 
 class DspSplitterTest : public ::testing::Test {
 protected:
-    DspSplitterTest() : engine(std::make_unique<DspEngine>(*shared.registry)) {
+    DspSplitterTest() : engine(std::make_unique<DspStages>(*shared.registry)) {
         for (int i = 0; i < 256; ++i) {
             frame[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
         }
@@ -32,7 +32,7 @@ protected:
     }
 
     test::PublishingRegistry shared;
-    std::unique_ptr<DspEngine> engine;
+    std::unique_ptr<DspStages> engine;
     std::array<uint8_t, 256> frame{};  // sample i reads i
 };
 

@@ -13,7 +13,7 @@
 #include "messaging/wire.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
-#include "tests/support/recording_touch_sink.h"
+#include "tests/support/recording_touch_engines.h"
 
 namespace kv::test {
 

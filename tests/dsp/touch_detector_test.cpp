@@ -21,7 +21,7 @@ PeakCandidate Peak(float amplitude, int32_t index = 5, float position = 0.3f) {
 class DspTouchDetectorTest : public ::testing::Test {
 protected:
     DspTouchDetectorTest() : detector(std::make_unique<TouchDetector>(*shared.registry)) {
-        detector->SetTouchSink(&sink);
+        detector->SetTouchEngines(sink.Set());
         detector->SetCalibrationCollector(&collector);
     }
     // One frame: X then Y, as the histories deliver them.
@@ -36,7 +36,7 @@ protected:
     }
 
     test::PublishingRegistry shared;
-    test::RecordingTouchSink sink;
+    test::RecordingTouchEngines sink;
     test::RecordingCollector collector;
     std::unique_ptr<TouchDetector> detector;
 };
@@ -49,7 +49,7 @@ TEST_F(DspTouchDetectorTest, ConstructionPublishesLevelZero) {
     EXPECT_EQ(shared.transport.Count(shared.registry->senseStatus), before + 1);
     EXPECT_FLOAT_EQ(another.PressThreshold(), 9.1f);
     EXPECT_FLOAT_EQ(another.EffectiveThreshold(), 9.0f);
-    EXPECT_EQ(another.Selection(), 0);
+    EXPECT_EQ(another.Mode(), TouchMode::SingleTouch);
 }
 
 TEST_F(DspTouchDetectorTest, LevelIsTheLargerAxisPublishedOncePerFrameAfterY) {
@@ -180,25 +180,28 @@ TEST_F(DspTouchDetectorTest, ThresholdAtOrBelowZeroKeepsARealRatio) {
 TEST_F(DspTouchDetectorTest, RefreshRunsOnEveryOtherCall) {
     shared.registry->outputState.Selection = 2;
     shared.registry->senseState.PressThreshold = 15;
+    shared.registry->commsActStatus.FramesLastPeriod = 240;
     detector->PeriodicRefresh();  // the X call of the first period
-    EXPECT_EQ(detector->Selection(), 2);
+    EXPECT_EQ(detector->Mode(), TouchMode::TwoFingerTuio);
     EXPECT_FLOAT_EQ(detector->PressThreshold(), 15.0f);
     EXPECT_EQ(collector.periodic, 1);
     ASSERT_EQ(sink.periodic.size(), 1u);
     EXPECT_EQ(sink.periodic[0], 2);
+    EXPECT_EQ(sink.periodicRates[0], 240);  // the engine takes the frame rate of the period
 
     shared.registry->outputState.Selection = 3;
     detector->PeriodicRefresh();  // the Y call: passed over
-    EXPECT_EQ(detector->Selection(), 2);
+    EXPECT_EQ(detector->Mode(), TouchMode::TwoFingerTuio);
     EXPECT_EQ(collector.periodic, 1);
     detector->PeriodicRefresh();
-    EXPECT_EQ(detector->Selection(), 3);
+    EXPECT_EQ(detector->Mode(), TouchMode::TwoFingerNative);
     EXPECT_EQ(collector.periodic, 2);
     EXPECT_EQ(sink.periodic.size(), 2u);
 
     shared.registry->outputState.Selection = 7;
     Refresh();
     EXPECT_EQ(collector.periodic, 3);
+    EXPECT_EQ(detector->Mode(), std::nullopt);
     EXPECT_EQ(sink.periodic.size(), 2u);  // no engine for selection 7
 }
 
@@ -215,7 +218,7 @@ TEST_F(DspTouchDetectorTest, OnlyTheSelectedEngineIsFed) {
             continue;
         }
         ASSERT_EQ(sink.calls.size(), 2u) << selection;
-        for (const test::SinkCall& call : sink.calls) {
+        for (const test::EngineCall& call : sink.calls) {
             EXPECT_EQ(call.selection, selection);
             EXPECT_EQ(call.second.index, 9);
         }

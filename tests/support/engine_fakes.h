@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/core/frame_engine.h"
+#include "driver/core/frame_processor.h"
 #include "driver/core/settings_store.h"
 #include "messaging/registry.h"
 
 namespace kv::test {
 
-class RecordingEngine final : public FrameEngine {
+class RecordingEngine final : public FrameProcessor {
 public:
     void ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) override {
         ++frames;

@@ -44,8 +44,8 @@ void Replay(WholePath& rig, const sim::HidRecording& recording) {
 }
 
 // The first differing call, so that a failure says where the runs part.
-void ExpectSameCalls(const std::vector<test::SinkCall>& expected,
-                     const std::vector<test::SinkCall>& actual) {
+void ExpectSameCalls(const std::vector<test::EngineCall>& expected,
+                     const std::vector<test::EngineCall>& actual) {
     ASSERT_EQ(expected.size(), actual.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         ASSERT_TRUE(expected[i] == actual[i])

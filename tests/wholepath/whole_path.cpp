@@ -8,7 +8,7 @@
 
 namespace kv::test {
 
-void DspFrameEngine::ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) {
+void DspFrameProcessor::ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) {
     sink_.frame = ++frames;
     const auto bounded = static_cast<int32_t>(
         std::min<size_t>(static_cast<size_t>(std::max(muxSize, 0)), available));
@@ -18,7 +18,7 @@ void DspFrameEngine::ProcessFrame(int32_t muxSize, const uint8_t* samples, size_
 
 WholePath::WholePath(const SensorLayout& layout, int framePeriodMs)
     : engine(*dsp, sink, clock, framePeriodMs), layout_(layout) {
-    dsp->Detector().SetTouchSink(&sink);
+    dsp->Detector().SetTouchEngines(sink.Set());
 }
 
 WholePath::~WholePath() {
@@ -32,12 +32,7 @@ void WholePath::Start(SensorLink& link) {
     hid_ = std::make_unique<CHid>(registry, link, engine, settings_, clock, log_);
     hid_->BuildEngine(calibration_);
     // The settings the controller's first-run dialog would have sent for this sensor model.
-    registry.splitState.Split0 = layout_.split0;
-    registry.splitState.Split1 = layout_.split1;
-    registry.splitState.Flip0 = layout_.flip0;
-    registry.splitState.Flip1 = layout_.flip1;
-    registry.splitState.Flip2 = layout_.flip2;
-    registry.commsReqState.MuxSize = layout_.muxSize;
+    SetLayout(registry, layout_);
     hid_->Connect();
 }
 
@@ -54,11 +49,11 @@ void WholePath::RunUntil(double seconds) {
     }
 }
 
-std::vector<FrameTouch> FrameTouches(const std::vector<SinkCall>& calls, double fromSeconds,
+std::vector<FrameTouch> FrameTouches(const std::vector<EngineCall>& calls, double fromSeconds,
                                      double toSeconds) {
     std::map<int64_t, PeakCandidate> xByFrame;
     std::vector<FrameTouch> touches;
-    for (const SinkCall& call : calls) {
+    for (const EngineCall& call : calls) {
         const double t = static_cast<double>(call.timeMs) / 1000.0;
         if (call.selection != 0 || t < fromSeconds || t >= toSeconds) {
             continue;

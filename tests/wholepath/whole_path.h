@@ -1,5 +1,5 @@
 // The driver's signal path as one in-process rig: a sensor link (simulated board, replayed or
-// recorded file) read by the real CHid main loop on a fake clock, frames through DspEngine
+// recorded file) read by the real CHid main loop on a fake clock, frames through DspStages
 // (splitter, histories, correlators, peak finders, detector) into a sink that keeps every
 // call with the frame it belongs to.
 #pragma once
@@ -10,29 +10,30 @@
 #include <vector>
 
 #include "driver/app/settings_file.h"
-#include "driver/board/chid.h"
-#include "driver/core/frame_engine.h"
+#include "driver/board/main_loop.h"
+#include "driver/core/frame_processor.h"
 #include "driver/core/peak_candidate.h"
 #include "driver/core/sensor_link.h"
-#include "driver/core/touch_sink.h"
+#include "driver/core/touch_engine.h"
 #include "driver/core/verbose_log.h"
-#include "driver/dsp/dsp_engine.h"
+#include "driver/dsp/dsp_stages.h"
 #include "driver/sim/scenario.h"
-#include "messaging/sensor_layout.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
+#include "messaging/sensor_layout.h"
 #include "tests/support/engine_fakes.h"
 #include "tests/support/fake_clock.h"
-#include "tests/support/recording_touch_sink.h"
+#include "tests/support/recording_touch_engines.h"
 
 namespace kv::test {
 
-// DspEngine behind the main loop's engine interface, counting frames for the sink; with a
+// DspStages behind the main loop's engine interface, counting frames for the sink; with a
 // frame period it also moves the clock on after each frame, so that the housekeeping cadence
 // follows the frame count and is the same for every link that delivers the same frames.
-class DspFrameEngine final : public FrameEngine {
+class DspFrameProcessor final : public FrameProcessor {
 public:
-    DspFrameEngine(DspEngine& dsp, RecordingTouchSink& sink, FakeClock& clock, int framePeriodMs)
+    DspFrameProcessor(DspStages& dsp, RecordingTouchEngines& sink, FakeClock& clock,
+                      int framePeriodMs)
         : dsp_(dsp), sink_(sink), clock_(clock), framePeriodMs_(framePeriodMs) {}
 
     void ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) override;
@@ -46,8 +47,8 @@ public:
     int housekeeping = 0;
 
 private:
-    DspEngine& dsp_;
-    RecordingTouchSink& sink_;
+    DspStages& dsp_;
+    RecordingTouchEngines& sink_;
     FakeClock& clock_;
     int framePeriodMs_;
 };
@@ -81,9 +82,9 @@ public:
     FakeClock clock{5'000'000};
     Registry registry{ProgramRole::Driver, clock};
     const int64_t startMs = clock.NowMs();
-    RecordingTouchSink sink{clock, startMs};
-    std::unique_ptr<DspEngine> dsp = std::make_unique<DspEngine>(registry);
-    DspFrameEngine engine;
+    RecordingTouchEngines sink{clock, startMs};
+    std::unique_ptr<DspStages> dsp = std::make_unique<DspStages>(registry);
+    DspFrameProcessor engine;
     // Whether Comms/ActStatus Connected was seen false after a start, checked per iteration.
     bool sawDisconnected = false;
 
@@ -104,7 +105,7 @@ struct FrameTouch {
     PeakCandidate y;
     float press = 0.0f;  // the effective threshold on Y
 };
-std::vector<FrameTouch> FrameTouches(const std::vector<SinkCall>& calls, double fromSeconds,
+std::vector<FrameTouch> FrameTouches(const std::vector<EngineCall>& calls, double fromSeconds,
                                      double toSeconds);
 
 // Parses scenario text; a failure fails the calling test with the line and the reason.

@@ -1,0 +1,94 @@
+// CHid, the driver's runtime object: the sensor link, the signal chain and the main
+// loop that acquires frames, hands them on and does the periodic work between them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "driver/core/frame_processor.h"
+#include "driver/core/sensor_link.h"
+#include "driver/core/settings_store.h"
+#include "driver/core/verbose_log.h"
+#include "messaging/clock.h"
+#include "messaging/registry.h"
+
+namespace kv {
+
+// Index 0 holds a report ID, 1..128 the samples; a report read to index 64 (the second of a
+// 128-channel pair) still fits whole.
+constexpr size_t kReportBufferBytes = kMaxInputReport + 64;
+static_assert(kReportBufferBytes >= 129);
+
+constexpr int kOpenAttempts = 8;
+constexpr int kOpenRetryMs = 500;
+constexpr int kTickMs = 1000;
+constexpr int kSyncSearchReads = 100;
+constexpr int32_t kStatusWidth = 64;
+
+// The loop's bookkeeping.
+struct LoopFields {
+    int32_t tickPhase = 0;         // toggles 0/1 on every one-second tick
+    int64_t lastTick = 0;          // DriverClock time of the last tick
+    int32_t framesThisPeriod = 0;  // frames since the last two-second task
+    int32_t framesLastPeriod = 0;  // frames in the previous period
+    int32_t statusWidth = kStatusWidth;
+};
+
+class CHid {
+public:
+    CHid(Registry& registry, SensorLink& link, FrameProcessor& processor, SettingsStore& settings,
+         const Clock& clock, const VerboseLog& log);
+    virtual ~CHid();
+    CHid(const CHid&) = delete;
+    CHid& operator=(const CHid&) = delete;
+
+    // Start-up, engine build: the settings defaults and file, the calibration transform, the
+    // loop fields. The transport's ready mark follows it.
+    void BuildEngine(CalibrationHook& calibration);
+    // Start-up, connect: announces the run state, takes the mux size, tries to open the
+    // board. A missing board is not fatal. Always true.
+    bool Connect();
+    // Sets running and iterates until a stop request clears it.
+    void Run();
+    // Acquires and processes at most one frame and does the periodic checks.
+    void LoopIteration();
+
+    bool Running() const { return running_; }
+    void SetRunning(bool running) { running_ = running; }
+    int32_t MuxSize() const { return muxSize_; }
+    const LoopFields& Loop() const { return loop_; }
+    const std::array<uint8_t, kReportBufferBytes>& Buffer() const { return buffer_; }
+    std::array<uint8_t, kReportBufferBytes>& Buffer() { return buffer_; }
+
+private:
+    enum class Acquired { Frame, Nothing, LinkLost };
+
+    Acquired Acquire();
+    Acquired AcquirePair();
+    Acquired AcquireOne();
+    void WaitAsARead();
+    // Opens the board, up to kOpenAttempts times with a pause after each failure; with
+    // honourCommands, save and stop requests are served in the pauses.
+    bool OpenWithRetries(bool honourCommands);
+    void Reconnect();
+    void Tick();
+    void TwoSecondTask();
+    void ServeSave();
+    bool ServeStop();
+
+    Registry& registry_;
+    SensorLink& link_;
+    FrameProcessor& processor_;
+    SettingsStore& settings_;
+    const Clock& clock_;
+    const VerboseLog& log_;
+
+    LoopFields loop_;
+    bool running_ = false;
+    bool stopRequested_ = false;
+    bool linkUp_ = false;  // for --verbose: say "lost" and "opened" once each
+    int32_t muxSize_ = 0;
+    std::array<uint8_t, kReportBufferBytes> buffer_{};
+};
+
+}  // namespace kv

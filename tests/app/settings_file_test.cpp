@@ -1,0 +1,648 @@
+// DRIVER.INI: the written format byte for byte, the reading rules and their edge cases, the
+// file replacement that never leaves a half-written file, and the saves written off the main
+// loop.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <limits>
+#include <locale>
+#include <mutex>
+#include <thread>
+
+#include "driver/app/settings_file.h"
+#include "driver/app/settings_saver.h"
+#include "expected_settings.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/process_support.h"
+
+namespace kv {
+namespace {
+
+class SettingsText : public ::testing::Test {
+protected:
+    SettingsText() { ApplySettingsDefaults(registry); }
+    void Apply(std::string_view text) { ApplySettingsText(text, registry); }
+    Registry registry{ProgramRole::Driver};
+};
+
+// --- writing ------------------------------------------------------------------------------
+
+TEST_F(SettingsText, TheDefaultsAreWrittenAsFiftyFiveCrLfLines) {
+    EXPECT_EQ(FormatSettings(registry), test::DefaultSettingsText());
+}
+
+TEST_F(SettingsText, NumbersAreWrittenWithSixSignificantDigits) {
+    registry.mouseDamp.SnapRange = 123456.7f;
+    registry.mouseDamp.DampRange = 1234567.0f;
+    registry.mouseDamp.DampPeriod = 0.0001f;
+    registry.mouseDamp.RightClickRange = 0.00001f;
+    registry.mouseDamp.RightClickPeriod = -0.333333333f;
+    registry.splitState.Split0 = -3;
+    registry.edgeState.Top = std::numeric_limits<int32_t>::min();
+    const std::string text = FormatSettings(registry);
+    EXPECT_NE(text.find("Output_Tune_SnapRange=123457\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Output_Tune_DampRange=1.23457e+06\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Output_Tune_DampPeriod=0.0001\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Output_Tune_RightClickRange=1e-05\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Output_Tune_RightClickPeriod=-0.333333\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Split_State_Split0=-3\r\n"), std::string::npos);
+    EXPECT_NE(text.find("Edge_State_Top=-2147483648\r\n"), std::string::npos);
+}
+
+// A numeric punctuation with a decimal comma, as many desktop locales have.
+struct CommaPunct : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+};
+
+TEST_F(SettingsText, NumbersDoNotDependOnTheProcessLocale) {
+    const std::locale previous = std::locale::global(std::locale(std::locale(), new CommaPunct));
+    const bool cLocaleChanged = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    const std::string text = FormatSettings(registry);
+    Apply("Output_Tune_SnapRange=0.75\nexclude_edge_left=1,5\n");
+    const float snap = registry.mouseDamp.SnapRange;
+    const float left = registry.calibState.exclude_edge_left;
+    std::setlocale(LC_ALL, "C");
+    std::locale::global(previous);
+
+    EXPECT_EQ(text, test::DefaultSettingsText());
+    EXPECT_FLOAT_EQ(snap, 0.75f);
+    EXPECT_FLOAT_EQ(left, 1.0f);  // a comma ends the number, as in the C locale
+    if (!cLocaleChanged) {
+        std::cout << "[ note ] no de_DE locale here; checked the C++ global locale only\n";
+    }
+}
+
+// --- reading ------------------------------------------------------------------------------
+
+TEST_F(SettingsText, ALineForOneKeyChangesOnlyThatField) {
+    const std::string before = FormatSettings(registry);
+    Apply("Comms_ReqState_MuxSize=20\r\n");
+    EXPECT_EQ(registry.commsReqState.MuxSize, 20);
+    EXPECT_EQ(FormatSettings(registry), test::WithLine(before, "Comms_ReqState_MuxSize", "20"));
+}
+
+TEST_F(SettingsText, BooleansAreTrueOnlyForExactlyTrue) {
+    const std::pair<const char*, bool> cases[] = {
+        {"true", true},   {"TRUE", false}, {"True", false},  {"1", false},
+        {"true ", false}, {"", false},     {" true", false},
+    };
+    for (const auto& [value, expected] : cases) {
+        registry.senseState.Advanced = !expected;
+        Apply(std::string("Sense_State_Advanced=") + value + "\n");
+        EXPECT_EQ(registry.senseState.Advanced, expected) << "'" << value << "'";
+    }
+    registry.senseState.Advanced = true;
+    Apply("Sense_State_Advanced\n");  // no '=': the whole line is the value
+    EXPECT_FALSE(registry.senseState.Advanced);
+}
+
+TEST_F(SettingsText, IntegersConvertLikeAtoi) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"false", 0},
+        {"", 0},
+        {" 30", 30},
+        {"\t-42xyz", -42},
+        {"+7", 7},
+        {"abc", 0},
+        {"12.9", 12},
+        {"2147483647", 2147483647},
+        {"99999999999", 2147483647},
+        {"-99999999999", std::numeric_limits<int32_t>::min()},
+        {"- 5", 0},
+    };
+    for (const auto& [value, expected] : cases) {
+        registry.splitState.Split1 = 1234;
+        Apply(std::string("Split_State_Split1=") + value + "\n");
+        EXPECT_EQ(registry.splitState.Split1, expected) << "'" << value << "'";
+    }
+}
+
+TEST_F(SettingsText, MuxSizeFalseIsZero) {
+    Apply("Comms_ReqState_MuxSize=false\n");
+    EXPECT_EQ(registry.commsReqState.MuxSize, 0);
+}
+
+TEST_F(SettingsText, DelayWithoutEqualsIsZero) {
+    Apply("Delay\n");
+    EXPECT_EQ(registry.driverConfig.Delay, 0);
+}
+
+TEST_F(SettingsText, SpacesAroundTheEqualsSignStillGiveTheNumber) {
+    Apply("Split_State_Split0 = 30\n");
+    EXPECT_EQ(registry.splitState.Split0, 30);
+}
+
+TEST_F(SettingsText, FloatsConvertLikeAtof) {
+    const std::pair<const char*, float> cases[] = {
+        {"0.25", 0.25f}, {"  1.5e3x", 1500.0f}, {".5", 0.5f},
+        {"-2", -2.0f},   {"abc", 0.0f},         {"false", 0.0f},
+        {"", 0.0f},      {"+0.125", 0.125f},    {"7,5", 7.0f},
+    };
+    for (const auto& [value, expected] : cases) {
+        registry.calibState.exclude_edge_top = 99.0f;
+        Apply(std::string("exclude_edge_top=") + value + "\n");
+        EXPECT_FLOAT_EQ(registry.calibState.exclude_edge_top, expected) << "'" << value << "'";
+    }
+    Apply("exclude_edge_top=1e999\n");
+    EXPECT_TRUE(std::isinf(registry.calibState.exclude_edge_top));
+    Apply("exclude_edge_top=-1e300\n");
+    EXPECT_EQ(registry.calibState.exclude_edge_top, -std::numeric_limits<float>::infinity());
+}
+
+TEST_F(SettingsText, ALineGoesToTheFirstKeyItBeginsWith) {
+    registry.outputPointer.Enable.fill(false);
+    Apply("Output_Pointer_Enable10=true\n");
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_EQ(registry.outputPointer.Enable[i], i == 1) << i;
+    }
+    Apply("DelayMs=35\n");
+    EXPECT_EQ(registry.driverConfig.Delay, 35);
+}
+
+TEST_F(SettingsText, LinesWithoutAKeyAreIgnored) {
+    const std::string before = FormatSettings(registry);
+    Apply("[Driver]\r\n\r\n; comment\r\ncomms_reqstate_muxsize=20\r\n =5\r\nMuxSize=9\r\n");
+    EXPECT_EQ(FormatSettings(registry), before);
+}
+
+TEST_F(SettingsText, CrLfAndBareLfLineEndsBothWork) {
+    Apply("Sense_State_Advanced=true\r\nSplit_State_Flip0=3\nOutput_State_Enable=true");
+    EXPECT_TRUE(registry.senseState.Advanced);
+    EXPECT_EQ(registry.splitState.Flip0, 3);
+    EXPECT_TRUE(registry.outputState.Enable);  // the last line needs no line end
+}
+
+TEST_F(SettingsText, TheLaterOfTwoLinesForAKeyWins) {
+    Apply("Sense_State_CoarseRange=3\r\nSense_State_CoarseRange=9\r\n");
+    EXPECT_EQ(registry.senseState.CoarseRange, 9);
+}
+
+std::vector<Relaxed<int32_t>*> IntFields(Registry& r) {
+    return {&r.commsReqState.PortIndex,
+            &r.commsReqState.BaudIndex,
+            &r.commsReqState.SampleIndex,
+            &r.commsReqState.MuxSize,
+            &r.driverConfig.Delay,
+            &r.splitState.Split0,
+            &r.splitState.Split1,
+            &r.splitState.Flip0,
+            &r.splitState.Flip1,
+            &r.splitState.Flip2,
+            &r.senseState.CoarseRange,
+            &r.senseState.TouchThreshold,
+            &r.senseState.PressThreshold,
+            &r.edgeState.Top,
+            &r.edgeState.Left,
+            &r.edgeState.Right,
+            &r.edgeState.Bottom,
+            &r.outputState.Mode,
+            &r.outputState.Selection,
+            &r.calibState.exclude_edge_flag,
+            &r.calibState.Angle};
+}
+
+std::vector<Relaxed<float>*> FloatFields(Registry& r) {
+    return {&r.mouseDamp.SnapRange,
+            &r.mouseDamp.DampRange,
+            &r.mouseDamp.DampPeriod,
+            &r.mouseDamp.RightClickRange,
+            &r.mouseDamp.RightClickPeriod,
+            &r.calibRefTL.SA,
+            &r.calibRefTL.SB,
+            &r.calibRefTL.SX,
+            &r.calibRefTL.SY,
+            &r.calibRefTR.SA,
+            &r.calibRefTR.SB,
+            &r.calibRefTR.SX,
+            &r.calibRefTR.SY,
+            &r.calibRefBL.SA,
+            &r.calibRefBL.SB,
+            &r.calibRefBL.SX,
+            &r.calibRefBL.SY,
+            &r.calibState.exclude_edge_left,
+            &r.calibState.exclude_edge_top,
+            &r.calibState.exclude_edge_right,
+            &r.calibState.exclude_edge_bottom};
+}
+
+std::vector<Relaxed<bool>*> BoolFields(Registry& r) {
+    std::vector<Relaxed<bool>*> fields = {&r.commsReqState.Open, &r.senseState.Advanced,
+                                          &r.outputState.Enable, &r.outputState.Fake,
+                                          &r.driverConfig.start_at_boot};
+    for (Relaxed<bool>& enabled : r.outputPointer.Enable) {
+        fields.push_back(&enabled);
+    }
+    return fields;
+}
+
+TEST_F(SettingsText, EveryValueSurvivesAWriteAndARead) {
+    int32_t integer = -20;
+    for (Relaxed<int32_t>* field : IntFields(registry)) {
+        *field = integer;
+        integer += 7;
+    }
+    float real = 0.123456789f;
+    for (Relaxed<float>* field : FloatFields(registry)) {
+        *field = real;
+        real = -real * 3.1f;
+    }
+    bool flag = true;
+    for (Relaxed<bool>* field : BoolFields(registry)) {
+        *field = flag;
+        flag = !flag;
+    }
+    ASSERT_EQ(
+        IntFields(registry).size() + FloatFields(registry).size() + BoolFields(registry).size(),
+        static_cast<size_t>(kSettingsKeys));
+
+    const std::string written = FormatSettings(registry);
+    Registry copy(ProgramRole::Driver);
+    ApplySettingsText(written, copy);
+    EXPECT_EQ(FormatSettings(copy), written);
+
+    const auto ints = IntFields(registry), readInts = IntFields(copy);
+    for (size_t i = 0; i < ints.size(); ++i) {
+        EXPECT_EQ(*readInts[i], *ints[i]) << i;
+    }
+    const auto bools = BoolFields(registry), readBools = BoolFields(copy);
+    for (size_t i = 0; i < bools.size(); ++i) {
+        EXPECT_EQ(*readBools[i], *bools[i]) << i;
+    }
+    // Floats come back within six significant digits.
+    const auto reals = FloatFields(registry), readReals = FloatFields(copy);
+    for (size_t i = 0; i < reals.size(); ++i) {
+        EXPECT_NEAR(*readReals[i], *reals[i], std::fabs(*reals[i]) * 5e-6f) << i;
+    }
+}
+
+TEST(SettingsDefaults, OnlyTheFieldsTheFileAloneSetsAndTheReferencesChange) {
+    Registry registry(ProgramRole::Driver);
+    registry.senseState.CoarseRange = 11;
+    ApplySettingsDefaults(registry);
+    EXPECT_EQ(registry.driverConfig.Delay, 20);
+    for (bool enabled : registry.outputPointer.Enable) {
+        EXPECT_TRUE(enabled);
+    }
+    EXPECT_EQ(registry.senseState.CoarseRange, 11);  // not the record's reset value 20
+    EXPECT_FLOAT_EQ(registry.calibRefBL.SB, 0.9f);
+    EXPECT_FLOAT_EQ(registry.calibRefBL.SY, 0.9f);
+    EXPECT_FLOAT_EQ(registry.calibRefTR.SX, 0.9f);
+}
+
+// --- the file -----------------------------------------------------------------------------
+
+class SettingsOnDisk : public ::testing::Test {
+protected:
+    SettingsOnDisk() {
+        ApplySettingsDefaults(registry);
+        registry.SetTransport(&transport);
+    }
+    test::TempDir dir;
+    std::string path = dir.File("DRIVER.INI");
+    Registry registry{ProgramRole::Driver};
+    test::FrameLog transport;
+};
+
+TEST_F(SettingsOnDisk, ReadingPublishesTheTwelveRecordsInOrderEvenWithoutAFile) {
+    registry.MarkPeerHeard();
+    EXPECT_FALSE(ReadSettingsFile(path, registry));
+    const std::vector<int32_t> expected = {
+        registry.commsReqState.Address(), registry.splitState.Address(),
+        registry.senseState.Address(),    registry.calibRefTL.Address(),
+        registry.calibRefTR.Address(),    registry.calibRefBL.Address(),
+        registry.edgeState.Address(),     registry.outputState.Address(),
+        registry.outputPointer.Address(), registry.calibState.Address(),
+        registry.mouseDamp.Address(),     registry.driverConfig.Address(),
+    };
+    EXPECT_EQ(transport.Addresses(), expected);
+    EXPECT_EQ(FormatSettings(registry), test::DefaultSettingsText());
+
+    transport.frames.clear();
+    test::WriteFile(path, "Sense_State_PressThreshold=17\r\n");
+    EXPECT_TRUE(ReadSettingsFile(path, registry));
+    EXPECT_EQ(registry.senseState.PressThreshold, 17);
+    EXPECT_EQ(transport.Addresses(), expected);
+}
+
+// The user nobody, for what only a change of identity can show.
+constexpr uid_t kNobody = 65534;
+constexpr int kCannotChangeIdentity = 77;
+
+// Runs body in a child process as the user nobody and returns its exit code (-1 when it did
+// not exit normally, kCannotChangeIdentity when the identity could not be taken).
+int RunAsNobody(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            ::_exit(kCannotChangeIdentity);
+        }
+        ::_exit(body());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A --verbose log the test can read back, also what a forked child wrote to it.
+class CapturedLog {
+public:
+    CapturedLog() : file_(std::tmpfile()), log_(true, file_) {}
+    ~CapturedLog() { std::fclose(file_); }
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+
+    const VerboseLog& Log() const { return log_; }
+    std::string Text() const {
+        std::string text;
+        std::rewind(file_);
+        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) {
+            text += static_cast<char>(c);
+        }
+        return text;
+    }
+
+private:
+    std::FILE* file_;
+    VerboseLog log_;
+};
+
+struct stat StatOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+TEST_F(SettingsOnDisk, WritingReplacesTheFileKeepingItsModeAndOwnerAndLeavesNothingElse) {
+    test::WriteFile(path, "old content that is longer than nothing\r\n");
+    ::chmod(path.c_str(), 0640);
+    // Only root may give a file away, so only then can a kept owner differ from ours.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+    }
+    registry.senseState.PressThreshold = 33;
+    std::string error;
+    ASSERT_TRUE(WriteSettingsFile(path, registry, &error)) << error;
+    EXPECT_EQ(test::ReadFile(path),
+              test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "33"));
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
+    const struct stat info = StatOf(path);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(info.st_uid, kNobody);
+        EXPECT_EQ(info.st_gid, kNobody);
+    } else {
+        std::cout << "[ note ] not root: the kept owner is our own\n";
+        EXPECT_EQ(info.st_uid, ::geteuid());
+    }
+}
+
+TEST_F(SettingsOnDisk, ASymlinkedFileStaysALinkAndItsTargetGetsTheValues) {
+    ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0755), 0);
+    const std::string target = dir.File("real/settings.ini");
+    test::WriteFile(target, "Sense_State_CoarseRange=3\r\n");
+    ::chmod(target.c_str(), 0600);
+    ASSERT_EQ(::symlink("real/settings.ini", path.c_str()), 0);  // relative to the link
+    registry.senseState.PressThreshold = 41;
+    const std::string expected =
+        test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "41");
+
+    std::string error;
+    ASSERT_TRUE(WriteSettingsFile(path, registry, &error)) << error;
+    struct stat link {};
+    ASSERT_EQ(::lstat(path.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(test::ReadFile(target), expected);
+    EXPECT_EQ(StatOf(target).st_mode & 07777, 0600u);
+    EXPECT_EQ(test::ListFolder(dir.Path()), (std::vector<std::string>{"DRIVER.INI", "real"}));
+    EXPECT_EQ(test::ListFolder(dir.File("real")), std::vector<std::string>{"settings.ini"});
+
+    // A link through a second one, absolute, to a file not made yet: the file is created there.
+    const std::string outer = dir.File("outer.ini");
+    const std::string missing = dir.File("real/new.ini");
+    ASSERT_EQ(::symlink(dir.File("inner.ini").c_str(), outer.c_str()), 0);
+    ASSERT_EQ(::symlink(missing.c_str(), dir.File("inner.ini").c_str()), 0);
+    ASSERT_TRUE(WriteSettingsFile(outer, registry, &error)) << error;
+    EXPECT_EQ(test::ReadFile(missing), expected);
+    ASSERT_EQ(::lstat(outer.c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(test::ListFolder(dir.File("real")),
+              (std::vector<std::string>{"new.ini", "settings.ini"}));
+}
+
+TEST_F(SettingsOnDisk, WithoutATemporaryFileTheFileIsRewrittenInPlace) {
+    test::WriteFile(path, "Sense_State_CoarseRange=3\r\n");
+    ::chmod(path.c_str(), 0604);
+    // Something already sits where the temporary file would go and cannot be opened as one.
+    const std::string blocker = path + ".tmp" + std::to_string(::getpid());
+    ASSERT_EQ(::mkdir(blocker.c_str(), 0700), 0);
+    registry.senseState.PressThreshold = 27;
+
+    const SettingsWriteResult result = WriteSettingsText(path, FormatSettings(registry));
+    EXPECT_TRUE(result.ok) << result.detail;
+    EXPECT_TRUE(result.inPlace);
+    EXPECT_NE(result.detail.find(blocker), std::string::npos) << result.detail;
+    EXPECT_EQ(test::ReadFile(path),
+              test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "27"));
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0604u);
+    ::rmdir(blocker.c_str());
+}
+
+TEST_F(SettingsOnDisk, AFolderTheDriverMayNotWriteStillGetsItsFileSaved) {
+    test::WriteFile(path, "Sense_State_CoarseRange=3\r\n");
+    ::chmod(path.c_str(), 0644);
+    registry.senseState.PressThreshold = 19;
+    CapturedLog captured;
+    auto save = [&] {
+        SettingsFile file(path, captured.Log());
+        return file.Save(registry) ? 0 : 1;
+    };
+
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    int status = 0;
+    if (::geteuid() == 0) {
+        // Root may write anywhere: save as an ordinary user who owns the file but not the
+        // folder.
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+        status = RunAsNobody(save);
+        if (status == kCannotChangeIdentity) {
+            ::chmod(dir.Path().c_str(), 0700);
+            GTEST_SKIP() << "running as root and cannot become an ordinary user";
+        }
+    } else {
+        status = save();
+    }
+    ::chmod(dir.Path().c_str(), 0700);
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(test::ReadFile(path),
+              test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "19"));
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0644u);
+    const std::string said = captured.Text();
+    EXPECT_NE(said.find("wrote settings to " + path + " in place"), std::string::npos) << said;
+}
+
+TEST_F(SettingsOnDisk, AFailedReplaceLeavesTheOldEntryAndNoTemporaryFile) {
+    // A folder where the file should be: the temporary file is written, the rename cannot
+    // replace the folder.
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+    test::WriteFile(dir.File("DRIVER.INI/kept"), "x");
+    std::string error;
+    EXPECT_FALSE(WriteSettingsFile(path, registry, &error));
+    EXPECT_NE(error.find("rename"), std::string::npos) << error;
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
+    EXPECT_EQ(test::ReadFile(dir.File("DRIVER.INI/kept")), "x");
+}
+
+TEST_F(SettingsOnDisk, AWriteIntoAMissingFolderFailsWithoutCreatingAnything) {
+    std::string error;
+    EXPECT_FALSE(WriteSettingsFile(dir.File("missing/DRIVER.INI"), registry, &error));
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{});
+}
+
+TEST_F(SettingsOnDisk, TheSettingsFileStoreReadsAndWritesItsPath) {
+    const VerboseLog quiet(false);
+    SettingsFile file(path, quiet);
+    registry.outputState.Selection = 2;
+    EXPECT_TRUE(file.Save(registry));
+    Registry other(ProgramRole::Driver);
+    file.Load(other);  // after our own write, never half-way through it
+    EXPECT_EQ(other.outputState.Selection, 2);
+}
+
+TEST_F(SettingsOnDisk, ASaveKeepsTheValuesOfItsMomentAndTheLastOfABurstReachesTheDisk) {
+    const VerboseLog quiet(false);
+    {
+        SettingsFile file(path, quiet);
+        registry.senseState.PressThreshold = 33;
+        ASSERT_TRUE(file.Save(registry));
+        registry.senseState.PressThreshold = 99;  // after the save: not in the file
+        file.Flush();
+        EXPECT_EQ(test::ReadFile(path),
+                  test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "33"));
+
+        // One save per changed setting, as the controller sends them; the store goes away
+        // at once, as when the driver stops right after.
+        for (int32_t i = 1; i <= 200; ++i) {
+            registry.senseState.CoarseRange = i;
+            file.Save(registry);
+        }
+    }
+    std::string expected =
+        test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "99");
+    expected = test::WithLine(expected, "Sense_State_CoarseRange", "200");
+    EXPECT_EQ(test::ReadFile(path), expected);
+    EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
+}
+
+// --- the worker that writes saves ---------------------------------------------------------
+
+SettingsSnapshot Numbered(int32_t n) {
+    SettingsSnapshot values;
+    values.fill(n);
+    return values;
+}
+
+constexpr auto kGenerousWait = std::chrono::seconds(60);
+
+// A writer that can hold a write under way, so that a test queues more saves meanwhile, and
+// that keeps the number of every snapshot it wrote.
+class HeldWriter {
+public:
+    void Write(const SettingsSnapshot& values) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++started_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !held_; });
+        written_.push_back(std::get<int32_t>(values.front()));
+    }
+    // On failure the hold is let go, so that a failing test does not hang.
+    bool AwaitStarted(int count) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (changed_.wait_for(lock, kGenerousWait, [&] { return started_ >= count; })) {
+            return true;
+        }
+        held_ = false;
+        changed_.notify_all();
+        return false;
+    }
+    // Lets the held write finish, a little later and from another thread, so that a caller
+    // that should wait for it is already waiting.
+    std::thread ReleaseSoon() {
+        return std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const std::lock_guard<std::mutex> lock(mutex_);
+            held_ = false;
+            changed_.notify_all();
+        });
+    }
+    std::vector<int32_t> Written() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return written_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = true;
+    int started_ = 0;
+    std::vector<int32_t> written_;
+};
+
+TEST(SettingsSaver, SavesDuringAWriteCoalesceIntoTheLatestAndFlushWaitsForThem) {
+    HeldWriter writer;
+    SettingsSaver saver([&writer](const SettingsSnapshot& values) { writer.Write(values); });
+    saver.Submit(Numbered(1));
+    ASSERT_TRUE(writer.AwaitStarted(1));
+    for (int32_t n = 2; n <= 50; ++n) {
+        saver.Submit(Numbered(n));
+    }
+    std::thread release = writer.ReleaseSoon();
+    saver.Flush();
+    EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 50}));
+    release.join();
+
+    saver.Submit(Numbered(51));
+    saver.Flush();
+    EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 50, 51}));
+}
+
+TEST(SettingsSaver, GoingAwayFinishesTheWriteUnderWayAndThePendingOne) {
+    HeldWriter writer;
+    std::thread release;
+    {
+        SettingsSaver saver([&writer](const SettingsSnapshot& values) { writer.Write(values); });
+        saver.Submit(Numbered(1));
+        ASSERT_TRUE(writer.AwaitStarted(1));
+        saver.Submit(Numbered(2));
+        release = writer.ReleaseSoon();
+    }
+    release.join();
+    EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 2}));
+}
+
+TEST(SettingsPath, IsDriverIniInTheExecutablesFolder) {
+    const std::string path = DefaultSettingsPath();
+    const std::string folder = ExecutableFolder();
+    EXPECT_EQ(path, folder + "/DRIVER.INI");
+    // This test binary's folder holds the test binary itself.
+    EXPECT_TRUE(std::filesystem::exists(folder + "/app_tests"));
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,258 @@
+// Selections 2 and 3: classification, the finger tracks and the four state processors.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "touch_test_support.h"
+
+namespace kv {
+namespace {
+
+constexpr float kThreshold = 9.0f;
+
+struct AxisPeak {
+    float position;
+    float amplitude;
+};
+
+class DualTouchStateTest : public ::testing::Test {
+protected:
+    // One frame: up to two peaks per axis, first listed first.
+    void Frame(std::vector<AxisPeak> x, std::vector<AxisPeak> y) {
+        auto peak = [](const std::vector<AxisPeak>& peaks, size_t i, int32_t count) {
+            if (i >= peaks.size()) {
+                return PeakCandidate{};
+            }
+            return test::Peak(peaks[i].position, peaks[i].amplitude,
+                              test::IndexOf(peaks[i].position, count));
+        };
+        TouchEngines& out = rig.Engines();
+        test::FeedPair(out.For(TouchMode::TwoFingerNative), peak(x, 0, 40), peak(x, 1, 40), false,
+                       kThreshold);
+        test::FeedPair(out.For(TouchMode::TwoFingerNative), peak(y, 0, 24), peak(y, 1, 24), true,
+                       kThreshold);
+    }
+    void OneFinger(float x, float y) { Frame({{x, 20.0f}}, {{y, 20.0f}}); }
+    const DualTouchState& Dual() { return rig.Engines().DualNative(); }
+
+    static void ExpectAt(const TrackPoint& p, double x, double y, int32_t state) {
+        EXPECT_NEAR(p.x, x, 1e-6);
+        EXPECT_NEAR(p.y, y, 1e-6);
+        EXPECT_EQ(p.state, state);
+    }
+
+    test::OutputRig rig;
+};
+
+TEST_F(DualTouchStateTest, FirstFrameWithTwoFingersStartsBothTracksWithTheClassifiedPair) {
+    Frame({{0.2f, 20.0f}, {0.7f, 15.0f}}, {{0.8f, 14.0f}, {0.3f, 22.0f}});
+    EXPECT_EQ(Dual().State(), DualState::DualFinger);
+    // Finger A is made of the stronger peak of each axis.
+    ExpectAt(Dual().OutputA(), 0.2f, 0.3f, 2);
+    ExpectAt(Dual().OutputB(), 0.7f, 0.8f, 2);
+    EXPECT_EQ(rig.Engines().TrackA().Count(), 1);
+    EXPECT_EQ(rig.Engines().TrackB().Count(), 1);
+    ExpectAt(rig.Engines().TrackA().Last(), 0.2f, 0.3f, 2);
+}
+
+TEST_F(DualTouchStateTest, EqualAmplitudesGiveFingerATheSecondListedPeak) {
+    Frame({{0.2f, 20.0f}, {0.7f, 20.0f}}, {{0.3f, 20.0f}, {0.8f, 20.0f}});
+    ExpectAt(Dual().OutputA(), 0.7f, 0.8f, 2);
+}
+
+TEST_F(DualTouchStateTest, WeakPeaksAreNoFingerAndClearTheTracks) {
+    OneFinger(0.3f, 0.5f);
+    ASSERT_FALSE(rig.Engines().TrackA().Empty());
+    Frame({{0.3f, kThreshold}}, {{0.5f, 20.0f}});  // equal to the threshold is not above it
+    EXPECT_EQ(Dual().State(), DualState::NoFinger);
+    EXPECT_EQ(Dual().OutputA().state, 0);
+    EXPECT_EQ(Dual().OutputB().state, 0);
+    EXPECT_TRUE(rig.Engines().TrackA().Empty());
+    EXPECT_TRUE(rig.Engines().TrackB().Empty());
+}
+
+TEST_F(DualTouchStateTest, SameLineSecondFingerIsAbsorbedForTheGraceFrames) {
+    rig.Engines().SetGestureLimits(78);  // second limit 78 / 13 = 6
+    for (int i = 0; i < 3; ++i) {
+        OneFinger(0.3f, 0.5f);
+        ASSERT_EQ(Dual().State(), DualState::OneFinger);
+    }
+    // A second finger on the same Y line: two X peaks, one Y peak.
+    for (int i = 0; i < 6; ++i) {
+        Frame({{0.7f, 22.0f}, {0.3f, 20.0f}}, {{0.5f, 20.0f}});
+        EXPECT_EQ(Dual().State(), DualState::OneFinger) << i;
+        ExpectAt(Dual().OutputA(), 0.3f, 0.5f, 2);  // the first finger continues
+        EXPECT_EQ(Dual().OutputB().state, 0);
+    }
+    Frame({{0.7f, 22.0f}, {0.3f, 20.0f}}, {{0.5f, 20.0f}});
+    EXPECT_EQ(Dual().State(), DualState::DualFingerSameLine);
+    ExpectAt(Dual().OutputA(), 0.3f, 0.5f, 2);
+    ExpectAt(Dual().OutputB(), 0.7f, 0.5f, 2);
+}
+
+TEST_F(DualTouchStateTest, OneFingerFrameStartsANewGracePeriod) {
+    rig.Engines().SetGestureLimits(78);
+    OneFinger(0.3f, 0.5f);
+    for (int i = 0; i < 4; ++i) {
+        Frame({{0.7f, 22.0f}, {0.3f, 20.0f}}, {{0.5f, 20.0f}});
+    }
+    OneFinger(0.3f, 0.5f);
+    for (int i = 0; i < 6; ++i) {
+        Frame({{0.7f, 22.0f}, {0.3f, 20.0f}}, {{0.5f, 20.0f}});
+        EXPECT_EQ(Dual().State(), DualState::OneFinger) << i;
+    }
+}
+
+TEST_F(DualTouchStateTest, GestureLimitsComeFromTheFramesPerPeriod) {
+    rig.Engines().SetGestureLimits(400);
+    EXPECT_EQ(rig.Engines().TrackA().FirstLimit(), 21);
+    EXPECT_EQ(rig.Engines().TrackA().SecondLimit(), 30);
+    EXPECT_EQ(rig.Engines().TrackB().SecondLimit(), 30);
+    rig.registry->commsActStatus.FramesLastPeriod = 130;
+    rig.PeriodicStep(3);
+    EXPECT_EQ(rig.Engines().TrackA().FirstLimit(), 6);
+    EXPECT_EQ(rig.Engines().TrackB().SecondLimit(), 10);
+}
+
+TEST_F(DualTouchStateTest, CrossingFingersKeepTheirChannels) {
+    // Finger 1 moves right and down, finger 2 left and up; they cross on X. Their strengths
+    // on X swap every frame while Y keeps finger 1 stronger, so every other frame the
+    // classified pair is the ghost pairing.
+    constexpr int kFrames = 41;
+    int twoFingerFrames = 0;
+    for (int t = 0; t < kFrames; ++t) {
+        const float s = static_cast<float>(t) / (kFrames - 1);
+        const float x1 = 0.2f + 0.6f * s;
+        const float y1 = 0.3f + 0.15f * s;
+        const float x2 = 0.8f - 0.6f * s;
+        const float y2 = 0.7f - 0.15f * s;
+        const bool oneStronger = t % 2 == 0;
+        std::vector<AxisPeak> xs;
+        if (std::fabs(x1 - x2) < 0.04f) {
+            xs = {{(x1 + x2) / 2.0f, 30.0f}};  // the peaks merge
+        } else {
+            xs = {{x1, oneStronger ? 20.0f : 15.0f}, {x2, oneStronger ? 15.0f : 20.0f}};
+        }
+        Frame(xs, {{y1, 20.0f}, {y2, 15.0f}});
+        const TrackPoint& a = Dual().OutputA();
+        const TrackPoint& b = Dual().OutputB();
+        ASSERT_EQ(a.state, 2) << t;
+        ASSERT_EQ(b.state, 2) << t;
+        EXPECT_NEAR(a.y, y1, 1e-6) << t;
+        EXPECT_NEAR(b.y, y2, 1e-6) << t;
+        EXPECT_NEAR(a.x, x1, 0.021) << t;
+        EXPECT_NEAR(b.x, x2, 0.021) << t;
+        twoFingerFrames += Dual().State() == DualState::DualFinger ? 1 : 0;
+    }
+    EXPECT_GT(twoFingerFrames, kFrames / 2);
+}
+
+TEST_F(DualTouchStateTest, GhostPairingIsRejected) {
+    Frame({{0.2f, 20.0f}, {0.8f, 15.0f}}, {{0.2f, 20.0f}, {0.8f, 15.0f}});
+    // Finger 2 is now stronger on Y: classified A = (0.2, 0.8), the ghost.
+    Frame({{0.2f, 20.0f}, {0.8f, 15.0f}}, {{0.8f, 20.0f}, {0.2f, 15.0f}});
+    ExpectAt(Dual().OutputA(), 0.2f, 0.2f, 2);
+    ExpectAt(Dual().OutputB(), 0.8f, 0.8f, 2);
+}
+
+TEST_F(DualTouchStateTest, JumpOfATenthIsSuppressedForOneFrame) {
+    for (int i = 0; i < 3; ++i) {
+        OneFinger(0.3f, 0.5f);
+    }
+    OneFinger(0.45f, 0.5f);
+    EXPECT_EQ(Dual().OutputA().state, 0);
+    EXPECT_TRUE(rig.Engines().TrackA().HasPending());
+    OneFinger(0.46f, 0.5f);  // within 0.07 of the jump: the finger really moved
+    ExpectAt(Dual().OutputA(), 0.46f, 0.5f, 2);
+    ExpectAt(rig.Engines().TrackA().Last(), 0.46f, 0.5f, 2);
+}
+
+TEST_F(DualTouchStateTest, UnconfirmedJumpStaysSuppressed) {
+    for (int i = 0; i < 3; ++i) {
+        OneFinger(0.3f, 0.5f);
+    }
+    OneFinger(0.45f, 0.5f);
+    OneFinger(0.6f, 0.5f);  // far from both the track and the pending jump
+    EXPECT_EQ(Dual().OutputA().state, 0);
+    OneFinger(0.31f, 0.5f);  // back on the track
+    ExpectAt(Dual().OutputA(), 0.31f, 0.5f, 2);
+    EXPECT_FALSE(rig.Engines().TrackA().HasPending());
+}
+
+TEST_F(DualTouchStateTest, LiftedFingerDoesNotMakeTheOtherSwapChannels) {
+    for (int i = 0; i < 3; ++i) {
+        Frame({{0.2f, 20.0f}, {0.7f, 15.0f}}, {{0.3f, 20.0f}, {0.8f, 15.0f}});
+    }
+    // Finger A lifts; the finger on track B stays on channel B.
+    OneFinger(0.7f, 0.8f);
+    EXPECT_EQ(Dual().State(), DualState::OneFinger);
+    EXPECT_EQ(Dual().OutputA().state, 0);
+    ExpectAt(Dual().OutputB(), 0.7f, 0.8f, 2);
+    EXPECT_TRUE(rig.Engines().TrackA().Empty());
+    OneFinger(0.71f, 0.8f);
+    ExpectAt(Dual().OutputB(), 0.71f, 0.8f, 2);
+}
+
+TEST(FingerTrackTest, DirectionPointsAlongTheMotionAndLowersTheCostAhead) {
+    FingerTrack track;
+    for (int i = 0; i < 6; ++i) {
+        TrackPoint p{0.2 + 0.02 * i, 0.5, 2};
+        track.Append(p);
+    }
+    ASSERT_TRUE(track.DirectionValid());
+    EXPECT_NEAR(track.DirectionX(), 1.0, 1e-9);
+    EXPECT_NEAR(track.DirectionY(), 0.0, 1e-9);
+    const TrackPoint ahead{0.32, 0.5, 2};
+    const TrackPoint behind{0.28, 0.5, 2};
+    EXPECT_LT(track.Cost(ahead), track.Cost(behind));
+}
+
+// The estimator has no anchor at a track's first point: its last point starts at the origin,
+// two samples pass before any direction is taken, and emptying the track leaves it as is.
+TEST(FingerTrackTest, DirectionIsMeasuredFromTheEstimatorsLastPointAcrossClears) {
+    FingerTrack track;
+    for (int i = 0; i < 2; ++i) {
+        TrackPoint p{0.6, 0.8, 2};
+        track.Append(p);
+        EXPECT_FALSE(track.DirectionValid());
+    }
+    // A still finger: the third sample measures from the origin, one unit away.
+    TrackPoint still{0.6, 0.8, 2};
+    track.Append(still);
+    ASSERT_TRUE(track.DirectionValid());
+    EXPECT_NEAR(track.DirectionX(), 0.6, 1e-9);
+    EXPECT_NEAR(track.DirectionY(), 0.8, 1e-9);
+
+    track.Clear();
+    EXPECT_TRUE(track.Empty());
+    EXPECT_TRUE(track.DirectionValid());
+    EXPECT_NEAR(track.DirectionX(), 0.6, 1e-9);
+    // The first point after the clear measures from (0.6, 0.8) at once.
+    TrackPoint below{0.6, 0.84, 2};
+    track.Append(below);
+    EXPECT_NEAR(track.DirectionX(), 0.0, 1e-9);
+    EXPECT_NEAR(track.DirectionY(), 1.0, 1e-9);
+    // A step of 0.03 or less is no new direction.
+    TrackPoint near{0.62, 0.84, 2};
+    track.Append(near);
+    EXPECT_NEAR(track.DirectionY(), 1.0, 1e-9);
+}
+
+TEST(FingerTrackTest, RingKeepsTheLastHundredTwentyEightPoints) {
+    FingerTrack track;
+    track.SetLimits(4, 6);
+    for (int i = 0; i < 300; ++i) {
+        TrackPoint p{0.5 + 0.0001 * i, 0.5, 2};
+        track.Append(p);
+    }
+    EXPECT_EQ(track.Count(), FingerTrack::kPoints);
+    EXPECT_NEAR(track.Last().x, 0.5 + 0.0001 * 299, 1e-12);
+    EXPECT_EQ(track.Grace(), 6);
+    track.Clear();
+    EXPECT_TRUE(track.Empty());
+    EXPECT_EQ(track.Grace(), 0);
+}
+
+}  // namespace
+}  // namespace kv
