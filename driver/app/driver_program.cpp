@@ -424,7 +424,7 @@ int RunDriver(const DriverOptions& options) {
     auto chain = std::make_unique<SignalChain>(registry, *outputs.display, *pointer.injector,
                                                outputs.touchDevice, outputs.tuio);
     // Refused calibration references (nan, inf) are said under --verbose.
-    chain->Calibration().setNotice([&log](std::string_view line) { log.Say(line); });
+    chain->Calibration().SetNotice([&log](std::string_view line) { log.Say(line); });
     SettingsFile settings(DefaultSettingsPath(), log);
     auto hid = std::make_unique<CHid>(registry, *link, *chain, settings, clock, log);
 

@@ -24,7 +24,7 @@ public:
     void SetGestureLimits(int32_t first, int32_t second) override {
         engines_->SetTrackLimits(first, second);
     }
-    void ComputeTransform() override { calibration_->recompute(); }
+    void ComputeTransform() override { calibration_->Recompute(); }
 
     DspStages& Dsp() { return *dsp_; }
     CalibrationModel& Calibration() { return *calibration_; }

@@ -144,12 +144,12 @@ CalibrationModel::CalibrationModel(Registry& registry, const DisplayInfo& displa
 
 // --- Building the calibration ---
 
-std::array<CalibrationData*, 3> CalibrationModel::references() {
+std::array<CalibrationData*, 3> CalibrationModel::References() {
     return {&registry_.calibRefTL, &registry_.calibRefTR, &registry_.calibRefBL};
 }
 
-bool CalibrationModel::recompute() {
-    const std::array<CalibrationData*, 3> refs = references();
+bool CalibrationModel::Recompute() {
+    const std::array<CalibrationData*, 3> refs = References();
     // A settings file or a record from the network can carry nan or inf; such a calibration
     // would send every touch to one corner, so the last accepted references stay instead.
     std::string refused;
@@ -166,7 +166,7 @@ bool CalibrationModel::recompute() {
         }
     }
     if (refused.empty()) {
-        buildFrames();
+        BuildFrames();
         if (!AllFinite(active_) || !AllFinite(Inverse(active_))) {
             refused = "the references give no finite mapping";
         }
@@ -178,7 +178,7 @@ bool CalibrationModel::recompute() {
             refs[k]->SX = accepted_[k].sx;
             refs[k]->SY = accepted_[k].sy;
         }
-        buildFrames();
+        BuildFrames();
         if (notice_) {
             notice_("calibration references refused (" + refused +
                     "); the previous calibration stays in force");
@@ -189,15 +189,15 @@ bool CalibrationModel::recompute() {
         }
     }
     backup_ = active_;
-    refreshInverse();
+    RefreshInverse();
     // A recompute ends any capture: the status says so to the controller.
-    setStatus(false, 0);
-    settlePhase();
-    publishAll();
+    SetStatus(false, 0);
+    SettlePhase();
+    PublishAll();
     return refused.empty();
 }
 
-void CalibrationModel::buildFrames() {
+void CalibrationModel::BuildFrames() {
     const CalibrationData& tl = registry_.calibRefTL;
     const CalibrationData& tr = registry_.calibRefTR;
     const CalibrationData& bl = registry_.calibRefBL;
@@ -207,7 +207,7 @@ void CalibrationModel::buildFrames() {
     active_ = Multiply(screenFrame_, sensorFrameInverse_);
 }
 
-void CalibrationModel::refreshInverse() {
+void CalibrationModel::RefreshInverse() {
     activeInverse_ = Inverse(active_);
     CalibrationData& tl = registry_.calibRefTL;
     tl.RefFlag0 = true;
@@ -228,51 +228,51 @@ void CalibrationModel::refreshInverse() {
     }
 }
 
-void CalibrationModel::settlePhase() {
+void CalibrationModel::SettlePhase() {
     phase_ = IsIdentity(active_) ? Phase::Uncalibrated : Phase::Calibrated;
 }
 
 // --- Events ---
 
-void CalibrationModel::pollEvents() {
+void CalibrationModel::PollEvents() {
     // Both events are acknowledged whatever the phase; out of place they change nothing.
-    if (registry_.calibDoStart.ConsumeAcknowledged() && !capturing()) {
+    if (registry_.calibDoStart.ConsumeAcknowledged() && !Capturing()) {
         startRequest_ = true;
     }
-    if (registry_.calibDoStop.ConsumeAcknowledged() && capturing()) {
+    if (registry_.calibDoStop.ConsumeAcknowledged() && Capturing()) {
         stopRequest_ = true;
     }
 }
 
 // --- Capture ---
 
-void CalibrationModel::captureStep(const CalibrationSample& sample) {
+void CalibrationModel::CaptureStep(const CalibrationSample& sample) {
     bool changed = false;
-    if (!capturing() && startRequest_) {
-        startCapture();
+    if (!Capturing() && startRequest_) {
+        StartCapture();
         changed = true;
-    } else if (capturing() && stopRequest_) {
-        stopCapture();
+    } else if (Capturing() && stopRequest_) {
+        StopCapture();
         changed = true;
-    } else if (capturing() && sample.quality > 1) {
-        accumulate(sample);
+    } else if (Capturing() && sample.quality > 1) {
+        Accumulate(sample);
     }
     switch (phase_) {
         case Phase::CaptureTopLeft:
         case Phase::CaptureTopRight:
         case Phase::CaptureBottomLeft:
-            changed = stepCorner(phase_) || changed;
+            changed = StepCorner(phase_) || changed;
             break;
         case Phase::Uncalibrated:
         case Phase::Calibrated:
             break;
     }
     if (changed) {
-        publishAll();
+        PublishAll();
     }
 }
 
-void CalibrationModel::startCapture() {
+void CalibrationModel::StartCapture() {
     startRequest_ = false;
     backup_ = active_;
     const CalibrationData* refs[3] = {&registry_.calibRefTL, &registry_.calibRefTR,
@@ -280,13 +280,13 @@ void CalibrationModel::startCapture() {
     for (size_t k = 0; k < 3; ++k) {
         referenceBackup_[k] = {refs[k]->SA, refs[k]->SB};
     }
-    resetWindows();
-    setStatus(true, 0);
-    makeActiveCorner(registry_.calibRefTL);
+    ResetWindows();
+    SetStatus(true, 0);
+    MakeActiveCorner(registry_.calibRefTL);
     phase_ = Phase::CaptureTopLeft;
 }
 
-void CalibrationModel::stopCapture() {
+void CalibrationModel::StopCapture() {
     stopRequest_ = false;
     active_ = backup_;
     // The corners taken in this attempt would otherwise reach the settings file with the next
@@ -297,16 +297,16 @@ void CalibrationModel::stopCapture() {
         refs[k]->SA = referenceBackup_[k].sa;
         refs[k]->SB = referenceBackup_[k].sb;
     }
-    refreshInverse();
-    resetWindows();
-    setStatus(false, 0);
-    settlePhase();
+    RefreshInverse();
+    ResetWindows();
+    SetStatus(false, 0);
+    SettlePhase();
 }
 
-void CalibrationModel::accumulate(const CalibrationSample& sample) {
+void CalibrationModel::Accumulate(const CalibrationSample& sample) {
     if (centre_.Contains(sample.x, sample.y)) {
         centre_.Add(sample.x, sample.y);
-        setStatus(true, centre_.count);
+        SetStatus(true, centre_.count);
         if (centre_.count > kCornerSamples) {
             stopRequest_ = true;
         }
@@ -319,7 +319,7 @@ void CalibrationModel::accumulate(const CalibrationSample& sample) {
     }
 }
 
-bool CalibrationModel::stepCorner(Phase phase) {
+bool CalibrationModel::StepCorner(Phase phase) {
     size_t best = 0;
     int32_t bestCount = -1;
     for (size_t k = 0; k < windows_.size(); ++k) {
@@ -329,7 +329,7 @@ bool CalibrationModel::stepCorner(Phase phase) {
             bestCount = count;
         }
     }
-    CalibrationData& ref = corner(phase);
+    CalibrationData& ref = Corner(phase);
     if (ref.RefValue != bestCount) {
         ref.RefValue = bestCount;
         ref.Publish();
@@ -359,15 +359,15 @@ bool CalibrationModel::stepCorner(Phase phase) {
 
     switch (phase) {
         case Phase::CaptureTopLeft:
-            makeActiveCorner(registry_.calibRefTR);
+            MakeActiveCorner(registry_.calibRefTR);
             phase_ = Phase::CaptureTopRight;
             break;
         case Phase::CaptureTopRight:
-            makeActiveCorner(registry_.calibRefBL);
+            MakeActiveCorner(registry_.calibRefBL);
             phase_ = Phase::CaptureBottomLeft;
             break;
         case Phase::CaptureBottomLeft:
-            completeCapture();
+            CompleteCapture();
             break;
         case Phase::Uncalibrated:
         case Phase::Calibrated:
@@ -376,10 +376,10 @@ bool CalibrationModel::stepCorner(Phase phase) {
     return true;
 }
 
-void CalibrationModel::completeCapture() {
+void CalibrationModel::CompleteCapture() {
     // Refused references leave the earlier calibration in force, and with it its angle.
-    const bool accepted = recompute();
-    resetWindows();
+    const bool accepted = Recompute();
+    ResetWindows();
     stopRequest_ = false;
     registry_.calibDoComplete.RaiseAcknowledged();
     if (accepted) {
@@ -388,7 +388,7 @@ void CalibrationModel::completeCapture() {
     registry_.storeDoSave.RaiseCounted();
 }
 
-CalibrationData& CalibrationModel::corner(Phase phase) {
+CalibrationData& CalibrationModel::Corner(Phase phase) {
     switch (phase) {
         case Phase::CaptureTopRight:
             return registry_.calibRefTR;
@@ -403,7 +403,7 @@ CalibrationData& CalibrationModel::corner(Phase phase) {
 }
 
 // One corner at a time is active, so the controller sees the previous one finish.
-void CalibrationModel::makeActiveCorner(CalibrationData& ref) {
+void CalibrationModel::MakeActiveCorner(CalibrationData& ref) {
     for (CalibrationData* other :
          {&registry_.calibRefTL, &registry_.calibRefTR, &registry_.calibRefBL}) {
         other->RefFlag0 = false;
@@ -412,21 +412,21 @@ void CalibrationModel::makeActiveCorner(CalibrationData& ref) {
     ref.RefValue = 0;
 }
 
-void CalibrationModel::resetWindows() {
+void CalibrationModel::ResetWindows() {
     for (CaptureWindow& w : windows_) {
         w.Reset();
     }
     centre_.Reset();
 }
 
-void CalibrationModel::setStatus(bool capturingNow, int32_t progress) {
+void CalibrationModel::SetStatus(bool capturingNow, int32_t progress) {
     CalibrationState& status = registry_.calibState;
     status.Active = capturingNow;
     status.Progress = progress;
     status.Stage = orientationCode_;
 }
 
-void CalibrationModel::publishAll() {
+void CalibrationModel::PublishAll() {
     registry_.calibState.Publish();
     registry_.calibRefTL.Publish();
     registry_.calibRefTR.Publish();
@@ -452,11 +452,11 @@ void CalibrationModel::Collect(int32_t axis, int32_t count, bool frameComplete,
     history_[static_cast<size_t>(historyWrite_)] = {slots_[0].peak, slots_[1].peak};
     historyWrite_ = (historyWrite_ + 1) % kHistoryFrames;
     historyFill_ = std::min(historyFill_ + 1, kHistoryFrames);
-    lastSample_ = takeSample();
-    captureStep(lastSample_);
+    lastSample_ = TakeSample();
+    CaptureStep(lastSample_);
 }
 
-CalibrationSample CalibrationModel::takeSample() const {
+CalibrationSample CalibrationModel::TakeSample() const {
     CalibrationSample sample;
     // The fourth most recent frame: three frames before the newest.
     const size_t older =
@@ -486,24 +486,24 @@ CalibrationSample CalibrationModel::takeSample() const {
 
 // --- Mapping chain ---
 
-NormalPoint CalibrationModel::mapPoint(NormalPoint sensor) const {
+NormalPoint CalibrationModel::MapPoint(NormalPoint sensor) const {
     return Apply(active_, sensor.x, sensor.y);
 }
 
-NormalPoint CalibrationModel::stretchEdges(NormalPoint p, const EdgeStretch& edge) {
+NormalPoint CalibrationModel::StretchEdges(NormalPoint p, const EdgeStretch& edge) {
     p.x = StretchAxis(p.x, edge.leftEdge, edge.gainLeft, edge.rightEdge, edge.gainRight);
     p.y = StretchAxis(p.y, edge.topEdge, edge.gainTop, edge.bottomEdge, edge.gainBottom);
     return p;
 }
 
-int32_t CalibrationModel::rotationTurns(int32_t currentOrientation,
+int32_t CalibrationModel::RotationTurns(int32_t currentOrientation,
                                         int32_t calibrationOrientation) {
     // Widened so that no stored orientation can overflow; the result is always 0..3.
     const int64_t turns = (static_cast<int64_t>(currentOrientation) - calibrationOrientation) % 4;
     return static_cast<int32_t>((turns + 4) % 4);
 }
 
-NormalPoint CalibrationModel::rotate(NormalPoint p, int32_t turns) {
+NormalPoint CalibrationModel::Rotate(NormalPoint p, int32_t turns) {
     switch (((turns % 4) + 4) % 4) {
         case 1:
             return {1.0f - p.y, p.x};
@@ -516,7 +516,7 @@ NormalPoint CalibrationModel::rotate(NormalPoint p, int32_t turns) {
     }
 }
 
-bool CalibrationModel::exclude(NormalPoint& p, const ExclusionSettings& settings) {
+bool CalibrationModel::Exclude(NormalPoint& p, const ExclusionSettings& settings) {
     switch (settings.flag) {
         case 0:
             return p.x < settings.left || p.x > settings.right || p.y < settings.top ||

@@ -84,41 +84,41 @@ public:
     CalibrationModel(Registry& registry, const DisplayInfo& display);
 
     // Optional; without it refusals go unreported.
-    void setNotice(Notice notice) { notice_ = std::move(notice); }
+    void SetNotice(Notice notice) { notice_ = std::move(notice); }
 
     // Builds the calibration from the three reference records. References that are not all
     // finite (or give a matrix that is not) are refused: the records get back the last
     // accepted references (the defaults until one was) and that calibration stays in force.
     // False when refused.
-    bool recompute();
+    bool Recompute();
     // Consumes the Calib DoStart and DoStop events (from the two-second task).
-    void pollEvents();
+    void PollEvents();
     // One calibration sample per completed frame.
-    void captureStep(const CalibrationSample& sample);
+    void CaptureStep(const CalibrationSample& sample);
 
     // Sensor to screen through the calibration in force.
-    NormalPoint mapPoint(NormalPoint sensor) const;
-    static NormalPoint stretchEdges(NormalPoint p, const EdgeStretch& edge);
+    NormalPoint MapPoint(NormalPoint sensor) const;
+    static NormalPoint StretchEdges(NormalPoint p, const EdgeStretch& edge);
     // turns = (current orientation - calibration orientation + 4) mod 4.
-    static NormalPoint rotate(NormalPoint p, int32_t turns);
+    static NormalPoint Rotate(NormalPoint p, int32_t turns);
     // The quarter turns between the display now and the display at calibration time.
-    static int32_t rotationTurns(int32_t currentOrientation, int32_t calibrationOrientation);
+    static int32_t RotationTurns(int32_t currentOrientation, int32_t calibrationOrientation);
     // Applies exclusion or regional mapping in place; true when the touch is excluded.
-    static bool exclude(NormalPoint& p, const ExclusionSettings& settings);
+    static bool Exclude(NormalPoint& p, const ExclusionSettings& settings);
 
     // CalibrationCollector: fed by the touch detector.
     void Collect(int32_t axis, int32_t count, bool frameComplete,
                  const PeakCandidate& first) override;
-    void PeriodicStep() override { pollEvents(); }
+    void PeriodicStep() override { PollEvents(); }
 
-    Phase phase() const { return phase_; }
-    int32_t orientationCode() const { return orientationCode_; }
-    const Matrix3& active() const { return active_; }
-    const Matrix3& activeInverse() const { return activeInverse_; }
+    Phase CurrentPhase() const { return phase_; }
+    int32_t OrientationCode() const { return orientationCode_; }
+    const Matrix3& Active() const { return active_; }
+    const Matrix3& ActiveInverse() const { return activeInverse_; }
     // The sample the collector took on the last completed frame.
-    const CalibrationSample& lastSample() const { return lastSample_; }
-    const CaptureWindow& window(int index) const { return windows_[static_cast<size_t>(index)]; }
-    const CaptureWindow& centre() const { return centre_; }
+    const CalibrationSample& LastSample() const { return lastSample_; }
+    const CaptureWindow& Window(int index) const { return windows_[static_cast<size_t>(index)]; }
+    const CaptureWindow& Centre() const { return centre_; }
 
 private:
     // One frame of the collector's history: the first peak of each axis.
@@ -140,29 +140,29 @@ private:
         float sa, sb, sx, sy;
     };
 
-    bool capturing() const { return phase_ >= Phase::CaptureTopLeft; }
-    CalibrationData& corner(Phase phase);
-    void makeActiveCorner(CalibrationData& ref);
-    void resetWindows();
-    void setStatus(bool capturingNow, int32_t progress);
-    void publishAll();
+    bool Capturing() const { return phase_ >= Phase::CaptureTopLeft; }
+    CalibrationData& Corner(Phase phase);
+    void MakeActiveCorner(CalibrationData& ref);
+    void ResetWindows();
+    void SetStatus(bool capturingNow, int32_t progress);
+    void PublishAll();
     // screenFrame, sensorFrame, its inverse and the active matrix from the reference records.
-    void buildFrames();
+    void BuildFrames();
     // Steps 5 and 6 of recompute: inverse, reference flags, orientation code.
-    void refreshInverse();
-    void settlePhase();
+    void RefreshInverse();
+    void SettlePhase();
 
-    void startCapture();
-    void stopCapture();
-    void accumulate(const CalibrationSample& sample);
+    void StartCapture();
+    void StopCapture();
+    void Accumulate(const CalibrationSample& sample);
     // Per capture phase: progress, and taking the corner when its window is full. True when
     // the corner was taken.
-    bool stepCorner(Phase phase);
-    void completeCapture();
+    bool StepCorner(Phase phase);
+    void CompleteCapture();
 
-    CalibrationSample takeSample() const;
+    CalibrationSample TakeSample() const;
     // The records' references, TL, TR, BL.
-    std::array<CalibrationData*, 3> references();
+    std::array<CalibrationData*, 3> References();
 
     Registry& registry_;
     const DisplayInfo& display_;

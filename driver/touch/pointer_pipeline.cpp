@@ -134,13 +134,13 @@ void PointerPipeline::Smooth(const PointerSample& damped) {
 }
 
 void PointerPipeline::Map() {
-    NormalPoint p = context_.calibration.mapPoint(NormalPoint{output_.x, output_.y});
-    p = CalibrationModel::stretchEdges(p, edge_);
+    NormalPoint p = context_.calibration.MapPoint(NormalPoint{output_.x, output_.y});
+    p = CalibrationModel::StretchEdges(p, edge_);
     if (wiring_.rotate) {
-        p = CalibrationModel::rotate(
-            p, CalibrationModel::rotationTurns(currentOrientation_, calibrationOrientation_));
+        p = CalibrationModel::Rotate(
+            p, CalibrationModel::RotationTurns(currentOrientation_, calibrationOrientation_));
     }
-    const bool excluded = CalibrationModel::exclude(p, exclusion_);
+    const bool excluded = CalibrationModel::Exclude(p, exclusion_);
     mapped_ = output_;
     mapped_.x = p.x;
     mapped_.y = p.y;

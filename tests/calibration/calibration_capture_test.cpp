@@ -12,9 +12,9 @@ using Phase = CalibrationModel::Phase;
 constexpr int kTake = CalibrationModel::kCornerSamples + 1;
 
 TEST_F(CalibrationTest, DoStartBeginsWithTheTopLeftCorner) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
-    EXPECT_EQ(model->phase(), Phase::CaptureTopLeft);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopLeft);
     EXPECT_TRUE(registry.calibState.Active);
     EXPECT_TRUE(registry.calibRefTL.RefFlag0);
     EXPECT_FALSE(registry.calibRefTR.RefFlag0);
@@ -25,13 +25,13 @@ TEST_F(CalibrationTest, DoStartBeginsWithTheTopLeftCorner) {
 }
 
 TEST_F(CalibrationTest, CornerIsTakenOnItsHundredAndFirstSample) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     Hold({0.12f, 0.14f}, kTake - 1);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopLeft);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopLeft);
     EXPECT_EQ(registry.calibRefTL.RefValue, kTake - 1);
     Hold({0.12f, 0.14f}, 1);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopRight);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopRight);
     EXPECT_NEAR(registry.calibRefTL.SA, 0.12f, 1e-5f);
     EXPECT_NEAR(registry.calibRefTL.SB, 0.14f, 1e-5f);
     // The dialog moves on when the first corner is no longer the active one.
@@ -43,7 +43,7 @@ TEST_F(CalibrationTest, CornerIsTakenOnItsHundredAndFirstSample) {
 }
 
 TEST_F(CalibrationTest, CornerReferenceIsTheMeanOfItsSamples) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     for (int k = 0; k < kTake; ++k) {
         const float wobble = (k % 2 == 0) ? 0.01f : -0.01f;
@@ -55,7 +55,7 @@ TEST_F(CalibrationTest, CornerReferenceIsTheMeanOfItsSamples) {
 }
 
 TEST_F(CalibrationTest, ProgressIsPublishedOnlyWhenItChanges) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     const int before = log.Count(registry.calibRefTL);
     Hold({0.1f, 0.1f}, 5);
@@ -68,10 +68,10 @@ TEST_F(CalibrationTest, ProgressIsPublishedOnlyWhenItChanges) {
 
 TEST_F(CalibrationTest, FullCaptureRaisesCompleteRecordsAngleAndRequestsSave) {
     display.SetOrientation(2);
-    model->recompute();
+    model->Recompute();
     const int32_t saveSequence = registry.storeDoSave.header.sequence;
     CaptureCorners({0.2f, 0.2f}, {0.8f, 0.2f}, {0.2f, 0.8f});
-    EXPECT_EQ(model->phase(), Phase::Calibrated);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
     EXPECT_FALSE(registry.calibState.Active);
     EXPECT_EQ(registry.calibDoComplete.header.eventValid, 1);
     EXPECT_EQ(log.LastEventValid(registry.calibDoComplete), 1);
@@ -79,24 +79,24 @@ TEST_F(CalibrationTest, FullCaptureRaisesCompleteRecordsAngleAndRequestsSave) {
     EXPECT_EQ(registry.storeDoSave.header.sequence, saveSequence + 1);
     EXPECT_EQ(registry.storeDoSave.header.eventValid, 1);
     EXPECT_GE(log.Count(registry.storeDoSave), 1);
-    ExpectNear(model->mapPoint({0.2f, 0.2f}), {0.1f, 0.1f});
-    ExpectNear(model->mapPoint({0.8f, 0.2f}), {0.9f, 0.1f});
-    ExpectNear(model->mapPoint({0.2f, 0.8f}), {0.1f, 0.9f});
+    ExpectNear(model->MapPoint({0.2f, 0.2f}), {0.1f, 0.1f});
+    ExpectNear(model->MapPoint({0.8f, 0.2f}), {0.9f, 0.1f});
+    ExpectNear(model->MapPoint({0.2f, 0.8f}), {0.1f, 0.9f});
 }
 
 TEST_F(CalibrationTest, CaptureWithANonFiniteTargetKeepsTheCalibrationAndItsAngle) {
     SetReferences({0.25f, 0.2f}, {0.65f, 0.22f}, {0.27f, 0.7f});
-    model->recompute();
-    const Matrix3 before = model->active();
+    model->Recompute();
+    const Matrix3 before = model->Active();
     registry.calibState.Angle = 0;
     display.SetOrientation(1);
     int notices = 0;
-    model->setNotice([&notices](std::string_view) { ++notices; });
+    model->SetNotice([&notices](std::string_view) { ++notices; });
     // A target from the network that is no number arrives during the capture.
     registry.calibRefBL.SY = std::numeric_limits<float>::quiet_NaN();
     CaptureCorners({0.2f, 0.2f}, {0.8f, 0.2f}, {0.2f, 0.8f});
-    EXPECT_EQ(model->active(), before);
-    EXPECT_EQ(model->phase(), Phase::Calibrated);
+    EXPECT_EQ(model->Active(), before);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
     EXPECT_EQ(registry.calibState.Angle, 0);
     EXPECT_FLOAT_EQ(registry.calibRefBL.SY, 0.9f);
     EXPECT_FLOAT_EQ(registry.calibRefTL.SA, 0.25f);
@@ -107,50 +107,50 @@ TEST_F(CalibrationTest, CaptureWithANonFiniteTargetKeepsTheCalibrationAndItsAngl
 }
 
 TEST_F(CalibrationTest, CaptureAtTheTargetsThemselvesEndsUncalibrated) {
-    model->recompute();
+    model->Recompute();
     CaptureCorners({0.1f, 0.1f}, {0.9f, 0.1f}, {0.1f, 0.9f});
-    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
 }
 
 TEST_F(CalibrationTest, UpsideDownFoilIsCalibratedThroughTheOtherQuadrants) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     // The screen's top-left target lies on the foil's bottom-right quadrant.
     Hold({0.9f, 0.9f}, kTake);
-    EXPECT_TRUE(model->window(3).done);
-    EXPECT_TRUE(model->window(0).done);  // the diagonal one is closed with it
-    EXPECT_FALSE(model->window(1).done);
-    EXPECT_FALSE(model->window(2).done);
+    EXPECT_TRUE(model->Window(3).done);
+    EXPECT_TRUE(model->Window(0).done);  // the diagonal one is closed with it
+    EXPECT_FALSE(model->Window(1).done);
+    EXPECT_FALSE(model->Window(2).done);
 
     // Touches in the closed quadrant do not count for the next corner.
     Hold({0.2f, 0.2f}, 2 * kTake);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopRight);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopRight);
     EXPECT_EQ(registry.calibRefTR.RefValue, 0);
 
     Hold({0.1f, 0.9f}, kTake);  // top-right target: quadrant 1
     Hold({0.9f, 0.1f}, kTake);  // bottom-left target: quadrant 2
-    EXPECT_EQ(model->phase(), Phase::Calibrated);
-    ExpectNear(model->mapPoint({1.0f, 1.0f}), {0.0f, 0.0f});
-    ExpectNear(model->mapPoint({0.0f, 0.0f}), {1.0f, 1.0f});
-    EXPECT_EQ(model->orientationCode(), 4);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
+    ExpectNear(model->MapPoint({1.0f, 1.0f}), {0.0f, 0.0f});
+    ExpectNear(model->MapPoint({0.0f, 0.0f}), {1.0f, 1.0f});
+    EXPECT_EQ(model->OrientationCode(), 4);
     EXPECT_EQ(registry.calibState.Stage, 4);
 }
 
 TEST_F(CalibrationTest, HoldingTheCentreRestoresThePreviousCalibration) {
     SetReferences({0.2f, 0.15f}, {0.85f, 0.1f}, {0.15f, 0.8f});
-    model->recompute();
-    const Matrix3 before = model->active();
+    model->Recompute();
+    const Matrix3 before = model->Active();
     StartCapture();
     Hold({0.3f, 0.3f}, kTake);  // top-left taken at a new place
-    ASSERT_EQ(model->phase(), Phase::CaptureTopRight);
+    ASSERT_EQ(model->CurrentPhase(), Phase::CaptureTopRight);
 
     Hold({0.5f, 0.5f}, CalibrationModel::kCornerSamples);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopRight);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopRight);
     EXPECT_EQ(registry.calibState.Progress, CalibrationModel::kCornerSamples);
     Hold({0.5f, 0.5f}, 1);  // more than 100: abandoned on the next frame
     Hold({0.5f, 0.5f}, 1);
-    EXPECT_EQ(model->phase(), Phase::Calibrated);
-    EXPECT_EQ(model->active(), before);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
+    EXPECT_EQ(model->Active(), before);
     EXPECT_FALSE(registry.calibState.Active);
     EXPECT_EQ(registry.calibState.Progress, 0);
     EXPECT_TRUE(registry.calibRefTL.RefFlag0);
@@ -161,106 +161,106 @@ TEST_F(CalibrationTest, HoldingTheCentreRestoresThePreviousCalibration) {
 // a half-taken corner there, or the next start would compute a different calibration.
 TEST_F(CalibrationTest, AbandonedCaptureLeavesTheSavedReferencesAsTheyWere) {
     SetReferences({0.2f, 0.15f}, {0.85f, 0.1f}, {0.15f, 0.8f});
-    model->recompute();
+    model->Recompute();
     StartCapture();
     Hold({0.3f, 0.3f}, kTake);
     ASSERT_NEAR(registry.calibRefTL.SA, 0.3f, 1e-5f);
     Raise(registry.calibDoStop);
-    model->pollEvents();
+    model->PollEvents();
     Hold({0.3f, 0.3f}, 1, 0);
-    EXPECT_EQ(model->phase(), Phase::Calibrated);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
     EXPECT_FLOAT_EQ(registry.calibRefTL.SA, 0.2f);
     EXPECT_FLOAT_EQ(registry.calibRefTL.SB, 0.15f);
     // Recomputing from the references gives the calibration in force.
-    const Matrix3 inForce = model->active();
-    model->recompute();
+    const Matrix3 inForce = model->Active();
+    model->Recompute();
     for (size_t k = 0; k < 9; ++k) {
-        EXPECT_NEAR(model->active()[k], inForce[k], 1e-6f);
+        EXPECT_NEAR(model->Active()[k], inForce[k], 1e-6f);
     }
 }
 
 TEST_F(CalibrationTest, DoStopDuringCaptureRestoresTheCalibrationInForce) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     Hold({0.3f, 0.3f}, kTake);
     Hold({0.7f, 0.3f}, kTake);
-    ASSERT_EQ(model->phase(), Phase::CaptureBottomLeft);
+    ASSERT_EQ(model->CurrentPhase(), Phase::CaptureBottomLeft);
     Raise(registry.calibDoStop);
-    model->pollEvents();
+    model->PollEvents();
     EXPECT_EQ(registry.calibDoStop.header.eventValid, 0);
     EXPECT_EQ(log.LastEventValid(registry.calibDoStop), 0);
     Hold({0.3f, 0.7f}, 1);
-    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
-    ExpectNear(model->mapPoint({0.3f, 0.3f}), {0.3f, 0.3f});
+    EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
+    ExpectNear(model->MapPoint({0.3f, 0.3f}), {0.3f, 0.3f});
     EXPECT_EQ(registry.calibDoComplete.header.eventValid, 0);
 }
 
 TEST_F(CalibrationTest, DoStartWhileCapturingIsConsumedAndIgnored) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     Hold({0.1f, 0.1f}, 50);
     Raise(registry.calibDoStart);
-    model->pollEvents();
+    model->PollEvents();
     EXPECT_EQ(registry.calibDoStart.header.eventValid, 0);
     EXPECT_EQ(log.LastEventValid(registry.calibDoStart), 0);
     // The corner keeps its samples: no restart happened.
     Hold({0.1f, 0.1f}, kTake - 50);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopRight);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopRight);
 }
 
 TEST_F(CalibrationTest, DoStopWhileIdleIsConsumedAndIgnored) {
-    model->recompute();
+    model->Recompute();
     Raise(registry.calibDoStop);
-    model->pollEvents();
+    model->PollEvents();
     EXPECT_EQ(registry.calibDoStop.header.eventValid, 0);
     EXPECT_EQ(log.LastEventValid(registry.calibDoStop), 0);
     Hold({0.1f, 0.1f}, 3);
-    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
     // A later capture is not cut short by the stale stop.
     StartCapture();
     Hold({0.1f, 0.1f}, 5);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopLeft);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopLeft);
     EXPECT_EQ(registry.calibRefTL.RefValue, 5);
 }
 
 TEST_F(CalibrationTest, EventsWithoutValidFlagAreLeftAlone) {
-    model->recompute();
+    model->Recompute();
     const int echoes = log.Count(registry.calibDoStart);
-    model->pollEvents();
-    model->captureStep({});
-    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
+    model->PollEvents();
+    model->CaptureStep({});
+    EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
     EXPECT_EQ(log.Count(registry.calibDoStart), echoes);
 }
 
 TEST_F(CalibrationTest, StartWaitsForTheNextFrame) {
-    model->recompute();
+    model->Recompute();
     Raise(registry.calibDoStart);
-    model->pollEvents();
-    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
-    model->captureStep({});
-    EXPECT_EQ(model->phase(), Phase::CaptureTopLeft);
+    model->PollEvents();
+    EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
+    model->CaptureStep({});
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopLeft);
 }
 
 TEST_F(CalibrationTest, PointsOnQuadrantBordersCountNowhere) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     Hold({0.5f, 0.2f}, kTake);
     Hold({0.2f, 0.5f}, kTake);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopLeft);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopLeft);
     EXPECT_EQ(registry.calibRefTL.RefValue, 0);
 }
 
 TEST_F(CalibrationTest, BestWindowIsTheFullestOpenQuadrant) {
-    model->recompute();
+    model->Recompute();
     StartCapture();
     Hold({0.8f, 0.8f}, 30);
     Hold({0.2f, 0.8f}, 40);
     EXPECT_EQ(registry.calibRefTL.RefValue, 40);
     Hold({0.8f, 0.8f}, kTake - 30);
-    EXPECT_EQ(model->phase(), Phase::CaptureTopRight);
+    EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopRight);
     EXPECT_NEAR(registry.calibRefTL.SA, 0.8f, 1e-5f);
     // The other windows start over for the next corner.
-    EXPECT_EQ(model->window(1).count, 0);
+    EXPECT_EQ(model->Window(1).count, 0);
 }
 
 }  // namespace

@@ -31,9 +31,9 @@ protected:
 
 TEST_F(CollectorTest, EightSteadyStrongFramesGiveQualityTwo) {
     SteadyFrames(7);
-    EXPECT_EQ(model->lastSample().quality, 0);
+    EXPECT_EQ(model->LastSample().quality, 0);
     SteadyFrames(1);
-    EXPECT_EQ(model->lastSample().quality, 2);
+    EXPECT_EQ(model->LastSample().quality, 2);
 }
 
 TEST_F(CollectorTest, SampleIsTheFourthMostRecentFrame) {
@@ -42,48 +42,48 @@ TEST_F(CollectorTest, SampleIsTheFourthMostRecentFrame) {
         Frame(Peak(10, 0.25f + step), Peak(20, 0.5f - step));
     }
     // Frames 0..11: the newest is 11, three before it is 8.
-    EXPECT_EQ(model->lastSample().quality, 2);
-    EXPECT_FLOAT_EQ(model->lastSample().x, 0.25f + 0.008f);
-    EXPECT_FLOAT_EQ(model->lastSample().y, 0.5f - 0.008f);
+    EXPECT_EQ(model->LastSample().quality, 2);
+    EXPECT_FLOAT_EQ(model->LastSample().x, 0.25f + 0.008f);
+    EXPECT_FLOAT_EQ(model->LastSample().y, 0.5f - 0.008f);
 }
 
 TEST_F(CollectorTest, IndicesMayWanderByOneButNotByTwo) {
     for (int k = 0; k < 8; ++k) {
         Frame(Peak(10 + k % 2, 0.25f), Peak(20 - k % 2, 0.5f));
     }
-    EXPECT_EQ(model->lastSample().quality, 2);
+    EXPECT_EQ(model->LastSample().quality, 2);
     Frame(Peak(12, 0.25f), Peak(20, 0.5f));  // X now spans 10..12
-    EXPECT_EQ(model->lastSample().quality, 0);
+    EXPECT_EQ(model->LastSample().quality, 0);
     SteadyFrames(7);  // the wide frame is still in the history
-    EXPECT_EQ(model->lastSample().quality, 0);
+    EXPECT_EQ(model->LastSample().quality, 0);
     SteadyFrames(1);
-    EXPECT_EQ(model->lastSample().quality, 2);
+    EXPECT_EQ(model->LastSample().quality, 2);
 }
 
 TEST_F(CollectorTest, EveryAmplitudeMustExceedTen) {
     SteadyFrames(7);
     Frame(Peak(10, 0.25f), Peak(20, 0.5f, 10.0f));
-    EXPECT_EQ(model->lastSample().quality, 0);
+    EXPECT_EQ(model->LastSample().quality, 0);
     SteadyFrames(7);
-    EXPECT_EQ(model->lastSample().quality, 0);
+    EXPECT_EQ(model->LastSample().quality, 0);
     SteadyFrames(1);
-    EXPECT_EQ(model->lastSample().quality, 2);
+    EXPECT_EQ(model->LastSample().quality, 2);
 }
 
 TEST_F(CollectorTest, AMissingPeakSpoilsTheHistory) {
     SteadyFrames(7);
     Frame(Peak(-1, 0.25f), Peak(20, 0.5f));
-    EXPECT_EQ(model->lastSample().quality, 0);
+    EXPECT_EQ(model->LastSample().quality, 0);
 }
 
 TEST_F(CollectorTest, NoElectrodesEmptiesTheHistory) {
     SteadyFrames(8);
-    ASSERT_EQ(model->lastSample().quality, 2);
+    ASSERT_EQ(model->LastSample().quality, 2);
     model->Collect(0, 0, false, Peak(10, 0.25f));
     SteadyFrames(7);
-    EXPECT_EQ(model->lastSample().quality, 0);
+    EXPECT_EQ(model->LastSample().quality, 0);
     SteadyFrames(1);
-    EXPECT_EQ(model->lastSample().quality, 2);
+    EXPECT_EQ(model->LastSample().quality, 2);
 }
 
 TEST_F(CollectorTest, AxesBeyondXAndYDoNotEnterTheSample) {
@@ -93,23 +93,23 @@ TEST_F(CollectorTest, AxesBeyondXAndYDoNotEnterTheSample) {
         model->Collect(2, kElectrodes, false, Peak(3, 0.9f, 1.0f));
         model->Collect(7, kElectrodes, true, Peak(-1, 0.9f, 0.0f));  // out of range: no slot
     }
-    EXPECT_EQ(model->lastSample().quality, 2);
-    EXPECT_FLOAT_EQ(model->lastSample().x, 0.25f);
-    EXPECT_FLOAT_EQ(model->lastSample().y, 0.5f);
+    EXPECT_EQ(model->LastSample().quality, 2);
+    EXPECT_FLOAT_EQ(model->LastSample().x, 0.25f);
+    EXPECT_FLOAT_EQ(model->LastSample().y, 0.5f);
 }
 
 TEST_F(CollectorTest, SteadyTouchesDriveTheCapture) {
-    model->recompute();
+    model->Recompute();
     Raise(registry.calibDoStart);
     model->PeriodicStep();
     SteadyFrames(1);
-    ASSERT_EQ(model->phase(), CalibrationModel::Phase::CaptureTopLeft);
+    ASSERT_EQ(model->CurrentPhase(), CalibrationModel::Phase::CaptureTopLeft);
     // The history fills on the touch's first eight frames (the start frame is the first);
     // from the eighth on each frame is a sample, and the 101st takes the corner.
     SteadyFrames(6 + CalibrationModel::kCornerSamples);
-    EXPECT_EQ(model->phase(), CalibrationModel::Phase::CaptureTopLeft);
+    EXPECT_EQ(model->CurrentPhase(), CalibrationModel::Phase::CaptureTopLeft);
     SteadyFrames(1);
-    EXPECT_EQ(model->phase(), CalibrationModel::Phase::CaptureTopRight);
+    EXPECT_EQ(model->CurrentPhase(), CalibrationModel::Phase::CaptureTopRight);
     EXPECT_NEAR(registry.calibRefTL.SA, 0.25f, 1e-5f);
     EXPECT_NEAR(registry.calibRefTL.SB, 0.3f, 1e-5f);
 }

@@ -30,7 +30,7 @@ TEST(EdgeStretchTest, NoStretchLeavesTheInnerAreaAlone) {
     EXPECT_FLOAT_EQ(edge.leftEdge, untouched.leftEdge);
     EXPECT_FLOAT_EQ(edge.bottomEdge, untouched.bottomEdge);
     for (NormalPoint p : {NormalPoint{0.01f, 0.99f}, NormalPoint{0.5f, 0.3f}}) {
-        ExpectNear(CalibrationModel::stretchEdges(p, edge), p);
+        ExpectNear(CalibrationModel::StretchEdges(p, edge), p);
     }
 }
 
@@ -39,8 +39,8 @@ TEST(EdgeStretchTest, FullLeftStretchDoublesTheDistanceToTheInnerBoundary) {
     EXPECT_FLOAT_EQ(edge.gainLeft, 2.0f);
     EXPECT_FLOAT_EQ(edge.leftEdge, 0.075f);
     EXPECT_FLOAT_EQ(edge.gainRight, 1.0f);
-    EXPECT_NEAR(CalibrationModel::stretchEdges({0.05f, 0.5f}, edge).x, 0.025f, 1e-6f);
-    EXPECT_NEAR(CalibrationModel::stretchEdges({0.5f, 0.5f}, edge).x, 0.5f, 1e-6f);
+    EXPECT_NEAR(CalibrationModel::StretchEdges({0.05f, 0.5f}, edge).x, 0.025f, 1e-6f);
+    EXPECT_NEAR(CalibrationModel::StretchEdges({0.5f, 0.5f}, edge).x, 0.5f, 1e-6f);
 }
 
 TEST(EdgeStretchTest, EachSideStretchesOutwardAndIsClamped) {
@@ -49,10 +49,10 @@ TEST(EdgeStretchTest, EachSideStretchesOutwardAndIsClamped) {
     EXPECT_FLOAT_EQ(edge.gainRight, 1.4f);
     EXPECT_FLOAT_EQ(edge.topEdge, 0.055f);
     EXPECT_FLOAT_EQ(edge.bottomEdge, 0.925f);
-    const NormalPoint p = CalibrationModel::stretchEdges({0.97f, 0.95f}, edge);
+    const NormalPoint p = CalibrationModel::StretchEdges({0.97f, 0.95f}, edge);
     EXPECT_NEAR(p.x, 0.94f + 0.03f * 1.4f, 1e-6f);
     EXPECT_NEAR(p.y, 0.925f + 0.025f * 2.0f, 1e-6f);
-    const NormalPoint far = CalibrationModel::stretchEdges({1.2f, -0.3f}, edge);
+    const NormalPoint far = CalibrationModel::StretchEdges({1.2f, -0.3f}, edge);
     EXPECT_FLOAT_EQ(far.x, 1.0f);
     EXPECT_FLOAT_EQ(far.y, 0.0f);
 }
@@ -65,66 +65,66 @@ TEST(EdgeStretchTest, GainStaysBetweenOneAndTwo) {
 }
 
 TEST(RotationTest, QuarterTurnAfterCalibration) {
-    EXPECT_EQ(CalibrationModel::rotationTurns(1, 0), 1);
-    ExpectNear(CalibrationModel::rotate({0.2f, 0.7f}, 1), {0.3f, 0.2f});
+    EXPECT_EQ(CalibrationModel::RotationTurns(1, 0), 1);
+    ExpectNear(CalibrationModel::Rotate({0.2f, 0.7f}, 1), {0.3f, 0.2f});
 }
 
 TEST(RotationTest, TurnsCountFromTheCalibrationOrientation) {
-    EXPECT_EQ(CalibrationModel::rotationTurns(0, 3), 1);
-    EXPECT_EQ(CalibrationModel::rotationTurns(2, 2), 0);
-    EXPECT_EQ(CalibrationModel::rotationTurns(0, 1), 3);
-    ExpectNear(CalibrationModel::rotate({0.2f, 0.7f}, 0), {0.2f, 0.7f});
-    ExpectNear(CalibrationModel::rotate({0.2f, 0.7f}, 2), {0.8f, 0.3f});
-    ExpectNear(CalibrationModel::rotate({0.2f, 0.7f}, 3), {0.7f, 0.8f});
+    EXPECT_EQ(CalibrationModel::RotationTurns(0, 3), 1);
+    EXPECT_EQ(CalibrationModel::RotationTurns(2, 2), 0);
+    EXPECT_EQ(CalibrationModel::RotationTurns(0, 1), 3);
+    ExpectNear(CalibrationModel::Rotate({0.2f, 0.7f}, 0), {0.2f, 0.7f});
+    ExpectNear(CalibrationModel::Rotate({0.2f, 0.7f}, 2), {0.8f, 0.3f});
+    ExpectNear(CalibrationModel::Rotate({0.2f, 0.7f}, 3), {0.7f, 0.8f});
 }
 
 TEST(RotationTest, FourQuarterTurnsComeBack) {
     NormalPoint p{0.15f, 0.6f};
     for (int k = 0; k < 4; ++k) {
-        p = CalibrationModel::rotate(p, 1);
+        p = CalibrationModel::Rotate(p, 1);
     }
     ExpectNear(p, {0.15f, 0.6f});
 }
 
 TEST_F(CalibrationTest, DisplayTurnedAfterCaptureGivesOneTurn) {
-    model->recompute();
+    model->Recompute();
     CaptureCorners({0.2f, 0.2f}, {0.8f, 0.2f}, {0.2f, 0.8f});
     ASSERT_EQ(registry.calibState.Angle, 0);
     display.SetOrientation(1);
-    EXPECT_EQ(CalibrationModel::rotationTurns(display.Orientation(), registry.calibState.Angle), 1);
+    EXPECT_EQ(CalibrationModel::RotationTurns(display.Orientation(), registry.calibState.Angle), 1);
 }
 
 TEST(ExclusionTest, RegionalMappingSendsTheWholeAreaIntoTheRectangle) {
     const ExclusionSettings region = Region(2);
     NormalPoint centre{0.5f, 0.5f};
-    EXPECT_FALSE(CalibrationModel::exclude(centre, region));
+    EXPECT_FALSE(CalibrationModel::Exclude(centre, region));
     ExpectNear(centre, {0.5f, 0.5f});
     NormalPoint corner{0.0f, 0.0f};
-    EXPECT_FALSE(CalibrationModel::exclude(corner, region));
+    EXPECT_FALSE(CalibrationModel::Exclude(corner, region));
     ExpectNear(corner, {0.25f, 0.25f});
     // Beyond the edge: the stretch step clamps it first, so it lands on the rectangle's edge.
-    NormalPoint beyond = CalibrationModel::stretchEdges({1.01f, 0.5f}, EdgeStretch{});
-    EXPECT_FALSE(CalibrationModel::exclude(beyond, region));
+    NormalPoint beyond = CalibrationModel::StretchEdges({1.01f, 0.5f}, EdgeStretch{});
+    EXPECT_FALSE(CalibrationModel::Exclude(beyond, region));
     EXPECT_FLOAT_EQ(beyond.x, 0.75f);
 }
 
 TEST(ExclusionTest, RectangleReleasesTouchesOutsideAndKeepsTheirPosition) {
     const ExclusionSettings rect = Region(0);
-    NormalPoint outside = CalibrationModel::stretchEdges({0.2f, 0.5f}, EdgeStretch{});
-    EXPECT_TRUE(CalibrationModel::exclude(outside, rect));
+    NormalPoint outside = CalibrationModel::StretchEdges({0.2f, 0.5f}, EdgeStretch{});
+    EXPECT_TRUE(CalibrationModel::Exclude(outside, rect));
     ExpectNear(outside, {0.2f, 0.5f});
     NormalPoint below{0.5f, 0.8f};
-    EXPECT_TRUE(CalibrationModel::exclude(below, rect));
+    EXPECT_TRUE(CalibrationModel::Exclude(below, rect));
     NormalPoint inside{0.3f, 0.7f};
-    EXPECT_FALSE(CalibrationModel::exclude(inside, rect));
+    EXPECT_FALSE(CalibrationModel::Exclude(inside, rect));
     NormalPoint onEdge{0.25f, 0.75f};
-    EXPECT_FALSE(CalibrationModel::exclude(onEdge, rect));
+    EXPECT_FALSE(CalibrationModel::Exclude(onEdge, rect));
 }
 
 TEST(ExclusionTest, OtherFlagsNeitherExcludeNorRemap) {
     for (int32_t flag : {1, 3, -1}) {
         NormalPoint p{0.1f, 0.9f};
-        EXPECT_FALSE(CalibrationModel::exclude(p, Region(flag)));
+        EXPECT_FALSE(CalibrationModel::Exclude(p, Region(flag)));
         ExpectNear(p, {0.1f, 0.9f});
     }
 }

@@ -44,15 +44,15 @@ protected:
 
     void Hold(NormalPoint at, int frames, int32_t quality = 2) {
         for (int k = 0; k < frames; ++k) {
-            model->captureStep({quality, at.x, at.y});
+            model->CaptureStep({quality, at.x, at.y});
         }
     }
     // The controller's DoStart or DoStop as it arrives: event valid set.
     void Raise(SetValue& event) { event.header.eventValid = 1; }
     void StartCapture() {
         Raise(registry.calibDoStart);
-        model->pollEvents();
-        model->captureStep({});
+        model->PollEvents();
+        model->CaptureStep({});
     }
     // Holds each corner for exactly the frames that take it.
     void CaptureCorners(NormalPoint tl, NormalPoint tr, NormalPoint bl) {

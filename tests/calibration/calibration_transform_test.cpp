@@ -15,30 +15,30 @@ namespace {
 using Phase = CalibrationModel::Phase;
 
 TEST_F(CalibrationTest, DefaultReferencesGiveIdentityAndPhaseUncalibrated) {
-    model->recompute();
-    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
+    model->Recompute();
+    EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
     for (NormalPoint p : {NormalPoint{0, 0}, NormalPoint{1, 1}, NormalPoint{0.3f, 0.8f}}) {
-        ExpectNear(model->mapPoint(p), p);
+        ExpectNear(model->MapPoint(p), p);
     }
 }
 
 TEST_F(CalibrationTest, MeasuredCornersMapOntoTheirTargets) {
     // A foil whose electrodes span only the middle of the screen, shifted right.
     SetReferences({0.25f, 0.2f}, {0.65f, 0.22f}, {0.27f, 0.7f});
-    model->recompute();
-    EXPECT_EQ(model->phase(), Phase::Calibrated);
-    ExpectNear(model->mapPoint({0.25f, 0.2f}), {0.1f, 0.1f});
-    ExpectNear(model->mapPoint({0.65f, 0.22f}), {0.9f, 0.1f});
-    ExpectNear(model->mapPoint({0.27f, 0.7f}), {0.1f, 0.9f});
+    model->Recompute();
+    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
+    ExpectNear(model->MapPoint({0.25f, 0.2f}), {0.1f, 0.1f});
+    ExpectNear(model->MapPoint({0.65f, 0.22f}), {0.9f, 0.1f});
+    ExpectNear(model->MapPoint({0.27f, 0.7f}), {0.1f, 0.9f});
     // An affine map keeps midpoints: the fourth corner follows from the other three.
-    ExpectNear(model->mapPoint({0.67f, 0.72f}), {0.9f, 0.9f});
+    ExpectNear(model->MapPoint({0.67f, 0.72f}), {0.9f, 0.9f});
 }
 
 TEST_F(CalibrationTest, ActiveInverseTakesScreenBackToSensor) {
     SetReferences({0.3f, 0.2f}, {0.8f, 0.3f}, {0.2f, 0.7f});
-    model->recompute();
-    const Matrix3& inv = model->activeInverse();
-    const NormalPoint screen = model->mapPoint({0.45f, 0.55f});
+    model->Recompute();
+    const Matrix3& inv = model->ActiveInverse();
+    const NormalPoint screen = model->MapPoint({0.45f, 0.55f});
     const float x = inv[0] * screen.x + inv[1] * screen.y + inv[2];
     const float y = inv[3] * screen.x + inv[4] * screen.y + inv[5];
     EXPECT_NEAR(x, 0.45f, 1e-4f);
@@ -47,51 +47,51 @@ TEST_F(CalibrationTest, ActiveInverseTakesScreenBackToSensor) {
 
 TEST_F(CalibrationTest, CollinearReferencesFloorTheDeterminant) {
     SetReferences({0.1f, 0.1f}, {0.5f, 0.5f}, {0.9f, 0.9f});
-    model->recompute();
-    for (float v : model->active()) {
+    model->Recompute();
+    for (float v : model->Active()) {
         EXPECT_TRUE(std::isfinite(v));
     }
-    for (float v : model->activeInverse()) {
+    for (float v : model->ActiveInverse()) {
         EXPECT_TRUE(std::isfinite(v));
     }
-    const NormalPoint p = model->mapPoint({0.4f, 0.6f});
+    const NormalPoint p = model->MapPoint({0.4f, 0.6f});
     EXPECT_TRUE(std::isfinite(p.x));
     EXPECT_TRUE(std::isfinite(p.y));
     // The floored matrix goes into force as captured: it is not the identity.
-    EXPECT_EQ(model->phase(), Phase::Calibrated);
+    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
 }
 
 // nan or inf in DRIVER.INI or in a record from the network must not send every touch to one
 // corner: the references are refused and the calibration in force before stays.
 TEST_F(CalibrationTest, NonFiniteReferencesAreRefusedAndThePreviousCalibrationStays) {
     std::vector<std::string> notices;
-    model->setNotice([&notices](std::string_view line) { notices.emplace_back(line); });
+    model->SetNotice([&notices](std::string_view line) { notices.emplace_back(line); });
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
 
     // At start-up nothing was accepted yet: the defaults, so the identity.
     registry.calibRefTL.SA = nan;
-    EXPECT_FALSE(model->recompute());
-    EXPECT_EQ(model->phase(), Phase::Uncalibrated);
-    ExpectNear(model->mapPoint({0.3f, 0.7f}), {0.3f, 0.7f});
+    EXPECT_FALSE(model->Recompute());
+    EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
+    ExpectNear(model->MapPoint({0.3f, 0.7f}), {0.3f, 0.7f});
     EXPECT_FLOAT_EQ(registry.calibRefTL.SA, 0.1f);  // the records agree with what is in force
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("Ref_TL SA"), std::string::npos) << notices[0];
 
     // A good calibration, then bad values in each field: the good one stays.
     SetReferences({0.25f, 0.2f}, {0.65f, 0.22f}, {0.27f, 0.7f});
-    EXPECT_TRUE(model->recompute());
-    const Matrix3 good = model->active();
+    EXPECT_TRUE(model->Recompute());
+    const Matrix3 good = model->Active();
     Relaxed<float>* fields[] = {&registry.calibRefTR.SA, &registry.calibRefTR.SB,
                                 &registry.calibRefBL.SX, &registry.calibRefBL.SY};
     for (Relaxed<float>* field : fields) {
         for (float bad : {nan, inf, -inf}) {
             *field = bad;
-            EXPECT_FALSE(model->recompute());
-            EXPECT_EQ(model->active(), good);
-            EXPECT_EQ(model->phase(), Phase::Calibrated);
-            ExpectNear(model->mapPoint({0.25f, 0.2f}), {0.1f, 0.1f});
-            for (float v : model->activeInverse()) {
+            EXPECT_FALSE(model->Recompute());
+            EXPECT_EQ(model->Active(), good);
+            EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
+            ExpectNear(model->MapPoint({0.25f, 0.2f}), {0.1f, 0.1f});
+            for (float v : model->ActiveInverse()) {
                 EXPECT_TRUE(std::isfinite(v));
             }
         }
@@ -103,14 +103,14 @@ TEST_F(CalibrationTest, NonFiniteReferencesAreRefusedAndThePreviousCalibrationSt
     // Finite references whose matrix overflows are refused the same way.
     registry.calibRefTR.SX = 3e38f;
     registry.calibRefTL.SX = -3e38f;
-    EXPECT_FALSE(model->recompute());
-    EXPECT_EQ(model->active(), good);
+    EXPECT_FALSE(model->Recompute());
+    EXPECT_EQ(model->Active(), good);
 }
 
 TEST_F(CalibrationTest, RecomputePublishesStatusAndReferencesWithTopLeftActive) {
     registry.calibRefTR.RefFlag0 = registry.calibRefTR.RefFlag1 = true;
     registry.calibRefBL.RefFlag2 = true;
-    model->recompute();
+    model->Recompute();
     EXPECT_TRUE(registry.calibRefTL.RefFlag0);
     EXPECT_EQ(registry.calibRefTL.RefValue, 0);
     EXPECT_FALSE(registry.calibRefTR.RefFlag0 || registry.calibRefTR.RefFlag1 ||
@@ -118,7 +118,7 @@ TEST_F(CalibrationTest, RecomputePublishesStatusAndReferencesWithTopLeftActive) 
     EXPECT_FALSE(registry.calibRefBL.RefFlag0 || registry.calibRefBL.RefFlag1 ||
                  registry.calibRefBL.RefFlag2);
     EXPECT_FALSE(registry.calibState.Active);
-    EXPECT_EQ(registry.calibState.Stage, model->orientationCode());
+    EXPECT_EQ(registry.calibState.Stage, model->OrientationCode());
     EXPECT_GE(log.Count(registry.calibState), 1);
     EXPECT_GE(log.Count(registry.calibRefTL), 1);
     EXPECT_GE(log.Count(registry.calibRefTR), 1);
@@ -140,8 +140,8 @@ class OrientationCodeTest : public CalibrationTest,
 TEST_P(OrientationCodeTest, FollowsTheScreenVerticalAcrossTheFoil) {
     const Mounting& m = GetParam();
     SetReferences(m.tl, m.tr, m.bl);
-    model->recompute();
-    EXPECT_EQ(model->orientationCode(), m.code) << m.name;
+    model->Recompute();
+    EXPECT_EQ(model->OrientationCode(), m.code) << m.name;
     EXPECT_EQ(registry.calibState.Stage, m.code);
 }
 
