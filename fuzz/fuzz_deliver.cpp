@@ -9,25 +9,10 @@
 
 #include "messaging/frame_cutter.h"
 #include "messaging/registry.h"
+#include "tests/support/discard_transport.h"
+#include "tests/support/fake_clock.h"
 
 namespace {
-
-// Sends go nowhere; the frame is still read to its last byte.
-class DiscardTransport final : public kv::Transport {
-public:
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        volatile uint8_t last = length > 0 ? bytes[length - 1] : 0;
-        (void)last;
-        return static_cast<int32_t>(length);
-    }
-};
-
-// Publish-all and liveness must not sleep or depend on the wall clock here.
-class FixedClock final : public kv::Clock {
-public:
-    int64_t NowMs() const override { return 1000000; }
-    void SleepMs(int) const override {}
-};
 
 struct Receiver final : kv::FrameSink {
     explicit Receiver(kv::Registry& r) : registry(r) {}
@@ -44,12 +29,17 @@ struct Receiver final : kv::FrameSink {
 };
 
 struct World {
-    FixedClock clock;
-    DiscardTransport transport;
+    // Publish-all and liveness must not sleep or depend on the wall clock here.
+    kv::test::FakeClock clock;
+    kv::test::DiscardTransport transport;
     kv::Registry registry{kv::ProgramRole::Driver, clock};
     kv::Registry pristine{kv::ProgramRole::Controller, clock};  // never receives anything
     kv::FrameCutter cutter;
-    World() { registry.SetTransport(&transport); }
+    World() {
+        clock.StandStill();
+        clock.ForgetSleeps();
+        registry.SetTransport(&transport);
+    }
 };
 
 }  // namespace

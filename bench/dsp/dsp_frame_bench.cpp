@@ -9,14 +9,9 @@
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "messaging/transport.h"
+#include "tests/support/discard_transport.h"
 
 namespace {
-
-// Swallows the published frames, as a fast loopback socket would.
-class NullTransport final : public kv::Transport {
-public:
-    int32_t Send(const uint8_t*, size_t length) override { return static_cast<int32_t>(length); }
-};
 
 // Standard foil layouts: the X count is 2 x Split0, Y is Split1.
 struct Layout {
@@ -78,7 +73,7 @@ void BM_Frame(benchmark::State& state) {
     const int fingers = static_cast<int>(state.range(1));
     const bool publishing = state.range(2) != 0;
 
-    NullTransport transport;
+    kv::test::DiscardTransport transport;
     auto registry = std::make_unique<kv::Registry>(kv::ProgramRole::Driver);
     registry->SetTransport(&transport);
     registry->splitState.Split0 = layout.split0;

@@ -8,17 +8,9 @@
 #include <vector>
 
 #include "messaging/registry.h"
+#include "tests/support/discard_transport.h"
 
 namespace {
-
-// Takes the frame and drops it, so that only the record's own work is measured.
-class DiscardTransport final : public kv::Transport {
-public:
-    int32_t Send(const uint8_t* bytes, size_t length) override {
-        benchmark::DoNotOptimize(bytes[length - 1]);
-        return static_cast<int32_t>(length);
-    }
-};
 
 enum class Which { Event, Graph, Monitor };
 
@@ -53,7 +45,7 @@ void Fill(kv::Registry& registry) {
 
 void BM_Send(benchmark::State& state, Which which) {
     auto registry = std::make_unique<kv::Registry>(kv::ProgramRole::Controller);
-    DiscardTransport transport;
+    kv::test::DiscardTransport transport;
     registry->SetTransport(&transport);
     Fill(*registry);
     kv::DataManipulation& record = Pick(*registry, which);

@@ -7,40 +7,10 @@
 #include <memory>
 
 #include "driver/touch/touch_engines.h"
+#include "tests/support/counting_outputs.h"
 
 namespace kv {
 namespace {
-
-// Keeps the last events in a fixed ring: recording without allocating.
-class RingInjector final : public PointerInjector {
-public:
-    void Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) override {
-        events[count % events.size()] = {flags, dx, dy, data};
-        ++count;
-    }
-    struct Event {
-        uint32_t flags;
-        int32_t dx, dy, data;
-    };
-    std::array<Event, 64> events{};
-    size_t count = 0;
-};
-
-class CountingContacts final : public ContactOutput {
-public:
-    void SendContact(uint8_t state, uint16_t, uint16_t x, uint16_t y) override {
-        sum += state + x + y;
-    }
-    uint64_t sum = 0;
-};
-
-class CountingTuio final : public FingerPairOutput {
-public:
-    void SendPair(const PointerSample& a, const PointerSample& b) override {
-        sum += static_cast<uint64_t>(a.state + b.state);
-    }
-    uint64_t sum = 0;
-};
 
 PeakCandidate Peak(float position, float amplitude, int32_t count) {
     PeakCandidate p;
@@ -60,9 +30,9 @@ void BM_TouchEnginesFrame(benchmark::State& state) {
     registry->commsActStatus.FramesLastPeriod = 200;
     FixedDisplay display(1920, 1080, 0);
     CalibrationModel calibration(*registry, display);
-    RingInjector injector;
-    CountingContacts contacts;
-    CountingTuio tuio;
+    test::CountingPointer injector;
+    test::CountingContacts contacts;
+    test::CountingPairOutput tuio;
     auto engines =
         std::make_unique<TouchEngines>(*registry, calibration, display, injector, contacts, tuio);
     engines->SetGestureLimits(200);

@@ -13,15 +13,10 @@
 #include "messaging/network.h"
 #include "messaging/registry.h"
 #include "messaging/wire.h"
+#include "tests/support/counting_outputs.h"
+#include "tests/support/fake_clock.h"
 
 namespace {
-
-// Real time, but a publish-all does not pause: setting up the pair costs nothing.
-class NoPauseClock final : public kv::Clock {
-public:
-    int64_t NowMs() const override { return kv::DefaultClock().NowMs(); }
-    void SleepMs(int) const override {}
-};
 
 template <class Predicate>
 void SpinUntil(Predicate done) {
@@ -34,7 +29,10 @@ void SpinUntil(Predicate done) {
 // its heartbeat, which the controller waits for. That is two datagrams, two receive threads
 // and two polling loops per round trip, as in the programs.
 void BM_RoundTrip(benchmark::State& state) {
-    NoPauseClock clock;
+    // Time stands still, so a publish-all does not pause and every peer stays heard.
+    kv::test::FakeClock clock;
+    clock.StandStill();
+    clock.ForgetSleeps();
     kv::Registry controllerSide(kv::ProgramRole::Controller);
     kv::Registry driverSide(kv::ProgramRole::Driver, clock);
     kv::Network controller(controllerSide, {kv::ProgramRole::Controller, 0, 9});
@@ -84,14 +82,6 @@ void BM_RoundTrip(benchmark::State& state) {
                 median, p99, micros.size());
 }
 BENCHMARK(BM_RoundTrip)->Iterations(20000)->Unit(benchmark::kMicrosecond);
-
-class CountingSink final : public kv::FrameSink {
-public:
-    void OnRecordFrame(const uint8_t*, int32_t, int32_t) override { ++records; }
-    void OnHello() override { ++hellos; }
-    int64_t records = 0;
-    int64_t hellos = 0;
-};
 
 // About 8 MB of every record's frame, hellos, unknown commands and stray bytes, as the
 // datagram sizes of a busy link and of a noisy one: some frames whole, some split.
@@ -145,7 +135,7 @@ Stream MakeStream() {
 void BM_FrameCutter(benchmark::State& state) {
     static const Stream stream = MakeStream();
     kv::FrameCutter cutter;
-    CountingSink sink;
+    kv::test::CountingFrameSink sink;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
         const uint8_t* at = stream.bytes.data();

@@ -5,7 +5,7 @@
 namespace kv::test {
 
 void FakeClock::SleepMs(int ms) const {
-    {
+    if (!forgetSleeps_) {
         const std::lock_guard<std::mutex> lock(mutex_);
         sleeps_.push_back(ms);
     }

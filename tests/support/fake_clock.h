@@ -26,6 +26,8 @@ public:
     void StandStill() { standStill_ = true; }
     // Runs after every sleep, with the milliseconds slept; set it before the clock is shared.
     void OnSleep(std::function<void(int ms)> hook) { onSleep_ = std::move(hook); }
+    // Sleeps are not kept (long runs: benchmarks and fuzzing); Sleeps() stays empty.
+    void ForgetSleeps() { forgetSleeps_ = true; }
 
     // Every sleep, in order, and their sum.
     std::vector<int> Sleeps() const;
@@ -34,6 +36,7 @@ public:
 private:
     mutable std::atomic<int64_t> now_;
     bool standStill_ = false;
+    bool forgetSleeps_ = false;
     std::function<void(int)> onSleep_;
     mutable std::mutex mutex_;
     mutable std::vector<int> sleeps_;
