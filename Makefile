@@ -7,12 +7,15 @@ BUILD_BENCH  ?= build-release
 BUILD_PACKAGE ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+CRASH_SAVE_KILLS ?= 1000
+SOAK_MINUTES ?= 30
+SOAK_SAMPLE_SECONDS ?= 60
 GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
-	screenshots package test-package test-thread
+	screenshots package test-package test-thread crash-save soak stress-short
 
 all: build
 
@@ -80,6 +83,26 @@ bench-build: deps
 # Benchmarks in the Release build; prints the figures.
 bench: bench-build
 	scripts/run-benchmarks $(BUILD_BENCH)
+
+# The Driver killed with SIGKILL at random moments while it saves, CRASH_SAVE_KILLS times,
+# restarted each time on the same folder: DRIVER.INI must always hold the old or the new
+# settings, whole, and no temporary file may pile up. Prints the figures.
+crash-save: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	scripts/crash-save $(BUILD) $(CRASH_SAVE_KILLS)
+
+# The Driver on the simulated demo with a Controller-role peer for SOAK_MINUTES: memory, file
+# descriptors, threads, frames per period and heartbeats sampled every SOAK_SAMPLE_SECONDS, and
+# what it costs in CPU and memory at the demo's rate (100 frames per second) and at 250.
+soak: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	SOAK_MINUTES=$(SOAK_MINUTES) SOAK_SAMPLE_SECONDS=$(SOAK_SAMPLE_SECONDS) scripts/soak $(BUILD)
+
+# The short forms of crash-save and soak, for CI.
+stress-short: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	scripts/crash-save $(BUILD) 100
+	SOAK_MINUTES=1 SOAK_SAMPLE_SECONDS=10 SOAK_COST_SECONDS=15 scripts/soak $(BUILD)
 
 format:
 	clang-format -i $(SOURCES)

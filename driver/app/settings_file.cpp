@@ -1,8 +1,10 @@
 // Reading and writing DRIVER.INI.
 #include "driver/app/settings_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -317,6 +319,22 @@ bool ResolveLinks(const std::string& path, std::string* target) {
     return false;
 }
 
+std::string TemporaryPrefix(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    return (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
+}
+
+// The process id a temporary file of ours is named after; 0 for any other name.
+pid_t TemporaryOwner(std::string_view name, std::string_view prefix) {
+    if (name.substr(0, prefix.size()) != prefix || name.size() == prefix.size()) {
+        return 0;
+    }
+    name.remove_prefix(prefix.size());
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    return error == std::errc() && end == name.data() + name.size() && pid > 0 ? pid : 0;
+}
+
 // Where the temporary file fails for want of a resource, truncating the file and writing it
 // again would most likely fail half-way and lose the settings; only a folder we may not write
 // to (or something in the temporary file's way) justifies writing in place.
@@ -347,6 +365,32 @@ SettingsWriteResult WriteInPlace(const std::string& target, std::string_view tex
 }
 
 }  // namespace
+
+int SweepStaleSettingsTemporaries(const std::string& target) {
+    DIR* folder = ::opendir(FolderOf(target).c_str());
+    if (folder == nullptr) {
+        return 0;
+    }
+    const std::string prefix = TemporaryPrefix(target);
+    const std::string base = FolderOf(target) == "/" ? "/" : FolderOf(target) + "/";
+    int removed = 0;
+    while (const dirent* entry = ::readdir(folder)) {
+        const pid_t owner = TemporaryOwner(entry->d_name, prefix);
+        // Our own is being written (or is in the way, for the in-place write to report), and
+        // a running owner may be saving right now; only a vanished owner's file is stale.
+        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) {
+            continue;
+        }
+        const std::string stale = base + entry->d_name;
+        struct stat info {};
+        if (::lstat(stale.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::unlink(stale.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    ::closedir(folder);
+    return removed;
+}
 
 std::string DefaultSettingsPath() {
     std::string folder = SettingsFolder(ExecutableFolder());
@@ -441,6 +485,9 @@ SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view 
         result.detail = Describe("cannot follow the link", path, errno);
         return result;
     }
+    // A driver killed half-way through a save leaves its temporary file behind; without this
+    // they would pile up beside the settings, one per crash, for the life of the installation.
+    SweepStaleSettingsTemporaries(target);
     // Beside the target, so that the rename stays within one file system.
     const std::string temporary = target + ".tmp" + std::to_string(::getpid());
     auto fail = [&](const std::string& what, int reason) {

@@ -60,6 +60,10 @@ struct SettingsWriteResult {
 // Where no temporary file can be created (a folder the driver may not write to, holding a file
 // it may), the file is truncated and rewritten in place instead.
 SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view text);
+// Removes the temporary files "<target>.tmp<pid>" that a save of a process no longer running
+// left beside target (it was killed between creating and renaming one); returns how many.
+// WriteSettingsText calls it before each write.
+int SweepStaleSettingsTemporaries(const std::string& target);
 // WriteSettingsText with the records' current values; on failure says why in error.
 bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error);
 

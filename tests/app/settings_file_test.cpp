@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cmath>
@@ -507,6 +508,53 @@ TEST_F(SettingsOnDisk, AFailedReplaceLeavesTheOldEntryAndNoTemporaryFile) {
     EXPECT_NE(error.find("rename"), std::string::npos) << error;
     EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
     EXPECT_EQ(test::ReadFile(dir.File("DRIVER.INI/kept")), "x");
+}
+
+// A process id that no process has: a child that has ended and been reaped.
+pid_t EndedProcessId() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    return child;
+}
+
+TEST_F(SettingsOnDisk, ASaveSweepsTheTemporaryFilesOfDriversKilledMidSaveAndNothingElse) {
+    const std::string dead = std::to_string(EndedProcessId());
+    const std::string otherDead = std::to_string(EndedProcessId());
+    const std::string alive = std::to_string(::getppid());  // may be saving right now
+    test::WriteFile(path, "Sense_State_CoarseRange=3\r\n");
+    test::WriteFile(dir.File("DRIVER.INI.tmp" + dead), "Sense_State_Coarse");
+    test::WriteFile(dir.File("DRIVER.INI.tmp" + otherDead), "");
+    test::WriteFile(dir.File("DRIVER.INI.tmp" + alive), "Sense_State_CoarseRange=4\r\n");
+    test::WriteFile(dir.File("DRIVER.INI.tmp" + dead + "x"), "not one of ours");
+    test::WriteFile(dir.File("DRIVER.INI.tmp"), "not one of ours");
+    test::WriteFile(dir.File("OTHER.INI.tmp" + dead), "another program's");
+    ASSERT_EQ(::mkdir(dir.File("DRIVER.INI.tmp1" + dead).c_str(), 0700), 0);
+
+    registry.senseState.PressThreshold = 23;
+    std::string error;
+    ASSERT_TRUE(WriteSettingsFile(path, registry, &error)) << error;
+    EXPECT_EQ(test::ReadFile(path),
+              test::WithLine(test::DefaultSettingsText(), "Sense_State_PressThreshold", "23"));
+    std::vector<std::string> expected = {"DRIVER.INI",
+                                         "DRIVER.INI.tmp",
+                                         "DRIVER.INI.tmp" + alive,
+                                         "DRIVER.INI.tmp" + dead + "x",
+                                         "DRIVER.INI.tmp1" + dead,
+                                         "OTHER.INI.tmp" + dead};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(test::ListFolder(dir.Path()), expected);
+
+    // Beside a symbolic link's target, where the temporary files are made.
+    ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0755), 0);
+    const std::string linked = dir.File("linked.ini");
+    ASSERT_EQ(::symlink("real/settings.ini", linked.c_str()), 0);
+    test::WriteFile(dir.File("real/settings.ini.tmp" + dead), "Sense");
+    ASSERT_TRUE(WriteSettingsFile(linked, registry, &error)) << error;
+    EXPECT_EQ(test::ListFolder(dir.File("real")), std::vector<std::string>{"settings.ini"});
 }
 
 TEST_F(SettingsOnDisk, AWriteIntoAMissingFolderFailsWithoutCreatingAnything) {
