@@ -1,6 +1,6 @@
 // The link to the sensor board: find and open it, tell whether it is still there, read one
-// input report. Backends: hidapi (the real board), scripted (tests), and later a simulated
-// board and a replay of recorded frames.
+// input report. Backends: hidapi (the real board), the scripted board, the simulated board
+// and the replay of a recording (driver/sim).
 #pragma once
 
 #include <cstddef>
