@@ -102,4 +102,16 @@ inline double LagFrames(const ConstantMove& move, double t, double p, double rat
     return (t - move.TimeAt(p)) * rate;
 }
 
+// The foil the millimetre figures are given for: a 55-inch 16:9 picture (1217.6 x 684.9 mm)
+// with a B64 foil turned a quarter, its 40 Y electrodes across the width and its 24 X
+// electrodes up the height, the first and last electrode of each axis on the picture's edges
+// (normalised 0..1 runs from the first electrode to the last). That gives nearly square cells.
+struct ExampleFoil {
+    double diagonalInches = 55.0;
+    double widthMm = 55.0 * 25.4 * 16.0 / std::sqrt(16.0 * 16.0 + 9.0 * 9.0);
+    double heightMm = 55.0 * 25.4 * 9.0 / std::sqrt(16.0 * 16.0 + 9.0 * 9.0);
+    double pitchXMm = heightMm / (24 - 1);  // B64: 24 X electrodes
+    double pitchYMm = widthMm / (40 - 1);   // B64: 40 Y electrodes
+};
+
 }  // namespace kv::quality
