@@ -120,6 +120,7 @@ struct Lag {
 struct Delays {
     std::vector<double> down;     // frames from the finger's first frame to the press
     std::vector<double> release;  // frames from the first frame without it to the release
+    std::vector<double> landing;  // pitches from the finger to the pointer when it pressed
     std::vector<Lag> lags;        // one per speed
 };
 
@@ -128,10 +129,12 @@ Delays MeasureDelays(double rate, int taps) {
     // event lies on the frame grid, so the finger changes in the frame of that time.
     std::ostringstream text;
     text << Header("B64", rate);
+    std::vector<Point> places;
     for (int i = 0; i < taps; ++i) {
         const double t = kSettle + i * kTapEvery;
-        text << "at " << t << " down 1 " << 0.15 + 0.7 * std::fmod(0.29 * i, 1.0) << " "
-             << 0.15 + 0.7 * std::fmod(0.53 * i + 0.1, 1.0) << "\n"
+        places.push_back(
+            {0.15 + 0.7 * std::fmod(0.29 * i, 1.0), 0.15 + 0.7 * std::fmod(0.53 * i + 0.1, 1.0)});
+        text << "at " << t << " down 1 " << places.back().x << " " << places.back().y << "\n"
              << "at " << t + kHold << " up 1\n";
     }
     struct Stroke {
@@ -160,6 +163,21 @@ Delays MeasureDelays(double rate, int taps) {
         const InjectedEvent* lift = FirstAfter(events, down + kHold, pointer_flags::kLeftUp);
         if (press != nullptr && press->frameTime < down + kHold) {
             d.down.push_back(std::round((press->frameTime - down) * rate));
+            // Where the pointer was when the button went down: the last move before the press.
+            const InjectedEvent* at = nullptr;
+            for (const InjectedEvent& e : events) {
+                if (&e == press) {
+                    break;
+                }
+                if ((e.flags & pointer_flags::kMove) != 0 && e.frameTime >= down - 1e-6) {
+                    at = &e;
+                }
+            }
+            if (at != nullptr) {
+                const SensorLayout& layout = rig.Layout();
+                d.landing.push_back(std::hypot((at->x - places[i].x) * (layout.CountX() - 1),
+                                               (at->y - places[i].y) * (layout.CountY() - 1)));
+            }
         }
         if (lift != nullptr && lift->frameTime < down + kTapEvery) {
             d.release.push_back(std::round((lift->frameTime - down - kHold) * rate));
@@ -195,11 +213,14 @@ Delays MeasureDelays(double rate, int taps) {
 void SignalPathDelays(int taps) {
     std::printf(
         "\nDelay of the signal path in frames (B64, noise 0.5), from the frame in which the\n"
-        "simulated finger changes: %d taps of %.1f s at scattered places, median and largest:\n\n",
+        "simulated finger changes: %d taps of %.1f s at scattered places, median and largest;\n"
+        "and how far from the finger the pointer was when the button went down:\n\n",
         taps, kHold);
-    std::printf("| %4s | %-33s | %-33s |\n", "fps", "finger-down -> press", "lift -> release");
+    std::printf("| %4s | %-33s | %-33s | %-24s |\n", "fps", "finger-down -> press",
+                "lift -> release", "press lands: mean / max");
     std::printf(
-        "|------|-----------------------------------|-----------------------------------|\n");
+        "|------|-----------------------------------|-----------------------------------|"
+        "--------------------------|\n");
     std::vector<std::pair<double, Delays>> runs;
     for (const double rate : {100.0, 200.0}) {
         runs.emplace_back(rate, MeasureDelays(rate, taps));
@@ -213,7 +234,12 @@ void SignalPathDelays(int taps) {
                       down.p50, down.max, down.max * period, down.count, taps);
         std::snprintf(releaseText, sizeof releaseText, "%.0f / %.0f frames = %.0f ms (%zu of %d)",
                       release.p50, release.max, release.max * period, release.count, taps);
-        std::printf("| %4.0f | %-33s | %-33s |\n", rate, downText, releaseText);
+        const Summary landing = Summarise(d.landing);
+        char landingText[64];
+        std::snprintf(landingText, sizeof landingText, "%.3f / %.3f pitches", Mean(d.landing),
+                      landing.max);
+        std::printf("| %4.0f | %-33s | %-33s | %-24s |\n", rate, downText, releaseText,
+                    landingText);
     }
     std::printf(
         "\nA finger moving along the middle of the foil from 0.2 to 0.8 of its width and back:\n"
