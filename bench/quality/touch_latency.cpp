@@ -245,11 +245,12 @@ void SignalPathDelays(int taps) {
         "\nA finger moving along the middle of the foil from 0.2 to 0.8 of its width and back:\n"
         "how many frames ago the finger was where the pointer is (the mean of both ways over the\n"
         "middle 60 %% of each, so that a position error cancels), and the same for the touch\n"
-        "detector's peak, before the pointer pipeline:\n\n");
-    std::printf("| %4s | %-13s | %-26s | %-14s | %-18s |\n", "fps", "widths/s", "pointer lag",
+        "detector's peak, before the pointer pipeline. A width is the foil's extent along X (on\n"
+        "the example 55-inch foil the 684.9 mm height):\n\n");
+    std::printf("| %4s | %-16s | %-26s | %-14s | %-18s |\n", "fps", "widths/s", "pointer lag",
                 "out / back", "peak lag (detector)");
     std::printf(
-        "|------|---------------|----------------------------|----------------|"
+        "|------|------------------|----------------------------|----------------|"
         "---------------------|\n");
     for (const auto& [rate, d] : runs) {
         const double period = 1000.0 / rate;
@@ -261,8 +262,11 @@ void SignalPathDelays(int taps) {
                           lag.Pointer() * period);
             std::snprintf(wayText, sizeof wayText, "%.1f / %.1f", lag.pointerOut, lag.pointerBack);
             std::snprintf(peakText, sizeof peakText, "%.1f frames", lag.peak);
-            std::printf("| %4.0f | %-13.1f | %-26s | %-14s | %-19s |\n", rate, lag.speed,
-                        pointerText, wayText, peakText);
+            char speedText[32];
+            std::snprintf(speedText, sizeof speedText, "%.1f (%.0f mm/s)", lag.speed,
+                          lag.speed * ExampleFoil{}.heightMm);
+            std::printf("| %4.0f | %-16s | %-26s | %-14s | %-19s |\n", rate, speedText, pointerText,
+                        wayText, peakText);
         }
     }
     // The board scans a whole frame before sending it: one more frame period in front of the
@@ -288,6 +292,30 @@ void SignalPathDelays(int taps) {
         "- touch-down needs a board rate of at least %.0f fps (%.0f frames of delay + "
         "the scan within %.0f ms).\n",
         std::ceil((downFrames + 1.0) * 1000.0 / kDownLimitMs), downFrames, kDownLimitMs);
+    // A move's delay is part time (the damping holds the pointer a distance behind, which takes
+    // the finger a time to cover whatever the rate) and part frames (smoothing, the scan): from
+    // the two rates, ms = fixed + perPeriod x frame period; the rate that brings it within the
+    // limit follows, unless the fixed part alone exceeds it.
+    const double periodA = 1000.0 / runs.front().first;
+    const double periodB = 1000.0 / runs.back().first;
+    for (size_t k = 0; k < runs.front().second.lags.size(); ++k) {
+        const double msA = (runs.front().second.lags[k].Pointer() + 1.0) * periodA;
+        const double msB = (runs.back().second.lags[k].Pointer() + 1.0) * periodB;
+        const double perPeriod = (msA - msB) / (periodA - periodB);
+        const double fixed = msA - perPeriod * periodA;
+        const double speed = runs.front().second.lags[k].speed;
+        if (fixed >= kMoveLimitMs || perPeriod <= 0.0) {
+            std::printf(
+                "- move at %.1f widths/s: no board rate meets %.0f ms (%.1f ms of it do "
+                "not shrink with the frame period).\n",
+                speed, kMoveLimitMs, fixed);
+        } else {
+            std::printf(
+                "- move at %.1f widths/s needs at least %.0f fps (%.1f ms + %.2f frame "
+                "periods).\n",
+                speed, std::ceil(1000.0 * perPeriod / (kMoveLimitMs - fixed)), fixed, perPeriod);
+        }
+    }
 }
 
 }  // namespace
