@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <numeric>
 #include <vector>
 
 namespace kv::quality {
@@ -100,6 +101,27 @@ struct ConstantMove {
 // the lag alone.
 inline double LagFrames(const ConstantMove& move, double t, double p, double rate) {
     return (t - move.TimeAt(p)) * rate;
+}
+
+// One point of an n x n sweep grid: column i (along X) and row j (along Y), 0 .. n-1.
+struct GridCell {
+    int i = 0;
+    int j = 0;
+};
+
+// The k-th point (0 .. n*n-1) a sweep visits. Every run of n touches visits each column and each
+// row once, jumping about a third of the grid from one touch to the next, so that the same
+// electrodes are not touched again soon: the baseline is the lowest of an electrode's recent
+// period means, and a finger that keeps coming back to the same electrodes within that memory
+// (as column after column of touches did) becomes part of it and skews what is measured there.
+inline GridCell GridVisit(int k, int n) {
+    int stride = std::max(1, n / 3);
+    while (std::gcd(stride, n) != 1) {
+        ++stride;
+    }
+    const int run = k / n;
+    const int i = (k % n) * stride % n;
+    return {i, (run + i) % n};
 }
 
 // The foil the millimetre figures are given for: a 55-inch 16:9 picture (1217.6 x 684.9 mm)

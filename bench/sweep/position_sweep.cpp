@@ -1,4 +1,5 @@
-// The position sweep: a still finger at many places across the simulated foil, through the
+// The position sweep: a still finger at many places across the simulated foil (visited in an
+// order that does not come back to the same electrodes soon), through the
 // splitter, histories, correlators, peak finders and detector, for two sensor models and two
 // noise levels. Prints, per axis and in electrode pitches, the mean and the largest error of
 // the reported position (averaged over the frames of one touch) and the jitter (standard
@@ -122,12 +123,12 @@ std::string ScenarioText(const char* model, double noise) {
     std::ostringstream text;
     text << "layout " << model << "\nnoise " << noise << "\nseed 3\nrate " << kRate << "\n";
     double t = kSettle;
-    for (int i = 0; i < kGrid; ++i) {
-        for (int j = 0; j < kGrid; ++j) {
-            text << "at " << t << " down 1 " << GridPosition(i) << " " << GridPosition(j) << "\n";
-            text << "at " << t + kHold << " up 1\n";
-            t += kHold + kGap;
-        }
+    for (int k = 0; k < kGrid * kGrid; ++k) {
+        const kv::quality::GridCell cell = kv::quality::GridVisit(k, kGrid);
+        text << "at " << t << " down 1 " << GridPosition(cell.i) << " " << GridPosition(cell.j)
+             << "\n";
+        text << "at " << t + kHold << " up 1\n";
+        t += kHold + kGap;
     }
     return text.str();
 }
@@ -152,46 +153,47 @@ Row Sweep(const char* model, double noise) {
     Row row;
     std::array<uint8_t, kv::sim::kMaxSamples> samples{};
     int64_t frame = 0;
-    for (int i = 0; i < kGrid; ++i) {
-        for (int j = 0; j < kGrid; ++j) {
-            const double down = kSettle + (i * kGrid + j) * (kHold + kGap);
-            Stats xs;
-            Stats ys;
-            for (;; ++frame) {
-                const double t = static_cast<double>(frame) / kRate;
-                if (t >= down + kHold + kGap) {
-                    break;
-                }
-                board.AdvanceTo(t);
-                board.Render(samples.data());
-                sink.complete = false;
-                dsp->ProcessFrame(layout.muxSize, samples.data());
-                if ((frame + 1) % kHousekeepingFrames == 0) {
-                    dsp->Housekeeping();
-                }
-                if (t < down + kSkip || t >= down + kHold - 0.02 || !sink.complete) {
-                    continue;
-                }
-                ++row.framesTotal;
-                if (sink.pressed) {
-                    ++row.framesPressed;
-                    xs.Add(sink.x.position);
-                    ys.Add(sink.y.position);
-                }
+    for (int k = 0; k < kGrid * kGrid; ++k) {
+        const kv::quality::GridCell cell = kv::quality::GridVisit(k, kGrid);
+        const double fingerX = GridPosition(cell.i);
+        const double fingerY = GridPosition(cell.j);
+        const double down = kSettle + k * (kHold + kGap);
+        Stats xs;
+        Stats ys;
+        for (;; ++frame) {
+            const double t = static_cast<double>(frame) / kRate;
+            if (t >= down + kHold + kGap) {
+                break;
             }
-            if (xs.n > 0) {
-                const double jx = xs.Deviation() * pitchX;
-                const double jy = ys.Deviation() * pitchY;
-                row.touches.push_back(
-                    {GridPosition(i), GridPosition(j), (xs.Mean() - GridPosition(i)) * pitchX,
-                     (ys.Mean() - GridPosition(j)) * pitchY, std::sqrt(jx * jx + jy * jy)});
-                row.x.Add(GridPosition(i), std::fabs(xs.Mean() - GridPosition(i)) * pitchX,
-                          xs.Deviation() * pitchX);
-                row.y.Add(GridPosition(j), std::fabs(ys.Mean() - GridPosition(j)) * pitchY,
-                          ys.Deviation() * pitchY);
+            board.AdvanceTo(t);
+            board.Render(samples.data());
+            sink.complete = false;
+            dsp->ProcessFrame(layout.muxSize, samples.data());
+            if ((frame + 1) % kHousekeepingFrames == 0) {
+                dsp->Housekeeping();
+            }
+            if (t < down + kSkip || t >= down + kHold - 0.02 || !sink.complete) {
+                continue;
+            }
+            ++row.framesTotal;
+            if (sink.pressed) {
+                ++row.framesPressed;
+                xs.Add(sink.x.position);
+                ys.Add(sink.y.position);
             }
         }
+        if (xs.n > 0) {
+            const double jx = xs.Deviation() * pitchX;
+            const double jy = ys.Deviation() * pitchY;
+            row.touches.push_back({fingerX, fingerY, (xs.Mean() - fingerX) * pitchX,
+                                   (ys.Mean() - fingerY) * pitchY, std::sqrt(jx * jx + jy * jy)});
+            row.x.Add(fingerX, std::fabs(xs.Mean() - fingerX) * pitchX, jx);
+            row.y.Add(fingerY, std::fabs(ys.Mean() - fingerY) * pitchY, jy);
+        }
     }
+    // Column by column, for the error map's files.
+    std::sort(row.touches.begin(), row.touches.end(),
+              [](const Touch& a, const Touch& b) { return a.x != b.x ? a.x < b.x : a.y < b.y; });
     return row;
 }
 

@@ -1,9 +1,11 @@
 // The arithmetic behind the quality report's figures: percentiles, distance from a drawn line,
-// the lag of a pointer behind a moving finger.
+// the lag of a pointer behind a moving finger, the order of the position sweep.
 #include "bench/quality/quality_math.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace kv::quality {
@@ -54,6 +56,41 @@ TEST(QualityMath, LagCountsTheFramesSinceTheFingerWasWhereThePointerIs) {
     // trails it by the same 10 frames.
     const ConstantMove back{0.8, 1.0, -0.5};
     EXPECT_NEAR(LagFrames(back, 2.0, 0.35, 100.0), 10.0, 1e-9);
+}
+
+TEST(QualityMath, SweepVisitsEveryPointOnceAndNeverTheSameElectrodesTwiceInARow) {
+    for (const int n : {2, 7, 15, 21, 93}) {
+        std::vector<int> visits(static_cast<size_t>(n * n), 0);
+        GridCell previous = GridVisit(0, n);
+        for (int k = 0; k < n * n; ++k) {
+            const GridCell cell = GridVisit(k, n);
+            ASSERT_GE(cell.i, 0);
+            ASSERT_LT(cell.i, n);
+            ASSERT_GE(cell.j, 0);
+            ASSERT_LT(cell.j, n);
+            ++visits[static_cast<size_t>(cell.i * n + cell.j)];
+            if (k > 0 && n >= 7) {
+                // A jump of at least two grid steps on both axes from one touch to the next.
+                EXPECT_GE(std::abs(cell.i - previous.i), 2) << "n " << n << ", touch " << k;
+                EXPECT_GE(std::abs(cell.j - previous.j), 2) << "n " << n << ", touch " << k;
+            }
+            previous = cell;
+        }
+        for (const int v : visits) {
+            EXPECT_EQ(v, 1) << "n " << n;
+        }
+        // Each run of n touches has every column and every row once.
+        for (int run = 0; run < n; ++run) {
+            std::vector<int> columns(static_cast<size_t>(n), 0);
+            std::vector<int> rows(static_cast<size_t>(n), 0);
+            for (int k = run * n; k < (run + 1) * n; ++k) {
+                ++columns[static_cast<size_t>(GridVisit(k, n).i)];
+                ++rows[static_cast<size_t>(GridVisit(k, n).j)];
+            }
+            EXPECT_EQ(std::count(columns.begin(), columns.end(), 1), n) << "n " << n;
+            EXPECT_EQ(std::count(rows.begin(), rows.end(), 1), n) << "n " << n;
+        }
+    }
 }
 
 }  // namespace
