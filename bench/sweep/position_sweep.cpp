@@ -285,20 +285,32 @@ int main(int argc, char** argv) {
     // The error as a distance (both axes together), and in millimetres on the example foil.
     const kv::quality::ExampleFoil foil;
     std::printf(
-        "\nDistance from the finger (both axes), over the %d touches; jitter: both axes'\n"
-        "standard deviations together. Millimetres for B64 on the example %.0f-inch foil\n"
+        "\nDistance from the finger (both axes), over the %d touches (inside: those at least a\n"
+        "pitch from every edge); jitter: both axes' standard deviations together. Millimetres\n"
+        "for B64 on the example %.0f-inch foil\n"
         "(X pitch %.1f mm, Y pitch %.1f mm):\n\n",
         kGrid * kGrid, foil.diagonalInches, foil.pitchXMm, foil.pitchYMm);
     std::printf(
-        "| model | noise | error mean | error p95 | error max | jitter mean | "
+        "| model | noise | error mean | mean inside | error p95 | error max | jitter mean | "
         "jitter max | in mm: error mean / max, jitter mean |\n");
     std::printf(
-        "|-------|-------|------------|-----------|-----------|-------------|"
+        "|-------|-------|------------|-------------|-----------|-----------|-------------|"
         "------------|--------------------------------------|\n");
     for (const Result& r : results) {
-        std::vector<double> errors, errorsMm, jitters, jittersMm;
+        // Inside: at least a pitch from every edge, where an electrode lies on either side.
+        const kv::SensorLayout layout = *kv::LayoutForModel(r.model);
+        const auto inside = [](double at, int32_t electrodes) {
+            const double pitches = at * (electrodes - 1);
+            return pitches >= 1.0 - 1e-9 && pitches <= electrodes - 2 + 1e-9;
+        };
+        std::vector<double> errors, errorsInside, errorsMm, errorsInsideMm, jitters;
         for (const Touch& t : r.row.touches) {
             errors.push_back(std::hypot(t.errorX, t.errorY));
+            if (inside(t.x, layout.CountX()) && inside(t.y, layout.CountY())) {
+                errorsInside.push_back(errors.back());
+                errorsInsideMm.push_back(
+                    std::hypot(t.errorX * foil.pitchXMm, t.errorY * foil.pitchYMm));
+            }
             errorsMm.push_back(std::hypot(t.errorX * foil.pitchXMm, t.errorY * foil.pitchYMm));
             jitters.push_back(t.jitter);
         }
@@ -315,13 +327,14 @@ int main(int argc, char** argv) {
         const kv::quality::Summary mm = kv::quality::Summarise(errorsMm);
         char millimetres[64] = "";
         if (std::strcmp(r.model, "B64") == 0) {
-            std::snprintf(millimetres, sizeof millimetres, "%.1f / %.1f mm, %.2f mm",
-                          mean(errorsMm), mm.max,
+            std::snprintf(millimetres, sizeof millimetres, "%.1f (inside %.1f) / %.1f, %.2f",
+                          mean(errorsMm), mean(errorsInsideMm), mm.max,
                           mean(jitters) * 0.5 * (foil.pitchXMm + foil.pitchYMm));
         }
-        std::printf("| %-5s | %5.1f | %10.3f | %9.3f | %9.3f | %11.3f | %10.3f | %-36s |\n",
-                    r.model, r.noise, mean(errors), kv::quality::SortedPercentile(errors, 95.0),
-                    e.max, mean(jitters), j.max, millimetres);
+        std::printf(
+            "| %-5s | %5.1f | %10.3f | %11.3f | %9.3f | %9.3f | %11.3f | %10.3f | %-36s |\n",
+            r.model, r.noise, mean(errors), mean(errorsInside),
+            kv::quality::SortedPercentile(errors, 95.0), e.max, mean(jitters), j.max, millimetres);
         if (!data.empty() && !WriteErrorMap(data, r.model, r.noise, r.row)) {
             return 1;
         }
