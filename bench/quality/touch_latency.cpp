@@ -50,11 +50,12 @@ void StageTimes(int64_t frames) {
     const auto settleFrames = static_cast<int64_t>(kSettle * rate);
     TouchRig rig(StrokesScenario(kSettle + static_cast<double>(frames) / rate + 3.0), true);
     rig.RunFrames(settleFrames + frames);
-    std::vector<double> link, dsp, touch, inject, whole;
+    std::vector<double> link, dspX, dspY, touch, inject, whole;
     const auto& times = rig.Times();
     for (size_t i = static_cast<size_t>(settleFrames); i < times.size(); ++i) {
         link.push_back(times[i].linkToChain);
-        dsp.push_back(times[i].dsp);
+        dspX.push_back(times[i].dspX);
+        dspY.push_back(times[i].dspY);
         touch.push_back(times[i].touch);
         whole.push_back(times[i].whole);
         if (times[i].toInject >= 0.0) {
@@ -65,7 +66,7 @@ void StageTimes(int64_t frames) {
         "Processing time per frame, B64 (64 channels), a finger drawing strokes, %lld frames\n"
         "(steady clock around the stage calls; Release build):\n\n",
         static_cast<long long>(frames));
-    std::printf("| %-52s | %7s | %8s | %8s | %8s |\n", "stage", "frames", "p50 µs", "p99 µs",
+    std::printf("| %-52s | %7s | %9s | %9s | %9s |\n", "stage", "frames", "p50 µs", "p99 µs",
                 "max µs");
     std::printf("|%s|%s|%s|%s|%s|\n", std::string(54, '-').c_str(), std::string(9, '-').c_str(),
                 std::string(10, '-').c_str(), std::string(10, '-').c_str(),
@@ -76,7 +77,8 @@ void StageTimes(int64_t frames) {
                     s.max);
     };
     row("report arrival -> frame handed to the signal chain", link);
-    row("signal processing (splitter .. touch detector)", dsp);
+    row("signal processing, X axis (splitter .. detector)", dspX);
+    row("signal processing, Y axis (history .. detector)", dspY);
     row("touch engine + pointer pipeline + device", touch);
     row("report arrival -> injected event (frames with one)", inject);
     row("report arrival -> frame done", whole);

@@ -23,6 +23,8 @@ struct FrameState {
     SteadyClock::time_point firstInject;
     bool injected = false;
     double touchMicros = 0.0;
+    SteadyClock::time_point firstFeed;  // when the engine was first called in this frame
+    bool fed = false;
     double peakX = 0.0;
     std::vector<FramePeaks>* peaks = nullptr;  // where to keep them; null: not kept
 };
@@ -70,6 +72,10 @@ public:
             return;
         }
         const auto start = SteadyClock::now();
+        if (!state_.fed) {
+            state_.fed = true;
+            state_.firstFeed = start;
+        }
         inner_.Feed(peaks);
         state_.touchMicros += Micros(start, SteadyClock::now());
     }
@@ -137,6 +143,7 @@ struct TouchRig::Parts {
             s.frameTime = parts_.link.Now();
             s.injected = false;
             s.touchMicros = 0.0;
+            s.fed = false;
             parts_.chain->ProcessFrame(muxSize, samples, available);
             if (!s.timeStages) {
                 return;
@@ -145,7 +152,10 @@ struct TouchRig::Parts {
             FrameTimes t;
             t.linkToChain = Micros(s.arrival, entry);
             t.touch = s.touchMicros;
-            t.dsp = Micros(entry, exit) - s.touchMicros;
+            // Without an engine call (a frame the detector did not pass on) all is signal
+            // processing, counted as the X axis's.
+            t.dspX = Micros(entry, s.fed ? s.firstFeed : exit);
+            t.dspY = Micros(entry, exit) - s.touchMicros - t.dspX;
             t.toInject = s.injected ? Micros(s.arrival, s.firstInject) : -1.0;
             t.whole = Micros(s.arrival, exit);
             parts_.times.push_back(t);

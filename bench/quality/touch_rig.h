@@ -43,10 +43,12 @@ struct FramePeaks {
     double y = 0.0;
 };
 
-// Where one frame's time went, in microseconds.
+// Where one frame's time went, in microseconds. The signal processing runs the X axis first and
+// hands its peaks to the engine, then the Y axis, whose hand-over completes the frame.
 struct FrameTimes {
     double linkToChain = 0.0;  // last report's arrival -> frame handed to the signal chain
-    double dsp = 0.0;          // splitter, histories, correlators, peak finders, detector
+    double dspX = 0.0;         // splitter, X history, correlator, peak finder, detector -> engine
+    double dspY = 0.0;         // the same for Y, and what the chain does after the engine returns
     double touch = 0.0;        // inside the touch engine, its pointer pipeline and the device
     double toInject = -1.0;    // arrival -> first injected event; negative: none this frame
     double whole = 0.0;        // arrival -> the signal chain returns
