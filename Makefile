@@ -15,7 +15,8 @@ GENERATOR    := -G Ninja
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
-	screenshots package test-package test-thread crash-save soak stress-short
+	screenshots package test-package test-thread crash-save soak stress-short quality quality-short \
+	quality-build
 
 all: build
 
@@ -103,6 +104,21 @@ stress-short: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
 	scripts/crash-save $(BUILD) 100
 	SOAK_MINUTES=1 SOAK_SAMPLE_SECONDS=10 SOAK_COST_SECONDS=15 scripts/soak $(BUILD)
+
+# How good the touch is: latency, the error map, jitter and drawn lines on the simulated foil
+# through the driver's own path, written with their plots to docs/quality.md (Release build, the
+# tools only). quality-short runs them briefly and writes nowhere in the tree, for CI.
+QUALITY_TOOLS = touch_latency position_sweep touch_lines
+
+quality-build: deps
+	cmake -S . -B $(BUILD_BENCH) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKV_GUI=OFF
+	cmake --build $(BUILD_BENCH) -j $(JOBS) --target $(QUALITY_TOOLS)
+
+quality: quality-build
+	scripts/quality-report $(BUILD_BENCH) docs
+
+quality-short: quality-build
+	QUALITY_SHORT=1 scripts/quality-report $(BUILD_BENCH)
 
 format:
 	clang-format -i $(SOURCES)
