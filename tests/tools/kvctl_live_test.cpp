@@ -3,11 +3,9 @@
 // runtime folder (the driver's single-instance lock) and lets the driver take a free port.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -59,21 +57,9 @@ protected:
     // Runs kvctl with the arguments (already shell-quoted where needed).
     Result Kvctl(const std::string& arguments) {
         const std::string errPath = runtime.File("kvctl-err");
-        Result result;
-        FILE* pipe = popen(("'" + kTool + "' " + arguments + " 2>'" + errPath + "'").c_str(), "r");
-        if (pipe == nullptr) {
-            ADD_FAILURE() << "cannot run kvctl " << arguments;
-            return result;
-        }
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            result.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = kv::test::ReadFile(errPath);
-        return result;
+        const kv::test::ShellResult run =
+            kv::test::RunShell("'" + kTool + "' " + arguments + " 2>'" + errPath + "'");
+        return Result{run.status, run.output, kv::test::ReadFile(errPath)};
     }
     Result Kvctl(const std::string& command, const std::string& rest) {
         return Kvctl(command + " --port " + std::to_string(port) + " " + rest);
