@@ -216,6 +216,10 @@ TEST_F(KvctlLive, BadNamesAndValuesExitWithTwoAndSendNothing) {
         {"set Output/State Enable=yes --save", "yes"},
         {"get Output/Stat", "Output/Stat"},
         {"status --timeout soon", "soon"},
+        // Words a command does not take.
+        {"status Sense/State", "takes no arguments"},
+        {"stop now", "takes no arguments"},
+        {"monitor everything", "takes no arguments"},
     };
     for (const auto& [command, named] : cases) {
         const Result r = Kvctl(command + at);
