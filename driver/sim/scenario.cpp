@@ -78,12 +78,7 @@ public:
         if (!ToDouble(word, out)) {
             return Fail(std::string(what) + " is not a number: '" + std::string(word) + "'");
         }
-        if (out < low || out > high) {
-            std::ostringstream text;
-            text << what << " " << word << " is outside " << low << " to " << high;
-            return Fail(text.str());
-        }
-        return true;
+        return InRange(word, what, low, high, out);
     }
     bool Integer(std::string_view word, const char* what, int64_t low, int64_t high, int64_t& out) {
         if (failed_) {
@@ -92,7 +87,13 @@ public:
         if (!ToInt(word, out)) {
             return Fail(std::string(what) + " is not a whole number: '" + std::string(word) + "'");
         }
-        if (out < low || out > high) {
+        return InRange(word, what, low, high, out);
+    }
+
+private:
+    template <class T>
+    bool InRange(std::string_view word, const char* what, T low, T high, T value) {
+        if (value < low || value > high) {
             std::ostringstream text;
             text << what << " " << word << " is outside " << low << " to " << high;
             return Fail(text.str());
@@ -100,7 +101,6 @@ public:
         return true;
     }
 
-private:
     ScenarioError& error_;
     int line_;
     bool failed_ = false;

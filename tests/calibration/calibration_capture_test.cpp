@@ -185,10 +185,7 @@ TEST_F(CalibrationTest, DoStopDuringCaptureRestoresTheCalibrationInForce) {
     Hold({0.3f, 0.3f}, kTake);
     Hold({0.7f, 0.3f}, kTake);
     ASSERT_EQ(model->CurrentPhase(), Phase::CaptureBottomLeft);
-    Raise(registry.calibDoStop);
-    model->PollEvents();
-    EXPECT_EQ(registry.calibDoStop.header.eventValid, 0);
-    EXPECT_EQ(log.LastEventValid(registry.calibDoStop), 0);
+    EXPECT_TRUE(RaisedAndAcknowledged(registry.calibDoStop));
     Hold({0.3f, 0.7f}, 1);
     EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
     ExpectNear(model->MapPoint({0.3f, 0.3f}), {0.3f, 0.3f});
@@ -199,10 +196,7 @@ TEST_F(CalibrationTest, DoStartWhileCapturingIsConsumedAndIgnored) {
     model->Recompute();
     StartCapture();
     Hold({0.1f, 0.1f}, 50);
-    Raise(registry.calibDoStart);
-    model->PollEvents();
-    EXPECT_EQ(registry.calibDoStart.header.eventValid, 0);
-    EXPECT_EQ(log.LastEventValid(registry.calibDoStart), 0);
+    EXPECT_TRUE(RaisedAndAcknowledged(registry.calibDoStart));
     // The corner keeps its samples: no restart happened.
     Hold({0.1f, 0.1f}, kTake - 50);
     EXPECT_EQ(model->CurrentPhase(), Phase::CaptureTopRight);
@@ -210,10 +204,7 @@ TEST_F(CalibrationTest, DoStartWhileCapturingIsConsumedAndIgnored) {
 
 TEST_F(CalibrationTest, DoStopWhileIdleIsConsumedAndIgnored) {
     model->Recompute();
-    Raise(registry.calibDoStop);
-    model->PollEvents();
-    EXPECT_EQ(registry.calibDoStop.header.eventValid, 0);
-    EXPECT_EQ(log.LastEventValid(registry.calibDoStop), 0);
+    EXPECT_TRUE(RaisedAndAcknowledged(registry.calibDoStop));
     Hold({0.1f, 0.1f}, 3);
     EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
     // A later capture is not cut short by the stale stop.

@@ -27,13 +27,23 @@ protected:
             Frame(Peak(10, 0.25f), Peak(12, 0.3f));
         }
     }
+    // Seven steady frames leave the quality at 0 and the eighth brings it to 2: only then does
+    // the history hold nothing but steady frames.
+    ::testing::AssertionResult EighthSteadyFrameGivesQualityTwo() {
+        SteadyFrames(7);
+        if (const int32_t q = model->LastSample().quality; q != 0) {
+            return ::testing::AssertionFailure() << "quality " << q << " after seven frames";
+        }
+        SteadyFrames(1);
+        if (const int32_t q = model->LastSample().quality; q != 2) {
+            return ::testing::AssertionFailure() << "quality " << q << " after eight frames";
+        }
+        return ::testing::AssertionSuccess();
+    }
 };
 
 TEST_F(CollectorTest, EightSteadyStrongFramesGiveQualityTwo) {
-    SteadyFrames(7);
-    EXPECT_EQ(model->LastSample().quality, 0);
-    SteadyFrames(1);
-    EXPECT_EQ(model->LastSample().quality, 2);
+    EXPECT_TRUE(EighthSteadyFrameGivesQualityTwo());
 }
 
 TEST_F(CollectorTest, SampleIsTheFourthMostRecentFrame) {
@@ -54,20 +64,15 @@ TEST_F(CollectorTest, IndicesMayWanderByOneButNotByTwo) {
     EXPECT_EQ(model->LastSample().quality, 2);
     Frame(Peak(12, 0.25f), Peak(20, 0.5f));  // X now spans 10..12
     EXPECT_EQ(model->LastSample().quality, 0);
-    SteadyFrames(7);  // the wide frame is still in the history
-    EXPECT_EQ(model->LastSample().quality, 0);
-    SteadyFrames(1);
-    EXPECT_EQ(model->LastSample().quality, 2);
+    // The wide frame spoils the quality until it leaves the history.
+    EXPECT_TRUE(EighthSteadyFrameGivesQualityTwo());
 }
 
 TEST_F(CollectorTest, EveryAmplitudeMustExceedTen) {
     SteadyFrames(7);
     Frame(Peak(10, 0.25f), Peak(20, 0.5f, 10.0f));
     EXPECT_EQ(model->LastSample().quality, 0);
-    SteadyFrames(7);
-    EXPECT_EQ(model->LastSample().quality, 0);
-    SteadyFrames(1);
-    EXPECT_EQ(model->LastSample().quality, 2);
+    EXPECT_TRUE(EighthSteadyFrameGivesQualityTwo());
 }
 
 TEST_F(CollectorTest, AMissingPeakSpoilsTheHistory) {
@@ -80,10 +85,7 @@ TEST_F(CollectorTest, NoElectrodesEmptiesTheHistory) {
     SteadyFrames(8);
     ASSERT_EQ(model->LastSample().quality, 2);
     model->Collect(0, 0, false, Peak(10, 0.25f));
-    SteadyFrames(7);
-    EXPECT_EQ(model->LastSample().quality, 0);
-    SteadyFrames(1);
-    EXPECT_EQ(model->LastSample().quality, 2);
+    EXPECT_TRUE(EighthSteadyFrameGivesQualityTwo());
 }
 
 TEST_F(CollectorTest, AxesBeyondXAndYDoNotEnterTheSample) {

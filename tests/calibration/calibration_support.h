@@ -49,6 +49,20 @@ protected:
     }
     // The controller's DoStart or DoStop as it arrives: event valid set.
     void Raise(SetValue& event) { event.header.eventValid = 1; }
+    // Raises the event and lets the model poll: it is consumed and, as acknowledged events
+    // are, echoed with its valid word cleared.
+    ::testing::AssertionResult RaisedAndAcknowledged(SetValue& event) {
+        Raise(event);
+        model->PollEvents();
+        if (event.header.eventValid != 0) {
+            return ::testing::AssertionFailure() << "the event is still raised";
+        }
+        if (const int32_t echoed = log.LastEventValid(event); echoed != 0) {
+            return ::testing::AssertionFailure()
+                   << (echoed < 0 ? "no echo" : "the echo is still valid");
+        }
+        return ::testing::AssertionSuccess();
+    }
     void StartCapture() {
         Raise(registry.calibDoStart);
         model->PollEvents();

@@ -26,7 +26,7 @@ using namespace kv::controller;
 
 namespace {
 
-using kv::controller::test::DriverSide;
+using kv::controller::test::LinkedRegistries;
 using kv::controller::test::Sent;
 
 }  // namespace
@@ -35,10 +35,8 @@ class AdvSettingTest : public QObject {
     Q_OBJECT
 
 private:
-    struct Dialog {
+    struct Dialog : LinkedRegistries {
         QTemporaryDir folder;
-        Registry registry{ProgramRole::Controller};
-        DriverSide driver;
         ProfileFile profile;
         DialogContext context;
         std::unique_ptr<Kelvarin_AdvSetting> dialog;
@@ -48,7 +46,6 @@ private:
             profile.CreateWithDefaults();
             registry.splitState.Split0 = 12;
             registry.splitState.Split1 = 40;
-            registry.SetTransport(&driver.link);
             context.registry = &registry;
             context.profile = &profile;
             dialog = std::make_unique<Kelvarin_AdvSetting>(context);

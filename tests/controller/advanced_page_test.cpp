@@ -38,7 +38,7 @@ using namespace kv::controller;
 
 namespace {
 
-using kv::controller::test::DriverSide;
+using kv::controller::test::LinkedRegistries;
 using kv::controller::test::Sent;
 using kv::test::FakeClock;
 
@@ -48,10 +48,8 @@ class AdvancedPageTest : public QObject {
     Q_OBJECT
 
 private:
-    struct Page {
+    struct Page : LinkedRegistries {
         QTemporaryDir folder;
-        Registry registry{ProgramRole::Controller};
-        DriverSide driver;
         std::unique_ptr<ProfileFile> profile;
         std::atomic<int> starts{0};
         std::unique_ptr<DriverLauncher> launcher;
@@ -59,7 +57,6 @@ private:
         std::unique_ptr<Kelvarin_Advanced> page;
         // The driver is in driverFolder when one is given, else beside CONTROLLER.INI.
         explicit Page(int custom = 0, const QString& driverFolder = QString()) {
-            registry.SetTransport(&driver.link);
             profile = std::make_unique<ProfileFile>(
                 folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
             profile->CreateWithDefaults();

@@ -23,7 +23,7 @@ using namespace kv::controller;
 
 namespace {
 
-using kv::controller::test::DriverSide;
+using kv::controller::test::LinkedRegistries;
 using kv::controller::test::Sent;
 
 }  // namespace
@@ -32,14 +32,11 @@ class BasicPageTest : public QObject {
     Q_OBJECT
 
 private:
-    struct Page {
-        Registry registry{ProgramRole::Controller};
-        DriverSide driver;
+    struct Page : LinkedRegistries {
         std::unique_ptr<Kelvarin_Basic> page;
         Page() {
             registry.senseState.CoarseRange = 12;
             registry.senseState.PressThreshold = 6;
-            registry.SetTransport(&driver.link);
             page = std::make_unique<Kelvarin_Basic>(registry);
             page->resize(700, 400);
             page->show();

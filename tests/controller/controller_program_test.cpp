@@ -216,25 +216,13 @@ std::string A11y(const std::vector<std::string>& arguments, int* status = nullpt
     for (const auto& a : arguments) {
         command += " " + Quote(a);
     }
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run " << command;
-        return out;
-    }
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, n);
-    }
-    const int result = pclose(pipe);
-    const int code = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    const kv::test::ShellResult run = kv::test::RunShell(command);
     if (status != nullptr) {
-        *status = code;
+        *status = run.status;
     } else {
-        EXPECT_EQ(code, 0) << command;
+        EXPECT_EQ(run.status, 0) << command;
     }
-    return out;
+    return run.output;
 }
 
 bool LockIsFree(const std::string& path) {

@@ -1,6 +1,6 @@
 // The driver's end of the Controller's sends in page tests: a driver-side registry and the
 // transport that delivers every datagram into it, noting the record it carried as
-// "Object/Topic".
+// "Object/Topic"; and the Controller's registry linked to it.
 #pragma once
 
 #include <string>
@@ -14,6 +14,14 @@ namespace kv::controller::test {
 struct DriverSide {
     Registry driver{ProgramRole::Driver};
     kv::test::DeliveringTransport link{driver};
+};
+
+// The Controller's registry with its sends delivered to a driver side: what a page or dialog
+// under test works on.
+struct LinkedRegistries {
+    LinkedRegistries() { registry.SetTransport(&driver.link); }
+    Registry registry{ProgramRole::Controller};
+    DriverSide driver;
 };
 
 using Sent = std::vector<std::string>;

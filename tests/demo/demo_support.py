@@ -5,31 +5,16 @@ parallel tests never meet), and a look at which of the copied programs still run
 import os
 import shutil
 import signal
-import socket
 import stat
 import subprocess
+import sys
 import tempfile
-import time
 
-DEADLINE_S = 60.0
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def eventually(what, probe, deadline_s=DEADLINE_S):
-    """Polls probe() until it returns something true; fails after the deadline."""
-    end = time.monotonic() + deadline_s
-    while True:
-        found = probe()
-        if found:
-            return found
-        if time.monotonic() > end:
-            raise AssertionError("not within %.0f s: %s" % (deadline_s, what))
-        time.sleep(0.2)
+# The shared helpers of the Python tests; no bytecode beside the sources.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from polling import DEADLINE_S, free_port  # noqa: E402,F401
+from polling import wait_for as eventually  # noqa: E402
 
 
 class DemoTree:

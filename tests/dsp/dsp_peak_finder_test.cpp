@@ -68,28 +68,28 @@ TEST_F(DspPeakFinderTest, RisingCorrelationHasOnlyEndPeaks) {
     EXPECT_FLOAT_EQ(Second().amplitude, 0.0f);
 }
 
-TEST_F(DspPeakFinderTest, FallingCorrelationSeedsTheFirstElectrode) {
-    Find({10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
-    EXPECT_EQ(First().index, 0);
-    EXPECT_EQ(Second().index, 9);
-}
-
-TEST_F(DspPeakFinderTest, EndsThatTieSeedTheLastElectrodeFirst) {
-    Find({3, 1, 0, 0, 0, 0, 0, 0, 1, 3});
-    EXPECT_EQ(First().index, 9);
-    EXPECT_EQ(Second().index, 0);
-}
-
-TEST_F(DspPeakFinderTest, EqualMaximaKeepTheEarlierElectrodeFirst) {
-    Find({0, 1, 5, 1, 0, 1, 5, 1, 0, 0});
-    EXPECT_EQ(First().index, 2);
-    EXPECT_EQ(Second().index, 6);
-}
-
-TEST_F(DspPeakFinderTest, InteriorPeakMustBeatTheStrongerEnd) {
-    Find({7, 1, 5, 1, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(First().index, 0);
-    EXPECT_EQ(Second().index, 2);
+// Which electrodes become the first and the second peak.
+TEST_F(DspPeakFinderTest, SeedingAndOrderOfThePeaks) {
+    struct Case {
+        const char* what;
+        std::vector<float> correlation;
+        int32_t first;
+        int32_t second;
+    };
+    const Case cases[] = {
+        {"a falling correlation seeds the first electrode", {10, 9, 8, 7, 6, 5, 4, 3, 2, 1}, 0, 9},
+        {"ends that tie seed the last electrode first", {3, 1, 0, 0, 0, 0, 0, 0, 1, 3}, 9, 0},
+        {"equal maxima keep the earlier electrode first", {0, 1, 5, 1, 0, 1, 5, 1, 0, 0}, 2, 6},
+        {"an interior peak must beat the stronger end", {7, 1, 5, 1, 0, 0, 0, 0, 0, 0}, 0, 2},
+        {"a plateau at the start counts at electrode 1", {5, 5, 1, 0, 0, 0, 0, 0, 0, 0}, 0, 1},
+        {"a plateau at the end counts at electrode 8", {0, 0, 0, 0, 0, 0, 0, 1, 5, 5}, 9, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Find(c.correlation);
+        EXPECT_EQ(First().index, c.first);
+        EXPECT_EQ(Second().index, c.second);
+    }
 }
 
 TEST_F(DspPeakFinderTest, SymmetricPeakSitsOnItsElectrode) {
@@ -116,24 +116,12 @@ TEST_F(DspPeakFinderTest, AsymmetricPeakLeansTowardsItsStrongerNeighbour) {
     EXPECT_GT(First().position, 2.5f / 9.0f);
 }
 
-TEST_F(DspPeakFinderTest, PlateauAgainstTheFirstElectrodeCountsAtElectrodeOne) {
-    Find({5, 5, 1, 0, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(First().index, 0);
-    EXPECT_EQ(Second().index, 1);
-}
-
 TEST_F(DspPeakFinderTest, InteriorPlateauCountsOnlyItsLeftElectrode) {
     Find({0, 1, 5, 5, 1, 0, 0, 0, 0, 0});
     ASSERT_EQ(First().index, 2);
     EXPECT_EQ(Second().index, -1);
     // Interpolation uses the true neighbours: the vertex lies half-way to electrode 3.
     EXPECT_NEAR(First().position, 2.5f / 9.0f, 1e-6);
-}
-
-TEST_F(DspPeakFinderTest, PlateauAgainstTheLastElectrode) {
-    Find({0, 0, 0, 0, 0, 0, 0, 1, 5, 5});
-    EXPECT_EQ(First().index, 9);
-    EXPECT_EQ(Second().index, 8);
 }
 
 TEST_F(DspPeakFinderTest, NegativeInteriorPeakIsStillReported) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/e2e_session.h"
 
@@ -27,13 +28,42 @@ std::string Scenario(const char* name) {
     return std::string(KV_E2E_SCENARIOS) + "/" + name;
 }
 
-// The pointer starts away from every point the scenarios touch.
+// The pointer starts away from every point the scenarios touch; a window over the screen
+// collects the button events.
 SessionOptions Options(const char* scenario) {
     SessionOptions options;
     options.scenario = Scenario(scenario);
     options.startX = options.width * 9 / 10;
     options.startY = options.height / 10;
+    options.coverScreen = true;
     return options;
+}
+
+// The session started and the scenario's touch came and went.
+::testing::AssertionResult TouchPlayed(EndToEndSession& session) {
+    if (!session.Error().empty()) {
+        return ::testing::AssertionFailure() << session.Error();
+    }
+    if (!session.WatchUntilTouchEnds(kTouchWaitMs)) {
+        return ::testing::AssertionFailure() << "no touch ended\n" << session.DriverLog();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// One press of the left button followed by its release.
+::testing::AssertionResult OneLeftClick(const std::vector<test::ButtonSeen>& buttons) {
+    if (buttons.size() != 2) {
+        return ::testing::AssertionFailure() << buttons.size() << " button events";
+    }
+    if (!buttons[0].press || buttons[1].press) {
+        return ::testing::AssertionFailure() << "not a press then a release";
+    }
+    for (const test::ButtonSeen& b : buttons) {
+        if (b.button != static_cast<unsigned int>(Button1)) {
+            return ::testing::AssertionFailure() << "button " << b.button;
+        }
+    }
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult Near(const EndToEndSession& session, int x, int y, double fx,
@@ -76,20 +106,14 @@ bool Touching(const test::ReportSeen& report) {
 
 TEST(XvfbEndToEnd, ADragMovesTheRealPointerAndHoldsTheButtonUntilTheFingerLifts) {
     SessionOptions options = Options("drag.scn");
-    options.coverScreen = true;
     EndToEndSession session(options);
-    ASSERT_EQ(session.Error(), "");
-    ASSERT_TRUE(session.WatchUntilTouchEnds(kTouchWaitMs)) << session.DriverLog();
+    ASSERT_TRUE(TouchPlayed(session));
     EXPECT_EQ(session.Stop(kStopWaitMs), 0);
 
     // One press where the finger landed and one release where it lifted; the rest at the
     // end is too short for a press-and-hold right click.
     const auto& buttons = session.Buttons();
-    ASSERT_EQ(buttons.size(), 2u);
-    EXPECT_TRUE(buttons[0].press);
-    EXPECT_FALSE(buttons[1].press);
-    EXPECT_EQ(buttons[0].button, static_cast<unsigned int>(Button1));
-    EXPECT_EQ(buttons[1].button, static_cast<unsigned int>(Button1));
+    ASSERT_TRUE(OneLeftClick(buttons));
     EXPECT_TRUE(Near(session, buttons[0].x, buttons[0].y, 0.2, 0.3));
     EXPECT_TRUE(Near(session, buttons[1].x, buttons[1].y, 0.7, 0.6));
 
@@ -127,18 +151,13 @@ class XvfbEndToEndTap : public ::testing::TestWithParam<int32_t> {};
 TEST_P(XvfbEndToEndTap, ATapClicksOnceWhereTheFingerLanded) {
     SessionOptions options = Options("tap.scn");
     options.mode = GetParam();
-    options.coverScreen = true;
     EndToEndSession session(options);
-    ASSERT_EQ(session.Error(), "");
-    ASSERT_TRUE(session.WatchUntilTouchEnds(kTouchWaitMs)) << session.DriverLog();
+    ASSERT_TRUE(TouchPlayed(session));
     EXPECT_EQ(session.Stop(kStopWaitMs), 0);
 
     const auto& buttons = session.Buttons();
-    ASSERT_EQ(buttons.size(), 2u);
-    EXPECT_TRUE(buttons[0].press);
-    EXPECT_FALSE(buttons[1].press);
+    ASSERT_TRUE(OneLeftClick(buttons));
     for (const test::ButtonSeen& b : buttons) {
-        EXPECT_EQ(b.button, static_cast<unsigned int>(Button1));
         EXPECT_TRUE(Near(session, b.x, b.y, 0.3, 0.4));
     }
     ASSERT_FALSE(session.Pointer().empty());
@@ -154,10 +173,8 @@ INSTANTIATE_TEST_SUITE_P(Modes, XvfbEndToEndTap, ::testing::Values(4, 2),
 TEST(XvfbEndToEnd, WithOutputDisabledADragLeavesThePointerAlone) {
     SessionOptions options = Options("drag.scn");
     options.outputEnabled = false;
-    options.coverScreen = true;
     EndToEndSession session(options);
-    ASSERT_EQ(session.Error(), "");
-    ASSERT_TRUE(session.WatchUntilTouchEnds(kTouchWaitMs)) << session.DriverLog();
+    ASSERT_TRUE(TouchPlayed(session));
     EXPECT_EQ(session.Stop(kStopWaitMs), 0);
 
     // The drag went all the way through the output path: its reports reach the end point.

@@ -16,6 +16,7 @@ namespace {
 
 using test::ByteBuilder;
 using test::Bytes;
+using test::Concat;
 using test::FakeClock;
 using test::HeaderWords;
 using test::RecordingFrameSink;
@@ -30,14 +31,8 @@ Bytes EventFrame(int32_t sequence) {
 
 // A Split State frame (115 bytes).
 Bytes SplitFrame(int32_t split0) {
-    HeaderWords h;
-    h.address = 5764;
-    h.payloadSize = 24;
-    h.kind = "OBJECT";
-    h.object = "Split";
-    h.topic = "State";
-    h.tag = 1;
-    return test::FrameHead(h).Int(24).Int(split0).Int(40).Int(0).Int(0).Int(1).Get();
+    ByteBuilder frame = test::FrameHead(test::ObjectHeader(5764, 24, "Split", "State"));
+    return frame.Int(24).Int(split0).Int(40).Int(0).Int(0).Int(1).Get();
 }
 
 // A bare prefix with any command and length.
@@ -45,22 +40,29 @@ Bytes Prefix(uint8_t command, int32_t length) {
     return ByteBuilder().Byte(0x00).Byte(0xFF).Byte(command).Int(1234).Int(length).Get();
 }
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
-    ByteBuilder b;
-    for (const Bytes& part : parts) {
-        b.Append(part);
-    }
-    return b.Get();
-}
-
 void Append(FrameCutter& cutter, const Bytes& bytes, FrameSink& sink) {
     cutter.Append(bytes.data(), bytes.size(), sink);
+}
+
+// The sink was handed exactly this one frame and the cutter holds nothing back.
+::testing::AssertionResult DeliveredOnly(const Bytes& frame, const RecordingFrameSink& sink,
+                                         const FrameCutter& cutter) {
+    if (sink.records.size() != 1) {
+        return ::testing::AssertionFailure() << sink.records.size() << " frames handed on";
+    }
+    if (sink.records[0].bytes != frame) {
+        return ::testing::AssertionFailure() << "another frame handed on";
+    }
+    if (cutter.Buffered() != 0) {
+        return ::testing::AssertionFailure() << cutter.Buffered() << " bytes still buffered";
+    }
+    return ::testing::AssertionSuccess();
 }
 
 TEST(FrameCutter, TwoFramesInOneChunkInOrder) {
     FrameCutter cutter;
     RecordingFrameSink sink;
-    const Bytes chunk = Cat({EventFrame(1), SplitFrame(20)});
+    const Bytes chunk = Concat({EventFrame(1), SplitFrame(20)});
     Append(cutter, chunk, sink);
     ASSERT_EQ(sink.records.size(), 2u);
     EXPECT_EQ(sink.records[0].bytes, EventFrame(1));
@@ -75,7 +77,7 @@ TEST(FrameCutter, TwoFramesInOneChunkInOrder) {
 TEST(FrameCutter, GarbageBeforeAFrameIsSkipped) {
     FrameCutter cutter;
     RecordingFrameSink sink;
-    Append(cutter, Cat({Bytes{0x12, 0x00, 0x34}, EventFrame(2)}), sink);
+    Append(cutter, Concat({Bytes{0x12, 0x00, 0x34}, EventFrame(2)}), sink);
     ASSERT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(sink.records[0].bytes, EventFrame(2));
     EXPECT_EQ(sink.records[0].start, 3);
@@ -85,7 +87,7 @@ TEST(FrameCutter, GarbageBeforeAFrameIsSkipped) {
 TEST(FrameCutter, ZeroBeforeTheSyncPairIsGarbage) {
     FrameCutter cutter;
     RecordingFrameSink sink;
-    Append(cutter, Cat({Bytes{0x00, 0x00}, EventFrame(3)}), sink);
+    Append(cutter, Concat({Bytes{0x00, 0x00}, EventFrame(3)}), sink);
     ASSERT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(sink.records[0].start, 2);
     EXPECT_EQ(cutter.Buffered(), 0u);
@@ -133,27 +135,23 @@ TEST(FrameCutter, UnknownCommandIsNotDeliveredAndLosesOnlyItsPrefix) {
     // The 80 bytes behind the prefix hold no sync pair and wait for more.
     EXPECT_EQ(cutter.Buffered(), 80u);
     Append(cutter, EventFrame(5), sink);
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].bytes, EventFrame(5));
-    EXPECT_EQ(cutter.Buffered(), 0u);
+    EXPECT_TRUE(DeliveredOnly(EventFrame(5), sink, cutter));
 }
 
 // A frame hidden behind an unknown command's prefix is found by the resumed search.
 TEST(FrameCutter, SearchResumesBehindASkippedPrefix) {
     FrameCutter cutter;
     RecordingFrameSink sink;
-    Bytes outer = Cat({Prefix(0x11, 11 + 91), EventFrame(6)});
+    Bytes outer = Concat({Prefix(0x11, 11 + 91), EventFrame(6)});
     Append(cutter, outer, sink);
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].bytes, EventFrame(6));
-    EXPECT_EQ(cutter.Buffered(), 0u);
+    EXPECT_TRUE(DeliveredOnly(EventFrame(6), sink, cutter));
 }
 
 TEST(FrameCutter, HelloIsReportedInStreamOrder) {
     FrameCutter cutter;
     RecordingFrameSink sink;
     const Bytes hello{0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00};
-    Append(cutter, Cat({EventFrame(1), hello, EventFrame(2)}), sink);
+    Append(cutter, Concat({EventFrame(1), hello, EventFrame(2)}), sink);
     EXPECT_EQ(sink.events, (std::vector<std::string>{"record", "hello", "record"}));
     EXPECT_EQ(cutter.Buffered(), 0u);
 }
@@ -169,7 +167,7 @@ TEST(FrameCutter, ImpossibleLengthsConsumeOnlyThePrefix) {
           Case{0x10, 30001}, Case{0x10, -1}, Case{0x10, INT32_MIN}}) {
         FrameCutter cutter;
         RecordingFrameSink sink;
-        Append(cutter, Cat({Prefix(c.command, c.length), SplitFrame(7)}), sink);
+        Append(cutter, Concat({Prefix(c.command, c.length), SplitFrame(7)}), sink);
         EXPECT_EQ(sink.skipped.size(), 1u) << int{c.command} << " " << c.length;
         ASSERT_EQ(sink.records.size(), 1u) << int{c.command} << " " << c.length;
         EXPECT_EQ(sink.records[0].bytes, SplitFrame(7));
@@ -182,7 +180,7 @@ TEST(FrameCutter, ImpossibleLengthsConsumeOnlyThePrefix) {
 TEST(FrameCutter, AClaimedLengthWithinTheBufferWaitsForTheRest) {
     FrameCutter cutter;
     RecordingFrameSink sink;
-    Append(cutter, Cat({Prefix(0x10, 30000), SplitFrame(8)}), sink);
+    Append(cutter, Concat({Prefix(0x10, 30000), SplitFrame(8)}), sink);
     EXPECT_TRUE(sink.records.empty());
     EXPECT_TRUE(sink.skipped.empty());
     EXPECT_EQ(cutter.Buffered(), 11u + 115u);
@@ -198,9 +196,7 @@ TEST(FrameCutter, BytesWithoutSyncStayUntilMoreArrive) {
     Bytes rest = EventFrame(9);
     rest.erase(rest.begin());
     Append(cutter, rest, sink);
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].bytes, EventFrame(9));
-    EXPECT_EQ(cutter.Buffered(), 0u);
+    EXPECT_TRUE(DeliveredOnly(EventFrame(9), sink, cutter));
 }
 
 TEST(FrameCutter, OverflowKeepsTheNewestBytes) {
@@ -208,24 +204,20 @@ TEST(FrameCutter, OverflowKeepsTheNewestBytes) {
     RecordingFrameSink sink;
     Append(cutter, Bytes(29950, 0x55), sink);
     EXPECT_EQ(cutter.Buffered(), 29950u);
-    Append(cutter, Cat({Bytes{0x55}, EventFrame(10)}), sink);
+    Append(cutter, Concat({Bytes{0x55}, EventFrame(10)}), sink);
     EXPECT_EQ(sink.dropped, 42u);
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].bytes, EventFrame(10));
-    EXPECT_EQ(cutter.Buffered(), 0u);
+    EXPECT_TRUE(DeliveredOnly(EventFrame(10), sink, cutter));
 }
 
 TEST(FrameCutter, ChunkLargerThanTheBufferKeepsItsLastBytes) {
     FrameCutter cutter;
     RecordingFrameSink sink;
     Append(cutter, Bytes(100, 0x55), sink);
-    const Bytes chunk = Cat({EventFrame(11), Bytes(29900, 0x55), EventFrame(12)});
+    const Bytes chunk = Concat({EventFrame(11), Bytes(29900, 0x55), EventFrame(12)});
     ASSERT_EQ(chunk.size(), 30082u);
     Append(cutter, chunk, sink);
     EXPECT_EQ(sink.dropped, 100u + 82u);
-    ASSERT_EQ(sink.records.size(), 1u);
-    EXPECT_EQ(sink.records[0].bytes, EventFrame(12));
-    EXPECT_EQ(cutter.Buffered(), 0u);
+    EXPECT_TRUE(DeliveredOnly(EventFrame(12), sink, cutter));
 }
 
 // Deterministic noise: frames, cut frames, corrupted prefixes and random bytes in random
@@ -309,7 +301,8 @@ TEST(FrameCutter, AWholeFrameAfterAnyGarbageIsDelivered) {
                 return b;
             }
             case 2:  // a bare sync pair, and a hello prefix of the wrong length
-                return Cat({Bytes{0x00, 0xFF}, Prefix(0x02, static_cast<int32_t>(next() % 100))});
+                return Concat(
+                    {Bytes{0x00, 0xFF}, Prefix(0x02, static_cast<int32_t>(next() % 100))});
             default: {
                 Bytes b(next() % 3000);
                 for (uint8_t& byte : b) {
@@ -346,7 +339,7 @@ TEST(FrameCutter, FeedsTheRegistry) {
         Registry& registry;
     } sink(registry);
     FrameCutter cutter;
-    const Bytes chunk = Cat({Bytes{0x01, 0x02, 0x03}, EventFrame(1), SplitFrame(27)});
+    const Bytes chunk = Concat({Bytes{0x01, 0x02, 0x03}, EventFrame(1), SplitFrame(27)});
     cutter.Append(chunk.data(), 50, sink);
     cutter.Append(chunk.data() + 50, chunk.size() - 50, sink);
     EXPECT_TRUE(registry.driverDoStop.ConsumeCounted());

@@ -17,14 +17,7 @@ using test::FakeClock;
 using test::HeaderWords;
 
 HeaderWords SplitHeader() {
-    HeaderWords h;
-    h.address = 5764;
-    h.payloadSize = 24;
-    h.kind = "OBJECT";
-    h.object = "Split";
-    h.topic = "State";
-    h.tag = 1;
-    return h;
+    return test::ObjectHeader(5764, 24, "Split", "State");
 }
 
 TEST(ParseBounds, IntegersBeyondTheDataReadZeroAndKeepTheCursor) {

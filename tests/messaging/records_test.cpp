@@ -21,19 +21,7 @@ using test::Bytes;
 using test::FakeClock;
 using test::FrameLog;
 using test::HeaderWords;
-
-HeaderWords Object(int32_t address, int32_t payload, std::string object, std::string topic,
-                   int32_t tag = 1, bool settable = false) {
-    HeaderWords h;
-    h.address = address;
-    h.payloadSize = payload;
-    h.kind = "OBJECT";
-    h.object = std::move(object);
-    h.topic = std::move(topic);
-    h.tag = tag;
-    h.settable = settable;
-    return h;
-}
+using test::ObjectHeader;
 
 // The controller writes, the driver reads: the direction most settings travel.
 class RecordWire : public ::testing::Test {
@@ -104,7 +92,7 @@ TEST_F(RecordWire, SetValueResetForgetsTheLastHandledSequence) {
 
 // The settable word: byte 75 is 1, and only an integer equal to 1 reads as settable.
 TEST_F(RecordWire, SettableWordReadsTrueOnlyForOne) {
-    HeaderWords h = Object(6767, 20, "Edge", "State", 1, true);
+    HeaderWords h = ObjectHeader(6767, 20, "Edge", "State", 1, true);
     Bytes frame = Frame(h, ByteBuilder().Int(20).Int(1).Int(2).Int(3).Int(4));
     EXPECT_EQ(Bytes(frame.begin() + 75, frame.begin() + 79), (Bytes{1, 0, 0, 0}));
     Receive(frame, driver.edgeState);
@@ -120,7 +108,7 @@ TEST_F(RecordWire, DriverConfigWireOrderIsFlagsThenDelay) {
     rec.RunFlag1 = false;
     rec.start_at_boot = true;
     rec.Delay = 0x01020304;
-    const HeaderWords h = Object(236, 11, "Driver", "Config");
+    const HeaderWords h = ObjectHeader(236, 11, "Driver", "Config");
     EXPECT_EQ(Sent(rec),
               Frame(h, ByteBuilder().Int(11).Flag(true).Flag(false).Flag(true).Int(0x01020304)));
 
@@ -134,7 +122,7 @@ TEST_F(RecordWire, DriverConfigWireOrderIsFlagsThenDelay) {
 }
 
 TEST_F(RecordWire, DriverConfigReadsDelayOnlyWhenSevenBytesFollowTheSize) {
-    const Bytes frame = Frame(Object(236, 11, "Driver", "Config"),
+    const Bytes frame = Frame(ObjectHeader(236, 11, "Driver", "Config"),
                               ByteBuilder().Int(11).Flag(true).Flag(true).Flag(true).Int(99));
     driver.driverConfig.Delay = 5;
     // Six bytes after the size field: the flags arrive, Delay does not.
@@ -156,7 +144,7 @@ TEST_F(RecordWire, DriverConfigResetSetsDelayTwenty) {
 }
 
 TEST_F(RecordWire, DriverStateSendsAnyCharacterButZeroAsOne) {
-    const HeaderWords h = Object(323, 5, "Driver", "State", 0);
+    const HeaderWords h = ObjectHeader(323, 5, "Driver", "State", 0);
     EXPECT_EQ(controller.driverState.State, '0');
     EXPECT_EQ(Sent(controller.driverState), Frame(h, ByteBuilder().Int(5).Byte('0')));
     for (char c : {'x', '1', '\0', 'Z'}) {
@@ -172,16 +160,16 @@ TEST_F(RecordWire, DriverStateSendsAnyCharacterButZeroAsOne) {
 TEST_F(RecordWire, StoreStateAndLogState) {
     controller.storeState.State = true;
     EXPECT_EQ(Sent(controller.storeState),
-              Frame(Object(556, 5, "Store", "State"), ByteBuilder().Int(5).Flag(true)));
+              Frame(ObjectHeader(556, 5, "Store", "State"), ByteBuilder().Int(5).Flag(true)));
     controller.logState.State = -7;
     EXPECT_EQ(Sent(controller.logState),
-              Frame(Object(865, 8, "Log", "State"), ByteBuilder().Int(8).Int(-7)));
+              Frame(ObjectHeader(865, 8, "Log", "State"), ByteBuilder().Int(8).Int(-7)));
 
     driver.storeState.State = true;
-    Receive(Frame(Object(556, 5, "Store", "State"), ByteBuilder().Int(5).Byte('T')),
+    Receive(Frame(ObjectHeader(556, 5, "Store", "State"), ByteBuilder().Int(5).Byte('T')),
             driver.storeState);
     EXPECT_FALSE(driver.storeState.State);
-    Receive(Frame(Object(865, 8, "Log", "State"), ByteBuilder().Int(8).Int(123456)),
+    Receive(Frame(ObjectHeader(865, 8, "Log", "State"), ByteBuilder().Int(8).Int(123456)),
             driver.logState);
     EXPECT_EQ(driver.logState.State, 123456);
 }
@@ -193,7 +181,7 @@ TEST_F(RecordWire, CommStateBothInstances) {
     EXPECT_EQ(req.BaudIndex, 1);
     EXPECT_EQ(req.SampleIndex, 5);
     EXPECT_EQ(req.MuxSize, 64);
-    EXPECT_EQ(Sent(req), Frame(Object(949, 21, "Comms", "ReqState", 1, true),
+    EXPECT_EQ(Sent(req), Frame(ObjectHeader(949, 21, "Comms", "ReqState", 1, true),
                                ByteBuilder().Int(21).Flag(false).Int(0).Int(1).Int(5).Int(64)));
 
     CommState& act = controller.commsActState;
@@ -202,10 +190,10 @@ TEST_F(RecordWire, CommStateBothInstances) {
     act.BaudIndex = 3;
     act.SampleIndex = 4;
     act.MuxSize = 192;
-    EXPECT_EQ(Sent(act), Frame(Object(1046, 21, "Comms", "ActState"),
+    EXPECT_EQ(Sent(act), Frame(ObjectHeader(1046, 21, "Comms", "ActState"),
                                ByteBuilder().Int(21).Flag(true).Int(2).Int(3).Int(4).Int(192)));
 
-    Receive(Frame(Object(949, 21, "Comms", "ReqState", 1, true),
+    Receive(Frame(ObjectHeader(949, 21, "Comms", "ReqState", 1, true),
                   ByteBuilder().Int(21).Flag(true).Int(6).Int(7).Int(8).Int(128)),
             driver.commsReqState);
     const CommState& got = driver.commsReqState;
@@ -242,7 +230,7 @@ TEST_F(RecordWire, CommsStatusWritesAndParses) {
     rec.FramesLastPeriod = 250;
     rec.Reset();
     EXPECT_EQ(rec.StatusText.View(), "Status : ");
-    HeaderWords h = Object(1143, 97, "Comms", "ActStatus");
+    HeaderWords h = ObjectHeader(1143, 97, "Comms", "ActStatus");
     h.sender = 5555;
     EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder().Int(97).Int(2).Flag(true).Int(64).Int(250).Text(
                                       "Status : ", 80)));
@@ -289,7 +277,7 @@ TEST_F(RecordWire, GraphCarriesTwoHundredFiftySixRawWords) {
     }
     payload.Int(static_cast<int32_t>(nanBits));
     const Bytes frame = Sent(rec);
-    EXPECT_EQ(frame, Frame(Object(2428, 1036, "Graph", "State1"), payload));
+    EXPECT_EQ(frame, Frame(ObjectHeader(2428, 1036, "Graph", "State1"), payload));
 
     Receive(frame, driver.graphState1);
     const Graph& got = driver.graphState1;
@@ -316,7 +304,7 @@ TEST_F(RecordWire, GraphResetClearsTheValuesOnly) {
 }
 
 TEST_F(RecordWire, SplitWritesAndParses) {
-    const HeaderWords h = Object(5764, 24, "Split", "State");
+    const HeaderWords h = ObjectHeader(5764, 24, "Split", "State");
     EXPECT_EQ(Sent(controller.splitState),
               Frame(h, ByteBuilder().Int(24).Int(12).Int(40).Int(0).Int(0).Int(1)));
     Receive(Frame(h, ByteBuilder().Int(24).Int(20).Int(44).Int(1).Int(-1).Int(0)),
@@ -330,7 +318,7 @@ TEST_F(RecordWire, SplitWritesAndParses) {
 
 TEST_F(RecordWire, SenceStateConstructionResetAndWire) {
     SenceState& rec = controller.senseState;
-    const HeaderWords h = Object(5864, 17, "Sense", "State", 1, true);
+    const HeaderWords h = ObjectHeader(5864, 17, "Sense", "State", 1, true);
     EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder().Int(17).Int(11).Int(0).Int(5).Flag(false)));
     rec.Advanced = true;
     rec.Reset();
@@ -345,7 +333,7 @@ TEST_F(RecordWire, SenceStateConstructionResetAndWire) {
 
 TEST_F(RecordWire, SenseStatusCarriesOneReal) {
     driver.senseStatus.Value = 12.75f;
-    HeaderWords h = Object(5957, 8, "Sense", "Status");
+    HeaderWords h = ObjectHeader(5957, 8, "Sense", "Status");
     h.sender = 5555;
     EXPECT_EQ(Sent(driver.senseStatus), Frame(h, ByteBuilder().Int(8).Real(12.75f)));
     controller.Deliver(transport.frames.back().data(), 0, 99);
@@ -353,7 +341,7 @@ TEST_F(RecordWire, SenseStatusCarriesOneReal) {
 }
 
 TEST_F(RecordWire, CalibrationStateWritesAndParses) {
-    const HeaderWords h = Object(6345, 37, "Calib", "State");
+    const HeaderWords h = ObjectHeader(6345, 37, "Calib", "State");
     EXPECT_EQ(Sent(controller.calibState), Frame(h, ByteBuilder()
                                                         .Int(37)
                                                         .Int(0)
@@ -404,7 +392,7 @@ TEST_F(RecordWire, CalibrationDataAllThreeCorners) {
         rec.SB = 0.2f + static_cast<float>(i);
         rec.SX = 0.9f;
         rec.SY = -0.5f;
-        const HeaderWords h = Object(addresses[i], 27, "Calib", topics[i]);
+        const HeaderWords h = ObjectHeader(addresses[i], 27, "Calib", topics[i]);
         EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder()
                                           .Int(27)
                                           .Flag(true)
@@ -434,7 +422,7 @@ TEST_F(RecordWire, EdgeStateOrderIsTopLeftRightBottom) {
     rec.Left = 2;
     rec.Right = 3;
     rec.Bottom = 4;
-    const HeaderWords h = Object(6767, 20, "Edge", "State", 1, true);
+    const HeaderWords h = ObjectHeader(6767, 20, "Edge", "State", 1, true);
     EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder().Int(20).Int(1).Int(2).Int(3).Int(4)));
     Receive(transport.frames.back(), driver.edgeState);
     EXPECT_EQ(driver.edgeState.Top, 1);
@@ -444,7 +432,7 @@ TEST_F(RecordWire, EdgeStateOrderIsTopLeftRightBottom) {
 }
 
 TEST_F(RecordWire, OutputStateWritesAndParses) {
-    const HeaderWords h = Object(6863, 14, "Output", "State", 1, true);
+    const HeaderWords h = ObjectHeader(6863, 14, "Output", "State", 1, true);
     EXPECT_EQ(Sent(controller.outputState),
               Frame(h, ByteBuilder().Int(14).Int(4).Int(0).Flag(false).Flag(false)));
     Receive(Frame(h, ByteBuilder().Int(14).Int(2).Int(3).Flag(true).Flag(true)),
@@ -461,7 +449,7 @@ TEST_F(RecordWire, PointerSendsEightFlagsInOrder) {
     for (size_t i = 0; i < pattern.size(); ++i) {
         rec.Enable[i] = pattern[i];
     }
-    const HeaderWords h = Object(6953, 12, "Output", "Pointer", 1, true);
+    const HeaderWords h = ObjectHeader(6953, 12, "Output", "Pointer", 1, true);
     const Bytes frame = Sent(rec);
     EXPECT_EQ(
         frame,
@@ -477,7 +465,7 @@ TEST_F(RecordWire, PointerSendsEightFlagsInOrder) {
 
 TEST_F(RecordWire, DampSettingsConstructionResetAndWire) {
     DampSettings& rec = controller.mouseDamp;
-    const HeaderWords h = Object(7041, 24, "Mouse", "Damp", 1, true);
+    const HeaderWords h = ObjectHeader(7041, 24, "Mouse", "Damp", 1, true);
     const Bytes defaults =
         Frame(h, ByteBuilder().Int(24).Real(0.1f).Real(0.02f).Real(0.2f).Real(0.07f).Real(2.0f));
     EXPECT_EQ(Sent(rec), defaults);
@@ -607,7 +595,7 @@ TEST_F(RecordWire, CopyRightTenthLineArrivesAsABCD) {
         payload.Text("\n", 100);
     }
     payload.Text("ABCD", 100);
-    HeaderWords h = Object(18737, 1004, "Copyright", "State");
+    HeaderWords h = ObjectHeader(18737, 1004, "Copyright", "State");
     h.sender = 5555;
     const Bytes frame = Sent(rec);
     EXPECT_EQ(frame, Frame(h, payload));
@@ -632,7 +620,7 @@ TEST_F(RecordWire, ClientHereMessageCarriesPresent) {
     ClientHereMessage& rec = controller.clientClient;
     rec.Reset();
     EXPECT_TRUE(rec.Present);
-    const HeaderWords h = Object(19817, 5, "Client", "client");
+    const HeaderWords h = ObjectHeader(19817, 5, "Client", "client");
     EXPECT_EQ(Sent(rec), Frame(h, ByteBuilder().Int(5).Flag(true)));
     Receive(transport.frames.back(), driver.clientClient);
     EXPECT_TRUE(driver.clientClient.Present);

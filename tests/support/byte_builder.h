@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kv::test {
@@ -72,6 +73,20 @@ struct HeaderWords {
     int32_t sequence = 0;
     int32_t spare = 0;
 };
+
+// The header of an OBJECT record: the address and payload size its table row gives it.
+inline HeaderWords ObjectHeader(int32_t address, int32_t payload, std::string object,
+                                std::string topic, int32_t tag = 1, bool settable = false) {
+    HeaderWords h;
+    h.address = address;
+    h.payloadSize = payload;
+    h.kind = "OBJECT";
+    h.object = std::move(object);
+    h.topic = std::move(topic);
+    h.tag = tag;
+    h.settable = settable;
+    return h;
+}
 
 // Prefix and 80-byte header (91 bytes) of a record frame.
 inline ByteBuilder FrameHead(const HeaderWords& h) {

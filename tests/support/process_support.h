@@ -33,6 +33,14 @@ std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ListFolder(const std::string& path);
 
+// How a shell command line ended and what it printed on standard output.
+struct ShellResult {
+    int status = -1;  // the exit status; -1 when it did not run or was ended by a signal
+    std::string output;
+};
+// Runs the command line through /bin/sh; standard error goes where the line sends it.
+ShellResult RunShell(const std::string& commandLine);
+
 // Tests run as root in CI, and root may write into any folder. For tests of what an ordinary
 // user may not do, these run the program as the user 65534 (through setpriv) when the tests run
 // as root, and as the test's own user otherwise.

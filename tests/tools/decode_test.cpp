@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/byte_builder.h"
+#include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/frame_encode.h"
@@ -15,6 +16,7 @@ namespace {
 using kv::test::ByteBuilder;
 using kv::test::Concat;
 using kv::test::FrameHead;
+using kv::test::kDriverHello;
 using kvtest::Json;
 
 struct Decoded {
@@ -138,8 +140,7 @@ TEST(KvctlDecode, MonitorQueueShowsTheIndexOnTheWireAndTheEntry) {
 }
 
 TEST(KvctlDecode, HelloAndEndMarker) {
-    const std::vector<uint8_t> hello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                        0x00, 0x0B, 0x00, 0x00, 0x00};
+    const std::vector<uint8_t>& hello = kDriverHello;  // from sender 5555
     const Decoded h = Decode(hello);
     ASSERT_TRUE(h.ok);
     ASSERT_EQ(h.lines.size(), 1u);
@@ -179,8 +180,7 @@ TEST(KvctlDecode, GarbageBeforeAFrameIsSkipped) {
 }
 
 TEST(KvctlDecode, HelloAmongOtherFramesKeepsItsOwnSender) {
-    const std::vector<uint8_t> hello = {0x00, 0xFF, 0x02, 0xB3, 0x15, 0x00,
-                                        0x00, 0x0B, 0x00, 0x00, 0x00};
+    const std::vector<uint8_t>& hello = kDriverHello;  // from sender 5555
     const auto datagram = Concat({{0x42, 0x00}, Encode("Log/State"), {0xFF, 0x00, 0x07}, hello});
     const Decoded d = Decode(datagram);
     ASSERT_TRUE(d.ok);

@@ -3,11 +3,9 @@
 // runtime folder (the driver's single-instance lock) and lets the driver take a free port.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -17,22 +15,22 @@
 
 #include "messaging/network.h"
 #include "messaging/registry.h"
+#include "tests/support/driver_program.h"
 #include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/record_json.h"
 
 namespace {
 
+using kv::test::kDriver;
 using kv::test::kDriverHello;
+using kv::test::kWaitMs;
 using kv::test::Process;
 using kv::test::TempDir;
 using kv::test::UdpPeer;
 using kv::test::WaitFor;
 
 const std::string kTool = KVCTL_PATH;
-constexpr const char* kDriver = KV_DRIVER_PATH;
-// Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
-constexpr int kWaitMs = 60000;
 
 const std::vector<uint8_t> kControllerHello = {0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00,
                                                0x00, 0x0B, 0x00, 0x00, 0x00};
@@ -59,21 +57,9 @@ protected:
     // Runs kvctl with the arguments (already shell-quoted where needed).
     Result Kvctl(const std::string& arguments) {
         const std::string errPath = runtime.File("kvctl-err");
-        Result result;
-        FILE* pipe = popen(("'" + kTool + "' " + arguments + " 2>'" + errPath + "'").c_str(), "r");
-        if (pipe == nullptr) {
-            ADD_FAILURE() << "cannot run kvctl " << arguments;
-            return result;
-        }
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-            result.out.append(buffer, n);
-        }
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.err = kv::test::ReadFile(errPath);
-        return result;
+        const kv::test::ShellResult run =
+            kv::test::RunShell("'" + kTool + "' " + arguments + " 2>'" + errPath + "'");
+        return Result{run.status, run.output, kv::test::ReadFile(errPath)};
     }
     Result Kvctl(const std::string& command, const std::string& rest) {
         return Kvctl(command + " --port " + std::to_string(port) + " " + rest);
@@ -88,25 +74,15 @@ protected:
             program, arguments,
             std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}},
             runtime.File("driver-out"), runtime.File("driver-err"));
-        for (;;) {
-            const auto datagram = helloPeer.Receive(kWaitMs);
-            if (!datagram) {
-                FAIL() << "the driver did not start: "
-                       << kv::test::ReadFile(runtime.File("driver-err"));
-            }
-            if (*datagram == kDriverHello) {
-                port = helloPeer.LastSourcePort();
-                return;
-            }
-        }
+        port = kv::test::AwaitHello(helloPeer);
+        ASSERT_NE(port, 0) << "the driver did not start: "
+                           << kv::test::ReadFile(runtime.File("driver-err"));
     }
 
     // Starts a copy of the Driver, on the scripted board, in a folder of its own, so that its
     // DRIVER.INI is the test's; returns that file's path.
     std::string StartInstalledDriver() {
-        const std::string program = install.File("Driver");
-        std::filesystem::copy_file(kDriver, program);
-        StartDriver(program, {"--link=scripted"});
+        StartDriver(kv::test::InstallDriver(install), {"--link=scripted"});
         return install.File("DRIVER.INI");
     }
 
@@ -240,6 +216,10 @@ TEST_F(KvctlLive, BadNamesAndValuesExitWithTwoAndSendNothing) {
         {"set Output/State Enable=yes --save", "yes"},
         {"get Output/Stat", "Output/Stat"},
         {"status --timeout soon", "soon"},
+        // Words a command does not take.
+        {"status Sense/State", "takes no arguments"},
+        {"stop now", "takes no arguments"},
+        {"monitor everything", "takes no arguments"},
     };
     for (const auto& [command, named] : cases) {
         const Result r = Kvctl(command + at);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,29 +11,23 @@
 
 #include "driver/sim/hid_recording.h"
 #include "tests/support/controller_side.h"
+#include "tests/support/driver_program.h"
 #include "tests/support/process_support.h"
 
 namespace kv {
 namespace {
 
+using test::AwaitHello;
+using test::kWaitMs;
 using test::Process;
 using test::TempDir;
 using test::UdpPeer;
 
-constexpr const char* kDriver = KV_DRIVER_PATH;
-// Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
-constexpr int kWaitMs = 60000;
 constexpr int kRate = 100;
 
-uint16_t AwaitHello(UdpPeer& peer) {
-    return test::AwaitDriverHello(peer, kWaitMs);
-}
-
 TEST(DriverRecording, HoldsTheBoardAndAboutRateTimesSecondsReports) {
-    // A copy of the Driver in a folder of its own: no DRIVER.INI from elsewhere applies.
     TempDir install;
-    const std::string program = install.File("Driver");
-    std::filesystem::copy_file(kDriver, program);
+    const std::string program = test::InstallDriver(install);
     const std::string scenario = install.File("tap.txt");
     test::WriteFile(scenario, "rate " + std::to_string(kRate) +
                                   "\n"

@@ -11,32 +11,27 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/driver_program.h"
 #include "tests/support/process_support.h"
 
 namespace kv {
 namespace {
 
+using test::AwaitHello;
+using test::kWaitMs;
 using test::Process;
 using test::TempDir;
 using test::UdpPeer;
 
-constexpr const char* kDriver = KV_DRIVER_PATH;
 constexpr const char* kKvctl = KV_KVCTL_PATH;
-// Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
-constexpr int kWaitMs = 60000;
 // How long a press is held before it is tried again; not a bound on anything.
 constexpr int kRetryMs = 5000;
-
-uint16_t AwaitHello(UdpPeer& peer) {
-    return test::AwaitDriverHello(peer, kWaitMs);
-}
 
 struct Touch {
     int state = 0;  // 0 none, 1 near, 2 touching
@@ -89,10 +84,8 @@ bool WriteLine(int fd, const std::string& line) {
 }
 
 TEST(LiveSimulatedFoil, AFingerWrittenToStandardInputTouchesAndLifts) {
-    // A copy of the Driver in a folder of its own: no DRIVER.INI from elsewhere applies.
     TempDir install;
-    const std::string program = install.File("Driver");
-    std::filesystem::copy_file(kDriver, program);
+    const std::string program = test::InstallDriver(install);
     // The driver's standard input is a pipe the test writes to; the shell only redirects it
     // and becomes the Driver.
     const std::string fifo = install.File("input");

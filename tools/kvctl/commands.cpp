@@ -13,12 +13,12 @@
 
 namespace kv::kvctl {
 
-namespace {
-
 int Usage(CommandIo& io, std::string_view command, const std::string& message) {
     io.err << "kvctl " << command << ": " << message << " (see kvctl " << command << " --help)\n";
     return kExitFailure;
 }
+
+namespace {
 
 // "--name VALUE" or "--name=VALUE"; advances i past the value.
 bool OptionValue(const Arguments& args, size_t& i, std::string_view name, std::string_view& value,

@@ -4,6 +4,7 @@
 
 #include <istream>
 #include <ostream>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,6 +20,10 @@ struct CommandIo {
 };
 
 using Arguments = std::vector<std::string_view>;
+
+// Says on standard error what was wrong with the command's words and where its help is;
+// returns kExitFailure.
+int Usage(CommandIo& io, std::string_view command, const std::string& message);
 
 // The 38 table entries, one per line.
 int RunTable(const Arguments& args, CommandIo& io);

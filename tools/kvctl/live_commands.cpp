@@ -29,11 +29,6 @@ struct LiveOptions {
     std::vector<std::string_view> words;  // everything that is not an option
 };
 
-int Usage(CommandIo& io, std::string_view command, const std::string& message) {
-    io.err << "kvctl " << command << ": " << message << " (see kvctl " << command << " --help)\n";
-    return kExitFailure;
-}
-
 // --port N, --timeout S and (where allowed) --save; "--name=value" works too.
 std::optional<LiveOptions> ParseLiveOptions(const Arguments& args, std::string_view command,
                                             bool allowSave, CommandIo& io) {
@@ -76,6 +71,18 @@ std::optional<LiveOptions> ParseLiveOptions(const Arguments& args, std::string_v
             return std::nullopt;
         }
         options.words.push_back(arg);
+    }
+    return options;
+}
+
+// The options of a command that takes nothing besides --port and --timeout; empty, with the
+// usage said, when there is more.
+std::optional<LiveOptions> ParseOptionsOnly(const Arguments& args, std::string_view command,
+                                            CommandIo& io) {
+    auto options = ParseLiveOptions(args, command, false, io);
+    if (options && !options->words.empty()) {
+        Usage(io, command, "takes no arguments besides --port and --timeout");
+        return std::nullopt;
     }
     return options;
 }
@@ -181,14 +188,23 @@ void PrintSnapshot(const Snapshot& snapshot, const EntrySet& which, std::ostream
     out.flush();
 }
 
+// Collects the wanted records from the driver and prints them as PrintSnapshot does.
+int PrintRecords(const LiveOptions& options, const EntrySet& wanted, CommandIo& io,
+                 const LiveEnvironment& env, std::string_view command) {
+    Snapshot snapshot;
+    Conversation conversation(env, io, command);
+    if (const int status = conversation.Collect(options, wanted, &snapshot); status != kExitOk) {
+        return status;
+    }
+    PrintSnapshot(snapshot, wanted, io.out);
+    return kExitOk;
+}
+
 int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
              std::string_view command, int eventIndex) {
-    const auto options = ParseLiveOptions(args, command, false, io);
+    const auto options = ParseOptionsOnly(args, command, io);
     if (!options) {
         return kExitFailure;
-    }
-    if (!options->words.empty()) {
-        return Usage(io, command, "takes no arguments besides --port and --timeout");
     }
     // The driver's current sequence comes with its record; ours moves on from it.
     const auto index = static_cast<size_t>(eventIndex);
@@ -205,22 +221,13 @@ int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
 }  // namespace
 
 int RunStatus(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
-    const auto options = ParseLiveOptions(args, "status", false, io);
+    const auto options = ParseOptionsOnly(args, "status", io);
     if (!options) {
         return kExitFailure;
     }
-    if (!options->words.empty()) {
-        return Usage(io, "status", "takes no arguments besides --port and --timeout");
-    }
     EntrySet all;
     all.set();
-    Snapshot snapshot;
-    Conversation conversation(env, io, "status");
-    if (const int status = conversation.Collect(*options, all, &snapshot); status != kExitOk) {
-        return status;
-    }
-    PrintSnapshot(snapshot, all, io.out);
-    return kExitOk;
+    return PrintRecords(*options, all, io, env, "status");
 }
 
 int RunGet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
@@ -237,13 +244,7 @@ int RunGet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
     }
     EntrySet wanted;
     wanted.set(static_cast<size_t>(*index));
-    Snapshot snapshot;
-    Conversation conversation(env, io, "get");
-    if (const int status = conversation.Collect(*options, wanted, &snapshot); status != kExitOk) {
-        return status;
-    }
-    PrintSnapshot(snapshot, wanted, io.out);
-    return kExitOk;
+    return PrintRecords(*options, wanted, io, env, "get");
 }
 
 int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
@@ -321,12 +322,9 @@ int RunStop(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
 }
 
 int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
-    const auto options = ParseLiveOptions(args, "monitor", false, io);
+    const auto options = ParseOptionsOnly(args, "monitor", io);
     if (!options) {
         return kExitFailure;
-    }
-    if (!options->words.empty()) {
-        return Usage(io, "monitor", "takes no arguments besides --port and --timeout");
     }
     std::string error;
     const auto link = env.open(options->port, error);

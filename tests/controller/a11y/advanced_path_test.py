@@ -27,6 +27,7 @@ from setting_path_test import (  # noqa: E402
     driver_running,
     eventually,
     message_shown,
+    run_session,
 )
 
 FIRST_RUN = "Initial Setting for first running..."
@@ -134,23 +135,17 @@ def run_tuio(session):
 
 def main():
     mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
+    runs = {"driver": run_driver, "reset": run_reset, "tuio": run_tuio}
+    if mode not in runs:
+        print("FAIL: unknown mode %r" % mode)
+        return 1
     tuio = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     tuio.bind(("127.0.0.1", 0))
     tuio.settimeout(0.5)
     os.environ["KV_TUIO_PORT"] = str(tuio.getsockname()[1])
     session = Session(controller, kvctl)
     session.tuio = tuio
-    try:
-        a11y.window(WINDOW)
-        {"driver": run_driver, "reset": run_reset, "tuio": run_tuio}[mode](session)
-        print("PASS")
-        return 0
-    except AssertionError as error:
-        print("FAIL: %s" % error)
-        print("Controller output:\n" + session.output())
-        return 1
-    finally:
-        session.close()
+    return run_session(session, runs[mode])
 
 
 if __name__ == "__main__":

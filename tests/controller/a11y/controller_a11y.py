@@ -10,21 +10,16 @@ As a command (for the whole-program test):
     controller_a11y.py tray                     click the icon on the tray panel
 Every command waits up to its deadline for the window and the control to appear."""
 
-import socket
+import os
 import subprocess
 import sys
-import time
 
 import pyatspi
 
-DEADLINE_S = 60.0
-
-
-# A free UDP port on the loopback, for a Controller or Driver of a test.
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+# The shared helpers of the Python tests; no bytecode beside the sources.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from polling import DEADLINE_S, free_port, wait_for  # noqa: E402,F401
 
 
 # Whether a Driver holds its single-instance lock (the lock file in its runtime folder).
@@ -53,20 +48,21 @@ def _walk(accessible, depth=0):
         yield from _walk(child, depth + 1)
 
 
-def find_window(title):
-    """The top-level window with this exact title, or None."""
-    desktop = pyatspi.Registry.getDesktop(0)
-    for app in desktop:
+def top_windows():
+    """Every top-level window of every application on the desktop."""
+    for app in pyatspi.Registry.getDesktop(0):
         if app is None:
             continue
         try:
             windows = list(app)
-        except Exception:
+        except Exception:  # the application went away while we looked
             continue
-        for window in windows:
-            if window is not None and window.name == title:
-                return window
-    return None
+        yield from (window for window in windows if window is not None)
+
+
+def find_window(title):
+    """The top-level window with this exact title, or None."""
+    return next((window for window in top_windows() if window.name == title), None)
 
 
 def _labels(accessible):
@@ -90,18 +86,6 @@ def find_control(window, role, name):
         except Exception:
             continue
     return None
-
-
-def wait_for(what, probe, deadline_s=DEADLINE_S):
-    """Polls probe() until it returns something; fails loudly after the deadline."""
-    end = time.monotonic() + deadline_s
-    while True:
-        found = probe()
-        if found:
-            return found
-        if time.monotonic() > end:
-            raise AssertionError("not found within %.0f s: %s" % (deadline_s, what))
-        time.sleep(0.2)
 
 
 def window(title):

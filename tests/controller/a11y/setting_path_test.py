@@ -91,20 +91,13 @@ def hint_corner():
 def message_shown(text):
     """True when a window of the desktop, or something in one, is named by this text (the
     result message box carries its text as its name)."""
-    for app in a11y.pyatspi.Registry.getDesktop(0):
-        if app is None:
-            continue
-        try:
-            windows = list(app)
-        except Exception:
-            continue
-        for window in windows:
-            for accessible in a11y._walk(window):
-                try:
-                    if accessible.name == text:
-                        return True
-                except Exception:
-                    continue
+    for window in a11y.top_windows():
+        for accessible in a11y._walk(window):
+            try:
+                if accessible.name == text:
+                    return True
+            except Exception:
+                continue
     return False
 
 
@@ -291,18 +284,12 @@ def run_adaption(session):
     check_references(session)
 
 
-def main():
-    mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
-    scenario = ADAPTION_SCENARIO if mode == "adaption" else None
-    session = Session(controller, kvctl, scenario)
+def run_session(session, run):
+    """Runs one way through the window on the session, which is closed afterwards: prints PASS
+    and returns 0, or prints FAIL with the Controller's output and returns 1."""
     try:
         a11y.window(WINDOW)
-        if mode == "calibrate":
-            run_calibrate(session)
-        elif mode == "adaption":
-            run_adaption(session)
-        else:
-            raise AssertionError("unknown mode %r" % mode)
+        run(session)
         print("PASS")
         return 0
     except AssertionError as error:
@@ -311,6 +298,16 @@ def main():
         return 1
     finally:
         session.close()
+
+
+def main():
+    mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
+    runs = {"calibrate": run_calibrate, "adaption": run_adaption}
+    if mode not in runs:
+        print("FAIL: unknown mode %r" % mode)
+        return 1
+    scenario = ADAPTION_SCENARIO if mode == "adaption" else None
+    return run_session(Session(controller, kvctl, scenario), runs[mode])
 
 
 if __name__ == "__main__":
