@@ -11,19 +11,18 @@
 #include "expected_settings.h"
 #include "messaging/wire.h"
 #include "tests/support/controller_side.h"
+#include "tests/support/driver_program.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
 
 namespace kv {
 namespace {
 
+using test::kDriver;
+using test::kWaitMs;
 using test::Process;
 using test::TempDir;
 using test::UdpPeer;
-
-constexpr const char* kDriver = KV_DRIVER_PATH;
-// Generous bounds for slow, shared machines and sanitizer builds; nothing is timed by them.
-constexpr int kWaitMs = 60000;
 
 // Waits until the file holds exactly text (the settings worker writes it a moment after the
 // request), or kWaitMs; the caller asserts on the file afterwards.
@@ -52,7 +51,7 @@ protected:
     std::string Err(const std::string& n) const { return runtime.File("stderr" + n); }
 
     // The driver's port, from its hello; 0 when none came.
-    static uint16_t AwaitHello(UdpPeer& peer) { return test::AwaitDriverHello(peer, kWaitMs); }
+    static uint16_t AwaitHello(UdpPeer& peer) { return test::AwaitHello(peer); }
 
     void Send(UdpPeer& peer, uint16_t port, const char* object, const char* topic) {
         ASSERT_TRUE(peer.SendTo(port, controller.Raise(object, topic)));
@@ -188,8 +187,7 @@ TEST_F(DriverProcess, ATakenPortIsReportedOnStderrAndTheDriverCarriesOn) {
 
 TEST_F(DriverProcess, ASaveRequestWritesTheSettingsBesideTheExecutable) {
     TempDir install;
-    const std::string program = install.File("Driver");
-    std::filesystem::copy_file(kDriver, program);
+    const std::string program = test::InstallDriver(install);
     const std::string settings = install.File("DRIVER.INI");
     test::WriteFile(settings,
                     "Sense_State_CoarseRange=7\r\n"
@@ -261,8 +259,7 @@ TEST_F(DriverProcess, AWaylandSessionIsToldOnceWhatDoesNotWorkThere) {
 
 TEST_F(DriverProcess, ADriverInAFolderItCannotWriteKeepsItsSettingsInTheUsersConfiguration) {
     TempDir install;
-    const std::string program = install.File("Driver");
-    std::filesystem::copy_file(kDriver, program);
+    const std::string program = test::InstallDriver(install);
     test::MakeReadOnlyForOrdinaryUser(install.Path());
     TempDir home;
     test::GiveToOrdinaryUser(home.Path());
