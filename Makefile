@@ -10,13 +10,15 @@ FUZZ_SECONDS ?= 60
 CRASH_SAVE_KILLS ?= 1000
 SOAK_MINUTES ?= 30
 SOAK_SAMPLE_SECONDS ?= 60
+FUZZ_LONG_SECONDS ?= 1800
+FUZZ_LONG_RUNS ?= 10000000
 GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
 	screenshots package test-package test-thread crash-save soak stress-short quality quality-short \
-	quality-build
+	quality-build fuzz-long replug-storm
 
 all: build
 
@@ -38,6 +40,15 @@ test: build
 test-vm: deps package $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe
 	vm/run-vm-tests $(BUILD) "$$(ls -t $(BUILD_PACKAGE)/kelvarin-vyren_*_amd64.deb | head -n1)"
+
+# The replug storm alone in the virtual machine, outside CI: REPLUG_CYCLES unplugs and replugs
+# of the emulated board (test-vm runs 15 of them); prints reconnect times, handles, threads
+# and memory.
+REPLUG_CYCLES ?= 100
+replug-storm: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe
+	KV_VM_ONLY=storm KV_VM_REPLUG_CYCLES=$(REPLUG_CYCLES) KV_VM_TIMEOUT=$${KV_VM_TIMEOUT:-1500} \
+		vm/run-vm-tests $(BUILD)
 
 # The non-GUI tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
@@ -74,6 +85,15 @@ fuzz: deps
 		-DKV_FUZZ=ON -DKV_GUI=OFF
 	cmake --build $(BUILD_FUZZ) -j $(JOBS)
 	scripts/run-fuzzers $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+# Long fuzzing, outside CI: every libFuzzer target for FUZZ_LONG_RUNS executions or
+# FUZZ_LONG_SECONDS, whichever ends first, on the corpus kept in $(BUILD_FUZZ)/corpus; ends
+# with a table of executions, coverage, corpus size and findings.
+fuzz-long: deps
+	CXX=clang++ cmake -S . -B $(BUILD_FUZZ) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKV_FUZZ=ON -DKV_GUI=OFF
+	cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	scripts/fuzz-long $(BUILD_FUZZ) $(FUZZ_LONG_SECONDS) $(FUZZ_LONG_RUNS)
 
 # The Release build with the benchmarks, compiled but not run. CI builds it so that a warning
 # only the optimiser finds cannot break `make bench`.

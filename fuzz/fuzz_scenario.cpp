@@ -1,5 +1,6 @@
-// Scenario files on arbitrary text: the parser, the live line parser, and for every scenario
-// it accepts, the simulated board built from it rendering frames across the scenario's length.
+// Scenario files on arbitrary text: the parser, the live line parser with each line it takes
+// applied to a running board, and for every scenario it accepts, the simulated board built
+// from it rendering frames across the scenario's length.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -13,9 +14,13 @@
 namespace {
 
 // The same text as event lines written live, one at a time: each is taken, skipped as blank,
-// or rejected with its line number and a reason.
+// or rejected with its line number and a reason. Every line taken is applied at once to an
+// idle board, as the live input does, and the board renders a frame after each line.
 void ParseLive(std::string_view text) {
     kv::sim::LiveLineParser parser;
+    kv::sim::SimulatedBoard board(kv::sim::Scenario{});
+    std::array<uint8_t, kv::sim::kMaxSamples> samples{};
+    double now = 0.0;
     int number = 0;
     while (!text.empty()) {
         const size_t end = std::min(text.find('\n'), text.size());
@@ -28,6 +33,15 @@ void ParseLive(std::string_view text) {
         if (event && (event->time < 0.0 || event->finger < 0 || event->finger > 15)) {
             std::abort();
         }
+        if (event) {
+            board.ApplyNow(*event);
+        }
+        now += 0.01;
+        const auto reports = board.FrameAt(now);
+        if (reports.count < 0 || reports.count > 3) {
+            std::abort();
+        }
+        board.Render(samples.data());
         text.remove_prefix(std::min(end + 1, text.size()));
     }
 }

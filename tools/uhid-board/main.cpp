@@ -10,22 +10,23 @@
 #include "messaging/clock.h"
 #include "tools/uhid-board/board_options.h"
 #include "tools/uhid-board/board_player.h"
+#include "tools/uhid-board/plug_requests.h"
 #include "tools/uhid-board/uhid_device.h"
 
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
-volatile std::sig_atomic_t unplugRequested = 0;
-volatile std::sig_atomic_t replugRequested = 0;
+volatile kv::uhidboard::PlugCounts plugRequests;
+kv::uhidboard::PlugCounts plugServed;
 
 void OnStopSignal(int) {
     stopRequested = 1;
 }
 void OnUnplugSignal(int) {
-    unplugRequested = 1;
+    plugRequests.unplugs = plugRequests.unplugs + 1;
 }
 void OnReplugSignal(int) {
-    replugRequested = 1;
+    plugRequests.replugs = plugRequests.replugs + 1;
 }
 
 kv::uhid::DeviceIdentity IdentityOf(const kv::sim::HidRecording& recording) {
@@ -65,22 +66,23 @@ std::optional<kv::uhidboard::BoardPlayer> MakePlayer(const kv::uhidboard::BoardO
 bool ServeUntil(kv::uhid::UhidDevice& device, const kv::uhid::DeviceIdentity& identity,
                 const kv::Clock& clock, int64_t deadlineMs, bool verbose) {
     for (;;) {
-        if (unplugRequested) {
-            unplugRequested = 0;
-            if (!device.Destroy()) {
-                return false;
-            }
-            if (verbose) {
-                std::fprintf(stderr, "uhid-board: unplugged on SIGUSR1\n");
-            }
-        }
-        if (replugRequested) {
-            replugRequested = 0;
-            if (!device.Created() && !device.Create(identity)) {
-                return false;
-            }
-            if (verbose) {
-                std::fprintf(stderr, "uhid-board: replugged on SIGUSR2\n");
+        for (auto action = kv::uhidboard::NextPlugAction(plugRequests, plugServed);
+             action != kv::uhidboard::PlugAction::None;
+             action = kv::uhidboard::NextPlugAction(plugRequests, plugServed)) {
+            if (action == kv::uhidboard::PlugAction::Unplug) {
+                if (device.Created() && !device.Destroy()) {
+                    return false;
+                }
+                if (verbose) {
+                    std::fprintf(stderr, "uhid-board: unplugged on SIGUSR1\n");
+                }
+            } else {
+                if (!device.Created() && !device.Create(identity)) {
+                    return false;
+                }
+                if (verbose) {
+                    std::fprintf(stderr, "uhid-board: replugged on SIGUSR2\n");
+                }
             }
         }
         const int64_t left = deadlineMs - clock.NowMs();
