@@ -11,57 +11,20 @@
 #include <memory>
 #include <vector>
 
-#include "driver/board/chid.h"
-#include "driver/board/driver_engine.h"
+#include "driver/board/main_loop.h"
+#include "driver/board/signal_chain.h"
 #include "driver/core/display_info.h"
 #include "driver/core/pointer_injector.h"
 #include "driver/core/settings_store.h"
-#include "driver/core/tuio_sink.h"
 #include "driver/core/verbose_log.h"
 #include "driver/sim/scripted_sensor_link.h"
-#include "driver/touch/virtual_touch_output.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"
+#include "tests/support/counting_outputs.h"
+#include "tests/support/engine_fakes.h"
+#include "tests/support/fake_clock.h"
 
 namespace {
-
-// Sleeping moves time on at once, so read time-outs and open retries cost nothing.
-class InstantClock final : public kv::Clock {
-public:
-    int64_t NowMs() const override { return now_; }
-    void SleepMs(int ms) const override { now_ += std::max(ms, 0); }
-
-private:
-    mutable int64_t now_ = 1000000;
-};
-
-class FixedDisplay final : public kv::DisplayInfo {
-public:
-    int32_t Width() const override { return 1920; }
-    int32_t Height() const override { return 1080; }
-    int32_t Orientation() const override { return 0; }
-};
-
-class NoInjector final : public kv::PointerInjector {
-public:
-    void Inject(uint32_t, int32_t, int32_t, int32_t) override {}
-};
-
-class NoContacts final : public kv::ContactOutput {
-public:
-    void SendContact(uint8_t, uint16_t, uint16_t, uint16_t) override {}
-};
-
-class NoTuio final : public kv::TuioSink {
-public:
-    void SendFrame(int32_t, float, float, int32_t, float, float) override {}
-};
-
-class NoSettings final : public kv::SettingsStore {
-public:
-    void Load(kv::Registry&) override {}
-    bool Save(const kv::Registry&) override { return true; }
-};
 
 // Mux sizes the board's modes know, and two it does not.
 constexpr int32_t kMuxSizes[] = {16, 24, 31, 39, 40, 52, 64, 128, 0, 200};
@@ -82,18 +45,20 @@ struct Input {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in{data, size};
-    InstantClock clock;
+    // Sleeping moves time on at once, so read time-outs and open retries cost nothing.
+    kv::test::FakeClock clock;
+    clock.ForgetSleeps();
     kv::Registry registry(kv::ProgramRole::Driver, clock);
-    FixedDisplay display;
-    NoInjector injector;
-    NoContacts contacts;
-    NoTuio tuio;
-    NoSettings settings;
+    kv::FixedDisplay display(1920, 1080, 0);
+    kv::NullPointerInjector injector;
+    kv::test::CountingContacts contacts;
+    kv::test::CountingPairOutput tuio;
+    kv::test::CountingSettings settings;
     const kv::VerboseLog log(false);
     kv::ScriptedSensorLink link(clock);
-    auto engine = std::make_unique<kv::DriverEngine>(registry, display, injector, contacts, tuio);
-    kv::CHid hid(registry, link, *engine, settings, clock, log);
-    hid.BuildEngine(*engine);
+    auto chain = std::make_unique<kv::SignalChain>(registry, display, injector, contacts, tuio);
+    kv::CHid hid(registry, link, *chain, settings, clock, log);
+    hid.BuildEngine(*chain);
 
     const uint8_t choice = in.Byte();
     registry.commsReqState.MuxSize = kMuxSizes[choice % std::size(kMuxSizes)];
