@@ -19,7 +19,7 @@
 #include "messaging/registry.h"
 #include "messaging/sensor_layout.h"
 #include "tests/support/counting_outputs.h"
-#include "tests/support/engine_fakes.h"
+#include "tests/support/main_loop_fakes.h"
 #include "tests/support/fake_clock.h"
 
 namespace kv::quality {

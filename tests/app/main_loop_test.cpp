@@ -5,7 +5,7 @@
 #include "driver/board/main_loop.h"
 #include "driver/sim/scripted_sensor_link.h"
 #include "tests/support/controller_side.h"
-#include "tests/support/engine_fakes.h"
+#include "tests/support/main_loop_fakes.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 
@@ -52,11 +52,11 @@ protected:
     Registry registry;
     test::FrameLog transport;
     ScriptedSensorLink link;
-    test::RecordingEngine engine;
+    test::RecordingFrameProcessor processor;
     test::CountingSettings settings;
     test::CountingCalibration calibration;
     VerboseLog log{false};
-    CHid hid{registry, link, engine, settings, clock, log};
+    CHid hid{registry, link, processor, settings, clock, log};
     test::ControllerSide controller;
 };
 
@@ -100,22 +100,22 @@ TEST_F(MainLoop, MuxSizes40To64ProcessTheReportAsRead) {
         Start(mux);
         link.QueueReport(Counting(mux));
         hid.LoopIteration();
-        EXPECT_EQ(engine.lastMux, mux);
+        EXPECT_EQ(processor.lastMux, mux);
         for (int i = 1; i <= 64; ++i) {
-            EXPECT_EQ(engine.lastSamples[static_cast<size_t>(i - 1)], (mux + i) % 256) << i;
+            EXPECT_EQ(processor.lastSamples[static_cast<size_t>(i - 1)], (mux + i) % 256) << i;
         }
     }
-    EXPECT_EQ(engine.frames, 2);
-    EXPECT_GE(engine.lastAvailable, 128u);
+    EXPECT_EQ(processor.frames, 2);
+    EXPECT_GE(processor.lastAvailable, 128u);
 }
 
 TEST_F(MainLoop, Mux20TakesTheCentredBytes11To30) {
     Start(20);
     link.QueueReport(Counting(0));
     hid.LoopIteration();
-    ASSERT_EQ(engine.frames, 1);
+    ASSERT_EQ(processor.frames, 1);
     for (int i = 1; i <= 20; ++i) {
-        EXPECT_EQ(engine.lastSamples[static_cast<size_t>(i - 1)], i + 10) << i;
+        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(i - 1)], i + 10) << i;
     }
 }
 
@@ -124,7 +124,7 @@ TEST_F(MainLoop, Mux17CentresWithOddMargin) {
     link.QueueReport(Counting(0));
     hid.LoopIteration();
     for (int i = 1; i <= 17; ++i) {
-        EXPECT_EQ(engine.lastSamples[static_cast<size_t>(i - 1)], i + 11) << i;
+        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(i - 1)], i + 11) << i;
     }
 }
 
@@ -133,7 +133,7 @@ TEST_F(MainLoop, Mux39LeavesTheReportUnchanged) {
     link.QueueReport(Counting(0));
     hid.LoopIteration();
     for (int i = 1; i <= 64; ++i) {
-        EXPECT_EQ(engine.lastSamples[static_cast<size_t>(i - 1)], i) << i;
+        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(i - 1)], i) << i;
     }
 }
 
@@ -146,13 +146,13 @@ TEST_F(MainLoop, Mux128JoinsThePairAfterTheSyncReportInReverse) {
     link.QueueReport(first);
     link.QueueReport(second);
     hid.LoopIteration();
-    ASSERT_EQ(engine.frames, 1);
+    ASSERT_EQ(processor.frames, 1);
     EXPECT_EQ(link.Reads(), 4);
     // Sample 128 of the frame is the first sample of the first report, sample 1 the last of
     // the second.
     for (int k = 1; k <= 64; ++k) {
-        EXPECT_EQ(engine.lastSamples[static_cast<size_t>(128 - k)], first[static_cast<size_t>(k)]);
-        EXPECT_EQ(engine.lastSamples[static_cast<size_t>(64 - k)], second[static_cast<size_t>(k)]);
+        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(128 - k)], first[static_cast<size_t>(k)]);
+        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(64 - k)], second[static_cast<size_t>(k)]);
     }
 }
 
@@ -164,7 +164,7 @@ TEST_F(MainLoop, Mux128WithoutSyncWithinAHundredReadsProcessesNothing) {
     }
     hid.LoopIteration();
     EXPECT_EQ(link.Reads(), 100);
-    EXPECT_EQ(engine.frames, 0);
+    EXPECT_EQ(processor.frames, 0);
     EXPECT_TRUE(registry.commsActStatus.Connected);  // untouched
 }
 
@@ -178,7 +178,7 @@ TEST_F(MainLoop, Mux128SyncOnTheHundredthReadStillEndsTheIteration) {
     link.QueueReport(Counting(180));
     hid.LoopIteration();
     EXPECT_EQ(link.Reads(), 100);
-    EXPECT_EQ(engine.frames, 0);
+    EXPECT_EQ(processor.frames, 0);
 }
 
 TEST_F(MainLoop, Mux128LosingTheBoardWithinAPairClearsConnectedWithoutReconnecting) {
@@ -191,7 +191,7 @@ TEST_F(MainLoop, Mux128LosingTheBoardWithinAPairClearsConnectedWithoutReconnecti
         link.QueueReport(Counting(100));
         link.UnplugAfter(delivered);
         hid.LoopIteration();
-        EXPECT_EQ(engine.frames, 0) << delivered;
+        EXPECT_EQ(processor.frames, 0) << delivered;
         EXPECT_FALSE(registry.commsActStatus.Connected) << delivered;
         EXPECT_EQ(link.OpenCalls(), opens) << delivered;  // the next sync search reconnects
         hid.LoopIteration();
@@ -204,14 +204,14 @@ TEST_F(MainLoop, OtherMuxSizesReadNothingAndProcessTheSameBuffer) {
     for (int32_t mux : {8, 100}) {
         Start(mux);
         const int readsBefore = link.Reads();
-        const int framesBefore = engine.frames;
+        const int framesBefore = processor.frames;
         hid.Buffer()[1] = 42;
         hid.LoopIteration();
         hid.LoopIteration();
         EXPECT_EQ(link.Reads(), readsBefore) << mux;
-        EXPECT_EQ(engine.frames, framesBefore + 2) << mux;
-        EXPECT_EQ(engine.lastMux, mux);
-        EXPECT_EQ(engine.lastSamples[0], 42);
+        EXPECT_EQ(processor.frames, framesBefore + 2) << mux;
+        EXPECT_EQ(processor.lastMux, mux);
+        EXPECT_EQ(processor.lastSamples[0], 42);
     }
 }
 
@@ -220,14 +220,14 @@ TEST_F(MainLoop, OtherMuxSizesWaitAsAReadWouldInsteadOfSpinning) {
     const int64_t before = clock.NowMs();
     hid.LoopIteration();
     EXPECT_EQ(clock.NowMs() - before, kReadTimeoutMs);
-    EXPECT_EQ(engine.frames, 1);
+    EXPECT_EQ(processor.frames, 1);
 
     // A new mux size already asked for: no wait; it applies from the next iteration.
     registry.commsReqState.MuxSize = 64;
     const int64_t changed = clock.NowMs();
     hid.LoopIteration();
     EXPECT_EQ(clock.NowMs(), changed);
-    EXPECT_EQ(engine.frames, 2);
+    EXPECT_EQ(processor.frames, 2);
     EXPECT_EQ(hid.MuxSize(), 64);
 }
 
@@ -239,7 +239,7 @@ TEST_F(MainLoop, AWaitWithoutReadEndsSoonAfterTheMuxSizeChanges) {
             registry.commsReqState.MuxSize = 64;
         }
     });
-    CHid waiting{registry, link, engine, settings, changing, log};
+    CHid waiting{registry, link, processor, settings, changing, log};
     waiting.BuildEngine(calibration);
     registry.commsReqState.MuxSize = 0;  // what "MuxSize=false" in the settings file gives
     waiting.Connect();
@@ -247,7 +247,7 @@ TEST_F(MainLoop, AWaitWithoutReadEndsSoonAfterTheMuxSizeChanges) {
     waiting.LoopIteration();
     EXPECT_GE(changing.NowMs(), 200);
     EXPECT_LT(changing.NowMs(), kReadTimeoutMs);
-    EXPECT_EQ(engine.frames, 1);
+    EXPECT_EQ(processor.frames, 1);
     EXPECT_EQ(waiting.MuxSize(), 64);
 }
 
@@ -258,8 +258,8 @@ TEST_F(MainLoop, ASilentBoardYieldsThePreviousFrameAfterTheReadTimeout) {
     const int64_t before = clock.NowMs();
     hid.LoopIteration();  // nothing arrives
     EXPECT_EQ(clock.NowMs() - before, 600);
-    EXPECT_EQ(engine.frames, 2);
-    EXPECT_EQ(engine.lastSamples[0], 4);
+    EXPECT_EQ(processor.frames, 2);
+    EXPECT_EQ(processor.lastSamples[0], 4);
 }
 
 TEST_F(MainLoop, ReportsLongerThanTheBufferAreCutToIt) {
@@ -267,7 +267,7 @@ TEST_F(MainLoop, ReportsLongerThanTheBufferAreCutToIt) {
     link.SetReportLength(static_cast<int32_t>(kReportBufferBytes + 500));
     link.QueueReport(Bytes(kReportBufferBytes + 500, 0x5A));
     hid.LoopIteration();
-    EXPECT_EQ(engine.frames, 1);
+    EXPECT_EQ(processor.frames, 1);
     EXPECT_EQ(hid.Buffer().back(), 0x5A);
 }
 
@@ -275,7 +275,7 @@ TEST_F(MainLoop, ABoardWithoutInputReportsCountsAsLost) {
     Start(64);
     link.SetReportLength(0);
     hid.LoopIteration();
-    EXPECT_EQ(engine.frames, 0);
+    EXPECT_EQ(processor.frames, 0);
     EXPECT_FALSE(registry.commsActStatus.Connected);
 }
 
@@ -290,13 +290,13 @@ TEST_F(MainLoop, UnplugAndReplugResumesWithOneHandle) {
     link.Unplug();
     hid.LoopIteration();
     EXPECT_FALSE(registry.commsActStatus.Connected);
-    EXPECT_EQ(engine.frames, 1);
+    EXPECT_EQ(processor.frames, 1);
 
     link.Replug();
     hid.LoopIteration();  // reopens; the frame comes next time
-    EXPECT_EQ(engine.frames, 1);
+    EXPECT_EQ(processor.frames, 1);
     hid.LoopIteration();
-    EXPECT_EQ(engine.frames, 2);
+    EXPECT_EQ(processor.frames, 2);
     EXPECT_TRUE(registry.commsActStatus.Connected);
     EXPECT_EQ(link.OpenHandles(), 1);
 }
@@ -309,7 +309,7 @@ TEST_F(MainLoop, WithoutBoardNoFrameNoTickNoHeartbeat) {
     for (int i = 0; i < 5; ++i) {
         hid.LoopIteration();  // 4 s each
     }
-    EXPECT_EQ(engine.frames, 0);
+    EXPECT_EQ(processor.frames, 0);
     EXPECT_EQ(Heartbeat(), 0);
     EXPECT_EQ(hid.Loop().lastTick, 0);
     EXPECT_TRUE(transport.frames.empty());
@@ -342,7 +342,7 @@ TEST_F(MainLoop, StopAndSaveAreServedWhileTheFirstConnectWaitsAndTheRunNeverStar
     EXPECT_FALSE(hid.Running());
     EXPECT_EQ(link.OpenCalls(), 1);
     EXPECT_EQ(link.Reads(), 0);
-    EXPECT_EQ(engine.frames, 0);
+    EXPECT_EQ(processor.frames, 0);
 }
 
 TEST_F(MainLoop, WithoutBoardASaveRequestIsServedOnce) {
@@ -439,7 +439,7 @@ TEST_F(MainLoop, RunReturnsAfterAStopRequest) {
     controller.RaiseInto(registry, "Driver", "DoStop");
     hid.Run();
     EXPECT_FALSE(hid.Running());
-    EXPECT_EQ(engine.frames, 1);
+    EXPECT_EQ(processor.frames, 1);
 }
 
 TEST_F(MainLoop, AMuxChangeAppliesFromTheNextIteration) {
@@ -449,12 +449,12 @@ TEST_F(MainLoop, AMuxChangeAppliesFromTheNextIteration) {
     registry.commsReqState.MuxSize = 20;
     link.QueueReport(Counting(0));
     hid.LoopIteration();
-    EXPECT_EQ(engine.lastMux, 64);
+    EXPECT_EQ(processor.lastMux, 64);
     EXPECT_EQ(hid.MuxSize(), 20);
     link.QueueReport(Counting(0));
     hid.LoopIteration();
-    EXPECT_EQ(engine.lastMux, 20);
-    EXPECT_EQ(engine.lastSamples[0], 11);
+    EXPECT_EQ(processor.lastMux, 20);
+    EXPECT_EQ(processor.lastSamples[0], 11);
 }
 
 // --- ticks and the two-second task --------------------------------------------------------
@@ -465,14 +465,14 @@ TEST_F(MainLoop, TheFirstTickSetsPhaseOneAndTheSecondRunsTheTask) {
     hid.LoopIteration();
     EXPECT_EQ(hid.Loop().tickPhase, 1);
     EXPECT_EQ(hid.Loop().lastTick, clock.NowMs());
-    EXPECT_EQ(engine.maintenance, 0);
+    EXPECT_EQ(processor.maintenance, 0);
     clock.Advance(kTickMs);  // exactly a second: no tick
     hid.LoopIteration();
     EXPECT_EQ(hid.Loop().tickPhase, 1);
     clock.Advance(1);
     hid.LoopIteration();
     EXPECT_EQ(hid.Loop().tickPhase, 0);
-    EXPECT_EQ(engine.maintenance, 1);
+    EXPECT_EQ(processor.maintenance, 1);
     EXPECT_EQ(Heartbeat(), 1);
     EXPECT_EQ(hid.Loop().framesLastPeriod, 3);
     EXPECT_EQ(hid.Loop().framesThisPeriod, 0);
@@ -517,8 +517,8 @@ TEST_F(MainLoop, FourHundredFramesGiveGestureLimits21And30) {
     TickedIteration();  // frames 399 and 400, then the task
     EXPECT_EQ(hid.Loop().framesLastPeriod, 400);
     EXPECT_EQ(registry.commsActStatus.FramesLastPeriod, 400);
-    EXPECT_EQ(engine.firstLimit, 21);
-    EXPECT_EQ(engine.secondLimit, 30);
+    EXPECT_EQ(processor.firstLimit, 21);
+    EXPECT_EQ(processor.secondLimit, 30);
 }
 
 TEST_F(MainLoop, TheTaskPublishesHeartbeatAlwaysAndStatusOnlyWhenItChanges) {

@@ -1,4 +1,4 @@
-// Fakes for the ports the main loop drives: an engine that keeps the last frame and counts the
+// Fakes for the ports the main loop drives: a frame processor that keeps the last frame and counts the
 // calls, a calibration hook and a settings store that count theirs.
 #pragma once
 
@@ -12,7 +12,7 @@
 
 namespace kv::test {
 
-class RecordingEngine final : public FrameProcessor {
+class RecordingFrameProcessor final : public FrameProcessor {
 public:
     void ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) override {
         ++frames;
