@@ -19,8 +19,8 @@
 #include "messaging/registry.h"
 #include "messaging/sensor_layout.h"
 #include "tests/support/counting_outputs.h"
-#include "tests/support/main_loop_fakes.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/main_loop_fakes.h"
 
 namespace kv::quality {
 
