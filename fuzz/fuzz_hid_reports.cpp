@@ -21,8 +21,8 @@
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "tests/support/counting_outputs.h"
-#include "tests/support/main_loop_fakes.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/main_loop_fakes.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "driver/board/main_loop.h"
 #include "driver/sim/scripted_sensor_link.h"
 #include "tests/support/controller_side.h"
-#include "tests/support/main_loop_fakes.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
+#include "tests/support/main_loop_fakes.h"
 
 namespace kv {
 namespace {
@@ -151,8 +151,10 @@ TEST_F(MainLoop, Mux128JoinsThePairAfterTheSyncReportInReverse) {
     // Sample 128 of the frame is the first sample of the first report, sample 1 the last of
     // the second.
     for (int k = 1; k <= 64; ++k) {
-        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(128 - k)], first[static_cast<size_t>(k)]);
-        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(64 - k)], second[static_cast<size_t>(k)]);
+        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(128 - k)],
+                  first[static_cast<size_t>(k)]);
+        EXPECT_EQ(processor.lastSamples[static_cast<size_t>(64 - k)],
+                  second[static_cast<size_t>(k)]);
     }
 }
 

@@ -1,5 +1,5 @@
-// Fakes for the ports the main loop drives: a frame processor that keeps the last frame and counts the
-// calls, a calibration hook and a settings store that count theirs.
+// Fakes for the ports the main loop drives: a frame processor that keeps the last frame and counts
+// the calls, a calibration hook and a settings store that count theirs.
 #pragma once
 
 #include <array>

@@ -21,8 +21,8 @@
 #include "messaging/clock.h"
 #include "messaging/registry.h"
 #include "messaging/sensor_layout.h"
-#include "tests/support/main_loop_fakes.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/main_loop_fakes.h"
 #include "tests/support/recording_touch_engines.h"
 
 namespace kv::test {
