@@ -7,12 +7,13 @@ BUILD_BENCH  ?= build-release
 BUILD_PACKAGE ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+STORM_COUNT  ?= 1000000
 GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
-	screenshots package test-package test-thread
+	screenshots package test-package test-thread storm
 
 all: build
 
@@ -98,6 +99,12 @@ run: deps $(BUILD)/build.ninja
 screenshots: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target controller-shots
 	$(BUILD)/tools/controller-shots/controller-shots docs
+
+# A storm of malformed and random datagrams at a running Driver (scripts/storm): it must keep
+# answering, keep its settings and give its memory back. CI runs it with STORM_COUNT=100000.
+storm: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl datagram-storm
+	STORM_COUNT=$(STORM_COUNT) scripts/storm $(BUILD)
 
 # What CI runs.
 check: test test-sanitize test-thread bench-build test-package fuzz format-check
