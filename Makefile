@@ -8,12 +8,13 @@ BUILD_PACKAGE ?= build-package
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 STORM_COUNT  ?= 1000000
+PEER_LOSS_CYCLES ?= 50
 GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
-	screenshots package test-package test-thread storm
+	screenshots package test-package test-thread storm peer-loss
 
 all: build
 
@@ -105,6 +106,13 @@ screenshots: deps $(BUILD)/build.ninja
 storm: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl datagram-storm
 	STORM_COUNT=$(STORM_COUNT) scripts/storm $(BUILD)
+
+# Peers lost under a running Driver (scripts/peer-loss): a Controller killed and started again
+# PEER_LOSS_CYCLES times, each start getting every record, then the X server killed and started
+# again under --pointer=xtest, the pointer moving on the new one. CI runs PEER_LOSS_CYCLES=5.
+peer-loss: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	PEER_LOSS_CYCLES=$(PEER_LOSS_CYCLES) scripts/peer-loss $(BUILD)
 
 # What CI runs.
 check: test test-sanitize test-thread bench-build test-package fuzz format-check
