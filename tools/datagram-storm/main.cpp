@@ -4,8 +4,13 @@
 // takes them. With --records=status (the default) the valid records are only those that carry
 // the driver's state rather than its settings or commands, so its settings must come out of
 // the storm unchanged; --records=all also sends settings records (never Driver/DoStop).
+// Every source first introduces itself with one record and waits for the driver's first-contact
+// publish-all to it (the driver's receive thread is busy with it for over a second), so that the
+// storm meets a driver that reads, not one that is answering; each source then says hello once,
+// as its last datagram.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,8 +18,10 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -151,6 +158,25 @@ std::vector<std::vector<uint8_t>> RecordFrames(bool allRecords) {
     return frames;
 }
 
+// Every source waits here until all have been introduced, so the storm starts at once.
+class StartLine {
+public:
+    explicit StartLine(int parties) : waiting_(parties) {}
+    void ArriveAndWait() {
+        std::unique_lock lock(mutex_);
+        if (--waiting_ == 0) {
+            released_.notify_all();
+            return;
+        }
+        released_.wait(lock, [this] { return waiting_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable released_;
+    int waiting_;
+};
+
 struct Counts {
     std::atomic<uint64_t> sent{0};
     std::atomic<uint64_t> failed{0};
@@ -192,11 +218,6 @@ size_t MakeDatagram(const std::vector<std::vector<uint8_t>>& frames, Random& ran
         }
         return stray + RecordDatagram(frames, random, out.data() + stray);
     }
-    if (kind < 66 && random.Below(100) == 0) {  // now and then a hello
-        const auto hello = kv::wire::HelloDatagram(kv::wire::kSenderController);
-        std::copy(hello.begin(), hello.end(), out.data());
-        return hello.size();
-    }
     // several whole records in one datagram, as the programs never send them
     size_t length = 0;
     const size_t records = 1 + random.Below(3);
@@ -206,11 +227,33 @@ size_t MakeDatagram(const std::vector<std::vector<uint8_t>>& frames, Random& ran
     return length;
 }
 
+// Sends one record and waits until the driver's answer to this first contact ends with the
+// end marker (or until the limit): the driver answers one new source at a time.
+void Introduce(int fd, const sockaddr_in& to, const std::vector<uint8_t>& record, int limitMs) {
+    sendto(fd, record.data(), record.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    const int32_t endAddress = Registry(kv::ProgramRole::Controller).endMarker.Address();
+    std::vector<uint8_t> buffer(65536);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n >= kv::wire::kOffAddress + 4 &&
+            buffer[kv::wire::kOffCommand] == kv::wire::kCommandRecord &&
+            kv::wire::GetInt(buffer.data() + kv::wire::kOffAddress) == endAddress) {
+            return;
+        }
+    }
+}
+
 void Storm(const Options& options, const std::vector<std::vector<uint8_t>>& frames, uint64_t count,
-           uint64_t seed, Counts& counts) {
+           uint64_t seed, Counts& counts, StartLine& introduced) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0) {
         counts.failed += count;
+        introduced.ArriveAndWait();
         return;
     }
     sockaddr_in to{};
@@ -219,8 +262,18 @@ void Storm(const Options& options, const std::vector<std::vector<uint8_t>>& fram
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     Random random(seed);
     std::vector<uint8_t> datagram(65536);
+    // Over a second per source ahead of this one, and some to spare on a busy machine.
+    Introduce(fd, to, frames.back(), 3000 * options.sources);
+    introduced.ArriveAndWait();
+    const auto hello = kv::wire::HelloDatagram(kv::wire::kSenderController);
     for (uint64_t i = 0; i < count; ++i) {
-        const size_t length = MakeDatagram(frames, random, datagram);
+        size_t length = 0;
+        if (i + 1 == count) {
+            std::copy(hello.begin(), hello.end(), datagram.data());
+            length = hello.size();
+        } else {
+            length = MakeDatagram(frames, random, datagram);
+        }
         const ssize_t sent = sendto(fd, datagram.data(), length, 0,
                                     reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (sent < 0) {
@@ -243,15 +296,18 @@ int main(int argc, char** argv) {
     }
     const std::vector<std::vector<uint8_t>> frames = RecordFrames(options.allRecords);
     Counts counts;
-    const auto start = std::chrono::steady_clock::now();
+    StartLine introduced(options.sources + 1);
     std::vector<std::thread> senders;
     for (int i = 0; i < options.sources; ++i) {
         const auto sources = static_cast<uint64_t>(options.sources);
         const uint64_t share =
             options.count / sources + (static_cast<uint64_t>(i) < options.count % sources ? 1 : 0);
         senders.emplace_back(Storm, std::cref(options), std::cref(frames), share,
-                             options.seed * 1000 + static_cast<uint64_t>(i), std::ref(counts));
+                             options.seed * 1000 + static_cast<uint64_t>(i), std::ref(counts),
+                             std::ref(introduced));
     }
+    introduced.ArriveAndWait();
+    const auto start = std::chrono::steady_clock::now();
     for (std::thread& sender : senders) {
         sender.join();
     }
