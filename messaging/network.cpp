@@ -124,6 +124,7 @@ struct Network::Impl final : FrameSink {
     uint64_t answering = 0;             // receive thread: who sent the datagram being handled
     PeerSlot* answeringSlot = nullptr;  // its slot (null on the controller's side)
     bool hellosPending = false;         // some slot has helloPending set
+    size_t nextHelloSlot = 0;           // where the next search for a waiting hello begins
     size_t handledWhileHellosPending = 0;
 
     FrameCutter cutter;
@@ -354,22 +355,35 @@ bool Network::Impl::HelloAnswersDue() {
     return ec || waiting == 0;
 }
 
-// One publish-all and DoReset for each peer with hellos waiting, however many it sent: a hello
-// that arrives during the publish-all sets the mark again and gets a complete one after it.
+// One publish-all and DoReset for the next peer with hellos waiting, however many it sent: a
+// hello that arrives during the publish-all marks the peer again and gets a complete one after
+// it. One peer at a time, so that a new peer's first contact, or the next peer's hello, waits
+// for one publish-all at most and not for everyone's.
 void Network::Impl::AnswerHellos() {
-    hellosPending = false;
     handledWhileHellosPending = 0;
-    for (PeerSlot& slot : peers) {
-        if (!slot.helloPending || stopping) {
-            continue;
+    PeerSlot* next = nullptr;
+    size_t waiting = 0;
+    for (size_t k = 0; k < peers.size(); ++k) {
+        PeerSlot& slot = peers[(nextHelloSlot + k) % peers.size()];
+        if (slot.helloPending) {
+            next = next == nullptr ? &slot : next;
+            ++waiting;
         }
-        slot.helloPending = false;
-        try {
-            const DirectedSends toSource(this, slot.endpoint);
-            registry.PublishAll();
-            registry.driverDoReset.RaiseCounted();
-        } catch (const std::exception&) {
-        }
+    }
+    hellosPending = waiting > 1;
+    if (next == nullptr) {
+        return;
+    }
+    next->helloPending = false;
+    nextHelloSlot = static_cast<size_t>(next - peers.data() + 1) % peers.size();
+    if (stopping) {
+        return;
+    }
+    try {
+        const DirectedSends toSource(this, next->endpoint);
+        registry.PublishAll();
+        registry.driverDoReset.RaiseCounted();
+    } catch (const std::exception&) {
     }
 }
 
