@@ -12,13 +12,15 @@ SOAK_MINUTES ?= 30
 SOAK_SAMPLE_SECONDS ?= 60
 FUZZ_LONG_SECONDS ?= 1800
 FUZZ_LONG_RUNS ?= 10000000
+STORM_COUNT  ?= 1000000
+PEER_LOSS_CYCLES ?= 50
 GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
 	screenshots package test-package test-thread crash-save soak stress-short quality quality-short \
-	quality-build fuzz-long replug-storm
+	quality-build fuzz-long replug-storm storm peer-loss
 
 all: build
 
@@ -157,6 +159,19 @@ run: deps $(BUILD)/build.ninja
 screenshots: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target controller-shots
 	$(BUILD)/tools/controller-shots/controller-shots docs
+
+# A storm of malformed and random datagrams at a running Driver (scripts/storm): it must keep
+# answering, keep its settings and give its memory back. CI runs it with STORM_COUNT=100000.
+storm: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl datagram-storm
+	STORM_COUNT=$(STORM_COUNT) scripts/storm $(BUILD)
+
+# Peers lost under a running Driver (scripts/peer-loss): a Controller killed and started again
+# PEER_LOSS_CYCLES times, each start getting every record, then the X server killed and started
+# again under --pointer=xtest, the pointer moving on the new one. CI runs PEER_LOSS_CYCLES=5.
+peer-loss: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	PEER_LOSS_CYCLES=$(PEER_LOSS_CYCLES) scripts/peer-loss $(BUILD)
 
 # What CI runs.
 check: test test-sanitize test-thread bench-build test-package fuzz format-check

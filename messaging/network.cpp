@@ -23,6 +23,9 @@ using Udp = asio::ip::udp;
 
 constexpr size_t kReceiveBufferSize = 30000;
 constexpr int kReadyPollMs = 10;
+// A hello's publish-all waits until the datagrams already queued have been read, so that a
+// burst of hellos gets one answer; a stream that never lets up delays it by this many at most.
+constexpr size_t kMaxHelloDeferral = 256;
 
 bool IsLoopback(const asio::ip::address& address) {
     return address.is_v4() && (address.to_v4().to_uint() >> 24) == 127;
@@ -51,6 +54,7 @@ struct PeerSlot {
     std::atomic<uint64_t> endpoint{0};  // packed; 0 when the slot is free
     std::atomic<int64_t> lastHeard{0};  // on the registry's clock
     Relaxed<bool> connected = false;    // had its publish-all since it was last silent
+    bool helloPending = false;          // receive thread only: a hello awaits its publish-all
 };
 
 // Set on the receive thread while it answers one peer (publish-all, the hello's DoReset):
@@ -83,6 +87,9 @@ struct Network::Impl final : FrameSink {
     bool ReceiveOne(size_t& received, PeerSlot*& from);
     PeerSlot& SlotFor(uint64_t endpoint);
     void Handle(size_t received, PeerSlot* from);
+    // Whether the hellos waiting for their publish-all are to be answered now.
+    bool HelloAnswersDue();
+    void AnswerHellos();
     int32_t SendDatagram(const uint8_t* bytes, size_t length, uint64_t to,
                          boost::system::error_code& ec);
     int32_t SendToPeers(const uint8_t* bytes, size_t length);
@@ -114,7 +121,11 @@ struct Network::Impl final : FrameSink {
     // The controller's one peer (whoever spoke last) and where the driver's hello goes.
     std::atomic<uint64_t> peer{0};
     std::array<PeerSlot, kMaxPeers> peers{};
-    uint64_t answering = 0;  // receive thread: who sent the datagram being handled
+    uint64_t answering = 0;             // receive thread: who sent the datagram being handled
+    PeerSlot* answeringSlot = nullptr;  // its slot (null on the controller's side)
+    bool hellosPending = false;         // some slot has helloPending set
+    size_t nextHelloSlot = 0;           // where the next search for a waiting hello begins
+    size_t handledWhileHellosPending = 0;
 
     FrameCutter cutter;
     std::array<uint8_t, kReceiveBufferSize> receiveBuffer{};
@@ -265,6 +276,7 @@ PeerSlot& Network::Impl::SlotFor(uint64_t endpoint) {
         }
     }
     oldest->connected = false;
+    oldest->helloPending = false;  // the hello's sender is gone from the table
     oldest->endpoint = endpoint;
     return *oldest;
 }
@@ -307,6 +319,7 @@ void Network::Impl::Handle(size_t received, PeerSlot* from) {
             // A peer's first contact after silence: it gets every record before anything it
             // sent is acted on.
             answering = from->endpoint;
+            answeringSlot = from;
             if (!from->connected) {
                 from->connected = true;
                 const DirectedSends toSource(this, answering);
@@ -324,7 +337,54 @@ void Network::Impl::Handle(size_t received, PeerSlot* from) {
     } catch (const std::exception&) {
     }
     buffered = cutter.Buffered();
+    if (hellosPending) {
+        ++handledWhileHellosPending;
+    }
     ++datagrams;
+}
+
+bool Network::Impl::HelloAnswersDue() {
+    if (!hellosPending) {
+        return false;
+    }
+    if (handledWhileHellosPending >= kMaxHelloDeferral) {
+        return true;
+    }
+    boost::system::error_code ec;
+    const size_t waiting = socket.available(ec);
+    return ec || waiting == 0;
+}
+
+// One publish-all and DoReset for the next peer with hellos waiting, however many it sent: a
+// hello that arrives during the publish-all marks the peer again and gets a complete one after
+// it. One peer at a time, so that a new peer's first contact, or the next peer's hello, waits
+// for one publish-all at most and not for everyone's.
+void Network::Impl::AnswerHellos() {
+    handledWhileHellosPending = 0;
+    PeerSlot* next = nullptr;
+    size_t waiting = 0;
+    for (size_t k = 0; k < peers.size(); ++k) {
+        PeerSlot& slot = peers[(nextHelloSlot + k) % peers.size()];
+        if (slot.helloPending) {
+            next = next == nullptr ? &slot : next;
+            ++waiting;
+        }
+    }
+    hellosPending = waiting > 1;
+    if (next == nullptr) {
+        return;
+    }
+    next->helloPending = false;
+    nextHelloSlot = static_cast<size_t>(next - peers.data() + 1) % peers.size();
+    if (stopping) {
+        return;
+    }
+    try {
+        const DirectedSends toSource(this, next->endpoint);
+        registry.PublishAll();
+        registry.driverDoReset.RaiseCounted();
+    } catch (const std::exception&) {
+    }
 }
 
 void Network::Impl::Run() {
@@ -342,6 +402,10 @@ void Network::Impl::Run() {
     SendHello();
     // The running flag is looked at once per datagram, as the driver's shutdown expects.
     while (running && !stopping) {
+        if (HelloAnswersDue()) {
+            AnswerHellos();
+            continue;
+        }
         size_t received = 0;
         PeerSlot* from = nullptr;
         if (ReceiveOne(received, from)) {
@@ -351,14 +415,15 @@ void Network::Impl::Run() {
 }
 
 // A hello asks the driver for its whole state; the DoReset that follows tells the peer the
-// sequence is complete. Both go to the peer that asked.
+// sequence is complete. Both go to the peer that asked, once the datagrams already waiting
+// have been read (AnswerHellos): the 38 records take over a second, and a peer that says hello
+// again and again meanwhile is owed one more publish-all, not one per hello.
 void Network::Impl::OnHello() {
-    if (!IsDriver()) {
+    if (!IsDriver() || answeringSlot == nullptr) {
         return;
     }
-    const DirectedSends toSource(this, answering);
-    registry.PublishAll();
-    registry.driverDoReset.RaiseCounted();
+    answeringSlot->helloPending = true;
+    hellosPending = true;
 }
 
 void Network::Impl::Stop() {

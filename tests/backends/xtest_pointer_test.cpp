@@ -16,6 +16,7 @@
 
 #include "driver/backends/x11/x11_display.h"
 #include "driver/touch/mouse_device.h"
+#include "tests/support/process_support.h"
 #include "tests/support/xvfb_server.h"
 
 namespace kv::test {
@@ -230,6 +231,51 @@ TEST(XvfbServerLossTest, InjectionAfterTheServerIsGoneDoesNotEndTheProcess) {
     }
     EXPECT_EQ(display->Orientation(), 0);
     EXPECT_GE(display->Width(), 0);
+}
+
+// A kiosk's X server that crashes and is started again: the pointer finds the new server on
+// the same display and injects there again (moves and buttons), at its new screen size.
+TEST(XvfbServerLossTest, InjectionResumesWhenTheServerIsStartedAgain) {
+    std::string error;
+    std::unique_ptr<XTestPointer> pointer;
+    std::string name;
+    {
+        XvfbServer first;
+        ASSERT_TRUE(first.Running()) << first.Error();
+        name = first.Name();
+        pointer = XTestPointer::Create(name, error);
+        ASSERT_NE(pointer, nullptr) << error;
+        pointer->Inject(kAbsMove, 100, 100, 0);
+        pointer->Sync();
+        first.Kill();
+    }
+    pointer->Inject(kAbsMove, 200, 200, 0);  // finds the server gone
+    EXPECT_FALSE(pointer->Connected());
+
+    XvfbServer second(800, 600, name);
+    ASSERT_TRUE(second.Running()) << second.Error();
+    XDisplayPtr observer = OpenXDisplay(name);
+    ASSERT_NE(observer, nullptr);
+    Display* d = observer.get();
+    auto position = [&] {
+        Window root = 0, child = 0;
+        int rootX = -1, rootY = -1, winX = 0, winY = 0;
+        unsigned int mask = 0;
+        XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+        return std::make_pair(rootX, rootY);
+    };
+    // Pixel (100, 450) of the new 800x600 screen, not its centre where the pointer starts.
+    const int32_t x = 100 * 65536 / 800;
+    const int32_t y = 450 * 65536 / 600;
+    EXPECT_TRUE(WaitFor([&] {
+        pointer->Inject(kAbsMove, x, y, 0);
+        pointer->Sync();
+        return position() == std::make_pair(100, 450);
+    })) << "pointer at "
+        << position().first << ", " << position().second;
+    EXPECT_TRUE(pointer->Connected());
+    EXPECT_EQ(pointer->Width(), 800);
+    EXPECT_EQ(pointer->Height(), 600);
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ constexpr int kStartTimeoutMs = 30000;
 
 }  // namespace
 
-XvfbServer::XvfbServer(int width, int height) {
+XvfbServer::XvfbServer(int width, int height, const std::string& display) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         error_ = std::string("pipe: ") + std::strerror(errno);
@@ -36,6 +36,9 @@ XvfbServer::XvfbServer(int width, int height) {
     const std::string geometry = std::to_string(width) + "x" + std::to_string(height) + "x24";
     std::vector<std::string> args = {"Xvfb",   "-displayfd", fdText, "-screen", "0",
                                      geometry, "-nolisten",  "tcp",  "-noreset"};
+    if (!display.empty()) {
+        args.insert(args.begin() + 1, display);
+    }
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
@@ -83,6 +86,15 @@ XvfbServer::~XvfbServer() {
         kill(pid_, SIGTERM);
         int status = 0;
         waitpid(pid_, &status, 0);
+    }
+}
+
+void XvfbServer::Kill() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
     }
 }
 

@@ -201,6 +201,52 @@ TEST_F(DriverEndpoint, EveryLivePeerGetsThePublishedRecordsAndOnlyTheAskerItsPub
     EXPECT_FALSE(tool.Pending());
 }
 
+// A peer that says hello again and again while its publish-all takes its time (38 records,
+// 30 ms apart) is owed one more publish-all, not one per hello. The publish-all for the first
+// hello is held at its first pause until the other 99 have been sent, as the real pauses would
+// hold it.
+class HelloBurst : public DriverEndpoint {
+protected:
+    HelloBurst() {
+        clock.OnSleep([this](int) {
+            if (holdNextPause.exchange(false)) {
+                holding = true;
+                WaitFor([&] { return burstSent.load(); });
+            }
+        });
+    }
+
+    std::atomic<bool> holdNextPause{false};
+    std::atomic<bool> holding{false};
+    std::atomic<bool> burstSent{false};
+};
+
+TEST_F(HelloBurst, AHundredHellosDuringAPublishAllGetOneMoreAndItIsComplete) {
+    constexpr int kHellos = 100;
+    Connect();
+    holdNextPause = true;
+    ASSERT_TRUE(controller.SendTo(port, kControllerHello));
+    ASSERT_TRUE(WaitFor([&] { return holding.load(); }));
+    for (int i = 1; i < kHellos; ++i) {
+        ASSERT_TRUE(controller.SendTo(port, kControllerHello));
+    }
+    burstSent = true;
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1 + kHellos; }));
+
+    // The first hello's answer, then one more for the 99 that came while it ran, each whole
+    // and in table order with its DoReset; then nothing.
+    const std::vector<Bytes> answer = controller.ReceiveMany(2 * (Registry::kEntries + 1));
+    ASSERT_EQ(answer.size(), size_t{2 * (Registry::kEntries + 1)});
+    for (size_t i = 0; i < answer.size(); ++i) {
+        const size_t entry = i % (Registry::kEntries + 1);
+        const int32_t expected = entry < size_t{Registry::kEntries}
+                                     ? driver.Table()[entry].address
+                                     : driver.driverDoReset.Address();
+        EXPECT_EQ(AddressOf(answer[i]), expected) << "frame " << i;
+    }
+    EXPECT_FALSE(controller.Pending());
+}
+
 // A controller restarted at another port is a new peer: it gets every record first.
 TEST_F(DriverEndpoint, RestartedControllerIsAnsweredAtItsNewPort) {
     Connect();

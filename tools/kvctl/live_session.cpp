@@ -14,6 +14,10 @@ constexpr size_t kReceiveBytes = FrameCutter::kCapacity;
 
 // A publish-all takes 38 × 30 ms; beyond this the driver is talking but not answering.
 constexpr int64_t kCollectLimitMs = 10000;
+// A hello is one datagram and may be lost (a driver busy with a publish-all for someone else
+// lets its socket fill up): until the answer begins, it is said again this often. The driver
+// answers a run of hellos with one publish-all.
+constexpr int64_t kHelloRepeatMs = 1000;
 
 class SnapshotKeeper final : public FrameListener {
 public:
@@ -106,11 +110,16 @@ CollectOutcome LiveSession::Collect(const EntrySet& wanted, int timeoutMs, Snaps
     bool answered = false;
     const int64_t begin = clock_.NowMs();
     int64_t lastHeard = begin;
+    int64_t lastHello = begin;
     for (;;) {
         if ((seen & wanted) == wanted) {
             return CollectOutcome::Complete;
         }
         const int64_t now = clock_.NowMs();
+        if (!answered && now - lastHello >= kHelloRepeatMs) {
+            SayHello();
+            lastHello = now;
+        }
         const int64_t silence = now - lastHeard;
         if (silence >= timeoutMs) {
             return answered ? CollectOutcome::Incomplete : CollectOutcome::NoAnswer;

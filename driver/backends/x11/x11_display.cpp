@@ -42,7 +42,7 @@ void XDisplayCloser::operator()(_XDisplay* display) const {
     }
 }
 
-XDisplayPtr OpenXDisplay(const std::string& name) {
+XDisplayPtr OpenXDisplay(const std::string& name, bool* lost) {
     Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
     if (display != nullptr) {
         // Xlib's default handlers end the process when the server goes away; the driver
@@ -50,7 +50,13 @@ XDisplayPtr OpenXDisplay(const std::string& name) {
         // The first handler is process-wide: only these backends use Xlib in the driver.
         XSetIOErrorHandler([](Display*) { return 0; });
         XSetIOErrorExitHandler(
-            display, [](Display*, void*) {}, nullptr);
+            display,
+            [](Display*, void* flag) {
+                if (flag != nullptr) {
+                    *static_cast<bool*>(flag) = true;
+                }
+            },
+            lost);
     }
     return XDisplayPtr(display);
 }

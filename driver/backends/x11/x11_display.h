@@ -18,8 +18,9 @@ struct XDisplayCloser {
 using XDisplayPtr = std::unique_ptr<_XDisplay, XDisplayCloser>;
 
 // Opens a connection to the named display (":0"); an empty name means $DISPLAY. Null when
-// there is no server to talk to.
-XDisplayPtr OpenXDisplay(const std::string& name);
+// there is no server to talk to. When the server goes away later, the process goes on, every
+// call on the connection returns at once, and *lost (if given) turns true.
+XDisplayPtr OpenXDisplay(const std::string& name, bool* lost = nullptr);
 
 // Collects the X protocol errors raised while it lives instead of letting Xlib's default
 // handler end the process. Main thread only: the handler is process-wide.

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
+#include <utility>
 
 namespace kv {
 
@@ -23,29 +25,55 @@ constexpr int32_t kMaxWheelNotches = 16;
 
 }  // namespace
 
+// A server that is gone is looked for again this often while events come.
+constexpr auto kReconnectInterval = std::chrono::seconds(1);
+
 std::unique_ptr<XTestPointer> XTestPointer::Create(const std::string& displayName,
                                                    std::string& error) {
-    XDisplayPtr display = OpenXDisplay(displayName);
-    if (!display) {
-        error = "cannot open X display \"" + displayName + "\"";
+    std::unique_ptr<XTestPointer> pointer(new XTestPointer(displayName));
+    if (!pointer->Connect(error)) {
         return nullptr;
+    }
+    return pointer;
+}
+
+XTestPointer::XTestPointer(std::string displayName) : displayName_(std::move(displayName)) {}
+
+bool XTestPointer::Connect(std::string& error) {
+    display_.reset();
+    lost_ = false;
+    // The handler keeps a pointer to lost_: this object is never moved (Create hands it out
+    // on the heap), so it stays valid for the connection's life.
+    XDisplayPtr display = OpenXDisplay(displayName_, &lost_);
+    if (!display) {
+        error = "cannot open X display \"" + displayName_ + "\"";
+        return false;
     }
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;
     int minor = 0;
     if (!XTestQueryExtension(display.get(), &eventBase, &errorBase, &major, &minor)) {
-        error = "X display \"" + displayName + "\" has no XTest extension";
-        return nullptr;
+        error = "X display \"" + displayName_ + "\" has no XTest extension";
+        return false;
     }
+    // A server started again may have another screen size.
     const int screen = DefaultScreen(display.get());
-    const int32_t width = DisplayWidth(display.get(), screen);
-    const int32_t height = DisplayHeight(display.get(), screen);
-    return std::unique_ptr<XTestPointer>(new XTestPointer(std::move(display), width, height));
+    width_ = DisplayWidth(display.get(), screen);
+    height_ = DisplayHeight(display.get(), screen);
+    display_ = std::move(display);
+    return true;
 }
 
-XTestPointer::XTestPointer(XDisplayPtr display, int32_t width, int32_t height)
-    : display_(std::move(display)), width_(width), height_(height) {}
+bool XTestPointer::Reconnect() {
+    const Clock::time_point now = Clock::now();
+    if (now < nextAttempt_) {
+        return false;
+    }
+    nextAttempt_ = now + kReconnectInterval;
+    std::string error;
+    return Connect(error);
+}
 
 int32_t XTestPointer::ScaleToPixel(int32_t coordinate, int32_t size) {
     if (size <= 0) {
@@ -65,6 +93,21 @@ void XTestPointer::Click(unsigned int button, bool down) {
 }
 
 void XTestPointer::Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
+    if (!Connected() && !Reconnect()) {
+        return;
+    }
+    Send(flags, dx, dy, data);
+    // The server went away since the last event (found out only now, when the event could
+    // not be sent): one more try at once, for a server that is already back.
+    if (lost_) {
+        nextAttempt_ = Clock::time_point{};
+        if (Reconnect()) {
+            Send(flags, dx, dy, data);
+        }
+    }
+}
+
+void XTestPointer::Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
     namespace pf = pointer_flags;
     Display* display = display_.get();
     if ((flags & pf::kMove) != 0 && (flags & pf::kAbsolute) != 0) {
@@ -102,7 +145,9 @@ void XTestPointer::Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) 
 }
 
 void XTestPointer::Sync() {
-    XSync(display_.get(), False);
+    if (Connected()) {
+        XSync(display_.get(), False);
+    }
 }
 
 }  // namespace kv

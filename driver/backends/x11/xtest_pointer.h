@@ -2,6 +2,7 @@
 // not writable.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,7 +15,9 @@ namespace kv {
 class XTestPointer final : public PointerInjector {
 public:
     // Null with a reason in error when the display cannot be opened or has no XTest. An
-    // empty name means $DISPLAY.
+    // empty name means $DISPLAY. Should the server go away later (a restarted X session), the
+    // events meanwhile are dropped and the display is opened again, at most once a second,
+    // until it is back.
     static std::unique_ptr<XTestPointer> Create(const std::string& displayName, std::string& error);
 
     // Absolute moves scale 0..65536 onto the screen; buttons left 1, right 3, middle 2; each
@@ -26,18 +29,30 @@ public:
 
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
+    // Whether the connection is up (false from a lost server until it is opened again).
+    bool Connected() const { return display_ != nullptr && !lost_; }
 
     // The pixel an absolute coordinate (0..65536) lands on, across a screen of size pixels:
     // the inverse of the pointer device's pixel-to-coordinate scaling.
     static int32_t ScaleToPixel(int32_t coordinate, int32_t size);
 
 private:
-    XTestPointer(XDisplayPtr display, int32_t width, int32_t height);
+    using Clock = std::chrono::steady_clock;
+
+    explicit XTestPointer(std::string displayName);
+    // Opens the display; false with a reason when it cannot be used.
+    bool Connect(std::string& error);
+    // Opens the display again after the server went away, unless tried within the last second.
+    bool Reconnect();
+    void Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data);
     void Click(unsigned int button, bool down);
 
+    std::string displayName_;
     XDisplayPtr display_;
-    int32_t width_;
-    int32_t height_;
+    bool lost_ = false;  // set by Xlib's handler when the server went away
+    Clock::time_point nextAttempt_{};
+    int32_t width_ = 0;
+    int32_t height_ = 0;
 };
 
 }  // namespace kv
