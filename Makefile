@@ -121,11 +121,13 @@ soak: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
 	SOAK_MINUTES=$(SOAK_MINUTES) SOAK_SAMPLE_SECONDS=$(SOAK_SAMPLE_SECONDS) scripts/soak $(BUILD)
 
-# The short forms of crash-save and soak, for CI.
+# The short forms of crash-save, soak, storm and peer-loss, for CI.
 stress-short: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl datagram-storm
 	scripts/crash-save $(BUILD) 100
 	SOAK_MINUTES=1 SOAK_SAMPLE_SECONDS=10 SOAK_COST_SECONDS=15 scripts/soak $(BUILD)
+	STORM_COUNT=100000 scripts/storm $(BUILD)
+	PEER_LOSS_CYCLES=5 scripts/peer-loss $(BUILD)
 
 # How good the touch is: latency, the error map, jitter and drawn lines on the simulated foil
 # through the driver's own path, written with their plots to docs/quality.md (Release build, the
