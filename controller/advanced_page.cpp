@@ -354,9 +354,9 @@ void Kelvarin_Advanced::Refresh() {
     }
 }
 
-DesktopLayout Kelvarin_Advanced::CurrentLayout() const {
-    if (context_.desktopLayout) {
-        return context_.desktopLayout();
+DesktopLayout CurrentDesktopLayout(const DialogContext& context) {
+    if (context.desktopLayout) {
+        return context.desktopLayout();
     }
     DesktopLayout layout;
     for (const QScreen* screen : QGuiApplication::screens()) {
@@ -415,11 +415,11 @@ void Kelvarin_Advanced::MonitorChosen(int index) {
         context_.profile->WriteString("GENERAL", kMonitorKey, chosenMonitor_.toStdString());
     }
     ShowNotice(QString());
-    SendMonitorRegion(CurrentLayout(), true);
+    SendMonitorRegion(CurrentDesktopLayout(context_), true);
 }
 
 void Kelvarin_Advanced::LayoutChanged() {
-    const DesktopLayout layout = CurrentLayout();
+    const DesktopLayout layout = CurrentDesktopLayout(context_);
     // The whole desktop needs nothing sent: its region is the whole desktop whatever the
     // layout, and a region edited in the calibration dialog stays as it is.
     if (!chosenMonitor_.isEmpty() && !SendMonitorRegion(layout, false)) {

@@ -33,6 +33,9 @@ inline constexpr int kAdvancedRefreshMs = 120;
 // Period of the factory reset's step timer.
 inline constexpr int kFactoryResetTickMs = 50;
 
+// The monitors and the desktop now: the context's, or QGuiApplication's screens.
+DesktopLayout CurrentDesktopLayout(const DialogContext& context);
+
 class Kelvarin_Advanced final : public QWidget {
     Q_OBJECT
 public:
@@ -74,7 +77,6 @@ private:
     void StartFactoryReset();
     void FactoryResetFinished();
     bool RefreshPaused() const;
-    DesktopLayout CurrentLayout() const;
     void WatchScreens();
     void FillMonitors(const DesktopLayout& layout);
     void MonitorChosen(int index);
