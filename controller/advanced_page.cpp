@@ -246,7 +246,7 @@ void Kelvarin_Advanced::Build() {
 
     // The monitor the foil lies on.
     const QString monitorText = tr("Monitor:");
-    auto* monitorGroup = Named(new QGroupBox(tr("Monitor"), this), "MonitorGroup", tr("Monitor"));
+    auto* monitorGroup = Named(new QGroupBox(tr("Display"), this), "MonitorGroup", tr("Display"));
     auto* monitorLabel = new QLabel(monitorText, monitorGroup);
     monitor_ = Named(new QComboBox(monitorGroup), "Monitor", monitorText.chopped(1));
     monitor_->setSizeAdjustPolicy(QComboBox::AdjustToContents);

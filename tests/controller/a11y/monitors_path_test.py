@@ -56,8 +56,10 @@ def choose(entry):
     box = combo.queryComponent().getExtents(a11y.pyatspi.DESKTOP_COORDS)
     x, y = box.x + box.width // 2, box.y + box.height // 2
     subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
-    eventually("the list never opened", lambda: monitor_list()[0].getState().contains(
-        a11y.pyatspi.STATE_SHOWING))
+    eventually(
+        "the list never opened",
+        lambda: monitor_list()[0].getState().contains(a11y.pyatspi.STATE_SHOWING),
+    )
     # The open list starts at the current entry, the whole desktop.
     for _ in range(entries.index(entry)):
         subprocess.run(["xdotool", "key", "Down"], check=True)
