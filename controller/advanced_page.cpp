@@ -248,7 +248,7 @@ void Kelvarin_Advanced::Build() {
     const QString monitorText = tr("Monitor:");
     auto* monitorGroup = Named(new QGroupBox(tr("Display"), this), "MonitorGroup", tr("Display"));
     auto* monitorLabel = new QLabel(monitorText, monitorGroup);
-    monitor_ = Named(new QComboBox(monitorGroup), "Monitor", monitorText.chopped(1));
+    monitor_ = Named(new QComboBox(monitorGroup), "Monitor", monitorText);
     monitor_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     monitorLabel->setBuddy(monitor_);
     auto* monitorLayout = new QHBoxLayout(monitorGroup);

@@ -198,7 +198,7 @@ private slots:
         Page p;
         auto* combo = p.Get<QComboBox>("Monitor");
         QVERIFY(combo != nullptr);
-        QCOMPARE(combo->accessibleName(), QStringLiteral("Monitor"));
+        QCOMPARE(combo->accessibleName(), QStringLiteral("Monitor:"));
         QCOMPARE(combo->count(), 3);
         QCOMPARE(combo->itemText(0), QStringLiteral("Whole desktop"));
         QCOMPARE(combo->itemText(2), QStringLiteral("RIGHT (1280\u00d7800)"));

@@ -20,7 +20,8 @@ from setting_path_test import WINDOW, Session, eventually, read_ini, run_session
 
 
 def monitor_list():
-    return a11y.control(WINDOW, "combo box", "Monitor")
+    # Found by its label, as a screen reader names it (its own name is its current entry).
+    return a11y.control(WINDOW, "combo box", "Monitor:")
 
 
 def items(combo):
