@@ -342,6 +342,15 @@ void Kelvarin_Advanced::Refresh() {
         shownSelection_ = selection;
         ShowRadios();
     }
+    // A driver that has just come (at start, after Start driver or a factory reset) may not
+    // have heard the chosen monitor's region, or kept it: it is sent again.
+    const bool answers = !context_.connected || context_.connected();
+    if (answers && !driverAnswered_ && !chosenMonitor_.isEmpty()) {
+        if (!SendMonitorRegion(CurrentDesktopLayout(context_), true)) {
+            LayoutChanged();
+        }
+    }
+    driverAnswered_ = answers;
     switch (edges_.OnTick(EdgePositionsShown(), registry_.edgeState)) {
         case EdgeSliders::Tick::Show:
             ShowEdgePositions(PositionsOf(registry_.edgeState));

@@ -107,6 +107,7 @@ private:
     QSlider* bottom_ = nullptr;
     QComboBox* monitor_ = nullptr;
     QString chosenMonitor_;
+    bool driverAnswered_ = false;
     QTimer* refreshTimer_ = nullptr;
     QTimer* resetTimer_ = nullptr;
     QDialog* progressWindow_ = nullptr;

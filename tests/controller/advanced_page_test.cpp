@@ -267,6 +267,20 @@ private slots:
         QCOMPARE(static_cast<int>(p.driver.driver.calibState.exclude_edge_flag), 2);
         QCOMPARE(static_cast<float>(p.driver.driver.calibState.exclude_edge_left), 0.5f);
 
+        // A driver that comes later (or again, after a restart) is sent the region once.
+        bool answers = false;
+        p.context.connected = [&answers] { return answers; };
+        p.page->Refresh();
+        p.driver.link.received.clear();
+        p.driver.driver.calibState.exclude_edge_flag = 0;
+        p.page->Refresh();
+        QVERIFY(p.driver.link.received.empty());
+        answers = true;
+        p.page->Refresh();
+        p.page->Refresh();
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<int>(p.driver.driver.calibState.exclude_edge_flag), 2);
+
         // Stored, but not connected at start: the whole desktop.
         Page gone(0, QString(), "HDMI-9");
         QVERIFY(gone.page->ChosenMonitor().isEmpty());
