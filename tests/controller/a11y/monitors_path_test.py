@@ -4,19 +4,30 @@ a desktop of two monitors (with-desktop --two-monitors: LEFT and RIGHT, each hal
     with-desktop --two-monitors /usr/bin/python3 monitors_path_test.py CONTROLLER KVCTL
 
 The "Monitor" list offers the whole desktop and both monitors; choosing RIGHT makes the
-driver map onto x 0.5 .. 1.0 with regional mapping and CONTROLLER.INI remember it; unplugging
+driver map onto x 0.5 .. 1.0 with regional mapping and CONTROLLER.INI remember it; the
+calibration dialog then covers RIGHT alone and a finger on its targets calibrates; unplugging
 RIGHT (xrandr --delmonitor) brings the driver back to the whole desktop and says so on the
 About page."""
 
 import os
 import subprocess
 import sys
+import time
 
 # The shared session comes from the Setting page's test; no bytecode beside the sources.
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import controller_a11y as a11y  # noqa: E402
-from setting_path_test import WINDOW, Session, eventually, read_ini, run_session  # noqa: E402
+from setting_path_test import (  # noqa: E402
+    DIALOG,
+    WINDOW,
+    Session,
+    calibrate_with_finger,
+    check_references,
+    eventually,
+    read_ini,
+    run_session,
+)
 
 
 def monitor_list():
@@ -91,6 +102,21 @@ def run_monitors(session):
         lambda: session.driver_ini().get("exclude_edge_flag") == "2",
     )
 
+    # Calibration on RIGHT: the dialog covers that monitor only, and a finger held on the
+    # foil where each target shows calibrates as on a single screen.
+    a11y.select_tab(WINDOW, "Setting")
+    time.sleep(4)  # the baseline settles before the first touch
+    a11y.press(WINDOW, "push button", "Calibration")
+    dialog = a11y.window(DIALOG)
+    box = dialog.queryComponent().getExtents(a11y.pyatspi.DESKTOP_COORDS)
+    covered = (box.x, box.y, box.width, box.height)
+    assert covered == (1280, 0, 1280, 800), "the dialog covers %s" % (covered,)
+    pressed = calibrate_with_finger(session)
+    assert pressed == ["TL", "TR", "BL"], "targets shown in the order %s" % pressed
+    check_references(session)
+    assert region(session) == right, "the region after calibration: %s" % (region(session),)
+
+    a11y.select_tab(WINDOW, "Advanced")
     subprocess.run(["xrandr", "--delmonitor", "RIGHT"], check=True, capture_output=True)
     whole = (1, 0.0, 0.0, 1.0, 1.0)
     eventually("the driver stayed on RIGHT after it went", lambda: region(session) == whole)
