@@ -20,7 +20,7 @@ SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
 	screenshots package test-package test-thread crash-save soak stress-short quality quality-short \
-	quality-build fuzz-long replug-storm storm peer-loss
+	quality-build fuzz-long replug-storm storm peer-loss test-monitors
 
 all: build
 
@@ -120,6 +120,14 @@ crash-save: deps $(BUILD)/build.ninja
 soak: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
 	SOAK_MINUTES=$(SOAK_MINUTES) SOAK_SAMPLE_SECONDS=$(SOAK_SAMPLE_SECONDS) scripts/soak $(BUILD)
+
+# The monitor choice: its logic, the calibration on one monitor, and the real Controller on a
+# desktop of two monitors (Xorg with the dummy video driver). All of it is also in `test`.
+test-monitors: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Controller kvctl monitor_choice_tests \
+		advanced_page_tests calibrate_tests calibration_tests
+	ctest --test-dir $(BUILD) --output-on-failure \
+		-R '^(MonitorChoice|AdvancedPage|ControllerCalibrate|MonitorsPath)$$|OneMonitorOfTwo'
 
 # The short forms of crash-save, soak, storm and peer-loss, for CI.
 stress-short: deps $(BUILD)/build.ninja

@@ -32,11 +32,22 @@ void Kelvarin_Copyright::Refresh() {
     if (paused_) {
         return;
     }
-    const QString text = BuildAboutText(registry_, connected_ && connected_());
+    QString text = BuildAboutText(registry_, connected_ && connected_());
+    if (!notice_.isEmpty()) {
+        text.prepend(notice_ + QStringLiteral("\n\n"));
+    }
     // Rewriting an unchanged text would reset the reader's selection and scroll position.
     if (text != text_->toPlainText()) {
         text_->setPlainText(text);
     }
+}
+
+void Kelvarin_Copyright::SetNotice(const QString& notice) {
+    notice_ = notice;
+    const bool wasPaused = paused_;
+    paused_ = false;
+    Refresh();
+    paused_ = wasPaused;
 }
 
 QString Kelvarin_Copyright::Text() const {

@@ -25,6 +25,10 @@ public:
     // One refresh tick: the text is rebuilt from the records unless paused.
     void Refresh();
     QString Text() const;
+    // A line shown above the driver's information until replaced (empty: none), for news
+    // the user did not ask for, such as a chosen monitor that was disconnected.
+    void SetNotice(const QString& notice);
+    const QString& Notice() const { return notice_; }
 
 private:
     const Registry& registry_;
@@ -32,6 +36,7 @@ private:
     QPlainTextEdit* text_ = nullptr;
     QTimer* timer_ = nullptr;
     bool paused_ = false;
+    QString notice_;
 };
 
 }  // namespace kv::controller

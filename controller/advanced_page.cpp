@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
@@ -11,15 +12,18 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "controller/about_page.h"
 #include "controller/adv_setting_dialog.h"
 #include "controller/autostart.h"
 #include "controller/basic_page.h"
@@ -81,6 +85,14 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
         boot_->setChecked(context_.profile != nullptr &&
                           context_.profile->ReadInt("BOOT", "DRIVER", 0) != 0);
     }
+
+    // The monitor as last chosen, on the layout of now.
+    if (context_.profile != nullptr) {
+        chosenMonitor_ =
+            QString::fromStdString(context_.profile->ReadString("GENERAL", kMonitorKey, ""));
+    }
+    LayoutChanged();
+    WatchScreens();
 
     FactoryResetActions actions;
     actions.progress = [this](int percent) {
@@ -232,6 +244,18 @@ void Kelvarin_Advanced::Build() {
     top_->setMinimumHeight(60);
     bottom_->setMinimumHeight(60);
 
+    // The monitor the foil lies on.
+    const QString monitorText = tr("Monitor:");
+    auto* monitorGroup = Named(new QGroupBox(tr("Display"), this), "MonitorGroup", tr("Display"));
+    auto* monitorLabel = new QLabel(monitorText, monitorGroup);
+    monitor_ = Named(new QComboBox(monitorGroup), "Monitor", monitorText);
+    monitor_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    monitorLabel->setBuddy(monitor_);
+    auto* monitorLayout = new QHBoxLayout(monitorGroup);
+    monitorLayout->addWidget(monitorLabel);
+    monitorLayout->addWidget(monitor_, 1);
+    connect(monitor_, &QComboBox::activated, this, &Kelvarin_Advanced::MonitorChosen);
+
     auto* leftColumn = new QVBoxLayout;
     leftColumn->addWidget(touchGroup);
     leftColumn->addWidget(mouseGroup_);
@@ -239,6 +263,7 @@ void Kelvarin_Advanced::Build() {
     auto* rightColumn = new QVBoxLayout;
     rightColumn->addWidget(driverGroup);
     rightColumn->addWidget(customGroup);
+    rightColumn->addWidget(monitorGroup);
     rightColumn->addStretch(1);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(leftColumn, 1);
@@ -317,6 +342,15 @@ void Kelvarin_Advanced::Refresh() {
         shownSelection_ = selection;
         ShowRadios();
     }
+    // A driver that has just come (at start, after Start driver or a factory reset) may not
+    // have heard the chosen monitor's region, or kept it: it is sent again.
+    const bool answers = !context_.connected || context_.connected();
+    if (answers && !driverAnswered_ && !chosenMonitor_.isEmpty()) {
+        if (!SendMonitorRegion(CurrentDesktopLayout(context_), true)) {
+            LayoutChanged();
+        }
+    }
+    driverAnswered_ = answers;
     switch (edges_.OnTick(EdgePositionsShown(), registry_.edgeState)) {
         case EdgeSliders::Tick::Show:
             ShowEdgePositions(PositionsOf(registry_.edgeState));
@@ -327,6 +361,95 @@ void Kelvarin_Advanced::Refresh() {
         case EdgeSliders::Tick::Nothing:
             break;
     }
+}
+
+DesktopLayout CurrentDesktopLayout(const DialogContext& context) {
+    if (context.desktopLayout) {
+        return context.desktopLayout();
+    }
+    DesktopLayout layout;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        layout.monitors.append({screen->name(), screen->geometry()});
+    }
+    if (const QScreen* primary = QGuiApplication::primaryScreen()) {
+        layout.desktop = primary->virtualGeometry();
+    }
+    return layout;
+}
+
+void Kelvarin_Advanced::WatchScreens() {
+    // Every screen's own changes, including those of screens added later.
+    const auto watch = [this](QScreen* screen) {
+        connect(screen, &QScreen::geometryChanged, this, &Kelvarin_Advanced::LayoutChanged);
+        connect(screen, &QScreen::virtualGeometryChanged, this, &Kelvarin_Advanced::LayoutChanged);
+    };
+    for (QScreen* screen : QGuiApplication::screens()) {
+        watch(screen);
+    }
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* screen) {
+        watch(screen);
+        LayoutChanged();
+    });
+    // Qt tells before the screen leaves the list: look again once it has.
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this,
+            [this] { QTimer::singleShot(0, this, &Kelvarin_Advanced::LayoutChanged); });
+}
+
+void Kelvarin_Advanced::FillMonitors(const DesktopLayout& layout) {
+    const QSignalBlocker block(monitor_);
+    monitor_->clear();
+    monitor_->addItem(tr("Whole desktop"), QString());
+    for (const MonitorInfo& monitor : layout.monitors) {
+        monitor_->addItem(MonitorLabel(monitor), monitor.name);
+    }
+    const std::optional<qsizetype> found = FindMonitor(layout.monitors, chosenMonitor_);
+    monitor_->setCurrentIndex(found ? static_cast<int>(*found) + 1 : 0);
+}
+
+bool Kelvarin_Advanced::SendMonitorRegion(const DesktopLayout& layout, bool always) {
+    const std::optional<MonitorRegion> region =
+        RegionForChoice(layout.monitors, layout.desktop, chosenMonitor_);
+    if (!region) {
+        return false;
+    }
+    if (ApplyRegion(*region, registry_.calibState) || always) {
+        SendWithSave(registry_.calibState);
+    }
+    return true;
+}
+
+void Kelvarin_Advanced::MonitorChosen(int index) {
+    chosenMonitor_ = monitor_->itemData(index).toString();
+    if (context_.profile != nullptr) {
+        context_.profile->WriteString("GENERAL", kMonitorKey, chosenMonitor_.toStdString());
+    }
+    ShowNotice(QString());
+    SendMonitorRegion(CurrentDesktopLayout(context_), true);
+}
+
+void Kelvarin_Advanced::LayoutChanged() {
+    const DesktopLayout layout = CurrentDesktopLayout(context_);
+    // The whole desktop needs nothing sent: its region is the whole desktop whatever the
+    // layout, and a region edited in the calibration dialog stays as it is.
+    if (!chosenMonitor_.isEmpty() && !SendMonitorRegion(layout, false)) {
+        const QString gone = chosenMonitor_;
+        chosenMonitor_.clear();
+        if (context_.profile != nullptr) {
+            context_.profile->WriteString("GENERAL", kMonitorKey, "");
+        }
+        SendMonitorRegion(layout, true);
+        ShowNotice(tr("Monitor %1 is not connected: the touch foil now drives the whole "
+                      "desktop.")
+                       .arg(gone));
+    }
+    FillMonitors(layout);
+}
+
+void Kelvarin_Advanced::ShowNotice(const QString& notice) {
+    if (auto* about = window()->findChild<Kelvarin_Copyright*>()) {
+        about->SetNotice(notice);
+    }
+    monitor_->setToolTip(notice);
 }
 
 QString Kelvarin_Advanced::DriverFolder() const {

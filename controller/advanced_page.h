@@ -1,6 +1,6 @@
 // Kelvarin_Advanced, the "Advanced" page: the touch mode, the edge enhancement of the four
-// screen edges, starting and stopping the driver, the factory reset, start at login and the
-// advanced settings dialog.
+// screen edges, the monitor the foil lies on, starting and stopping the driver, the factory
+// reset, start at login and the advanced settings dialog.
 #pragma once
 
 #include <QString>
@@ -9,10 +9,12 @@
 #include <memory>
 
 #include "controller/edge_sliders.h"
+#include "controller/monitor_choice.h"
 #include "messaging/registry.h"
 #include "messaging/touch_modes.h"
 
 class QCheckBox;
+class QComboBox;
 class QDialog;
 class QGroupBox;
 class QProgressBar;
@@ -30,6 +32,9 @@ class FactoryReset;
 inline constexpr int kAdvancedRefreshMs = 120;
 // Period of the factory reset's step timer.
 inline constexpr int kFactoryResetTickMs = 50;
+
+// The monitors and the desktop now: the context's, or QGuiApplication's screens.
+DesktopLayout CurrentDesktopLayout(const DialogContext& context);
 
 class Kelvarin_Advanced final : public QWidget {
     Q_OBJECT
@@ -49,6 +54,13 @@ public:
     // the user's configuration folder.
     QString DriverSettingsFolder() const;
 
+    // The chosen monitor's name, empty for the whole desktop.
+    const QString& ChosenMonitor() const { return chosenMonitor_; }
+    // The monitors were added, removed, moved or resized: the list follows, the chosen
+    // monitor's region is sent again, and a chosen monitor that is gone gives way to the
+    // whole desktop, with a notice.
+    void LayoutChanged();
+
 private:
     void Build();
     void ShowRadios();
@@ -65,6 +77,13 @@ private:
     void StartFactoryReset();
     void FactoryResetFinished();
     bool RefreshPaused() const;
+    void WatchScreens();
+    void FillMonitors(const DesktopLayout& layout);
+    void MonitorChosen(int index);
+    // Sends the region of the chosen monitor on this layout when it differs from the record's;
+    // false when that monitor is not connected.
+    bool SendMonitorRegion(const DesktopLayout& layout, bool always);
+    void ShowNotice(const QString& notice);
 
     DialogContext& context_;
     Registry& registry_;
@@ -86,6 +105,9 @@ private:
     QSlider* right_ = nullptr;
     QSlider* top_ = nullptr;
     QSlider* bottom_ = nullptr;
+    QComboBox* monitor_ = nullptr;
+    QString chosenMonitor_;
+    bool driverAnswered_ = false;
     QTimer* refreshTimer_ = nullptr;
     QTimer* resetTimer_ = nullptr;
     QDialog* progressWindow_ = nullptr;

@@ -12,7 +12,10 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "controller/advanced_page.h"
 #include "controller/main_dialog.h"
+#include "controller/monitor_choice.h"
+#include "controller/profile_file.h"
 
 namespace kv::controller {
 
@@ -60,9 +63,11 @@ void DrawRing(QPainter& painter, QPointF centre, double diameter, double width) 
 }  // namespace
 
 CalibrateDlg::CalibrateDlg(Registry& registry, QWidget* parent)
-    : QDialog(parent),
-      steps_(registry, PrimaryScreen().width(), PrimaryScreen().height()),
-      screen_(PrimaryScreen()) {
+    : CalibrateDlg(registry, PrimaryScreen(), PrimaryScreen(), parent) {}
+
+CalibrateDlg::CalibrateDlg(Registry& registry, const QRect& desktop, const QRect& area,
+                           QWidget* parent)
+    : QDialog(parent), steps_(registry, desktop.width(), desktop.height()), screen_(desktop) {
     setObjectName(QStringLiteral("CalibrateDlg"));
     setWindowTitle(tr("Calibration"));
     setAccessibleName(windowTitle());
@@ -109,8 +114,14 @@ CalibrateDlg::CalibrateDlg(Registry& registry, QWidget* parent)
     connect(advancedButton_, &QPushButton::clicked, this, &CalibrateDlg::AdvancedClicked);
     connect(cancelButton_, &QPushButton::clicked, this, &CalibrateDlg::CancelClicked);
 
-    setGeometry(screen_);
-    setWindowState(Qt::WindowFullScreen);
+    // Full screen on a monitor of its own; over several, a frameless window across them.
+    setGeometry(area);
+    const QScreen* on = QGuiApplication::screenAt(area.center());
+    if (on != nullptr && on->geometry() == area) {
+        setWindowState(Qt::WindowFullScreen);
+    } else {
+        setWindowFlag(Qt::FramelessWindowHint);
+    }
     SyncControls();
     LayOut();
 
@@ -281,7 +292,13 @@ void CalibrateDlg::paintEvent(QPaintEvent* /*event*/) {
 }
 
 int RunCalibration(DialogContext& context, QWidget* parent) {
-    CalibrateDlg dialog(*context.registry, parent);
+    const DesktopLayout layout = CurrentDesktopLayout(context);
+    const QString monitor =
+        context.profile != nullptr
+            ? QString::fromStdString(context.profile->ReadString("GENERAL", kMonitorKey, ""))
+            : QString();
+    CalibrateDlg dialog(*context.registry, layout.desktop,
+                        CalibrationArea(layout.monitors, layout.desktop, monitor), parent);
     return dialog.exec();
 }
 

@@ -23,8 +23,12 @@ struct DialogContext;
 class CalibrateDlg final : public QDialog {
     Q_OBJECT
 public:
-    // Covers the primary screen, the one the driver maps touches onto.
+    // Covers the primary screen, taken as the whole of what the driver maps touches onto.
     explicit CalibrateDlg(Registry& registry, QWidget* parent = nullptr);
+    // desktop: what the driver maps touches onto, in desktop pixels (the region's fractions
+    // are of it); area: the part the dialog covers, the chosen monitor or the whole desktop.
+    CalibrateDlg(Registry& registry, const QRect& desktop, const QRect& area,
+                 QWidget* parent = nullptr);
     ~CalibrateDlg() override;
 
     // One 50 ms tick: the step machine moves on, the window follows it. Closes the dialog
@@ -52,7 +56,7 @@ private:
     void Finish();
 
     CalibrationSteps steps_;
-    QRect screen_;  // the driver's screen in desktop coordinates
+    QRect screen_;  // what the driver maps onto, in desktop coordinates
     QTimer* timer_ = nullptr;
     QPushButton* advancedButton_ = nullptr;  // 1029
     QPushButton* cancelButton_ = nullptr;    // 1028
@@ -63,7 +67,8 @@ private:
     std::array<QSlider*, 4> sliders_{};
 };
 
-// Runs the calibration dialog modally over parent; returns QDialog::Accepted when the driver
+// Runs the calibration dialog modally over parent, on the monitor chosen on the Advanced page
+// (MONITOR in CONTROLLER.INI) or the whole desktop; returns QDialog::Accepted when the driver
 // completed the calibration, QDialog::Rejected when the user cancelled.
 int RunCalibration(DialogContext& context, QWidget* parent);
 

@@ -22,6 +22,19 @@ CalibrationSteps::CalibrationSteps(Registry& registry, int screenWidth, int scre
     region_ = {Percent(state.exclude_edge_left), Percent(state.exclude_edge_top),
                Percent(state.exclude_edge_right), Percent(state.exclude_edge_bottom)};
     published_ = region_;
+    initial_ = region_;
+    // Whole percent as such; a single-precision 0.2 is not quite a fifth of the screen.
+    const auto exact = [](float fraction, int percent) {
+        const double whole = percent / 100.0;
+        if (!std::isfinite(fraction) || std::fabs(fraction - whole) < 1e-6) {
+            return whole;
+        }
+        return std::clamp(static_cast<double>(fraction), 0.0, 1.0);
+    };
+    initialExact_ = {exact(state.exclude_edge_left, region_.left),
+                     exact(state.exclude_edge_top, region_.top),
+                     exact(state.exclude_edge_right, region_.right),
+                     exact(state.exclude_edge_bottom, region_.bottom)};
     // Until the driver says otherwise, a capture starts at the top-left corner.
     registry_.calibRefTL.RefFlag0 = true;
     registry_.calibRefTR.RefFlag0 = false;
@@ -180,6 +193,10 @@ void CalibrationSteps::PublishRegionIfChanged() {
 }
 
 PixelRect CalibrationSteps::RegionPixels() const {
+    if (region_ == initial_) {
+        const PixelRect& r = initialExact_;
+        return {width_ * r.left, height_ * r.top, width_ * r.right, height_ * r.bottom};
+    }
     return {width_ * region_.left / 100.0, height_ * region_.top / 100.0,
             width_ * region_.right / 100.0, height_ * region_.bottom / 100.0};
 }

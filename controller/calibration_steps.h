@@ -118,6 +118,10 @@ private:
     int32_t regionMode_ = 0;
     RegionPercent region_;
     RegionPercent published_;
+    // The region as the record held it at start, exactly: a monitor's share of the desktop
+    // is rarely whole percent, and the targets must sit where the driver maps them.
+    RegionPercent initial_;
+    PixelRect initialExact_;
     TargetView target_;
 };
 

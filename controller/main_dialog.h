@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <functional>
 
+#include "controller/monitor_choice.h"
 #include "messaging/registry.h"
 
 class QComboBox;
@@ -34,6 +35,8 @@ struct DialogContext {
     std::function<bool()> connected;     // the endpoint's connected flag
     std::function<void()> sayHello;      // sends the hello datagram
     DriverLauncher* launcher = nullptr;  // starts Driver (the Advanced page's buttons)
+    // The monitors and the desktop now; empty: QGuiApplication's screens (tests give theirs).
+    std::function<DesktopLayout()> desktopLayout;
 };
 
 // Presence and graph redraw periods.

@@ -91,5 +91,21 @@
         <source>Windows Native - MT 2 Points</source>
         <translation>系统原生 - 两点触摸</translation>
     </message>
+    <message>
+        <source>Display</source>
+        <translation>显示器</translation>
+    </message>
+    <message>
+        <source>Monitor:</source>
+        <translation>显示器：</translation>
+    </message>
+    <message>
+        <source>Whole desktop</source>
+        <translation>整个桌面</translation>
+    </message>
+    <message>
+        <source>Monitor %1 is not connected: the touch foil now drives the whole desktop.</source>
+        <translation>显示器 %1 未连接：触摸膜现在控制整个桌面。</translation>
+    </message>
 </context>
 </TS>

@@ -129,5 +129,56 @@ TEST(ExclusionTest, OtherFlagsNeitherExcludeNorRemap) {
     }
 }
 
+// A foil on the right-hand monitor of two side by side, mounted upside down and covering a
+// little less than the monitor. The dialog shows its targets 10 % into the monitor (the
+// region), the capture takes the foil's readings there, and every touch then runs the
+// pointer chain: calibrate, stretch edges, (no rotation), regional mapping onto the monitor.
+TEST_F(CalibrationTest, CalibrationOnOneMonitorOfTwoMapsOntoThatMonitor) {
+    // Where the foil reads a touch at a point of the monitor (0..1 across the monitor).
+    const auto foil = [](NormalPoint onMonitor) {
+        return NormalPoint{0.5f - 0.95f * (onMonitor.x - 0.5f), 0.5f - 0.9f * (onMonitor.y - 0.5f)};
+    };
+    // The right half of the desktop, as the Controller sends it for that monitor.
+    CalibrationState state;
+    state.exclude_edge_flag = 2;
+    state.exclude_edge_left = 0.5f;
+    state.exclude_edge_top = 0.0f;
+    state.exclude_edge_right = 1.0f;
+    state.exclude_edge_bottom = 1.0f;
+    const ExclusionSettings monitor = ExclusionSettings::FromSettings(state);
+    const auto onDesktop = [&](NormalPoint sensor, const EdgeStretch& edge) {
+        NormalPoint p = CalibrationModel::StretchEdges(model->MapPoint(sensor), edge);
+        EXPECT_FALSE(CalibrationModel::Exclude(p, monitor));
+        return p;
+    };
+
+    model->Recompute();
+    CaptureCorners(foil({0.1f, 0.1f}), foil({0.9f, 0.1f}), foil({0.1f, 0.9f}));
+    ASSERT_EQ(model->CurrentPhase(), CalibrationModel::Phase::Calibrated);
+
+    // With no edge stretch and with the strongest: each target, the fourth corner and the
+    // foil's centre land where they are on the desktop.
+    for (const EdgeStretch& edge : {EdgeStretch{}, Edges(100, 100, 100, 100)}) {
+        ExpectNear(onDesktop(foil({0.1f, 0.1f}), edge), {0.55f, 0.1f});
+        ExpectNear(onDesktop(foil({0.9f, 0.1f}), edge), {0.95f, 0.1f});
+        ExpectNear(onDesktop(foil({0.1f, 0.9f}), edge), {0.55f, 0.9f});
+        ExpectNear(onDesktop(foil({0.9f, 0.9f}), edge), {0.95f, 0.9f});
+        ExpectNear(onDesktop({0.5f, 0.5f}, edge), {0.75f, 0.5f});
+        // No touch anywhere on the foil, to its very edge, reaches the left-hand monitor.
+        for (float x = 0.0f; x <= 1.0f; x += 0.05f) {
+            for (float y = 0.0f; y <= 1.0f; y += 0.05f) {
+                const NormalPoint p = onDesktop({x, y}, edge);
+                EXPECT_GE(p.x, 0.5f);
+                EXPECT_LE(p.x, 1.0f);
+                EXPECT_GE(p.y, 0.0f);
+                EXPECT_LE(p.y, 1.0f);
+            }
+        }
+    }
+    // The stretch pushes a touch near the monitor's left edge out towards it, not past it.
+    const NormalPoint nearEdge = onDesktop(foil({0.04f, 0.5f}), Edges(100, 0, 0, 0));
+    EXPECT_NEAR(nearEdge.x, 0.5f + 0.5f * (0.075f - 0.035f * 2.0f), 1e-4f);
+}
+
 }  // namespace
 }  // namespace kv::test

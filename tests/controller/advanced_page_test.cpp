@@ -56,11 +56,21 @@ private:
         DialogContext context;
         std::unique_ptr<Kelvarin_Advanced> page;
         // The driver is in driverFolder when one is given, else beside CONTROLLER.INI.
-        explicit Page(int custom = 0, const QString& driverFolder = QString()) {
+        // Two monitors side by side unless a test changes them.
+        DesktopLayout layout{{{QStringLiteral("LEFT"), QRect(0, 0, 1280, 800)},
+                              {QStringLiteral("RIGHT"), QRect(1280, 0, 1280, 800)}},
+                             QRect(0, 0, 2560, 800)};
+        // monitor: the MONITOR value CONTROLLER.INI holds at start, if any.
+        explicit Page(int custom = 0, const QString& driverFolder = QString(),
+                      const char* monitor = nullptr) {
             profile = std::make_unique<ProfileFile>(
                 folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
             profile->CreateWithDefaults();
             profile->WriteInt("BOOT", "CUSTOM", custom);
+            if (monitor != nullptr) {
+                profile->WriteString("GENERAL", "MONITOR", monitor);
+            }
+            context.desktopLayout = [this] { return layout; };
             const QDir driverDir(driverFolder.isEmpty() ? folder.path() : driverFolder);
             launcher = std::make_unique<DriverLauncher>(
                 driverDir.filePath(QStringLiteral("Driver")), QStringList(), LockPath(),
@@ -182,6 +192,100 @@ private slots:
         p.page->Refresh();
         QCOMPARE(p.driver.driver.edgeState.Bottom, 35);
         QCOMPARE(p.driver.driver.edgeState.Top, 0);
+    }
+
+    void MonitorChoiceSendsItsRegionIsRememberedAndFollowsTheLayout() {
+        Page p;
+        auto* combo = p.Get<QComboBox>("Monitor");
+        QVERIFY(combo != nullptr);
+        QCOMPARE(combo->accessibleName(), QStringLiteral("Monitor:"));
+        QCOMPARE(combo->count(), 3);
+        QCOMPARE(combo->itemText(0), QStringLiteral("Whole desktop"));
+        QCOMPARE(combo->itemText(2), QStringLiteral("RIGHT (1280\u00d7800)"));
+        QCOMPARE(combo->currentIndex(), 0);
+        // Nothing chosen: nothing sent at start, the region stays the driver's.
+        QVERIFY(p.driver.link.received.empty());
+        const auto& sent = p.driver.driver.calibState;
+
+        // The right-hand monitor: its half of the desktop with regional mapping, then the save.
+        emit combo->activated(2);
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 2);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.5f);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_top), 0.0f);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_right), 1.0f);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_bottom), 1.0f);
+        QCOMPARE(p.profile->ReadString("GENERAL", "MONITOR", "?"), std::string("RIGHT"));
+        // The rest of CONTROLLER.INI is as it was.
+        QCOMPARE(p.profile->ReadInt("GENERAL", "LANG", 0), 19);
+        QCOMPARE(p.profile->ReadInt("BOOT", "STATUS", 0), 1);
+
+        // The left monitor grows to 1920: the right one moves and its region follows.
+        p.driver.link.received.clear();
+        p.layout.monitors[0].geometry = QRect(0, 0, 1920, 800);
+        p.layout.monitors[1].geometry = QRect(1920, 0, 1280, 800);
+        p.layout.desktop = QRect(0, 0, 3200, 800);
+        p.page->LayoutChanged();
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.6f);
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 2);
+        QCOMPARE(combo->itemText(1), QStringLiteral("LEFT (1920\u00d7800)"));
+        QCOMPARE(combo->currentIndex(), 2);
+        // A change that leaves the region as it is sends nothing.
+        p.driver.link.received.clear();
+        p.page->LayoutChanged();
+        QVERIFY(p.driver.link.received.empty());
+
+        // The chosen monitor is unplugged: the whole desktop, said so, and forgotten.
+        p.layout.monitors.removeLast();
+        p.layout.desktop = QRect(0, 0, 1920, 800);
+        p.page->LayoutChanged();
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 1);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.0f);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_right), 1.0f);
+        QCOMPARE(combo->count(), 2);
+        QCOMPARE(combo->currentIndex(), 0);
+        QVERIFY(p.page->ChosenMonitor().isEmpty());
+        QVERIFY(combo->toolTip().contains(QStringLiteral("RIGHT")));
+        QCOMPARE(p.profile->ReadString("GENERAL", "MONITOR", "?"), std::string());
+
+        // Choosing the whole desktop sends it even when the record already holds it.
+        p.driver.link.received.clear();
+        emit combo->activated(0);
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 1);
+    }
+
+    void RememberedMonitorIsRestoredOnTheLayoutOfNow() {
+        // Stored as RIGHT: chosen again at start, its region computed from the layout.
+        Page p(0, QString(), "RIGHT");
+        auto* combo = p.Get<QComboBox>("Monitor");
+        QCOMPARE(p.page->ChosenMonitor(), QStringLiteral("RIGHT"));
+        QCOMPARE(combo->currentText(), QStringLiteral("RIGHT (1280\u00d7800)"));
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<int>(p.driver.driver.calibState.exclude_edge_flag), 2);
+        QCOMPARE(static_cast<float>(p.driver.driver.calibState.exclude_edge_left), 0.5f);
+
+        // A driver that comes later (or again, after a restart) is sent the region once.
+        bool answers = false;
+        p.context.connected = [&answers] { return answers; };
+        p.page->Refresh();
+        p.driver.link.received.clear();
+        p.driver.driver.calibState.exclude_edge_flag = 0;
+        p.page->Refresh();
+        QVERIFY(p.driver.link.received.empty());
+        answers = true;
+        p.page->Refresh();
+        p.page->Refresh();
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<int>(p.driver.driver.calibState.exclude_edge_flag), 2);
+
+        // Stored, but not connected at start: the whole desktop.
+        Page gone(0, QString(), "HDMI-9");
+        QVERIFY(gone.page->ChosenMonitor().isEmpty());
+        QCOMPARE(gone.Get<QComboBox>("Monitor")->currentIndex(), 0);
+        QCOMPARE(static_cast<int>(gone.driver.driver.calibState.exclude_edge_flag), 1);
     }
 
     void EdgeRulesWithoutTheWindow() {

@@ -89,6 +89,39 @@ T* Child(QWidget& parent, const char* name) {
 class CalibrateTest : public QObject {
     Q_OBJECT
 private slots:
+    // A monitor's share of the desktop (a third here, not whole percent): the targets sit 10 %
+    // into that rectangle exactly where the driver's regional mapping puts them, and the
+    // dialog covers the monitor with them inside.
+    void targetsOnAMonitorSitExactlyInItsRegion() {
+        Registry reg(ProgramRole::Controller);
+        reg.calibState.exclude_edge_flag = 2;
+        reg.calibState.exclude_edge_left = 1.0f / 3.0f;
+        reg.calibState.exclude_edge_right = 1.0f;
+        {
+            CalibrationSteps steps(reg, 3000, 800);
+            ScriptedDriver driver{reg};
+            QCOMPARE(TickUntilTarget(steps, driver), Corner::TopLeft);
+            QVERIFY(qAbs(steps.Target().x - 1200.0) < 0.01);
+            QCOMPARE(steps.Target().y, 80.0);
+            driver.Activate(reg.calibRefTR);
+            QCOMPARE(TickUntilTarget(steps, driver), Corner::TopRight);
+            QVERIFY(qAbs(steps.Target().x - 2800.0) < 0.01);
+        }
+        // The right half of a desktop of two monitors; the dialog on that half only.
+        reg.calibState.exclude_edge_left = 0.5f;
+        CalibrateDlg dialog(reg, QRect(0, 0, 1600, 600), QRect(800, 0, 800, 600));
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.geometry().size(), QSize(800, 600));
+        ScriptedDriver driver{reg};
+        TickUntilTargetIn(dialog, driver);
+        QCOMPARE(dialog.Steps().Target().corner, Corner::TopLeft);
+        QCOMPARE(dialog.Steps().Target().x, 880.0);
+        const QPointF target = dialog.TargetInWindow();
+        QCOMPARE(target, QPointF(dialog.mapFromGlobal(QPoint(880, 60))));
+        QVERIFY(dialog.rect().contains(target.toPoint()));
+    }
+
     // The corners come in the driver's order TL, TR, BL, each 10 % in from the screen edges
     // in mode 0, with the driver's progress; completion ends the machine as completed.
     void cornersFollowTheDriverAndCompletionEnds() {

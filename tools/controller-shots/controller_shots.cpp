@@ -8,11 +8,13 @@
 //   controller-shots FOLDER
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -175,6 +177,13 @@ int main(int argc, char** argv) {
     context.trayAvailable = [] { return false; };
     context.connected = [] { return true; };
     context.sayHello = [] {};
+    // Two monitors side by side, for the Advanced page's monitor list.
+    context.desktopLayout = [] {
+        return kv::controller::DesktopLayout{
+            {{QStringLiteral("HDMI-1"), QRect(0, 0, 1920, 1080)},
+             {QStringLiteral("HDMI-2"), QRect(1920, 0, 1920, 1080)}},
+            QRect(0, 0, 3840, 1080)};
+    };
     kv::controller::CConfiguratorDlg dialog(context);
     dialog.resize(640, 480);
     dialog.show();
@@ -212,8 +221,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     tabs->setCurrentWidget(advanced);
+    // The foil on the right-hand monitor; the region goes back for the calibration picture.
+    auto* monitor = advanced->findChild<QComboBox*>(QStringLiteral("Monitor"));
+    if (monitor == nullptr || monitor->count() != 3) {
+        std::fprintf(stderr, "controller-shots: the monitor list is missing\n");
+        return 1;
+    }
+    kv::CalibrationState& state = registry->calibState;
+    const int32_t flag = state.exclude_edge_flag;
+    const std::array<float, 4> edges = {state.exclude_edge_left, state.exclude_edge_top,
+                                        state.exclude_edge_right, state.exclude_edge_bottom};
+    monitor->setCurrentIndex(2);
+    emit monitor->activated(2);
     QApplication::processEvents();
     ok &= Save(dialog, folder.filePath(QStringLiteral("controller-advanced.png")));
+    state.exclude_edge_flag = flag;
+    state.exclude_edge_left = edges[0];
+    state.exclude_edge_top = edges[1];
+    state.exclude_edge_right = edges[2];
+    state.exclude_edge_bottom = edges[3];
     {
         kv::controller::Kelvarin_AdvSetting advSetting(context, nullptr);
         advSetting.show();

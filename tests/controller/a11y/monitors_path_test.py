@@ -1,0 +1,140 @@
+"""The monitor choice end to end: the real Controller with its Driver on a simulated foil, on
+a desktop of two monitors (with-desktop --two-monitors: LEFT and RIGHT, each half of a 2560 x
+800 screen), the window driven through the accessibility bus, the pointer and the keyboard:
+    with-desktop --two-monitors /usr/bin/python3 monitors_path_test.py CONTROLLER KVCTL
+
+The "Monitor" list offers the whole desktop and both monitors; choosing RIGHT makes the
+driver map onto x 0.5 .. 1.0 with regional mapping and CONTROLLER.INI remember it; the
+calibration dialog then covers RIGHT alone and a finger on its targets calibrates; unplugging
+RIGHT (xrandr --delmonitor) brings the driver back to the whole desktop and says so on the
+About page."""
+
+import os
+import subprocess
+import sys
+import time
+
+# The shared session comes from the Setting page's test; no bytecode beside the sources.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import controller_a11y as a11y  # noqa: E402
+from setting_path_test import (  # noqa: E402
+    DIALOG,
+    WINDOW,
+    Session,
+    calibrate_with_finger,
+    check_references,
+    eventually,
+    read_ini,
+    run_session,
+)
+
+
+def monitor_list():
+    # Found by its label, as a screen reader names it (its own name is its current entry).
+    return a11y.control(WINDOW, "combo box", "Monitor:")
+
+
+def items(combo):
+    """The entries of the list, in order."""
+    names = []
+    for child in combo:
+        if child is None:
+            continue
+        for item in child:
+            if item is not None:
+                names.append(item.name)
+    return names
+
+
+def region(session):
+    state = session.get("Calib/State")
+    if state is None:
+        return None
+    return (
+        state["exclude_edge_flag"],
+        round(state["exclude_edge_left"], 3),
+        round(state["exclude_edge_top"], 3),
+        round(state["exclude_edge_right"], 3),
+        round(state["exclude_edge_bottom"], 3),
+    )
+
+
+def choose(entry):
+    """Picks the entry as a user does: a click opens the list, Down moves, Return takes."""
+    combo = monitor_list()
+    entries = items(combo)
+    assert entry in entries, "%r not among %s" % (entry, entries)
+    box = combo.queryComponent().getExtents(a11y.pyatspi.DESKTOP_COORDS)
+    x, y = box.x + box.width // 2, box.y + box.height // 2
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+    eventually(
+        "the list never opened",
+        lambda: monitor_list()[0].getState().contains(a11y.pyatspi.STATE_SHOWING),
+    )
+    # The open list starts at the current entry, the whole desktop.
+    for _ in range(entries.index(entry)):
+        subprocess.run(["xdotool", "key", "Down"], check=True)
+    subprocess.run(["xdotool", "key", "Return"], check=True)
+
+
+def run_monitors(session):
+    a11y.select_tab(WINDOW, "Advanced")
+    eventually("the driver never answered", lambda: region(session) is not None)
+    combo = monitor_list()
+    entries = items(combo)
+    assert entries == [
+        "Whole desktop",
+        "LEFT (1280\u00d7800)",
+        "RIGHT (1280\u00d7800)",
+    ], "the list holds %s" % entries
+
+    choose("RIGHT (1280\u00d7800)")
+    right = (2, 0.5, 0.0, 1.0, 1.0)
+    eventually("the driver never mapped onto RIGHT", lambda: region(session) == right)
+    profile = os.path.join(session.install, "CONTROLLER.INI")
+    eventually(
+        "CONTROLLER.INI never remembered RIGHT",
+        lambda: read_ini(profile).get("MONITOR") == "RIGHT",
+    )
+    eventually(
+        "DRIVER.INI never held the region",
+        lambda: session.driver_ini().get("exclude_edge_flag") == "2",
+    )
+
+    # Calibration on RIGHT: the dialog covers that monitor only, and a finger held on the
+    # foil where each target shows calibrates as on a single screen.
+    a11y.select_tab(WINDOW, "Setting")
+    time.sleep(4)  # the baseline settles before the first touch
+    a11y.press(WINDOW, "push button", "Calibration")
+    dialog = a11y.window(DIALOG)
+    box = dialog.queryComponent().getExtents(a11y.pyatspi.DESKTOP_COORDS)
+    covered = (box.x, box.y, box.width, box.height)
+    assert covered == (1280, 0, 1280, 800), "the dialog covers %s" % (covered,)
+    pressed = calibrate_with_finger(session)
+    assert pressed == ["TL", "TR", "BL"], "targets shown in the order %s" % pressed
+    check_references(session)
+    assert region(session) == right, "the region after calibration: %s" % (region(session),)
+
+    a11y.select_tab(WINDOW, "Advanced")
+    subprocess.run(["xrandr", "--delmonitor", "RIGHT"], check=True, capture_output=True)
+    whole = (1, 0.0, 0.0, 1.0, 1.0)
+    eventually("the driver stayed on RIGHT after it went", lambda: region(session) == whole)
+    eventually(
+        "CONTROLLER.INI still names RIGHT", lambda: read_ini(profile).get("MONITOR", "") == ""
+    )
+    eventually("the list still offers RIGHT", lambda: len(items(monitor_list())) == 2)
+    a11y.select_tab(WINDOW, "About")
+    eventually(
+        "the About page does not say RIGHT went",
+        lambda: "RIGHT is not connected" in a11y.text_of(WINDOW, "About"),
+    )
+
+
+def main():
+    controller, kvctl = sys.argv[1], sys.argv[2]
+    return run_session(Session(controller, kvctl), run_monitors)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

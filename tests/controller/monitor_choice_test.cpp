@@ -1,0 +1,95 @@
+// The monitor choice as touch region values: fractions of the desktop, the record values of a
+// choice, lookup by name, and the area the calibration dialog covers.
+#include <QTest>
+
+#include "controller/monitor_choice.h"
+
+using namespace kv::controller;
+
+namespace {
+
+// Two monitors side by side, the right-hand one taller and lower than the left.
+QList<MonitorInfo> TwoMonitors() {
+    return {{QStringLiteral("HDMI-1"), QRect(0, 0, 1920, 1080)},
+            {QStringLiteral("DP-2"), QRect(1920, 120, 1280, 1024)}};
+}
+
+const QRect kDesktop(0, 0, 3200, 1144);
+
+void Compare(const RegionFractions& got, const RegionFractions& want) {
+    QVERIFY2(qAbs(got.left - want.left) < 1e-6f, qPrintable(QString::number(got.left)));
+    QVERIFY2(qAbs(got.top - want.top) < 1e-6f, qPrintable(QString::number(got.top)));
+    QVERIFY2(qAbs(got.right - want.right) < 1e-6f, qPrintable(QString::number(got.right)));
+    QVERIFY2(qAbs(got.bottom - want.bottom) < 1e-6f, qPrintable(QString::number(got.bottom)));
+}
+
+}  // namespace
+
+class MonitorChoiceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void RegionIsTheMonitorsShareOfTheDesktop() {
+        // The right half of a 2560 x 800 desktop, to its far edge.
+        Compare(RegionOf(QRect(1280, 0, 1280, 800), QRect(0, 0, 2560, 800)), {0.5f, 0, 1, 1});
+        Compare(RegionOf(QRect(1920, 120, 1280, 1024), kDesktop),
+                {0.6f, 120.0f / 1144.0f, 1.0f, 1.0f});
+        // A desktop that does not start at 0, 0 (a monitor left of the primary one).
+        Compare(RegionOf(QRect(-1280, 0, 1280, 800), QRect(-1280, 0, 2560, 800)),
+                {0.0f, 0.0f, 0.5f, 1.0f});
+        // Past the desktop while a layout changes, or an empty desktop: kept within 0..1.
+        Compare(RegionOf(QRect(2000, -50, 1280, 900), QRect(0, 0, 2560, 800)),
+                {2000.0f / 2560.0f, 0.0f, 1.0f, 1.0f});
+        Compare(RegionOf(QRect(0, 0, 10, 10), QRect()), {0, 0, 0, 0});
+    }
+
+    void ChoiceGivesTheRecordValues() {
+        const QList<MonitorInfo> monitors = TwoMonitors();
+        const std::optional<MonitorRegion> right =
+            RegionForChoice(monitors, kDesktop, QStringLiteral("DP-2"));
+        QVERIFY(right.has_value());
+        QCOMPARE(right->flag, 2);
+        Compare(right->region, {0.6f, 120.0f / 1144.0f, 1.0f, 1.0f});
+
+        // The whole desktop: no regional mapping and the full region.
+        const std::optional<MonitorRegion> whole = RegionForChoice(monitors, kDesktop, {});
+        QVERIFY(whole.has_value());
+        QCOMPARE(whole->flag, 1);
+        Compare(whole->region, {0, 0, 1, 1});
+
+        // A monitor that is not connected (names match exactly).
+        QVERIFY(!RegionForChoice(monitors, kDesktop, QStringLiteral("HDMI-2")).has_value());
+        QVERIFY(!RegionForChoice(monitors, kDesktop, QStringLiteral("dp-2")).has_value());
+        QVERIFY(!RegionForChoice({}, kDesktop, QStringLiteral("DP-2")).has_value());
+
+        // Into the record, which reports whether anything changed.
+        kv::CalibrationState state;
+        state.exclude_edge_flag = 0;
+        QVERIFY(ApplyRegion(*right, state));
+        QCOMPARE(static_cast<int>(state.exclude_edge_flag), 2);
+        QCOMPARE(static_cast<float>(state.exclude_edge_left), 0.6f);
+        QCOMPARE(static_cast<float>(state.exclude_edge_right), 1.0f);
+        QVERIFY(!ApplyRegion(*right, state));
+        QVERIFY(ApplyRegion(*whole, state));
+        QCOMPARE(static_cast<int>(state.exclude_edge_flag), 1);
+        QCOMPARE(static_cast<float>(state.exclude_edge_left), 0.0f);
+        QCOMPARE(static_cast<float>(state.exclude_edge_top), 0.0f);
+    }
+
+    void LabelsAndLookup() {
+        const QList<MonitorInfo> monitors = TwoMonitors();
+        QCOMPARE(MonitorLabel(monitors[0]), QStringLiteral("HDMI-1 (1920\u00d71080)"));
+        QCOMPARE(FindMonitor(monitors, QStringLiteral("DP-2")), std::optional<qsizetype>(1));
+        QVERIFY(!FindMonitor(monitors, QString()).has_value());
+    }
+
+    void CalibrationCoversTheChosenMonitor() {
+        const QList<MonitorInfo> monitors = TwoMonitors();
+        QCOMPARE(CalibrationArea(monitors, kDesktop, QStringLiteral("DP-2")),
+                 QRect(1920, 120, 1280, 1024));
+        QCOMPARE(CalibrationArea(monitors, kDesktop, QString()), kDesktop);
+        QCOMPARE(CalibrationArea(monitors, kDesktop, QStringLiteral("gone")), kDesktop);
+    }
+};
+
+QTEST_APPLESS_MAIN(MonitorChoiceTest)
+#include "monitor_choice_test.moc"
