@@ -167,8 +167,12 @@ run: deps $(BUILD)/build.ninja
 # The Controller's main window, graph view and About page as PNG files under docs/, for the
 # README; rendered offscreen, so no display is needed.
 screenshots: deps $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS) --target controller-shots
+	cmake --build $(BUILD) -j $(JOBS) --target controller-shots Controller Driver kvctl desktop-shot
 	$(BUILD)/tools/controller-shots/controller-shots docs
+	tests/controller/a11y/with-desktop --two-monitors /usr/bin/python3 \
+		tests/controller/a11y/monitors_path_test.py $(BUILD)/controller/Controller \
+		$(BUILD)/tools/kvctl/kvctl $(BUILD)/tools/desktop-shot/desktop-shot \
+		docs/controller-monitors.png
 
 # A storm of malformed and random datagrams at a running Driver (scripts/storm): it must keep
 # answering, keep its settings and give its memory back. CI runs it with STORM_COUNT=100000.

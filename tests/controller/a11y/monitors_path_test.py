@@ -1,11 +1,15 @@
 """The monitor choice end to end: the real Controller with its Driver on a simulated foil, on
 a desktop of two monitors (with-desktop --two-monitors: LEFT and RIGHT, each half of a 2560 x
 800 screen), the window driven through the accessibility bus, the pointer and the keyboard:
-    with-desktop --two-monitors /usr/bin/python3 monitors_path_test.py CONTROLLER KVCTL
+    with-desktop --two-monitors /usr/bin/python3 monitors_path_test.py CONTROLLER KVCTL \
+        [DESKTOP_SHOT PICTURE]
+With DESKTOP_SHOT (tools/desktop-shot) and a PNG path, the window with the open list is saved
+there as the README shows it.
 
 The "Monitor" list offers the whole desktop and both monitors; choosing RIGHT makes the
 driver map onto x 0.5 .. 1.0 with regional mapping and CONTROLLER.INI remember it; the
-calibration dialog then covers RIGHT alone and a finger on its targets calibrates; unplugging
+calibration dialog then covers RIGHT alone and a finger on its targets calibrates; afterwards
+the driver's XTest pointer follows a finger onto RIGHT and never past its edges; unplugging
 RIGHT (xrandr --delmonitor) brings the driver back to the whole desktop and says so on the
 About page."""
 
@@ -60,8 +64,26 @@ def region(session):
     )
 
 
-def choose(entry):
-    """Picks the entry as a user does: a click opens the list, Down moves, Return takes."""
+def extents(accessible):
+    box = accessible.queryComponent().getExtents(a11y.pyatspi.DESKTOP_COORDS)
+    return box.x, box.y, box.x + box.width, box.y + box.height
+
+
+def take_picture(shot, picture):
+    """The Controller's window and the open list, from the real desktop."""
+    boxes = [extents(a11y.window(WINDOW)), extents(monitor_list()[0])]
+    left, top = min(b[0] for b in boxes), min(b[1] for b in boxes)
+    right, bottom = max(b[2] for b in boxes), max(b[3] for b in boxes)
+    time.sleep(0.5)  # the list's opening animation, if the style has one
+    subprocess.run(
+        [shot, str(left), str(top), str(right - left), str(bottom - top), picture], check=True
+    )
+    print("Picture of the choice: %s" % picture)
+
+
+def choose(entry, shot=None):
+    """Picks the entry as a user does: a click opens the list, Down moves, Return takes.
+    With shot (desktop-shot and a PNG path), the open list is pictured before Return."""
     combo = monitor_list()
     entries = items(combo)
     assert entry in entries, "%r not among %s" % (entry, entries)
@@ -75,10 +97,63 @@ def choose(entry):
     # The open list starts at the current entry, the whole desktop.
     for _ in range(entries.index(entry)):
         subprocess.run(["xdotool", "key", "Down"], check=True)
+    if shot is not None:
+        take_picture(*shot)
     subprocess.run(["xdotool", "key", "Return"], check=True)
 
 
-def run_monitors(session):
+def pointer_at():
+    """Where the real X pointer is, in desktop pixels."""
+    out = subprocess.run(
+        ["xdotool", "getmouselocation", "--shell"], check=True, capture_output=True, text=True
+    ).stdout
+    values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+    return int(values["X"]), int(values["Y"])
+
+
+def near(point, goal, slack=24):
+    return abs(point[0] - goal[0]) <= slack and abs(point[1] - goal[1]) <= slack
+
+
+def check_pointer_on_right(session):
+    """With the pointer on (move only, no button), the foil's centre lands on RIGHT's centre
+    and its left edge on RIGHT's left edge, never on LEFT."""
+    enable = subprocess.run(
+        [
+            session.kvctl,
+            "set",
+            "Output/State",
+            "Enable=1",
+            "Mode=1",
+            "--port",
+            str(session.driver_port),
+        ],
+        capture_output=True,
+        text=True,
+    )
+    assert enable.returncode == 0, enable.stderr
+    # Away from where the finger will take it, so that a pointer that never moves shows.
+    subprocess.run(["xdotool", "mousemove", "100", "700"], check=True)
+    session.touch("down 1 0.500 0.500")
+    try:
+        eventually(
+            "a finger at the foil's centre left the pointer at %s, not at RIGHT's centre"
+            % (pointer_at(),),
+            lambda: near(pointer_at(), (1920, 400)),
+        )
+        print("Foil centre -> pointer at %s" % (pointer_at(),))
+        session.touch("move 1 0.010 0.500")
+        eventually(
+            "a finger at the foil's left edge put the pointer at %s" % (pointer_at(),),
+            lambda: near(pointer_at(), (1280, 400), slack=40),
+        )
+        print("Foil left edge -> pointer at %s" % (pointer_at(),))
+        assert pointer_at()[0] >= 1280, "the pointer went onto LEFT: %s" % (pointer_at(),)
+    finally:
+        session.touch("up 1")
+
+
+def run_monitors(session, shot=None):
     a11y.select_tab(WINDOW, "Advanced")
     eventually("the driver never answered", lambda: region(session) is not None)
     combo = monitor_list()
@@ -89,7 +164,7 @@ def run_monitors(session):
         "RIGHT (1280\u00d7800)",
     ], "the list holds %s" % entries
 
-    choose("RIGHT (1280\u00d7800)")
+    choose("RIGHT (1280\u00d7800)", shot)
     right = (2, 0.5, 0.0, 1.0, 1.0)
     eventually("the driver never mapped onto RIGHT", lambda: region(session) == right)
     profile = os.path.join(session.install, "CONTROLLER.INI")
@@ -115,6 +190,7 @@ def run_monitors(session):
     assert pressed == ["TL", "TR", "BL"], "targets shown in the order %s" % pressed
     check_references(session)
     assert region(session) == right, "the region after calibration: %s" % (region(session),)
+    check_pointer_on_right(session)
 
     a11y.select_tab(WINDOW, "Advanced")
     subprocess.run(["xrandr", "--delmonitor", "RIGHT"], check=True, capture_output=True)
@@ -133,7 +209,10 @@ def run_monitors(session):
 
 def main():
     controller, kvctl = sys.argv[1], sys.argv[2]
-    return run_session(Session(controller, kvctl), run_monitors)
+    shot = tuple(sys.argv[3:5]) if len(sys.argv) >= 5 else None
+    return run_session(
+        Session(controller, kvctl, pointer="xtest"), lambda session: run_monitors(session, shot)
+    )
 
 
 if __name__ == "__main__":

@@ -104,7 +104,7 @@ def message_shown(text):
 class Session:
     """The installed Controller with its Driver on a live-touched simulated foil."""
 
-    def __init__(self, controller, kvctl, scenario=None):
+    def __init__(self, controller, kvctl, scenario=None, pointer="none"):
         self.kvctl = kvctl
         self.work = tempfile.mkdtemp(prefix="setting-path-")
         self.install = os.path.join(self.work, "install")
@@ -143,7 +143,7 @@ class Session:
                 os.path.join(self.install, "Controller"),
                 "--port=%d" % free_port(),
                 "--driver-port=%d" % self.driver_port,
-                "--driver-option=--pointer=none",
+                "--driver-option=--pointer=%s" % pointer,
             ]
             + options,
             env=env,
