@@ -82,7 +82,7 @@ protected:
     // Starts a copy of the Driver, on the scripted board, in a folder of its own, so that its
     // DRIVER.INI is the test's; returns that file's path.
     std::string StartInstalledDriver() {
-        StartDriver(kv::test::InstallDriver(install), {"--link=scripted"});
+        StartDriver(kv::test::InstallDriver(install), {"--link=scripted", "--verbose"});
         return install.File("DRIVER.INI");
     }
 
@@ -90,7 +90,8 @@ protected:
     void StopDriver() {
         const Result stop = Kvctl("stop", "");
         EXPECT_EQ(stop.status, 0) << stop.err;
-        EXPECT_EQ(driver->Wait(kWaitMs), 0);
+        EXPECT_EQ(driver->Wait(kWaitMs), 0) << "the driver did not end; it said: "
+                                            << kv::test::ReadFile(runtime.File("driver-err"));
     }
 
     // The record's line of `kvctl get`.

@@ -5,6 +5,7 @@
 #include <climits>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,19 +33,37 @@ using Datagram = std::vector<uint8_t>;
 
 // The driver's side of the link: datagrams it will send, and those it received.
 struct Peer {
-    explicit Peer(FakeClock& c) : clock(c) {}
+    explicit Peer(FakeClock& c)
+        : clock(c), ear(std::make_unique<kv::Registry>(kv::ProgramRole::Driver, c)) {}
     FakeClock& clock;
     std::deque<Datagram> toKvctl;
     std::vector<Datagram> fromKvctl;
     // Sent only once kvctl has said hello twice: the first hello was lost on the way.
     std::deque<Datagram> afterSecondHello;
     size_t hellos = 0;
+    // The driver ends on the stop request that arrives after this many were lost; from then
+    // on the system refuses datagrams to its port. Never, when unset.
+    std::optional<size_t> endsAfterLostStops = 0;
+    size_t stopsLost = 0;
+    bool ended = false;
+    std::unique_ptr<kv::Registry> ear;  // recognises the stop request
 };
 
 class FakeLink final : public kv::kvctl::DatagramLink {
 public:
     explicit FakeLink(Peer& peer) : peer_(peer) {}
     bool Send(const uint8_t* bytes, size_t length) override {
+        if (peer_.ended) {
+            gone_ = true;  // nobody on the port: the system refuses
+            return true;
+        }
+        if (IsStop(bytes, length) && peer_.endsAfterLostStops) {
+            if (peer_.stopsLost < *peer_.endsAfterLostStops) {
+                ++peer_.stopsLost;
+                return true;  // lost on the way
+            }
+            peer_.ended = true;
+        }
         peer_.fromKvctl.emplace_back(bytes, bytes + length);
         if (length > kv::wire::kOffCommand && bytes[kv::wire::kOffCommand] == 0x02 &&
             ++peer_.hellos == 2) {
@@ -67,10 +86,18 @@ public:
         std::copy_n(datagram.begin(), n, buffer);
         return n;
     }
+    bool PeerGone() const override { return gone_; }
     std::string PeerName() const override { return "127.0.0.1:11249"; }
 
 private:
+    bool IsStop(const uint8_t* bytes, size_t length) {
+        return length > kv::wire::kPrefixSize && bytes[kv::wire::kOffCommand] == 0x10 &&
+               peer_.ear->Deliver(bytes, 0, static_cast<int32_t>(length)).record ==
+                   &peer_.ear->driverDoStop;
+    }
+
     Peer& peer_;
+    bool gone_ = false;
 };
 
 class LiveCommands : public ::testing::Test {
@@ -255,8 +282,10 @@ TEST_F(LiveCommands, EventsJumpFarAheadOfTheDriversSequence) {
     received.storeDoLoad.header.sequence = 8;
     EXPECT_TRUE(received.storeDoLoad.ConsumeCounted());
 
-    // A sequence word near its largest value wraps instead of overflowing.
+    // A sequence word near its largest value wraps instead of overflowing (asked of a driver
+    // started again after the stop).
     peer.fromKvctl.clear();
+    peer.ended = false;
     driver->storeDoSave.header.sequence = INT32_MAX;
     QueuePublishAll();
     ASSERT_EQ(Run(kv::kvctl::RunSave, {}), 0) << err.str();
@@ -264,6 +293,46 @@ TEST_F(LiveCommands, EventsJumpFarAheadOfTheDriversSequence) {
     Delivered(received);
     EXPECT_EQ(received.storeDoSave.header.sequence, INT32_MIN + 0x3FFFFFFF);
     EXPECT_TRUE(received.storeDoSave.ConsumeCounted());
+}
+
+// kvctl stop succeeds only once the driver has gone, sending the same request again meanwhile,
+// so that one lost on the way is made good; a driver that runs on is a failure.
+TEST_F(LiveCommands, StopReturnsOnceTheDriverHasEndedAndRepeatsTheRequestMeanwhile) {
+    driver->driverDoStop.header.sequence = 5;
+    peer.endsAfterLostStops = 2;
+    QueuePublishAll();
+    const int64_t begin = clock.NowMs();
+    ASSERT_EQ(Run(kv::kvctl::RunStop, {}), 0) << err.str();
+    EXPECT_EQ(peer.stopsLost, 2u);
+    EXPECT_LT(clock.NowMs() - begin, 3000);
+    kv::Registry received(kv::ProgramRole::Driver, clock);
+    const auto records = Delivered(received);
+    ASSERT_EQ(records.size(), 2u);  // the hello, and the stop that arrived
+    EXPECT_EQ(records[1], &received.driverDoStop);
+    EXPECT_EQ(received.driverDoStop.header.sequence, 5 + 0x40000000);
+
+    // A driver that never ends: the request goes on arriving, always the same one, and kvctl
+    // gives up after 10 s and says so.
+    peer.fromKvctl.clear();
+    peer.endsAfterLostStops.reset();
+    peer.ended = false;
+    QueuePublishAll();
+    const int64_t second = clock.NowMs();
+    EXPECT_EQ(Run(kv::kvctl::RunStop, {}), 1);
+    EXPECT_GE(clock.NowMs() - second, 10000);
+    EXPECT_NE(err.str().find("the driver on 127.0.0.1:11249 is still running 10 s after"),
+              std::string::npos)
+        << err.str();
+    kv::Registry again(kv::ProgramRole::Driver, clock);
+    size_t stops = 0;
+    for (kv::DataManipulation* record : Delivered(again)) {
+        if (record == &again.driverDoStop) {
+            ++stops;
+            EXPECT_EQ(again.driverDoStop.header.sequence, 5 + 0x40000000);
+            EXPECT_TRUE(again.driverDoStop.header.eventValid == 1);
+        }
+    }
+    EXPECT_GE(stops, 10u);
 }
 
 TEST_F(LiveCommands, MonitorSaysHelloUntilAnsweredThenSendsPresenceEveryTwoSeconds) {

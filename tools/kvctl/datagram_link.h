@@ -17,13 +17,16 @@ public:
     // Waits up to timeoutMs for one datagram from the driver and returns its size; 0 when
     // none came in time (or a signal cut the wait short).
     virtual size_t Receive(uint8_t* buffer, size_t capacity, int timeoutMs) = 0;
+    // Whether the system said nothing listens on the driver's port any more (a datagram sent
+    // there was refused): the driver has ended.
+    virtual bool PeerGone() const = 0;
     // "127.0.0.1:11249": where the driver is expected, for messages.
     virtual std::string PeerName() const = 0;
 };
 
 // A UDP socket on an ephemeral loopback port that talks to the driver on driverPort. Only
-// datagrams from that port on the loopback are taken. Null with a reason when the socket
-// cannot be opened.
+// datagrams from that port on the loopback are taken, and a refusal from it is noticed. Null
+// with a reason when the socket cannot be opened.
 std::unique_ptr<DatagramLink> OpenUdpLink(uint16_t driverPort, std::string& error);
 
 }  // namespace kv::kvctl

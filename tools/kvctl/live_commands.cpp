@@ -1,6 +1,7 @@
 // The live kvctl commands on LiveSession: status, get, set, save, load, stop and monitor.
 #include "tools/kvctl/live_commands.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -112,6 +113,10 @@ constexpr uint32_t kToolSequenceStep = 0x40000000u;
 constexpr int kStoreDoSave = Registry::IndexOf("Store", "DoSave");
 constexpr int kStoreDoLoad = Registry::IndexOf("Store", "DoLoad");
 constexpr int kDriverDoStop = Registry::IndexOf("Driver", "DoStop");
+// How long kvctl stop waits for the driver to end (or --timeout, if longer): its next frame,
+// then a publish-all it may be in the middle of, then its shutdown.
+constexpr int kDriverEndLimitMs = 10000;
+constexpr int64_t kStopRepeatMs = 250;
 static_assert(kStoreDoSave >= 0 && kStoreDoLoad >= 0 && kDriverDoStop >= 0);
 
 int UnknownRecord(CommandIo& io, std::string_view command, std::string_view name) {
@@ -168,6 +173,33 @@ public:
         return Send(event);
     }
 
+    // After a raised stop: true once the system refuses datagrams to the driver's port, that
+    // is once the driver has ended. The same request goes again every so often: that is what
+    // brings the refusal, and the driver takes a sequence only once, so a request lost on the
+    // way is made good and a taken one changes nothing.
+    bool AwaitEnd(SetValue& event, int limitMs) {
+        const int32_t sequence = event.header.sequence;
+        const int64_t begin = env_.clock.NowMs();
+        int64_t lastSent = begin;
+        while (!link_->PeerGone()) {
+            const int64_t now = env_.clock.NowMs();
+            if (now - begin >= limitMs) {
+                io_.err << "kvctl " << command_ << ": the driver on " << link_->PeerName()
+                        << " is still running " << limitMs / 1000 << " s after the request\n";
+                return false;
+            }
+            if (now - lastSent >= kStopRepeatMs) {
+                // What the driver said meanwhile may have overwritten our copy.
+                event.header.eventValid = 1;
+                event.header.sequence = sequence;
+                event.Send();
+                lastSent = now;
+            }
+            session_->Poll(kPollMs, nullptr);
+        }
+        return true;
+    }
+
 private:
     const LiveEnvironment& env_;
     CommandIo& io_;
@@ -215,7 +247,17 @@ int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
         return status;
     }
     auto& event = static_cast<SetValue&>(*conversation.Session().Records().Table()[index].record);
-    return conversation.RaiseCounted(event) ? kExitOk : kExitNoDriver;
+    if (!conversation.RaiseCounted(event)) {
+        return kExitNoDriver;
+    }
+    if (eventIndex == kDriverDoStop) {
+        // Done only once the driver has gone: a stop that did not happen is not reported as
+        // one.
+        return conversation.AwaitEnd(event, std::max(options->timeoutMs, kDriverEndLimitMs))
+                   ? kExitOk
+                   : kExitNoDriver;
+    }
+    return kExitOk;
 }
 
 }  // namespace

@@ -117,7 +117,9 @@ constexpr Command kCommands[] = {
     {"load", "kvctl load [--port N] [--timeout S]",
      "  Asks the driver to read DRIVER.INI again (Store/DoLoad).\n", RunLive<kv::kvctl::RunLoad>},
     {"stop", "kvctl stop [--port N] [--timeout S]",
-     "  Asks the driver to end (Driver/DoStop); it does so after its next sensor frame.\n",
+     "  Asks the driver to end (Driver/DoStop); it does so after its next sensor frame.\n"
+     "  Returns once the driver has ended (its port refuses datagrams); exit status 1\n"
+     "  when it is still running after 10 s (or --timeout, if longer).\n",
      RunLive<kv::kvctl::RunStop>},
     {"monitor", "kvctl monitor [--port N] [--timeout S]",
      "  Stays with the driver (sending the presence record Client/client every 2 s, as the\n"

@@ -26,6 +26,11 @@ public:
             socket_.bind(Udp::endpoint(asio::ip::address_v4::loopback(), 0), ec);
         }
         if (!ec) {
+            // Connected, so that the system reports a port nobody listens on any more (the
+            // driver ended) and passes on the driver's datagrams alone.
+            socket_.connect(driver_, ec);
+        }
+        if (!ec) {
             socket_.non_blocking(true, ec);
         }
         if (ec) {
@@ -37,7 +42,12 @@ public:
 
     bool Send(const uint8_t* bytes, size_t length) override {
         boost::system::error_code ec;
-        socket_.send_to(asio::buffer(bytes, length), driver_, 0, ec);
+        socket_.send(asio::buffer(bytes, length), 0, ec);
+        if (ec == asio::error::connection_refused) {
+            // The refusal of an earlier datagram, reported now; this one was not sent.
+            gone_ = true;
+            socket_.send(asio::buffer(bytes, length), 0, ec);
+        }
         return !ec;
     }
 
@@ -47,22 +57,27 @@ public:
             if (::poll(&descriptor, 1, timeoutMs < 0 ? 0 : timeoutMs) <= 0) {
                 return 0;  // time-out, or a signal asking us to stop
             }
-            Udp::endpoint source;
             boost::system::error_code ec;
-            const size_t received =
-                socket_.receive_from(asio::buffer(buffer, capacity), source, 0, ec);
+            const size_t received = socket_.receive(asio::buffer(buffer, capacity), 0, ec);
             if (ec == asio::error::would_block) {
                 continue;
             }
-            if (ec) {
-                // Port unreachable from an earlier send to a driver that is not there.
+            if (ec == asio::error::connection_refused) {
+                // An earlier datagram found nobody on the driver's port.
+                gone_ = true;
                 return 0;
             }
-            // Anything not from the driver is dropped; the caller's deadline decides whether
-            // to wait on.
-            return source == driver_ ? received : 0;
+            if (ec) {
+                return 0;
+            }
+            // The connected socket takes datagrams from the driver's port alone; one from it
+            // means someone listens there again, whatever was refused before.
+            gone_ = false;
+            return received;
         }
     }
+
+    bool PeerGone() const override { return gone_; }
 
     std::string PeerName() const override {
         return driver_.address().to_string() + ":" + std::to_string(driver_.port());
@@ -72,6 +87,7 @@ private:
     asio::io_context io_{1};
     Udp::socket socket_;
     Udp::endpoint driver_;
+    bool gone_ = false;
 };
 
 }  // namespace
