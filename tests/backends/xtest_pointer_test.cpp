@@ -7,6 +7,12 @@
 
 #include <X11/Xlib.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
 
 #include <algorithm>
 #include <memory>
@@ -209,6 +215,48 @@ TEST(XvfbPointerDeviceTest, MovesLandOnTheIntendedPixelAcrossTheScreen) {
         }
     }
     EXPECT_EQ(wrong, 0);
+}
+
+// A write to a connection whose far end has gone raises SIGPIPE, which ends the process: the
+// X backends write inside an XWriteGuard, where the write fails instead and nothing is left
+// pending or blocked afterwards. A SIGPIPE the caller already held back is left to it.
+TEST(XWriteGuardTest, AWriteToAClosedConnectionFailsInsteadOfEndingTheProcess) {
+    auto sigpipeState = [] {
+        sigset_t pending;
+        sigset_t mask;
+        sigpending(&pending);
+        pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+        return std::make_pair(sigismember(&pending, SIGPIPE) == 1,
+                              sigismember(&mask, SIGPIPE) == 1);
+    };
+    ASSERT_EQ(sigpipeState(), std::make_pair(false, false));
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    close(ends[1]);
+    const char byte = 'x';
+    {
+        const XWriteGuard guard;
+        EXPECT_EQ(write(ends[0], &byte, 1), -1);
+        EXPECT_EQ(errno, EPIPE);
+        EXPECT_EQ(sigpipeState(), std::make_pair(true, true));
+    }
+    EXPECT_EQ(sigpipeState(), std::make_pair(false, false));
+
+    // The caller's own pending SIGPIPE survives a guard and stays blocked.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    EXPECT_EQ(write(ends[0], &byte, 1), -1);
+    {
+        const XWriteGuard guard;
+        EXPECT_EQ(write(ends[0], &byte, 1), -1);
+    }
+    EXPECT_EQ(sigpipeState(), std::make_pair(true, true));
+    const timespec now{0, 0};
+    EXPECT_EQ(sigtimedwait(&pipe, nullptr, &now), SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+    close(ends[0]);
 }
 
 // The driver must outlive the X session it injects into (logout, server restart).

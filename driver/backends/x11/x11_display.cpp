@@ -2,7 +2,13 @@
 #include "driver/backends/x11/x11_display.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xlibint.h>  // the connection's flags, for closing a half-open one
 #include <X11/extensions/Xrandr.h>
+#include <signal.h>
+
+#include <csetjmp>
+#include <cstdlib>
+#include <ctime>
 
 namespace kv {
 
@@ -34,21 +40,106 @@ Rotation CrtcRotation(Display* display, XRRScreenResources* resources, RROutput 
     return rotation;
 }
 
+// Set while this thread opens a connection: where the process-wide I/O error handler goes
+// back to, and the half-open connection it found broken.
+thread_local std::jmp_buf* tOpening = nullptr;
+thread_local Display* tBrokenWhileOpening = nullptr;
+
+void IgnoreLostConnection(Display*, void*) {}
+
+// Xlib's I/O error handler, for every connection. Returning lets Xlib's per-connection exit
+// handler decide, and ours only notes the loss. A connection that breaks while it is being
+// opened still has Xlib's default exit handler, which ends the process: that case goes back
+// to the opening instead, before Xlib can get there.
+int OnLostConnection(Display* display) {
+    if (tOpening != nullptr) {
+        tBrokenWhileOpening = display;
+        std::longjmp(*tOpening, 1);
+    }
+    return 0;
+}
+
+// XOpenDisplay, but null for a server that goes away during the opening (one that crashes
+// or is stopped while it starts, a display manager switching servers). Plain data only in
+// this frame: the jump back skips nothing that needs to be ended.
+Display* OpenConnection(const char* name) {
+    std::jmp_buf opening;
+    tBrokenWhileOpening = nullptr;
+    if (setjmp(opening) != 0) {
+        tOpening = nullptr;
+        // The half-open connection: closed, without the exit its default handler would take.
+        Display* broken = tBrokenWhileOpening;
+        tBrokenWhileOpening = nullptr;
+        if (broken != nullptr) {
+            // Closed without the requests XCloseDisplay would send first (its request buffer
+            // is unusable after the loss): the default GCs are freed on our side only, as the
+            // server that held them is gone.
+            XSetIOErrorExitHandler(broken, IgnoreLostConnection, nullptr);
+            for (int k = 0; k < ScreenCount(broken); ++k) {
+                Screen* screen = ScreenOfDisplay(broken, k);
+                std::free(screen->default_gc);
+                screen->default_gc = nullptr;
+            }
+            broken->flags = broken->flags | XlibDisplayClosing;
+            XCloseDisplay(broken);
+        }
+        return nullptr;
+    }
+    tOpening = &opening;
+    Display* display = XOpenDisplay(name);
+    tOpening = nullptr;
+    return display;
+}
+
 }  // namespace
+
+XWriteGuard::XWriteGuard() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &pipe, &previous);
+    wasBlocked_ = sigismember(&previous, SIGPIPE) == 1;
+}
+
+XWriteGuard::~XWriteGuard() {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    if (!wasPending_) {
+        sigset_t pending;
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE) == 1) {
+            // Raised by a write of ours to the dead connection (a SIGPIPE goes to the
+            // thread that wrote): taken, so that unblocking does not deliver it.
+            const timespec now{0, 0};
+            sigtimedwait(&pipe, nullptr, &now);
+        }
+    }
+    if (!wasBlocked_) {
+        pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
+    }
+}
 
 void XDisplayCloser::operator()(_XDisplay* display) const {
     if (display != nullptr) {
+        const XWriteGuard guard;  // closing flushes what is still queued
         XCloseDisplay(display);
     }
 }
 
 XDisplayPtr OpenXDisplay(const std::string& name, bool* lost) {
-    Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+    const XWriteGuard guard;
+    // Xlib's default handlers end the process when the server goes away; the driver keeps
+    // running instead, and every later call on the dead connection returns at once. The
+    // first handler is process-wide (only these backends use Xlib in the driver) and is in
+    // place before the first opening.
+    XSetIOErrorHandler(OnLostConnection);
+    Display* display = OpenConnection(name.empty() ? nullptr : name.c_str());
     if (display != nullptr) {
-        // Xlib's default handlers end the process when the server goes away; the driver
-        // keeps running instead, and every later call on the dead connection returns at once.
-        // The first handler is process-wide: only these backends use Xlib in the driver.
-        XSetIOErrorHandler([](Display*) { return 0; });
         XSetIOErrorExitHandler(
             display,
             [](Display*, void* flag) {
@@ -86,6 +177,7 @@ std::unique_ptr<X11Display> X11Display::Open(const std::string& name) {
 }
 
 X11Display::X11Display(XDisplayPtr display) : display_(std::move(display)) {
+    const XWriteGuard guard;
     int eventBase = 0;
     int errorBase = 0;
     randr_ = XRRQueryExtension(display_.get(), &eventBase, &errorBase) != 0;
@@ -99,6 +191,7 @@ X11Display::X11Display(XDisplayPtr display) : display_(std::move(display)) {
 X11Display::~X11Display() = default;
 
 void X11Display::QuerySize(int32_t& width, int32_t& height) const {
+    const XWriteGuard guard;
     Display* display = display_.get();
     XWindowAttributes attributes{};
     if (XGetWindowAttributes(display, DefaultRootWindow(display), &attributes) != 0) {
@@ -129,6 +222,7 @@ int32_t X11Display::Orientation() const {
     if (!randr_) {
         return 0;
     }
+    const XWriteGuard guard;
     Display* display = display_.get();
     const Window root = DefaultRootWindow(display);
     Rotation rotation = 0;

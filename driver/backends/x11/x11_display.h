@@ -22,6 +22,22 @@ using XDisplayPtr = std::unique_ptr<_XDisplay, XDisplayCloser>;
 // call on the connection returns at once, and *lost (if given) turns true.
 XDisplayPtr OpenXDisplay(const std::string& name, bool* lost = nullptr);
 
+// While it lives, a write to a server that has gone away does not end the process: the
+// calling thread holds SIGPIPE back, and one raised meanwhile is taken and dropped when it
+// ends. The write fails instead and Xlib reports the lost connection. Every Xlib call that
+// may send (requests with replies, flushes, closing) sits inside one.
+class XWriteGuard {
+public:
+    XWriteGuard();
+    ~XWriteGuard();
+    XWriteGuard(const XWriteGuard&) = delete;
+    XWriteGuard& operator=(const XWriteGuard&) = delete;
+
+private:
+    bool wasPending_ = false;  // a SIGPIPE was already pending: it is not ours to take
+    bool wasBlocked_ = false;
+};
+
 // Collects the X protocol errors raised while it lives instead of letting Xlib's default
 // handler end the process. Main thread only: the handler is process-wide.
 class XErrorTrap {

@@ -49,6 +49,7 @@ bool XTestPointer::Connect(std::string& error) {
         error = "cannot open X display \"" + displayName_ + "\"";
         return false;
     }
+    const XWriteGuard guard;
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;
@@ -109,6 +110,7 @@ void XTestPointer::Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) 
 
 void XTestPointer::Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
     namespace pf = pointer_flags;
+    const XWriteGuard guard;
     Display* display = display_.get();
     if ((flags & pf::kMove) != 0 && (flags & pf::kAbsolute) != 0) {
         XTestFakeMotionEvent(display, DefaultScreen(display), ScaleToPixel(dx, width_),
@@ -146,6 +148,7 @@ void XTestPointer::Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
 
 void XTestPointer::Sync() {
     if (Connected()) {
+        const XWriteGuard guard;
         XSync(display_.get(), False);
     }
 }
