@@ -1,9 +1,12 @@
 // The UDP endpoint on Boost.Asio: loopback socket, receive thread, frame cutting, sending.
 #include "messaging/network.h"
 
+#include <fcntl.h>
+
 #include <array>
 #include <atomic>
 #include <boost/asio/ip/udp.hpp>
+#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <mutex>
@@ -165,6 +168,11 @@ bool Network::Impl::Bind() {
     std::unique_lock lock(socketMutex);
     boost::system::error_code ec;
     socket.open(Udp::v4(), ec);
+    if (!ec && ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC) != 0) {
+        // Programs this one starts (the Controller starts the Driver) must not inherit the
+        // socket: they would keep the port after this program has ended.
+        ec = boost::system::error_code(errno, boost::system::system_category());
+    }
     if (!ec) {
         socket.bind(Udp::endpoint(address, config.localPort), ec);
     }

@@ -2,7 +2,10 @@
 // survives a taken port, stops with its thread joined and lets go of its registry.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "messaging/network.h"
 #include "tests/support/fake_clock.h"
@@ -68,6 +71,28 @@ TEST(EndpointBinding, TakenPortIsReportedThenBoundOnceFree) {
 }
 
 // Stopping an endpoint that is still waiting for its port ends the retries at once.
+// The Controller starts the Driver, which runs on after the Controller has quit: a program
+// started while an endpoint is open must not keep its port, or the Controller's next start
+// finds its own port taken.
+TEST(EndpointBinding, AProgramStartedMeanwhileDoesNotKeepThePort) {
+    Registry registry(ProgramRole::Controller);
+    UdpPeer peer;
+    uint16_t port = 0;
+    TempDir folder;
+    std::unique_ptr<Process> started;
+    {
+        Network network(registry, {ProgramRole::Controller, 0, peer.Port()});
+        ASSERT_TRUE(network.Ok()) << network.Error();
+        port = network.LocalPort();
+        started = std::make_unique<Process>("/bin/sleep", std::vector<std::string>{"30"},
+                                            std::map<std::string, std::string>{},
+                                            folder.File("out"), folder.File("err"));
+        ASSERT_TRUE(started->Started());
+    }
+    Network again(registry, {ProgramRole::Controller, port, peer.Port()});
+    EXPECT_TRUE(again.Ok()) << again.Error();
+}
+
 TEST(EndpointBinding, StopEndsTheBindRetries) {
     Registry registry(ProgramRole::Driver);
     UdpPeer holder;
