@@ -192,6 +192,18 @@ def run_monitors(session, shot=None):
     assert region(session) == right, "the region after calibration: %s" % (region(session),)
     check_pointer_on_right(session)
 
+    # The choice outlives the Controller: started again, it shows RIGHT and keeps the region.
+    session.restart_controller()
+    a11y.select_tab(WINDOW, "Advanced")
+    eventually(
+        "the restarted Controller does not show RIGHT as the choice",
+        lambda: monitor_list().name == "RIGHT (1280\u00d7800)",
+    )
+    eventually(
+        "the region changed with the restart: %s" % (region(session),),
+        lambda: region(session) == right,
+    )
+
     a11y.select_tab(WINDOW, "Advanced")
     subprocess.run(["xrandr", "--delmonitor", "RIGHT"], check=True, capture_output=True)
     whole = (1, 0.0, 0.0, 1.0, 1.0)

@@ -138,19 +138,27 @@ class Session:
             os.environ, XDG_RUNTIME_DIR=runtime, XDG_CONFIG_HOME=os.path.join(self.work, "config")
         )
         self.log = open(os.path.join(self.work, "controller.log"), "w")
-        self.process = subprocess.Popen(
-            [
-                os.path.join(self.install, "Controller"),
-                "--port=%d" % free_port(),
-                "--driver-port=%d" % self.driver_port,
-                "--driver-option=--pointer=%s" % pointer,
-            ]
-            + options,
-            env=env,
-            stdout=self.log,
-            stderr=subprocess.STDOUT,
-        )
+        self.command = [
+            os.path.join(self.install, "Controller"),
+            "--port=%d" % free_port(),
+            "--driver-port=%d" % self.driver_port,
+            "--driver-option=--pointer=%s" % pointer,
+        ] + options
+        self.env = env
+        self.start_controller()
         self.lock = os.path.join(runtime, "KELVARIN_DRIVER.lock")
+
+    def start_controller(self):
+        self.process = subprocess.Popen(
+            self.command, env=self.env, stdout=self.log, stderr=subprocess.STDOUT
+        )
+
+    def restart_controller(self):
+        """Ends the Controller as logging out does (SIGTERM) and starts it again; the driver
+        it started runs on."""
+        self.process.send_signal(signal.SIGTERM)
+        self.process.wait(timeout=30)
+        self.start_controller()
 
     def touch(self, line):
         os.write(self.foil, (line + "\n").encode())
