@@ -88,6 +88,9 @@ TEST(EndpointBinding, AProgramStartedMeanwhileDoesNotKeepThePort) {
                                             std::map<std::string, std::string>{},
                                             folder.File("out"), folder.File("err"));
         ASSERT_TRUE(started->Started());
+        // Started means running the program: until then the forked copy holds everything.
+        const std::string comm = "/proc/" + std::to_string(started->Pid()) + "/comm";
+        ASSERT_TRUE(WaitFor([&] { return ReadFile(comm) == "sleep\n"; })) << ReadFile(comm);
     }
     Network again(registry, {ProgramRole::Controller, port, peer.Port()});
     EXPECT_TRUE(again.Ok()) << again.Error();
