@@ -313,6 +313,11 @@ bool Network::Impl::ReceiveOne(size_t& received, PeerSlot*& from) {
         from->lastHeard = Now();
     } else {
         peer = endpoint;
+        // A driver heard again after silence may be another one, or may have changed since:
+        // what it told before counts no more, and its publish-all follows.
+        if (registry.SilenceMs() >= kPeerSilenceMs) {
+            registry.ForgetArrivals();
+        }
     }
     registry.MarkPeerHeard();
     return true;
@@ -427,7 +432,12 @@ void Network::Impl::Run() {
 // have been read (AnswerHellos): the 38 records take over a second, and a peer that says hello
 // again and again meanwhile is owed one more publish-all, not one per hello.
 void Network::Impl::OnHello() {
-    if (!IsDriver() || answeringSlot == nullptr) {
+    if (!IsDriver()) {
+        // The driver says hello as it starts: a new driver, whose records are still to come.
+        registry.ForgetArrivals();
+        return;
+    }
+    if (answeringSlot == nullptr) {
         return;
     }
     answeringSlot->helloPending = true;

@@ -14,7 +14,13 @@ bool SetValue::Parse() {
 void SetValue::RaiseCounted() {
     header.eventValid = 1;
     // Wraps at the top instead of overflowing; only inequality of sequences matters.
-    header.sequence = static_cast<int32_t>(static_cast<uint32_t>(header.sequence) + 1u);
+    uint32_t next = static_cast<uint32_t>(header.sequence) + 1u;
+    if (raisedAny_ && static_cast<int32_t>(next - lastRaised_) <= 0) {
+        next = lastRaised_ + 1u;
+    }
+    raisedAny_ = true;
+    lastRaised_ = next;
+    header.sequence = static_cast<int32_t>(next);
     Publish();
 }
 

@@ -15,7 +15,9 @@ public:
     bool Parse() override;
     void Reset() override { lastHandled = 0; }
 
-    // Counted events.
+    // Counted events. A raise never repeats a number this side raised before, even when the
+    // peer's older copy (a publish-all in flight) has set the sequence back meanwhile: the peer
+    // would take a repeated number for a request it has handled already.
     void RaiseCounted();
     // True once for every new sequence number seen with event valid set.
     bool ConsumeCounted();
@@ -26,6 +28,11 @@ public:
 
     Relaxed<int32_t> arrival = 0;  // set non-zero by every successful parse
     Relaxed<int32_t> lastHandled = 0;
+
+private:
+    // The last number raised here (written by the raising thread only).
+    bool raisedAny_ = false;
+    uint32_t lastRaised_ = 0;
 };
 
 class DriverConfig : public Record<DriverConfig, 11> {

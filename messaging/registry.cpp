@@ -105,7 +105,27 @@ DeliverResult Registry::Deliver(const uint8_t* buffer, int32_t start, int32_t va
     result.record = entry->record;
     entry->record->Attach(buffer, start + wire::kOffRemaining, validBytes);
     result.parsed = entry->record->Parse();
+    if (result.parsed) {
+        arrivedIn_[static_cast<size_t>(entry - table_.data())] = epoch_;
+    }
     return result;
+}
+
+bool Registry::Arrived(int index) const {
+    return index >= 0 && index < kEntries && arrivedIn_[static_cast<size_t>(index)] == epoch_;
+}
+
+bool Registry::Arrived(const DataManipulation& record) const {
+    return Arrived(IndexOf(record));
+}
+
+int Registry::IndexOf(const DataManipulation& record) const {
+    for (int i = 0; i < kEntries; ++i) {
+        if (table_[static_cast<size_t>(i)].record == &record) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 void Registry::PublishAll() {

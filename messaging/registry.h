@@ -108,6 +108,17 @@ public:
     // Sends every registered record in table order, with a pause after each.
     void PublishAll();
 
+    // What has arrived from the peer: every record parsed by Deliver counts, until
+    // ForgetArrivals() (a driver that is new, or heard again after silence) makes every record
+    // unheard again. Written by the receive thread, read by the program's own threads.
+    void ForgetArrivals() { epoch_ = epoch_ + 1; }
+    bool Arrived(int index) const;
+    bool Arrived(const DataManipulation& record) const;
+    // Changes with every ForgetArrivals().
+    uint32_t ArrivalEpoch() const { return epoch_; }
+    // The table position of a record of this registry, or -1.
+    int IndexOf(const DataManipulation& record) const;
+
     // Liveness: the peer's last-heard time on this registry's clock.
     int64_t LastHeard() const { return lastHeard_; }
     void MarkPeerHeard() override;
@@ -165,6 +176,9 @@ private:
     Relaxed<Transport*> transport_ = nullptr;  // set by the endpoint, read by every publisher
     Relaxed<int64_t> lastHeard_;
     std::array<TableEntry, kEntries> table_{};
+    Relaxed<uint32_t> epoch_ = 1;
+    // Per record: the epoch it last arrived in (0: never).
+    std::array<Relaxed<uint32_t>, kEntries> arrivedIn_{};
 };
 
 }  // namespace kv

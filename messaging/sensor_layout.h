@@ -56,6 +56,12 @@ inline constexpr std::array<SensorModel, 12> kSensorModels = {{
     {"B128", 49, {40, 48, 0, 0, 1, 128}},
 }};
 
+// The channel counts the board's frames come in: one report of 16 to 64 samples, or a pair of
+// reports for 128. The driver reads no other.
+constexpr bool IsReadableMuxSize(int32_t muxSize) {
+    return (muxSize >= 16 && muxSize <= 64) || muxSize == 128;
+}
+
 // The entry the first-run dialog preselects.
 inline constexpr std::string_view kDefaultSensorModel = "S64";
 

@@ -178,6 +178,7 @@ bool CHid::OpenWithRetries(bool honourCommands) {
         // Without a board no frame flows, so this is the only place a stop or a save can be
         // served; otherwise the driver could neither be stopped nor save its settings.
         if (honourCommands) {
+            BeatWhileAbsent();
             ServeSave();
             if (ServeStop()) {
                 return false;
@@ -212,12 +213,29 @@ void CHid::Tick() {
     }
 }
 
-void CHid::TwoSecondTask() {
+void CHid::PublishHeartbeat() {
     // The heartbeat runs 0..254; a value received from outside the range is brought back in.
     SetValue& heartbeat = registry_.driverDoHeartBeat;
     const int64_t next = (int64_t{heartbeat.header.sequence} + 1) % 255;
     heartbeat.header.sequence = static_cast<int32_t>(next < 0 ? next + 255 : next);
     heartbeat.Publish();
+}
+
+void CHid::BeatWhileAbsent() {
+    const int64_t now = clock_.NowMs();
+    if (now - loop_.lastAbsentBeat < kAbsentBeatMs) {
+        return;
+    }
+    loop_.lastAbsentBeat = now;
+    PublishHeartbeat();
+    CommsStatus& status = registry_.commsActStatus;
+    status.Connected = false;
+    status.FramesLastPeriod = 0;
+    status.Publish();
+}
+
+void CHid::TwoSecondTask() {
+    PublishHeartbeat();
 
     loop_.framesLastPeriod = loop_.framesThisPeriod;
     loop_.framesThisPeriod = 0;

@@ -22,6 +22,9 @@ static_assert(kReportBufferBytes >= 129);
 constexpr int kOpenAttempts = 8;
 constexpr int kOpenRetryMs = 500;
 constexpr int kTickMs = 1000;
+// While the board is absent no frame drives the two-second task; the heartbeat and the link
+// status still go out this often, so that a controller knows the driver lives and lacks its board.
+constexpr int kAbsentBeatMs = 2000;
 constexpr int kSyncSearchReads = 100;
 constexpr int32_t kStatusWidth = 64;
 
@@ -32,6 +35,7 @@ struct LoopFields {
     int32_t framesThisPeriod = 0;  // frames since the last two-second task
     int32_t framesLastPeriod = 0;  // frames in the previous period
     int32_t statusWidth = kStatusWidth;
+    int64_t lastAbsentBeat = 0;  // DriverClock time of the last beat without the board
 };
 
 class CHid {
@@ -73,6 +77,8 @@ private:
     void Reconnect();
     void Tick();
     void TwoSecondTask();
+    void PublishHeartbeat();
+    void BeatWhileAbsent();
     void ServeSave();
     bool ServeStop();
 
