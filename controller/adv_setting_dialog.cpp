@@ -91,8 +91,9 @@ Kelvarin_AdvSetting::Kelvarin_AdvSetting(DialogContext& context, QWidget* parent
     }
     if (context_.profile != nullptr) {
         showIndex_->setChecked(context_.profile->ReadInt("GENERAL", "INDEX", 0) != 0);
-        controllerBoot_->setChecked(context_.profile->ReadInt("BOOT", "CONTROLLER", 0) != 0);
     }
+    // Whether the Controller starts at login is whether its autostart entry is there.
+    controllerBoot_->setChecked(HasAutostartEntry(kControllerAutostartName));
 
     connect(showIndex_, &QCheckBox::toggled, this, &Kelvarin_AdvSetting::ShowIndexToggled);
     connect(controllerBoot_, &QCheckBox::toggled, this,
@@ -113,7 +114,16 @@ bool Kelvarin_AdvSetting::SaveLayout() {
         bad->selectAll();
         return false;
     }
-    if (context_.registry == nullptr) {
+    // A frame of any other length is never read: the foil would stop working.
+    if (!IsReadableMuxSize(*x + *y)) {
+        ShowMessage(tr("X + Y is %1: the sensor board sends frames of 16 to 64 electrodes, or "
+                       "of 128. Please change X or Y.")
+                        .arg(*x + *y));
+        xEdit_->setFocus();
+        xEdit_->selectAll();
+        return false;
+    }
+    if (context_.driver == nullptr) {
         return true;
     }
     // The first X segment holds half the X electrodes; the second, the rest, runs reversed.
@@ -124,7 +134,7 @@ bool Kelvarin_AdvSetting::SaveLayout() {
     layout.flip1 = 0;
     layout.flip2 = 1;
     layout.muxSize = *x + *y;
-    SetSensorLayout(*context_.registry, layout);
+    SetSensorLayout(*context_.driver, layout);
     return true;
 }
 

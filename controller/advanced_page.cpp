@@ -15,7 +15,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QProgressBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -32,6 +32,7 @@
 #include "controller/initial_dialog.h"
 #include "controller/main_dialog.h"
 #include "controller/profile_file.h"
+#include "controller/progress_window.h"
 #include "controller/sensor_models.h"
 #include "controller/single_instance.h"
 #include "messaging/file_locations.h"
@@ -68,7 +69,16 @@ QSlider* EdgeSlider(Qt::Orientation orientation, const char* id, const QString& 
 }  // namespace
 
 Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
-    : QWidget(parent), context_(context), registry_(*context.registry) {
+    : QWidget(parent),
+      context_(context),
+      registry_(*context.registry),
+      ownDriver_(context.driver == nullptr ? std::make_unique<DriverView>(*context.registry)
+                                           : nullptr),
+      driver_(context.driver != nullptr ? *context.driver : *ownDriver_) {
+    // The dialogs opened from here work on the same view.
+    if (context_.driver == nullptr) {
+        context_.driver = ownDriver_.get();
+    }
     setObjectName(QStringLiteral("Kelvarin_Advanced"));
     setAccessibleName(tr("Advanced"));
     Build();
@@ -76,14 +86,14 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
     shownMode_ = registry_.outputState.Mode;
     shownSelection_ = registry_.outputState.Selection;
     ShowRadios();
+    edges_.OnTick(EdgePositionsShown(), registry_.edgeState);
     ShowEdgePositions(PositionsOf(registry_.edgeState));
-    const bool custom =
-        context_.profile != nullptr && context_.profile->ReadInt("BOOT", "CUSTOM", 0) != 0;
-    settingButton_->setEnabled(custom);
+    UpdateDriverButtons();
     {
+        // Whether the driver starts at login is whether its autostart entry is there, whatever
+        // CONTROLLER.INI remembers.
         const QSignalBlocker block(boot_);
-        boot_->setChecked(context_.profile != nullptr &&
-                          context_.profile->ReadInt("BOOT", "DRIVER", 0) != 0);
+        boot_->setChecked(HasAutostartEntry(kDriverAutostartName));
     }
 
     // The monitor as last chosen, on the layout of now.
@@ -91,16 +101,18 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
         chosenMonitor_ =
             QString::fromStdString(context_.profile->ReadString("GENERAL", kMonitorKey, ""));
     }
+    seenSession_ = driver_.Session();
     LayoutChanged();
     WatchScreens();
 
+    progress_ = new ProgressWindow(QStringLiteral("FactoryResetProgress"), this);
+    connect(progress_, &ProgressWindow::Cancelled, this, &Kelvarin_Advanced::CancelFactoryReset);
     FactoryResetActions actions;
-    actions.progress = [this](int percent) {
-        if (progressBar_ != nullptr) {
-            progressBar_->setValue(percent);
-        }
+    actions.progress = [this](int percent) { progress_->SetProgress(percent); };
+    actions.stopDriver = [this] {
+        registry_.driverDoStop.RaiseCounted();
+        driver_.ForgetDriver();
     };
-    actions.stopDriver = [this] { registry_.driverDoStop.RaiseCounted(); };
     actions.driverEnded = [] {
         return LockIsFree(LockFolder() + QLatin1Char('/') + QLatin1String(kDriverLockName));
     };
@@ -117,7 +129,10 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
             context_.launcher->StartWhenOldEnded();
         }
     };
-    actions.driverAnswers = [this] { return !context_.connected || context_.connected(); };
+    // The new driver has told its settings since the stop (its publish-all).
+    actions.driverAnswers = [this] {
+        return driver_.Knows(registry_.splitState) && driver_.Knows(registry_.commsReqState);
+    };
     auto chosen = std::make_shared<std::pair<int32_t, int>>();
     actions.runFirstRunDialog = [this, chosen] {
         initialDlg dialog(this);
@@ -128,12 +143,12 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
         return true;
     };
     actions.applyFirstRunChoice = [this, chosen] {
-        SetModel(registry_, chosen->first);
+        SetModel(driver_, chosen->first);
         if (context_.profile != nullptr) {
             context_.profile->WriteInt("GENERAL", "LANG", chosen->second);
         }
     };
-    actions.finished = [this] { FactoryResetFinished(); };
+    actions.finished = [this](bool completed) { FactoryResetFinished(completed); };
     reset_ = std::make_unique<FactoryReset>(std::move(actions), DefaultClock());
 
     resetTimer_ = new QTimer(this);
@@ -154,7 +169,7 @@ void Kelvarin_Advanced::Build() {
         {"1015", tr("Single Touch and Drag")},
         {"1016", tr("Single Touch with Zoom in/out")},
         {"1018", tr("TUIO - MT2 ( Port: 3333 )")},
-        {"1017", tr("Windows Native - MT 2 Points")},
+        {"1017", tr("Native touchscreen - MT 2 Points")},
     }};
     auto* touchLayout = new QVBoxLayout(touchGroup);
     for (int i = 0; i < kTouchModes; ++i) {
@@ -200,8 +215,21 @@ void Kelvarin_Advanced::Build() {
     driverLayout->addWidget(resetButton_);
     connect(boot_, &QCheckBox::toggled, this, &Kelvarin_Advanced::BootToggled);
     connect(startButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::StartDriver);
-    connect(stopButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::StopDriver);
-    connect(resetButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::StartFactoryReset);
+    connect(stopButton_, &QPushButton::clicked, this, [this] {
+        if (Confirm(tr("Stop driver"),
+                    tr("Touch input ends until the driver is started again; on a screen with "
+                       "no mouse or keyboard nothing else can start it. Stop the driver?"))) {
+            StopDriver();
+        }
+    });
+    connect(resetButton_, &QPushButton::clicked, this, [this] {
+        if (Confirm(tr("Factory Reset"),
+                    tr("The calibration, the sensitivity, the threshold and the sensor layout "
+                       "are deleted and the driver restarts; then the sensor model is asked "
+                       "for again. Reset?"))) {
+            StartFactoryReset();
+        }
+    });
 
     auto* customGroup =
         Named(new QGroupBox(tr("Customization"), this), "Customization", tr("Customization"));
@@ -210,14 +238,20 @@ void Kelvarin_Advanced::Build() {
     customLayout->addWidget(settingButton_);
     connect(settingButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::OpenSetting);
 
-    // Edge enhancement: "+" raises the edge's value, so it moves the inverted left and top
-    // sliders down; the driver hears of it at the next refresh tick.
+    // Edge enhancement: each edge grows as its slider's handle moves out towards that edge, so
+    // "+" moves the left handle left, the top handle up, the right and bottom ones right and
+    // down; the driver hears of it at the next refresh tick.
     auto* edgeGroup =
         Named(new QGroupBox(tr("Edge Enhanced"), this), "EdgeEnhanced", tr("Edge Enhanced"));
     left_ = EdgeSlider(Qt::Horizontal, "1006", tr("Left edge"), edgeGroup);
     right_ = EdgeSlider(Qt::Horizontal, "1007", tr("Right edge"), edgeGroup);
     top_ = EdgeSlider(Qt::Vertical, "1009", tr("Top edge"), edgeGroup);
     bottom_ = EdgeSlider(Qt::Vertical, "1021", tr("Bottom edge"), edgeGroup);
+    // Position 0 at the top, as the values run.
+    for (QSlider* vertical : {top_, bottom_}) {
+        vertical->setInvertedAppearance(true);
+        vertical->setInvertedControls(true);
+    }
     auto stepper = [this, edgeGroup](QSlider* slider, const char* id, const QString& text,
                                      int delta) {
         auto* button = Button(text, id, edgeGroup);
@@ -230,9 +264,12 @@ void Kelvarin_Advanced::Build() {
     const QString minus = QStringLiteral("-");
     auto* grid = new QGridLayout(edgeGroup);
     auto row = [&](int r, QSlider* slider, QPushButton* up, QPushButton* down) {
-        grid->addWidget(slider, r, 0);
-        grid->addWidget(up, r, 1);
-        grid->addWidget(down, r, 2);
+        auto* label = new QLabel(slider->accessibleName(), edgeGroup);
+        label->setBuddy(slider);
+        grid->addWidget(label, r, 0);
+        grid->addWidget(slider, r, 1);
+        grid->addWidget(up, r, 2);
+        grid->addWidget(down, r, 3);
     };
     row(0, left_, stepper(left_, "1031", plus, -kEdgeStep),
         stepper(left_, "1003", minus, kEdgeStep));
@@ -297,20 +334,25 @@ void Kelvarin_Advanced::ShowRadios() {
 void Kelvarin_Advanced::TouchModeClicked(TouchMode touchMode) {
     shownSelection_ = static_cast<int>(touchMode);
     ShowRadios();
-    registry_.outputState.Selection = static_cast<int32_t>(touchMode);
-    SendWithSave(registry_.outputState);
+    OutputState& output = registry_.outputState;
+    const auto selection = static_cast<int32_t>(touchMode);
+    driver_.Change(output, [&output, selection] {
+        const bool changed = output.Selection != selection;
+        output.Selection = selection;
+        return changed;
+    });
 }
 
 void Kelvarin_Advanced::MouseModeClicked(ClickMode clickMode) {
     shownMode_ = static_cast<int>(clickMode);
     ShowRadios();
-    registry_.outputState.Mode = static_cast<int32_t>(clickMode);
-    SendWithSave(registry_.outputState);
-}
-
-void Kelvarin_Advanced::SendWithSave(DataManipulation& record) {
-    record.Publish();
-    registry_.storeDoSave.RaiseCounted();
+    OutputState& output = registry_.outputState;
+    const auto mode = static_cast<int32_t>(clickMode);
+    driver_.Change(output, [&output, mode] {
+        const bool changed = output.Mode != mode;
+        output.Mode = mode;
+        return changed;
+    });
 }
 
 void Kelvarin_Advanced::ShowEdgePositions(const EdgePositions& positions) {
@@ -342,22 +384,28 @@ void Kelvarin_Advanced::Refresh() {
         shownSelection_ = selection;
         ShowRadios();
     }
-    // A driver that has just come (at start, after Start driver or a factory reset) may not
-    // have heard the chosen monitor's region, or kept it: it is sent again.
-    const bool answers = !context_.connected || context_.connected();
-    if (answers && !driverAnswered_ && !chosenMonitor_.isEmpty()) {
-        if (!SendMonitorRegion(CurrentDesktopLayout(context_), true)) {
+    // A driver that is new or heard again (at start, after Start driver or a factory reset)
+    // may not have heard the chosen monitor's region, or kept it: it goes onto the driver's
+    // copy of the record once that arrives.
+    if (driver_.Session() != seenSession_) {
+        seenSession_ = driver_.Session();
+        if (!chosenMonitor_.isEmpty()) {
             LayoutChanged();
         }
     }
-    driverAnswered_ = answers;
-    switch (edges_.OnTick(EdgePositionsShown(), registry_.edgeState)) {
+    const EdgePositions shown = EdgePositionsShown();
+    switch (edges_.OnTick(shown, registry_.edgeState)) {
         case EdgeSliders::Tick::Show:
             ShowEdgePositions(PositionsOf(registry_.edgeState));
             break;
-        case EdgeSliders::Tick::Send:
-            SendWithSave(registry_.edgeState);
+        case EdgeSliders::Tick::Send: {
+            // Only the edges the user moved: the others stay as the driver has them.
+            EdgeState& edge = registry_.edgeState;
+            driver_.Change(edge, [&edge, from = edges_.Before(), shown] {
+                return WriteMovedEdges(from, shown, edge);
+            });
             break;
+        }
         case EdgeSliders::Tick::Nothing:
             break;
     }
@@ -395,27 +443,35 @@ void Kelvarin_Advanced::WatchScreens() {
             [this] { QTimer::singleShot(0, this, &Kelvarin_Advanced::LayoutChanged); });
 }
 
-void Kelvarin_Advanced::FillMonitors(const DesktopLayout& layout) {
+void Kelvarin_Advanced::FillMonitors(const DesktopLayout& layout, bool chosenMissing) {
     const QSignalBlocker block(monitor_);
     monitor_->clear();
     monitor_->addItem(tr("Whole desktop"), QString());
     for (const MonitorInfo& monitor : layout.monitors) {
         monitor_->addItem(MonitorLabel(monitor), monitor.name);
     }
+    if (chosenMissing) {
+        // The choice stays the user's until they choose otherwise.
+        monitor_->addItem(tr("%1 (not connected)").arg(chosenMonitor_), chosenMonitor_);
+        monitor_->setCurrentIndex(monitor_->count() - 1);
+        return;
+    }
     const std::optional<qsizetype> found = FindMonitor(layout.monitors, chosenMonitor_);
     monitor_->setCurrentIndex(found ? static_cast<int>(*found) + 1 : 0);
 }
 
-bool Kelvarin_Advanced::SendMonitorRegion(const DesktopLayout& layout, bool always) {
-    const std::optional<MonitorRegion> region =
+bool Kelvarin_Advanced::SendMonitorRegion(const DesktopLayout& layout, bool wholeDesktopToo) {
+    std::optional<MonitorRegion> region =
         RegionForChoice(layout.monitors, layout.desktop, chosenMonitor_);
-    if (!region) {
-        return false;
+    const bool connected = region.has_value();
+    if (!connected) {
+        region = RegionForChoice(layout.monitors, layout.desktop, QString());
     }
-    if (ApplyRegion(*region, registry_.calibState) || always) {
-        SendWithSave(registry_.calibState);
+    if (!chosenMonitor_.isEmpty() || wholeDesktopToo) {
+        CalibrationState& calib = registry_.calibState;
+        driver_.Change(calib, [&calib, wanted = *region] { return ApplyRegion(wanted, calib); });
     }
-    return true;
+    return connected;
 }
 
 void Kelvarin_Advanced::MonitorChosen(int index) {
@@ -423,26 +479,25 @@ void Kelvarin_Advanced::MonitorChosen(int index) {
     if (context_.profile != nullptr) {
         context_.profile->WriteString("GENERAL", kMonitorKey, chosenMonitor_.toStdString());
     }
-    ShowNotice(QString());
-    SendMonitorRegion(CurrentDesktopLayout(context_), true);
+    LayoutChanged();
+    if (chosenMonitor_.isEmpty()) {
+        SendMonitorRegion(CurrentDesktopLayout(context_), true);
+    }
 }
 
 void Kelvarin_Advanced::LayoutChanged() {
     const DesktopLayout layout = CurrentDesktopLayout(context_);
     // The whole desktop needs nothing sent: its region is the whole desktop whatever the
     // layout, and a region edited in the calibration dialog stays as it is.
-    if (!chosenMonitor_.isEmpty() && !SendMonitorRegion(layout, false)) {
-        const QString gone = chosenMonitor_;
-        chosenMonitor_.clear();
-        if (context_.profile != nullptr) {
-            context_.profile->WriteString("GENERAL", kMonitorKey, "");
-        }
-        SendMonitorRegion(layout, true);
-        ShowNotice(tr("Monitor %1 is not connected: the touch foil now drives the whole "
-                      "desktop.")
-                       .arg(gone));
+    const bool missing = !SendMonitorRegion(layout, false);
+    if (missing != monitorMissing_ || missing) {
+        ShowNotice(missing ? tr("Monitor %1 is not connected: the touch foil drives the whole "
+                                "desktop until it is back.")
+                                 .arg(chosenMonitor_)
+                           : QString());
     }
-    FillMonitors(layout);
+    monitorMissing_ = missing;
+    FillMonitors(layout, missing);
 }
 
 void Kelvarin_Advanced::ShowNotice(const QString& notice) {
@@ -474,6 +529,7 @@ void Kelvarin_Advanced::StartDriver() {
 
 void Kelvarin_Advanced::StopDriver() {
     registry_.driverDoStop.RaiseCounted();
+    driver_.ForgetDriver();
     ShowBasicGraphs();
 }
 
@@ -510,46 +566,54 @@ bool Kelvarin_Advanced::FactoryResetRunning() const {
 }
 
 void Kelvarin_Advanced::StartFactoryReset() {
-    if (reset_->Running()) {
+    if (reset_->Running() || otherBusy_) {
         return;
     }
-    progressWindow_ = new QDialog(this);
-    progressWindow_->setObjectName(QStringLiteral("FactoryResetProgress"));
-    progressWindow_->setAttribute(Qt::WA_DeleteOnClose);
-    progressWindow_->setModal(false);
-    const QString title = tr("Factory Reset progress");
-    progressWindow_->setWindowTitle(title);
-    progressWindow_->setAccessibleName(title);
-    progressBar_ = new QProgressBar(progressWindow_);
-    progressBar_->setObjectName(QStringLiteral("1011"));
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    progressBar_->setAccessibleName(title);
-    auto* label = Named(new QLabel(title, progressWindow_), "1057", title);
-    label->setAlignment(Qt::AlignCenter);
-    auto* layout = new QVBoxLayout(progressWindow_);
-    layout->addWidget(progressBar_);
-    layout->addWidget(label);
-    progressWindow_->resize(320, progressWindow_->sizeHint().height());
-    progressWindow_->show();
-    resetButton_->setEnabled(false);
-    startButton_->setEnabled(false);
-    stopButton_->setEnabled(false);
-
+    progress_->Begin(tr("Factory Reset progress"));
     reset_->Start();
     resetTimer_->start();
+    UpdateDriverButtons();
+    emit BusyChanged(true);
 }
 
-void Kelvarin_Advanced::FactoryResetFinished() {
+void Kelvarin_Advanced::CancelFactoryReset() {
+    reset_->Cancel();
+}
+
+void Kelvarin_Advanced::FactoryResetFinished(bool completed) {
+    (void)completed;
     resetTimer_->stop();
-    if (progressWindow_ != nullptr) {
-        progressWindow_->close();
-        progressWindow_ = nullptr;
-        progressBar_ = nullptr;
+    progress_->Finish();
+    UpdateDriverButtons();
+    emit BusyChanged(false);
+}
+
+void Kelvarin_Advanced::SetOtherBusy(bool busy) {
+    otherBusy_ = busy;
+    UpdateDriverButtons();
+}
+
+void Kelvarin_Advanced::UpdateDriverButtons() {
+    const bool idle = !reset_ || !reset_->Running();
+    const bool free = idle && !otherBusy_;
+    resetButton_->setEnabled(free);
+    startButton_->setEnabled(idle);
+    stopButton_->setEnabled(free);
+    const bool custom =
+        context_.profile != nullptr && context_.profile->ReadInt("BOOT", "CUSTOM", 0) != 0;
+    settingButton_->setEnabled(custom && free);
+}
+
+bool Kelvarin_Advanced::Confirm(const QString& title, const QString& question) {
+    if (confirm_) {
+        return confirm_(title, question);
     }
-    resetButton_->setEnabled(true);
-    startButton_->setEnabled(true);
-    stopButton_->setEnabled(true);
+    QMessageBox box(QMessageBox::Question, title, question, QMessageBox::Yes | QMessageBox::No,
+                    this);
+    box.setObjectName(QStringLiteral("Confirm"));
+    box.setAccessibleName(title);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 }  // namespace kv::controller

@@ -6,8 +6,10 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
+#include "controller/driver_view.h"
 #include "controller/edge_sliders.h"
 #include "controller/monitor_choice.h"
 #include "messaging/registry.h"
@@ -15,9 +17,7 @@
 
 class QCheckBox;
 class QComboBox;
-class QDialog;
 class QGroupBox;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -27,6 +27,7 @@ namespace kv::controller {
 
 struct DialogContext;
 class FactoryReset;
+class ProgressWindow;
 
 // Period of the page's refresh.
 inline constexpr int kAdvancedRefreshMs = 120;
@@ -39,8 +40,9 @@ DesktopLayout CurrentDesktopLayout(const DialogContext& context);
 class Kelvarin_Advanced final : public QWidget {
     Q_OBJECT
 public:
-    // Works on the context's registry and CONTROLLER.INI, starts the driver through its
-    // launcher (when there is none, the page cannot start one).
+    // Works on the context's view of the driver (or one of its own on the context's registry)
+    // and CONTROLLER.INI, starts the driver through its launcher (when there is none, the page
+    // cannot start one).
     explicit Kelvarin_Advanced(DialogContext& context, QWidget* parent = nullptr);
     ~Kelvarin_Advanced() override;
 
@@ -48,25 +50,39 @@ public:
     // (start-up) or sent.
     void Refresh();
     bool FactoryResetRunning() const;
+    // Ends a running factory reset as closing its window does: a stopped driver is started.
+    void CancelFactoryReset();
+    // Another page runs an operation that this page's driver controls would upset (auto
+    // adaption reads the live level: no stop, no reset, no new layout meanwhile).
+    void SetOtherBusy(bool busy);
+    // Asks the user to confirm a step that takes something away; a question box unless set
+    // (tests answer it). True: go on.
+    void SetConfirmer(std::function<bool(const QString& title, const QString& question)> ask) {
+        confirm_ = std::move(ask);
+    }
     // The folder of the driver the page starts.
     QString DriverFolder() const;
     // Where that driver keeps DRIVER.INI: beside itself when its folder is writable, else in
     // the user's configuration folder.
     QString DriverSettingsFolder() const;
 
-    // The chosen monitor's name, empty for the whole desktop.
+    // The chosen monitor's name, empty for the whole desktop. It is kept while that monitor
+    // is not connected.
     const QString& ChosenMonitor() const { return chosenMonitor_; }
-    // The monitors were added, removed, moved or resized: the list follows, the chosen
-    // monitor's region is sent again, and a chosen monitor that is gone gives way to the
-    // whole desktop, with a notice.
+    // The monitors were added, removed, moved or resized: the list follows and the chosen
+    // monitor's region is sent again. While the chosen monitor is not connected the foil drives
+    // the whole desktop, with a notice; once it is back, it drives that monitor again.
     void LayoutChanged();
+
+signals:
+    // The factory reset started (true) or ended.
+    void BusyChanged(bool busy);
 
 private:
     void Build();
     void ShowRadios();
     void TouchModeClicked(TouchMode touchMode);
     void MouseModeClicked(ClickMode clickMode);
-    void SendWithSave(DataManipulation& record);
     void ShowEdgePositions(const EdgePositions& positions);
     EdgePositions EdgePositionsShown() const;
     void StartDriver();
@@ -75,19 +91,27 @@ private:
     void BootToggled(bool on);
     void OpenSetting();
     void StartFactoryReset();
-    void FactoryResetFinished();
+    void FactoryResetFinished(bool completed);
+    void UpdateDriverButtons();
+    bool Confirm(const QString& title, const QString& question);
     bool RefreshPaused() const;
     void WatchScreens();
-    void FillMonitors(const DesktopLayout& layout);
+    void FillMonitors(const DesktopLayout& layout, bool chosenMissing);
     void MonitorChosen(int index);
-    // Sends the region of the chosen monitor on this layout when it differs from the record's;
-    // false when that monitor is not connected.
-    bool SendMonitorRegion(const DesktopLayout& layout, bool always);
+    // Sends the region of the chosen monitor on this layout, or of the whole desktop while it
+    // is not connected (a whole-desktop choice sends nothing unless asked to: a region edited
+    // in the calibration dialog stays). False when the chosen monitor is not connected.
+    bool SendMonitorRegion(const DesktopLayout& layout, bool wholeDesktopToo);
     void ShowNotice(const QString& notice);
 
     DialogContext& context_;
     Registry& registry_;
+    std::unique_ptr<DriverView> ownDriver_;
+    DriverView& driver_;
     EdgeSliders edges_;
+    std::function<bool(const QString&, const QString&)> confirm_;
+    bool otherBusy_ = false;
+    uint32_t seenSession_ = 0;
     std::unique_ptr<FactoryReset> reset_;
     int shownMode_ = -1;
     int shownSelection_ = -1;
@@ -107,11 +131,10 @@ private:
     QSlider* bottom_ = nullptr;
     QComboBox* monitor_ = nullptr;
     QString chosenMonitor_;
-    bool driverAnswered_ = false;
+    bool monitorMissing_ = false;
     QTimer* refreshTimer_ = nullptr;
     QTimer* resetTimer_ = nullptr;
-    QDialog* progressWindow_ = nullptr;
-    QProgressBar* progressBar_ = nullptr;
+    ProgressWindow* progress_ = nullptr;  // a child of the page, hidden between resets
 };
 
 }  // namespace kv::controller

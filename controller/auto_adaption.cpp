@@ -5,10 +5,12 @@
 
 namespace kv::controller {
 
-void AutoAdaption::Start() {
+void AutoAdaption::Start(int32_t sensitivityBefore, int32_t thresholdBefore) {
     if (Running()) {
         return;
     }
+    sensitivityBefore_ = sensitivityBefore;
+    thresholdBefore_ = thresholdBefore;
     sensitivity_ = kAdaptionStartSensitivity;
     attempts_ = 0;
     SetProgress(0);
@@ -22,6 +24,15 @@ void AutoAdaption::BeginAttempt() {
     maximum_ = 0.0f;
     state_ = State::Settling;
     hooks_.schedule(kAdaptionSettleMs);
+}
+
+void AutoAdaption::Cancel() {
+    if (state_ != State::Settling && state_ != State::Sampling) {
+        return;
+    }
+    // Nothing of the search was saved; the driver gets back what it had.
+    hooks_.sendSense(sensitivityBefore_, thresholdBefore_);
+    Finish(Result::Cancelled);
 }
 
 void AutoAdaption::Tick() {
@@ -46,7 +57,7 @@ void AutoAdaption::Tick() {
         }
         case State::Enabling:
             SetProgress(98);
-            Finish(true);
+            Finish(Result::Success);
             return;
     }
 }
@@ -61,7 +72,7 @@ void AutoAdaption::Evaluate() {
         // The calibration dialog runs to its end here; the event loop keeps running inside it.
         const bool calibrated = hooks_.calibrate && hooks_.calibrate();
         if (!calibrated) {
-            Finish(false);
+            Finish(Result::Failure);
             return;
         }
         SetProgress(95);
@@ -78,16 +89,16 @@ void AutoAdaption::Evaluate() {
     }
     if (attempts_ >= kAdaptionAttempts || sensitivity_ < kAdaptionMinSensitivity ||
         sensitivity_ > kAdaptionMaxSensitivity) {
-        Finish(false);
+        Finish(Result::Failure);
         return;
     }
     BeginAttempt();
 }
 
-void AutoAdaption::Finish(bool success) {
+void AutoAdaption::Finish(Result result) {
     state_ = State::Idle;
     SetProgress(100);
-    hooks_.finished(success);
+    hooks_.finished(result);
 }
 
 void AutoAdaption::SetProgress(int percent) {

@@ -25,6 +25,7 @@ inline constexpr int kAdaptionEnableMs = 200;
 class AutoAdaption {
 public:
     enum class State { Idle, Settling, Sampling, Enabling };
+    enum class Result { Success, Failure, Cancelled };
 
     struct Hooks {
         // Calls Tick() once after this many milliseconds (a single-shot timer).
@@ -41,14 +42,18 @@ public:
         std::function<void()> enableOutput;
         // The progress bar's value, 0 .. 100.
         std::function<void(int percent)> progress;
-        // The end: true only when search, calibration and enabling all went through.
-        std::function<void(bool success)> finished;
+        // The end: Success only when search, calibration and enabling all went through.
+        std::function<void(Result result)> finished;
     };
 
     explicit AutoAdaption(Hooks hooks) : hooks_(std::move(hooks)) {}
 
-    // Starts a run; ignored while one is running.
-    void Start();
+    // Starts a run from the values in effect now (which a cancelled run puts back); ignored
+    // while one is running.
+    void Start(int32_t sensitivityBefore, int32_t thresholdBefore);
+    // Stops a search (the user closed the progress window): the values in effect before the
+    // run are sent again and the run ends Cancelled. A run past its search goes on to its end.
+    void Cancel();
     // One timer step.
     void Tick();
 
@@ -62,7 +67,7 @@ public:
 private:
     void BeginAttempt();
     void Evaluate();
-    void Finish(bool success);
+    void Finish(Result result);
     void SetProgress(int percent);
 
     Hooks hooks_;
@@ -73,6 +78,8 @@ private:
     int samples_ = 0;
     float maximum_ = 0.0f;
     int progress_ = 0;
+    int32_t sensitivityBefore_ = 0;
+    int32_t thresholdBefore_ = 0;
 };
 
 }  // namespace kv::controller

@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -17,6 +16,7 @@
 #include "controller/auto_adaption.h"
 #include "controller/basic_graph.h"
 #include "controller/main_dialog.h"
+#include "controller/progress_window.h"
 
 namespace kv::controller {
 
@@ -59,12 +59,22 @@ void SetTextAndName(QLabel* label, const QString& text) {
 Kelvarin_Basic::Kelvarin_Basic(QWidget* parent)
     : QWidget(parent),
       ownRegistry_(std::make_unique<Registry>(ProgramRole::Controller)),
-      registry_(*ownRegistry_) {
+      ownDriver_(std::make_unique<DriverView>(*ownRegistry_)),
+      registry_(*ownRegistry_),
+      driver_(*ownDriver_) {
     Build();
 }
 
 Kelvarin_Basic::Kelvarin_Basic(Registry& registry, QWidget* parent)
-    : QWidget(parent), registry_(registry) {
+    : QWidget(parent),
+      ownDriver_(std::make_unique<DriverView>(registry)),
+      registry_(registry),
+      driver_(*ownDriver_) {
+    Build();
+}
+
+Kelvarin_Basic::Kelvarin_Basic(DriverView& driver, QWidget* parent)
+    : QWidget(parent), registry_(driver.Records()), driver_(driver) {
     Build();
 }
 
@@ -73,6 +83,9 @@ Kelvarin_Basic::~Kelvarin_Basic() = default;
 void Kelvarin_Basic::Build() {
     setObjectName(QStringLiteral("Kelvarin_Basic"));
     setAccessibleName(tr("Setting"));
+
+    // The driver and its board, always in view: what makes every other control work.
+    link_ = Named(new QLabel(this), "LinkState", QString());
 
     statusGroup_ = Group(tr("Status"), "1047", this);
     outputLabel_ = Named(new QLabel(tr("Touch ouput"), statusGroup_), "1052", tr("Touch ouput"));
@@ -133,9 +146,12 @@ void Kelvarin_Basic::Build() {
     controls->addWidget(calibGroup_, 1, 1);
     controls->addWidget(senseGroup_, 2, 0, 1, 2);
     controls->setRowStretch(3, 1);
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(controls, 0);
-    layout->addWidget(area_, 1);
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(controls, 0);
+    columns->addWidget(area_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(link_);
+    layout->addLayout(columns, 1);
 
     manual_ = {statusGroup_,    outputLabel_, enable_,        checkerGroup_, graphButton_,
                monitorButton_,  senseGroup_,  senseDown_,     senseUp_,      senseSlider_,
@@ -161,26 +177,33 @@ void Kelvarin_Basic::Build() {
     adaptionTimer_ = new QTimer(this);
     adaptionTimer_->setSingleShot(true);
     connect(adaptionTimer_, &QTimer::timeout, this, [this] { adaption_->Tick(); });
+    progress_ = new ProgressWindow(QStringLiteral("AdaptionProgress"), this);
+    connect(progress_, &ProgressWindow::Cancelled, this, &Kelvarin_Basic::CancelAdaption);
     adaption_ = std::make_unique<AutoAdaption>(AutoAdaption::Hooks{
         [this](int ms) { adaptionTimer_->start(ms); },
         [this] { return static_cast<float>(registry_.senseStatus.Value); },
         [this](int32_t sensitivity, int32_t threshold) {
-            registry_.senseState.CoarseRange = sensitivity;
-            registry_.senseState.PressThreshold = threshold;
-            registry_.senseState.Publish();
+            SenceState& sense = registry_.senseState;
+            driver_.Change(
+                sense,
+                [&sense, sensitivity, threshold] {
+                    sense.CoarseRange = sensitivity;
+                    sense.PressThreshold = threshold;
+                    return true;
+                },
+                false);
         },
         [this] { registry_.storeDoSave.RaiseCounted(); },
         [this] { return runCalibration_ && runCalibration_(); },
         [this] {
-            registry_.outputState.Enable = true;
-            registry_.outputState.Publish();
+            OutputState& output = registry_.outputState;
+            driver_.Change(output, [&output] {
+                output.Enable = true;
+                return true;
+            });
         },
-        [this](int percent) {
-            if (progressBar_ != nullptr) {
-                progressBar_->setValue(percent);
-            }
-        },
-        [this](bool success) { AdaptionFinished(success); },
+        [this](int percent) { progress_->SetProgress(percent); },
+        [this](AutoAdaption::Result result) { AdaptionFinished(result); },
     });
 
     // Opening the page: the graph view, both sliders 0 .. 50 at the driver's values, the
@@ -218,7 +241,7 @@ void Kelvarin_Basic::SetManualVisible(bool visible) {
 }
 
 void Kelvarin_Basic::UpdateEnabled() {
-    const bool idle = !AdaptionRunning();
+    const bool idle = !AdaptionRunning() && !otherBusy_;
     for (QWidget* widget : manual_) {
         widget->setEnabled(idle);
     }
@@ -250,6 +273,11 @@ void Kelvarin_Basic::Refresh() {
         return;
     }
     enable_->setChecked(registry_.outputState.Enable);
+    const QString link = LinkText();
+    if (link != link_->text()) {
+        link_->setText(link);
+        link_->setAccessibleName(link);
+    }
     UpdateLabels(false);
     level_->update();
     area_->update();
@@ -275,9 +303,48 @@ void Kelvarin_Basic::UpdateLabels(bool force) {
     thresholdSlider_->setValue(threshold);
 }
 
-void Kelvarin_Basic::SendWithSave(DataManipulation& record) {
-    record.Publish();
-    registry_.storeDoSave.RaiseCounted();
+QString Kelvarin_Basic::LinkText() const {
+    switch (driver_.BoardLink()) {
+        case DriverView::Link::NoDriver:
+            return tr("No driver answering");
+        case DriverView::Link::Waiting:
+            return tr("Driver answering; waiting for its sensor board status");
+        case DriverView::Link::NoBoard:
+            return tr("No sensor board connected");
+        case DriverView::Link::Board:
+            break;
+    }
+    return tr("Sensor board connected, %1 frames per second").arg(driver_.FramesPerSecond());
+}
+
+bool Kelvarin_Basic::BoardReady(const DataManipulation* needed) {
+    const DriverView::Link link = driver_.BoardLink();
+    if (link == DriverView::Link::Board && (needed == nullptr || driver_.Knows(*needed))) {
+        return true;
+    }
+    QString text = LinkText();
+    if (link == DriverView::Link::NoDriver) {
+        text += tr(": start the driver on the Advanced page.");
+    } else if (link == DriverView::Link::NoBoard) {
+        text += tr(": check the sensor board's USB cable.");
+    } else {
+        text += tr(": try again in a moment.");
+    }
+    ShowMessage(text);
+    return false;
+}
+
+void Kelvarin_Basic::ShowMessage(const QString& text) {
+    if (showMessage_) {
+        showMessage_(text);
+        return;
+    }
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, window()->windowTitle(), text, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("PageMessage"));
+    box->setAccessibleName(text);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void Kelvarin_Basic::StepSensitivity(int delta) {
@@ -303,8 +370,12 @@ void Kelvarin_Basic::SensitivitySliderMoved(int value) {
         const QSignalBlocker block(senseSlider_);
         senseSlider_->setValue(value);
     }
-    registry_.senseState.CoarseRange = value;
-    SendWithSave(registry_.senseState);
+    SenceState& sense = registry_.senseState;
+    driver_.Change(sense, [&sense, value] {
+        const bool changed = sense.CoarseRange != value;
+        sense.CoarseRange = value;
+        return changed;
+    });
     UpdateLabels(false);
 }
 
@@ -317,64 +388,77 @@ void Kelvarin_Basic::ThresholdSliderMoved(int value) {
         const QSignalBlocker block(thresholdSlider_);
         thresholdSlider_->setValue(value);
     }
-    registry_.senseState.PressThreshold = value;
-    SendWithSave(registry_.senseState);
+    SenceState& sense = registry_.senseState;
+    driver_.Change(sense, [&sense, value] {
+        const bool changed = sense.PressThreshold != value;
+        sense.PressThreshold = value;
+        return changed;
+    });
     UpdateLabels(false);
     level_->update();
 }
 
 void Kelvarin_Basic::EnableToggled() {
-    registry_.outputState.Enable = enable_->isChecked();
-    SendWithSave(registry_.outputState);
+    OutputState& output = registry_.outputState;
+    const bool on = enable_->isChecked();
+    driver_.Change(output, [&output, on] {
+        const bool changed = output.Enable != on;
+        output.Enable = on;
+        return changed;
+    });
 }
 
 void Kelvarin_Basic::RunCalibration() {
+    // The dialog follows the driver's capture; without a driver or a board it would only
+    // show an empty screen.
+    if (!BoardReady(&registry_.calibState)) {
+        calibrated_ = false;
+        return;
+    }
     calibrated_ = runCalibration_ && runCalibration_();
 }
 
-void Kelvarin_Basic::StartAdaption() {
-    if (AdaptionRunning()) {
-        return;
-    }
-    SetManualVisible(false);
-    manualButton_->setEnabled(false);
-
-    progressWindow_ = new QDialog(this);
-    progressWindow_->setObjectName(QStringLiteral("AdaptionProgress"));
-    progressWindow_->setAttribute(Qt::WA_DeleteOnClose);
-    progressWindow_->setModal(false);
-    progressBar_ = new QProgressBar(progressWindow_);
-    progressBar_->setObjectName(QStringLiteral("1011"));
-    progressBar_->setRange(0, 100);
-    progressBar_->setValue(0);
-    const QString note = tr("Note: Do not touch the Touch Panel");
-    auto* label = Named(new QLabel(note, progressWindow_), "1057", note);
-    label->setAlignment(Qt::AlignCenter);
-    progressBar_->setAccessibleName(note);
-    progressWindow_->setWindowTitle(note);
-    progressWindow_->setAccessibleName(note);
-    auto* layout = new QVBoxLayout(progressWindow_);
-    layout->addWidget(progressBar_);
-    layout->addWidget(label);
-    progressWindow_->resize(320, progressWindow_->sizeHint().height());
-    progressWindow_->show();
-    const QPoint centre = mapToGlobal(rect().center());
-    progressWindow_->move(centre - progressWindow_->rect().center());
-
-    adaption_->Start();
+void Kelvarin_Basic::SetOtherBusy(bool busy) {
+    otherBusy_ = busy;
     UpdateEnabled();
 }
 
-void Kelvarin_Basic::AdaptionFinished(bool success) {
-    if (progressWindow_ != nullptr) {
-        progressWindow_->close();
-        progressWindow_ = nullptr;
-        progressBar_ = nullptr;
+void Kelvarin_Basic::StartAdaption() {
+    if (AdaptionRunning() || otherBusy_ || !BoardReady()) {
+        return;
     }
-    const QString text =
+    manualBeforeAdaption_ = senseGroup_->isVisible();
+    SetManualVisible(false);
+    manualButton_->setEnabled(false);
+    progress_->Begin(tr("Note: Do not touch the Touch Panel"));
+    adaption_->Start(registry_.senseState.CoarseRange, registry_.senseState.PressThreshold);
+    UpdateEnabled();
+    emit BusyChanged(true);
+}
+
+void Kelvarin_Basic::CancelAdaption() {
+    adaption_->Cancel();  // its end stops the step timer
+}
+
+void Kelvarin_Basic::AdaptionFinished(AutoAdaption::Result result) {
+    progress_->Finish();
+    adaptionTimer_->stop();
+    emit BusyChanged(false);
+    if (result == AutoAdaption::Result::Cancelled) {
+        SetManualVisible(manualBeforeAdaption_);
+        UpdateEnabled();
+        UpdateLabels(true);
+        return;
+    }
+    const bool success = result == AutoAdaption::Result::Success;
+    QString text =
         success ? tr("Successfully adaption!")
                 : tr("Auto adaption failure! Electromagnetic interference is out of Auto "
                      "adaption Range \n Please manually adjust the Sensitivity and Threshold");
+    // A driver or board lost during the run is what went wrong, not the interference.
+    if (!success && driver_.BoardLink() != DriverView::Link::Board) {
+        text = tr("Auto adaption stopped: %1").arg(LinkText());
+    }
     auto* box = new QMessageBox(success ? QMessageBox::Information : QMessageBox::Warning,
                                 window()->windowTitle(), text, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("AdaptionResult"));

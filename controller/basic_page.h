@@ -8,22 +8,23 @@
 #include <memory>
 #include <vector>
 
+#include "controller/auto_adaption.h"
+
+#include "controller/driver_view.h"
 #include "messaging/registry.h"
 
 class QCheckBox;
-class QDialog;
 class QGroupBox;
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QSlider;
 class QTimer;
 
 namespace kv::controller {
 
-class AutoAdaption;
 class BasicGraphArea;
 class LevelBar;
+class ProgressWindow;
 
 // Period of the page's refresh.
 inline constexpr int kBasicRefreshMs = 30;
@@ -31,7 +32,10 @@ inline constexpr int kBasicRefreshMs = 30;
 class Kelvarin_Basic final : public QWidget {
     Q_OBJECT
 public:
-    // Works on the Controller's registry: reads what the driver publishes, sends every change.
+    // Works on the Controller's view of the driver: reads what the driver publishes, sends
+    // every change through it.
+    explicit Kelvarin_Basic(DriverView& driver, QWidget* parent = nullptr);
+    // On the registry alone, with a view of the driver of the page's own.
     explicit Kelvarin_Basic(Registry& registry, QWidget* parent = nullptr);
     // A page on a registry of its own that reaches no driver (until the window passes one in).
     explicit Kelvarin_Basic(QWidget* parent = nullptr);
@@ -54,13 +58,26 @@ public:
     int Threshold() const { return threshold_; }
     bool AdaptionRunning() const;
     bool LastCalibrationResult() const { return calibrated_; }
+    // Ends a running auto adaption as closing its window does.
+    void CancelAdaption();
+    // Another page runs an operation that this page's controls would upset (a factory reset).
+    void SetOtherBusy(bool busy);
+    // Shows a message about the page's state; a message box unless set (tests note it).
+    void SetMessageShower(std::function<void(const QString&)> show) {
+        showMessage_ = std::move(show);
+    }
+    // What the link line says: the driver and its sensor board.
+    QString LinkText() const;
+
+signals:
+    // Auto adaption started (true) or ended.
+    void BusyChanged(bool busy);
 
 private:
     void Build();
     void SetManualVisible(bool visible);
     void UpdateEnabled();
     void UpdateLabels(bool force);
-    void SendWithSave(DataManipulation& record);
     void StepSensitivity(int delta);
     void StepThreshold(int delta);
     void SensitivitySliderMoved(int value);
@@ -69,11 +86,17 @@ private:
     void SetView(int view);
     void RunCalibration();
     void StartAdaption();
-    void AdaptionFinished(bool success);
+    void AdaptionFinished(AutoAdaption::Result result);
     bool RefreshPaused() const;
+    // Says why the board cannot be used now; true when it can (and, when given, the driver's
+    // copy of that record has arrived).
+    bool BoardReady(const DataManipulation* needed = nullptr);
+    void ShowMessage(const QString& text);
 
     std::unique_ptr<Registry> ownRegistry_;
+    std::unique_ptr<DriverView> ownDriver_;
     Registry& registry_;
+    DriverView& driver_;
     std::unique_ptr<AutoAdaption> adaption_;
     std::function<bool()> runCalibration_;
     std::function<bool()> refreshPaused_;
@@ -83,7 +106,11 @@ private:
     int shownSensitivity_ = -1;
     int shownThreshold_ = -1;
     bool calibrated_ = false;
+    bool otherBusy_ = false;
+    bool manualBeforeAdaption_ = false;
+    std::function<void(const QString&)> showMessage_;
 
+    QLabel* link_ = nullptr;
     QGroupBox* statusGroup_ = nullptr;
     QLabel* outputLabel_ = nullptr;
     QCheckBox* enable_ = nullptr;
@@ -110,8 +137,7 @@ private:
 
     QTimer* refreshTimer_ = nullptr;
     QTimer* adaptionTimer_ = nullptr;
-    QDialog* progressWindow_ = nullptr;
-    QProgressBar* progressBar_ = nullptr;
+    ProgressWindow* progress_ = nullptr;  // a child of the page, hidden between runs
 };
 
 }  // namespace kv::controller

@@ -212,6 +212,8 @@ int CConfiguratorApp::Run(QApplication& app) {
         return 1;
     }
     network.SetReady();
+    DriverView driver(registry);
+    driver.SetHello([&network] { network.SendHello(); });
 
     DriverLauncher launcher(programFolder_ + QStringLiteral("/Driver"),
                             DriverArguments(options_, network.LocalPort()),
@@ -226,7 +228,7 @@ int CConfiguratorApp::Run(QApplication& app) {
         profile.CreateWithDefaults();
     }
     if (profile.ReadInt("GENERAL", "FIRST", 1) == 1) {
-        FirstRun(registry, network, profile, launcher);
+        FirstRun(driver, profile, launcher);
     }
 
     const int lang = profile.ReadInt("GENERAL", "LANG", kLangEnglish);
@@ -243,7 +245,7 @@ int CConfiguratorApp::Run(QApplication& app) {
     profile.ReadInt("BOOT", "CONTROLLER", 0);
     profile.ReadInt("BOOT", "CUSTOM", 0);
     context.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
-    context.connected = [&network] { return network.Connected(); };
+    context.driver = &driver;
     context.sayHello = [&network] { network.SendHello(); };
     context.launcher = &launcher;
 
@@ -259,21 +261,46 @@ int CConfiguratorApp::Run(QApplication& app) {
     return status;
 }
 
-void CConfiguratorApp::FirstRun(Registry& registry, Network& network, ProfileFile& profile,
+void CConfiguratorApp::FirstRun(DriverView& driver, ProfileFile& profile,
                                 DriverLauncher& launcher) {
     initialDlg dialog;
     if (dialog.exec() != QDialog::Accepted) {
         return;  // asked again at the next start
     }
-    // The model must reach a running driver: give a driver that is still starting its moment.
-    WaitWithEvents([&network] { return network.Connected(); }, kFirstRunDriverWaitMs);
-    SetModel(registry, dialog.ModelCode());
-    registry.driverDoStop.RaiseCounted();
-    PauseWithEvents(kFirstRunStopPauseMs);
-    profile.WriteInt("GENERAL", "FIRST", 0);
+    // The language is the Controller's own and holds at once.
     profile.WriteInt("GENERAL", "LANG", dialog.Language());
-    // The new driver starts only once the old one has let go of its lock.
-    launcher.StartWhenOldEnded();
+    Registry& records = driver.Records();
+    const SensorLayout layout = LayoutOfModelCode(dialog.ModelCode());
+    // The model goes onto the driver's own records: give a driver that is still starting its
+    // moment to send them.
+    WaitWithEvents(
+        [&] { return driver.Knows(records.splitState) && driver.Knows(records.commsReqState); },
+        kFirstRunDriverWaitMs);
+    bool taken = false;
+    if (driver.Knows(records.splitState) && driver.Knows(records.commsReqState)) {
+        SetModel(driver, dialog.ModelCode());
+        records.driverDoStop.RaiseCounted();
+        driver.ForgetDriver();
+        PauseWithEvents(kFirstRunStopPauseMs);
+        // The new driver starts only once the old one has let go of its lock; it reads the
+        // model from its settings file and tells it in its publish-all.
+        launcher.StartWhenOldEnded();
+        WaitWithEvents([&] { return DriverHasLayout(driver, layout); }, kFirstRunDriverWaitMs);
+        taken = DriverHasLayout(driver, layout);
+    }
+    if (taken) {
+        profile.WriteInt("GENERAL", "FIRST", 0);
+        return;
+    }
+    // Said, and asked again at the next start, rather than a foil read with the wrong layout.
+    QMessageBox box(QMessageBox::Warning, QString(),
+                    QCoreApplication::translate(
+                        "CConfiguratorApp",
+                        "The sensor model could not be given to the driver: no driver "
+                        "answered. The first-run questions come again at the next start."));
+    box.setObjectName(QStringLiteral("FirstRunFailed"));
+    box.setAccessibleName(box.text());
+    box.exec();
 }
 
 void CConfiguratorApp::LoadLanguage(QApplication& app, int lang) {

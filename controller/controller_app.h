@@ -14,6 +14,7 @@ class QApplication;
 namespace kv::controller {
 
 class DriverLauncher;
+class DriverView;
 class ProfileFile;
 
 // The command line; users start the Controller without one, tests run several side by side.
@@ -64,8 +65,9 @@ LanguageChoice LanguageChoiceOf(int lang);
 inline constexpr const char* kChineseLanguageFile = "/Lang/touch_cn_sim.qm";
 // The pause between stopping the old driver and the wait for it to end on a first run.
 inline constexpr int kFirstRunStopPauseMs = 500;
-// How long the first run waits for the driver to answer before it sends the chosen model.
-inline constexpr int kFirstRunDriverWaitMs = 5000;
+// How long the first run waits for the driver's records, before it sends the chosen model and
+// after the driver's restart.
+inline constexpr int kFirstRunDriverWaitMs = 10000;
 
 class CConfiguratorApp {
 public:
@@ -74,8 +76,7 @@ public:
     int Run(QApplication& app);
 
 private:
-    void FirstRun(Registry& registry, Network& network, ProfileFile& profile,
-                  DriverLauncher& launcher);
+    void FirstRun(DriverView& driver, ProfileFile& profile, DriverLauncher& launcher);
     void LoadLanguage(QApplication& app, int lang);
 
     ControllerOptions options_;

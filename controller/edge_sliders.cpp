@@ -21,22 +21,38 @@ void WriteEdgeValues(const EdgePositions& positions, EdgeState& state) {
     state.Right = positions.right;
 }
 
+bool WriteMovedEdges(const EdgePositions& from, const EdgePositions& to, EdgeState& state) {
+    const EdgePositions was = PositionsOf(state);
+    EdgePositions now = was;
+    now.left = to.left != from.left ? to.left : was.left;
+    now.right = to.right != from.right ? to.right : was.right;
+    now.top = to.top != from.top ? to.top : was.top;
+    now.bottom = to.bottom != from.bottom ? to.bottom : was.bottom;
+    if (now == was) {
+        return false;
+    }
+    WriteEdgeValues(now, state);
+    return true;
+}
+
 int StepEdgePosition(int position, int delta) {
     return std::clamp(position + delta, kEdgeMin, kEdgeMax);
 }
 
-EdgeSliders::Tick EdgeSliders::OnTick(const EdgePositions& shown, EdgeState& state) {
-    if (ticks_ < kEdgeStartupTicks) {
-        // Values the driver sends after start are shown; what the user moved is overwritten.
-        ++ticks_;
-        last_ = PositionsOf(state);
+EdgeSliders::Tick EdgeSliders::OnTick(const EdgePositions& shown, const EdgeState& state) {
+    const EdgePositions record = PositionsOf(state);
+    if (!started_ || !(record == recorded_)) {
+        started_ = true;
+        recorded_ = record;
+        last_ = record;
         return Tick::Show;
     }
     if (shown == last_) {
         return Tick::Nothing;
     }
+    before_ = last_;
     last_ = shown;
-    WriteEdgeValues(shown, state);
+    recorded_ = shown;  // what the record holds once the move is written
     return Tick::Send;
 }
 

@@ -1,6 +1,7 @@
 // The edge enhancement sliders of the "Advanced" page: the left and top sliders run inverted
-// (value = 100 - position), "+" always raises the value by 5 and "-" lowers it, and for the
-// first 50 refresh ticks after start the sliders follow the driver's values instead of sending.
+// (value = 100 - position), "+" always raises the value by 5 and "-" lowers it. The sliders
+// show the record whenever it changes (the driver's copy arrived, a reset, another program);
+// a slider the user moved writes its position into the record.
 #pragma once
 
 #include "messaging/records.h"
@@ -10,8 +11,6 @@ namespace kv::controller {
 inline constexpr int kEdgeMin = 0;
 inline constexpr int kEdgeMax = 100;
 inline constexpr int kEdgeStep = 5;
-// Refresh ticks during which the sliders show what the driver sends (about 6 s at 120 ms).
-inline constexpr int kEdgeStartupTicks = 50;
 
 // Slider positions, as the user sees them.
 struct EdgePositions {
@@ -26,23 +25,30 @@ struct EdgePositions {
 EdgePositions PositionsOf(const EdgeState& state);
 // Writes the record's values for these positions.
 void WriteEdgeValues(const EdgePositions& positions, EdgeState& state);
+// Writes the values of the edges whose positions differ between from and to, leaving the
+// others as the record has them; true when that changed the record.
+bool WriteMovedEdges(const EdgePositions& from, const EdgePositions& to, EdgeState& state);
 // A slider position moved by delta, kept within 0 ... 100.
 int StepEdgePosition(int position, int delta);
 
 class EdgeSliders {
 public:
     enum class Tick {
-        Show,     // start-up: set the sliders to PositionsOf(state)
+        Show,     // the record changed: set the sliders to PositionsOf(state)
         Nothing,  // nothing moved
-        Send,     // the record now holds the moved values: send it and the save request
+        Send,     // the user moved a slider: write the positions into the record and send it
     };
-    // One refresh tick with the sliders' current positions.
-    Tick OnTick(const EdgePositions& shown, EdgeState& state);
-    int Ticks() const { return ticks_; }
+    // One refresh tick with the sliders' current positions. The record wins over a move made
+    // in the same tick.
+    Tick OnTick(const EdgePositions& shown, const EdgeState& state);
+    // After Send: the positions before the move.
+    const EdgePositions& Before() const { return before_; }
 
 private:
-    int ticks_ = 0;
-    EdgePositions last_;
+    bool started_ = false;
+    EdgePositions last_;  // the positions as last shown or sent
+    EdgePositions before_;
+    EdgePositions recorded_;  // the record's positions as last seen
 };
 
 }  // namespace kv::controller

@@ -76,13 +76,36 @@ void FactoryReset::Tick() {
             }
             break;
         case Phase::WaitRestarted:
-            if (Elapsed() >= kResetStartWaitMs) {
+            // Done once the new driver has told its settings, so the window shows them.
+            if (Elapsed() >= kResetStartWaitMs &&
+                (actions_.driverAnswers() || Elapsed() >= kResetDriverWaitMs)) {
                 phase_ = Phase::Idle;
-                actions_.finished();
+                actions_.finished(true);
             }
             break;
     }
     inStep_ = false;
+    if (cancelAfterStep_) {
+        cancelAfterStep_ = false;
+        Cancel();
+    }
+}
+
+void FactoryReset::Cancel() {
+    if (inStep_) {
+        cancelAfterStep_ = true;  // the first-run dialog is open inside this step
+        return;
+    }
+    if (!Running()) {
+        return;
+    }
+    const bool driverStopped = phase_ == Phase::WaitOldEnded || phase_ == Phase::WaitDeleted ||
+                               phase_ == Phase::WaitOldEndedAgain;
+    phase_ = Phase::Idle;
+    if (driverStopped) {
+        actions_.startDriver();
+    }
+    actions_.finished(false);
 }
 
 }  // namespace kv::controller

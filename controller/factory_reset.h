@@ -23,10 +23,10 @@ struct FactoryResetActions {
     std::function<bool()> driverEnded;     // the old driver has let go of its lock
     std::function<void()> deleteSettings;  // DRIVER.INI, and KELVARIN.INI if an old one is left
     std::function<void()> startDriver;
-    std::function<bool()> driverAnswers;        // the new driver is heard
-    std::function<bool()> runFirstRunDialog;    // modal; true when confirmed
-    std::function<void()> applyFirstRunChoice;  // the chosen model and language
-    std::function<void()> finished;
+    std::function<bool()> driverAnswers;           // the new driver's records have arrived
+    std::function<bool()> runFirstRunDialog;       // modal; true when confirmed
+    std::function<void()> applyFirstRunChoice;     // the chosen model and language
+    std::function<void(bool completed)> finished;  // completed: false when cancelled
 };
 
 class FactoryReset {
@@ -37,6 +37,9 @@ public:
     void Start();
     // Takes the next step once its wait is over; call it from a timer.
     void Tick();
+    // Ends the reset at once (its window closed, the Controller quits): a driver this reset
+    // has stopped is started again, so the foil is never left without one.
+    void Cancel();
     bool Running() const { return phase_ != Phase::Idle; }
 
 private:
@@ -57,6 +60,7 @@ private:
     Phase phase_ = Phase::Idle;
     int64_t since_ = 0;
     bool inStep_ = false;
+    bool cancelAfterStep_ = false;
 };
 
 }  // namespace kv::controller

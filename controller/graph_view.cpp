@@ -31,7 +31,7 @@ void DrawHalf(QPainter& painter, QRect area, const Graph& graph, int count, int3
                              passes ? kAboveThreshold : kBelowThreshold);
             painter.setPen(Qt::black);
             painter.drawText(QRect(area.left() + 2, top, halfWidth - 4, barHeight + 2),
-                             Qt::AlignRight | Qt::AlignVCenter, QString::number(i + 1));
+                             Qt::AlignRight | Qt::AlignVCenter, QString::number(i));
         }
     }
     painter.setPen(QPen(kThresholdLine, 1));

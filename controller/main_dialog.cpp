@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -39,6 +40,13 @@ QPushButton* MakeButton(const QString& text, const QString& id, QWidget* parent)
 
 CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
     : QDialog(parent), context_(std::move(context)) {
+    if (context_.driver == nullptr) {
+        ownDriver_ = std::make_unique<DriverView>(*context_.registry);
+        context_.driver = ownDriver_.get();
+    }
+    if (context_.sayHello) {
+        context_.driver->SetHello(context_.sayHello);
+    }
     setObjectName(QStringLiteral("CConfiguratorDlg"));
     setWindowTitle(tr("Kelvarin Vyren - Controller"));
     setAccessibleName(windowTitle());
@@ -69,16 +77,25 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
 
     tabs_ = new CTabSheet(this);
     tabs_->setAccessibleName(tr("Setting"));
-    auto* basic = new Kelvarin_Basic(*context_.registry, tabs_);
+    // The About page first: the other pages leave it notices while they are built.
+    DriverView* driver = context_.driver;
+    aboutPage_ = new Kelvarin_Copyright(
+        *context_.registry, [driver] { return driver->Answering(); }, tabs_);
+    basicPage_ = new Kelvarin_Basic(*context_.driver, tabs_);
     // The page opens the calibration dialog (its button and the end of auto adaption).
-    basic->SetCalibrationRunner(
+    basicPage_->SetCalibrationRunner(
         [this] { return RunCalibration(context_, this) == QDialog::Accepted; });
-    basic->SetShowIndex(context_.profile != nullptr &&
-                        context_.profile->ReadInt("GENERAL", "INDEX", 0) != 0);
-    tabs_->AddPage(basic, tr("Setting"));
-    tabs_->AddPage(new Kelvarin_Advanced(context_, tabs_), tr("Advanced"));
-    aboutPage_ = new Kelvarin_Copyright(*context_.registry, context_.connected, tabs_);
+    basicPage_->SetShowIndex(context_.profile != nullptr &&
+                             context_.profile->ReadInt("GENERAL", "INDEX", 0) != 0);
+    advancedPage_ = new Kelvarin_Advanced(context_, tabs_);
+    tabs_->AddPage(basicPage_, tr("Setting"));
+    tabs_->AddPage(advancedPage_, tr("Advanced"));
     tabs_->AddPage(aboutPage_, tr("About"));
+    // One long operation at a time: each page keeps off what would upset the other's.
+    connect(basicPage_, &Kelvarin_Basic::BusyChanged, advancedPage_,
+            &Kelvarin_Advanced::SetOtherBusy);
+    connect(advancedPage_, &Kelvarin_Advanced::BusyChanged, basicPage_,
+            &Kelvarin_Basic::SetOtherBusy);
     connect(tabs_, &QTabWidget::currentChanged, this,
             [this](int index) { tabs_->setAccessibleName(tabs_->tabText(index)); });
 
@@ -86,16 +103,19 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
     graph_->hide();
 
     daemonButton_ = MakeButton(tr("Run as Daemon"), QStringLiteral("1"), this);
-    daemonButton_->setDefault(true);
     quitButton_ = MakeButton(tr("Quit"), QStringLiteral("2"), this);
+    backButton_ = MakeButton(tr("Back to the settings"), QStringLiteral("GraphBack"), this);
+    backButton_->hide();
     connect(daemonButton_, &QPushButton::clicked, this, &CConfiguratorDlg::accept);
     connect(quitButton_, &QPushButton::clicked, this, &CConfiguratorDlg::close);
+    connect(backButton_, &QPushButton::clicked, this, &QWidget::showNormal);
 
     auto* top = new QHBoxLayout;
     top->addStretch(1);
     top->addWidget(languages_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
+    buttons->addWidget(backButton_);
     buttons->addWidget(daemonButton_);
     buttons->addWidget(quitButton_);
     auto* layout = new QVBoxLayout(this);
@@ -109,6 +129,11 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
     presenceTimer_->setInterval(kPresencePeriodMs);
     connect(presenceTimer_, &QTimer::timeout, this, &CConfiguratorDlg::PresenceTick);
     presenceTimer_->start();
+
+    driverTimer_ = new QTimer(this);
+    driverTimer_->setInterval(kDriverViewPollMs);
+    connect(driverTimer_, &QTimer::timeout, this, [driver] { driver->Poll(); });
+    driverTimer_->start();
 
     graphTimer_ = new QTimer(this);
     graphTimer_->setInterval(kGraphPeriodMs);
@@ -179,7 +204,10 @@ void CConfiguratorDlg::ShowFromTray() {
     if (tray_ != nullptr) {
         tray_->hide();
     }
+    // The driver answers a hello with all its records; until they are in, nothing it said
+    // before counts (it may have changed meanwhile).
     if (context_.sayHello) {
+        context_.driver->ForgetDriver();
         context_.sayHello();
     }
 }
@@ -210,8 +238,14 @@ void CConfiguratorDlg::Quit() {
         return;
     }
     quitting_ = true;
+    // Nothing is left half done: a search puts the old sensitivity back, a reset starts the
+    // driver it stopped.
+    basicPage_->CancelAdaption();
+    advancedPage_->CancelFactoryReset();
+    context_.driver->Poll();
     presenceTimer_->stop();
     graphTimer_->stop();
+    driverTimer_->stop();
     context_.registry->storeDoSave.RaiseCounted();
     if (tray_ != nullptr) {
         tray_->hide();
@@ -256,6 +290,7 @@ void CConfiguratorDlg::EnterGraphMode() {
     languages_->hide();
     daemonButton_->hide();
     quitButton_->hide();
+    backButton_->show();
     graph_->show();
     graphTimer_->start();
 }
@@ -267,6 +302,7 @@ void CConfiguratorDlg::LeaveGraphMode() {
     graphMode_ = false;
     graphTimer_->stop();
     graph_->hide();
+    backButton_->hide();
     tabs_->show();
     languages_->show();
     daemonButton_->show();
@@ -303,8 +339,23 @@ void CConfiguratorDlg::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void CConfiguratorDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter presses the button that has the focus and nothing else: the dialog's own rule
+    // would press a default button, sending the window to the tray.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+        }
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void CConfiguratorDlg::reject() {
-    close();
+    if (graphMode_) {
+        showNormal();
+    }
 }
 
 void CConfiguratorDlg::accept() {

@@ -5,7 +5,9 @@
 
 #include <QDialog>
 #include <functional>
+#include <memory>
 
+#include "controller/driver_view.h"
 #include "controller/monitor_choice.h"
 #include "messaging/registry.h"
 
@@ -20,6 +22,8 @@ namespace kv::controller {
 class CTabSheet;
 class DriverLauncher;
 class GraphView;
+class Kelvarin_Advanced;
+class Kelvarin_Basic;
 class Kelvarin_Copyright;
 class ProfileFile;
 
@@ -32,7 +36,9 @@ struct DialogContext {
     // Whether the desktop has a tray now (QSystemTrayIcon::isSystemTrayAvailable()); asked
     // each time, since a panel can come and go while the Controller runs.
     std::function<bool()> trayAvailable;
-    std::function<bool()> connected;     // the endpoint's connected flag
+    // What the Controller has heard from the driver; the window makes one of its own on the
+    // registry when none is given.
+    DriverView* driver = nullptr;
     std::function<void()> sayHello;      // sends the hello datagram
     DriverLauncher* launcher = nullptr;  // starts Driver (the Advanced page's buttons)
     // The monitors and the desktop now; empty: QGuiApplication's screens (tests give theirs).
@@ -64,7 +70,8 @@ public:
     void BringToFront();
     // One tick of the presence timer: the presence record, unless hidden to the tray.
     void PresenceTick();
-    // "Quit": the driver is asked to save; it keeps running.
+    // "Quit": a running auto adaption or factory reset is cancelled (a driver the reset
+    // stopped is started again), the driver is asked to save; it keeps running.
     void Quit();
 
     void ShowAboutBox();
@@ -76,6 +83,8 @@ signals:
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    // Escape: back from the graph view; it never ends the Controller.
     void reject() override;
     void accept() override;
 
@@ -86,13 +95,18 @@ private:
     QIcon AppIcon() const;
 
     DialogContext context_;
+    std::unique_ptr<DriverView> ownDriver_;
     CTabSheet* tabs_ = nullptr;
+    Kelvarin_Basic* basicPage_ = nullptr;
+    Kelvarin_Advanced* advancedPage_ = nullptr;
     Kelvarin_Copyright* aboutPage_ = nullptr;
     QComboBox* languages_ = nullptr;
     QPushButton* daemonButton_ = nullptr;
     QPushButton* quitButton_ = nullptr;
+    QPushButton* backButton_ = nullptr;  // leaves the graph view
     GraphView* graph_ = nullptr;
     QTimer* presenceTimer_ = nullptr;
+    QTimer* driverTimer_ = nullptr;
     QTimer* graphTimer_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QAction* aboutAction_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "controller/driver_view.h"
 #include "messaging/registry.h"
 #include "messaging/sensor_layout.h"
 
@@ -15,11 +16,15 @@ using kv::kSensorModels;
 using kv::SensorLayout;
 using kv::SensorModel;
 
-// Applies a model: the Split State record takes its layout and is published, Comms ReqState
-// takes its channel count and is published, and the driver is asked to save (Store DoSave).
-void SetModel(Registry& registry, int32_t code);
+// Applies a model: the Split State record takes its layout and is sent, Comms ReqState takes its
+// channel count and is sent, and the driver is asked to save (Store DoSave); each onto the
+// driver's copy of the record, once that has arrived (DriverView::Change).
+void SetModel(DriverView& driver, int32_t code);
 
 // Applies a layout as SetModel does.
-void SetSensorLayout(Registry& registry, const SensorLayout& layout);
+void SetSensorLayout(DriverView& driver, const SensorLayout& layout);
+
+// True when the driver's records, heard since it last started, hold this layout.
+bool DriverHasLayout(const DriverView& driver, const SensorLayout& layout);
 
 }  // namespace kv::controller

@@ -88,8 +88,8 @@
         <translation>触摸模式</translation>
     </message>
     <message>
-        <source>Windows Native - MT 2 Points</source>
-        <translation>系统原生 - 两点触摸</translation>
+        <source>Native touchscreen - MT 2 Points</source>
+        <translation>原生触摸屏 - 两点触摸</translation>
     </message>
     <message>
         <source>Display</source>

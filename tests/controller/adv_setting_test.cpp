@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "controller/adv_setting_dialog.h"
@@ -39,14 +40,17 @@ private:
         QTemporaryDir folder;
         ProfileFile profile;
         DialogContext context;
+        DriverView view{registry};
         std::unique_ptr<Kelvarin_AdvSetting> dialog;
         QStringList messages;
 
         Dialog() : profile((folder.path() + QStringLiteral("/CONTROLLER.INI")).toStdString()) {
             profile.CreateWithDefaults();
-            registry.splitState.Split0 = 12;
-            registry.splitState.Split1 = 40;
+            driver.driver.splitState.Split0 = 12;
+            driver.driver.splitState.Split1 = 40;
+            DriverAnswers();
             context.registry = &registry;
+            context.driver = &view;
             context.profile = &profile;
             dialog = std::make_unique<Kelvarin_AdvSetting>(context);
             dialog->SetMessageShower([this](const QString& text) { messages << text; });
@@ -93,11 +97,11 @@ private slots:
 
         // An odd X: the first segment takes the smaller half, the frame all of them.
         d.driver.link.received.clear();
-        d.Enter(41, 24);
+        d.Enter(41, 23);
         d.Save();
         QCOMPARE(d.driver.link.received, (Sent{"Split/State", "Comms/ReqState", "Store/DoSave"}));
         QCOMPARE(d.driver.driver.splitState.Split0, 20);
-        QCOMPARE(d.driver.driver.commsReqState.MuxSize, 65);
+        QCOMPARE(d.driver.driver.commsReqState.MuxSize, 64);
     }
 
     void CountsOutside8To80FailValidationAndSendNothing() {
@@ -119,10 +123,23 @@ private slots:
             d.messages.clear();
         }
         QVERIFY(d.driver.link.received.empty());
+        // Totals the board never sends would stop the foil: refused, naming the valid ones.
+        for (auto [x, y] :
+             {std::pair{41, 24}, std::pair{80, 47}, std::pair{64, 65}, std::pair{80, 80}}) {
+            d.Enter(x, y);
+            QVERIFY(!d.dialog->SaveLayout());
+            QCOMPARE(d.messages.size(), 1);
+            QVERIFY(d.messages[0].contains(QStringLiteral("16 to 64")));
+            d.messages.clear();
+        }
+        QVERIFY(d.driver.link.received.empty());
         // The limits themselves are accepted.
-        d.Enter(8, 80);
-        QVERIFY(d.dialog->SaveLayout());
-        QCOMPARE(d.driver.driver.commsReqState.MuxSize, 88);
+        for (auto [x, y, mux] :
+             {std::tuple{8, 8, 16}, std::tuple{8, 56, 64}, std::tuple{80, 48, 128}}) {
+            d.Enter(x, y);
+            QVERIFY(d.dialog->SaveLayout());
+            QCOMPARE(d.driver.driver.commsReqState.MuxSize, mux);
+        }
     }
 
     void ShowSensorIndexIsWrittenAndAnnounced() {
@@ -139,12 +156,28 @@ private slots:
         QCOMPARE(changed.at(1).at(0).toBool(), false);
         QVERIFY(d.driver.link.received.empty());
 
-        // A dialog opened later starts from what the file says.
+        // A dialog opened later starts from what the file says; the start at login from
+        // whether its autostart entry is there.
+        const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", (d.folder.path() + QStringLiteral("/config")).toUtf8());
         d.profile.WriteString("GENERAL", "INDEX", "1");
         d.profile.WriteString("BOOT", "CONTROLLER", "1");
-        Kelvarin_AdvSetting again(d.context);
-        QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("1001"))->isChecked());
-        QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("1064"))->isChecked());
+        {
+            Kelvarin_AdvSetting again(d.context);
+            QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("1001"))->isChecked());
+            QVERIFY(!again.findChild<QCheckBox*>(QStringLiteral("1064"))->isChecked());
+        }
+        QVERIFY(WriteAutostartEntry("Kelvarin_Controller", "/opt/Controller"));
+        {
+            Kelvarin_AdvSetting again(d.context);
+            QVERIFY(again.findChild<QCheckBox*>(QStringLiteral("1064"))->isChecked());
+        }
+        RemoveAutostartEntry("Kelvarin_Controller");
+        if (oldConfig.isNull()) {
+            qunsetenv("XDG_CONFIG_HOME");
+        } else {
+            qputenv("XDG_CONFIG_HOME", oldConfig);
+        }
     }
 
     void ControllerBootWritesTheFlagAndTheAutostartEntry() {

@@ -60,9 +60,13 @@ private:
         DesktopLayout layout{{{QStringLiteral("LEFT"), QRect(0, 0, 1280, 800)},
                               {QStringLiteral("RIGHT"), QRect(1280, 0, 1280, 800)}},
                              QRect(0, 0, 2560, 800)};
-        // monitor: the MONITOR value CONTROLLER.INI holds at start, if any.
+        // monitor: the MONITOR value CONTROLLER.INI holds at start, if any; answered: the
+        // driver's records have arrived before the page is built.
         explicit Page(int custom = 0, const QString& driverFolder = QString(),
-                      const char* monitor = nullptr) {
+                      const char* monitor = nullptr, bool answered = true) {
+            if (answered) {
+                DriverAnswers();
+            }
             profile = std::make_unique<ProfileFile>(
                 folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
             profile->CreateWithDefaults();
@@ -82,18 +86,24 @@ private:
             context.profile = profile.get();
             context.launcher = launcher.get();
             page = std::make_unique<Kelvarin_Advanced>(context);
+            page->SetConfirmer([this](const QString& title, const QString&) {
+                asked.push_back(title.toStdString());
+                return confirm;
+            });
             page->resize(700, 400);
             page->show();
         }
+        bool confirm = true;
+        std::vector<std::string> asked;
         QString LockPath() const { return folder.filePath(QStringLiteral("driver.lock")); }
         template <class W>
         W* Get(const char* id) {
             return page->findChild<W*>(QString::fromLatin1(id));
         }
-        void Ticks(int n) {
-            for (int i = 0; i < n; ++i) {
-                page->Refresh();
-            }
+        // The page's refresh and the driver view's poll, as the window's timers run them.
+        void Tick() {
+            page->Refresh();
+            context.driver->Poll();
         }
     };
 
@@ -147,41 +157,40 @@ private slots:
         QVERIFY(!p.Get<QRadioButton>("1014")->isVisible());
     }
 
-    void EdgeSlidersFollowTheDriverAtStartThenSendInvertedValues() {
-        Page p;
+    void EdgeSlidersShowTheDriverAndSendInvertedValues() {
+        // Built before the driver has answered: a move waits for the driver's record.
+        Page p(0, QString(), nullptr, false);
         auto* left = p.Get<QSlider>("1006");
         auto* top = p.Get<QSlider>("1009");
         auto* bottom = p.Get<QSlider>("1021");
         QVERIFY(left != nullptr && top != nullptr && bottom != nullptr);
         QCOMPARE(left->maximum(), 100);
+        // Vertical sliders have 0 at the top, as the values run.
+        QVERIFY(top->invertedAppearance() && bottom->invertedAppearance());
 
-        // During the first 50 ticks the driver's values win and nothing is sent.
-        p.registry.edgeState.Left = 10;
-        p.registry.edgeState.Top = 20;
-        p.registry.edgeState.Bottom = 40;
-        p.page->Refresh();
-        QCOMPARE(left->value(), 90);
-        QCOMPARE(top->value(), 80);
-        QCOMPARE(bottom->value(), 40);
+        p.driver.driver.edgeState.Left = 10;
+        p.driver.driver.edgeState.Top = 20;
+        p.driver.driver.edgeState.Bottom = 40;
         left->setValue(30);
-        p.Ticks(kEdgeStartupTicks - 1);
-        QCOMPARE(left->value(), 90);
+        p.Tick();
         QVERIFY(p.driver.link.received.empty());
-
-        // From then on the positions are sent, left and top inverted.
-        left->setValue(30);
-        p.page->Refresh();
+        // The driver's record arrives: the move goes onto it, the driver's other edges kept.
+        p.DriverAnswers();
+        p.Tick();
         QCOMPARE(p.driver.link.received, (Sent{"Edge/State", "Store/DoSave"}));
         QCOMPARE(p.driver.driver.edgeState.Left, 70);
         QCOMPARE(p.driver.driver.edgeState.Top, 20);
         QCOMPARE(p.driver.driver.edgeState.Bottom, 40);
-        p.page->Refresh();  // nothing moved: nothing sent
-        QCOMPARE(p.driver.link.received.size(), size_t{2});
+        p.Tick();
+        QCOMPARE(left->value(), 30);
+        QCOMPARE(top->value(), 80);
+        QCOMPARE(bottom->value(), 40);
+        QCOMPARE(p.driver.link.received.size(), size_t{2});  // nothing moved: nothing sent
 
         // "+" raises the left edge: the inverted slider goes down by 5.
         QTest::mouseClick(p.Get<QPushButton>("1031"), Qt::LeftButton);
         QCOMPARE(left->value(), 25);
-        p.page->Refresh();
+        p.Tick();
         QCOMPARE(p.driver.driver.edgeState.Left, 75);
         // "-" on the bottom lowers it; the steps stay within 0 ... 100.
         QTest::mouseClick(p.Get<QPushButton>("1011"), Qt::LeftButton);
@@ -189,9 +198,16 @@ private slots:
         top->setValue(98);
         QTest::mouseClick(p.Get<QPushButton>("1010"), Qt::LeftButton);
         QCOMPARE(top->value(), 100);
-        p.page->Refresh();
+        p.Tick();
         QCOMPARE(p.driver.driver.edgeState.Bottom, 35);
         QCOMPARE(p.driver.driver.edgeState.Top, 0);
+
+        // A driver that comes back with other values (a reset): the sliders show them.
+        p.driver.driver.edgeState.Right = 60;
+        p.registry.ForgetArrivals();
+        p.DriverAnswers();
+        p.Tick();
+        QCOMPARE(p.Get<QSlider>("1007")->value(), 60);
     }
 
     void MonitorChoiceSendsItsRegionIsRememberedAndFollowsTheLayout() {
@@ -236,7 +252,9 @@ private slots:
         p.page->LayoutChanged();
         QVERIFY(p.driver.link.received.empty());
 
-        // The chosen monitor is unplugged: the whole desktop, said so, and forgotten.
+        // The chosen monitor is switched off: the whole desktop meanwhile, said so; the choice
+        // stays, in the list and in CONTROLLER.INI.
+        const QList<MonitorInfo> both = p.layout.monitors;
         p.layout.monitors.removeLast();
         p.layout.desktop = QRect(0, 0, 1920, 800);
         p.page->LayoutChanged();
@@ -244,47 +262,67 @@ private slots:
         QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 1);
         QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.0f);
         QCOMPARE(static_cast<float>(sent.exclude_edge_right), 1.0f);
-        QCOMPARE(combo->count(), 2);
-        QCOMPARE(combo->currentIndex(), 0);
-        QVERIFY(p.page->ChosenMonitor().isEmpty());
+        QCOMPARE(combo->count(), 3);
+        QCOMPARE(combo->currentText(), QStringLiteral("RIGHT (not connected)"));
+        QCOMPARE(p.page->ChosenMonitor(), QStringLiteral("RIGHT"));
         QVERIFY(combo->toolTip().contains(QStringLiteral("RIGHT")));
-        QCOMPARE(p.profile->ReadString("GENERAL", "MONITOR", "?"), std::string());
+        QCOMPARE(p.profile->ReadString("GENERAL", "MONITOR", "?"), std::string("RIGHT"));
 
-        // Choosing the whole desktop sends it even when the record already holds it.
+        // It comes back: the foil drives it again and the notice goes.
+        p.driver.link.received.clear();
+        p.layout.monitors = both;
+        p.layout.desktop = QRect(0, 0, 3200, 800);
+        p.page->LayoutChanged();
+        QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 2);
+        QCOMPARE(combo->currentIndex(), 2);
+        QVERIFY(combo->toolTip().isEmpty());
+
+        // Choosing the whole desktop sends its region and forgets the monitor.
         p.driver.link.received.clear();
         emit combo->activated(0);
         QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
         QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 1);
+        QCOMPARE(p.profile->ReadString("GENERAL", "MONITOR", "?"), std::string());
     }
 
-    void RememberedMonitorIsRestoredOnTheLayoutOfNow() {
-        // Stored as RIGHT: chosen again at start, its region computed from the layout.
-        Page p(0, QString(), "RIGHT");
+    void RememberedMonitorGoesOntoTheDriversOwnRecord() {
+        // Stored as RIGHT, the page built before the driver has answered: nothing goes out
+        // with the Controller's construction values (a rotated calibration would be lost).
+        Page p(0, QString(), "RIGHT", false);
         auto* combo = p.Get<QComboBox>("Monitor");
         QCOMPARE(p.page->ChosenMonitor(), QStringLiteral("RIGHT"));
         QCOMPARE(combo->currentText(), QStringLiteral("RIGHT (1280\u00d7800)"));
+        p.driver.driver.calibState.Angle = 1;
+        p.Tick();
+        QVERIFY(p.driver.link.received.empty());
+        // The driver's record arrives: the region is written onto it, its angle kept.
+        p.DriverAnswers();
+        p.Tick();
         QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
-        QCOMPARE(static_cast<int>(p.driver.driver.calibState.exclude_edge_flag), 2);
-        QCOMPARE(static_cast<float>(p.driver.driver.calibState.exclude_edge_left), 0.5f);
+        const auto& sent = p.driver.driver.calibState;
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 2);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.5f);
+        QCOMPARE(static_cast<int>(sent.Angle), 1);
 
-        // A driver that comes later (or again, after a restart) is sent the region once.
-        bool answers = false;
-        p.context.connected = [&answers] { return answers; };
-        p.page->Refresh();
+        // A driver started again on other values is given the region once its record is in.
         p.driver.link.received.clear();
         p.driver.driver.calibState.exclude_edge_flag = 0;
-        p.page->Refresh();
+        p.registry.ForgetArrivals();
+        p.Tick();
         QVERIFY(p.driver.link.received.empty());
-        answers = true;
-        p.page->Refresh();
-        p.page->Refresh();
+        p.DriverAnswers();
+        p.Tick();
+        p.Tick();
         QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
-        QCOMPARE(static_cast<int>(p.driver.driver.calibState.exclude_edge_flag), 2);
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 2);
+        QCOMPARE(static_cast<int>(sent.Angle), 1);
 
-        // Stored, but not connected at start: the whole desktop.
+        // Stored, but not connected at start: the whole desktop for now, the choice kept.
         Page gone(0, QString(), "HDMI-9");
-        QVERIFY(gone.page->ChosenMonitor().isEmpty());
-        QCOMPARE(gone.Get<QComboBox>("Monitor")->currentIndex(), 0);
+        QCOMPARE(gone.page->ChosenMonitor(), QStringLiteral("HDMI-9"));
+        QCOMPARE(gone.Get<QComboBox>("Monitor")->currentText(),
+                 QStringLiteral("HDMI-9 (not connected)"));
         QCOMPARE(static_cast<int>(gone.driver.driver.calibState.exclude_edge_flag), 1);
     }
 
@@ -302,8 +340,14 @@ private slots:
 
     void DriverButtonsStopAndStartOnceTheOldDriverEnded() {
         Page p;
+        // "Stop driver" asks first; "No" keeps the driver.
+        p.confirm = false;
+        QTest::mouseClick(p.Get<QPushButton>("1019"), Qt::LeftButton);
+        QVERIFY(p.driver.link.received.empty());
+        p.confirm = true;
         QTest::mouseClick(p.Get<QPushButton>("1019"), Qt::LeftButton);
         QCOMPARE(p.driver.link.received, (Sent{"Driver/DoStop"}));
+        QCOMPARE(p.asked, (std::vector<std::string>{"Stop driver", "Stop driver"}));
 
         // The old driver still holds its lock: the new one waits for it.
         const int fd = ::open(p.LockPath().toLocal8Bit().constData(), O_RDWR | O_CREAT, 0600);
@@ -338,7 +382,15 @@ private slots:
     void BootWithOsWritesTheFlagAndTheAutostartEntry() {
         QTemporaryDir config;
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        {
+            // The box shows the entry, whatever CONTROLLER.INI says.
+            QVERIFY(WriteAutostartEntry("Kelvarin_Driver", "/opt/Driver"));
+            Page withEntry;
+            QVERIFY(withEntry.Get<QCheckBox>("1001")->isChecked());
+            QVERIFY(RemoveAutostartEntry("Kelvarin_Driver"));
+        }
         Page p;
+        p.profile->WriteInt("BOOT", "DRIVER", 1);
         auto* boot = p.Get<QCheckBox>("1001");
         QVERIFY(boot != nullptr && !boot->isChecked());
         QTest::mouseClick(boot, Qt::LeftButton);
@@ -397,7 +449,7 @@ private slots:
             return true;
         };
         actions.applyFirstRunChoice = [&] { steps.push_back("model"); };
-        actions.finished = [&] { finished = true; };
+        actions.finished = [&](bool) { finished = true; };
         FactoryReset reset(actions, clock);
 
         auto run = [&](int ms) {
@@ -438,6 +490,15 @@ private slots:
             stuck.Tick();
         }
         QVERIFY(finished);
+
+        // Cancelled while the old driver ends: nothing deleted, the driver started again.
+        steps.clear();
+        finished = false;
+        FactoryReset cancelled(actions, clock);
+        cancelled.Start();
+        cancelled.Cancel();
+        QVERIFY(finished && !cancelled.Running());
+        QCOMPARE(steps, (std::vector<std::string>{"stop", "start"}));
     }
 
 private:
@@ -460,7 +521,8 @@ private:
         [&] {
             QVERIFY(p.page->FactoryResetRunning());
             // The window stays responsive: the reset runs on a timer, not in a blocking loop.
-            QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) != nullptr);
+            QVERIFY(
+                p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress"))->isVisible());
             QVERIFY(!p.Get<QPushButton>("1033")->isEnabled());
             QTRY_VERIFY_WITH_TIMEOUT(!p.page->FactoryResetRunning(), 60000);
         }();
@@ -494,10 +556,31 @@ private slots:
         QCOMPARE(std::count(p.driver.link.received.begin(), p.driver.link.received.end(),
                             std::string("Driver/DoStop")),
                  2);
-        QVERIFY(p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress")) == nullptr);
+        QVERIFY(!p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress"))->isVisible());
         QVERIFY(p.Get<QPushButton>("1033")->isEnabled());
         qunsetenv("XDG_RUNTIME_DIR");
     }
+    void ClosingTheResetWindowCancelsItAndTheDriverRunsAgain() {
+        Page p;
+        Touch(p.folder.filePath(QStringLiteral("DRIVER.INI")));
+        // Auto adaption on the Setting page keeps the reset and the stop off.
+        p.page->SetOtherBusy(true);
+        QVERIFY(!p.Get<QPushButton>("1033")->isEnabled() &&
+                !p.Get<QPushButton>("1019")->isEnabled());
+        p.page->SetOtherBusy(false);
+        QTest::mouseClick(p.Get<QPushButton>("1033"), Qt::LeftButton);
+        QCOMPARE(p.asked, (std::vector<std::string>{"Factory Reset"}));
+        QVERIFY(p.page->FactoryResetRunning());
+        auto* window = p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress"));
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(!p.page->FactoryResetRunning());
+        QVERIFY(!window->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(p.starts.load(), 1, 30000);
+        QTest::qWait(3 * kFactoryResetTickMs);  // no step follows
+        QVERIFY(QFile::exists(p.folder.filePath(QStringLiteral("DRIVER.INI"))));
+        QVERIFY(p.Get<QPushButton>("1033")->isEnabled());
+    }
+
     void FactoryResetOfADriverInAReadOnlyFolderDeletesItsSettingsInTheUsersConfiguration() {
         QTemporaryDir runtime;
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());

@@ -24,7 +24,7 @@ struct Harness {
     std::vector<int32_t> attempts;  // sensitivity of every "Sense" / "State" sent
     std::vector<std::string> events;
     std::vector<int> progress;
-    int result = -1;  // -1 still running, 0 failure, 1 success
+    int result = -1;  // -1 still running, 0 failure, 1 success, 2 cancelled
 
     AutoAdaption machine{AutoAdaption::Hooks{
         [this](int ms) { pendingMs = ms; },
@@ -42,11 +42,15 @@ struct Harness {
         },
         [this] { events.push_back("enable@" + std::to_string(now)); },
         [this](int percent) { progress.push_back(percent); },
-        [this](bool success) { result = success ? 1 : 0; },
+        [this](AutoAdaption::Result r) {
+            result = r == AutoAdaption::Result::Success   ? 1
+                     : r == AutoAdaption::Result::Failure ? 0
+                                                          : 2;
+        },
     }};
 
     void Run() {
-        machine.Start();
+        machine.Start(20, 12);
         while (pendingMs >= 0) {
             const int ms = pendingMs;
             pendingMs = -1;
@@ -140,14 +144,32 @@ TEST(AutoAdaption, ACancelledCalibrationIsAFailure) {
 TEST(AutoAdaption, EveryStepReturnsToTheEventLoopAndAStartDuringARunIsIgnored) {
     Harness h;
     h.noise = [](int32_t) { return 1.0f; };
-    h.machine.Start();
+    h.machine.Start(20, 12);
     // Start only sends and arms the timer; nothing waits.
     EXPECT_TRUE(h.machine.Running());
     EXPECT_EQ(h.pendingMs, kAdaptionSettleMs);
     EXPECT_EQ(h.attempts.size(), 1u);
-    h.machine.Start();
+    h.machine.Start(20, 12);
     EXPECT_EQ(h.attempts.size(), 1u);
     h.pendingMs = -1;
     h.machine.Tick();
     EXPECT_EQ(h.pendingMs, kAdaptionSampleGapMs);
+}
+
+TEST(AutoAdaption, CancellingTheSearchPutsTheFormerValuesBack) {
+    Harness h;
+    h.noise = [](int32_t) { return 1.0f; };
+    h.machine.Start(20, 12);
+    h.machine.Tick();  // into the first attempt's samples
+    h.machine.Cancel();
+    EXPECT_EQ(h.result, 2);
+    EXPECT_FALSE(h.machine.Running());
+    EXPECT_EQ(h.attempts, (std::vector<int32_t>{8, 20}));
+    EXPECT_EQ(h.sentThreshold, 12);
+    // A late tick of the cancelled run does nothing, and nothing was saved.
+    h.machine.Tick();
+    EXPECT_EQ(h.attempts.size(), 2u);
+    EXPECT_EQ(h.events.size(), 2u);
+    h.machine.Cancel();
+    EXPECT_EQ(h.attempts.size(), 2u);
 }

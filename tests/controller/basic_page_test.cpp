@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QTranslator>
 #include <string>
 #include <vector>
@@ -34,10 +35,22 @@ class BasicPageTest : public QObject {
 private:
     struct Page : LinkedRegistries {
         std::unique_ptr<Kelvarin_Basic> page;
-        Page() {
-            registry.senseState.CoarseRange = 12;
-            registry.senseState.PressThreshold = 6;
+        QTimer heartbeat;  // the driver's datagrams: it keeps answering
+        std::vector<QString> messages;
+        // board: the driver reports its sensor board connected; answered: the driver is heard.
+        explicit Page(bool board = true, bool answered = true) {
+            driver.driver.senseState.CoarseRange = 12;
+            driver.driver.senseState.PressThreshold = 6;
+            driver.driver.commsActStatus.Connected = board;
+            driver.driver.commsActStatus.FramesLastPeriod = 200;
+            if (answered) {
+                DriverAnswers();
+                QObject::connect(&heartbeat, &QTimer::timeout,
+                                 [this] { registry.MarkPeerHeard(); });
+                heartbeat.start(500);
+            }
             page = std::make_unique<Kelvarin_Basic>(registry);
+            page->SetMessageShower([this](const QString& text) { messages.push_back(text); });
             page->resize(700, 400);
             page->show();
         }
@@ -275,7 +288,9 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(!p.page->AdaptionRunning(), 60000);
         QCOMPARE(calibrations, 1);
-        QCOMPARE(p.driver.link.received.back(), std::string("Output/State"));
+        QCOMPARE(p.driver.link.received.back(), std::string("Store/DoSave"));
+        QCOMPARE(p.driver.link.received[p.driver.link.received.size() - 2],
+                 std::string("Output/State"));
         QVERIFY(p.driver.driver.outputState.Enable);
         QVERIFY(p.driver.driver.storeDoSave.ConsumeCounted());
         auto* box = p.page->findChild<QMessageBox*>(QStringLiteral("AdaptionResult"));
@@ -284,6 +299,67 @@ private slots:
         QVERIFY(p.Get<QPushButton>("1012")->isEnabled());
         QCOMPARE(p.page->Sensitivity(), 8);
         QCOMPARE(p.Get<QSlider>("1006")->value(), 8);
+    }
+
+    void ClosingTheProgressWindowCancelsAndPutsTheValuesBack() {
+        Page p;
+        p.registry.senseStatus.Value = 1.0f;  // too quiet: the search would run on
+        p.Get<QPushButton>("1007")->click();
+        auto* progress = p.page->findChild<QDialog*>(QStringLiteral("AdaptionProgress"));
+        QVERIFY(p.page->AdaptionRunning() && progress->isVisible());
+        QTest::qWait(1300);  // into the first attempt's samples
+        QTest::keyClick(progress, Qt::Key_Escape);
+        QVERIFY(!p.page->AdaptionRunning());
+        QVERIFY(!progress->isVisible());
+        QCOMPARE(p.driver.driver.senseState.CoarseRange, 12);
+        QCOMPARE(p.driver.driver.senseState.PressThreshold, 6);
+        QTest::qWait(300);  // a step after the close finds nothing to do
+        QVERIFY(p.page->findChild<QMessageBox*>(QStringLiteral("AdaptionResult")) == nullptr);
+        QVERIFY(p.Get<QPushButton>("1007")->isEnabled());
+        // The window is kept for the next run.
+        p.Get<QPushButton>("1007")->click();
+        QVERIFY(progress->isVisible());
+        progress->findChild<QPushButton*>(QStringLiteral("Cancel"))->click();
+        QVERIFY(!p.page->AdaptionRunning());
+    }
+
+    void WithoutDriverOrBoardAutoAndCalibrationSaySoAtOnce() {
+        struct Case {
+            bool answered;
+            bool board;
+            const char* link;
+            const char* says;  // null: both start
+        };
+        const Case cases[] = {
+            {true, true, "Sensor board connected, 100 frames per second", nullptr},
+            {true, false, "No sensor board connected", "USB cable"},
+            {false, true, "No driver answering", "start the driver"},
+        };
+        for (const Case& c : cases) {
+            Page p(c.board, c.answered);
+            int calibrations = 0;
+            p.page->SetCalibrationRunner([&calibrations] {
+                ++calibrations;
+                return false;
+            });
+            p.page->Refresh();
+            QCOMPARE(p.Get<QLabel>("LinkState")->text(), QString::fromUtf8(c.link));
+            p.Get<QPushButton>("1012")->click();  // "Manual" shows "Calibration"
+            p.Get<QPushButton>("1023")->click();
+            p.Get<QPushButton>("1007")->click();
+            if (c.says == nullptr) {
+                QCOMPARE(calibrations, 1);
+                QVERIFY(p.page->AdaptionRunning());
+                p.page->CancelAdaption();
+                continue;
+            }
+            QCOMPARE(calibrations, 0);
+            QVERIFY(!p.page->AdaptionRunning());
+            QCOMPARE(p.messages.size(), size_t{2});
+            QVERIFY2(p.messages[0].startsWith(QString::fromUtf8(c.link)) &&
+                         p.messages[0].contains(QString::fromUtf8(c.says)),
+                     qPrintable(p.messages[0]));
+        }
     }
 };
 

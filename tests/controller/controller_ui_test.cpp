@@ -67,12 +67,12 @@ private:
 
         Window(int status, bool tray, ProfileFile* profile = nullptr) {
             registry.SetTransport(&transport);
+            registry.MarkPeerHeard();  // a driver answering
             DialogContext context;
             context.registry = &registry;
             context.profile = profile;
             context.status = status;
             context.trayAvailable = [tray] { return tray; };
-            context.connected = [] { return true; };
             context.sayHello = [this] { ++hellos; };
             dialog = std::make_unique<CConfiguratorDlg>(context);
         }
@@ -142,6 +142,15 @@ private slots:
         QVERIFY(graph->isVisible());
         QVERIFY(!tabs->isVisible());
         QVERIFY(!window.Button("1")->isVisible());
+        // A visible way back, and Escape, both restore the pages.
+        QVERIFY(window.Button("GraphBack")->isVisible());
+        QTest::keyClick(window.dialog.get(), Qt::Key_Escape);
+        QVERIFY(!window.dialog->GraphMode());
+        QVERIFY(!window.Button("GraphBack")->isVisible());
+        window.dialog->showMaximized();
+        window.Button("GraphBack")->click();
+        QVERIFY(!window.dialog->GraphMode());
+        window.dialog->showMaximized();
         // The About text is not rebuilt while the graph view is shown.
         const QString before = about->Text();
         window.registry.commsActStatus.FramesLastPeriod = 4321;
@@ -158,6 +167,22 @@ private slots:
         Window graphAtStart(3, false);
         graphAtStart.dialog->ShowAtStart();
         QVERIFY(graphAtStart.dialog->GraphMode());
+    }
+
+    void escapeAndEnterNeitherEndNorHideTheWindow() {
+        Window window(1, true);
+        window.dialog->ShowAtStart();
+        QSignalSpy quit(window.dialog.get(), &CConfiguratorDlg::QuitRequested);
+        QTest::keyClick(window.dialog.get(), Qt::Key_Escape);
+        QTest::keyClick(window.dialog.get(), Qt::Key_Return);
+        QTest::keyClick(window.dialog.get(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(quit.count(), 0);
+        QVERIFY(window.dialog->isVisible());
+        QVERIFY(!window.dialog->HiddenToTray());
+        // Enter on a focused button presses that button.
+        window.Button("1")->setFocus();
+        QTest::keyClick(window.Button("1"), Qt::Key_Return);
+        QVERIFY(window.dialog->HiddenToTray());
     }
 
     void languageListWritesLangAndQuitAsksForASave() {

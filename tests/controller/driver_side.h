@@ -20,6 +20,8 @@ struct DriverSide {
 // under test works on.
 struct LinkedRegistries {
     LinkedRegistries() { registry.SetTransport(&driver.link); }
+    // The driver's publish-all reaches the Controller: every record is known as the driver's.
+    void DriverAnswers() { kv::test::DeliverAll(driver.driver, registry); }
     Registry registry{ProgramRole::Controller};
     DriverSide driver;
 };

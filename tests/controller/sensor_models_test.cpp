@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "messaging/registry.h"
+#include "tests/support/delivering_transport.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 
@@ -69,8 +70,10 @@ TEST(SensorModels, SetModelSendsLayoutChannelCountAndSave) {
     controller.SetTransport(&toDriver);
     Registry driver(ProgramRole::Driver, clock);
     driver.splitState.Flip2 = 0;
+    DriverView view(controller);
+    test::DeliverAll(driver, controller);
 
-    SetModel(controller, FindSensorModel("B128")->code);
+    SetModel(view, FindSensorModel("B128")->code);
 
     ASSERT_EQ(toDriver.frames.size(), 3u);
     std::vector<DataManipulation*> arrived;
@@ -91,7 +94,7 @@ TEST(SensorModels, SetModelSendsLayoutChannelCountAndSave) {
     EXPECT_TRUE(driver.storeDoSave.ConsumeCounted());
 
     // A second model is a second save request, not a repeat of the first.
-    SetModel(controller, 77);
+    SetModel(view, 77);
     for (size_t i = 3; i < toDriver.frames.size(); ++i) {
         driver.Deliver(toDriver.frames[i].data(), 0,
                        static_cast<int32_t>(toDriver.frames[i].size()));

@@ -1,0 +1,82 @@
+// The Controller's view of the driver, built only from what it has heard: whether the driver
+// answers, whether its board is connected, and which of its records have arrived since it was
+// last (re)started. Settings go out through Change(), which writes them onto the driver's own
+// copy of the record: a record the driver has not sent yet is never sent whole from the
+// Controller's construction values, and a publish-all in flight cannot undo what the user
+// just changed. Plain C++ on the registry's clock; the main window calls Poll() from a timer.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+#include "messaging/registry.h"
+
+namespace kv::controller {
+
+// How often the main window polls the view.
+inline constexpr int kDriverViewPollMs = 50;
+// A change that has waited this long for its record while the driver answers asks the driver
+// for all its records (a hello), at most once per kDriverViewHelloGapMs.
+inline constexpr int kDriverViewWaitMs = 2000;
+inline constexpr int kDriverViewHelloGapMs = 3000;
+
+class DriverView {
+public:
+    enum class Link {
+        NoDriver,  // nothing heard within the last 5 s
+        Waiting,   // the driver answers; its link status has not arrived yet
+        NoBoard,   // the driver runs without its sensor board
+        Board,     // the board is connected
+    };
+
+    // Writes a change into its record; true when that changed the record.
+    using Apply = std::function<bool()>;
+
+    explicit DriverView(Registry& registry) : registry_(registry) {}
+
+    Registry& Records() { return registry_; }
+    const Registry& Records() const { return registry_; }
+
+    // Something was heard from the driver within the last 5 s (the driver's own rule for its
+    // peers). Every "is the driver there" question of the Controller asks this.
+    bool Answering() const;
+    Link BoardLink() const;
+    // Frames per second of the last two-second period the driver reported.
+    int FramesPerSecond() const;
+    // The driver's copy of this record has arrived since the driver was last (re)started or
+    // heard again after silence.
+    bool Knows(const DataManipulation& record) const;
+    // Changes whenever what was heard is forgotten (a new driver, silence, ForgetDriver()).
+    uint32_t Session() const { return registry_.ArrivalEpoch(); }
+
+    // A setting the user changed: applied to the local copy at once (so the window shows it),
+    // and sent, followed by a save request when save is set, once the driver's copy of the
+    // record is known; applied again onto that copy first. Changes go out in the order made.
+    void Change(DataManipulation& record, Apply apply, bool save = true);
+    // Changes still waiting for their records.
+    size_t Waiting() const { return queue_.size(); }
+    // Sends the changes whose records have arrived; asks a driver that keeps a change waiting
+    // for its records.
+    void Poll();
+    // The Controller stops or restarts the driver, or asks it for a publish-all: nothing
+    // heard so far counts any more.
+    void ForgetDriver() { registry_.ForgetArrivals(); }
+    // Sends the hello datagram (the endpoint's); without one the view never asks.
+    void SetHello(std::function<void()> hello) { hello_ = std::move(hello); }
+
+private:
+    struct Pending {
+        DataManipulation* record;
+        Apply apply;
+        bool save;
+    };
+
+    Registry& registry_;
+    std::deque<Pending> queue_;
+    std::function<void()> hello_;
+    int64_t waitingSince_ = 0;
+    int64_t lastHello_ = INT64_MIN / 2;
+};
+
+}  // namespace kv::controller
