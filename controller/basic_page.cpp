@@ -339,8 +339,8 @@ void Kelvarin_Basic::ShowMessage(const QString& text) {
         showMessage_(text);
         return;
     }
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, window()->windowTitle(), text, QMessageBox::Ok, this);
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Kelvarin Vyren - Setting"), text,
+                                QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("PageMessage"));
     box->setAccessibleName(text);
     box->setAttribute(Qt::WA_DeleteOnClose);

@@ -27,6 +27,7 @@ namespace {
 constexpr int kLangChinese = 17;
 constexpr int kLangEnglish = 19;
 constexpr int kConnectPollMs = 20;
+constexpr qint64 kHelloEveryMs = 1000;
 
 bool ParsePort(const QString& text, bool allowZero, uint16_t& port) {
     bool ok = false;
@@ -45,14 +46,22 @@ void PauseWithEvents(int ms) {
     loop.exec();
 }
 
-// Keeps events flowing until done() or timeoutMs have passed.
+// Keeps events flowing until done() or timeoutMs have passed, asking the driver for its
+// records every second meanwhile: before the main window there is no presence record to make
+// a driver that has just started talk. True when done() came true.
 template <class Done>
-void WaitWithEvents(Done done, int timeoutMs) {
+bool AwaitDriver(const DriverView& driver, Done done, int timeoutMs) {
     QElapsedTimer elapsed;
     elapsed.start();
+    qint64 asked = -kHelloEveryMs;
     while (!done() && elapsed.elapsed() < timeoutMs) {
+        if (elapsed.elapsed() - asked >= kHelloEveryMs) {
+            asked = elapsed.elapsed();
+            driver.SayHello();
+        }
         PauseWithEvents(kConnectPollMs);
     }
+    return done();
 }
 
 }  // namespace
@@ -215,9 +224,9 @@ int CConfiguratorApp::Run(QApplication& app) {
     DriverView driver(registry);
     driver.SetHello([&network] { network.SendHello(); });
 
+    const QString driverLock = lockFolder + QLatin1Char('/') + QLatin1String(kDriverLockName);
     DriverLauncher launcher(programFolder_ + QStringLiteral("/Driver"),
-                            DriverArguments(options_, network.LocalPort()),
-                            lockFolder + QLatin1Char('/') + QLatin1String(kDriverLockName));
+                            DriverArguments(options_, network.LocalPort()), driverLock);
     launcher.Start();
 
     const QString profilePath = ControllerSettingsPath(programFolder_);
@@ -228,7 +237,7 @@ int CConfiguratorApp::Run(QApplication& app) {
         profile.CreateWithDefaults();
     }
     if (profile.ReadInt("GENERAL", "FIRST", 1) == 1) {
-        FirstRun(driver, profile, launcher);
+        FirstRun(driver, profile, launcher, driverLock);
     }
 
     const int lang = profile.ReadInt("GENERAL", "LANG", kLangEnglish);
@@ -261,8 +270,8 @@ int CConfiguratorApp::Run(QApplication& app) {
     return status;
 }
 
-void CConfiguratorApp::FirstRun(DriverView& driver, ProfileFile& profile,
-                                DriverLauncher& launcher) {
+void CConfiguratorApp::FirstRun(DriverView& driver, ProfileFile& profile, DriverLauncher& launcher,
+                                const QString& driverLock) {
     initialDlg dialog;
     if (dialog.exec() != QDialog::Accepted) {
         return;  // asked again at the next start
@@ -273,20 +282,25 @@ void CConfiguratorApp::FirstRun(DriverView& driver, ProfileFile& profile,
     const SensorLayout layout = LayoutOfModelCode(dialog.ModelCode());
     // The model goes onto the driver's own records: give a driver that is still starting its
     // moment to send them.
-    WaitWithEvents(
-        [&] { return driver.Knows(records.splitState) && driver.Knows(records.commsReqState); },
-        kFirstRunDriverWaitMs);
     bool taken = false;
-    if (driver.Knows(records.splitState) && driver.Knows(records.commsReqState)) {
+    if (AwaitDriver(
+            driver,
+            [&] { return driver.Knows(records.splitState) && driver.Knows(records.commsReqState); },
+            kFirstRunDriverWaitMs)) {
         SetModel(driver, dialog.ModelCode());
         records.driverDoStop.RaiseCounted();
-        driver.ForgetDriver();
         PauseWithEvents(kFirstRunStopPauseMs);
-        // The new driver starts only once the old one has let go of its lock; it reads the
-        // model from its settings file and tells it in its publish-all.
+        // Only what the new driver says counts: it starts once the old one has let go of its
+        // lock, reads the model from its settings file and tells it in its publish-all.
+        QElapsedTimer ending;
+        ending.start();
+        while (!LockIsFree(driverLock) && ending.elapsed() < kDriverEndWaitMs) {
+            PauseWithEvents(kConnectPollMs);
+        }
+        driver.ForgetDriver();
         launcher.StartWhenOldEnded();
-        WaitWithEvents([&] { return DriverHasLayout(driver, layout); }, kFirstRunDriverWaitMs);
-        taken = DriverHasLayout(driver, layout);
+        taken = AwaitDriver(
+            driver, [&] { return DriverHasLayout(driver, layout); }, kFirstRunDriverWaitMs);
     }
     if (taken) {
         profile.WriteInt("GENERAL", "FIRST", 0);
@@ -296,8 +310,8 @@ void CConfiguratorApp::FirstRun(DriverView& driver, ProfileFile& profile,
     QMessageBox box(QMessageBox::Warning, QString(),
                     QCoreApplication::translate(
                         "CConfiguratorApp",
-                        "The sensor model could not be given to the driver: no driver "
-                        "answered. The first-run questions come again at the next start."));
+                        "The driver did not confirm the sensor model: it did not answer, or did "
+                        "not take it. The first-run questions come again at the next start."));
     box.setObjectName(QStringLiteral("FirstRunFailed"));
     box.setAccessibleName(box.text());
     box.exec();

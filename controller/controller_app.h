@@ -76,7 +76,8 @@ public:
     int Run(QApplication& app);
 
 private:
-    void FirstRun(DriverView& driver, ProfileFile& profile, DriverLauncher& launcher);
+    void FirstRun(DriverView& driver, ProfileFile& profile, DriverLauncher& launcher,
+                  const QString& driverLock);
     void LoadLanguage(QApplication& app, int lang);
 
     ControllerOptions options_;

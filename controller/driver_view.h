@@ -64,6 +64,12 @@ public:
     void ForgetDriver() { registry_.ForgetArrivals(); }
     // Sends the hello datagram (the endpoint's); without one the view never asks.
     void SetHello(std::function<void()> hello) { hello_ = std::move(hello); }
+    // Asks the driver for all its records (it answers with a publish-all).
+    void SayHello() const {
+        if (hello_) {
+            hello_();
+        }
+    }
 
 private:
     struct Pending {

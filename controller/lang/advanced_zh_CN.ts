@@ -4,6 +4,18 @@
 <context>
     <name>kv::controller::Kelvarin_Advanced</name>
     <message>
+        <source>Touch input ends until the driver is started again; on a screen with no mouse or keyboard nothing else can start it. Stop the driver?</source>
+        <translation>在驱动程序再次启动之前，触摸输入将停止；在没有鼠标或键盘的屏幕上，无法通过其他方式启动它。要停止驱动程序吗？</translation>
+    </message>
+    <message>
+        <source>The calibration, the sensitivity, the threshold and the sensor layout are deleted and the driver restarts; then the sensor model is asked for again. Reset?</source>
+        <translation>校准、灵敏度、阈值和传感器布局将被删除，驱动程序将重新启动；然后会再次询问传感器型号。要恢复出厂设置吗？</translation>
+    </message>
+    <message>
+        <source>%1 (not connected)</source>
+        <translation>%1（未连接）</translation>
+    </message>
+    <message>
         <source> Boot with OS</source>
         <translation> 开机启动</translation>
     </message>
@@ -104,8 +116,8 @@
         <translation>整个桌面</translation>
     </message>
     <message>
-        <source>Monitor %1 is not connected: the touch foil now drives the whole desktop.</source>
-        <translation>显示器 %1 未连接：触摸膜现在控制整个桌面。</translation>
+        <source>Monitor %1 is not connected: the touch foil drives the whole desktop until it is back.</source>
+        <translation>显示器 %1 未连接：在其重新连接之前，触摸膜控制整个桌面。</translation>
     </message>
 </context>
 </TS>

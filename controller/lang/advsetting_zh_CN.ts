@@ -4,6 +4,10 @@
 <context>
     <name>kv::controller::Kelvarin_AdvSetting</name>
     <message>
+        <source>X + Y is %1: the sensor board sends frames of 16 to 64 electrodes, or of 128. Please change X or Y.</source>
+        <translation>X + Y 为 %1：传感器板发送的帧为 16 到 64 个电极，或 128 个。请修改 X 或 Y。</translation>
+    </message>
+    <message>
         <source>Kelvarin Vyren - Advanced Setting</source>
         <translation>Kelvarin Vyren - 高级设置</translation>
     </message>

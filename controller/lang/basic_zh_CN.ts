@@ -4,6 +4,42 @@
 <context>
     <name>kv::controller::Kelvarin_Basic</name>
     <message>
+        <source>No driver answering</source>
+        <translation>驱动程序无响应</translation>
+    </message>
+    <message>
+        <source>Driver answering; waiting for its sensor board status</source>
+        <translation>驱动程序已响应，正在等待传感器板状态</translation>
+    </message>
+    <message>
+        <source>No sensor board connected</source>
+        <translation>未连接传感器板</translation>
+    </message>
+    <message>
+        <source>Sensor board connected, %1 frames per second</source>
+        <translation>传感器板已连接，每秒 %1 帧</translation>
+    </message>
+    <message>
+        <source>: start the driver on the Advanced page.</source>
+        <translation>：请在“高级”页面启动驱动程序。</translation>
+    </message>
+    <message>
+        <source>: check the sensor board's USB cable.</source>
+        <translation>：请检查传感器板的 USB 线缆。</translation>
+    </message>
+    <message>
+        <source>: try again in a moment.</source>
+        <translation>：请稍后再试。</translation>
+    </message>
+    <message>
+        <source>Auto adaption stopped: %1</source>
+        <translation>自动适应已停止：%1</translation>
+    </message>
+    <message>
+        <source>Kelvarin Vyren - Setting</source>
+        <translation>Kelvarin Vyren - 设置</translation>
+    </message>
+    <message>
         <source>Status</source>
         <translation>状态</translation>
     </message>

@@ -4,6 +4,10 @@
 <context>
     <name>CConfiguratorApp</name>
     <message>
+        <source>The driver did not confirm the sensor model: it did not answer, or did not take it. The first-run questions come again at the next start.</source>
+        <translation>驱动程序未确认传感器型号：它没有响应或未接受该型号。下次启动时将再次询问首次运行的问题。</translation>
+    </message>
+    <message>
         <source>Socket initialization failure.</source>
         <translation>套接字初始化失败。</translation>
     </message>
@@ -18,6 +22,10 @@
 </context>
 <context>
     <name>kv::controller::CConfiguratorDlg</name>
+    <message>
+        <source>Back to the settings</source>
+        <translation>返回设置</translation>
+    </message>
     <message>
         <source>Kelvarin Vyren - Controller</source>
         <translation>Kelvarin Vyren - 控制器</translation>
@@ -113,6 +121,13 @@
         <source>OK</source>
         <translation>确定</translation>
     </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>kv::controller::ProgressWindow</name>
     <message>
         <source>Cancel</source>
         <translation>取消</translation>

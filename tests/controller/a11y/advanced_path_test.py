@@ -1,11 +1,15 @@
 """The Advanced page end to end: the real Controller with its Driver on a simulated foil, the
 window driven through the accessibility bus. Runs under with-desktop:
-    with-desktop /usr/bin/python3 advanced_path_test.py driver|reset|tuio CONTROLLER KVCTL
+    with-desktop /usr/bin/python3 advanced_path_test.py driver|reset|cancel|tuio CONTROLLER KVCTL
 
-driver: "Stop driver" ends the driver process; "Start driver" starts a new one, which answers.
+driver: "Stop driver", confirmed, ends the driver process; the About page then says the
+    driver is not loaded, the Setting page says no driver answers and "Auto" says so at once;
+    "Start driver" starts a new one, which answers and is shown as loaded again.
 reset: a driver whose DRIVER.INI holds a changed threshold and a B64 layout is reset by
-    "Factory Reset"; the first-run questions are confirmed with the S64 entry, and the driver
-    runs on again with the default threshold and the S64 layout.
+    "Factory Reset", confirmed; the first-run questions are confirmed with the S64 entry, and
+    the driver runs on again with the default threshold and the S64 layout.
+cancel: "Factory Reset" confirmed, then its progress window closed with Escape while the
+    driver is stopped: the Controller lives on and the driver runs and answers again.
 tuio: the "TUIO" touch mode radio makes two fingers on the foil arrive as TUIO cursors at a
     listener (on a free port handed to the driver through KV_TUIO_PORT instead of 3333, so
     that runs side by side do not meet)."""
@@ -26,6 +30,7 @@ from setting_path_test import (  # noqa: E402
     Session,
     driver_running,
     eventually,
+    key_to_window,
     message_shown,
     run_session,
 )
@@ -52,15 +57,39 @@ def open_page(session):
     eventually("the driver never answered", lambda: answers(session))
 
 
+def about_says(text):
+    a11y.select_tab(WINDOW, "About")
+    eventually(
+        "the About page never said %r: %r" % (text, a11y.text_of(WINDOW, "About")),
+        lambda: text in a11y.text_of(WINDOW, "About"),
+    )
+
+
 def run_driver(session):
     open_page(session)
     eventually("no driver holds its lock", lambda: driver_running(session.lock))
+    about_says("Load driver: Successfully!")
+    a11y.select_tab(WINDOW, "Advanced")
     a11y.press(WINDOW, "push button", "Stop driver")
+    # It asks first: a touch-only kiosk would lose its only input.
+    a11y.press("Stop driver", "push button", "Yes")
     eventually("the driver still runs after Stop driver",
                lambda: not driver_running(session.lock))
+    # What was heard decides, not the last values received.
+    about_says("Load driver: Failure!")
+    a11y.select_tab(WINDOW, "Setting")
+    a11y.control(WINDOW, "label", "No driver answering")
+    a11y.press(WINDOW, "push button", "Auto")
+    said = "No driver answering: start the driver on the Advanced page."
+    a11y.wait_for("no message that the driver does not answer", lambda: message_shown(said),
+                  deadline_s=5)
+    assert not a11y.showing("Note: Do not touch the Touch Panel"), "the search began"
+    a11y.press(said, "push button", "OK")
+    a11y.select_tab(WINDOW, "Advanced")
     a11y.press(WINDOW, "push button", "Start driver")
     eventually("no driver after Start driver", lambda: driver_running(session.lock))
     eventually("the new driver does not answer", lambda: answers(session))
+    about_says("Load driver: Successfully!")
 
 
 def run_reset(session):
@@ -74,12 +103,13 @@ def run_reset(session):
         lambda: session.driver_ini().get("Sense_State_PressThreshold") == str(changed),
     )
     a11y.press(WINDOW, "push button", "Factory Reset")
-    a11y.wait_for("the progress window", lambda: message_shown(RESET_PROGRESS))
+    a11y.press("Factory Reset", "push button", "Yes")
+    a11y.wait_for("the progress window", lambda: a11y.showing(RESET_PROGRESS))
     # The window keeps answering while the reset runs.
     a11y.control(WINDOW, "push button", "Stop driver")
     a11y.window(FIRST_RUN)
     a11y.press(FIRST_RUN, "push button", "OK")
-    eventually("the progress window stays", lambda: not message_shown(RESET_PROGRESS))
+    eventually("the progress window stays", lambda: not a11y.showing(RESET_PROGRESS))
     eventually("no driver after the reset", lambda: driver_running(session.lock))
 
     def reset_state():
@@ -98,6 +128,24 @@ def run_reset(session):
         % (session.get("Sense/State"), session.get("Split/State")),
         reset_state,
     )
+
+
+def run_cancel(session):
+    open_page(session)
+    eventually("no driver holds its lock", lambda: driver_running(session.lock))
+    a11y.press(WINDOW, "push button", "Factory Reset")
+    a11y.press("Factory Reset", "push button", "Yes")
+    a11y.wait_for("the progress window", lambda: a11y.showing(RESET_PROGRESS))
+    eventually("the reset never stopped the driver", lambda: not driver_running(session.lock))
+    key_to_window(RESET_PROGRESS, "Escape")
+    eventually("the progress window stays", lambda: not a11y.showing(RESET_PROGRESS))
+    eventually("the driver was left stopped", lambda: driver_running(session.lock))
+    eventually("the driver does not answer", lambda: answers(session))
+    time.sleep(2)  # the steps the reset would have taken are past
+    assert session.process.poll() is None, "the Controller ended"
+    assert not a11y.showing(FIRST_RUN), "the cancelled reset asked the first-run questions"
+    button = a11y.control(WINDOW, "push button", "Factory Reset")
+    assert button.getState().contains(a11y.pyatspi.STATE_ENABLED), "Factory Reset stays off"
 
 
 def tuio_cursors(packet):
@@ -135,7 +183,7 @@ def run_tuio(session):
 
 def main():
     mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
-    runs = {"driver": run_driver, "reset": run_reset, "tuio": run_tuio}
+    runs = {"driver": run_driver, "reset": run_reset, "cancel": run_cancel, "tuio": run_tuio}
     if mode not in runs:
         print("FAIL: unknown mode %r" % mode)
         return 1

@@ -76,6 +76,16 @@ def _labels(accessible):
     return names
 
 
+def showing(title):
+    """True while the window with this title is on the screen (a hidden window stays on the
+    bus)."""
+    win = find_window(title)
+    try:
+        return win is not None and win.getState().contains(pyatspi.STATE_SHOWING)
+    except Exception:  # the window went away while we looked
+        return False
+
+
 def find_control(window, role, name):
     for accessible in _walk(window):
         try:

@@ -1,14 +1,17 @@
 """The Setting page and the calibration dialog end to end: the real Controller with its Driver
 on a simulated foil that this test touches live through a named pipe, the window driven
 through the accessibility bus as a screen reader user would. Runs under with-desktop:
-    with-desktop /usr/bin/python3 setting_path_test.py calibrate|adaption CONTROLLER KVCTL
+    with-desktop /usr/bin/python3 setting_path_test.py calibrate|adaption|cancel CONTROLLER KVCTL
 
 calibrate: the Setting page's "Calibration" button opens the dialog; each corner target is
     pressed and held where the dialog shows it; the dialog closes when the driver reports
     completion and DRIVER.INI then holds the pressed points as the new references.
 adaption: on a foil whose noise sits between the two bounds of the search at sensitivity 8,
     "Auto" runs the search, the calibration dialog it opens is completed with the finger,
-    and the driver ends with touch output enabled."""
+    and the driver ends with touch output enabled.
+cancel: "Auto" on the same foil, then the progress window closed with Escape while the search
+    runs: the Controller lives on, the search stops and the driver has its former sensitivity
+    and threshold again."""
 
 import json
 import os
@@ -267,7 +270,7 @@ def run_adaption(session):
     a11y.press(WINDOW, "push button", "Auto")
     # While the search runs its progress window is up, the window keeps answering and the
     # page's controls are off.
-    a11y.wait_for("the progress window", lambda: message_shown(PROGRESS_NOTE))
+    a11y.wait_for("the progress window", lambda: a11y.showing(PROGRESS_NOTE))
     for name in ("Auto", "Manual", "Calibration"):
         button = a11y.control(WINDOW, "push button", name)
         assert not button.getState().contains(
@@ -292,6 +295,49 @@ def run_adaption(session):
     check_references(session)
 
 
+def key_to_window(title, key):
+    """A real key press, as the user makes it, in the window with this title."""
+    found = subprocess.run(
+        ["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title],
+        capture_output=True,
+        text=True,
+    ).stdout.split()
+    assert found, "no X window titled %r on the screen" % title
+    # No window manager here: the focus is given straight, then the key goes where it is.
+    subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], check=True)
+    subprocess.run(["xdotool", "key", key], check=True)
+
+
+def run_cancel(session):
+    a11y.control(WINDOW, "page tab", "Setting")
+    a11y.select_tab(WINDOW, "Setting")
+    eventually("the driver never answered", lambda: session.get("Sense/Status") is not None)
+    # Values of the user's own, set by hand as a screen reader sets a slider.
+    a11y.press(WINDOW, "push button", "Manual")
+    for name, value in (("Sensitivity", 20), ("Threshold", 12)):
+        a11y.control(WINDOW, "slider", name).queryValue().currentValue = value
+
+    def sense():
+        state = session.get("Sense/State") or {}
+        return state.get("CoarseRange"), state.get("PressThreshold")
+
+    eventually("the sliders never reached the driver: %s" % (sense(),), lambda: sense() == (20, 12))
+    time.sleep(4)
+    a11y.press(WINDOW, "push button", "Auto")
+    a11y.wait_for("the progress window", lambda: a11y.showing(PROGRESS_NOTE))
+    eventually("the search never sent its first sensitivity", lambda: sense() == (8, 5))
+    time.sleep(1.5)  # within the first attempt's samples
+    key_to_window(PROGRESS_NOTE, "Escape")
+    eventually("the progress window stays", lambda: not a11y.showing(PROGRESS_NOTE))
+    # Every step of the search that would have come is past.
+    time.sleep(4)
+    assert session.process.poll() is None, "the Controller ended: %s" % session.process.poll()
+    button = a11y.control(WINDOW, "push button", "Auto")
+    assert button.getState().contains(a11y.pyatspi.STATE_ENABLED), "Auto stays off"
+    assert sense() == (20, 12), "the driver kept the search's values: %s" % (sense(),)
+    assert not a11y.showing("Successfully adaption!"), "a cancelled search reported success"
+
+
 def run_session(session, run):
     """Runs one way through the window on the session, which is closed afterwards: prints PASS
     and returns 0, or prints FAIL with the Controller's output and returns 1."""
@@ -310,11 +356,11 @@ def run_session(session, run):
 
 def main():
     mode, controller, kvctl = sys.argv[1], sys.argv[2], sys.argv[3]
-    runs = {"calibrate": run_calibrate, "adaption": run_adaption}
+    runs = {"calibrate": run_calibrate, "adaption": run_adaption, "cancel": run_cancel}
     if mode not in runs:
         print("FAIL: unknown mode %r" % mode)
         return 1
-    scenario = ADAPTION_SCENARIO if mode == "adaption" else None
+    scenario = ADAPTION_SCENARIO if mode in ("adaption", "cancel") else None
     return run_session(Session(controller, kvctl, scenario), runs[mode])
 
 
