@@ -189,8 +189,13 @@ private slots:
         QTemporaryDir folder;
         ProfileFile profile(folder.filePath(QStringLiteral("CONTROLLER.INI")).toStdString());
         QVERIFY(profile.CreateWithDefaults());
+        // A chosen monitor switched off at start: the About page says so, the choice is kept.
+        profile.WriteString("GENERAL", "MONITOR", "HDMI-9");
         Window window(1, false, &profile);
         window.dialog->ShowAtStart();
+        QVERIFY(window.dialog->findChild<Kelvarin_Copyright*>()->Notice().contains(
+            QStringLiteral("HDMI-9")));
+        QCOMPARE(profile.ReadString("GENERAL", "MONITOR", ""), std::string("HDMI-9"));
         auto* languages = window.dialog->findChild<QComboBox*>(QStringLiteral("LanguageList"));
         QVERIFY(languages);
         QCOMPARE(languages->count(), 2);
