@@ -86,6 +86,7 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
     shownMode_ = registry_.outputState.Mode;
     shownSelection_ = registry_.outputState.Selection;
     ShowRadios();
+    custom_ = context_.profile != nullptr && context_.profile->ReadInt("BOOT", "CUSTOM", 0) != 0;
     edges_.OnTick(EdgePositionsShown(), registry_.edgeState);
     ShowEdgePositions(PositionsOf(registry_.edgeState));
     UpdateDriverButtons();
@@ -148,7 +149,7 @@ Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
             context_.profile->WriteInt("GENERAL", "LANG", chosen->second);
         }
     };
-    actions.finished = [this](bool completed) { FactoryResetFinished(completed); };
+    actions.finished = [this] { FactoryResetFinished(); };
     reset_ = std::make_unique<FactoryReset>(std::move(actions), DefaultClock());
 
     resetTimer_ = new QTimer(this);
@@ -580,8 +581,7 @@ void Kelvarin_Advanced::CancelFactoryReset() {
     reset_->Cancel();
 }
 
-void Kelvarin_Advanced::FactoryResetFinished(bool completed) {
-    (void)completed;
+void Kelvarin_Advanced::FactoryResetFinished() {
     resetTimer_->stop();
     progress_->Finish();
     UpdateDriverButtons();
@@ -599,9 +599,7 @@ void Kelvarin_Advanced::UpdateDriverButtons() {
     resetButton_->setEnabled(free);
     startButton_->setEnabled(idle);
     stopButton_->setEnabled(free);
-    const bool custom =
-        context_.profile != nullptr && context_.profile->ReadInt("BOOT", "CUSTOM", 0) != 0;
-    settingButton_->setEnabled(custom && free);
+    settingButton_->setEnabled(custom_ && free);
 }
 
 bool Kelvarin_Advanced::Confirm(const QString& title, const QString& question) {

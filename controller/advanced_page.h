@@ -91,7 +91,7 @@ private:
     void BootToggled(bool on);
     void OpenSetting();
     void StartFactoryReset();
-    void FactoryResetFinished(bool completed);
+    void FactoryResetFinished();
     void UpdateDriverButtons();
     bool Confirm(const QString& title, const QString& question);
     bool RefreshPaused() const;
@@ -111,6 +111,7 @@ private:
     EdgeSliders edges_;
     std::function<bool(const QString&, const QString&)> confirm_;
     bool otherBusy_ = false;
+    bool custom_ = false;  // [BOOT] CUSTOM as read at start: "Setting..." is offered
     uint32_t seenSession_ = 0;
     std::unique_ptr<FactoryReset> reset_;
     int shownMode_ = -1;

@@ -80,7 +80,7 @@ void FactoryReset::Tick() {
             if (Elapsed() >= kResetStartWaitMs &&
                 (actions_.driverAnswers() || Elapsed() >= kResetDriverWaitMs)) {
                 phase_ = Phase::Idle;
-                actions_.finished(true);
+                actions_.finished();
             }
             break;
     }
@@ -105,7 +105,7 @@ void FactoryReset::Cancel() {
     if (driverStopped) {
         actions_.startDriver();
     }
-    actions_.finished(false);
+    actions_.finished();
 }
 
 }  // namespace kv::controller

@@ -23,10 +23,10 @@ struct FactoryResetActions {
     std::function<bool()> driverEnded;     // the old driver has let go of its lock
     std::function<void()> deleteSettings;  // DRIVER.INI, and KELVARIN.INI if an old one is left
     std::function<void()> startDriver;
-    std::function<bool()> driverAnswers;           // the new driver's records have arrived
-    std::function<bool()> runFirstRunDialog;       // modal; true when confirmed
-    std::function<void()> applyFirstRunChoice;     // the chosen model and language
-    std::function<void(bool completed)> finished;  // completed: false when cancelled
+    std::function<bool()> driverAnswers;        // the new driver's records have arrived
+    std::function<bool()> runFirstRunDialog;    // modal; true when confirmed
+    std::function<void()> applyFirstRunChoice;  // the chosen model and language
+    std::function<void()> finished;             // also after a cancel
 };
 
 class FactoryReset {

@@ -42,10 +42,8 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
     : QDialog(parent), context_(std::move(context)) {
     if (context_.driver == nullptr) {
         ownDriver_ = std::make_unique<DriverView>(*context_.registry);
+        ownDriver_->SetHello(context_.sayHello);
         context_.driver = ownDriver_.get();
-    }
-    if (context_.sayHello) {
-        context_.driver->SetHello(context_.sayHello);
     }
     setObjectName(QStringLiteral("CConfiguratorDlg"));
     setWindowTitle(tr("Kelvarin Vyren - Controller"));

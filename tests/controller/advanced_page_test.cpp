@@ -449,7 +449,7 @@ private slots:
             return true;
         };
         actions.applyFirstRunChoice = [&] { steps.push_back("model"); };
-        actions.finished = [&](bool) { finished = true; };
+        actions.finished = [&] { finished = true; };
         FactoryReset reset(actions, clock);
 
         auto run = [&](int ms) {
