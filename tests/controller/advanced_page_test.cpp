@@ -340,6 +340,11 @@ private slots:
 
     void DriverButtonsStopAndStartOnceTheOldDriverEnded() {
         Page p;
+        // Auto adaption on the Setting page keeps the stop and the reset off.
+        p.page->SetOtherBusy(true);
+        QVERIFY(!p.Get<QPushButton>("1019")->isEnabled() &&
+                !p.Get<QPushButton>("1033")->isEnabled());
+        p.page->SetOtherBusy(false);
         // "Stop driver" asks first; "No" keeps the driver.
         p.confirm = false;
         QTest::mouseClick(p.Get<QPushButton>("1019"), Qt::LeftButton);
@@ -560,27 +565,6 @@ private slots:
         QVERIFY(p.Get<QPushButton>("1033")->isEnabled());
         qunsetenv("XDG_RUNTIME_DIR");
     }
-    void ClosingTheResetWindowCancelsItAndTheDriverRunsAgain() {
-        Page p;
-        Touch(p.folder.filePath(QStringLiteral("DRIVER.INI")));
-        // Auto adaption on the Setting page keeps the reset and the stop off.
-        p.page->SetOtherBusy(true);
-        QVERIFY(!p.Get<QPushButton>("1033")->isEnabled() &&
-                !p.Get<QPushButton>("1019")->isEnabled());
-        p.page->SetOtherBusy(false);
-        QTest::mouseClick(p.Get<QPushButton>("1033"), Qt::LeftButton);
-        QCOMPARE(p.asked, (std::vector<std::string>{"Factory Reset"}));
-        QVERIFY(p.page->FactoryResetRunning());
-        auto* window = p.page->findChild<QDialog*>(QStringLiteral("FactoryResetProgress"));
-        QTest::keyClick(window, Qt::Key_Escape);
-        QVERIFY(!p.page->FactoryResetRunning());
-        QVERIFY(!window->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(p.starts.load(), 1, 30000);
-        QTest::qWait(3 * kFactoryResetTickMs);  // no step follows
-        QVERIFY(QFile::exists(p.folder.filePath(QStringLiteral("DRIVER.INI"))));
-        QVERIFY(p.Get<QPushButton>("1033")->isEnabled());
-    }
-
     void FactoryResetOfADriverInAReadOnlyFolderDeletesItsSettingsInTheUsersConfiguration() {
         QTemporaryDir runtime;
         qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());

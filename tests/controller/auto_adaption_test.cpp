@@ -155,21 +155,3 @@ TEST(AutoAdaption, EveryStepReturnsToTheEventLoopAndAStartDuringARunIsIgnored) {
     h.machine.Tick();
     EXPECT_EQ(h.pendingMs, kAdaptionSampleGapMs);
 }
-
-TEST(AutoAdaption, CancellingTheSearchPutsTheFormerValuesBack) {
-    Harness h;
-    h.noise = [](int32_t) { return 1.0f; };
-    h.machine.Start(20, 12);
-    h.machine.Tick();  // into the first attempt's samples
-    h.machine.Cancel();
-    EXPECT_EQ(h.result, 2);
-    EXPECT_FALSE(h.machine.Running());
-    EXPECT_EQ(h.attempts, (std::vector<int32_t>{8, 20}));
-    EXPECT_EQ(h.sentThreshold, 12);
-    // A late tick of the cancelled run does nothing, and nothing was saved.
-    h.machine.Tick();
-    EXPECT_EQ(h.attempts.size(), 2u);
-    EXPECT_EQ(h.events.size(), 2u);
-    h.machine.Cancel();
-    EXPECT_EQ(h.attempts.size(), 2u);
-}

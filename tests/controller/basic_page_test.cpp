@@ -302,28 +302,6 @@ private slots:
         QCOMPARE(p.Get<QSlider>("1006")->value(), 8);
     }
 
-    void ClosingTheProgressWindowCancelsAndPutsTheValuesBack() {
-        Page p;
-        p.registry.senseStatus.Value = 1.0f;  // too quiet: the search would run on
-        p.Get<QPushButton>("1007")->click();
-        auto* progress = p.page->findChild<QDialog*>(QStringLiteral("AdaptionProgress"));
-        QVERIFY(p.page->AdaptionRunning() && progress->isVisible());
-        QTest::qWait(1300);  // into the first attempt's samples
-        QTest::keyClick(progress, Qt::Key_Escape);
-        QVERIFY(!p.page->AdaptionRunning());
-        QVERIFY(!progress->isVisible());
-        QCOMPARE(p.driver.driver.senseState.CoarseRange, 12);
-        QCOMPARE(p.driver.driver.senseState.PressThreshold, 6);
-        QTest::qWait(300);  // a step after the close finds nothing to do
-        QVERIFY(p.page->findChild<QMessageBox*>(QStringLiteral("AdaptionResult")) == nullptr);
-        QVERIFY(p.Get<QPushButton>("1007")->isEnabled());
-        // The window is kept for the next run.
-        p.Get<QPushButton>("1007")->click();
-        QVERIFY(progress->isVisible());
-        progress->findChild<QPushButton*>(QStringLiteral("Cancel"))->click();
-        QVERIFY(!p.page->AdaptionRunning());
-    }
-
     void WithoutDriverOrBoardAutoAndCalibrationSaySoAtOnce() {
         // {answered, board, the link line, what the refusal adds}
         const std::tuple<bool, bool, const char*, const char*> cases[] = {
