@@ -16,6 +16,9 @@ namespace kv::controller {
 
 // How often the main window polls the view.
 inline constexpr int kDriverViewPollMs = 50;
+// A change sent this recently is written again onto a copy of its record that arrives after it
+// (a publish-all that was under way: at start the driver sends two, 1.1 s each).
+inline constexpr int kDriverViewRecentMs = 3000;
 // A change that has waited this long for its record while the driver answers asks the driver
 // for all its records (a hello), at most once per kDriverViewHelloGapMs.
 inline constexpr int kDriverViewWaitMs = 2000;
@@ -56,8 +59,9 @@ public:
     void Change(DataManipulation& record, Apply apply, bool save = true);
     // Changes still waiting for their records.
     size_t Waiting() const { return queue_.size(); }
-    // Sends the changes whose records have arrived; asks a driver that keeps a change waiting
-    // for its records.
+    // Sends the changes whose records have arrived, writes recent changes again onto copies
+    // that arrived after them (and sends those that then differ), and asks a driver that keeps
+    // a change waiting for its records.
     void Poll();
     // The Controller stops or restarts the driver, or asks it for a publish-all: nothing
     // heard so far counts any more.
@@ -77,9 +81,20 @@ private:
         Apply apply;
         bool save;
     };
+    // A change sent: the record's arrivals then, and until when it is kept.
+    struct Sent {
+        Pending change;
+        uint32_t arrivals;
+        int64_t until;
+    };
+
+    // Publishes the change's record; keeps the change as recent. True when it asks for a save.
+    bool Send(Pending change);
+    uint32_t ArrivalsOf(const DataManipulation& record) const;
 
     Registry& registry_;
     std::deque<Pending> queue_;
+    std::deque<Sent> recent_;
     std::function<void()> hello_;
     int64_t waitingSince_ = 0;
     int64_t lastHello_ = INT64_MIN / 2;

@@ -106,13 +106,19 @@ DeliverResult Registry::Deliver(const uint8_t* buffer, int32_t start, int32_t va
     entry->record->Attach(buffer, start + wire::kOffRemaining, validBytes);
     result.parsed = entry->record->Parse();
     if (result.parsed) {
-        arrivedIn_[static_cast<size_t>(entry - table_.data())] = epoch_;
+        const auto index = static_cast<size_t>(entry - table_.data());
+        arrivedIn_[index] = epoch_;
+        ++arrivals_[index];
     }
     return result;
 }
 
 bool Registry::Arrived(int index) const {
     return index >= 0 && index < kEntries && arrivedIn_[static_cast<size_t>(index)] == epoch_;
+}
+
+uint32_t Registry::Arrivals(int index) const {
+    return index >= 0 && index < kEntries ? arrivals_[static_cast<size_t>(index)].Load() : 0u;
 }
 
 bool Registry::Arrived(const DataManipulation& record) const {

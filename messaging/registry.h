@@ -114,6 +114,8 @@ public:
     void ForgetArrivals() { epoch_ = epoch_ + 1; }
     bool Arrived(int index) const;
     bool Arrived(const DataManipulation& record) const;
+    // How many times the record at this table position has arrived, ever.
+    uint32_t Arrivals(int index) const;
     // Changes with every ForgetArrivals().
     uint32_t ArrivalEpoch() const { return epoch_; }
     // The table position of a record of this registry, or -1.
@@ -177,8 +179,9 @@ private:
     Relaxed<int64_t> lastHeard_;
     std::array<TableEntry, kEntries> table_{};
     Relaxed<uint32_t> epoch_ = 1;
-    // Per record: the epoch it last arrived in (0: never).
+    // Per record: the epoch it last arrived in (0: never), and its arrivals.
     std::array<Relaxed<uint32_t>, kEntries> arrivedIn_{};
+    std::array<Relaxed<uint32_t>, kEntries> arrivals_{};
 };
 
 }  // namespace kv

@@ -1,6 +1,6 @@
 // The Controller's view of the driver on a fake clock: changes wait for the driver's records
-// and keep their order, a publish-all in flight does not swallow a save, and a change kept
-// waiting by a driver that answers asks it for its records.
+// and keep their order, a publish-all in flight neither undoes a change nor swallows a save,
+// and a change kept waiting by a driver that answers asks it for its records.
 #include "controller/driver_view.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ TEST(DriverView, AModelWaitsForTheDriversRecordsThenGoesLayoutFirst) {
     EXPECT_EQ(l.driver.commsReqState.MuxSize, 128);
 }
 
-TEST(DriverView, APublishAllInFlightDoesNotSwallowTheNextSave) {
+TEST(DriverView, APublishAllInFlightNeitherUndoesAChangeNorSwallowsTheNextSave) {
     Link l;
     test::DeliverAll(l.driver, l.controller);
     SenceState& sense = l.controller.senseState;
@@ -52,9 +52,20 @@ TEST(DriverView, APublishAllInFlightDoesNotSwallowTheNextSave) {
     };
     l.view.Change(sense, change(20));
     ASSERT_TRUE(l.driver.storeDoSave.ConsumeCounted());
-    // A publish-all sent before the change arrives after it, the save's number included.
+    // A publish-all sent before the change arrives after it, the save's number included: the
+    // change is written again and sent again.
     Registry before(ProgramRole::Driver, l.clock);
     test::DeliverAll(before, l.controller);
+    l.toDriver.received.clear();
+    l.view.Poll();
+    EXPECT_EQ(sense.CoarseRange, 20);
+    EXPECT_EQ(l.toDriver.received, (std::vector<std::string>{"Sense/State", "Store/DoSave"}));
+    EXPECT_TRUE(l.driver.storeDoSave.ConsumeCounted());  // a new number, not one handled
+    // Long after, a copy that differs is the driver's own.
+    l.clock.Advance(kDriverViewRecentMs + 1);
+    test::DeliverAll(before, l.controller);
+    l.view.Poll();
+    EXPECT_NE(sense.CoarseRange, 20);
     l.view.Change(sense, change(21));
     EXPECT_TRUE(l.driver.storeDoSave.ConsumeCounted());
 }
