@@ -335,25 +335,14 @@ void Kelvarin_Advanced::ShowRadios() {
 void Kelvarin_Advanced::TouchModeClicked(TouchMode touchMode) {
     shownSelection_ = static_cast<int>(touchMode);
     ShowRadios();
-    OutputState& output = registry_.outputState;
-    const auto selection = static_cast<int32_t>(touchMode);
-    driver_.Change(output, [&output, selection] {
-        const bool changed = output.Selection != selection;
-        output.Selection = selection;
-        return changed;
-    });
+    driver_.ChangeField(registry_.outputState, &OutputState::Selection,
+                        static_cast<int32_t>(touchMode));
 }
 
 void Kelvarin_Advanced::MouseModeClicked(ClickMode clickMode) {
     shownMode_ = static_cast<int>(clickMode);
     ShowRadios();
-    OutputState& output = registry_.outputState;
-    const auto mode = static_cast<int32_t>(clickMode);
-    driver_.Change(output, [&output, mode] {
-        const bool changed = output.Mode != mode;
-        output.Mode = mode;
-        return changed;
-    });
+    driver_.ChangeField(registry_.outputState, &OutputState::Mode, static_cast<int32_t>(clickMode));
 }
 
 void Kelvarin_Advanced::ShowEdgePositions(const EdgePositions& positions) {

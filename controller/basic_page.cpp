@@ -195,13 +195,7 @@ void Kelvarin_Basic::Build() {
         },
         [this] { registry_.storeDoSave.RaiseCounted(); },
         [this] { return runCalibration_ && runCalibration_(); },
-        [this] {
-            OutputState& output = registry_.outputState;
-            driver_.Change(output, [&output] {
-                output.Enable = true;
-                return true;
-            });
-        },
+        [this] { driver_.ChangeField(registry_.outputState, &OutputState::Enable, true); },
         [this](int percent) { progress_->SetProgress(percent); },
         [this](AutoAdaption::Result result) { AdaptionFinished(result); },
     });
@@ -370,12 +364,7 @@ void Kelvarin_Basic::SensitivitySliderMoved(int value) {
         const QSignalBlocker block(senseSlider_);
         senseSlider_->setValue(value);
     }
-    SenceState& sense = registry_.senseState;
-    driver_.Change(sense, [&sense, value] {
-        const bool changed = sense.CoarseRange != value;
-        sense.CoarseRange = value;
-        return changed;
-    });
+    driver_.ChangeField(registry_.senseState, &SenceState::CoarseRange, int32_t{value});
     UpdateLabels(false);
 }
 
@@ -388,24 +377,13 @@ void Kelvarin_Basic::ThresholdSliderMoved(int value) {
         const QSignalBlocker block(thresholdSlider_);
         thresholdSlider_->setValue(value);
     }
-    SenceState& sense = registry_.senseState;
-    driver_.Change(sense, [&sense, value] {
-        const bool changed = sense.PressThreshold != value;
-        sense.PressThreshold = value;
-        return changed;
-    });
+    driver_.ChangeField(registry_.senseState, &SenceState::PressThreshold, int32_t{value});
     UpdateLabels(false);
     level_->update();
 }
 
 void Kelvarin_Basic::EnableToggled() {
-    OutputState& output = registry_.outputState;
-    const bool on = enable_->isChecked();
-    driver_.Change(output, [&output, on] {
-        const bool changed = output.Enable != on;
-        output.Enable = on;
-        return changed;
-    });
+    driver_.ChangeField(registry_.outputState, &OutputState::Enable, enable_->isChecked());
 }
 
 void Kelvarin_Basic::RunCalibration() {

@@ -57,6 +57,19 @@ public:
     // and sent, followed by a save request when save is set, once the driver's copy of the
     // record is known; applied again onto that copy first. Changes go out in the order made.
     void Change(DataManipulation& record, Apply apply, bool save = true);
+    // A change of one field to value.
+    template <class R, class T>
+    void ChangeField(R& record, Relaxed<T> R::*field, T value, bool save = true) {
+        Change(
+            record,
+            [&record, field, value] {
+                const bool changed = (record.*field).Load() != value;
+                record.*field = value;
+                return changed;
+            },
+            save);
+    }
+
     // Changes still waiting for their records.
     size_t Waiting() const { return queue_.size(); }
     // Sends the changes whose records have arrived, writes recent changes again onto copies
