@@ -267,8 +267,11 @@ void Kelvarin_Basic::Refresh() {
         return;
     }
     enable_->setChecked(registry_.outputState.Enable);
-    const QString link = LinkText();
-    if (link != link_->text()) {
+    // The text is built only when what it says has changed.
+    const std::pair<DriverView::Link, int> shown{driver_.BoardLink(), driver_.FramesPerSecond()};
+    if (shown != shownLink_) {
+        shownLink_ = shown;
+        const QString link = LinkText();
         link_->setText(link);
         link_->setAccessibleName(link);
     }
