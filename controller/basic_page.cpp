@@ -268,7 +268,9 @@ void Kelvarin_Basic::Refresh() {
     }
     enable_->setChecked(registry_.outputState.Enable);
     // The text is built only when what it says has changed.
-    const std::pair<DriverView::Link, int> shown{driver_.BoardLink(), driver_.FramesPerSecond()};
+    const std::optional<uint32_t> holder = driver_.ForeignHolder();
+    const std::tuple<DriverView::Link, int, int64_t> shown{
+        driver_.BoardLink(), driver_.FramesPerSecond(), holder ? int64_t{*holder} : -1};
     if (shown != shownLink_) {
         shownLink_ = shown;
         const QString link = LinkText();
@@ -303,6 +305,11 @@ void Kelvarin_Basic::UpdateLabels(bool force) {
 QString Kelvarin_Basic::LinkText() const {
     switch (driver_.BoardLink()) {
         case DriverView::Link::NoDriver:
+            if (const auto uid = driver_.ForeignHolder()) {
+                return tr("No driver of yours answering: port %1 is held by uid %2")
+                    .arg(driver_.DriverPort())
+                    .arg(*uid);
+            }
             return tr("No driver answering");
         case DriverView::Link::Waiting:
             return tr("Driver answering; waiting for its sensor board status");

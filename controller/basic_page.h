@@ -6,6 +6,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -106,7 +107,7 @@ private:
     int threshold_ = 0;
     int shownSensitivity_ = -1;
     int shownThreshold_ = -1;
-    std::pair<DriverView::Link, int> shownLink_{DriverView::Link::NoDriver, -1};
+    std::tuple<DriverView::Link, int, int64_t> shownLink_{DriverView::Link::NoDriver, -1, -1};
     bool calibrated_ = false;
     bool otherBusy_ = false;
     bool manualBeforeAdaption_ = false;

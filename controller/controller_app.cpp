@@ -83,6 +83,10 @@ ParsedControllerOptions ParseControllerOptions(const QStringList& arguments) {
             parsed.version = true;
             continue;
         }
+        if (name == QLatin1String("--trust-loopback")) {
+            parsed.options.trustLoopback = true;
+            continue;
+        }
         QString value;
         const qsizetype equals = name.indexOf(QLatin1Char('='));
         if (equals >= 0) {
@@ -127,6 +131,9 @@ QString ControllerUsage(const QString& settingsPath) {
                "port)\n"
                "  --driver-port=N      the driver's UDP port (default 11249)\n"
                "  --driver-option=ARG  appended to every Driver command line (repeatable)\n"
+               "  --trust-loopback     talk to the programs of every local user, not only your "
+               "own\n"
+               "                       and root's (passed on to the Driver it starts)\n"
                "  --help               show this help and exit\n"
                "  --version            print the version and exit\n"
                "\n"
@@ -180,6 +187,9 @@ int AnswerInfoOptions(int argc, const char* const* argv) {
 QStringList DriverArguments(const ControllerOptions& options, uint16_t ownPort) {
     QStringList arguments{QStringLiteral("--port=%1").arg(options.driverPort),
                           QStringLiteral("--peer-port=%1").arg(ownPort)};
+    if (options.trustLoopback) {
+        arguments += QStringLiteral("--trust-loopback");
+    }
     arguments += options.driverOptions;
     return arguments;
 }
@@ -209,8 +219,9 @@ int CConfiguratorApp::Run(QApplication& app) {
     }
 
     Registry registry(ProgramRole::Controller);
-    Network network(registry, NetworkConfig{ProgramRole::Controller, options_.port,
-                                            options_.driverPort, "127.0.0.1"});
+    NetworkConfig config{ProgramRole::Controller, options_.port, options_.driverPort};
+    config.trustLoopback = options_.trustLoopback;
+    Network network(registry, config);
     if (!network.Error().empty() && !network.Ok()) {
         // The start-up message, with the reason (a port held by another program, say).
         QMessageBox box(
@@ -220,9 +231,17 @@ int CConfiguratorApp::Run(QApplication& app) {
         box.exec();
         return 1;
     }
+    if (!network.CanTellSenders()) {
+        std::fprintf(stderr, "%s\n", NoOwnerLookupMessage("Controller").c_str());
+    }
     network.SetReady();
     DriverView driver(registry);
     driver.SetHello([&network] { network.SendHello(); });
+    // Another user's driver on our driver's port is named, never configured.
+    driver.SetPortHolder(options_.driverPort, [&network]() -> std::optional<uint32_t> {
+        const auto uid = network.PeerPortOwner();
+        return uid && !network.Accepts(*uid) ? uid : std::nullopt;
+    });
 
     const QString driverLock = lockFolder + QLatin1Char('/') + QLatin1String(kDriverLockName);
     DriverLauncher launcher(programFolder_ + QStringLiteral("/Driver"),

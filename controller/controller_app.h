@@ -22,6 +22,7 @@ struct ControllerOptions {
     uint16_t port = kControllerPort;    // --port: the Controller's own UDP port (0: any)
     uint16_t driverPort = kDriverPort;  // --driver-port: the driver's port
     QStringList driverOptions;          // --driver-option: appended to each Driver start
+    bool trustLoopback = false;         // --trust-loopback: every local user's programs count
 };
 
 struct ParsedControllerOptions {

@@ -10,6 +10,18 @@ bool DriverView::Answering() const {
     return registry_.SilenceMs() < kPeerSilenceMs;
 }
 
+std::optional<uint32_t> DriverView::ForeignHolder() const {
+    if (!holder_ || Answering()) {
+        return std::nullopt;
+    }
+    const int64_t now = registry_.GetClock().NowMs();
+    if (now - holderAskedAt_ >= 1000) {
+        holderAskedAt_ = now;
+        foreignHolder_ = holder_();
+    }
+    return foreignHolder_;
+}
+
 DriverView::Link DriverView::BoardLink() const {
     if (!Answering()) {
         return Link::NoDriver;

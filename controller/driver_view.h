@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 
 #include "messaging/registry.h"
 
@@ -79,6 +80,18 @@ public:
     // The Controller stops or restarts the driver, or asks it for a publish-all: nothing
     // heard so far counts any more.
     void ForgetDriver() { registry_.ForgetArrivals(); }
+    // Who holds the driver's port when it is not a program of ours: the endpoint's lookup of
+    // that port's owner, empty when it is ours, root's or free.
+    using PortHolder = std::function<std::optional<uint32_t>()>;
+    void SetPortHolder(uint16_t port, PortHolder holder) {
+        driverPort_ = port;
+        holder_ = std::move(holder);
+    }
+    uint16_t DriverPort() const { return driverPort_; }
+    // The uid of another user's program on the driver's port while no driver answers us
+    // (looked up at most once a second); such a program is never configured.
+    std::optional<uint32_t> ForeignHolder() const;
+
     // Sends the hello datagram (the endpoint's); without one the view never asks.
     void SetHello(std::function<void()> hello) { hello_ = std::move(hello); }
     // Asks the driver for all its records (it answers with a publish-all).
@@ -109,6 +122,10 @@ private:
     std::deque<Pending> queue_;
     std::deque<Sent> recent_;
     std::function<void()> hello_;
+    uint16_t driverPort_ = 0;
+    PortHolder holder_;
+    mutable std::optional<uint32_t> foreignHolder_;
+    mutable int64_t holderAskedAt_ = INT64_MIN / 2;
     int64_t waitingSince_ = 0;
     int64_t lastHello_ = INT64_MIN / 2;
 };

@@ -1,10 +1,14 @@
 // The Controller program: the configuration window of the touch foil driver.
+#include <csignal>
+
 #include <QApplication>
 #include <cstdio>
 
 #include "controller/controller_app.h"
 
 int main(int argc, char** argv) {
+    // A send to a driver that has gone must fail, not end the Controller.
+    std::signal(SIGPIPE, SIG_IGN);
     // --help, --version and command-line errors work without a display.
     if (const int status = kv::controller::AnswerInfoOptions(argc, argv); status >= 0) {
         return status;

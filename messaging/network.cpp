@@ -13,6 +13,8 @@
 #include <shared_mutex>
 #include <thread>
 
+#include <unistd.h>
+
 #include "messaging/frame_cutter.h"
 #include "messaging/relaxed.h"
 #include "messaging/wire.h"
@@ -78,7 +80,12 @@ public:
 
 struct Network::Impl final : FrameSink {
     Impl(Registry& owner, NetworkConfig configuration)
-        : registry(owner), config(std::move(configuration)), socket(io) {}
+        : registry(owner),
+          config(std::move(configuration)),
+          gate(MakeSystemSocketOwnerLookup(), ::geteuid(), config.trustLoopback),
+          socket(io) {
+        gate.SetRefusalReport(config.onRefusal);
+    }
 
     // False only for an address that can never be bound (off the loopback, malformed).
     bool Resolve();
@@ -108,8 +115,12 @@ struct Network::Impl final : FrameSink {
     bool IsDriver() const { return config.role == ProgramRole::Driver; }
     int64_t Now() const { return registry.GetClock().NowMs(); }
 
+    // Whether the datagram from source may reach the registry at all.
+    bool Admitted(const Udp::endpoint& source);
+
     Registry& registry;
     const NetworkConfig config;
+    PeerGate gate;  // receive thread, and PeerPortOwner under its own lock
     asio::ip::address_v4 address;
     std::atomic<bool> ok{false};
     mutable std::mutex errorMutex;
@@ -307,6 +318,10 @@ bool Network::Impl::ReceiveOne(size_t& received, PeerSlot*& from) {
         ++datagrams;
         return false;
     }
+    if (!Admitted(source)) {
+        ++datagrams;
+        return false;
+    }
     const uint64_t endpoint = Pack(source);
     if (IsDriver()) {
         from = &SlotFor(endpoint);
@@ -321,6 +336,18 @@ bool Network::Impl::ReceiveOne(size_t& received, PeerSlot*& from) {
     }
     registry.MarkPeerHeard();
     return true;
+}
+
+// Before a datagram can take a peer slot, count as the peer being heard or reach a record:
+// the controller listens to the driver's port alone, and both take only the datagrams of
+// their own user's (and root's) programs.
+bool Network::Impl::Admitted(const Udp::endpoint& source) {
+    const UdpEndpoint sender{source.address().to_v4().to_uint(), source.port()};
+    if (!IsDriver() && (sender.address != address.to_uint() || sender.port != config.peerPort)) {
+        ++ignored;
+        return false;
+    }
+    return gate.Admit(sender, {address.to_uint(), localPort}, Now()) == Admission::Accept;
 }
 
 // One received datagram, after its source has been checked and stamped.
@@ -513,6 +540,19 @@ uint64_t Network::ReceivedDatagrams() const {
 }
 uint64_t Network::IgnoredDatagrams() const {
     return impl_->ignored;
+}
+uint64_t Network::RefusedDatagrams() const {
+    return impl_->gate.Refused();
+}
+bool Network::CanTellSenders() const {
+    return impl_->gate.HasLookup() || impl_->gate.TrustsLoopback();
+}
+std::optional<uint32_t> Network::PeerPortOwner() const {
+    const uint32_t local = impl_->address.to_uint();
+    return impl_->gate.OwnerOf({local, impl_->config.peerPort}, {local, impl_->localPort});
+}
+bool Network::Accepts(uint32_t uid) const {
+    return impl_->gate.Accepts(uid);
 }
 size_t Network::BufferedBytes() const {
     return impl_->buffered;

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "messaging/registry.h"
+#include "messaging/socket_owner.h"
 #include "messaging/transport.h"
 
 namespace kv {
@@ -16,10 +18,22 @@ constexpr uint16_t kDriverPort = 11249;
 constexpr uint16_t kControllerPort = 11243;
 
 struct NetworkConfig {
+    NetworkConfig() = default;
+    NetworkConfig(ProgramRole programRole, uint16_t local, uint16_t peer,
+                  std::string loopbackAddress = "127.0.0.1")
+        : role(programRole),
+          localPort(local),
+          peerPort(peer),
+          address(std::move(loopbackAddress)) {}
+
     ProgramRole role = ProgramRole::Driver;
     uint16_t localPort = kDriverPort;  // 0: an ephemeral port (tools)
     uint16_t peerPort = kControllerPort;
     std::string address = "127.0.0.1";  // bound and first peer; loopback only
+    // Take datagrams of every local user, not only of our own and root (--trust-loopback).
+    bool trustLoopback = false;
+    // Told once per source whose datagrams are refused (the programs say it under --verbose).
+    PeerGate::RefusalReport onRefusal;
 
     // The production settings of each program.
     static NetworkConfig ForDriver() { return {ProgramRole::Driver, kDriverPort, kControllerPort}; }
@@ -51,9 +65,22 @@ public:
     uint16_t LocalPort() const;
 
     // What the receive thread has seen, for tests and tools: datagrams received, those
-    // ignored because their source is not on the loopback, and bytes waiting in the cutter.
+    // ignored because their source is not on the loopback (or, for the controller, not the
+    // driver's port), and bytes waiting in the cutter.
     uint64_t ReceivedDatagrams() const;
     uint64_t IgnoredDatagrams() const;
+    // Datagrams dropped because another user's program sent them (or, without a way to tell,
+    // any program).
+    uint64_t RefusedDatagrams() const;
+    // False when the system cannot say who sends and the loopback is not trusted: every
+    // datagram is then refused (NoOwnerLookupMessage says so).
+    bool CanTellSenders() const;
+    // Who owns the socket on the peer's port, asked now: the controller's way to say that the
+    // driver's port is held by another user's program. Empty when nobody holds it or the
+    // system cannot say.
+    std::optional<uint32_t> PeerPortOwner() const;
+    // Whether a datagram of that uid would be taken.
+    bool Accepts(uint32_t uid) const;
     size_t BufferedBytes() const;
 
     // Sends one datagram. The controller sends to whoever spoke to it last; the driver sends

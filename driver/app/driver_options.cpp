@@ -41,7 +41,7 @@ std::string ParsePid(std::string_view text, int& pid) {
     return {};
 }
 
-constexpr std::array<OptionRow, 13> kOptions = {{
+constexpr std::array<OptionRow, 14> kOptions = {{
     {"help", "", "show this help and exit", nullptr},
     {"version", "", "print the version and exit", nullptr},
     {"verbose", "",
@@ -110,6 +110,14 @@ constexpr std::array<OptionRow, 13> kOptions = {{
      }},
     {"stop-with", "PID", "stop, as on SIGTERM, when process PID ends",
      [](DriverOptions& o, std::string_view v) { return ParsePid(v, o.stopWithPid); }},
+    {"trust-loopback", "",
+     "take commands and settings from every local user's programs, not only from your own and "
+     "root's (for systems that cannot tell who sends a datagram; any local user may then "
+     "control this driver)",
+     [](DriverOptions& o, std::string_view) -> std::string {
+         o.trustLoopback = true;
+         return {};
+     }},
 }};
 
 const OptionRow* FindOption(std::string_view name) {

@@ -30,6 +30,7 @@ struct DriverOptions {
     bool fast = false;              // --replay-fast: no pacing of replayed or simulated frames
     std::string pointer = "auto";   // --pointer: auto, uinput, xtest or none
     int stopWithPid = 0;            // --stop-with: end when this process ends; 0 for none
+    bool trustLoopback = false;     // --trust-loopback: any local user may control the driver
 };
 
 enum class OptionsAction { Run, Help, Version, Fail };

@@ -345,11 +345,20 @@ void ApplyFixedLayout(const LinkChoice& source, Registry& registry, const Verbos
     log.Say("simulated foil: the scenario's sensor model sets the frame layout");
 }
 
-// The driver's endpoint on the ports --port and --peer-port name.
-NetworkConfig DriverNetworkConfig(const DriverOptions& options) {
+// The driver's endpoint on the ports --port and --peer-port name. Another user's datagrams
+// are dropped; --verbose names each source once.
+NetworkConfig DriverNetworkConfig(const DriverOptions& options, const VerboseLog& log) {
     NetworkConfig config = NetworkConfig::ForDriver();
     config.localPort = options.port;
     config.peerPort = options.peerPort;
+    config.trustLoopback = options.trustLoopback;
+    if (options.verbose) {
+        config.onRefusal = [&log](std::optional<uint32_t> uid, uint16_t port) {
+            log.Say("refused datagrams from port " + std::to_string(port) + ": " +
+                    (uid ? "uid " + std::to_string(*uid) + " is not this driver's user"
+                         : std::string("its owner cannot be found")));
+        };
+    }
     return config;
 }
 
@@ -412,7 +421,10 @@ int RunDriver(const DriverOptions& options) {
         return 1;
     }
 
-    Network network(registry, DriverNetworkConfig(options));
+    Network network(registry, DriverNetworkConfig(options, log));
+    if (!network.CanTellSenders()) {
+        std::fprintf(stderr, "%s\n", NoOwnerLookupMessage("Driver").c_str());
+    }
     if (!network.Ok()) {
         // The endpoint keeps trying the bind on its own; frames, output and saving go on.
         std::fprintf(stderr, "Driver: %s; retrying every second\n", network.Error().c_str());
@@ -438,6 +450,9 @@ int RunDriver(const DriverOptions& options) {
 
     network.SetRunning(false);
     network.Stop();
+    if (const uint64_t refused = network.RefusedDatagrams(); refused > 0) {
+        log.Say("refused " + std::to_string(refused) + " datagrams of other users' programs");
+    }
     hid.reset();  // closes the board
     return 0;
 }

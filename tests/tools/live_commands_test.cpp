@@ -122,7 +122,7 @@ protected:
         args = std::move(words);
         const Arguments view(args.begin(), args.end());
         kv::kvctl::LiveEnvironment env{
-            [this](uint16_t port, std::string&) -> std::unique_ptr<kv::kvctl::DatagramLink> {
+            [this](uint16_t port, bool, std::string&) -> std::unique_ptr<kv::kvctl::DatagramLink> {
                 openedPort = port;
                 return std::make_unique<FakeLink>(peer);
             },

@@ -1,5 +1,5 @@
 // The controller's endpoint against a plain socket in the driver's place: hello, the
-// connected flag, sending without a liveness rule and following a restarted driver.
+// connected flag, sending without a liveness rule, and whose datagrams it takes.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -71,14 +71,19 @@ TEST_F(ControllerEndpoint, HelloCanBeRepeated) {
     EXPECT_EQ(driver.Receive(), HelloBytes(wire::kSenderController));
 }
 
-TEST_F(ControllerEndpoint, RestartedDriverIsAnsweredAtItsNewPort) {
-    UdpPeer restarted;
-    restarted.SendTo(port, HelloBytes(wire::kSenderDriver));
-    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+// Only the driver's port is listened to: another program on the loopback can neither feed
+// records nor take the controller's traffic.
+TEST_F(ControllerEndpoint, DatagramsFromAnotherPortAreIgnored) {
+    UdpPeer other;
+    encoder.senseStatus.Value = 99.0f;
+    other.SendTo(port, FrameOf(encoder.senseStatus, encoder));
+    ASSERT_TRUE(WaitFor([&] { return network->IgnoredDatagrams() == 1; }));
+    EXPECT_EQ(controller.senseStatus.Value, 0.0f);
+    EXPECT_FALSE(network->Connected());
 
     controller.driverDoStop.RaiseCounted();
-    EXPECT_EQ(restarted.Receive(), FrameOf(controller.driverDoStop, controller));
-    EXPECT_FALSE(driver.Pending());
+    EXPECT_EQ(driver.Receive(), FrameOf(controller.driverDoStop, controller));
+    EXPECT_FALSE(other.Pending());
 }
 
 TEST_F(ControllerEndpoint, DatagramsFromOutsideTheLoopbackAreIgnored) {

@@ -22,11 +22,16 @@ public:
     virtual bool PeerGone() const = 0;
     // "127.0.0.1:11249": where the driver is expected, for messages.
     virtual std::string PeerName() const = 0;
+    // Why datagrams from the driver's port were dropped (another user's program holds it);
+    // empty when none was.
+    virtual std::string Refusal() const { return {}; }
 };
 
 // A UDP socket on an ephemeral loopback port that talks to the driver on driverPort. Only
-// datagrams from that port on the loopback are taken, and a refusal from it is noticed. Null
-// with a reason when the socket cannot be opened.
-std::unique_ptr<DatagramLink> OpenUdpLink(uint16_t driverPort, std::string& error);
+// datagrams from that port on the loopback, of a program of our own user or root (any user
+// with trustLoopback), are taken, and a refusal from it is noticed. Null with a reason when
+// the socket cannot be opened or another user's program holds the port.
+std::unique_ptr<DatagramLink> OpenUdpLink(uint16_t driverPort, bool trustLoopback,
+                                          std::string& error);
 
 }  // namespace kv::kvctl

@@ -27,6 +27,7 @@ struct LiveOptions {
     uint16_t port = kDriverPort;
     int timeoutMs = kDefaultTimeoutMs;
     bool save = false;
+    bool trustLoopback = false;
     std::vector<std::string_view> words;  // everything that is not an option
 };
 
@@ -67,6 +68,10 @@ std::optional<LiveOptions> ParseLiveOptions(const Arguments& args, std::string_v
             options.save = true;
             continue;
         }
+        if (arg == "--trust-loopback") {
+            options.trustLoopback = true;
+            continue;
+        }
         if (arg.size() > 1 && arg[0] == '-') {
             Usage(io, command, "unknown option '" + std::string(arg) + "'");
             return std::nullopt;
@@ -82,7 +87,7 @@ std::optional<LiveOptions> ParseOptionsOnly(const Arguments& args, std::string_v
                                             CommandIo& io) {
     auto options = ParseLiveOptions(args, command, false, io);
     if (options && !options->words.empty()) {
-        Usage(io, command, "takes no arguments besides --port and --timeout");
+        Usage(io, command, "takes no arguments besides --port, --timeout and --trust-loopback");
         return std::nullopt;
     }
     return options;
@@ -133,7 +138,7 @@ public:
     // kExitOk when every wanted record arrived.
     int Collect(const LiveOptions& options, const EntrySet& wanted, Snapshot* snapshot) {
         std::string error;
-        link_ = env_.open(options.port, error);
+        link_ = env_.open(options.port, options.trustLoopback, error);
         if (!link_) {
             io_.err << "kvctl " << command_ << ": " << error << '\n';
             return kExitNoDriver;
@@ -143,6 +148,10 @@ public:
             case CollectOutcome::Complete:
                 return kExitOk;
             case CollectOutcome::NoAnswer:
+                if (const std::string refusal = link_->Refusal(); !refusal.empty()) {
+                    io_.err << "kvctl " << command_ << ": " << refusal << '\n';
+                    return kExitNoDriver;
+                }
                 io_.err << "driver not answering on " << link_->PeerName() << '\n';
                 return kExitNoDriver;
             case CollectOutcome::Incomplete:
@@ -369,7 +378,7 @@ int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env)
         return kExitFailure;
     }
     std::string error;
-    const auto link = env.open(options->port, error);
+    const auto link = env.open(options->port, options->trustLoopback, error);
     if (!link) {
         io.err << "kvctl monitor: " << error << '\n';
         return kExitNoDriver;

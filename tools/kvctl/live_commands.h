@@ -17,13 +17,16 @@ constexpr int kDefaultTimeoutMs = 3000;
 
 // What the live commands need from the system, so that tests can stand in for it.
 struct LiveEnvironment {
-    std::function<std::unique_ptr<DatagramLink>(uint16_t port, std::string& error)> open;
+    std::function<std::unique_ptr<DatagramLink>(uint16_t port, bool trustLoopback,
+                                                std::string& error)>
+        open;
     const Clock& clock;
     // Polled by monitor; true once the user asked it to end (SIGINT, SIGTERM).
     std::function<bool()> stopRequested;
 };
 
-// Every command takes [--port N] (the driver's port, default 11249) and [--timeout S].
+// Every command takes [--port N] (the driver's port, default 11249), [--timeout S] and
+// [--trust-loopback].
 // status: every record of the driver's publish-all as the JSON line decode prints.
 int RunStatus(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 // get OBJECT/TOPIC: one record.

@@ -46,7 +46,9 @@ int RunLive(const Arguments& args, CommandIo& io) {
 
 constexpr std::string_view kLiveOptions =
     "    --port N       the driver's UDP port (default 11249)\n"
-    "    --timeout S    seconds to wait for the driver's answer (default 3; fractions allowed)\n";
+    "    --timeout S    seconds to wait for the driver's answer (default 3; fractions allowed)\n"
+    "    --trust-loopback  talk to the program on the driver's port whichever local user\n"
+    "                   runs it (by default only your own and root's are answered)\n";
 
 struct Command {
     std::string_view name;
@@ -165,6 +167,8 @@ void PrintHelp(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A driver that has gone makes a send fail, not end kvctl.
+    std::signal(SIGPIPE, SIG_IGN);
     const Arguments all(argv + 1, argv + argc);
     if (all.empty()) {
         PrintHelp(std::cerr);

@@ -1,9 +1,12 @@
 // The UDP backend of kvctl's datagram link: Boost.Asio for the socket, poll() for the wait.
 #include <poll.h>
+#include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "messaging/clock.h"
+#include "messaging/socket_owner.h"
 #include "tools/kvctl/datagram_link.h"
 
 namespace kv::kvctl {
@@ -15,8 +18,10 @@ using Udp = asio::ip::udp;
 
 class UdpLink final : public DatagramLink {
 public:
-    explicit UdpLink(uint16_t driverPort)
-        : socket_(io_), driver_(asio::ip::address_v4::loopback(), driverPort) {}
+    UdpLink(uint16_t driverPort, bool trustLoopback)
+        : socket_(io_),
+          driver_(asio::ip::address_v4::loopback(), driverPort),
+          gate_(MakeSystemSocketOwnerLookup(), ::geteuid(), trustLoopback) {}
 
     bool Open(std::string& error) {
         boost::system::error_code ec;
@@ -35,6 +40,24 @@ public:
         }
         if (ec) {
             error = "cannot open a UDP socket on 127.0.0.1: " + ec.message();
+            return false;
+        }
+        local_ = {asio::ip::address_v4::loopback().to_uint(), socket_.local_endpoint(ec).port()};
+        return OwnerAllowed(error);
+    }
+
+    // Another user's program on the driver's port is not our driver: nothing is sent to it.
+    bool OwnerAllowed(std::string& error) {
+        if (!gate_.HasLookup() && !gate_.TrustsLoopback()) {
+            error = NoOwnerLookupMessage("kvctl");
+            return false;
+        }
+        if (gate_.TrustsLoopback()) {
+            return true;
+        }
+        const auto owner = gate_.OwnerOf(DriverEndpoint(), local_);
+        if (owner && !gate_.Accepts(*owner)) {
+            error = ForeignOwner(*owner);
             return false;
         }
         return true;
@@ -73,6 +96,10 @@ public:
             // The connected socket takes datagrams from the driver's port alone; one from it
             // means someone listens there again, whatever was refused before.
             gone_ = false;
+            if (gate_.Admit(DriverEndpoint(), local_, DefaultClock().NowMs()) !=
+                Admission::Accept) {
+                continue;  // the port changed hands: another user's program holds it now
+            }
             return received;
         }
     }
@@ -83,17 +110,38 @@ public:
         return driver_.address().to_string() + ":" + std::to_string(driver_.port());
     }
 
+    std::string Refusal() const override {
+        const auto uid = gate_.LastRefusedUid();
+        return gate_.Refused() == 0 ? std::string()
+               : uid                ? ForeignOwner(*uid)
+                                    : "the owner of " + PeerName() + " cannot be found";
+    }
+
 private:
+    UdpEndpoint DriverEndpoint() const {
+        return {driver_.address().to_v4().to_uint(), driver_.port()};
+    }
+
+    std::string ForeignOwner(uint32_t uid) const {
+        const uid_t own = ::geteuid();
+        return PeerName() + " is held by uid " + std::to_string(uid) + ", not by you (uid " +
+               std::to_string(own) + (own == 0 ? ")" : ") or root") +
+               "; kvctl does not talk to another user's program (--trust-loopback does)";
+    }
+
     asio::io_context io_{1};
     Udp::socket socket_;
     Udp::endpoint driver_;
+    UdpEndpoint local_;
+    PeerGate gate_;
     bool gone_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<DatagramLink> OpenUdpLink(uint16_t driverPort, std::string& error) {
-    auto link = std::make_unique<UdpLink>(driverPort);
+std::unique_ptr<DatagramLink> OpenUdpLink(uint16_t driverPort, bool trustLoopback,
+                                          std::string& error) {
+    auto link = std::make_unique<UdpLink>(driverPort, trustLoopback);
     if (!link->Open(error)) {
         return nullptr;
     }
