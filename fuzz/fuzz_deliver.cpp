@@ -1,13 +1,15 @@
 // Received bytes into records: Registry::Deliver on the raw input, and the input cut by a
 // FrameCutter into frames for a registry, as the receive thread does. Every record that takes
 // a frame is then written back, so that received header and field values also reach Send.
-// Whatever the input left in the cutter, one whole frame sent after it must be delivered.
+// Whatever the input left in the cutter, one whole frame sent after it must be delivered; and
+// whatever arrived, every setting of the driver's registry is still in range.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "messaging/frame_cutter.h"
+#include "messaging/record_ranges.h"
 #include "messaging/registry.h"
 #include "tests/support/discard_transport.h"
 #include "tests/support/fake_clock.h"
@@ -72,6 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     world->cutter.Append(whole.data(), whole.size(), receiver);
     if (receiver.frames == before) {
         __builtin_trap();  // a stray prefix swallowed a whole frame
+    }
+    if (!kv::SettingsInRange(registry)) {
+        __builtin_trap();  // a peer put a setting out of range into the driver's records
     }
     return 0;
 }

@@ -108,7 +108,12 @@ struct Network::Impl final : FrameSink {
     bool SleepUnlessStopping(int ms) const;
 
     void OnRecordFrame(const uint8_t* buffer, int32_t start, int32_t validBytes) override {
-        registry.Deliver(buffer, start, validBytes);
+        const DeliverResult result = registry.Deliver(buffer, start, validBytes);
+        // A record the driver did not take: the sender is told what the driver holds.
+        if (result.refused && IsDriver()) {
+            const DirectedSends toSource(this, answering);
+            result.record->Send();
+        }
     }
     void OnHello() override;
 

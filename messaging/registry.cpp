@@ -1,9 +1,176 @@
 // Registration table, delivery, liveness and publish-all.
 #include "messaging/registry.h"
 
+#include "messaging/record_ranges.h"
+
 namespace kv {
 
 namespace {
+
+// Collects the addresses of a record's wire fields, in wire order.
+class FieldAddresses {
+public:
+    template <class T>
+    void Size(T& field) {
+        Add(&field);
+    }
+    template <class T>
+    void Int(const char*, T& field) {
+        Add(&field);
+    }
+    template <class T>
+    void Real(const char*, T& field) {
+        Add(&field);
+    }
+    template <class T>
+    void Flag(const char*, T& field) {
+        Add(&field);
+    }
+    template <class T>
+    void Char(const char*, T& field) {
+        Add(&field);
+    }
+    void BeginArray(const char*, int32_t) {}
+    void EndArray() {}
+
+    std::array<void*, 16> at{};
+    size_t count = 0;
+
+private:
+    void Add(void* field) {
+        if (count < at.size()) {
+            at[count] = field;
+        }
+        ++count;
+    }
+};
+
+// Writes a record's wire fields through the addresses collected from another of its class.
+class FieldWriter {
+public:
+    explicit FieldWriter(const FieldAddresses& to) : to_(to) {}
+    template <class T>
+    void Size(T& field) {
+        Put(field);
+    }
+    template <class T>
+    void Int(const char*, T& field) {
+        Put(field);
+    }
+    template <class T>
+    void Real(const char*, T& field) {
+        Put(field);
+    }
+    template <class T>
+    void Flag(const char*, T& field) {
+        Put(field);
+    }
+    template <class T>
+    void Char(const char*, T& field) {
+        Put(field);
+    }
+    void BeginArray(const char*, int32_t) {}
+    void EndArray() {}
+
+private:
+    template <class T>
+    void Put(T& field) {
+        if (next_ < to_.at.size() && next_ < to_.count) {
+            *static_cast<T*>(to_.at[next_]) = field.Load();
+        }
+        ++next_;
+    }
+    const FieldAddresses& to_;
+    size_t next_ = 0;
+};
+
+// Copies every wire field of one record into another of its class, each written once: a
+// thread reading the target sees each field either as it was or as it is now.
+template <class R>
+void CopyFields(R& from, R& to) {
+    FieldAddresses addresses;
+    to.Fields(addresses);
+    FieldWriter writer(addresses);
+    from.Fields(writer);
+}
+
+// Moves a pair of region bounds in the order that keeps low below high between the two writes,
+// for a reader on another thread.
+void MoveBounds(Relaxed<float>& low, Relaxed<float>& high, float newLow, float newHigh) {
+    if (newLow < high) {
+        low = newLow;
+        high = newHigh;
+    } else {
+        high = newHigh;
+        low = newLow;
+    }
+}
+
+// What the driver's registry does with a peer's frame for a record.
+enum class PeerWrite : uint8_t {
+    Take,         // parsed into the record, as every frame is on the controller's side
+    Refuse,       // the driver's own state: dropped
+    Check,        // a setting: parsed into a scratch copy, committed when in range
+    Acknowledge,  // an event the driver raises: the peer may only clear event valid
+};
+
+// What a peer may write in the driver's registry. Its own state the driver publishes and never
+// takes back; commands and the presence record are the peers' to send; settings are taken
+// when every field is in range (messaging/record_ranges.h).
+//
+//   Driver DoStop, DoReset         Take      commands (DoReset: the driver's hello answer;
+//                                            a peer's copy changes nothing it acts on)
+//   Driver DoHeartBeat             Refuse    the driver's beat
+//   Driver Config, State           Refuse    the driver's state; Delay and start_at_boot come
+//                                            from DRIVER.INI alone
+//   Store DoSave, DoLoad           Take      commands
+//   Store State, Log State         Refuse    the driver's state
+//   Log DoStop, DoRecord, DoPlay   Take      commands (nothing acts on them)
+//   Comms ReqState                 Check     the Controller's sensor model (MuxSize), kvctl
+//   Comms ActState, ActStatus      Refuse    the link in force; FramesLastPeriod paces the
+//                                            pointer smoothing
+//   Graph State0..3                Refuse    the driver's live signals
+//   Split State, Sense State       Check     the Controller's model, sliders, auto adaption
+//   Sense Status                   Refuse    the driver's signal level
+//   Calib DoStart, DoStop          Take      the Controller's calibration dialog
+//   Calib DoStartPlus              Refuse    no one sends it
+//   Calib DoComplete               Acknowledge  raised by the driver, cleared by the Controller
+//   Calib State                    Check     only the touch region (mode and bounds) is taken:
+//                                            Active, Progress, Stage and Angle stay the
+//                                            driver's
+//   Calib Ref_TL, Ref_TR, Ref_BL   Refuse    the driver's calibration measurements
+//   Edge State, Output State,      Check     the Advanced and Setting pages, kvctl
+//   Output Pointer, Mouse Damp
+//   Monitor Queue, Copyright State Refuse    the driver's pointer reports and texts
+//   Client client                  Take      presence
+//   END                            Refuse    the driver's end marker
+constexpr std::array<PeerWrite, Registry::kEntries> kPeerWrites = [] {
+    std::array<PeerWrite, Registry::kEntries> rules{};
+    rules.fill(PeerWrite::Refuse);
+    const std::pair<std::string_view, std::string_view> taken[] = {
+        {"Driver", "DoStop"}, {"Driver", "DoReset"}, {"Store", "DoSave"}, {"Store", "DoLoad"},
+        {"Log", "DoStop"},    {"Log", "DoRecord"},   {"Log", "DoPlay"},   {"Calib", "DoStart"},
+        {"Calib", "DoStop"},  {"Client", "client"},
+    };
+    const std::pair<std::string_view, std::string_view> checked[] = {
+        {"Comms", "ReqState"}, {"Split", "State"},  {"Sense", "State"},    {"Calib", "State"},
+        {"Edge", "State"},     {"Output", "State"}, {"Output", "Pointer"}, {"Mouse", "Damp"},
+    };
+    for (const auto& [object, topic] : taken) {
+        rules[static_cast<size_t>(Registry::IndexOf(object, topic))] = PeerWrite::Take;
+    }
+    for (const auto& [object, topic] : checked) {
+        rules[static_cast<size_t>(Registry::IndexOf(object, topic))] = PeerWrite::Check;
+    }
+    rules[static_cast<size_t>(Registry::IndexOf("Calib", "DoComplete"))] = PeerWrite::Acknowledge;
+    return rules;
+}();
+
+// A driver never answers another driver's frame: two of them (or one whose peer port is its
+// own) would answer each other for ever.
+bool FromADriver(const uint8_t* frame) {
+    return wire::GetInt(frame + wire::kOffSender) == wire::kSenderDriver;
+}
 
 ProgramRole& ProcessRole() {
     static ProgramRole role = ProgramRole::Driver;
@@ -102,15 +269,105 @@ DeliverResult Registry::Deliver(const uint8_t* buffer, int32_t start, int32_t va
     if (entry == nullptr) {
         return result;
     }
+    const auto index = static_cast<size_t>(entry - table_.data());
     result.record = entry->record;
-    entry->record->Attach(buffer, start + wire::kOffRemaining, validBytes);
-    result.parsed = entry->record->Parse();
+    if (role_ == ProgramRole::Driver && GuardedFromPeers(index)) {
+        const PeerOutcome outcome = TakeFromPeer(index, buffer, start, validBytes);
+        result.parsed = outcome == PeerOutcome::Taken;
+        result.refused = outcome == PeerOutcome::Refused && !FromADriver(buffer + start);
+    } else {
+        entry->record->Attach(buffer, start + wire::kOffRemaining, validBytes);
+        result.parsed = entry->record->Parse();
+    }
     if (result.parsed) {
-        const auto index = static_cast<size_t>(entry - table_.data());
         arrivedIn_[index] = epoch_;
         ++arrivals_[index];
     }
     return result;
+}
+
+bool Registry::GuardedFromPeers(size_t index) {
+    return kPeerWrites[index] != PeerWrite::Take;
+}
+
+Registry::PeerOutcome Registry::TakeFromPeer(size_t index, const uint8_t* buffer, int32_t start,
+                                             int32_t validBytes) {
+    DataManipulation& live = *table_[index].record;
+    switch (kPeerWrites[index]) {
+        case PeerWrite::Take:  // not guarded: never here
+        case PeerWrite::Refuse:
+            return PeerOutcome::Refused;
+        case PeerWrite::Acknowledge: {
+            SetValue& peer = scratch_.event;
+            peer.Attach(buffer, start + wire::kOffRemaining, validBytes);
+            if (!peer.Parse()) {
+                return PeerOutcome::NotARecord;
+            }
+            if (peer.header.eventValid != 0) {
+                return PeerOutcome::Refused;
+            }
+            live.Attach(buffer, start + wire::kOffRemaining, validBytes);
+            return live.Parse() ? PeerOutcome::Taken : PeerOutcome::NotARecord;
+        }
+        case PeerWrite::Check:
+            break;
+    }
+    if (&live == &commsReqState) {
+        const PeerOutcome outcome =
+            CommitInRange(commsReqState, scratch_.commsReqState, buffer, start, validBytes);
+        if (outcome == PeerOutcome::Taken) {
+            commsReqState.receivedPortIndex = scratch_.commsReqState.receivedPortIndex.Load();
+        }
+        return outcome;
+    }
+    if (&live == &splitState) {
+        return CommitInRange(splitState, scratch_.splitState, buffer, start, validBytes);
+    }
+    if (&live == &senseState) {
+        return CommitInRange(senseState, scratch_.senseState, buffer, start, validBytes);
+    }
+    if (&live == &edgeState) {
+        return CommitInRange(edgeState, scratch_.edgeState, buffer, start, validBytes);
+    }
+    if (&live == &outputState) {
+        return CommitInRange(outputState, scratch_.outputState, buffer, start, validBytes);
+    }
+    if (&live == &outputPointer) {
+        return CommitInRange(outputPointer, scratch_.outputPointer, buffer, start, validBytes);
+    }
+    if (&live == &mouseDamp) {
+        return CommitInRange(mouseDamp, scratch_.mouseDamp, buffer, start, validBytes);
+    }
+    // Calib State: the region only.
+    CalibrationState& peer = scratch_.calibState;
+    peer.Attach(buffer, start + wire::kOffRemaining, validBytes);
+    if (!peer.Parse()) {
+        return PeerOutcome::NotARecord;
+    }
+    if (!RegionInRange(peer)) {
+        return PeerOutcome::Refused;
+    }
+    calibState.exclude_edge_flag = peer.exclude_edge_flag.Load();
+    MoveBounds(calibState.exclude_edge_left, calibState.exclude_edge_right, peer.exclude_edge_left,
+               peer.exclude_edge_right);
+    MoveBounds(calibState.exclude_edge_top, calibState.exclude_edge_bottom, peer.exclude_edge_top,
+               peer.exclude_edge_bottom);
+    return PeerOutcome::Taken;
+}
+
+// The live record's header stays the driver's; only the payload fields are committed.
+template <class R>
+Registry::PeerOutcome Registry::CommitInRange(R& live, R& scratch, const uint8_t* buffer,
+                                              int32_t start, int32_t validBytes) {
+    scratch.Attach(buffer, start + wire::kOffRemaining, validBytes);
+    if (!scratch.Parse()) {
+        return PeerOutcome::NotARecord;
+    }
+    if (!InRange(scratch)) {
+        return PeerOutcome::Refused;
+    }
+    CopyFields(scratch, live);
+    return PeerOutcome::Taken;
 }
 
 bool Registry::Arrived(int index) const {

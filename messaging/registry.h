@@ -63,6 +63,9 @@ inline constexpr std::array<TableRow, 38> kTableRows = {{
 struct DeliverResult {
     DataManipulation* record = nullptr;  // null: no record has that address
     bool parsed = false;                 // what Parse returned
+    // The driver kept its own copy: the record is one only the driver writes, or a setting with
+    // a field out of range. The peer is owed the driver's copy, to put its view right.
+    bool refused = false;
 };
 
 class Registry final : private RecordOwner {
@@ -102,7 +105,8 @@ public:
     const TableEntry* FindByAddress(int32_t address) const;
 
     // Parses the record frame that starts at buffer[start] into the addressed record.
-    // validBytes bounds every read, whatever the frame claims.
+    // validBytes bounds every read, whatever the frame claims. The driver's registry takes from
+    // its peers only commands, the presence record and settings in range (see registry.cpp).
     DeliverResult Deliver(const uint8_t* buffer, int32_t start, int32_t validBytes);
 
     // Sends every registered record in table order, with a pause after each.
@@ -168,6 +172,16 @@ public:
     SetValue unregistered;  // constructed, never in the table
 
 private:
+    // What became of a peer's frame for a record the driver guards (registry.cpp).
+    enum class PeerOutcome { Taken, Refused, NotARecord };
+    static bool GuardedFromPeers(size_t index);
+
+    PeerOutcome TakeFromPeer(size_t index, const uint8_t* buffer, int32_t start,
+                             int32_t validBytes);
+    template <class R>
+    PeerOutcome CommitInRange(R& live, R& scratch, const uint8_t* buffer, int32_t start,
+                              int32_t validBytes);
+
     int32_t Transmit(const uint8_t* frame, size_t length) override;
     int32_t PublishRecord(DataManipulation& record) override;
     void Register(int index, DataManipulation& record, int32_t& address);
@@ -182,6 +196,21 @@ private:
     // Per record: the epoch it last arrived in (0: never), and its arrivals.
     std::array<Relaxed<uint32_t>, kEntries> arrivedIn_{};
     std::array<Relaxed<uint32_t>, kEntries> arrivals_{};
+
+    // Where a peer's settings are parsed before they are checked: fixed, nothing per frame.
+    // Only the receive thread touches them.
+    struct PeerScratch {
+        CommState commsReqState;
+        Split splitState;
+        SenceState senseState;
+        CalibrationState calibState;
+        EdgeState edgeState;
+        OutputState outputState;
+        Pointer outputPointer;
+        DampSettings mouseDamp;
+        SetValue event;
+    };
+    PeerScratch scratch_;
 };
 
 }  // namespace kv

@@ -198,6 +198,12 @@ TEST_F(DriverProcess, ASaveRequestWritesTheSettingsBesideTheExecutable) {
     auto driver = Start(program, peer, {"--link=scripted", "--verbose"});
     const uint16_t port = AwaitHello(peer);
     ASSERT_NE(port, 0);
+    // Settings out of range are refused: the save holds none of them.
+    Registry& sent = controller.registry;
+    sent.senseState.CoarseRange = 2000000000;
+    sent.outputState.Selection = -5;
+    ASSERT_TRUE(peer.SendTo(port, test::FrameOf(sent.senseState, sent)));
+    ASSERT_TRUE(peer.SendTo(port, test::FrameOf(sent.outputState, sent)));
     Send(peer, port, "Store", "DoSave");
 
     std::string expected = test::DefaultSettingsText();

@@ -1,5 +1,7 @@
 // Parsing frames that end early or lie about their size: reads stay inside the received
-// bytes, missing integers read 0, and invalid headers stop before the payload.
+// bytes, missing integers read 0, and invalid headers stop before the payload. Both programs
+// parse alike; the cases read into the Controller's registry, which takes every record (the
+// driver's takes only what a peer may write, into scratch copies: all cuts below).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,7 +24,7 @@ HeaderWords SplitHeader() {
 
 TEST(ParseBounds, IntegersBeyondTheDataReadZeroAndKeepTheCursor) {
     FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
+    Registry registry(ProgramRole::Controller, clock);
     const Bytes frame =
         test::FrameHead(SplitHeader()).Int(24).Int(21).Int(41).Int(1).Int(1).Int(0).Get();
     // The data ends two bytes into Split1.
@@ -39,7 +41,7 @@ TEST(ParseBounds, IntegersBeyondTheDataReadZeroAndKeepTheCursor) {
 
 TEST(ParseBounds, OneByteFieldsBeyondTheDataReadFalse) {
     FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
+    Registry registry(ProgramRole::Controller, clock);
     HeaderWords h = SplitHeader();
     h.address = 6458;
     h.payloadSize = 27;
@@ -70,7 +72,7 @@ TEST(ParseBounds, OneByteFieldsBeyondTheDataReadFalse) {
 
 TEST(ParseBounds, HeaderCutShortLeavesLaterHeaderWordsZero) {
     FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
+    Registry registry(ProgramRole::Controller, clock);
     HeaderWords h = SplitHeader();
     h.eventValid = 1;
     h.sequence = 5;
@@ -84,7 +86,7 @@ TEST(ParseBounds, HeaderCutShortLeavesLaterHeaderWordsZero) {
 
 TEST(ParseBounds, RemainingLengthZeroStopsBeforeTheKind) {
     FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
+    Registry registry(ProgramRole::Controller, clock);
     Bytes frame = test::FrameHead(SplitHeader()).Int(24).Int(1).Int(2).Int(3).Int(4).Int(5).Get();
     frame[15] = frame[16] = frame[17] = frame[18] = 0;
     registry.splitState.header.tag = 42;
@@ -99,7 +101,7 @@ TEST(ParseBounds, RemainingLengthZeroStopsBeforeTheKind) {
 
 TEST(ParseBounds, EndKindStopsAfterTheKind) {
     FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
+    Registry registry(ProgramRole::Controller, clock);
     for (const char* kind : {"END", "ENDING"}) {
         HeaderWords h = SplitHeader();
         h.kind = kind;
@@ -122,7 +124,7 @@ TEST(ParseBounds, EndKindStopsAfterTheKind) {
 
 TEST(ParseBounds, EventWithEndKindIsNotAnArrival) {
     FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
+    Registry registry(ProgramRole::Controller, clock);
     HeaderWords h;
     h.address = 404;
     h.kind = "END";
@@ -134,9 +136,9 @@ TEST(ParseBounds, EventWithEndKindIsNotAnArrival) {
     EXPECT_FALSE(registry.storeDoSave.ConsumeCounted());
 }
 
-// Every registered record, every cut of its frame: the bytes live in a heap block of exactly
-// the valid length, so any read past it is caught by the address sanitizer, and every cut
-// also claims the full frame length in its prefix and header.
+// Every registered record, every cut of its frame, into the driver's registry: the bytes live
+// in a heap block of exactly the valid length, so any read past it is caught by the address
+// sanitizer, and every cut also claims the full frame length in its prefix and header.
 TEST(ParseBounds, NoReadPastTheValidBytesForAnyCut) {
     FakeClock clock;
     Registry sender(ProgramRole::Controller, clock);
@@ -169,7 +171,7 @@ TEST(ParseBounds, NoReadPastTheValidBytesForAnyCut) {
 // bytes, and a shorter claimed length does not move the bound.
 TEST(ParseBounds, FrameInsideABufferIsReadFromItsStart) {
     FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
+    Registry registry(ProgramRole::Controller, clock);
     const Bytes frame =
         test::FrameHead(SplitHeader()).Int(24).Int(7).Int(8).Int(9).Int(10).Int(11).Get();
     Bytes buffer = ByteBuilder().Zeros(13).Append(frame).Get();

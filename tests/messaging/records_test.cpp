@@ -23,7 +23,9 @@ using test::FrameLog;
 using test::HeaderWords;
 using test::ObjectHeader;
 
-// The controller writes, the driver reads: the direction most settings travel.
+// The controller writes, the driver reads: the direction most settings travel. What the driver
+// takes from no peer (its own state, a setting out of range) is read by another Controller's
+// registry, the reader, which takes every record.
 class RecordWire : public ::testing::Test {
 protected:
     RecordWire() : controller(ProgramRole::Controller, clock), driver(ProgramRole::Driver, clock) {
@@ -39,10 +41,12 @@ protected:
         return transport.frames.empty() ? Bytes{} : transport.frames.back();
     }
 
-    // Delivers a frame into the driver's registry; the record must be the addressed one.
+    // Delivers a frame into the registry of the expected record (the driver's or the
+    // reader's); the record must be the addressed one.
     void Receive(const Bytes& frame, const DataManipulation& expected) {
+        Registry& to = reader.IndexOf(expected) >= 0 ? reader : driver;
         const DeliverResult result =
-            driver.Deliver(frame.data(), 0, static_cast<int32_t>(frame.size()));
+            to.Deliver(frame.data(), 0, static_cast<int32_t>(frame.size()));
         EXPECT_EQ(result.record, &expected);
         EXPECT_TRUE(result.parsed);
     }
@@ -55,6 +59,7 @@ protected:
     FrameLog transport;
     Registry controller;
     Registry driver;
+    Registry reader{ProgramRole::Controller, clock};
 };
 
 TEST_F(RecordWire, SetValueParsesTheEventWordsAndMarksArrival) {
@@ -95,11 +100,11 @@ TEST_F(RecordWire, SettableWordReadsTrueOnlyForOne) {
     HeaderWords h = ObjectHeader(6767, 20, "Edge", "State", 1, true);
     Bytes frame = Frame(h, ByteBuilder().Int(20).Int(1).Int(2).Int(3).Int(4));
     EXPECT_EQ(Bytes(frame.begin() + 75, frame.begin() + 79), (Bytes{1, 0, 0, 0}));
-    Receive(frame, driver.edgeState);
-    EXPECT_TRUE(driver.edgeState.header.settable);
+    Receive(frame, reader.edgeState);
+    EXPECT_TRUE(reader.edgeState.header.settable);
     frame[76] = 1;  // 257: not 1
-    Receive(frame, driver.edgeState);
-    EXPECT_FALSE(driver.edgeState.header.settable);
+    Receive(frame, reader.edgeState);
+    EXPECT_FALSE(reader.edgeState.header.settable);
 }
 
 TEST_F(RecordWire, DriverConfigWireOrderIsFlagsThenDelay) {
@@ -113,25 +118,25 @@ TEST_F(RecordWire, DriverConfigWireOrderIsFlagsThenDelay) {
               Frame(h, ByteBuilder().Int(11).Flag(true).Flag(false).Flag(true).Int(0x01020304)));
 
     Receive(Frame(h, ByteBuilder().Int(11).Flag(false).Flag(true).Flag(true).Int(250)),
-            driver.driverConfig);
-    EXPECT_EQ(driver.driverConfig.receivedPayloadSize, 11);
-    EXPECT_FALSE(driver.driverConfig.RunFlag0);
-    EXPECT_TRUE(driver.driverConfig.RunFlag1);
-    EXPECT_TRUE(driver.driverConfig.start_at_boot);
-    EXPECT_EQ(driver.driverConfig.Delay, 250);
+            reader.driverConfig);
+    EXPECT_EQ(reader.driverConfig.receivedPayloadSize, 11);
+    EXPECT_FALSE(reader.driverConfig.RunFlag0);
+    EXPECT_TRUE(reader.driverConfig.RunFlag1);
+    EXPECT_TRUE(reader.driverConfig.start_at_boot);
+    EXPECT_EQ(reader.driverConfig.Delay, 250);
 }
 
 TEST_F(RecordWire, DriverConfigReadsDelayOnlyWhenSevenBytesFollowTheSize) {
     const Bytes frame = Frame(ObjectHeader(236, 11, "Driver", "Config"),
                               ByteBuilder().Int(11).Flag(true).Flag(true).Flag(true).Int(99));
-    driver.driverConfig.Delay = 5;
+    reader.driverConfig.Delay = 5;
     // Six bytes after the size field: the flags arrive, Delay does not.
-    driver.Deliver(frame.data(), 0, 91 + 4 + 6);
-    EXPECT_TRUE(driver.driverConfig.RunFlag0);
-    EXPECT_TRUE(driver.driverConfig.start_at_boot);
-    EXPECT_EQ(driver.driverConfig.Delay, 0);
-    driver.Deliver(frame.data(), 0, 91 + 4 + 7);
-    EXPECT_EQ(driver.driverConfig.Delay, 99);
+    reader.Deliver(frame.data(), 0, 91 + 4 + 6);
+    EXPECT_TRUE(reader.driverConfig.RunFlag0);
+    EXPECT_TRUE(reader.driverConfig.start_at_boot);
+    EXPECT_EQ(reader.driverConfig.Delay, 0);
+    reader.Deliver(frame.data(), 0, 91 + 4 + 7);
+    EXPECT_EQ(reader.driverConfig.Delay, 99);
 }
 
 TEST_F(RecordWire, DriverConfigResetSetsDelayTwenty) {
@@ -153,8 +158,8 @@ TEST_F(RecordWire, DriverStateSendsAnyCharacterButZeroAsOne) {
             << "stored " << static_cast<int>(c);
     }
     // Read as the raw byte.
-    Receive(Frame(h, ByteBuilder().Int(5).Byte('x')), driver.driverState);
-    EXPECT_EQ(driver.driverState.State, 'x');
+    Receive(Frame(h, ByteBuilder().Int(5).Byte('x')), reader.driverState);
+    EXPECT_EQ(reader.driverState.State, 'x');
 }
 
 TEST_F(RecordWire, StoreStateAndLogState) {
@@ -165,13 +170,13 @@ TEST_F(RecordWire, StoreStateAndLogState) {
     EXPECT_EQ(Sent(controller.logState),
               Frame(ObjectHeader(865, 8, "Log", "State"), ByteBuilder().Int(8).Int(-7)));
 
-    driver.storeState.State = true;
+    reader.storeState.State = true;
     Receive(Frame(ObjectHeader(556, 5, "Store", "State"), ByteBuilder().Int(5).Byte('T')),
-            driver.storeState);
-    EXPECT_FALSE(driver.storeState.State);
+            reader.storeState);
+    EXPECT_FALSE(reader.storeState.State);
     Receive(Frame(ObjectHeader(865, 8, "Log", "State"), ByteBuilder().Int(8).Int(123456)),
-            driver.logState);
-    EXPECT_EQ(driver.logState.State, 123456);
+            reader.logState);
+    EXPECT_EQ(reader.logState.State, 123456);
 }
 
 TEST_F(RecordWire, CommStateBothInstances) {
@@ -256,8 +261,8 @@ TEST_F(RecordWire, CommsStatusCutsANinetyCharacterLineToEighty) {
     // The text field is the last 80 bytes: all characters, no terminator.
     EXPECT_EQ(std::string(frame.end() - 80, frame.end()), line.substr(0, 80));
 
-    Receive(frame, driver.commsActStatus);
-    EXPECT_EQ(driver.commsActStatus.StatusText.View(), line.substr(0, 80));
+    Receive(frame, reader.commsActStatus);
+    EXPECT_EQ(reader.commsActStatus.StatusText.View(), line.substr(0, 80));
 }
 
 TEST_F(RecordWire, GraphCarriesTwoHundredFiftySixRawWords) {
@@ -279,15 +284,15 @@ TEST_F(RecordWire, GraphCarriesTwoHundredFiftySixRawWords) {
     const Bytes frame = Sent(rec);
     EXPECT_EQ(frame, Frame(ObjectHeader(2428, 1036, "Graph", "State1"), payload));
 
-    Receive(frame, driver.graphState1);
-    const Graph& got = driver.graphState1;
+    Receive(frame, reader.graphState1);
+    const Graph& got = reader.graphState1;
     EXPECT_EQ(got.Param0, 0x3FF);
     EXPECT_EQ(got.Param1, 128);
     for (int i = 0; i < 255; ++i) {
         EXPECT_EQ(got.Values[static_cast<size_t>(i)], static_cast<float>(i) * 0.5f - 64.0f);
     }
     EXPECT_EQ(std::bit_cast<uint32_t>(got.Values[255].Load()), nanBits);
-    EXPECT_EQ(driver.graphState0.Param1, 0);  // the neighbouring graph is untouched
+    EXPECT_EQ(reader.graphState0.Param1, 0);  // the neighbouring graph is untouched
 }
 
 TEST_F(RecordWire, GraphResetClearsTheValuesOnly) {
@@ -308,12 +313,12 @@ TEST_F(RecordWire, SplitWritesAndParses) {
     EXPECT_EQ(Sent(controller.splitState),
               Frame(h, ByteBuilder().Int(24).Int(12).Int(40).Int(0).Int(0).Int(1)));
     Receive(Frame(h, ByteBuilder().Int(24).Int(20).Int(44).Int(1).Int(-1).Int(0)),
-            driver.splitState);
-    EXPECT_EQ(driver.splitState.Split0, 20);
-    EXPECT_EQ(driver.splitState.Split1, 44);
-    EXPECT_EQ(driver.splitState.Flip0, 1);
-    EXPECT_EQ(driver.splitState.Flip1, -1);
-    EXPECT_EQ(driver.splitState.Flip2, 0);
+            reader.splitState);
+    EXPECT_EQ(reader.splitState.Split0, 20);
+    EXPECT_EQ(reader.splitState.Split1, 44);
+    EXPECT_EQ(reader.splitState.Flip0, 1);
+    EXPECT_EQ(reader.splitState.Flip1, -1);
+    EXPECT_EQ(reader.splitState.Flip2, 0);
 }
 
 TEST_F(RecordWire, SenceStateConstructionResetAndWire) {
@@ -364,8 +369,8 @@ TEST_F(RecordWire, CalibrationStateWritesAndParses) {
                          .Real(0.95f)
                          .Real(0.9f)
                          .Int(180)),
-            driver.calibState);
-    const CalibrationState& got = driver.calibState;
+            reader.calibState);
+    const CalibrationState& got = reader.calibState;
     EXPECT_EQ(got.exclude_edge_flag, 1);
     EXPECT_TRUE(got.Active);
     EXPECT_EQ(got.Progress, 101);
@@ -404,16 +409,16 @@ TEST_F(RecordWire, CalibrationDataAllThreeCorners) {
                                           .Real(0.9f)
                                           .Real(-0.5f)));
     }
-    Receive(transport.frames[1], driver.calibRefTR);
-    EXPECT_TRUE(driver.calibRefTR.RefFlag0);
-    EXPECT_FALSE(driver.calibRefTR.RefFlag1);
-    EXPECT_TRUE(driver.calibRefTR.RefFlag2);
-    EXPECT_EQ(driver.calibRefTR.RefValue, 41);
-    EXPECT_EQ(driver.calibRefTR.SA, 0.1f);
-    EXPECT_EQ(driver.calibRefTR.SB, 1.2f);
-    EXPECT_EQ(driver.calibRefTR.SX, 0.9f);
-    EXPECT_EQ(driver.calibRefTR.SY, -0.5f);
-    EXPECT_EQ(driver.calibRefTL.RefValue, 0);
+    Receive(transport.frames[1], reader.calibRefTR);
+    EXPECT_TRUE(reader.calibRefTR.RefFlag0);
+    EXPECT_FALSE(reader.calibRefTR.RefFlag1);
+    EXPECT_TRUE(reader.calibRefTR.RefFlag2);
+    EXPECT_EQ(reader.calibRefTR.RefValue, 41);
+    EXPECT_EQ(reader.calibRefTR.SA, 0.1f);
+    EXPECT_EQ(reader.calibRefTR.SB, 1.2f);
+    EXPECT_EQ(reader.calibRefTR.SX, 0.9f);
+    EXPECT_EQ(reader.calibRefTR.SY, -0.5f);
+    EXPECT_EQ(reader.calibRefTL.RefValue, 0);
 }
 
 TEST_F(RecordWire, EdgeStateOrderIsTopLeftRightBottom) {
@@ -611,9 +616,9 @@ TEST_F(RecordWire, CopyRightHundredCharacterLineHasNoTerminator) {
     controller.copyrightState.Lines[4] = longLine;
     const Bytes frame = Sent(controller.copyrightState);
     EXPECT_EQ(std::string(frame.begin() + 95 + 400, frame.begin() + 95 + 500), longLine);
-    Receive(frame, driver.copyrightState);
-    EXPECT_EQ(driver.copyrightState.Lines[4].View(), longLine);
-    EXPECT_EQ(driver.copyrightState.Lines[5].View(), "\n");
+    Receive(frame, reader.copyrightState);
+    EXPECT_EQ(reader.copyrightState.Lines[4].View(), longLine);
+    EXPECT_EQ(reader.copyrightState.Lines[5].View(), "\n");
 }
 
 TEST_F(RecordWire, ClientHereMessageCarriesPresent) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "messaging/registry.h"
+#include "messaging/sensor_layout.h"
 #include "tests/support/byte_builder.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
@@ -425,6 +426,31 @@ TEST_F(RegistryLink, PublishAllFillsThePeer) {
     EXPECT_EQ(controller.monitorQueue.last, 1);
     // The presence record among them stamps the controller's liveness clock as it is parsed.
     EXPECT_EQ(controller.LastHeard(), clock.NowMs());
+}
+
+// Every layout the Controller sends is taken as it sends it: the split, then the MuxSize, one
+// model after another (so each split first meets the previous model's MuxSize), then every
+// non-standard layout of the Advanced Setting dialog (X and Y of 8 to 80 electrodes).
+TEST_F(RegistryLink, TheDriverTakesEveryLayoutTheControllerSends) {
+    std::vector<SensorLayout> layouts;
+    for (const SensorModel& model : kSensorModels) {
+        layouts.push_back(model.layout);
+    }
+    for (int32_t x = 8; x <= 80; ++x) {
+        for (int32_t y = 8; y <= 80; ++y) {
+            if (IsReadableMuxSize(x + y)) {
+                layouts.push_back({x / 2, y, 0, 0, 1, x + y});
+            }
+        }
+    }
+    for (const SensorLayout& layout : layouts) {
+        SetLayout(controller, layout);
+        controller.splitState.Send();
+        controller.commsReqState.Send();
+        Flush(toDriver, driver);
+        ASSERT_TRUE(LayoutOf(driver) == layout)
+            << layout.split0 << "/" << layout.split1 << "/" << layout.muxSize;
+    }
 }
 
 TEST(RegistrySend, WithoutTransportNothingIsSent) {

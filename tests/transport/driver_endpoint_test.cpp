@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "messaging/network.h"
 #include "tests/support/byte_builder.h"
@@ -298,11 +301,178 @@ TEST_F(DriverEndpoint, OutsiderCannotTakeOverTheControllersAddress) {
     EXPECT_FALSE(outsider.Pending());
 }
 
-// The records shared between the receive thread and the driver's main loop: while the
-// receive thread parses a stream of settings, status texts and graphs into them, the main
-// loop reads the same fields and publishes the same records. Under ThreadSanitizer (label
-// threads) any field that is plain memory is reported; in every build a value is only ever
-// one that was sent, and a text is one of the texts sent, whole.
+// What a peer may write. Each row changes fields of the driver's copy of one record ("eventValid"
+// is the header word) and sends it as the Controller would. Out of range, or a record only the
+// driver writes: refused, the driver's copy stays as it was and goes back to that peer alone.
+// In range: taken, nothing answered.
+struct PeerChange {
+    const char* object;
+    const char* topic;
+    std::vector<std::pair<const char*, double>> fields;
+    bool taken;
+};
+
+// Sets the named wire fields of a record.
+class FieldSetter final : public FieldVisitor {
+public:
+    FieldSetter(const char* name, double value) : name_(name), value_(value) {}
+    void Int(const char* name, int32_t& value) override {
+        value = Is(name) ? static_cast<int32_t>(value_) : value;
+    }
+    void Real(const char* name, float& value) override {
+        value = Is(name) ? static_cast<float>(value_) : value;
+    }
+    void Flag(const char* name, bool& value) override { value = Is(name) ? value_ != 0 : value; }
+    void Char(const char*, char&) override {}
+    void Text(const char*, TextRef) override {}
+    void BeginArray(const char*, int32_t) override {}
+    void EndArray() override {}
+
+private:
+    bool Is(const char* name) const { return name != nullptr && std::string(name) == name_; }
+    std::string name_;
+    double value_;
+};
+
+constexpr bool kTaken = true;
+constexpr bool kRefused = false;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+const PeerChange kPeerChanges[] = {
+    // The largest model's split while a smaller MuxSize is in force, as a model change begins,
+    // and (below) a smaller MuxSize with that split.
+    {"Split", "State", {{"Split0", 40}, {"Split1", 48}}, kTaken},
+    {"Split", "State", {{"Split0", 0}}, kRefused},
+    {"Split", "State", {{"Split1", 5}}, kRefused},
+    {"Split", "State", {{"Split0", 40}, {"Split1", 89}}, kRefused},
+    {"Split", "State", {{"Flip0", -1}}, kRefused},
+    {"Split", "State", {{"Flip2", 2}}, kRefused},
+    {"Comms", "ReqState", {{"MuxSize", 16}}, kTaken},
+    {"Comms", "ReqState", {{"MuxSize", 128}, {"PortIndex", 255}}, kTaken},
+    {"Comms", "ReqState", {{"MuxSize", 15}}, kRefused},
+    {"Comms", "ReqState", {{"MuxSize", 65}}, kRefused},
+    {"Comms", "ReqState", {{"MuxSize", 127}}, kRefused},
+    {"Comms", "ReqState", {{"PortIndex", -1}}, kRefused},
+    {"Comms", "ReqState", {{"SampleIndex", 256}}, kRefused},
+    {"Sense",
+     "State",
+     {{"CoarseRange", 50}, {"TouchThreshold", 0}, {"PressThreshold", 50}},
+     kTaken},
+    {"Sense", "State", {{"CoarseRange", -1}}, kRefused},
+    {"Sense", "State", {{"CoarseRange", 51}}, kRefused},
+    {"Sense", "State", {{"CoarseRange", 2e9}}, kRefused},
+    {"Sense", "State", {{"TouchThreshold", 51}}, kRefused},
+    {"Sense", "State", {{"PressThreshold", -5}}, kRefused},
+    {"Edge", "State", {{"Top", 100}, {"Left", 0}}, kTaken},
+    {"Edge", "State", {{"Left", 101}}, kRefused},
+    {"Edge", "State", {{"Bottom", -1}}, kRefused},
+    {"Output", "State", {{"Mode", 6}, {"Selection", 3}}, kTaken},
+    {"Output", "State", {{"Mode", -1}}, kRefused},
+    {"Output", "State", {{"Mode", 7}}, kRefused},
+    {"Output", "State", {{"Selection", -5}}, kRefused},
+    {"Output", "State", {{"Selection", 4}}, kRefused},
+    {"Output", "Pointer", {{"Enable3", 1}}, kTaken},
+    {"Mouse", "Damp", {{"SnapRange", 1}, {"DampPeriod", 10}, {"RightClickPeriod", 1}}, kTaken},
+    {"Mouse", "Damp", {{"DampRange", 0}, {"DampPeriod", 0}, {"RightClickPeriod", 100}}, kTaken},
+    {"Mouse", "Damp", {{"SnapRange", kNaN}}, kRefused},
+    {"Mouse", "Damp", {{"DampRange", 1.01}}, kRefused},
+    {"Mouse", "Damp", {{"DampPeriod", 1e30}}, kRefused},
+    {"Mouse", "Damp", {{"RightClickRange", -kInf}}, kRefused},
+    {"Mouse", "Damp", {{"RightClickPeriod", 0.99}}, kRefused},
+    {"Mouse", "Damp", {{"RightClickPeriod", 100.5}}, kRefused},
+    {"Calib", "State", {{"exclude_edge_flag", 2}, {"exclude_edge_left", 0.25}}, kTaken},
+    {"Calib", "State", {{"exclude_edge_flag", 3}}, kRefused},
+    {"Calib", "State", {{"exclude_edge_flag", -1}}, kRefused},
+    {"Calib", "State", {{"exclude_edge_top", -0.01}}, kRefused},
+    {"Calib", "State", {{"exclude_edge_bottom", 1.01}}, kRefused},
+    {"Calib", "State", {{"exclude_edge_right", kNaN}}, kRefused},
+    {"Calib", "State", {{"exclude_edge_left", 0.6}, {"exclude_edge_right", 0.5}}, kRefused},
+    {"Calib", "State", {{"exclude_edge_top", 0.5}, {"exclude_edge_bottom", 0.5}}, kRefused},
+    // The driver's own records.
+    {"Comms", "ActStatus", {{"FramesLastPeriod", 1000}}, kRefused},
+    {"Calib", "Ref_TL", {{"SA", 0.5}}, kRefused},
+    {"Driver", "Config", {{"Delay", 0}}, kRefused},
+    {"Graph", "State1", {{"Param1", 7}}, kRefused},
+    {"Sense", "Status", {{"Value", 3}}, kRefused},
+    {"Driver", "DoHeartBeat", {{"eventValid", 1}}, kRefused},
+    {"Calib", "DoComplete", {{"eventValid", 1}}, kRefused},
+    // The Controller's acknowledgement of the driver's completion.
+    {"Calib", "DoComplete", {{"eventValid", 0}}, kTaken},
+};
+
+TEST_F(DriverEndpoint, APeerWritesOnlySettingsInRangeAndIsAnsweredWithTheDriversCopyOtherwise) {
+    driver.calibDoComplete.header.eventValid = 1;  // a completion the Controller acknowledges
+    Connect();
+    for (const PeerChange& change : kPeerChanges) {
+        DataManipulation& held = *driver.Find(change.object, change.topic)->record;
+        DataManipulation& sent = *encoder.Find(change.object, change.topic)->record;
+        const Bytes before = FrameOf(held, driver);
+        encoder.Deliver(before.data(), 0, static_cast<int32_t>(before.size()));
+        std::string what = std::string(change.object) + "/" + change.topic;
+        for (const auto& [name, value] : change.fields) {
+            what += " " + std::string(name) + "=" + std::to_string(value);
+            FieldSetter setter(name, value);
+            sent.VisitFields(setter);
+            if (std::string(name) == "eventValid") {
+                sent.header.eventValid = static_cast<int32_t>(value);
+            }
+        }
+        SCOPED_TRACE(what);
+        const Bytes frame = FrameOf(sent, encoder);
+        const uint64_t handled = network->ReceivedDatagrams();
+        ASSERT_TRUE(controller.SendTo(port, frame));
+        ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() > handled; }));
+        if (change.taken) {
+            // The same record from the address on (the sender differs).
+            const Bytes now = FrameOf(held, driver);
+            EXPECT_EQ(Bytes(now.begin() + wire::kOffAddress, now.end()),
+                      Bytes(frame.begin() + wire::kOffAddress, frame.end()));
+            EXPECT_FALSE(controller.Pending());
+        } else {
+            EXPECT_EQ(FrameOf(held, driver), before);
+            EXPECT_EQ(controller.Receive(), before);
+        }
+    }
+    // Another driver's frame is never answered: two drivers would answer each other for ever.
+    Registry otherDriver(ProgramRole::Driver);
+    const uint64_t handled = network->ReceivedDatagrams();
+    ASSERT_TRUE(controller.SendTo(port, FrameOf(otherDriver.commsActStatus, otherDriver)));
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() > handled; }));
+    EXPECT_FALSE(controller.Pending());
+}
+
+// Of Calib State a peer sets the touch region only; the calibration's state stays the driver's.
+TEST_F(DriverEndpoint, FromCalibStateOnlyTheRegionIsTaken) {
+    Connect();
+    driver.calibState.Angle = 1;
+    encoder.calibState.exclude_edge_flag = 2;
+    encoder.calibState.exclude_edge_left = 0.5f;
+    encoder.calibState.exclude_edge_bottom = 0.5f;
+    encoder.calibState.Active = true;
+    encoder.calibState.Progress = 70;
+    encoder.calibState.Stage = 3;
+    encoder.calibState.Angle = 2;
+    controller.SendTo(port, FrameOf(encoder.calibState, encoder));
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 2; }));
+    const CalibrationState& held = driver.calibState;
+    EXPECT_EQ(held.exclude_edge_flag, 2);
+    EXPECT_EQ(held.exclude_edge_left, 0.5f);
+    EXPECT_EQ(held.exclude_edge_bottom, 0.5f);
+    EXPECT_FALSE(held.Active);
+    EXPECT_EQ(held.Progress, 0);
+    EXPECT_EQ(held.Stage, 0);
+    EXPECT_EQ(held.Angle, 1);
+    EXPECT_FALSE(controller.Pending());
+}
+
+// The records shared between the receive thread and the program's own thread: while the
+// receive thread parses a stream of settings, status texts and graphs into them, the driver's
+// main loop (or the Controller's window) reads the same fields and publishes the same records.
+// Under ThreadSanitizer (label threads) any field that is plain memory is reported; in every
+// build a value is only ever one that was sent, and a text is one of the texts sent, whole.
+// The driver takes the settings only (through its scratch copies) and answers the status and
+// graphs with its own; the Controller takes everything.
 
 constexpr int kDatagrams = 600;
 
@@ -318,17 +488,17 @@ bool IsOneOf(int32_t value, std::initializer_list<int32_t> allowed) {
     return false;
 }
 
-class SharedRecords : public ::testing::Test {
+class SharedRecords : public ::testing::TestWithParam<ProgramRole> {
 protected:
     void SetUp() override {
-        network = std::make_unique<Network>(
-            driver, NetworkConfig{ProgramRole::Driver, 0, controller.Port()});
+        network =
+            std::make_unique<Network>(receiver, NetworkConfig{GetParam(), 0, controller.Port()});
         ASSERT_TRUE(network->Ok()) << network->Error();
         port = network->LocalPort();
         network->SetRunning(true);
         network->SetReady();
-        ASSERT_TRUE(controller.Receive());  // the driver's hello
-        driver.commsActStatus.StatusText = kTextA;
+        ASSERT_TRUE(controller.Receive());  // the hello
+        receiver.commsActStatus.StatusText = kTextA;
     }
 
     // The controller's side: datagram i changes the settings, the status text and a graph,
@@ -361,7 +531,7 @@ protected:
     }
 
     FakeClock clock;
-    Registry driver{ProgramRole::Driver, clock};
+    Registry receiver{GetParam(), clock};
     Registry encoder{ProgramRole::Controller};
     UdpPeer controller;
     uint16_t port = 0;
@@ -370,32 +540,34 @@ protected:
     std::unique_ptr<Network> network;  // last, so it stops before the rest goes
 };
 
-TEST_F(SharedRecords, TheMainLoopReadsAndPublishesWhileTheReceiveThreadParses) {
+TEST_P(SharedRecords, TheProgramReadsAndPublishesWhileTheReceiveThreadParses) {
+    const bool takesStatus = GetParam() == ProgramRole::Controller;
     std::thread peer([this] { Stream(); });
 
     int rounds = 0;
     int wrongValues = 0;
     int tornTexts = 0;
     while (!done || rounds == 0) {
-        // What the driver's main loop does with the records every frame and every period.
-        const int32_t mux = driver.commsReqState.MuxSize;
+        // What the program's own thread does with the records every frame and every period.
+        const int32_t mux = receiver.commsReqState.MuxSize;
         wrongValues += IsOneOf(mux, {64, 40, 128}) ? 0 : 1;
-        wrongValues += IsOneOf(driver.commsReqState.receivedPortIndex, {0, 3, 7}) ? 0 : 1;
-        wrongValues += IsOneOf(driver.senseState.CoarseRange, {11, 15, 25}) ? 0 : 1;
-        const float snap = driver.mouseDamp.SnapRange;
+        wrongValues += IsOneOf(receiver.commsReqState.receivedPortIndex, {0, 3, 7}) ? 0 : 1;
+        wrongValues += IsOneOf(receiver.senseState.CoarseRange, {11, 15, 25}) ? 0 : 1;
+        const float snap = receiver.mouseDamp.SnapRange;
         wrongValues += snap == 0.1f || snap == 0.25f || snap == 0.5f ? 0 : 1;
-        const std::string text(driver.commsActStatus.StatusText.View());
+        const std::string text(receiver.commsActStatus.StatusText.View());
         tornTexts += text == kTextA || text == kTextB ? 0 : 1;
-        const float graph = driver.graphState0.Values[static_cast<size_t>(rounds % Graph::kValues)];
+        const float graph =
+            receiver.graphState0.Values[static_cast<size_t>(rounds % Graph::kValues)];
         wrongValues +=
             graph >= 0.0f && graph < kDatagrams && graph == static_cast<int>(graph) ? 0 : 1;
 
-        // The main loop publishes the same records the receive thread is filling.
-        driver.commsActStatus.StatusWidth = rounds;
-        FrameOf(driver.commsActStatus, driver);
-        FrameOf(driver.commsReqState, driver);
-        FrameOf(driver.graphState0, driver);
-        FrameOf(driver.outputPointer, driver);
+        // It publishes the same records the receive thread is filling.
+        receiver.commsActStatus.StatusWidth = rounds;
+        FrameOf(receiver.commsActStatus, receiver);
+        FrameOf(receiver.commsReqState, receiver);
+        FrameOf(receiver.graphState0, receiver);
+        FrameOf(receiver.outputPointer, receiver);
         ++rounds;
         std::this_thread::yield();
     }
@@ -405,13 +577,19 @@ TEST_F(SharedRecords, TheMainLoopReadsAndPublishesWhileTheReceiveThreadParses) {
     EXPECT_EQ(wrongValues, 0);
     EXPECT_EQ(tornTexts, 0);
     // The last datagram is what the records hold in the end.
-    EXPECT_EQ(driver.commsReqState.MuxSize, 128);
-    EXPECT_EQ(driver.commsActStatus.FramesLastPeriod, kDatagrams - 1);
-    EXPECT_EQ(driver.commsActStatus.StatusText.View(), kTextA);
+    EXPECT_EQ(receiver.commsReqState.MuxSize, 128);
+    EXPECT_EQ(receiver.commsActStatus.FramesLastPeriod, takesStatus ? kDatagrams - 1 : 0);
+    EXPECT_EQ(receiver.commsActStatus.StatusText.View(), kTextA);
     for (size_t i = 0; i < 8; ++i) {
-        EXPECT_EQ(driver.outputPointer.Enable[i], encoder.outputPointer.Enable[i]) << i;
+        EXPECT_EQ(receiver.outputPointer.Enable[i], encoder.outputPointer.Enable[i]) << i;
     }
 }
+
+std::string RoleName(const ::testing::TestParamInfo<ProgramRole>& role) {
+    return role.param == ProgramRole::Driver ? "Driver" : "Controller";
+}
+INSTANTIATE_TEST_SUITE_P(BothPrograms, SharedRecords,
+                         ::testing::Values(ProgramRole::Driver, ProgramRole::Controller), RoleName);
 
 // A text is rewritten by one thread and copied by another: every copy is one of the two texts
 // whole, never the start of one and the end of the other.

@@ -15,6 +15,7 @@ About page, while the choice of RIGHT is kept. A Controller started again keeps 
 calibration angle (a screen calibrated rotated) as it restores the region."""
 
 import os
+import re
 import subprocess
 import sys
 import time
@@ -194,16 +195,24 @@ def run_monitors(session, shot=None):
     check_pointer_on_right(session)
 
     # The choice outlives the Controller: started again, it shows RIGHT and keeps the region,
-    # and the driver's calibration angle with it.
-    subprocess.run(
-        [session.kvctl, "set", "Calib/State", "Angle=1", "--save", "--port",
-         str(session.driver_port)],
-        check=True,
-        capture_output=True,
-    )
+    # and the driver's calibration angle with it. The angle is the driver's own (no peer may
+    # set it): it comes from DRIVER.INI, saved first so that nothing else goes back.
+    port = ["--port", str(session.driver_port)]
+    ini = os.path.join(session.install, "DRIVER.INI")
+    os.remove(ini)
+    subprocess.run([session.kvctl, "save", *port], check=True, capture_output=True)
     eventually(
-        "DRIVER.INI never held the angle",
-        lambda: session.driver_ini().get("Calib_State_Angle") == "1",
+        "the driver did not save its settings",
+        lambda: session.driver_ini().get("Output_State_Enable") == "true",
+    )
+    with open(ini, "rb") as f:
+        text = f.read().decode("latin-1")
+    with open(ini, "wb") as f:
+        f.write(re.sub(r"Calib_State_Angle=-?\d+", "Calib_State_Angle=1", text).encode("latin-1"))
+    subprocess.run([session.kvctl, "load", *port], check=True, capture_output=True)
+    eventually(
+        "the driver never took the angle from DRIVER.INI",
+        lambda: (session.get("Calib/State") or {}).get("Angle") == 1,
     )
     session.restart_controller()
     a11y.select_tab(WINDOW, "Advanced")
