@@ -16,11 +16,13 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <variant>
 
 #include "driver/app/settings_saver.h"
 #include "messaging/posix_file.h"
+#include "messaging/record_ranges.h"
 
 namespace kv {
 
@@ -29,9 +31,25 @@ namespace {
 // The settings are record fields, which the receive thread writes while the main loop saves.
 using FieldRef = std::variant<Relaxed<bool>*, Relaxed<int32_t>*, Relaxed<float>*>;
 
+// Whether a value read for a key is one the driver works with (messaging/record_ranges.h).
+using RangeCheck = bool (*)(const SettingsValue&);
+
+template <const IntRange& kRange>
+bool IntIn(const SettingsValue& value) {
+    return kRange.Holds(std::get<int32_t>(value));
+}
+template <const RealRange& kRange>
+bool RealIn(const SettingsValue& value) {
+    return kRange.Holds(std::get<float>(value));
+}
+bool ReadableMuxSize(const SettingsValue& value) {
+    return IsReadableMuxSize(std::get<int32_t>(value));
+}
+
 struct Key {
     std::string_view name;
     FieldRef (*field)(Registry&);
+    RangeCheck inRange = nullptr;  // none: every value is taken, or the split's pair rule
 };
 
 #define KV_FIELD(member) [](Registry& r) -> FieldRef { return &r.member; }
@@ -39,24 +57,25 @@ struct Key {
 // The keys in writing order; the order of the file.
 constexpr std::array<Key, kSettingsKeys> kKeys = {{
     {"Comms_ReqState_Open", KV_FIELD(commsReqState.Open)},
-    {"Comms_ReqState_PortIndex", KV_FIELD(commsReqState.PortIndex)},
-    {"Comms_ReqState_BaudIndex", KV_FIELD(commsReqState.BaudIndex)},
-    {"Comms_ReqState_SampleIndex", KV_FIELD(commsReqState.SampleIndex)},
-    {"Comms_ReqState_MuxSize", KV_FIELD(commsReqState.MuxSize)},
-    {"Output_Tune_SnapRange", KV_FIELD(mouseDamp.SnapRange)},
-    {"Output_Tune_DampRange", KV_FIELD(mouseDamp.DampRange)},
-    {"Output_Tune_DampPeriod", KV_FIELD(mouseDamp.DampPeriod)},
-    {"Output_Tune_RightClickRange", KV_FIELD(mouseDamp.RightClickRange)},
-    {"Output_Tune_RightClickPeriod", KV_FIELD(mouseDamp.RightClickPeriod)},
+    {"Comms_ReqState_PortIndex", KV_FIELD(commsReqState.PortIndex), IntIn<ranges::kLinkIndex>},
+    {"Comms_ReqState_BaudIndex", KV_FIELD(commsReqState.BaudIndex), IntIn<ranges::kLinkIndex>},
+    {"Comms_ReqState_SampleIndex", KV_FIELD(commsReqState.SampleIndex), IntIn<ranges::kLinkIndex>},
+    {"Comms_ReqState_MuxSize", KV_FIELD(commsReqState.MuxSize), ReadableMuxSize},
+    {"Output_Tune_SnapRange", KV_FIELD(mouseDamp.SnapRange), RealIn<ranges::kDistance>},
+    {"Output_Tune_DampRange", KV_FIELD(mouseDamp.DampRange), RealIn<ranges::kDistance>},
+    {"Output_Tune_DampPeriod", KV_FIELD(mouseDamp.DampPeriod), RealIn<ranges::kDampPeriod>},
+    {"Output_Tune_RightClickRange", KV_FIELD(mouseDamp.RightClickRange), RealIn<ranges::kDistance>},
+    {"Output_Tune_RightClickPeriod", KV_FIELD(mouseDamp.RightClickPeriod),
+     RealIn<ranges::kHoldPeriod>},
     {"Delay", KV_FIELD(driverConfig.Delay)},
     {"Split_State_Split0", KV_FIELD(splitState.Split0)},
     {"Split_State_Split1", KV_FIELD(splitState.Split1)},
-    {"Split_State_Flip0", KV_FIELD(splitState.Flip0)},
-    {"Split_State_Flip1", KV_FIELD(splitState.Flip1)},
-    {"Split_State_Flip2", KV_FIELD(splitState.Flip2)},
-    {"Sense_State_CoarseRange", KV_FIELD(senseState.CoarseRange)},
-    {"Sense_State_TouchThreshold", KV_FIELD(senseState.TouchThreshold)},
-    {"Sense_State_PressThreshold", KV_FIELD(senseState.PressThreshold)},
+    {"Split_State_Flip0", KV_FIELD(splitState.Flip0), IntIn<ranges::kFlip>},
+    {"Split_State_Flip1", KV_FIELD(splitState.Flip1), IntIn<ranges::kFlip>},
+    {"Split_State_Flip2", KV_FIELD(splitState.Flip2), IntIn<ranges::kFlip>},
+    {"Sense_State_CoarseRange", KV_FIELD(senseState.CoarseRange), IntIn<ranges::kSense>},
+    {"Sense_State_TouchThreshold", KV_FIELD(senseState.TouchThreshold), IntIn<ranges::kSense>},
+    {"Sense_State_PressThreshold", KV_FIELD(senseState.PressThreshold), IntIn<ranges::kSense>},
     {"Sense_State_Advanced", KV_FIELD(senseState.Advanced)},
     {"Calib_Ref_TL_SA", KV_FIELD(calibRefTL.SA)},
     {"Calib_Ref_TL_SB", KV_FIELD(calibRefTL.SB)},
@@ -70,20 +89,20 @@ constexpr std::array<Key, kSettingsKeys> kKeys = {{
     {"Calib_Ref_BL_SB", KV_FIELD(calibRefBL.SB)},
     {"Calib_Ref_BL_SX", KV_FIELD(calibRefBL.SX)},
     {"Calib_Ref_BL_SY", KV_FIELD(calibRefBL.SY)},
-    {"Edge_State_Top", KV_FIELD(edgeState.Top)},
-    {"Edge_State_Left", KV_FIELD(edgeState.Left)},
-    {"Edge_State_Right", KV_FIELD(edgeState.Right)},
-    {"Edge_State_Bottom", KV_FIELD(edgeState.Bottom)},
-    {"Output_State_Mode", KV_FIELD(outputState.Mode)},
-    {"Output_State_Selection", KV_FIELD(outputState.Selection)},
+    {"Edge_State_Top", KV_FIELD(edgeState.Top), IntIn<ranges::kEdge>},
+    {"Edge_State_Left", KV_FIELD(edgeState.Left), IntIn<ranges::kEdge>},
+    {"Edge_State_Right", KV_FIELD(edgeState.Right), IntIn<ranges::kEdge>},
+    {"Edge_State_Bottom", KV_FIELD(edgeState.Bottom), IntIn<ranges::kEdge>},
+    {"Output_State_Mode", KV_FIELD(outputState.Mode), IntIn<ranges::kClickMode>},
+    {"Output_State_Selection", KV_FIELD(outputState.Selection), IntIn<ranges::kTouchMode>},
     {"Output_State_Enable", KV_FIELD(outputState.Enable)},
     {"Output_Fake", KV_FIELD(outputState.Fake)},
-    {"exclude_edge_flag", KV_FIELD(calibState.exclude_edge_flag)},
-    {"exclude_edge_left", KV_FIELD(calibState.exclude_edge_left)},
-    {"exclude_edge_top", KV_FIELD(calibState.exclude_edge_top)},
-    {"exclude_edge_right", KV_FIELD(calibState.exclude_edge_right)},
-    {"exclude_edge_bottom", KV_FIELD(calibState.exclude_edge_bottom)},
-    {"Calib_State_Angle", KV_FIELD(calibState.Angle)},
+    {"exclude_edge_flag", KV_FIELD(calibState.exclude_edge_flag), IntIn<ranges::kRegionMode>},
+    {"exclude_edge_left", KV_FIELD(calibState.exclude_edge_left), RealIn<ranges::kRegionBound>},
+    {"exclude_edge_top", KV_FIELD(calibState.exclude_edge_top), RealIn<ranges::kRegionBound>},
+    {"exclude_edge_right", KV_FIELD(calibState.exclude_edge_right), RealIn<ranges::kRegionBound>},
+    {"exclude_edge_bottom", KV_FIELD(calibState.exclude_edge_bottom), RealIn<ranges::kRegionBound>},
+    {"Calib_State_Angle", KV_FIELD(calibState.Angle), IntIn<ranges::kAngle>},
     {"start_at_boot", KV_FIELD(driverConfig.start_at_boot)},
     {"Output_Pointer_Enable0", KV_FIELD(outputPointer.Enable[0])},
     {"Output_Pointer_Enable1", KV_FIELD(outputPointer.Enable[1])},
@@ -237,14 +256,15 @@ float ParseFloat(std::string_view text) {
     return static_cast<float>(value);
 }
 
-void Assign(const FieldRef& field, std::string_view value) {
+// Converts a line's value by the type the key's value already has.
+void Assign(SettingsValue& field, std::string_view value) {
     const bool emptyOrFalse = value.empty() || value == "false";
-    if (Relaxed<bool>* const* flag = std::get_if<Relaxed<bool>*>(&field)) {
-        **flag = value == "true";
-    } else if (Relaxed<int32_t>* const* integer = std::get_if<Relaxed<int32_t>*>(&field)) {
-        **integer = emptyOrFalse ? 0 : ParseInt(value);
-    } else if (Relaxed<float>* const* real = std::get_if<Relaxed<float>*>(&field)) {
-        **real = emptyOrFalse ? 0.0f : ParseFloat(value);
+    if (bool* flag = std::get_if<bool>(&field)) {
+        *flag = value == "true";
+    } else if (int32_t* integer = std::get_if<int32_t>(&field)) {
+        *integer = emptyOrFalse ? 0 : ParseInt(value);
+    } else if (float* real = std::get_if<float>(&field)) {
+        *real = emptyOrFalse ? 0.0f : ParseFloat(value);
     }
 }
 
@@ -272,6 +292,66 @@ std::string_view WithoutCr(std::string_view line) {
         line.remove_suffix(1);
     }
     return line;
+}
+
+// The key that takes a line: the first, in reading order, that the line begins with; -1 for
+// none.
+int KeyOfLine(std::string_view line) {
+    for (int index : kReadOrder) {
+        const std::string_view name = kKeys[static_cast<size_t>(index)].name;
+        if (line.substr(0, name.size()) == name) {
+            return index;
+        }
+    }
+    return -1;
+}
+
+std::string ValueText(const SettingsValue& value) {
+    std::string text;
+    AppendValue(text, value);
+    return text;
+}
+
+template <class T>
+void Store(Relaxed<T>& field, const SettingsValue& value) {
+    field = std::get<T>(value);
+}
+
+// Puts back the values read out of range, and the pairs that only make sense together (the
+// split, the region's bounds) where the pair does not; each with a --verbose line.
+void KeepInRange(SettingsSnapshot& values, const SettingsSnapshot& before, const VerboseLog* log) {
+    auto keep = [&](size_t i, std::string_view why) {
+        if (log != nullptr && values[i] != before[i]) {
+            log->Say(std::string(kSettingsFileName) + ": " + std::string(kKeys[i].name) + "=" +
+                     ValueText(values[i]) + " " + std::string(why) + "; keeping " +
+                     ValueText(before[i]));
+        }
+        values[i] = before[i];
+    };
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        if (kKeys[i].inRange != nullptr && !kKeys[i].inRange(values[i])) {
+            keep(i, "is out of range");
+        }
+    }
+    auto pair = [&](std::string_view first, std::string_view second, auto fits) {
+        const auto a = static_cast<size_t>(FindKey(first));
+        const auto b = static_cast<size_t>(FindKey(second));
+        if (!fits(values[a], values[b])) {
+            const std::string aText = std::string(first) + "=" + ValueText(values[a]);
+            const std::string bText = std::string(second) + "=" + ValueText(values[b]);
+            keep(a, "is out of range with " + bText);
+            keep(b, "is out of range with " + aText);
+        }
+    };
+    pair("Split_State_Split0", "Split_State_Split1",
+         [](const SettingsValue& s0, const SettingsValue& s1) {
+             return IsReadableSplit(std::get<int32_t>(s0), std::get<int32_t>(s1));
+         });
+    auto below = [](const SettingsValue& low, const SettingsValue& high) {
+        return std::get<float>(low) < std::get<float>(high);
+    };
+    pair("exclude_edge_left", "exclude_edge_right", below);
+    pair("exclude_edge_top", "exclude_edge_bottom", below);
 }
 
 std::string FolderOf(const std::string& path) {
@@ -426,29 +506,31 @@ std::string FormatSettings(const Registry& registry) {
     return FormatSettings(TakeSettingsSnapshot(registry));
 }
 
-void ApplySettingsLine(std::string_view line, Registry& registry) {
-    for (int index : kReadOrder) {
-        const Key& key = kKeys[static_cast<size_t>(index)];
-        if (line.substr(0, key.name.size()) != key.name) {
-            continue;
-        }
-        const size_t equals = line.find('=');
-        const std::string_view value =
-            equals == std::string_view::npos ? line : line.substr(equals + 1);
-        Assign(key.field(registry), value);
-        return;
-    }
-}
-
-void ApplySettingsText(std::string_view text, Registry& registry) {
+void ApplySettingsText(std::string_view text, Registry& registry, const VerboseLog* log) {
+    // The whole text is read over the values the records hold, checked, and only then stored,
+    // so that no record ever holds a value out of range, not even for a moment.
+    const SettingsSnapshot before = TakeSettingsSnapshot(registry);
+    SettingsSnapshot values = before;
+    std::array<bool, kSettingsKeys> given{};
     while (!text.empty()) {
         const size_t end = text.find('\n');
-        const std::string_view line = text.substr(0, end);
-        ApplySettingsLine(WithoutCr(line), registry);
+        const std::string_view line = WithoutCr(text.substr(0, end));
+        if (const int index = KeyOfLine(line); index >= 0) {
+            const size_t equals = line.find('=');
+            Assign(values[static_cast<size_t>(index)],
+                   equals == std::string_view::npos ? line : line.substr(equals + 1));
+            given[static_cast<size_t>(index)] = true;
+        }
         if (end == std::string_view::npos) {
             break;
         }
         text.remove_prefix(end + 1);
+    }
+    KeepInRange(values, before, log);
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        if (given[i]) {
+            std::visit([&](auto* member) { Store(*member, values[i]); }, kKeys[i].field(registry));
+        }
     }
 }
 
@@ -467,12 +549,13 @@ void PublishSettingsRecords(Registry& registry) {
     registry.driverConfig.Publish();
 }
 
-bool ReadSettingsFile(const std::string& path, Registry& registry) {
+bool ReadSettingsFile(const std::string& path, Registry& registry, const VerboseLog* log) {
     std::ifstream in(path, std::ios::binary);
     const bool opened = static_cast<bool>(in);
-    std::string line;
-    while (opened && std::getline(in, line)) {
-        ApplySettingsLine(WithoutCr(line), registry);
+    if (opened) {
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        ApplySettingsText(text, registry, log);
     }
     PublishSettingsRecords(registry);
     return opened;
@@ -555,7 +638,7 @@ SettingsFile::~SettingsFile() {
 
 void SettingsFile::Load(Registry& registry) {
     Flush();
-    if (ReadSettingsFile(path_, registry)) {
+    if (ReadSettingsFile(path_, registry, &log_)) {
         log_.Say("read settings from " + path_);
     } else {
         log_.Say("no settings at " + path_ + "; keeping the current values");

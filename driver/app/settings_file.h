@@ -36,16 +36,16 @@ SettingsSnapshot TakeSettingsSnapshot(const Registry& registry);
 std::string FormatSettings(const SettingsSnapshot& values);
 // The file's whole text for the records' current values.
 std::string FormatSettings(const Registry& registry);
-// Copies one line's value into its field; a line that begins with no key changes nothing.
-void ApplySettingsLine(std::string_view line, Registry& registry);
-// Every line of text, CR LF or bare LF ends; a later line for a key wins.
-void ApplySettingsText(std::string_view text, Registry& registry);
+// Copies the values of text's lines into their fields: CR LF or bare LF ends, a line that
+// begins with no key changes nothing, a later line for a key wins. A value out of range
+// (messaging/record_ranges.h) leaves its field as it was and says so in log.
+void ApplySettingsText(std::string_view text, Registry& registry, const VerboseLog* log = nullptr);
 // Publishes the twelve records a read may change, in their fixed order.
 void PublishSettingsRecords(Registry& registry);
 
-// Fills the records from the file (a missing file changes nothing) and publishes them.
-// Returns whether the file was read.
-bool ReadSettingsFile(const std::string& path, Registry& registry);
+// Fills the records from the file as ApplySettingsText does (a missing file changes nothing)
+// and publishes them. Returns whether the file was read.
+bool ReadSettingsFile(const std::string& path, Registry& registry, const VerboseLog* log = nullptr);
 struct SettingsWriteResult {
     bool ok = false;
     // No temporary file could be made beside the file, so it was rewritten in place.

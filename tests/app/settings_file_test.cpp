@@ -24,6 +24,7 @@
 #include "driver/app/settings_file.h"
 #include "driver/app/settings_saver.h"
 #include "expected_settings.h"
+#include "messaging/record_ranges.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
 
@@ -70,9 +71,9 @@ TEST_F(SettingsText, NumbersDoNotDependOnTheProcessLocale) {
     const std::locale previous = std::locale::global(std::locale(std::locale(), new CommaPunct));
     const bool cLocaleChanged = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
     const std::string text = FormatSettings(registry);
-    Apply("Output_Tune_SnapRange=0.75\nexclude_edge_left=1,5\n");
+    Apply("Output_Tune_SnapRange=0.75\nCalib_Ref_TL_SA=1,5\n");
     const float snap = registry.mouseDamp.SnapRange;
-    const float left = registry.calibState.exclude_edge_left;
+    const float left = registry.calibRefTL.SA;
     std::setlocale(LC_ALL, "C");
     std::locale::global(previous);
 
@@ -122,16 +123,11 @@ TEST_F(SettingsText, IntegersConvertLikeAtoi) {
         {"-99999999999", std::numeric_limits<int32_t>::min()},
         {"- 5", 0},
     };
-    for (const auto& [value, expected] : cases) {
-        registry.splitState.Split1 = 1234;
-        Apply(std::string("Split_State_Split1=") + value + "\n");
-        EXPECT_EQ(registry.splitState.Split1, expected) << "'" << value << "'";
+    for (const auto& [value, expected] : cases) {  // Delay: a key that takes every value
+        registry.driverConfig.Delay = 1234;
+        Apply(std::string("Delay=") + value + "\n");
+        EXPECT_EQ(registry.driverConfig.Delay, expected) << "'" << value << "'";
     }
-}
-
-TEST_F(SettingsText, MuxSizeFalseIsZero) {
-    Apply("Comms_ReqState_MuxSize=false\n");
-    EXPECT_EQ(registry.commsReqState.MuxSize, 0);
 }
 
 TEST_F(SettingsText, DelayWithoutEqualsIsZero) {
@@ -150,15 +146,15 @@ TEST_F(SettingsText, FloatsConvertLikeAtof) {
         {"-2", -2.0f},   {"abc", 0.0f},         {"false", 0.0f},
         {"", 0.0f},      {"+0.125", 0.125f},    {"7,5", 7.0f},
     };
-    for (const auto& [value, expected] : cases) {
-        registry.calibState.exclude_edge_top = 99.0f;
-        Apply(std::string("exclude_edge_top=") + value + "\n");
-        EXPECT_FLOAT_EQ(registry.calibState.exclude_edge_top, expected) << "'" << value << "'";
+    for (const auto& [value, expected] : cases) {  // a reference: a key without a range
+        registry.calibRefTL.SA = 99.0f;
+        Apply(std::string("Calib_Ref_TL_SA=") + value + "\n");
+        EXPECT_FLOAT_EQ(registry.calibRefTL.SA, expected) << "'" << value << "'";
     }
-    Apply("exclude_edge_top=1e999\n");
-    EXPECT_TRUE(std::isinf(registry.calibState.exclude_edge_top));
-    Apply("exclude_edge_top=-1e300\n");
-    EXPECT_EQ(registry.calibState.exclude_edge_top, -std::numeric_limits<float>::infinity());
+    Apply("Calib_Ref_TL_SA=1e999\n");
+    EXPECT_TRUE(std::isinf(registry.calibRefTL.SA));
+    Apply("Calib_Ref_TL_SA=-1e300\n");
+    EXPECT_EQ(registry.calibRefTL.SA, -std::numeric_limits<float>::infinity());
 }
 
 TEST_F(SettingsText, ALineGoesToTheFirstKeyItBeginsWith) {
@@ -178,9 +174,9 @@ TEST_F(SettingsText, LinesWithoutAKeyAreIgnored) {
 }
 
 TEST_F(SettingsText, CrLfAndBareLfLineEndsBothWork) {
-    Apply("Sense_State_Advanced=true\r\nSplit_State_Flip0=3\nOutput_State_Enable=true");
+    Apply("Sense_State_Advanced=true\r\nSplit_State_Flip0=1\nOutput_State_Enable=true");
     EXPECT_TRUE(registry.senseState.Advanced);
-    EXPECT_EQ(registry.splitState.Flip0, 3);
+    EXPECT_EQ(registry.splitState.Flip0, 1);
     EXPECT_TRUE(registry.outputState.Enable);  // the last line needs no line end
 }
 
@@ -248,15 +244,21 @@ std::vector<Relaxed<bool>*> BoolFields(Registry& r) {
 }
 
 TEST_F(SettingsText, EveryValueSurvivesAWriteAndARead) {
-    int32_t integer = -20;
+    // In range, many at an end of their range, in the order of IntFields and FloatFields.
+    const int32_t intValues[] = {255, 0, 17,  128, -20, 40, 88, 1, 0, 1, 50,
+                                 0,   3, 100, 0,   1,   99, 6,  3, 2, 3};
+    const float realValues[] = {1.0f,  0.0f,  10.0f,   0.123457f, 100.0f,   -0.38f,    1.19f,
+                                -3.7f, 11.4f, -35.5f,  110.0f,    -341.0f,  1057.0f,   0.5f,
+                                -2.2f, 1e-7f, 3.25e6f, 0.000123f, 0.99999f, 0.000124f, 1.0f};
+    ASSERT_EQ(std::size(intValues), IntFields(registry).size());
+    ASSERT_EQ(std::size(realValues), FloatFields(registry).size());
+    size_t next = 0;
     for (Relaxed<int32_t>* field : IntFields(registry)) {
-        *field = integer;
-        integer += 7;
+        *field = intValues[next++];
     }
-    float real = 0.123456789f;
+    next = 0;
     for (Relaxed<float>* field : FloatFields(registry)) {
-        *field = real;
-        real = -real * 3.1f;
+        *field = realValues[next++];
     }
     bool flag = true;
     for (Relaxed<bool>* field : BoolFields(registry)) {
@@ -299,6 +301,11 @@ TEST(SettingsDefaults, OnlyTheFieldsTheFileAloneSetsAndTheReferencesChange) {
     EXPECT_FLOAT_EQ(registry.calibRefBL.SB, 0.9f);
     EXPECT_FLOAT_EQ(registry.calibRefBL.SY, 0.9f);
     EXPECT_FLOAT_EQ(registry.calibRefTR.SX, 0.9f);
+    EXPECT_TRUE(SettingsInRange(registry));
+    for (const TableEntry& entry : registry.Table()) {
+        entry.record->Reset();  // the records' reset values
+    }
+    EXPECT_TRUE(SettingsInRange(registry));
 }
 
 // --- the file -----------------------------------------------------------------------------
@@ -571,6 +578,59 @@ TEST_F(SettingsOnDisk, TheSettingsFileStoreReadsAndWritesItsPath) {
     Registry other(ProgramRole::Driver);
     file.Load(other);  // after our own write, never half-way through it
     EXPECT_EQ(other.outputState.Selection, 2);
+}
+
+// A value out of range keeps the field as it was, and --verbose says which; so does each of
+// a pair that does not fit together (the split, a region's bounds).
+TEST_F(SettingsOnDisk, AValueOutOfRangeKeepsTheFieldAndIsReported) {
+    const char* const lines[] = {
+        "Comms_ReqState_PortIndex=-1",
+        "Comms_ReqState_BaudIndex=256",
+        "Comms_ReqState_SampleIndex=999",
+        "Comms_ReqState_MuxSize=false",
+        "Comms_ReqState_MuxSize=65",
+        "Output_Tune_SnapRange=nan",
+        "Output_Tune_DampRange=1.5",
+        "Output_Tune_DampPeriod=1e30",
+        "Output_Tune_RightClickRange=-0.1",
+        "Output_Tune_RightClickPeriod=0.5",
+        "Split_State_Split0=0",
+        "Split_State_Split1=123",
+        "Split_State_Flip0=2",
+        "Split_State_Flip1=-1",
+        "Split_State_Flip2=3",
+        "Sense_State_CoarseRange=2000000000",
+        "Sense_State_TouchThreshold=51",
+        "Sense_State_PressThreshold=-5",
+        "Edge_State_Top=101",
+        "Edge_State_Left=-1",
+        "Edge_State_Right=1000",
+        "Edge_State_Bottom=101",
+        "Output_State_Mode=7",
+        "Output_State_Selection=-5",
+        "exclude_edge_flag=3",
+        "exclude_edge_left=-0.5",
+        "exclude_edge_top=inf",
+        "exclude_edge_right=1.5",
+        "exclude_edge_bottom=nan",
+        "Calib_State_Angle=4",
+        "exclude_edge_left=0.8\nexclude_edge_right=0.5",
+        "exclude_edge_top=0.5\nexclude_edge_bottom=0.5",
+    };
+    const std::string before = FormatSettings(registry);
+    for (const std::string line : lines) {
+        test::WriteFile(path, line);
+        CapturedLog log;
+        ReadSettingsFile(path, registry, &log.Log());
+        EXPECT_EQ(FormatSettings(registry), before) << line;
+        const std::string key = line.substr(0, line.find('='));
+        EXPECT_NE(log.Text().find("DRIVER.INI: " + key + "="), std::string::npos) << line;
+    }
+    // A pair is taken when it fits, whichever of its values came first.
+    test::WriteFile(path, "exclude_edge_right=0.3\nexclude_edge_left=0.2\n");
+    ReadSettingsFile(path, registry);
+    EXPECT_EQ(registry.calibState.exclude_edge_left, 0.2f);
+    EXPECT_EQ(registry.calibState.exclude_edge_right, 0.3f);
 }
 
 TEST_F(SettingsOnDisk, ASaveKeepsTheValuesOfItsMomentAndTheLastOfABurstReachesTheDisk) {
