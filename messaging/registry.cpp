@@ -7,92 +7,51 @@ namespace kv {
 
 namespace {
 
-// Collects the addresses of a record's wire fields, in wire order.
-class FieldAddresses {
-public:
-    template <class T>
-    void Size(T& field) {
-        Add(&field);
-    }
-    template <class T>
-    void Int(const char*, T& field) {
-        Add(&field);
-    }
-    template <class T>
-    void Real(const char*, T& field) {
-        Add(&field);
-    }
-    template <class T>
-    void Flag(const char*, T& field) {
-        Add(&field);
-    }
-    template <class T>
-    void Char(const char*, T& field) {
-        Add(&field);
-    }
-    void BeginArray(const char*, int32_t) {}
-    void EndArray() {}
-
-    std::array<void*, 16> at{};
-    size_t count = 0;
-
-private:
-    void Add(void* field) {
-        if (count < at.size()) {
-            at[count] = field;
-        }
-        ++count;
-    }
-};
-
-// Writes a record's wire fields through the addresses collected from another of its class.
-class FieldWriter {
-public:
-    explicit FieldWriter(const FieldAddresses& to) : to_(to) {}
-    template <class T>
-    void Size(T& field) {
-        Put(field);
-    }
-    template <class T>
-    void Int(const char*, T& field) {
-        Put(field);
-    }
-    template <class T>
-    void Real(const char*, T& field) {
-        Put(field);
-    }
-    template <class T>
-    void Flag(const char*, T& field) {
-        Put(field);
-    }
-    template <class T>
-    void Char(const char*, T& field) {
-        Put(field);
-    }
-    void BeginArray(const char*, int32_t) {}
-    void EndArray() {}
-
-private:
-    template <class T>
-    void Put(T& field) {
-        if (next_ < to_.at.size() && next_ < to_.count) {
-            *static_cast<T*>(to_.at[next_]) = field.Load();
-        }
-        ++next_;
-    }
-    const FieldAddresses& to_;
-    size_t next_ = 0;
-};
-
 // Copies every wire field of one record into another of its class, each written once: a
-// thread reading the target sees each field either as it was or as it is now.
-template <class R>
-void CopyFields(R& from, R& to) {
-    FieldAddresses addresses;
-    to.Fields(addresses);
-    FieldWriter writer(addresses);
-    from.Fields(writer);
-}
+// thread reading the target sees each field either as it was or as it is now. The target's
+// fields are walked first for their addresses, then the source's for their values.
+class FieldCopier {
+public:
+    template <class R>
+    static void Copy(R& from, R& to) {
+        FieldCopier copier;
+        to.Fields(copier);
+        copier.storing_ = true;
+        from.Fields(copier);
+    }
+    template <class T>
+    void Size(T& field) {
+        Visit(field);
+    }
+    template <class T>
+    void Int(const char*, T& field) {
+        Visit(field);
+    }
+    template <class T>
+    void Real(const char*, T& field) {
+        Visit(field);
+    }
+    template <class T>
+    void Flag(const char*, T& field) {
+        Visit(field);
+    }
+    void BeginArray(const char*, int32_t) {}
+    void EndArray() {}
+
+private:
+    template <class T>
+    void Visit(T& field) {
+        if (!storing_) {
+            at_[count_++] = &field;
+        } else {
+            *static_cast<T*>(at_[next_++]) = field.Load();
+        }
+    }
+    std::array<void*, 16> at_{};  // the largest settings record has ten fields
+    size_t count_ = 0;
+    size_t next_ = 0;
+    bool storing_ = false;
+};
 
 // Moves a pair of region bounds in the order that keeps low below high between the two writes,
 // for a reader on another thread.
@@ -366,7 +325,7 @@ Registry::PeerOutcome Registry::CommitInRange(R& live, R& scratch, const uint8_t
     if (!InRange(scratch)) {
         return PeerOutcome::Refused;
     }
-    CopyFields(scratch, live);
+    FieldCopier::Copy(scratch, live);
     return PeerOutcome::Taken;
 }
 
