@@ -97,6 +97,9 @@ struct Network::Impl final : FrameSink {
     bool ReceiveOne(size_t& received, PeerSlot*& from);
     PeerSlot& SlotFor(uint64_t endpoint);
     void Handle(size_t received, PeerSlot* from);
+    // The registry's publish-all, cut short when a stop is under way.
+    void PublishAll();
+    bool StopWaiting();
     // Whether the hellos waiting for their publish-all are to be answered now.
     bool HelloAnswersDue();
     void AnswerHellos();
@@ -148,6 +151,7 @@ struct Network::Impl final : FrameSink {
 
     FrameCutter cutter;
     std::array<uint8_t, kReceiveBufferSize> receiveBuffer{};
+    std::array<uint8_t, kReceiveBufferSize> peekBuffer{};
 
     Relaxed<bool> connected = false;  // the controller's flag
     Relaxed<bool> running = false;
@@ -368,7 +372,7 @@ void Network::Impl::Handle(size_t received, PeerSlot* from) {
             if (!from->connected) {
                 from->connected = true;
                 const DirectedSends toSource(this, answering);
-                registry.PublishAll();
+                PublishAll();
             }
         } else {
             connected = true;
@@ -386,6 +390,47 @@ void Network::Impl::Handle(size_t received, PeerSlot* from) {
         ++handledWhileHellosPending;
     }
     ++datagrams;
+}
+
+// Every record in table order with its pause, as Registry::PublishAll, except that a stop ends
+// it: the endpoint stopping, or a stop request waiting first in the socket. A stop then takes
+// effect at once instead of after the rest of the 1.1 s.
+void Network::Impl::PublishAll() {
+    for (const TableEntry& entry : registry.Table()) {
+        entry.record->Send();
+        if (stopping || StopWaiting()) {
+            return;
+        }
+        registry.GetClock().SleepMs(kPublishAllGapMs);
+    }
+}
+
+// Whether the datagram at the head of the socket's queue, from a peer that may control us,
+// holds a Driver/DoStop request not handled yet. It stays in the queue for the receive loop.
+bool Network::Impl::StopWaiting() {
+    boost::system::error_code ec;
+    if (!IsDriver() || socket.available(ec) == 0 || ec) {
+        return false;
+    }
+    Udp::endpoint source;
+    const size_t length =
+        socket.receive_from(asio::buffer(peekBuffer), source, MSG_PEEK | MSG_DONTWAIT, ec);
+    if (ec || !IsLoopback(source.address()) ||
+        gate.Admit({source.address().to_v4().to_uint(), source.port()},
+                   {address.to_uint(), localPort}, Now()) != Admission::Accept) {
+        return false;
+    }
+    const int32_t stopAddress = registry.driverDoStop.Address();
+    const uint8_t* bytes = peekBuffer.data();
+    for (size_t i = 0; i + wire::kFrameHeader <= length; ++i) {
+        if (bytes[i] == 0x00 && bytes[i + 1] == 0xFF && bytes[i + 2] == wire::kCommandRecord &&
+            wire::GetInt(bytes + i + wire::kOffAddress) == stopAddress &&
+            wire::GetInt(bytes + i + wire::kOffEventValid) != 0 &&
+            wire::GetInt(bytes + i + wire::kOffSequence) != registry.driverDoStop.lastHandled) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool Network::Impl::HelloAnswersDue() {
@@ -426,7 +471,7 @@ void Network::Impl::AnswerHellos() {
     }
     try {
         const DirectedSends toSource(this, next->endpoint);
-        registry.PublishAll();
+        PublishAll();
         registry.driverDoReset.RaiseCounted();
     } catch (const std::exception&) {
     }

@@ -14,6 +14,8 @@ namespace kv::kvctl {
 
 constexpr int kExitNoDriver = 1;  // nothing answered, or the driver stopped half-way
 constexpr int kDefaultTimeoutMs = 3000;
+// monitor's output was closed: the status a shell gives a program ended by SIGPIPE.
+constexpr int kExitOutputClosed = 141;
 
 // What the live commands need from the system, so that tests can stand in for it.
 struct LiveEnvironment {
