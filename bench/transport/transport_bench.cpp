@@ -15,6 +15,7 @@
 #include "messaging/wire.h"
 #include "tests/support/counting_outputs.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/process_support.h"
 
 namespace {
 
@@ -35,8 +36,10 @@ void BM_RoundTrip(benchmark::State& state) {
     clock.ForgetSleeps();
     kv::Registry controllerSide(kv::ProgramRole::Controller);
     kv::Registry driverSide(kv::ProgramRole::Driver, clock);
-    kv::Network controller(controllerSide, {kv::ProgramRole::Controller, 0, 9});
-    kv::Network driver(driverSide, {kv::ProgramRole::Driver, 0, controller.LocalPort()});
+    // The controller listens to the driver's port alone: the driver takes a port known first.
+    const uint16_t driverPort = kv::test::UdpPeer().Port();
+    kv::Network controller(controllerSide, {kv::ProgramRole::Controller, 0, driverPort});
+    kv::Network driver(driverSide, {kv::ProgramRole::Driver, driverPort, controller.LocalPort()});
     if (!controller.Ok() || !driver.Ok()) {
         state.SkipWithError("cannot bind the loopback endpoints");
         return;

@@ -172,17 +172,17 @@ TEST(EndpointPair, ControllerStartedBeforeTheDriver) {
     FakeClock driverClock;
     Registry controllerSide(ProgramRole::Controller);
     Registry driverSide(ProgramRole::Driver, driverClock);
-    uint16_t nobody = 0;
-    {
-        UdpPeer gone;
-        nobody = gone.Port();
-    }
-    Network controller(controllerSide, {ProgramRole::Controller, 0, nobody});
+    // The driver's port, held until the controller's hello to it has come and gone unanswered.
+    auto placeholder = std::make_unique<UdpPeer>();
+    const uint16_t driverPort = placeholder->Port();
+    Network controller(controllerSide, {ProgramRole::Controller, 0, driverPort});
     ASSERT_TRUE(controller.Ok()) << controller.Error();
+    ASSERT_TRUE(placeholder->Receive());
+    placeholder.reset();
 
     driverSide.senseStatus.Value = 3.25f;
     driverSide.copyrightState.Lines[0] = "first line";
-    Network driver(driverSide, {ProgramRole::Driver, 0, controller.LocalPort()});
+    Network driver(driverSide, {ProgramRole::Driver, driverPort, controller.LocalPort()});
     ASSERT_TRUE(driver.Ok()) << driver.Error();
     driver.SetRunning(true);
     driver.SetReady();
