@@ -211,7 +211,13 @@ int CConfiguratorApp::Run(QApplication& app) {
     // when the folder is writable.
     programFolder_ = QCoreApplication::applicationDirPath();
 
-    const QString lockFolder = LockFolder();
+    QString lockError;
+    const QString lockFolder = LockFolder(&lockError);
+    if (lockFolder.isEmpty()) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Kelvarin Vyren"), lockError);
+        box.exec();
+        return 1;
+    }
     SingleInstance instance(lockFolder + QLatin1Char('/') + QLatin1String(kControllerLockName));
     if (!instance.Acquire()) {
         instance.AskRunningToActivate();

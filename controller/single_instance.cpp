@@ -8,6 +8,8 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#include "messaging/file_locations.h"
+
 namespace kv::controller {
 
 namespace {
@@ -17,9 +19,13 @@ constexpr char kActivateMessage[] = "activate\n";
 
 }  // namespace
 
-QString LockFolder() {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    return runtime.isEmpty() ? QStringLiteral("/tmp") : QString::fromLocal8Bit(runtime);
+QString LockFolder(QString* error) {
+    std::string why;
+    const std::string folder = RuntimeFolder(&why);
+    if (error != nullptr) {
+        *error = QString::fromStdString(why);
+    }
+    return QString::fromStdString(folder);
 }
 
 QString ActivationSocketFor(const QString& lockPath) {

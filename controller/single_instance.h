@@ -12,8 +12,9 @@ namespace kv::controller {
 inline constexpr const char* kControllerLockName = "KELVARIN_CONTROLLER.lock";
 inline constexpr const char* kDriverLockName = "KELVARIN_DRIVER.lock";
 
-// $XDG_RUNTIME_DIR, or /tmp when it is unset or empty.
-QString LockFolder();
+// $XDG_RUNTIME_DIR, or the user's own /tmp/kelvarin-vyren-UID when it is unset or empty;
+// empty, with the reason in error, when that folder is not safely ours.
+QString LockFolder(QString* error = nullptr);
 
 // The local socket a running Controller listens on, derived from its lock file.
 QString ActivationSocketFor(const QString& lockPath);

@@ -38,8 +38,15 @@ std::string SettingsFolderFor(const FileLocationFacts& facts) {
     return base + kConfigSubfolder;
 }
 
+std::string RuntimeFolderFor(const std::string& xdgRuntimeDir, unsigned uid) {
+    if (!xdgRuntimeDir.empty()) {
+        return xdgRuntimeDir;
+    }
+    return std::string("/tmp/") + kConfigSubfolder + "-" + std::to_string(uid);
+}
+
 std::string SettingsRuleText(const std::string& fileName, const std::string& indent) {
-    return fileName + " is beside the program when its folder is writable, else in\n" + indent +
+    return fileName + " is beside the program when its folder is yours alone, else in\n" + indent +
            "$XDG_CONFIG_HOME/" + kConfigSubfolder + " (by default ~/.config/" + kConfigSubfolder +
            ").";
 }

@@ -13,10 +13,12 @@ inline constexpr const char* kConfigSubfolder = "kelvarin-vyren";
 
 // What the rule looks at, gathered from the running process (or given by a test).
 struct FileLocationFacts {
-    std::string programFolder;           // the executable's folder
-    bool programFolderWritable = false;  // the user may create files there
-    std::string xdgConfigHome;           // $XDG_CONFIG_HOME; empty when unset
-    std::string home;                    // $HOME; empty when unset
+    std::string programFolder;  // the executable's folder
+    // The user may create files there, owns it, and nobody else may write to it (a shared
+    // folder would let another user put settings in front of the program).
+    bool programFolderWritable = false;
+    std::string xdgConfigHome;  // $XDG_CONFIG_HOME; empty when unset
+    std::string home;           // $HOME; empty when unset
 };
 
 // The folder for the settings files, without a trailing '/': the program folder when it is
@@ -41,5 +43,17 @@ std::string SettingsFolder(const std::string& programFolder);
 // Creates folder, with its missing parents, mode 0700, if it does not exist yet. Returns false
 // and says why in error when it cannot.
 bool MakeSettingsFolder(const std::string& folder, std::string* error);
+
+// Where the programs keep their single-instance locks: $XDG_RUNTIME_DIR, or without one a
+// folder of the user's own in /tmp, "/tmp/kelvarin-vyren-UID", so that no file of another user
+// in the shared /tmp can stand in for ours.
+std::string RuntimeFolderFor(const std::string& xdgRuntimeDir, unsigned uid);
+// RuntimeFolderFor this process. The /tmp folder is created (mode 0700) when missing, and used
+// only when it is a real folder (not a link) that this user owns and nobody else may enter;
+// otherwise empty, with the reason in error.
+std::string RuntimeFolder(std::string* error);
+// Creates folder (mode 0700) when missing; true when it is then a real folder owned by uid that
+// nobody else may enter, else false with the reason in error.
+bool MakePrivateFolder(const std::string& folder, unsigned uid, std::string* error);
 
 }  // namespace kv

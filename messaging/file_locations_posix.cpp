@@ -43,7 +43,10 @@ std::string ExecutableFolder() {
 FileLocationFacts FileLocationFactsFor(const std::string& programFolder) {
     FileLocationFacts facts;
     facts.programFolder = programFolder;
-    facts.programFolderWritable = ::access(programFolder.c_str(), W_OK) == 0;
+    struct stat info {};
+    facts.programFolderWritable = ::access(programFolder.c_str(), W_OK) == 0 &&
+                                  ::stat(programFolder.c_str(), &info) == 0 &&
+                                  info.st_uid == ::geteuid() && (info.st_mode & 022) == 0;
     facts.xdgConfigHome = Environment("XDG_CONFIG_HOME");
     facts.home = Environment("HOME");
     return facts;
@@ -71,6 +74,41 @@ bool MakeSettingsFolder(const std::string& folder, std::string* error) {
             return true;
         }
     }
+}
+
+bool MakePrivateFolder(const std::string& folder, unsigned uid, std::string* error) {
+    const auto fail = [&](const std::string& why) {
+        if (error != nullptr) {
+            *error = "cannot use " + folder + ": " + why;
+        }
+        return false;
+    };
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        return fail(std::strerror(errno));
+    }
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) {
+        return fail(std::strerror(errno));
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return fail("it is not a folder");
+    }
+    if (info.st_uid != uid) {
+        return fail("it belongs to uid " + std::to_string(info.st_uid));
+    }
+    if ((info.st_mode & 077) != 0) {
+        return fail("other users may enter it");
+    }
+    return true;
+}
+
+std::string RuntimeFolder(std::string* error) {
+    const std::string runtime = Environment("XDG_RUNTIME_DIR");
+    const std::string folder = RuntimeFolderFor(runtime, ::geteuid());
+    if (!runtime.empty() || MakePrivateFolder(folder, ::geteuid(), error)) {
+        return folder;
+    }
+    return {};
 }
 
 }  // namespace kv

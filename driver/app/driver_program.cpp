@@ -293,8 +293,14 @@ bool WatchStopWith(int pid, std::unique_ptr<ProcessWatch>& watch) {
 // it cannot be taken at all.
 std::unique_ptr<SingleInstance> LockInstance(const Clock& clock, const VerboseLog& log,
                                              int& exitStatus) {
-    const std::string lockPath = LockFolder() + "/" + kDriverLockName;
     std::string lockError;
+    const std::string folder = LockFolder(&lockError);
+    if (folder.empty()) {
+        std::fprintf(stderr, "Driver: %s\n", lockError.c_str());
+        exitStatus = kExitNoLock;
+        return nullptr;
+    }
+    const std::string lockPath = folder + "/" + kDriverLockName;
     auto instance = SingleInstance::Acquire(lockPath, kSingleInstanceWaitMs, clock, &lockError);
     if (!instance && !lockError.empty()) {
         std::fprintf(stderr, "Driver: %s\n", lockError.c_str());

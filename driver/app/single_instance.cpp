@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "messaging/file_locations.h"
+
 namespace kv {
 
 namespace {
@@ -28,12 +30,8 @@ int OpenLockFile(const std::string& path) {
 
 }  // namespace
 
-std::string LockFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] != '\0') {
-        return runtime;
-    }
-    return "/tmp";
+std::string LockFolder(std::string* error) {
+    return RuntimeFolder(error);
 }
 
 SingleInstance::~SingleInstance() {

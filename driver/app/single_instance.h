@@ -17,8 +17,9 @@ constexpr int kExitAnotherInstance = 254;
 // access): a fault to mend, not another driver.
 constexpr int kExitNoLock = 1;
 
-// $XDG_RUNTIME_DIR, or /tmp when it is unset or empty.
-std::string LockFolder();
+// $XDG_RUNTIME_DIR, or the user's own /tmp/kelvarin-vyren-UID when it is unset or empty;
+// empty, with the reason in error, when that folder is not safely ours.
+std::string LockFolder(std::string* error = nullptr);
 
 class SingleInstance {
 public:

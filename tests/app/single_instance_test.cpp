@@ -60,15 +60,16 @@ TEST(SingleInstance, TheLockFileInASharedFolderCanBeOpenedByOtherUsers) {
     EXPECT_NE(permissions & std::filesystem::perms::others_read, std::filesystem::perms::none);
 }
 
-TEST(SingleInstance, TheLockLivesInTheRuntimeFolderElseTmp) {
+TEST(SingleInstance, TheLockLivesInTheRuntimeFolderElseInAPrivateFolderInTmp) {
     const char* saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string previous = saved != nullptr ? saved : "";
     ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
     EXPECT_EQ(LockFolder(), "/run/user/4242");
+    const std::string own = "/tmp/kelvarin-vyren-" + std::to_string(::geteuid());
     ::setenv("XDG_RUNTIME_DIR", "", 1);
-    EXPECT_EQ(LockFolder(), "/tmp");
+    EXPECT_EQ(LockFolder(), own);
     ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(LockFolder(), "/tmp");
+    EXPECT_EQ(LockFolder(), own);
     if (saved != nullptr) {
         ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
     }

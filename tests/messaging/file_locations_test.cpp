@@ -93,6 +93,39 @@ TEST(SettingsFolder, IsMadeWithItsParentsForTheUserAloneAndExistingOnesAreLeftAs
     std::filesystem::remove_all(root);
 }
 
+// The lock folder in the shared /tmp: made for the user alone, and refused when anyone else
+// could have put or changed something in it.
+TEST(PrivateFolder, IsMadeForTheUserAloneAndRefusedWhenItIsNotSurelyOurs) {
+    char pattern[] = "/tmp/kv-private-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string root = pattern;
+    const unsigned uid = ::geteuid();
+    std::string error;
+    ASSERT_TRUE(MakePrivateFolder(root + "/made", uid, &error)) << error;
+    struct stat made {};
+    ASSERT_EQ(::stat((root + "/made").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0700u);
+
+    ::mkdir((root + "/open").c_str(), 0700);
+    ::chmod((root + "/open").c_str(), 0755);
+    ASSERT_EQ(::symlink((root + "/made").c_str(), (root + "/link").c_str()), 0);
+    struct Case {
+        std::string folder;
+        unsigned owner;
+        const char* reason;
+    };
+    for (const Case& refused : {Case{root + "/open", uid, "other users may enter it"},
+                                Case{root + "/link", uid, "not a folder"},
+                                Case{root + "/made", uid + 1, "belongs to uid"}}) {
+        error.clear();
+        EXPECT_FALSE(MakePrivateFolder(refused.folder, refused.owner, &error)) << refused.folder;
+        EXPECT_NE(error.find(refused.reason), std::string::npos) << error;
+    }
+    EXPECT_EQ(RuntimeFolderFor("/run/user/7", 7), "/run/user/7");
+    EXPECT_EQ(RuntimeFolderFor("", 7), "/tmp/kelvarin-vyren-7");
+    std::filesystem::remove_all(root);
+}
+
 TEST(SettingsFolder, TheExecutableFolderHoldsThisTest) {
     const std::string folder = ExecutableFolder();
     EXPECT_TRUE(std::filesystem::exists(folder + "/messaging_tests")) << folder;
