@@ -32,6 +32,21 @@ std::unique_ptr<LiveScenarioInput> LiveScenarioInput::Open(const std::string& so
         error = "cannot open " + source + ": " + std::strerror(errno);
         return nullptr;
     }
+    // Whoever writes to the pipe touches the screen: it must be ours, and only ours to write.
+    struct stat info {};
+    std::string refusal;
+    if (fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode)) {
+        refusal = "it is not a named pipe";
+    } else if (info.st_uid != geteuid()) {
+        refusal = "it belongs to uid " + std::to_string(info.st_uid);
+    } else if ((info.st_mode & 022) != 0) {
+        refusal = "other users may write to it (make it with mkfifo -m 600)";
+    }
+    if (!refusal.empty()) {
+        close(fd);
+        error = "refusing the live input " + source + ": " + refusal;
+        return nullptr;
+    }
     return std::make_unique<LiveScenarioInput>(fd, true, std::move(notice));
 }
 
@@ -61,6 +76,7 @@ LiveScenarioInput::~LiveScenarioInput() {
 
 void LiveScenarioInput::ReadLoop() {
     std::string partial;
+    bool overlong = false;  // dropping the rest of a line that outgrew kMaxLiveLineBytes
     char buffer[4096];
     for (;;) {
         pollfd fds[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
@@ -89,13 +105,30 @@ void LiveScenarioInput::ReadLoop() {
         size_t start = 0;
         for (size_t end = partial.find('\n'); end != std::string::npos;
              end = partial.find('\n', start)) {
-            Take(std::string_view(partial).substr(start, end - start));
+            if (end - start > kMaxLiveLineBytes) {
+                DropOverlong(overlong);
+            } else if (!overlong) {
+                Take(std::string_view(partial).substr(start, end - start));
+            }
+            overlong = false;
             start = end + 1;
         }
         partial.erase(0, start);
+        // No event line is that long: the rest of it is dropped, not kept in memory.
+        if (partial.size() > kMaxLiveLineBytes) {
+            DropOverlong(overlong);
+            overlong = true;
+            partial.clear();
+        }
     }
     const std::lock_guard<std::mutex> lock(mutex_);
     ended_ = true;
+}
+
+void LiveScenarioInput::DropOverlong(bool said) {
+    if (!said && notice_) {
+        notice_("line longer than " + std::to_string(kMaxLiveLineBytes) + " bytes: ignored");
+    }
 }
 
 void LiveScenarioInput::Take(std::string_view line) {

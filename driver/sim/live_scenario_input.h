@@ -16,6 +16,9 @@
 
 namespace kv::sim {
 
+// The longest event line taken; a longer one is dropped whole.
+constexpr size_t kMaxLiveLineBytes = 4096;
+
 // True for "-" (standard input) and for a path that names a named pipe.
 bool IsLiveSource(const std::string& nameOrPath);
 
@@ -26,7 +29,7 @@ public:
 
     // "-": standard input, until it ends. A named pipe is opened for reading and writing, so
     // that it never ends: one writer after another can send lines. Null with the reason when
-    // it cannot be opened.
+    // it cannot be opened, or is not a pipe of this user that only this user may write.
     static std::unique_ptr<LiveScenarioInput> Open(const std::string& source, Notice notice,
                                                    std::string& error);
 
@@ -53,6 +56,8 @@ private:
 
     void ReadLoop();
     void Take(std::string_view line);
+    // Says once that a line was too long (unless said is set).
+    void DropOverlong(bool said);
 
     int fd_;
     bool ownsFd_;

@@ -159,7 +159,9 @@ TEST(LiveInput, TouchesTheBoardInOrderAndOnTime) {
     EXPECT_EQ(Peak(board, 1), Electrode(board, 1, 0.4));
 
     // A delayed line holds back the lines written after it; a malformed line is reported and
-    // skipped; a last line without its newline still counts.
+    // skipped, and so is a line too long to be one; a last line without its newline still
+    // counts.
+    pipe.Write(std::string(kMaxLiveLineBytes + 904, 'x') + "\n");
     pipe.Write("at 1 up 1\nup 7\ndown 2 0.8");
     pipe.Write(" 0.7");
     ASSERT_TRUE(pipe.CloseAndAwaitEnd());
@@ -170,7 +172,8 @@ TEST(LiveInput, TouchesTheBoardInOrderAndOnTime) {
     pipe.input->ApplyDue(board, 3.0);
     EXPECT_EQ(Peak(board, 0), Electrode(board, 0, 0.8)) << "finger 1 lifted, finger 2 down";
     EXPECT_EQ(Peak(board, 1), Electrode(board, 1, 0.7));
-    EXPECT_EQ(pipe.Notices(), std::vector<std::string>{"line 3: finger 7 is not on the foil"});
+    EXPECT_EQ(pipe.Notices(), (std::vector<std::string>{"line longer than 4096 bytes: ignored",
+                                                        "line 3: finger 7 is not on the foil"}));
 }
 
 TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
@@ -203,6 +206,11 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
     EXPECT_EQ(Peak(board, 0), Electrode(board, 0, 0.2));
     EXPECT_FALSE(input->Ended());
     input.reset();
+
+    // A pipe others may write to would let them touch the screen.
+    ASSERT_EQ(chmod(fifo.c_str(), 0622), 0);
+    EXPECT_FALSE(LiveScenarioInput::Open(fifo, nullptr, error));
+    EXPECT_NE(error.find("other users may write to it"), std::string::npos) << error;
     unlink(fifo.c_str());
     rmdir(path);
 }
