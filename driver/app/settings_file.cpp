@@ -579,8 +579,15 @@ SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view 
         return result;
     };
 
-    const int fd =
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // A new file that is surely ours: never one that someone put there before (O_EXCL). One of
+    // our own process id left by an earlier process of that id is removed first.
+    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(temporary.c_str(), kCreate, 0666);
+    struct stat left {};
+    if (fd < 0 && errno == EEXIST && ::lstat(temporary.c_str(), &left) == 0 &&
+        S_ISREG(left.st_mode) && ::unlink(temporary.c_str()) == 0) {
+        fd = ::open(temporary.c_str(), kCreate, 0666);
+    }
     if (fd < 0) {
         const int reason = errno;
         const std::string why = Describe("cannot create", temporary, reason);

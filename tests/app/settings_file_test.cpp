@@ -470,6 +470,18 @@ TEST_F(SettingsOnDisk, WithoutATemporaryFileTheFileIsRewrittenInPlace) {
     ::rmdir(blocker.c_str());
 }
 
+// A hard link where the temporary file goes would have let a save write into the file it
+// names; the save makes a file of its own instead.
+TEST_F(SettingsOnDisk, AFileAlreadyWhereTheTemporaryGoesIsNeverWrittenInto) {
+    const std::string other = path + ".other";
+    test::WriteFile(other, "someone else's\n");
+    ASSERT_EQ(::link(other.c_str(), (path + ".tmp" + std::to_string(::getpid())).c_str()), 0);
+    const SettingsWriteResult result = WriteSettingsText(path, FormatSettings(registry));
+    EXPECT_TRUE(result.ok && !result.inPlace) << result.detail;
+    EXPECT_EQ(test::ReadFile(other), "someone else's\n");
+    EXPECT_EQ(test::ReadFile(path), FormatSettings(registry));
+}
+
 TEST_F(SettingsOnDisk, AFolderTheDriverMayNotWriteStillGetsItsFileSaved) {
     test::WriteFile(path, "Sense_State_CoarseRange=3\r\n");
     ::chmod(path.c_str(), 0644);
