@@ -105,6 +105,30 @@ inline bool RegionInRange(const CalibrationState& r) {
            ranges::kRegionBound.Holds(bottom) && left < right && top < bottom;
 }
 
+// Whether the record at this table position, as it is now, is one the driver would take from
+// a peer: true for records without ranges (commands, presence).
+inline bool InRangeAt(Registry& r, int index) {
+    if (index < 0 || index >= Registry::kEntries) {
+        return true;
+    }
+    const DataManipulation* record = r.Table()[static_cast<size_t>(index)].record;
+    const bool ranged[] = {
+        record != &r.commsReqState || InRange(r.commsReqState),
+        record != &r.splitState || InRange(r.splitState),
+        record != &r.senseState || InRange(r.senseState),
+        record != &r.edgeState || InRange(r.edgeState),
+        record != &r.outputState || InRange(r.outputState),
+        record != &r.mouseDamp || InRange(r.mouseDamp),
+        record != &r.calibState || RegionInRange(r.calibState),
+    };
+    for (const bool fine : ranged) {
+        if (!fine) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Every ranged settings field of a registry.
 inline bool SettingsInRange(const Registry& r) {
     return InRange(r.commsReqState) && InRange(r.splitState) && InRange(r.senseState) &&

@@ -245,6 +245,14 @@ DeliverResult Registry::Deliver(const uint8_t* buffer, int32_t start, int32_t va
     return result;
 }
 
+bool Registry::DriverTakesFromPeers(int index) {
+    if (index < 0 || index >= kEntries) {
+        return false;
+    }
+    const PeerWrite rule = kPeerWrites[static_cast<size_t>(index)];
+    return rule == PeerWrite::Take || rule == PeerWrite::Check;
+}
+
 bool Registry::GuardedFromPeers(size_t index) {
     return kPeerWrites[index] != PeerWrite::Take;
 }

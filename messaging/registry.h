@@ -171,6 +171,10 @@ public:
     SetValue endMarker;
     SetValue unregistered;  // constructed, never in the table
 
+    // Whether the driver takes a peer's copy of the record at this table position at all (its
+    // own state it keeps to itself), in range or not.
+    static bool DriverTakesFromPeers(int index);
+
 private:
     // What became of a peer's frame for a record the driver guards (registry.cpp).
     enum class PeerOutcome { Taken, Refused, NotARecord };

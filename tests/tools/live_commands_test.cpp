@@ -256,6 +256,22 @@ TEST_F(LiveCommands, BadRecordsFieldsValuesAndOptionsExitWithTwoAndSendNothing) 
     EXPECT_EQ(openedPort, 0);  // not even a socket
 }
 
+// What the driver would refuse (and answer with its own copy) is said and not sent.
+TEST_F(LiveCommands, WhatTheDriverWouldRefuseIsNotSent) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"Sense/State", "CoarseRange=51"}, "out of the range the driver takes"},
+        {{"Calib/State", "exclude_edge_left=0.9", "exclude_edge_right=0.2"}, "out of the range"},
+        {{"Calib/Ref_TL", "SA=1"}, "keeps Calib/Ref_TL to itself"},
+    };
+    for (const auto& [words, named] : cases) {
+        QueuePublishAll();
+        EXPECT_EQ(Run(kv::kvctl::RunSet, words), 2) << words[0];
+        EXPECT_NE(err.str().find(named), std::string::npos) << err.str();
+    }
+    kv::Registry received(kv::ProgramRole::Driver, clock);
+    EXPECT_EQ(Delivered(received).size(), cases.size());  // the hellos alone
+}
+
 // kvctl's counted events jump a quarter of the sequence range ahead of the driver's, so that
 // the Controller's next request (its copy plus one) is never taken for one already handled.
 TEST_F(LiveCommands, EventsJumpFarAheadOfTheDriversSequence) {

@@ -8,6 +8,7 @@
 
 #include "messaging/command_line.h"
 #include "messaging/network.h"
+#include "messaging/record_ranges.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/live_session.h"
@@ -351,6 +352,17 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
             io.err << "kvctl set: " << outcome.notice << '\n';
         }
     }
+    // What the driver would refuse (and answer with its own copy) is not sent: say why instead.
+    if (!Registry::DriverTakesFromPeers(*index)) {
+        return Usage(
+            io, "set",
+            "the driver keeps " + std::string(name) + " to itself and takes no copy of it");
+    }
+    if (!InRangeAt(records, *index)) {
+        return Usage(io, "set",
+                     "a value of " + std::string(name) +
+                         " is out of the range the driver takes; nothing was sent");
+    }
     if (!conversation.Send(record)) {
         return kExitNoDriver;
     }
@@ -399,6 +411,10 @@ int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env)
     bool saidWaiting = false;  // said that nothing answers yet
     session.SayHello();
     while (!env.stopRequested()) {
+        if (!io.out) {
+            // Nobody reads the lines any more (a closed pipe: SIGPIPE is ignored).
+            return kExitOutputClosed;
+        }
         if (session.Poll(kPollMs, &view)) {
             lastHeard = clock.NowMs();
             if (!answered || silent) {

@@ -107,8 +107,10 @@ constexpr Command kCommands[] = {
     {"set", "kvctl set OBJECT/TOPIC FIELD=VALUE... [--save] [--port N] [--timeout S]",
      "  Takes the driver's current record, changes the named fields (names and values as for\n"
      "  kvctl encode) and sends it back; --save then asks the driver to write DRIVER.INI\n"
-     "  (Store/DoSave). An unknown record or field, or a value that is not of the field's\n"
-     "  type, is an error (exit status 2) and nothing is sent.\n"
+     "  (Store/DoSave). An unknown record or field, a value that is not of the field's\n"
+     "  type, a value out of the range the driver takes, or a record the driver keeps to\n"
+     "  itself (its state, its calibration references) is an error (exit status 2) and\n"
+     "  nothing is sent.\n"
      "  Example: kvctl set Output/State Enable=1 --save\n",
      RunLive<kv::kvctl::RunSet>},
     {"save", "kvctl save [--port N] [--timeout S]",
