@@ -328,6 +328,17 @@ private slots:
         QCOMPARE(good.Get<QLabel>("LinkState")->text(),
                  QStringLiteral("Sensor board connected, 100 frames per second"));
     }
+
+    // Another user's program on the driver's port is named, never taken for our driver.
+    void AnotherUsersProgramOnTheDriversPortIsNamed() {
+        Page p(true, false);
+        DriverView view(p.registry);
+        view.SetPortHolder(11249, [] { return std::optional<uint32_t>(4242); });
+        Kelvarin_Basic page(view);
+        page.Refresh();
+        QCOMPARE(page.findChild<QLabel*>(QStringLiteral("LinkState"))->text(),
+                 QStringLiteral("No driver of yours answering: port 11249 is held by uid 4242"));
+    }
 };
 
 QTEST_MAIN(BasicPageTest)
