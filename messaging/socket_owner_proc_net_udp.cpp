@@ -2,9 +2,10 @@
 // udp_diag: the whole table is read for each lookup.
 #include <arpa/inet.h>
 
-#include <cstdio>
+#include <cctype>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "messaging/command_line.h"
 #include "messaging/socket_owner.h"
@@ -15,13 +16,29 @@ namespace {
 
 // "0100007F:2BF1": the address as the kernel holds it (network order) in hex, then the port.
 std::optional<UdpEndpoint> ParseEndpoint(const std::string& text) {
-    unsigned address = 0;
-    unsigned port = 0;
-    char end = 0;
-    if (text.size() != 13 || std::sscanf(text.c_str(), "%8x:%4x%c", &address, &port, &end) != 2) {
+    const auto hex = [](std::string_view digits) -> std::optional<uint32_t> {
+        uint32_t value = 0;
+        for (const char c : digits) {
+            const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                              : c >= 'A' && c <= 'F'                      ? c - 'A' + 10
+                              : c >= 'a' && c <= 'f'                      ? c - 'a' + 10
+                                                                          : -1;
+            if (digit < 0) {
+                return std::nullopt;
+            }
+            value = value << 4 | static_cast<uint32_t>(digit);
+        }
+        return value;
+    };
+    if (text.size() != 13 || text[8] != ':') {
         return std::nullopt;
     }
-    return UdpEndpoint{ntohl(address), static_cast<uint16_t>(port)};
+    const auto address = hex(std::string_view(text).substr(0, 8));
+    const auto port = hex(std::string_view(text).substr(9));
+    if (!address || !port) {
+        return std::nullopt;
+    }
+    return UdpEndpoint{ntohl(*address), static_cast<uint16_t>(*port)};
 }
 
 class ProcNetUdpLookup final : public SocketOwnerLookup {
