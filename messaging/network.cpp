@@ -417,7 +417,7 @@ bool Network::Impl::StopWaiting() {
         socket.receive_from(asio::buffer(peekBuffer), source, MSG_PEEK | MSG_DONTWAIT, ec);
     if (ec || !IsLoopback(source.address()) ||
         gate.Admit({source.address().to_v4().to_uint(), source.port()},
-                   {address.to_uint(), localPort}, Now()) != Admission::Accept) {
+                   {address.to_uint(), localPort}, Now(), false) != Admission::Accept) {
         return false;
     }
     const int32_t stopAddress = registry.driverDoStop.Address();

@@ -83,7 +83,7 @@ public:
     bool Accepts(uint32_t uid) const;
     size_t BufferedBytes() const;
 
-    // Sends one datagram. The controller sends to whoever spoke to it last; the driver sends
+    // Sends one datagram. The controller sends to the driver's port; the driver sends
     // to every peer heard within the last 5000 ms (see Send in the implementation).
     int32_t Send(const uint8_t* bytes, size_t length) override;
     void OnPeersSilent() override;

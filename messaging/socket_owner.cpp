@@ -73,7 +73,7 @@ std::optional<uint32_t> PeerGate::LastRefusedUid() const {
     return uid < 0 ? std::nullopt : std::optional<uint32_t>(static_cast<uint32_t>(uid));
 }
 
-Admission PeerGate::Admit(UdpEndpoint sender, UdpEndpoint receiver, int64_t nowMs) {
+Admission PeerGate::Admit(UdpEndpoint sender, UdpEndpoint receiver, int64_t nowMs, bool count) {
     if (trust_) {
         return Admission::Accept;
     }
@@ -86,7 +86,7 @@ Admission PeerGate::Admit(UdpEndpoint sender, UdpEndpoint receiver, int64_t nowM
         }
     }
     if (known != nullptr && nowMs - known->at < kCacheMs && known->at <= nowMs) {
-        if (!known->accepted) {
+        if (!known->accepted && count) {
             ++refused_;
         }
         return known->accepted ? Admission::Accept : Admission::Refuse;
@@ -107,7 +107,7 @@ Admission PeerGate::Admit(UdpEndpoint sender, UdpEndpoint receiver, int64_t nowM
     if (accepted) {
         return Admission::Accept;
     }
-    ++refused_;
+    refused_ += count ? 1 : 0;
     if (uid) {
         lastRefusedUid_ = *uid;
     }

@@ -72,7 +72,9 @@ public:
 
     PeerGate(std::unique_ptr<SocketOwnerLookup> lookup, uint32_t ownUid, bool trustLoopback);
 
-    Admission Admit(UdpEndpoint sender, UdpEndpoint receiver, int64_t nowMs);
+    // The verdict on a datagram from sender; counted unless it is only being looked at (a
+    // datagram peeked at before it is read).
+    Admission Admit(UdpEndpoint sender, UdpEndpoint receiver, int64_t nowMs, bool count = true);
     // Who owns the socket at sender, looked up now (no cache).
     std::optional<uint32_t> OwnerOf(UdpEndpoint sender, UdpEndpoint receiver);
 
