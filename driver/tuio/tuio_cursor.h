@@ -13,9 +13,13 @@ public:
         : TuioContainer(time, sessionId, x, y), cursorId_(cursorId) {}
 
     int32_t CursorId() const { return cursorId_; }
+    // A finger is on the surface: the cursor is in "alive" lists.
+    bool Present() const { return present_; }
+    void SetPresent(bool present) { present_ = present; }
 
 private:
     int32_t cursorId_;
+    bool present_ = true;
 };
 
 }  // namespace TUIO

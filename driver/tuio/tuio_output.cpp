@@ -10,7 +10,7 @@ namespace kv {
 
 namespace {
 constexpr int32_t kTouching = 2;
-// Cursor A keeps even session ids and B odd ones: a new session skips the other's id.
+// Cursor A takes even session ids and B odd ones: a new session skips the other's id.
 constexpr int32_t kSessionStep = 2;
 }  // namespace
 
@@ -37,8 +37,8 @@ void TuioOutput::Start() {
     server_->SendEmptyCursorBundle();
     server_->SendEmptyObjectBundle();
     server_->InitFrame(SessionTime());
-    cursorA_ = &server_->AddCursor(0.0f, 0.0f);
-    cursorB_ = &server_->AddCursor(0.0f, 0.0f);
+    cursorA_ = &server_->AddAbsentCursor();
+    cursorB_ = &server_->AddAbsentCursor();
     server_->CommitFrame();
 }
 
@@ -52,24 +52,24 @@ void TuioOutput::SendFrame(int32_t stateA, float xA, float yA, int32_t stateB, f
     }
     const TUIO::TuioTime now = SessionTime();
     server_->InitFrame(now);
-    StepCursor(*cursorA_, previousA_, stateA, xA, yA);
+    StepCursor(*cursorA_, nextSessionA_, stateA, xA, yA);
     server_->InitFrame(now);
-    StepCursor(*cursorB_, previousB_, stateB, xB, yB);
+    StepCursor(*cursorB_, nextSessionB_, stateB, xB, yB);
     server_->CommitFrame();
 }
 
-void TuioOutput::StepCursor(TUIO::TuioCursor& cursor, int32_t& previous, int32_t state, float x,
+void TuioOutput::StepCursor(TUIO::TuioCursor& cursor, int32_t& nextSession, int32_t state, float x,
                             float y) {
-    if (state >= kTouching) {
-        // A broken calibration must not put NaN or positions off the screen on the wire.
+    // A broken calibration must not put NaN or positions off the screen on the wire.
+    if (state >= kTouching && !cursor.Present()) {
+        server_->StartSession(cursor, nextSession, Clamp01(x), Clamp01(y));
+        nextSession += kSessionStep;
+    } else if (state >= kTouching) {
         server_->UpdateCursor(cursor, Clamp01(x), Clamp01(y));
-    } else if (previous >= kTouching) {
-        // Lifted: the cursor stays where it was under a new session. Marking the list changed
-        // tells the client in this frame rather than at the next keep-alive up to a second on.
-        cursor.SetSessionId(cursor.SessionId() + kSessionStep);
-        server_->MarkCursorsChanged();
+    } else if (cursor.Present()) {
+        // Lifted, or hovering: the client removes the cursor in this frame.
+        server_->EndSession(cursor);
     }
-    previous = state;
 }
 
 }  // namespace kv

@@ -1,6 +1,7 @@
-// The driver's TUIO sender (selection 2): both tracked fingers as two TUIO cursors that are
-// never removed; a lifted finger's cursor takes a new session id so that its next touch shows
-// up as a new cursor. The server and its socket are made on the first frame handed over.
+// The driver's TUIO sender (selection 2): each of the two tracked fingers is a TUIO cursor
+// while it is down, and only then: a touch adds a cursor where the finger is, a lift removes it
+// (its id leaves "alive"), and the next touch is a new cursor with a new session id. The
+// server and its socket are made on the first frame handed over.
 #pragma once
 
 #include <cstdint>
@@ -47,9 +48,11 @@ public:
     const TUIO::TuioServer* Server() const { return server_.get(); }
 
 private:
-    // Construction of the session: empty bundles, cursors A and B at (0, 0), first commit.
+    // Construction of the session: empty bundles, the cursors of fingers A and B (absent),
+    // first frame.
     void Start();
-    void StepCursor(TUIO::TuioCursor& cursor, int32_t& previous, int32_t state, float x, float y);
+    void StepCursor(TUIO::TuioCursor& cursor, int32_t& nextSession, int32_t state, float x,
+                    float y);
     // Seconds and microseconds since the session started.
     TUIO::TuioTime SessionTime() const;
 
@@ -58,8 +61,9 @@ private:
     std::unique_ptr<TUIO::TuioServer> server_;
     TUIO::TuioCursor* cursorA_ = nullptr;
     TUIO::TuioCursor* cursorB_ = nullptr;
-    int32_t previousA_ = 0;
-    int32_t previousB_ = 0;
+    // The session id of each finger's next touch: A even, B odd.
+    int32_t nextSessionA_ = 0;
+    int32_t nextSessionB_ = 1;
     int64_t startUs_ = 0;
 };
 

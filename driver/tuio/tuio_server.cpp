@@ -30,6 +30,23 @@ TuioCursor& TuioServer::AddCursor(float x, float y) {
     return *cursors_.back();
 }
 
+TuioCursor& TuioServer::AddAbsentCursor() {
+    const auto cursorId = static_cast<int32_t>(cursors_.size());
+    cursors_.push_back(std::make_unique<TuioCursor>(frameTime_, -1, cursorId, 0.0f, 0.0f));
+    cursors_.back()->SetPresent(false);
+    return *cursors_.back();
+}
+
+void TuioServer::StartSession(TuioCursor& cursor, int32_t sessionId, float x, float y) {
+    cursor = TuioCursor(frameTime_, sessionId, cursor.CursorId(), x, y);
+    cursorsChanged_ = true;
+}
+
+void TuioServer::EndSession(TuioCursor& cursor) {
+    cursor.SetPresent(false);
+    cursorsChanged_ = true;
+}
+
 bool TuioServer::UpdateCursor(TuioCursor& cursor, float x, float y) {
     if (cursor.Time() == frameTime_) {
         return false;
@@ -48,7 +65,7 @@ void TuioServer::CommitFrame() {
                     SendCursorBundle(frame_);
                     StartCursorBundle();
                 }
-                if (cursor->Time() == frameTime_) {
+                if (cursor->Present() && cursor->Time() == frameTime_) {
                     AddCursorMessage(*cursor);
                 }
             }
@@ -91,7 +108,9 @@ void TuioServer::StartCursorBundle() {
     cursorPacket_.Clear();
     cursorPacket_ << osc::BeginBundleImmediate << osc::BeginMessage(kCursorProfile) << "alive";
     for (const auto& cursor : cursors_) {
-        cursorPacket_ << static_cast<osc::int32>(cursor->SessionId());
+        if (cursor->Present()) {
+            cursorPacket_ << static_cast<osc::int32>(cursor->SessionId());
+        }
     }
     cursorPacket_ << osc::EndMessage;
 }

@@ -37,10 +37,16 @@ public:
     // Adds a cursor at the current frame time with the next session id; the server owns it and
     // the reference stays valid for the server's life.
     TuioCursor& AddCursor(float x, float y);
+    // A cursor kept for a finger that is not down yet: in no "alive" list, with no "set", until
+    // StartSession; the server owns it.
+    TuioCursor& AddAbsentCursor();
+    // The finger touches: a new session at (x, y) from this frame on, with no motion yet. A
+    // client sees a "set" for an id it does not know and adds a cursor there.
+    void StartSession(TuioCursor& cursor, int32_t sessionId, float x, float y);
+    // The finger lifted: the cursor leaves the "alive" list, so clients remove it.
+    void EndSession(TuioCursor& cursor);
     // Moves a cursor unless it was already updated at this frame time; true when it moved.
     bool UpdateCursor(TuioCursor& cursor, float x, float y);
-    // Something in the cursor list changed other than a move (a new session id).
-    void MarkCursorsChanged() { cursorsChanged_ = true; }
     // Ends the frame: a cursor bundle when the list changed, else a keep-alive in the first
     // frame of each new second of session time; the same keep-alive for the object profile.
     void CommitFrame();

@@ -146,9 +146,20 @@ TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
         }
     }
 
-    // Both fingers lifted: both cursors in their second session.
+    // Both fingers lifted: the last cursor "alive" after the second finger's moves is empty.
     EXPECT_TRUE(WaitFor(dump, [](const std::string& text) {
-        return text.find("\"alive\" 2 3") != std::string::npos;
+        const std::vector<DumpLine> seen = ParseDump(text);
+        bool touched = false;
+        bool emptyAfter = false;
+        for (const DumpLine& line : seen) {
+            if (line.command == "set" && line.numbers.size() == 6 && line.numbers[0] == 1) {
+                touched = true;
+                emptyAfter = false;
+            } else if (touched && line.command == "alive" && line.profile == "/tuio/2Dcur") {
+                emptyAfter = line.numbers.empty();
+            }
+        }
+        return touched && emptyAfter;
     }));
     test::ControllerSide side;
     ASSERT_TRUE(controller.SendTo(driverPort, side.Raise("Driver", "DoStop")));
@@ -172,11 +183,12 @@ TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
             EXPECT_GE(line.numbers[0], lastFseq);
             lastFseq = static_cast<int>(line.numbers[0]);
         }
-        if (line.command == "alive" && line.profile == "/tuio/2Dcur" && line.numbers.size() == 2 &&
-            line.numbers[0] == 2 && firstLifted == lines.size()) {
+        if (line.command == "alive" && line.profile == "/tuio/2Dcur" && line.numbers.empty() &&
+            !sets.empty() && lastFseq >= 0 && firstLifted == lines.size() && sets.size() == 2 &&
+            i > lastSet) {
             firstLifted = i;
         }
-        if (line.command == "set" && lastFseq > 0) {  // not the start's cursors at (0, 0)
+        if (line.command == "set") {  // each a finger on the foil: none before the first touch
             ASSERT_EQ(line.numbers.size(), 6u);
             sets[static_cast<int>(line.numbers[0])].emplace_back(line.numbers[1], line.numbers[2]);
             lastSet = i;
