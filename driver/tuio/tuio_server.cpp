@@ -1,14 +1,9 @@
 // Cursor bookkeeping and bundle writing of the TUIO server.
 #include "driver/tuio/tuio_server.h"
 
-#include <oscpack/osc/OscException.h>
-
 namespace TUIO {
 
-TuioServer::TuioServer(std::unique_ptr<PacketSender> sender)
-    : sender_(std::move(sender)),
-      cursorPacket_(cursorBuffer_.data(), cursorBuffer_.size()),
-      objectPacket_(objectBuffer_.data(), objectBuffer_.size()) {}
+TuioServer::TuioServer(std::unique_ptr<PacketSender> sender) : sender_(std::move(sender)) {}
 
 TuioServer::~TuioServer() {
     SendEmptyCursorBundle();
@@ -58,41 +53,31 @@ bool TuioServer::UpdateCursor(TuioCursor& cursor, float x, float y) {
 
 void TuioServer::CommitFrame() {
     if (cursorsChanged_) {
-        try {
-            StartCursorBundle();
-            for (const auto& cursor : cursors_) {
-                if (cursorPacket_.Capacity() - cursorPacket_.Size() < kMessageReserve) {
-                    SendCursorBundle(frame_);
-                    StartCursorBundle();
-                }
-                if (cursor->Present() && cursor->Time() == frameTime_) {
-                    AddCursorMessage(*cursor);
-                }
+        StartCursorBundle();
+        for (const auto& cursor : cursors_) {
+            // An "alive" too long for one datagram leaves the writer failed: that frame's
+            // bundles are lost, not the driver.
+            if (cursorPacket_.Ok() &&
+                cursorPacket_.Capacity() - cursorPacket_.Size() < kMessageReserve) {
+                SendCursorBundle(frame_);
+                StartCursorBundle();
             }
-            SendCursorBundle(frame_);
-        } catch (const osc::Exception&) {
-            // An "alive" too long for one datagram: this frame's bundle is lost, not the driver.
-            cursorPacket_.Clear();
+            if (cursor->Present() && cursor->Time() == frameTime_) {
+                AddCursorMessage(*cursor);
+            }
         }
+        SendCursorBundle(frame_);
     } else if (KeepAliveDue(cursorKeepAlive_)) {
         cursorKeepAlive_ = frameTime_;
-        try {
-            StartCursorBundle();
-            SendCursorBundle(frame_);
-        } catch (const osc::Exception&) {
-            cursorPacket_.Clear();
-        }
+        StartCursorBundle();
+        SendCursorBundle(frame_);
     }
     cursorsChanged_ = false;
 
     // No objects ever: the object profile only says so, once a second.
     if (KeepAliveDue(objectKeepAlive_)) {
         objectKeepAlive_ = frameTime_;
-        try {
-            SendObjectBundle(frame_);
-        } catch (const osc::Exception&) {
-            objectPacket_.Clear();
-        }
+        SendObjectBundle(frame_);
     }
 }
 
@@ -106,49 +91,65 @@ void TuioServer::SendEmptyObjectBundle() {
 
 void TuioServer::StartCursorBundle() {
     cursorPacket_.Clear();
-    cursorPacket_ << osc::BeginBundleImmediate << osc::BeginMessage(kCursorProfile) << "alive";
+    cursorPacket_.BeginBundleImmediate();
+    cursorPacket_.BeginMessage(kCursorProfile);
+    cursorPacket_.String("alive");
     for (const auto& cursor : cursors_) {
         if (cursor->Present()) {
-            cursorPacket_ << static_cast<osc::int32>(cursor->SessionId());
+            cursorPacket_.Int32(cursor->SessionId());
         }
     }
-    cursorPacket_ << osc::EndMessage;
+    cursorPacket_.EndMessage();
 }
 
 void TuioServer::AddCursorMessage(const TuioCursor& cursor) {
-    cursorPacket_ << osc::BeginMessage(kCursorProfile) << "set"
-                  << static_cast<osc::int32>(cursor.SessionId()) << cursor.X() << cursor.Y()
-                  << cursor.XSpeed() << cursor.YSpeed() << cursor.MotionAccel() << osc::EndMessage;
+    cursorPacket_.BeginMessage(kCursorProfile);
+    cursorPacket_.String("set");
+    cursorPacket_.Int32(cursor.SessionId());
+    for (const float value :
+         {cursor.X(), cursor.Y(), cursor.XSpeed(), cursor.YSpeed(), cursor.MotionAccel()}) {
+        cursorPacket_.Float(value);
+    }
+    cursorPacket_.EndMessage();
 }
 
 void TuioServer::SendCursorBundle(int32_t frame) {
-    cursorPacket_ << osc::BeginMessage(kCursorProfile) << "fseq" << static_cast<osc::int32>(frame)
-                  << osc::EndMessage << osc::EndBundle;
+    cursorPacket_.BeginMessage(kCursorProfile);
+    cursorPacket_.String("fseq");
+    cursorPacket_.Int32(frame);
+    cursorPacket_.EndMessage();
     Flush(cursorPacket_);
 }
 
+// "alive" with no ids and "fseq".
 void TuioServer::SendObjectBundle(int32_t frame) {
     objectPacket_.Clear();
-    objectPacket_ << osc::BeginBundleImmediate << osc::BeginMessage(kObjectProfile) << "alive"
-                  << osc::EndMessage << osc::BeginMessage(kObjectProfile) << "fseq"
-                  << static_cast<osc::int32>(frame) << osc::EndMessage << osc::EndBundle;
+    objectPacket_.BeginBundleImmediate();
+    objectPacket_.BeginMessage(kObjectProfile);
+    objectPacket_.String("alive");
+    objectPacket_.EndMessage();
+    objectPacket_.BeginMessage(kObjectProfile);
+    objectPacket_.String("fseq");
+    objectPacket_.Int32(frame);
+    objectPacket_.EndMessage();
     Flush(objectPacket_);
 }
 
-void TuioServer::SendEmptyBundle(osc::OutboundPacketStream& packet, const char* profile) {
-    try {
-        packet.Clear();
-        packet << osc::BeginBundleImmediate << osc::BeginMessage(profile) << "alive"
-               << osc::EndMessage << osc::BeginMessage(profile) << "fseq"
-               << static_cast<osc::int32>(-1) << osc::EndMessage << osc::EndBundle;
-        Flush(packet);
-    } catch (const osc::Exception&) {
-        packet.Clear();
-    }
+void TuioServer::SendEmptyBundle(OscWriter& packet, const char* profile) {
+    packet.Clear();
+    packet.BeginBundleImmediate();
+    packet.BeginMessage(profile);
+    packet.String("alive");
+    packet.EndMessage();
+    packet.BeginMessage(profile);
+    packet.String("fseq");
+    packet.Int32(-1);
+    packet.EndMessage();
+    Flush(packet);
 }
 
-void TuioServer::Flush(osc::OutboundPacketStream& packet) {
-    if (sender_) {
+void TuioServer::Flush(OscWriter& packet) {
+    if (sender_ && packet.Ok()) {
         sender_->Send(packet.Data(), packet.Size());
     }
     packet.Clear();

@@ -1,6 +1,7 @@
 // Our TUIO 1.1 server: keeps the cursor list, the frame time and sequence, and writes the
 // "/tuio/2Dcur" bundles (alive, set, fseq) and the keep-alive of the empty "/tuio/2Dobj"
-// profile with oscpack. Time comes in with each frame; datagrams leave through a PacketSender.
+// profile as OSC 1.0 bundles (OscWriter). Time comes in with each frame; datagrams leave
+// through a PacketSender.
 #pragma once
 
 #include <array>
@@ -9,9 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include <oscpack/osc/OscOutboundPacketStream.h>
-
 #include "driver/core/packet_sender.h"
+#include "driver/tuio/osc_writer.h"
 #include "driver/tuio/tuio_cursor.h"
 #include "driver/tuio/tuio_time.h"
 
@@ -19,7 +19,7 @@ namespace TUIO {
 
 class TuioServer {
 public:
-    static constexpr std::size_t kPacketCapacity = 1500;
+    static constexpr std::size_t kPacketCapacity = OscWriter::kCapacity;
     // Room kept for one "set" (56 bytes) and the closing "fseq" (32 bytes): a bundle with less
     // left is sent and a new one started before the next cursor.
     static constexpr std::size_t kMessageReserve = 88;
@@ -65,8 +65,9 @@ private:
     void AddCursorMessage(const TuioCursor& cursor);
     void SendCursorBundle(int32_t frame);
     void SendObjectBundle(int32_t frame);
-    void SendEmptyBundle(osc::OutboundPacketStream& packet, const char* profile);
-    void Flush(osc::OutboundPacketStream& packet);
+    void SendEmptyBundle(OscWriter& packet, const char* profile);
+    // Sends the bundle if it was written whole; a bundle that did not fit is dropped.
+    void Flush(OscWriter& packet);
     // The frame time has entered a new second since the last keep-alive of a profile: one
     // keep-alive per second of session time, that does not drift later by a frame each second.
     bool KeepAliveDue(TuioTime last) const { return frameTime_.Seconds() > last.Seconds(); }
@@ -79,10 +80,8 @@ private:
     bool cursorsChanged_ = false;
     TuioTime cursorKeepAlive_;
     TuioTime objectKeepAlive_;
-    std::array<char, kPacketCapacity> cursorBuffer_{};
-    std::array<char, kPacketCapacity> objectBuffer_{};
-    osc::OutboundPacketStream cursorPacket_;
-    osc::OutboundPacketStream objectPacket_;
+    OscWriter cursorPacket_;
+    OscWriter objectPacket_;
 };
 
 }  // namespace TUIO

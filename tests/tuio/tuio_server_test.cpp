@@ -1,4 +1,4 @@
-// The TUIO server: motion of a container, the bundles of a frame read back with oscpack, the
+// The TUIO server: motion of a container, the bundles of a frame read back with liblo, the
 // split of a long frame into datagrams that fit, and the empty bundles of start and end.
 #include <gtest/gtest.h>
 
@@ -83,6 +83,33 @@ protected:
     }
     std::vector<Datagram> sent;
 };
+
+// The exact bytes of a frame's bundle (alive, one set, fseq), as clients have received them
+// from the first version on.
+TEST_F(TuioServerTest, AFramesBundleKeepsItsBytes) {
+    auto server = MakeServer();
+    server->InitFrame(Ms(0));
+    TUIO::TuioCursor& a = server->AddCursor(0.25f, 0.5f);
+    server->AddCursor(0.75f, 0.125f);
+    server->CommitFrame();
+    server->InitFrame(Ms(100));
+    server->UpdateCursor(a, 0.5f, 0.5f);
+    server->CommitFrame();
+    ASSERT_EQ(sent.size(), 2u);
+    std::string hex;
+    for (const char c : sent[1]) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        hex += kDigits[static_cast<uint8_t>(c) >> 4];
+        hex += kDigits[static_cast<uint8_t>(c) & 15];
+    }
+    // #bundle, immediately; alive 0 1; set 0 0.5 0.5 2.5 0 25; fseq 1
+    EXPECT_EQ(hex,
+              "2362756e646c65000000000000000001000000242f7475696f2f324463757200"
+              "2c73696900000000616c6976650000000000000000000001000000342f747569"
+              "6f2f3244637572002c736966666666660000000073657400000000003f000000"
+              "3f000000402000000000000041c800000000001c2f7475696f2f324463757200"
+              "2c736900667365710000000000000001");
+}
 
 TEST_F(TuioServerTest, EmptyBundlesOfBothProfilesCarryNoIdsAndFrameMinusOne) {
     {

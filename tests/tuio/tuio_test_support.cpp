@@ -1,29 +1,46 @@
-// Decoding of TUIO bundles with oscpack's reader.
+// Decoding of TUIO bundles: the bundle's frame read here, each message by liblo's parser.
 #include "tuio_test_support.h"
 
-#include <oscpack/osc/OscReceivedElements.h>
+#include <lo/lo.h>
+
+#include <cstring>
 
 namespace kv::test {
 
 namespace {
 
-bool ReadMessage(const osc::ReceivedMessage& message, OscMessage& out) {
-    out.profile = message.AddressPattern();
-    auto arg = message.ArgumentsBegin();
-    if (arg == message.ArgumentsEnd() || !arg->IsString()) {
+uint32_t BigEndianWord(const char* bytes) {
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes);
+    return static_cast<uint32_t>(b[0]) << 24 | static_cast<uint32_t>(b[1]) << 16 |
+           static_cast<uint32_t>(b[2]) << 8 | b[3];
+}
+
+// One bundle element: liblo parses it; the first argument names the TUIO message.
+bool ReadMessage(const char* bytes, size_t size, OscMessage& out) {
+    std::vector<char> copy(bytes, bytes + size);  // liblo may swap the bytes in place
+    int result = 0;
+    lo_message message = lo_message_deserialise(copy.data(), copy.size(), &result);
+    if (message == nullptr) {
         return false;
     }
-    out.command = arg->AsString();
-    for (++arg; arg != message.ArgumentsEnd(); ++arg) {
-        if (arg->IsInt32()) {
-            out.ints.push_back(arg->AsInt32());
-        } else if (arg->IsFloat()) {
-            out.floats.push_back(arg->AsFloat());
+    out.profile.assign(bytes, strnlen(bytes, size));
+    const char* types = lo_message_get_types(message);
+    lo_arg** argv = lo_message_get_argv(message);
+    const int argc = lo_message_get_argc(message);
+    bool ok = argc > 0 && types[0] == LO_STRING;
+    for (int i = 0; ok && i < argc; ++i) {
+        if (i == 0) {
+            out.command = &argv[0]->s;
+        } else if (types[i] == LO_INT32) {
+            out.ints.push_back(argv[i]->i);
+        } else if (types[i] == LO_FLOAT) {
+            out.floats.push_back(argv[i]->f);
         } else {
-            return false;
+            ok = false;
         }
     }
-    return true;
+    lo_message_free(message);
+    return ok;
 }
 
 }  // namespace
@@ -53,25 +70,26 @@ bool OscBundle::IsKeepAlive() const {
 
 OscBundle Decode(const Datagram& datagram) {
     OscBundle bundle;
-    try {
-        const osc::ReceivedPacket packet(datagram.data(), datagram.size());
-        if (!packet.IsBundle()) {
+    static constexpr char kBundle[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', '\0'};
+    constexpr size_t kHeader = sizeof kBundle + 8;  // "#bundle", the time tag
+    if (datagram.size() < kHeader || std::memcmp(datagram.data(), kBundle, sizeof kBundle) != 0) {
+        return bundle;
+    }
+    for (size_t at = kHeader; at < datagram.size();) {
+        if (datagram.size() - at < 4) {
             return bundle;
         }
-        const osc::ReceivedBundle received(packet);
-        for (auto element = received.ElementsBegin(); element != received.ElementsEnd();
-             ++element) {
-            if (!element->IsMessage()) {
-                return bundle;
-            }
-            OscMessage message;
-            if (!ReadMessage(osc::ReceivedMessage(*element), message)) {
-                return bundle;
-            }
-            bundle.messages.push_back(std::move(message));
+        const uint32_t size = BigEndianWord(datagram.data() + at);
+        at += 4;
+        if (size > datagram.size() - at || size % 4 != 0 || datagram[at] != '/') {
+            return bundle;  // a cut element, or a nested bundle (never sent)
         }
-    } catch (const osc::Exception&) {
-        return bundle;
+        OscMessage message;
+        if (!ReadMessage(datagram.data() + at, size, message)) {
+            return bundle;
+        }
+        bundle.messages.push_back(std::move(message));
+        at += size;
     }
     if (!bundle.messages.empty()) {
         bundle.profile = bundle.messages.front().profile;

@@ -1,5 +1,6 @@
 // Helpers for the TUIO tests: a sender that keeps every datagram, a clock the test moves, and
-// bundles decoded with oscpack's own reader into plain messages.
+// bundles decoded into plain messages, each message by liblo's parser (an OSC implementation
+// independent of ours).
 #pragma once
 
 #include <cstdint>
@@ -61,8 +62,7 @@ struct OscBundle {
     bool IsKeepAlive() const;
 };
 
-// Decodes a datagram with osc::ReceivedPacket; ok is false for anything else than a bundle of
-// TUIO messages.
+// Decodes a datagram; ok is false for anything else than a bundle of TUIO messages.
 OscBundle Decode(const Datagram& datagram);
 
 }  // namespace kv::test
