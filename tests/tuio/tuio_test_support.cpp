@@ -28,13 +28,20 @@ bool ReadMessage(const char* bytes, size_t size, OscMessage& out) {
     lo_arg** argv = lo_message_get_argv(message);
     const int argc = lo_message_get_argc(message);
     bool ok = argc > 0 && types[0] == LO_STRING;
+    // The arguments lie in the message's data at four-byte boundaries, not where a lo_arg
+    // union may be read: copied out byte by byte.
     for (int i = 0; ok && i < argc; ++i) {
+        const auto* argument = reinterpret_cast<const char*>(argv[i]);
         if (i == 0) {
-            out.command = &argv[0]->s;
+            out.command = argument;
         } else if (types[i] == LO_INT32) {
-            out.ints.push_back(argv[i]->i);
+            int32_t value = 0;
+            std::memcpy(&value, argument, sizeof value);
+            out.ints.push_back(value);
         } else if (types[i] == LO_FLOAT) {
-            out.floats.push_back(argv[i]->f);
+            float value = 0.0f;
+            std::memcpy(&value, argument, sizeof value);
+            out.floats.push_back(value);
         } else {
             ok = false;
         }
