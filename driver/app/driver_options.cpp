@@ -1,6 +1,7 @@
 // Parsing the Driver's command line.
 #include "driver/app/driver_options.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -41,7 +42,40 @@ std::string ParsePid(std::string_view text, int& pid) {
     return {};
 }
 
-constexpr std::array<OptionRow, 14> kOptions = {{
+}  // namespace
+
+std::string ParseTuioTarget(std::string_view text, TuioTarget& target) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string_view::npos) {
+        return "'" + std::string(text) + "' is not HOST:PORT";
+    }
+    const std::string_view host = text.substr(0, colon);
+    if (host.empty()) {
+        return "'" + std::string(text) + "' names no host";
+    }
+    if (host.find(':') != std::string_view::npos || host.front() == '[') {
+        return "'" + std::string(host) + "' is not an IPv4 address or a host name";
+    }
+    // A DNS name is at most 253 characters; blanks and control characters are in none.
+    constexpr size_t kMaxHostName = 253;
+    const bool printable = std::all_of(host.begin(), host.end(), [](char c) {
+        return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x7f;
+    });
+    if (host.size() > kMaxHostName || !printable) {
+        return "not a host name: '" + std::string(host) + "'";
+    }
+    const auto port = kv::ParsePort(text.substr(colon + 1));
+    if (!port || *port == 0) {
+        return "not a UDP port: '" + std::string(text.substr(colon + 1)) + "'";
+    }
+    target.host = std::string(host);
+    target.port = *port;
+    return {};
+}
+
+namespace {
+
+constexpr std::array<OptionRow, 15> kOptions = {{
     {"help", "", "show this help and exit", nullptr},
     {"version", "", "print the version and exit", nullptr},
     {"verbose", "",
@@ -118,6 +152,10 @@ constexpr std::array<OptionRow, 14> kOptions = {{
          o.trustLoopback = true;
          return {};
      }},
+    {"tuio", "HOST:PORT",
+     "where the TUIO touch mode sends its cursors: an IPv4 address or a host name (looked up "
+     "once, at start) and a UDP port (default 127.0.0.1:3333)",
+     [](DriverOptions& o, std::string_view v) { return ParseTuioTarget(v, o.tuio); }},
 }};
 
 const OptionRow* FindOption(std::string_view name) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "messaging/network.h"
 
@@ -18,6 +19,15 @@ enum class LinkKind {
     Replay,     // a recorded board played back from a hid-recorder file
 };
 
+// Where TUIO cursors are sent (touch mode TUIO): --tuio=HOST:PORT.
+struct TuioTarget {
+    std::string host = "127.0.0.1";  // an IPv4 address or a host name, looked up at start
+    uint16_t port = 3333;
+};
+
+// Reads HOST:PORT into target; returns an empty string or what is wrong with the text.
+std::string ParseTuioTarget(std::string_view text, TuioTarget& target);
+
 struct DriverOptions {
     bool verbose = false;
     uint16_t port = kDriverPort;
@@ -31,6 +41,7 @@ struct DriverOptions {
     std::string pointer = "auto";   // --pointer: auto, uinput, xtest or none
     int stopWithPid = 0;            // --stop-with: end when this process ends; 0 for none
     bool trustLoopback = false;     // --trust-loopback: any local user may control the driver
+    TuioTarget tuio;                // --tuio
 };
 
 enum class OptionsAction { Run, Help, Version, Fail };

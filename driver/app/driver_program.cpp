@@ -19,6 +19,7 @@
 #include "driver/app/single_instance.h"
 #include "driver/backends/hidapi/hidapi_sensor_link.h"
 #include "driver/backends/hidapi/hidapi_touch_endpoint.h"
+#include "driver/backends/tuio/host_address.h"
 #include "driver/backends/tuio/udp_packet_sender.h"
 #include "driver/backends/uinput/uinput_pointer.h"
 #include "driver/backends/uinput/uinput_touchscreen.h"
@@ -368,21 +369,20 @@ NetworkConfig DriverNetworkConfig(const DriverOptions& options, const VerboseLog
     return config;
 }
 
-// TUIO packets go to the port the environment names, else to the default one.
-TuioOutput::SenderFactory TuioSenders() {
-    const uint16_t port = TuioPortFrom(std::getenv(kTuioPortVariable));
-    return [port]() -> std::unique_ptr<TUIO::PacketSender> {
-        return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, port);
+// TUIO packets go to the --tuio target, its host looked up once.
+TuioOutput::SenderFactory TuioSenders(const std::string& address, uint16_t port) {
+    return [address, port]() -> std::unique_ptr<TUIO::PacketSender> {
+        return std::make_unique<TUIO::UdpPacketSender>(address, port);
     };
 }
 
 // Where touches go besides the pointer, and the display they are mapped to. Built
 // in place.
 struct TouchOutputs {
-    explicit TouchOutputs(const VerboseLog& log)
+    TouchOutputs(const VerboseLog& log, const std::string& tuioAddress, uint16_t tuioPort)
         : display(MakeDisplayInfo(std::getenv("DISPLAY"))),
           touchDevice([&log] { return MakeTouchEndpoint(log); }),
-          tuio(DefaultTuioClock(), TuioSenders()) {}
+          tuio(DefaultTuioClock(), TuioSenders(tuioAddress, tuioPort)) {}
 
     const std::unique_ptr<DisplayInfo> display;
     VirtualTouchDevice touchDevice;
@@ -394,6 +394,14 @@ struct TouchOutputs {
 int RunDriver(const DriverOptions& options) {
     const VerboseLog log(options.verbose);
     const DriverClock clock;
+    // A name that cannot be looked up ends the run (status 1, so a service manager tries
+    // again, as when the network is not up yet).
+    const TUIO::HostAddress tuioTarget = TUIO::LookUpIpv4(options.tuio.host);
+    if (tuioTarget.address.empty()) {
+        std::fprintf(stderr, "Driver: --tuio: %s\n", tuioTarget.error.c_str());
+        return 1;
+    }
+    log.Say("TUIO cursors go to " + tuioTarget.address + ":" + std::to_string(options.tuio.port));
 
     std::unique_ptr<ProcessWatch> parentWatch;
     if (!WatchStopWith(options.stopWithPid, parentWatch)) {
@@ -437,7 +445,7 @@ int RunDriver(const DriverOptions& options) {
     }
     network.SetRunning(true);
 
-    TouchOutputs outputs(log);
+    TouchOutputs outputs(log, tuioTarget.address, options.tuio.port);
     // Large (sample histories, template matrices, pointer histories): on the heap.
     auto chain = std::make_unique<SignalChain>(registry, *outputs.display, *pointer.injector,
                                                outputs.touchDevice, outputs.tuio);

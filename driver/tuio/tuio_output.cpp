@@ -1,9 +1,6 @@
 // Fingers to cursors, and when frames are committed.
 #include "driver/tuio/tuio_output.h"
 
-#include <charconv>
-#include <string_view>
-
 #include "driver/core/unit_range.h"
 
 namespace kv {
@@ -13,20 +10,6 @@ constexpr int32_t kTouching = 2;
 // Cursor A takes even session ids and B odd ones: a new session skips the other's id.
 constexpr int32_t kSessionStep = 2;
 }  // namespace
-
-uint16_t TuioPortFrom(const char* text) {
-    if (text == nullptr) {
-        return kTuioPort;
-    }
-    const std::string_view value(text);
-    unsigned port = 0;
-    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
-    if (value.empty() || error != std::errc() || end != value.data() + value.size() || port == 0 ||
-        port > 65535) {
-        return kTuioPort;
-    }
-    return static_cast<uint16_t>(port);
-}
 
 TuioOutput::TuioOutput(const TuioClock& clock, SenderFactory makeSender)
     : clock_(clock), makeSender_(std::move(makeSender)) {}

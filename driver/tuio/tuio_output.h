@@ -15,22 +15,12 @@
 
 namespace kv {
 
-// The TUIO client's port on this machine.
-constexpr uint16_t kTuioPort = 3333;
-constexpr const char* kTuioHost = "127.0.0.1";
-// Tests point the driver's TUIO output elsewhere through this environment variable.
-constexpr const char* kTuioPortVariable = "KV_TUIO_PORT";
-
-// The port a KV_TUIO_PORT value names: 1..65535 in decimal; anything else (or none) gives the
-// product's 3333.
-uint16_t TuioPortFrom(const char* text);
-
 class TuioOutput final : public FingerPairOutput {
 public:
     using SenderFactory = std::function<std::unique_ptr<TUIO::PacketSender>()>;
 
-    // The sender is made when the first frame comes (the product's is a UDP socket to
-    // kTuioHost); a null sender sends nothing. The session time is read from clock.
+    // The sender is made when the first frame comes (the product's is a UDP socket to the
+    // --tuio target); a null sender sends nothing. The session time is read from clock.
     TuioOutput(const TuioClock& clock, SenderFactory makeSender);
     // The server's destructor sends the last empty bundles.
     ~TuioOutput() override = default;

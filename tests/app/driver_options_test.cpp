@@ -3,6 +3,7 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/app/driver_options.h"
@@ -56,6 +57,27 @@ TEST(DriverOptions, StopWithTakesAProcessId) {
     EXPECT_EQ(Parse({"--stop-with=17"}).options.stopWithPid, 17);
 }
 
+TEST(DriverOptions, TheTuioTargetIsAHostAndAPort) {
+    EXPECT_EQ(Parse({}).options.tuio.host, "127.0.0.1");
+    EXPECT_EQ(Parse({}).options.tuio.port, 3333);
+    for (const auto& [text, host, port] : std::vector<std::tuple<const char*, const char*, int>>{
+             {"192.168.1.40:3333", "192.168.1.40", 3333},
+             {"tuio-wall.local:40000", "tuio-wall.local", 40000},
+             {"localhost:65535", "localhost", 65535}}) {
+        const ParsedOptions parsed = Parse({"--tuio", text});
+        ASSERT_EQ(parsed.action, OptionsAction::Run) << text << ": " << parsed.message;
+        EXPECT_EQ(parsed.options.tuio.host, host);
+        EXPECT_EQ(parsed.options.tuio.port, port);
+    }
+    for (const char* bad :
+         {"--tuio=3333", "--tuio=:3333", "--tuio=host:", "--tuio=host:0", "--tuio=host:70000",
+          "--tuio=::1:3333", "--tuio=[::1]:3333", "--tuio=a b:3333", "--tuio="}) {
+        const ParsedOptions parsed = Parse({bad});
+        EXPECT_EQ(parsed.action, OptionsAction::Fail) << bad;
+        EXPECT_EQ(parsed.message.rfind("--tuio: ", 0), 0u) << bad << ": " << parsed.message;
+    }
+}
+
 TEST(DriverOptions, HelpWinsOverVersion) {
     EXPECT_EQ(Parse({"--version"}).action, OptionsAction::Version);
     EXPECT_EQ(Parse({"--help"}).action, OptionsAction::Help);
@@ -94,7 +116,7 @@ TEST(DriverOptions, TheUsageListsEveryOptionAndWhereTheSettingsAre) {
               std::string::npos)
         << usage;
     for (const char* name : {"--help", "--version", "--verbose", "--port", "--peer-port", "--link",
-                             "--simulate-input", "--stop-with"}) {
+                             "--simulate-input", "--stop-with", "--tuio=HOST:PORT"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
     // The option lines as help2man and a terminal read them: 80 columns at most, and an

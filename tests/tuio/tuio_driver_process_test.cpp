@@ -131,10 +131,9 @@ TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
     UdpPeer controller;
     Process driver(program,
                    {"--simulate=" + install.File("fingers.scenario"), "--pointer=none", "--port",
-                    "0", "--peer-port", std::to_string(controller.Port())},
-                   {{"XDG_RUNTIME_DIR", install.Path()},
-                    {"KV_TUIO_PORT", std::to_string(tuioPort)},
-                    {"DISPLAY", ""}},
+                    "0", "--peer-port", std::to_string(controller.Port()),
+                    "--tuio=localhost:" + std::to_string(tuioPort)},
+                   {{"XDG_RUNTIME_DIR", install.Path()}, {"DISPLAY", ""}},
                    install.File("driver.out"), install.File("driver.err"));
     ASSERT_TRUE(driver.Started());
     uint16_t driverPort = 0;

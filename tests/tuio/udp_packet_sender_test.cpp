@@ -1,7 +1,8 @@
-// The UDP sender on loopback: the driver's TUIO output received by a real socket, and a
-// sender that cannot open or reach anyone leaving the output running.
+// The UDP sender on loopback: the driver's TUIO output received by a real socket, a sender
+// that cannot open or reach anyone leaving the output running, and the target's lookup.
 #include <gtest/gtest.h>
 
+#include "driver/backends/tuio/host_address.h"
 #include "driver/backends/tuio/udp_packet_sender.h"
 #include "driver/tuio/tuio_output.h"
 #include "tests/support/process_support.h"
@@ -27,7 +28,7 @@ TEST(TuioUdp, TheOutputsBundlesArriveOnALoopbackSocket) {
     {
         const uint16_t port = client.Port();
         TuioOutput output(clock, [port]() -> std::unique_ptr<TUIO::PacketSender> {
-            return std::make_unique<TUIO::UdpPacketSender>(kTuioHost, port);
+            return std::make_unique<TUIO::UdpPacketSender>("127.0.0.1", port);
         });
         clock.Advance(10);
         output.SendFrame(0, 0.0f, 0.0f, 0, 0.0f, 0.0f);  // starts the session
@@ -70,24 +71,28 @@ TEST(TuioUdp, NobodyListeningIsNotAnError) {
         test::UdpPeer gone;  // a port that was free a moment ago
         freePort = gone.Port();
     }
-    TUIO::UdpPacketSender sender(kTuioHost, freePort);
+    TUIO::UdpPacketSender sender("127.0.0.1", freePort);
     ASSERT_TRUE(sender.IsOpen());
     for (int i = 0; i < 20; ++i) {
         sender.Send("#bundle", 8);
     }
     test::UdpPeer client;
-    TUIO::UdpPacketSender reaching(kTuioHost, client.Port());
+    TUIO::UdpPacketSender reaching("127.0.0.1", client.Port());
     reaching.Send("#bundle", 8);
     EXPECT_TRUE(client.Receive(kWaitMs).has_value());
 }
 
-TEST(TuioUdp, ThePortVariableNamesAPortOrFallsBackTo3333) {
-    EXPECT_EQ(TuioPortFrom(nullptr), 3333);
-    EXPECT_EQ(TuioPortFrom("40123"), 40123);
-    EXPECT_EQ(TuioPortFrom("65535"), 65535);
-    for (const char* bad : {"", "0", "65536", "-1", "12ab", " 4000", "99999999999"}) {
-        EXPECT_EQ(TuioPortFrom(bad), 3333) << bad;
+TEST(TuioUdp, TheTargetHostIsLookedUpAsAnIpv4Address) {
+    for (const auto& [host, address] :
+         std::vector<std::pair<std::string, std::string>>{{"127.0.0.1", "127.0.0.1"},
+                                                          {"192.168.7.20", "192.168.7.20"},
+                                                          {"localhost", "127.0.0.1"}}) {
+        const TUIO::HostAddress found = TUIO::LookUpIpv4(host);
+        EXPECT_EQ(found.address, address) << host << ": " << found.error;
     }
+    const TUIO::HostAddress bad = TUIO::LookUpIpv4("bad..name");
+    EXPECT_TRUE(bad.address.empty());
+    EXPECT_NE(bad.error.find("'bad..name'"), std::string::npos) << bad.error;
 }
 
 }  // namespace

@@ -11,8 +11,8 @@ reset: a driver whose DRIVER.INI holds a changed threshold and a B64 layout is r
 cancel: "Factory Reset" confirmed, then its progress window closed with Escape while the
     driver is stopped: the Controller lives on and the driver runs and answers again.
 tuio: the "TUIO" touch mode radio makes two fingers on the foil arrive as TUIO cursors at a
-    listener (on a free port handed to the driver through KV_TUIO_PORT instead of 3333, so
-    that runs side by side do not meet)."""
+    listener (on a free port handed to the driver with --tuio instead of 3333, so that runs
+    side by side do not meet)."""
 
 import os
 import socket
@@ -190,8 +190,9 @@ def main():
     tuio = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     tuio.bind(("127.0.0.1", 0))
     tuio.settimeout(0.5)
-    os.environ["KV_TUIO_PORT"] = str(tuio.getsockname()[1])
-    session = Session(controller, kvctl)
+    session = Session(
+        controller, kvctl, driver_options=["--tuio=127.0.0.1:%d" % tuio.getsockname()[1]]
+    )
     session.tuio = tuio
     return run_session(session, runs[mode])
 

@@ -107,7 +107,7 @@ def message_shown(text):
 class Session:
     """The installed Controller with its Driver on a live-touched simulated foil."""
 
-    def __init__(self, controller, kvctl, scenario=None, pointer="none"):
+    def __init__(self, controller, kvctl, scenario=None, pointer="none", driver_options=()):
         self.kvctl = kvctl
         self.work = tempfile.mkdtemp(prefix="setting-path-")
         self.install = os.path.join(self.work, "install")
@@ -146,7 +146,7 @@ class Session:
             "--port=%d" % free_port(),
             "--driver-port=%d" % self.driver_port,
             "--driver-option=--pointer=%s" % pointer,
-        ] + options
+        ] + options + ["--driver-option=%s" % option for option in driver_options]
         self.env = env
         self.start_controller()
         self.lock = os.path.join(runtime, "KELVARIN_DRIVER.lock")
