@@ -88,6 +88,12 @@ class DemoTree:
                 continue
             try:
                 exe = os.readlink("/proc/%s/exe" % entry)
+                if os.path.basename(exe).startswith("qemu-"):
+                    # A program run by qemu-user (binfmt): its own path is the emulator's
+                    # first argument.
+                    with open("/proc/%s/cmdline" % entry, "rb") as f:
+                        words = f.read().split(b"\0")
+                    exe = words[1].decode() if len(words) > 1 else exe
             except OSError:
                 continue
             if exe.startswith(self.build + "/"):
