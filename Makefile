@@ -5,6 +5,8 @@ BUILD_TSAN   ?= build-tsan
 BUILD_FUZZ   ?= build-fuzz
 BUILD_BENCH  ?= build-release
 BUILD_PACKAGE ?= build-package
+BUILD_ARM64  ?= build-arm64
+BUILD_PACKAGE_ARM64 ?= build-package-arm64
 JOBS         ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 CRASH_SAVE_KILLS ?= 1000
@@ -19,7 +21,8 @@ GENERATOR    := -G Ninja
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
-	screenshots package test-package test-thread crash-save soak stress-short quality quality-short \
+	screenshots package test-package test-thread deps-arm64 package-arm64 test-arm64 \
+	test-package-arm64 test-vm-arm64 crash-save soak stress-short quality quality-short \
 	quality-build fuzz-long replug-storm storm peer-loss test-monitors
 
 all: build
@@ -70,6 +73,40 @@ package: deps
 # the unpacked programs run by an ordinary user.
 test-package: package
 	scripts/test-package $(BUILD_PACKAGE)
+
+# 64-bit ARM (Raspberry Pi OS, Debian arm64), cross-built here with the toolchain in cmake/
+# and run under qemu-user. Opt-in: only these targets add the arm64 architecture and its
+# packages (scripts/install-deps-arm64).
+ARM64_TOOLCHAIN = -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/aarch64-linux-gnu.cmake
+
+deps-arm64: deps
+	@scripts/install-deps-arm64
+
+# build-package-arm64/kelvarin-vyren_<version>_arm64.deb
+package-arm64: deps-arm64
+	cmake -S . -B $(BUILD_PACKAGE_ARM64) $(GENERATOR) $(ARM64_TOOLCHAIN) \
+		-DCMAKE_BUILD_TYPE=Release -DKV_TESTS=OFF -DKV_BENCH=OFF
+	cmake --build $(BUILD_PACKAGE_ARM64) -j $(JOBS) --target package
+
+test-package-arm64: package-arm64
+	scripts/test-package $(BUILD_PACKAGE_ARM64)
+
+# The whole test suite cross-built and run under qemu-user (binfmt): the arm64 programs with
+# the host's Xvfb, weston, accessibility bus and Python driving them.
+test-arm64: deps-arm64
+	cmake -S . -B $(BUILD_ARM64) $(GENERATOR) $(ARM64_TOOLCHAIN) \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BENCH=OFF
+	cmake --build $(BUILD_ARM64) -j $(JOBS)
+	ctest --test-dir $(BUILD_ARM64) --output-on-failure -j $(JOBS)
+
+# The arm64 Driver against a real arm64 kernel: Debian's arm64 kernel booted under
+# qemu-system-aarch64 (virt, Cortex-A72), the uhid board's drag read back through uinput.
+test-vm-arm64: deps-arm64
+	scripts/install-deps-arm64 vm
+	cmake -S . -B $(BUILD_ARM64) $(GENERATOR) $(ARM64_TOOLCHAIN) \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BENCH=OFF
+	cmake --build $(BUILD_ARM64) -j $(JOBS) --target Driver uhid-board evdev-capture
+	KV_VM_ARCH=arm64 vm/run-vm-tests $(BUILD_ARM64)
 
 # The tests that run several threads (transport, driver process, whole path, kvctl live)
 # under ThreadSanitizer; any report fails the test that met it. -Wno-tsan: Boost.Asio's
@@ -191,4 +228,5 @@ peer-loss: deps $(BUILD)/build.ninja
 check: test test-sanitize test-thread bench-build test-package fuzz format-check
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ) $(BUILD_BENCH) $(BUILD_PACKAGE)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ) $(BUILD_BENCH) $(BUILD_PACKAGE) \
+		$(BUILD_ARM64) $(BUILD_PACKAGE_ARM64)
