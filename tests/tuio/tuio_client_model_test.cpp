@@ -14,8 +14,8 @@
 #include "driver/tuio/tuio_server.h"
 #include "tests/support/controller_side.h"
 #include "tests/support/process_support.h"
-#include "tuio_test_support.h"
 #include "tuio_client_model.h"
+#include "tuio_test_support.h"
 
 namespace kv {
 namespace {
@@ -91,7 +91,8 @@ void ExpectKeepAlivesOnly(const std::vector<Received>& seen, size_t from, size_t
         ++perProfile[bundle.profile];
     }
     const double seconds = std::chrono::duration<double>(seen[to].at - seen[from].at).count();
-    for (const char* profile : {TUIO::TuioServer::kCursorProfile, TUIO::TuioServer::kObjectProfile}) {
+    for (const char* profile :
+         {TUIO::TuioServer::kCursorProfile, TUIO::TuioServer::kObjectProfile}) {
         EXPECT_GE(perProfile[profile], std::floor(seconds) - 1)
             << what << ", " << profile << " over " << seconds << " s";
         EXPECT_LE(perProfile[profile], std::ceil(seconds) + 1)
@@ -160,8 +161,8 @@ TEST(TuioClientModelTest, EachTouchIsOneCursorFromLandingToLiftAndIdleIsOneKeepA
     while (true) {
         const auto datagram = client.Receive(kWaitMs);
         ASSERT_TRUE(datagram.has_value()) << "the TUIO output stopped";
-        seen.push_back({test::Decode(test::Datagram(datagram->begin(), datagram->end())),
-                        Clock::now()});
+        seen.push_back(
+            {test::Decode(test::Datagram(datagram->begin(), datagram->end())), Clock::now()});
         ASSERT_TRUE(seen.back().bundle.ok) << "bundle " << seen.size() - 1;
         model.Take(seen.back().bundle);
         if (stopping && IsGoodbye(seen.back().bundle) &&
