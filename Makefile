@@ -101,8 +101,8 @@ test-arm64: deps-arm64
 
 # The arm64 Driver against a real arm64 kernel: Debian's arm64 kernel booted under
 # qemu-system-aarch64 (virt, Cortex-A72), the uhid board's drag read back through uinput.
-test-vm-arm64: deps-arm64
-	scripts/install-deps-arm64 vm
+test-vm-arm64: deps
+	@scripts/install-deps-arm64 vm
 	cmake -S . -B $(BUILD_ARM64) $(GENERATOR) $(ARM64_TOOLCHAIN) \
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_BENCH=OFF
 	cmake --build $(BUILD_ARM64) -j $(JOBS) --target Driver uhid-board evdev-capture
