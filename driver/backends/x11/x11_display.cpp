@@ -1,263 +1,185 @@
-// DisplayInfo from Xlib and XRandR, and the shared Xlib connection and error helpers.
+// DisplayInfo from the core protocol and RandR over libxcb, and the shared connection helper.
 #include "driver/backends/x11/x11_display.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xlibint.h>  // the connection's flags, for closing a half-open one
-#include <X11/extensions/Xrandr.h>
-#include <signal.h>
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
 
-#include <csetjmp>
 #include <cstdlib>
-#include <ctime>
+#include <utility>
 
 namespace kv {
 
 namespace {
 
-// Errors seen by the handler of the innermost live trap.
-int gTrappedErrors = 0;
+// A server that is gone is looked for again this often while the driver asks.
+constexpr auto kReconnectInterval = std::chrono::seconds(1);
 
-int CountError(Display*, XErrorEvent*) {
-    ++gTrappedErrors;
-    return 0;
+// Frees what an xcb reply call returns.
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> Take(T* reply) {
+    return Reply<T>(reply, &std::free);
 }
 
-// The rotation bits of the output's CRTC, or 0 when it is not shown.
-Rotation CrtcRotation(Display* display, XRRScreenResources* resources, RROutput output) {
-    Rotation rotation = 0;
-    XRROutputInfo* info = XRRGetOutputInfo(display, resources, output);
-    if (info == nullptr) {
-        return rotation;
+// The rotation bits of the output's CRTC, or 0 when it is not shown (or gone meanwhile: each
+// request's error comes back with its own reply, as a null one).
+uint16_t CrtcRotation(xcb_connection_t* c, xcb_randr_output_t output, xcb_timestamp_t config) {
+    const auto info = Take(
+        xcb_randr_get_output_info_reply(c, xcb_randr_get_output_info(c, output, config), nullptr));
+    if (!info || info->crtc == XCB_NONE) {
+        return 0;
     }
-    if (info->crtc != 0) {
-        XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, resources, info->crtc);
-        if (crtc != nullptr) {
-            rotation = crtc->rotation;
-            XRRFreeCrtcInfo(crtc);
-        }
-    }
-    XRRFreeOutputInfo(info);
-    return rotation;
-}
-
-// Set while this thread opens a connection: where the process-wide I/O error handler goes
-// back to, and the half-open connection it found broken.
-thread_local std::jmp_buf* tOpening = nullptr;
-thread_local Display* tBrokenWhileOpening = nullptr;
-
-void IgnoreLostConnection(Display*, void*) {}
-
-// Xlib's I/O error handler, for every connection. Returning lets Xlib's per-connection exit
-// handler decide, and ours only notes the loss. A connection that breaks while it is being
-// opened still has Xlib's default exit handler, which ends the process: that case goes back
-// to the opening instead, before Xlib can get there.
-int OnLostConnection(Display* display) {
-    if (tOpening != nullptr) {
-        tBrokenWhileOpening = display;
-        std::longjmp(*tOpening, 1);
-    }
-    return 0;
-}
-
-// XOpenDisplay, but null for a server that goes away during the opening (one that crashes
-// or is stopped while it starts, a display manager switching servers). Plain data only in
-// this frame: the jump back skips nothing that needs to be ended.
-Display* OpenConnection(const char* name) {
-    std::jmp_buf opening;
-    tBrokenWhileOpening = nullptr;
-    if (setjmp(opening) != 0) {
-        tOpening = nullptr;
-        // The half-open connection: closed, without the exit its default handler would take.
-        Display* broken = tBrokenWhileOpening;
-        tBrokenWhileOpening = nullptr;
-        if (broken != nullptr) {
-            // Closed without the requests XCloseDisplay would send first (its request buffer
-            // is unusable after the loss): the default GCs are freed on our side only, as the
-            // server that held them is gone.
-            XSetIOErrorExitHandler(broken, IgnoreLostConnection, nullptr);
-            for (int k = 0; k < ScreenCount(broken); ++k) {
-                Screen* screen = ScreenOfDisplay(broken, k);
-                std::free(screen->default_gc);
-                screen->default_gc = nullptr;
-            }
-            broken->flags = broken->flags | XlibDisplayClosing;
-            XCloseDisplay(broken);
-        }
-        return nullptr;
-    }
-    tOpening = &opening;
-    Display* display = XOpenDisplay(name);
-    tOpening = nullptr;
-    return display;
+    const auto crtc = Take(
+        xcb_randr_get_crtc_info_reply(c, xcb_randr_get_crtc_info(c, info->crtc, config), nullptr));
+    return crtc ? crtc->rotation : 0;
 }
 
 }  // namespace
 
-XWriteGuard::XWriteGuard() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &pipe, &previous);
-    wasBlocked_ = sigismember(&previous, SIGPIPE) == 1;
+void XcbCloser::operator()(xcb_connection_t* connection) const {
+    xcb_disconnect(connection);
 }
 
-XWriteGuard::~XWriteGuard() {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    if (!wasPending_) {
-        sigset_t pending;
-        sigpending(&pending);
-        if (sigismember(&pending, SIGPIPE) == 1) {
-            // Raised by a write of ours to the dead connection (a SIGPIPE goes to the
-            // thread that wrote): taken, so that unblocking does not deliver it.
-            const timespec now{0, 0};
-            sigtimedwait(&pipe, nullptr, &now);
-        }
+XcbConnection ConnectX(const std::string& name, int& screen) {
+    screen = 0;
+    // xcb_connect always gives a connection object; a failed one is in an error state.
+    XcbConnection connection(xcb_connect(name.empty() ? nullptr : name.c_str(), &screen));
+    if (XConnectionLost(connection.get())) {
+        return nullptr;
     }
-    if (!wasBlocked_) {
-        pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
-    }
+    return connection;
 }
 
-void XDisplayCloser::operator()(_XDisplay* display) const {
-    if (display != nullptr) {
-        const XWriteGuard guard;  // closing flushes what is still queued
-        XCloseDisplay(display);
-    }
-}
-
-XDisplayPtr OpenXDisplay(const std::string& name, bool* lost) {
-    const XWriteGuard guard;
-    // Xlib's default handlers end the process when the server goes away; the driver keeps
-    // running instead, and every later call on the dead connection returns at once. The
-    // first handler is process-wide (only these backends use Xlib in the driver) and is in
-    // place before the first opening.
-    XSetIOErrorHandler(OnLostConnection);
-    Display* display = OpenConnection(name.empty() ? nullptr : name.c_str());
-    if (display != nullptr) {
-        XSetIOErrorExitHandler(
-            display,
-            [](Display*, void* flag) {
-                if (flag != nullptr) {
-                    *static_cast<bool*>(flag) = true;
-                }
-            },
-            lost);
-    }
-    return XDisplayPtr(display);
-}
-
-XErrorTrap::XErrorTrap(_XDisplay* display) : display_(display) {
-    XSync(display_, False);
-    gTrappedErrors = 0;
-    previous_ = reinterpret_cast<void (*)()>(XSetErrorHandler(CountError));
-}
-
-XErrorTrap::~XErrorTrap() {
-    XSync(display_, False);
-    XSetErrorHandler(reinterpret_cast<XErrorHandler>(previous_));
-}
-
-bool XErrorTrap::Failed() {
-    XSync(display_, False);
-    return gTrappedErrors != 0;
+bool XConnectionLost(xcb_connection_t* connection) {
+    return connection == nullptr || xcb_connection_has_error(connection) != 0;
 }
 
 std::unique_ptr<X11Display> X11Display::Open(const std::string& name) {
-    XDisplayPtr display = OpenXDisplay(name);
-    if (!display) {
+    std::unique_ptr<X11Display> display(new X11Display(name));
+    if (!display->Connect()) {
         return nullptr;
     }
-    return std::unique_ptr<X11Display>(new X11Display(std::move(display)));
+    return display;
 }
 
-X11Display::X11Display(XDisplayPtr display) : display_(std::move(display)) {
-    const XWriteGuard guard;
-    int eventBase = 0;
-    int errorBase = 0;
-    randr_ = XRRQueryExtension(display_.get(), &eventBase, &errorBase) != 0;
-    int major = 0;
-    int minor = 0;
-    if (randr_ && XRRQueryVersion(display_.get(), &major, &minor) != 0) {
-        randr13_ = major > 1 || (major == 1 && minor >= 3);
-    }
-}
+X11Display::X11Display(std::string name) : name_(std::move(name)) {}
 
 X11Display::~X11Display() = default;
 
-void X11Display::QuerySize(int32_t& width, int32_t& height) const {
-    const XWriteGuard guard;
-    Display* display = display_.get();
-    XWindowAttributes attributes{};
-    if (XGetWindowAttributes(display, DefaultRootWindow(display), &attributes) != 0) {
-        width = attributes.width;
-        height = attributes.height;
-        return;
+bool X11Display::Connect() const {
+    int screen = 0;
+    XcbConnection connection = ConnectX(name_, screen);
+    if (!connection) {
+        return false;
     }
-    const int screen = DefaultScreen(display);
-    width = DisplayWidth(display, screen);
-    height = DisplayHeight(display, screen);
+    xcb_connection_t* c = connection.get();
+    xcb_screen_iterator_t roots = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int k = 0; k < screen && roots.rem > 0; ++k) {
+        xcb_screen_next(&roots);
+    }
+    if (roots.rem == 0) {
+        return false;
+    }
+    root_ = roots.data->root;
+    width_ = roots.data->width_in_pixels;
+    height_ = roots.data->height_in_pixels;
+    const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
+    randr_ = randr != nullptr && randr->present != 0;
+    randr13_ = false;
+    if (randr_) {
+        const auto version = Take(xcb_randr_query_version_reply(
+            c, xcb_randr_query_version(c, XCB_RANDR_MAJOR_VERSION, XCB_RANDR_MINOR_VERSION),
+            nullptr));
+        randr13_ = version && (version->major_version > 1 ||
+                               (version->major_version == 1 && version->minor_version >= 3));
+    }
+    connection_ = std::move(connection);
+    QuerySize();  // the root may have been resized since the set-up
+    if (XConnectionLost(c)) {
+        connection_.reset();
+        return false;
+    }
+    return true;
+}
+
+xcb_connection_t* X11Display::Live() const {
+    if (!XConnectionLost(connection_.get())) {
+        return connection_.get();
+    }
+    const Clock::time_point now = Clock::now();
+    if (now < nextAttempt_) {
+        return nullptr;
+    }
+    nextAttempt_ = now + kReconnectInterval;
+    return Connect() ? connection_.get() : nullptr;
+}
+
+void X11Display::QuerySize() const {
+    xcb_connection_t* c = connection_.get();
+    const auto geometry = Take(xcb_get_geometry_reply(c, xcb_get_geometry(c, root_), nullptr));
+    if (geometry) {
+        width_ = geometry->width;
+        height_ = geometry->height;
+    }
 }
 
 int32_t X11Display::Width() const {
-    int32_t width = 0;
-    int32_t height = 0;
-    QuerySize(width, height);
-    return width;
+    if (Live() != nullptr) {
+        QuerySize();
+    }
+    return width_;
 }
 
 int32_t X11Display::Height() const {
-    int32_t width = 0;
-    int32_t height = 0;
-    QuerySize(width, height);
-    return height;
+    if (Live() != nullptr) {
+        QuerySize();
+    }
+    return height_;
 }
 
 int32_t X11Display::Orientation() const {
-    if (!randr_) {
+    xcb_connection_t* c = Live();
+    if (c == nullptr || !randr_) {
         return 0;
     }
-    const XWriteGuard guard;
-    Display* display = display_.get();
-    const Window root = DefaultRootWindow(display);
-    Rotation rotation = 0;
+    uint16_t rotation = 0;
     if (randr13_) {
-        // Outputs can disappear between the calls; such errors leave the answer at 0.
-        XErrorTrap trap(display);
-        XRRScreenResources* resources = XRRGetScreenResourcesCurrent(display, root);
-        if (resources != nullptr) {
-            const RROutput primary = XRRGetOutputPrimary(display, root);
-            if (primary != 0) {
-                rotation = CrtcRotation(display, resources, primary);
+        const auto resources = Take(xcb_randr_get_screen_resources_current_reply(
+            c, xcb_randr_get_screen_resources_current(c, root_), nullptr));
+        if (resources) {
+            const xcb_timestamp_t config = resources->config_timestamp;
+            const auto primary = Take(xcb_randr_get_output_primary_reply(
+                c, xcb_randr_get_output_primary(c, root_), nullptr));
+            if (primary && primary->output != XCB_NONE) {
+                rotation = CrtcRotation(c, primary->output, config);
             }
-            for (int k = 0; rotation == 0 && k < resources->noutput; ++k) {
-                rotation = CrtcRotation(display, resources, resources->outputs[k]);
+            const xcb_randr_output_t* outputs =
+                xcb_randr_get_screen_resources_current_outputs(resources.get());
+            const int count =
+                xcb_randr_get_screen_resources_current_outputs_length(resources.get());
+            for (int k = 0; rotation == 0 && k < count; ++k) {
+                rotation = CrtcRotation(c, outputs[k], config);
             }
-            XRRFreeScreenResources(resources);
-        }
-        if (trap.Failed()) {
-            rotation = 0;
         }
     }
     if (rotation == 0) {
-        XRRRotations(display, DefaultScreen(display), &rotation);
+        const auto info =
+            Take(xcb_randr_get_screen_info_reply(c, xcb_randr_get_screen_info(c, root_), nullptr));
+        rotation = info ? info->rotation : 0;
     }
     return QuarterTurns(rotation);
 }
 
 int32_t X11Display::QuarterTurns(uint16_t rotation) {
-    if ((rotation & RR_Rotate_90) != 0) {
+    if ((rotation & XCB_RANDR_ROTATION_ROTATE_90) != 0) {
         return 1;
     }
-    if ((rotation & RR_Rotate_180) != 0) {
+    if ((rotation & XCB_RANDR_ROTATION_ROTATE_180) != 0) {
         return 2;
     }
-    if ((rotation & RR_Rotate_270) != 0) {
+    if ((rotation & XCB_RANDR_ROTATION_ROTATE_270) != 0) {
         return 3;
     }
     return 0;

@@ -1,59 +1,31 @@
-// The primary display as X11 reports it: the default screen's size and the XRandR rotation
-// of the primary output. Also the small Xlib helpers the X11 backends share.
+// The primary display as X11 reports it (over libxcb): the default screen's size and the
+// RandR rotation of the primary output. Also the connection helper the X11 backends share.
+// libxcb keeps everything per connection: a server that goes away leaves that connection in
+// an error state (every later call returns at once) and touches nothing process-wide.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "driver/core/display_info.h"
 
-struct _XDisplay;
+struct xcb_connection_t;
 
 namespace kv {
 
-struct XDisplayCloser {
-    void operator()(_XDisplay* display) const;
+struct XcbCloser {
+    void operator()(xcb_connection_t* connection) const;
 };
-using XDisplayPtr = std::unique_ptr<_XDisplay, XDisplayCloser>;
+using XcbConnection = std::unique_ptr<xcb_connection_t, XcbCloser>;
 
-// Opens a connection to the named display (":0"); an empty name means $DISPLAY. Null when
-// there is no server to talk to. When the server goes away later, the process goes on, every
-// call on the connection returns at once, and *lost (if given) turns true.
-XDisplayPtr OpenXDisplay(const std::string& name, bool* lost = nullptr);
-
-// While it lives, a write to a server that has gone away does not end the process: the
-// calling thread holds SIGPIPE back, and one raised meanwhile is taken and dropped when it
-// ends. The write fails instead and Xlib reports the lost connection. Every Xlib call that
-// may send (requests with replies, flushes, closing) sits inside one.
-class XWriteGuard {
-public:
-    XWriteGuard();
-    ~XWriteGuard();
-    XWriteGuard(const XWriteGuard&) = delete;
-    XWriteGuard& operator=(const XWriteGuard&) = delete;
-
-private:
-    bool wasPending_ = false;  // a SIGPIPE was already pending: it is not ours to take
-    bool wasBlocked_ = false;
-};
-
-// Collects the X protocol errors raised while it lives instead of letting Xlib's default
-// handler end the process. Main thread only: the handler is process-wide.
-class XErrorTrap {
-public:
-    explicit XErrorTrap(_XDisplay* display);
-    ~XErrorTrap();
-    XErrorTrap(const XErrorTrap&) = delete;
-    XErrorTrap& operator=(const XErrorTrap&) = delete;
-
-    // Waits for the server to answer everything sent so far; true when any of it failed.
-    bool Failed();
-
-private:
-    _XDisplay* display_;
-    void (*previous_)();  // Xlib's handler type, kept opaque here
-};
+// A connection to the named display (":0"); an empty name means $DISPLAY. Null when there is
+// no server to talk to or it went away during the set-up; screen is the default screen's
+// number.
+XcbConnection ConnectX(const std::string& name, int& screen);
+// Whether a connection has broken (the server went away); a null one counts as broken.
+bool XConnectionLost(xcb_connection_t* connection);
 
 class X11Display final : public DisplayInfo {
 public:
@@ -61,7 +33,9 @@ public:
     static std::unique_ptr<X11Display> Open(const std::string& name);
     ~X11Display() override;
 
-    // The default screen's current size (asked of the server, so it follows resizes).
+    // The default screen's current size (asked of the server, so it follows resizes). After
+    // the server went away: the last size known, until a server is back (looked for at most
+    // once a second).
     int32_t Width() const override;
     int32_t Height() const override;
     // The rotation of the primary output (the first active output when none is marked
@@ -73,12 +47,25 @@ public:
     static int32_t QuarterTurns(uint16_t rotation);
 
 private:
-    explicit X11Display(XDisplayPtr display);
-    void QuerySize(int32_t& width, int32_t& height) const;
+    using Clock = std::chrono::steady_clock;
 
-    XDisplayPtr display_;
-    bool randr_ = false;    // RandR present at all
-    bool randr13_ = false;  // RandR 1.3: primary output and current resources
+    explicit X11Display(std::string name);
+    // Opens the connection and asks for RandR; false when no server answers.
+    bool Connect() const;
+    // A usable connection: the current one, or a new one after a loss (at most once a second).
+    xcb_connection_t* Live() const;
+    void QuerySize() const;
+
+    std::string name_;
+    // The connection is made again by the queries themselves after a loss.
+    mutable XcbConnection connection_;
+    mutable uint32_t root_ = 0;
+    mutable bool randr_ = false;    // RandR present at all
+    mutable bool randr13_ = false;  // RandR 1.3: primary output and current resources
+    // What the last answers said; kept through a loss of the server.
+    mutable int32_t width_ = 0;
+    mutable int32_t height_ = 0;
+    mutable Clock::time_point nextAttempt_{};
 };
 
 // What the touch output should use for the primary display: X11 when a display name is

@@ -1,8 +1,8 @@
-// XTest injection: fake motion and button events on the default screen.
+// XTest injection over libxcb: fake motion and button events on the default screen.
 #include "driver/backends/x11/xtest_pointer.h"
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,11 +13,11 @@ namespace kv {
 
 namespace {
 
-constexpr unsigned int kButtonLeft = 1;
-constexpr unsigned int kButtonMiddle = 2;
-constexpr unsigned int kButtonRight = 3;
-constexpr unsigned int kWheelUp = 4;
-constexpr unsigned int kWheelDown = 5;
+constexpr uint8_t kButtonLeft = 1;
+constexpr uint8_t kButtonMiddle = 2;
+constexpr uint8_t kButtonRight = 3;
+constexpr uint8_t kWheelUp = 4;
+constexpr uint8_t kWheelDown = 5;
 constexpr int32_t kWheelDelta = 120;
 constexpr int64_t kAbsoluteRange = 65536;
 // A bound on the clicks one wheel event can make, so that no data value can stall the loop.
@@ -40,29 +40,36 @@ std::unique_ptr<XTestPointer> XTestPointer::Create(const std::string& displayNam
 XTestPointer::XTestPointer(std::string displayName) : displayName_(std::move(displayName)) {}
 
 bool XTestPointer::Connect(std::string& error) {
-    display_.reset();
-    lost_ = false;
-    // The handler keeps a pointer to lost_: this object is never moved (Create hands it out
-    // on the heap), so it stays valid for the connection's life.
-    XDisplayPtr display = OpenXDisplay(displayName_, &lost_);
-    if (!display) {
+    connection_.reset();
+    int screen = 0;
+    XcbConnection connection = ConnectX(displayName_, screen);
+    if (!connection) {
         error = "cannot open X display \"" + displayName_ + "\"";
         return false;
     }
-    const XWriteGuard guard;
-    int eventBase = 0;
-    int errorBase = 0;
-    int major = 0;
-    int minor = 0;
-    if (!XTestQueryExtension(display.get(), &eventBase, &errorBase, &major, &minor)) {
+    xcb_connection_t* c = connection.get();
+    const xcb_query_extension_reply_t* xtest = xcb_get_extension_data(c, &xcb_test_id);
+    if (XConnectionLost(c)) {
+        error = "X display \"" + displayName_ + "\" went away while it was opened";
+        return false;
+    }
+    if (xtest == nullptr || xtest->present == 0) {
         error = "X display \"" + displayName_ + "\" has no XTest extension";
         return false;
     }
+    xcb_screen_iterator_t roots = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int k = 0; k < screen && roots.rem > 0; ++k) {
+        xcb_screen_next(&roots);
+    }
+    if (roots.rem == 0) {
+        error = "X display \"" + displayName_ + "\" has no screen " + std::to_string(screen);
+        return false;
+    }
     // A server started again may have another screen size.
-    const int screen = DefaultScreen(display.get());
-    width_ = DisplayWidth(display.get(), screen);
-    height_ = DisplayHeight(display.get(), screen);
-    display_ = std::move(display);
+    root_ = roots.data->root;
+    width_ = roots.data->width_in_pixels;
+    height_ = roots.data->height_in_pixels;
+    connection_ = std::move(connection);
     return true;
 }
 
@@ -89,8 +96,9 @@ int32_t XTestPointer::ScaleToPixel(int32_t coordinate, int32_t size) {
     return static_cast<int32_t>(std::min<int64_t>(pixel, size - 1));
 }
 
-void XTestPointer::Click(unsigned int button, bool down) {
-    XTestFakeButtonEvent(display_.get(), button, down ? True : False, CurrentTime);
+void XTestPointer::Click(uint8_t button, bool down) {
+    xcb_test_fake_input(connection_.get(), down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button,
+                        XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
 }
 
 void XTestPointer::Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
@@ -100,7 +108,7 @@ void XTestPointer::Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) 
     Send(flags, dx, dy, data);
     // The server went away since the last event (found out only now, when the event could
     // not be sent): one more try at once, for a server that is already back.
-    if (lost_) {
+    if (!Connected()) {
         nextAttempt_ = Clock::time_point{};
         if (Reconnect()) {
             Send(flags, dx, dy, data);
@@ -110,11 +118,11 @@ void XTestPointer::Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) 
 
 void XTestPointer::Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
     namespace pf = pointer_flags;
-    const XWriteGuard guard;
-    Display* display = display_.get();
     if ((flags & pf::kMove) != 0 && (flags & pf::kAbsolute) != 0) {
-        XTestFakeMotionEvent(display, DefaultScreen(display), ScaleToPixel(dx, width_),
-                             ScaleToPixel(dy, height_), CurrentTime);
+        // Detail 0: an absolute position on the given root window.
+        xcb_test_fake_input(connection_.get(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root_,
+                            static_cast<int16_t>(ScaleToPixel(dx, width_)),
+                            static_cast<int16_t>(ScaleToPixel(dy, height_)), 0);
     }
     if ((flags & pf::kLeftDown) != 0) {
         Click(kButtonLeft, true);
@@ -135,7 +143,7 @@ void XTestPointer::Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
         Click(kButtonMiddle, false);
     }
     if ((flags & pf::kWheel) != 0) {
-        const unsigned int button = data > 0 ? kWheelUp : kWheelDown;
+        const uint8_t button = data > 0 ? kWheelUp : kWheelDown;
         for (int32_t notches = std::min(std::abs(data / kWheelDelta), kMaxWheelNotches);
              notches > 0; --notches) {
             Click(button, true);
@@ -143,13 +151,13 @@ void XTestPointer::Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data) {
         }
     }
     // Sent now, without waiting for the server: a busy server must not stall the frame loop.
-    XFlush(display);
+    xcb_flush(connection_.get());
 }
 
 void XTestPointer::Sync() {
     if (Connected()) {
-        const XWriteGuard guard;
-        XSync(display_.get(), False);
+        xcb_connection_t* c = connection_.get();
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
 }
 

@@ -1,5 +1,5 @@
-// Pointer injection on X11 through the XTest extension, for desktops where /dev/uinput is
-// not writable.
+// Pointer injection on X11 through the XTest extension (over libxcb), for desktops where
+// /dev/uinput is not writable.
 #pragma once
 
 #include <chrono>
@@ -30,7 +30,7 @@ public:
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
     // Whether the connection is up (false from a lost server until it is opened again).
-    bool Connected() const { return display_ != nullptr && !lost_; }
+    bool Connected() const { return !XConnectionLost(connection_.get()); }
 
     // The pixel an absolute coordinate (0..65536) lands on, across a screen of size pixels:
     // the inverse of the pointer device's pixel-to-coordinate scaling.
@@ -45,11 +45,11 @@ private:
     // Opens the display again after the server went away, unless tried within the last second.
     bool Reconnect();
     void Send(uint32_t flags, int32_t dx, int32_t dy, int32_t data);
-    void Click(unsigned int button, bool down);
+    void Click(uint8_t button, bool down);
 
     std::string displayName_;
-    XDisplayPtr display_;
-    bool lost_ = false;  // set by Xlib's handler when the server went away
+    XcbConnection connection_;
+    uint32_t root_ = 0;
     Clock::time_point nextAttempt_{};
     int32_t width_ = 0;
     int32_t height_ = 0;
