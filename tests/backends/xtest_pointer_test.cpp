@@ -268,10 +268,12 @@ TEST(XvfbServerLossTest, InjectionAfterTheServerIsGoneDoesNotEndTheProcess) {
 }
 
 // A kiosk's X server that crashes and is started again: the pointer finds the new server on
-// the same display and injects there again (moves and buttons), at its new screen size.
+// the same display and injects there again (moves and buttons), at its new screen size, and
+// the display information reads that size too.
 TEST(XvfbServerLossTest, InjectionResumesWhenTheServerIsStartedAgain) {
     std::string error;
     std::unique_ptr<XTestPointer> pointer;
+    std::unique_ptr<X11Display> display;
     std::string name;
     {
         const std::unique_ptr<XvfbServer> first = StartServerApart();
@@ -279,6 +281,9 @@ TEST(XvfbServerLossTest, InjectionResumesWhenTheServerIsStartedAgain) {
         name = first->Name();
         pointer = XTestPointer::Create(name, error);
         ASSERT_NE(pointer, nullptr) << error;
+        display = X11Display::Open(name);
+        ASSERT_NE(display, nullptr);
+        EXPECT_EQ(display->Width(), 1024);
         pointer->Inject(kAbsMove, 100, 100, 0);
         pointer->Sync();
         first->Kill();
@@ -310,6 +315,8 @@ TEST(XvfbServerLossTest, InjectionResumesWhenTheServerIsStartedAgain) {
     EXPECT_TRUE(pointer->Connected());
     EXPECT_EQ(pointer->Width(), 800);
     EXPECT_EQ(pointer->Height(), 600);
+    EXPECT_TRUE(WaitFor([&] { return display->Width() == 800 && display->Height() == 600; }))
+        << display->Width() << " x " << display->Height();
 }
 
 }  // namespace
