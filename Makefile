@@ -55,13 +55,20 @@ replug-storm: deps $(BUILD)/build.ninja
 	KV_VM_ONLY=storm KV_VM_REPLUG_CYCLES=$(REPLUG_CYCLES) KV_VM_TIMEOUT=$${KV_VM_TIMEOUT:-1500} \
 		vm/run-vm-tests $(BUILD)
 
-# The non-GUI tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The non-GUI tests again, under AddressSanitizer and UndefinedBehaviorSanitizer, and the X
+# connection-loss test in a loop of 2000 runs.
 test-sanitize: deps
 	cmake -S . -B $(BUILD_ASAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON \
 		-DKV_GUI=OFF -DKV_BENCH=OFF
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(BUILD_ASAN) --output-on-failure -j $(JOBS) -LE gui
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		$(BUILD_ASAN)/tests/backends/backend_tests --gtest_brief=1 \
+		--gtest_filter='X11ConnectionTest.*' --gtest_repeat=2000 \
+		>$(BUILD_ASAN)/x11-loss-loop.log 2>&1 || { tail -n 60 $(BUILD_ASAN)/x11-loss-loop.log; exit 1; }
+	@echo "X servers hanging up at each step: $$(grep -c '^\[  PASSED  \]' \
+		$(BUILD_ASAN)/x11-loss-loop.log) of 2000 runs passed under the sanitizers"
 
 # The Debian package, from a Release build of the programs only (no tests, no benchmarks).
 package: deps
