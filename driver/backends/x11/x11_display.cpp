@@ -56,6 +56,17 @@ bool XConnectionLost(xcb_connection_t* connection) {
     return connection == nullptr || xcb_connection_has_error(connection) != 0;
 }
 
+std::optional<XScreen> ScreenOf(xcb_connection_t* connection, int screen) {
+    xcb_screen_iterator_t roots = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int k = 0; k < screen && roots.rem > 0; ++k) {
+        xcb_screen_next(&roots);
+    }
+    if (roots.rem == 0) {
+        return std::nullopt;
+    }
+    return XScreen{roots.data->root, roots.data->width_in_pixels, roots.data->height_in_pixels};
+}
+
 std::unique_ptr<X11Display> X11Display::Open(const std::string& name) {
     std::unique_ptr<X11Display> display(new X11Display(name));
     if (!display->Connect()) {
@@ -75,16 +86,13 @@ bool X11Display::Connect() const {
         return false;
     }
     xcb_connection_t* c = connection.get();
-    xcb_screen_iterator_t roots = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int k = 0; k < screen && roots.rem > 0; ++k) {
-        xcb_screen_next(&roots);
-    }
-    if (roots.rem == 0) {
+    const std::optional<XScreen> found = ScreenOf(c, screen);
+    if (!found) {
         return false;
     }
-    root_ = roots.data->root;
-    width_ = roots.data->width_in_pixels;
-    height_ = roots.data->height_in_pixels;
+    root_ = found->root;
+    width_ = found->width;
+    height_ = found->height;
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
     randr_ = randr != nullptr && randr->present != 0;
     randr13_ = false;

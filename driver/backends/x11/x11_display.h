@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/core/display_info.h"
@@ -26,6 +27,15 @@ using XcbConnection = std::unique_ptr<xcb_connection_t, XcbCloser>;
 XcbConnection ConnectX(const std::string& name, int& screen);
 // Whether a connection has broken (the server went away); a null one counts as broken.
 bool XConnectionLost(xcb_connection_t* connection);
+
+// The root window and size of a screen, as the connection's set-up reply gives them.
+struct XScreen {
+    uint32_t root = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+// Screen number screen of the connection; none when the server has no such screen.
+std::optional<XScreen> ScreenOf(xcb_connection_t* connection, int screen);
 
 class X11Display final : public DisplayInfo {
 public:

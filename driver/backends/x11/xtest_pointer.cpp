@@ -57,18 +57,15 @@ bool XTestPointer::Connect(std::string& error) {
         error = "X display \"" + displayName_ + "\" has no XTest extension";
         return false;
     }
-    xcb_screen_iterator_t roots = xcb_setup_roots_iterator(xcb_get_setup(c));
-    for (int k = 0; k < screen && roots.rem > 0; ++k) {
-        xcb_screen_next(&roots);
-    }
-    if (roots.rem == 0) {
+    const std::optional<XScreen> found = ScreenOf(c, screen);
+    if (!found) {
         error = "X display \"" + displayName_ + "\" has no screen " + std::to_string(screen);
         return false;
     }
     // A server started again may have another screen size.
-    root_ = roots.data->root;
-    width_ = roots.data->width_in_pixels;
-    height_ = roots.data->height_in_pixels;
+    root_ = found->root;
+    width_ = found->width;
+    height_ = found->height;
     connection_ = std::move(connection);
     return true;
 }
