@@ -169,9 +169,9 @@ soak: deps $(BUILD)/build.ninja
 # desktop of two monitors (Xorg with the dummy video driver). All of it is also in `test`.
 test-monitors: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Controller kvctl monitor_choice_tests \
-		advanced_page_tests calibrate_tests calibration_tests
+		advanced_page_tests calibrate_tests calibration_tests backend_tests
 	ctest --test-dir $(BUILD) --output-on-failure \
-		-R '^(MonitorChoice|AdvancedPage|ControllerCalibrate|MonitorsPath)$$|OneMonitorOfTwo'
+		-R '^(MonitorChoice|AdvancedPage|ControllerCalibrate|MonitorsPath)$$|OneMonitorOfTwo|MonitorRotation'
 
 # The short forms of crash-save, soak, storm and peer-loss, for CI.
 stress-short: deps $(BUILD)/build.ninja

@@ -383,7 +383,7 @@ void CalibrationModel::CompleteCapture() {
     stopRequest_ = false;
     registry_.calibDoComplete.RaiseAcknowledged();
     if (accepted) {
-        registry_.calibState.Angle = display_.Orientation();
+        registry_.calibState.Angle = FoilOrientation(display_, registry_.calibState);
     }
     registry_.storeDoSave.RaiseCounted();
 }
@@ -501,6 +501,15 @@ int32_t CalibrationModel::RotationTurns(int32_t currentOrientation,
     // Widened so that no stored orientation can overflow; the result is always 0..3.
     const int64_t turns = (static_cast<int64_t>(currentOrientation) - calibrationOrientation) % 4;
     return static_cast<int32_t>((turns + 4) % 4);
+}
+
+int32_t CalibrationModel::FoilOrientation(const DisplayInfo& display,
+                                          const CalibrationState& state) {
+    if (state.exclude_edge_flag != 2) {
+        return display.Orientation();
+    }
+    return display.OrientationAt((state.exclude_edge_left + state.exclude_edge_right) / 2.0f,
+                                 (state.exclude_edge_top + state.exclude_edge_bottom) / 2.0f);
 }
 
 NormalPoint CalibrationModel::Rotate(NormalPoint p, int32_t turns) {

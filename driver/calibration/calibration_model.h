@@ -103,6 +103,9 @@ public:
     static NormalPoint Rotate(NormalPoint p, int32_t turns);
     // The quarter turns between the display now and the display at calibration time.
     static int32_t RotationTurns(int32_t currentOrientation, int32_t calibrationOrientation);
+    // The rotation of the picture the foil lies on: with a monitor chosen (regional mapping),
+    // that of the monitor under the region's centre; otherwise the primary display's.
+    static int32_t FoilOrientation(const DisplayInfo& display, const CalibrationState& state);
     // Applies exclusion or regional mapping in place; true when the touch is excluded.
     static bool Exclude(NormalPoint& p, const ExclusionSettings& settings);
 

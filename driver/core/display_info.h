@@ -13,6 +13,9 @@ public:
     virtual int32_t Height() const = 0;
     // Rotation of the primary output in quarter turns: 0, 1 (90 degrees), 2, 3.
     virtual int32_t Orientation() const = 0;
+    // Rotation of the monitor that shows a point of the desktop (fractions of its width and
+    // height); the primary's where no monitor shows it, or with a single picture.
+    virtual int32_t OrientationAt(float /*x*/, float /*y*/) const { return Orientation(); }
 };
 
 // A display with fixed properties: no display server, or tests.

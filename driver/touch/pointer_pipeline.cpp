@@ -63,7 +63,7 @@ void PointerPipeline::Refresh() {
     hold_.range = registry.mouseDamp.RightClickRange;
     edge_ = EdgeStretch::FromSettings(registry.edgeState);
     exclusion_ = ExclusionSettings::FromSettings(registry.calibState);
-    currentOrientation_ = context_.display.Orientation();
+    currentOrientation_ = CalibrationModel::FoilOrientation(context_.display, registry.calibState);
     calibrationOrientation_ = registry.calibState.Angle;
     enabled_ = registry.outputState.Enable;
     filter_.mode = ClickModeOf(registry.outputState.Mode);

@@ -1,8 +1,9 @@
 // An X server that answers just enough of the protocol for the driver's two X clients (the
 // display information and the XTest pointer) and hangs up at a chosen step: before the
 // connection set-up's reply, at an extension query, at the root's geometry, at any RandR or
-// XTest request, or at a round trip after injection. Listens on 127.0.0.1:6000+N; speaks the
-// little-endian byte order of the clients on this machine.
+// XTest request, or at a round trip after injection. Its RandR answers describe a layout of
+// monitors the test sets (and may change while a client is connected). Listens on
+// 127.0.0.1:6000+N; speaks the little-endian byte order of the clients on this machine.
 #pragma once
 
 #include <arpa/inet.h>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,22 @@ namespace kv::test {
 class FakeXServer {
 public:
     enum class HangUp { Never, AtSetup, AtQueryExtension, AtGeometry, AtRandr, AtXTest, AtSync };
+
+    // A monitor: its picture's rectangle on the screen (after rotation) and its RandR
+    // rotation bits (1 none, 2 left, 4 inverted, 8 right).
+    struct Monitor {
+        int16_t x = 0;
+        int16_t y = 0;
+        uint16_t width = 0;
+        uint16_t height = 0;
+        uint16_t rotation = 1;
+    };
+    struct Layout {
+        uint16_t width = 640;
+        uint16_t height = 480;
+        std::vector<Monitor> monitors;  // output k drives CRTC k
+        int primary = -1;               // index of the primary output; none below 0
+    };
 
     FakeXServer() {
         // Clients write to a server that hung up: SIGPIPE ignored, as in the programs' main.
@@ -46,6 +64,11 @@ public:
 
     bool Listening() const { return number_ >= 0; }
     std::string Name() const { return "127.0.0.1:" + std::to_string(number_); }
+
+    void SetLayout(Layout layout) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        layout_ = std::move(layout);
+    }
 
     // Serves the next connection until the client leaves or the step comes; extensions are
     // present unless hasExtensions is false.
@@ -75,9 +98,15 @@ private:
     static constexpr uint8_t kXTestOpcode = 130;
     static constexpr uint8_t kRandrOpcode = 140;
     static constexpr uint8_t kRandrQueryVersion = 0;
+    static constexpr uint8_t kRandrGetScreenInfo = 5;
+    static constexpr uint8_t kRandrGetOutputInfo = 9;
+    static constexpr uint8_t kRandrGetCrtcInfo = 20;
+    static constexpr uint8_t kRandrGetScreenResourcesCurrent = 25;
     static constexpr uint8_t kRandrGetOutputPrimary = 31;
+    static constexpr uint32_t kFirstCrtc = 0x300;
+    static constexpr uint32_t kFirstOutput = 0x400;
 
-    static void ServeRequests(int client, HangUp step, bool hasExtensions) {
+    void ServeRequests(int client, HangUp step, bool hasExtensions) {
         for (uint16_t sequence = 1; sequence != 0; ++sequence) {
             uint8_t header[4] = {};
             if (!ReadAll(client, header, sizeof header)) {
@@ -108,17 +137,15 @@ private:
                 reply[8] = hasExtensions && (xtest || name == "RANDR") ? 1 : 0;
                 reply[9] = xtest ? kXTestOpcode : kRandrOpcode;
             } else if (opcode == kGetGeometry) {
+                const std::lock_guard<std::mutex> lock(mutex_);
                 reply[1] = 24;
-                Put16(reply, 16, 640);
-                Put16(reply, 18, 480);
-            } else if (opcode == kRandrOpcode && header[1] == kRandrQueryVersion) {
-                Put16(reply, 8, 1);
-                Put16(reply, 12, 5);
-            } else if (opcode == kRandrOpcode && header[1] == kRandrGetOutputPrimary) {
-                // No primary output (0).
+                Put16(reply, 16, layout_.width);
+                Put16(reply, 18, layout_.height);
+            } else if (opcode == kRandrOpcode && header[1] != kRandrGetScreenInfo) {
+                RandrReply(header[1], body, reply);
             } else if (opcode == kRandrOpcode || opcode == kGetInputFocus) {
-                // Screen resources with no outputs, screen info at rotation 0, or the focus:
-                // all zero past the header but for the rotation's bit.
+                // Screen info at rotation 0, or the focus: all zero past the header but for
+                // the rotation's bit.
                 reply[24] = 1;
             } else {
                 continue;  // no reply: XTest's fake input
@@ -126,6 +153,44 @@ private:
             if (!Write(client, reply)) {
                 return;
             }
+        }
+    }
+
+    // The RandR 1.5 answers from the layout: resources, primary, outputs and CRTCs.
+    void RandrReply(uint8_t minor, const std::vector<uint8_t>& body, std::vector<uint8_t>& reply) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const size_t count = layout_.monitors.size();
+        // The object a request names (its first word), as an index into the layout.
+        const size_t asked = body.size() >= 4 ? static_cast<size_t>(body[0] | body[1] << 8) : 0;
+        if (minor == kRandrQueryVersion) {
+            Put16(reply, 8, 1);
+            Put16(reply, 12, 5);
+        } else if (minor == kRandrGetScreenResourcesCurrent) {
+            Put16(reply, 4, static_cast<uint32_t>(2 * count));  // CRTC and output ids
+            Put16(reply, 16, static_cast<uint32_t>(count));
+            Put16(reply, 18, static_cast<uint32_t>(count));
+            for (const uint32_t first : {kFirstCrtc, kFirstOutput}) {
+                for (size_t k = 0; k < count; ++k) {
+                    reply.insert(reply.end(), 4, 0);
+                    Put16(reply, reply.size() - 4, first + static_cast<uint32_t>(k));
+                }
+            }
+        } else if (minor == kRandrGetOutputPrimary) {
+            if (layout_.primary >= 0) {
+                Put16(reply, 8, kFirstOutput + static_cast<uint32_t>(layout_.primary));
+            }
+        } else if (minor == kRandrGetOutputInfo && asked - kFirstOutput < count) {
+            reply.resize(36, 0);  // no CRTC lists, modes, clones or name
+            Put16(reply, 4, 1);
+            Put16(reply, 12, static_cast<uint32_t>(kFirstCrtc + asked - kFirstOutput));
+        } else if (minor == kRandrGetCrtcInfo && asked - kFirstCrtc < count) {
+            const Monitor& m = layout_.monitors[asked - kFirstCrtc];
+            Put16(reply, 12, static_cast<uint16_t>(m.x));
+            Put16(reply, 14, static_cast<uint16_t>(m.y));
+            Put16(reply, 16, m.width);
+            Put16(reply, 18, m.height);
+            Put16(reply, 20, 1);  // a mode: the CRTC shows a picture
+            Put16(reply, 24, m.rotation);
         }
     }
 
@@ -178,6 +243,8 @@ private:
 
     int listener_ = -1;
     int number_ = -1;
+    std::mutex mutex_;
+    Layout layout_;
 };
 
 }  // namespace kv::test

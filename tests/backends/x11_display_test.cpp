@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -11,8 +12,14 @@
 #include <vector>
 
 #include "driver/backends/x11/xtest_pointer.h"
+#include "driver/calibration/calibration_model.h"
 #include "driver/core/pointer_injector.h"
+#include "driver/touch/pointer_pipeline.h"
 #include "fake_x_server.h"
+#include "messaging/registry.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/frame_log.h"
+#include "tests/support/recording_pointer.h"
 #include "tests/support/xvfb_server.h"
 
 namespace kv::test {
@@ -73,6 +80,106 @@ TEST(X11ConnectionTest, AServerGoneAtAnyStepLeavesTheProcessRunningAndLeaksNothi
     }
     serve.join();
     EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A foil on the right-hand monitor of two, calibrated there, then that monitor turned to
+// portrait with "xrandr --rotate left": touches still land under the finger. The primary (left)
+// monitor is turned the other way throughout, so only the rotation of the monitor under the
+// foil gives these positions. RandR answers come from the fake server: neither Xvfb nor Xorg's
+// dummy driver can rotate an output.
+TEST(MonitorRotationTest, AFoilCalibratedOnTheRightMonitorLandsUnderTheFingerAfterItIsTurned) {
+    using Monitor = FakeXServer::Monitor;
+    FakeXServer server;
+    ASSERT_TRUE(server.Listening());
+    const Monitor portraitPrimary{0, 0, 1080, 1920, 8};
+    server.SetLayout({3000, 1920, {portraitPrimary, {1080, 0, 1920, 1080, 1}}, 0});
+    std::thread serve([&server] { server.ServeOne(FakeXServer::HangUp::Never); });
+    {
+        const std::unique_ptr<X11Display> display = X11Display::Open(server.Name());
+        ASSERT_NE(display, nullptr);
+        FakeClock clock{100000};
+        FrameLog transport;
+        Registry registry(ProgramRole::Driver, clock);
+        registry.SetTransport(&transport);
+        registry.MarkPeerHeard();
+        registry.outputState.Enable = true;
+        registry.outputState.Mode = 4;
+        registry.commsActStatus.FramesLastPeriod = 50;
+        // The chosen monitor as the Controller sends it: its rectangle in desktop fractions.
+        CalibrationState& calib = registry.calibState;
+        calib.exclude_edge_flag = 2;
+        calib.exclude_edge_left = 1080.0f / 3000.0f;
+        calib.exclude_edge_top = 0.0f;
+        calib.exclude_edge_right = 1.0f;
+        calib.exclude_edge_bottom = 1080.0f / 1920.0f;
+
+        // The foil covers the panel with a margin all round.
+        const auto sensor = [](float u, float v) {
+            return NormalPoint{0.05f + 0.9f * u, 0.05f + 0.9f * v};
+        };
+        CalibrationModel calibration(registry, *display);
+        const std::array<NormalPoint, 3> targets = {{{0.1f, 0.1f}, {0.9f, 0.1f}, {0.1f, 0.9f}}};
+        const std::array<CalibrationData*, 3> refs = {&registry.calibRefTL, &registry.calibRefTR,
+                                                      &registry.calibRefBL};
+        registry.calibDoStart.header.eventValid = 1;
+        calibration.PollEvents();
+        calibration.CaptureStep({});
+        for (size_t k = 0; k < targets.size(); ++k) {
+            refs[k]->SX = targets[k].x;
+            refs[k]->SY = targets[k].y;
+            const NormalPoint at = sensor(targets[k].x, targets[k].y);
+            for (int frame = 0; frame <= CalibrationModel::kCornerSamples; ++frame) {
+                calibration.CaptureStep({2, at.x, at.y});
+            }
+        }
+        ASSERT_EQ(calibration.CurrentPhase(), CalibrationModel::Phase::Calibrated);
+        EXPECT_EQ(calib.Angle, 0);
+
+        RecordingPointer injector;
+        PointerPipeline pipeline(OutputContext{registry, calibration, *display, injector},
+                                 PointerPipeline::Wiring{TouchMode::SingleTouch, true});
+        pipeline.Refresh();
+        // Where a touch of the panel at (u, v) puts the pointer, in pixels of the desktop as
+        // the XTest pointer converts them.
+        const auto land = [&](float u, float v) {
+            injector.Clear();
+            const NormalPoint at = sensor(u, v);
+            for (const int32_t state : {2, 2, 2, 2, 2, 2, 0, 0, 0, 0}) {
+                pipeline.Submit(PointerSample{state, at.x, at.y, 0.0f, 0}, 0, 0);
+            }
+            const std::vector<PointerEvent> moves = injector.With(pointer_flags::kAbsolute);
+            if (moves.empty()) {
+                return std::array<int64_t, 2>{-1, -1};
+            }
+            return std::array<int64_t, 2>{int64_t{moves.back().dx} * display->Width() / 65536,
+                                          int64_t{moves.back().dy} * display->Height() / 65536};
+        };
+        struct Case {
+            float u, v;
+            std::array<int64_t, 2> pixel;
+        };
+        const auto expectLandings = [&land](const std::vector<Case>& cases) {
+            for (const Case& c : cases) {
+                const std::array<int64_t, 2> got = land(c.u, c.v);
+                EXPECT_NEAR(got[0], c.pixel[0], 2) << c.u << ", " << c.v;
+                EXPECT_NEAR(got[1], c.pixel[1], 2) << c.u << ", " << c.v;
+            }
+        };
+        expectLandings({{0.5f, 0.5f, {2040, 540}}, {0.1f, 0.1f, {1272, 108}}});
+
+        // Turned left, the panel shows the picture a quarter turn counter-clockwise: its
+        // top-left corner shows the monitor's top-right, its top-right the bottom-right and
+        // its bottom-left the top-left. The Controller sends the new rectangle.
+        server.SetLayout({2160, 1920, {portraitPrimary, {1080, 0, 1080, 1920, 2}}, 0});
+        calib.exclude_edge_left = 0.5f;
+        calib.exclude_edge_bottom = 1.0f;
+        pipeline.Refresh();
+        expectLandings({{0.1f, 0.1f, {2052, 192}},
+                        {0.9f, 0.1f, {2052, 1728}},
+                        {0.1f, 0.9f, {1188, 192}},
+                        {0.5f, 0.5f, {1620, 960}}});
+    }
+    serve.join();
 }
 
 TEST(DisplayInfoTest, WithoutADisplayTheUinputRangeStandsIn) {

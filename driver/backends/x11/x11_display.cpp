@@ -180,6 +180,34 @@ int32_t X11Display::Orientation() const {
     return QuarterTurns(rotation);
 }
 
+int32_t X11Display::OrientationAt(float x, float y) const {
+    xcb_connection_t* c = Live();
+    if (c == nullptr || !randr13_) {
+        return Orientation();
+    }
+    QuerySize();
+    const float px = x * static_cast<float>(width_);
+    const float py = y * static_cast<float>(height_);
+    const auto resources = Take(xcb_randr_get_screen_resources_current_reply(
+        c, xcb_randr_get_screen_resources_current(c, root_), nullptr));
+    if (resources) {
+        const xcb_randr_crtc_t* crtcs =
+            xcb_randr_get_screen_resources_current_crtcs(resources.get());
+        const int count = xcb_randr_get_screen_resources_current_crtcs_length(resources.get());
+        for (int k = 0; k < count; ++k) {
+            // A CRTC's size is that of its picture on the screen, after the rotation.
+            const auto crtc = Take(xcb_randr_get_crtc_info_reply(
+                c, xcb_randr_get_crtc_info(c, crtcs[k], resources->config_timestamp), nullptr));
+            if (crtc && crtc->mode != XCB_NONE && px >= crtc->x && py >= crtc->y &&
+                px < static_cast<float>(crtc->x + crtc->width) &&
+                py < static_cast<float>(crtc->y + crtc->height)) {
+                return QuarterTurns(crtc->rotation);
+            }
+        }
+    }
+    return Orientation();
+}
+
 int32_t X11Display::QuarterTurns(uint16_t rotation) {
     if ((rotation & XCB_RANDR_ROTATION_ROTATE_90) != 0) {
         return 1;

@@ -51,6 +51,8 @@ public:
     // The rotation of the primary output (the first active output when none is marked
     // primary) in quarter turns; 0 when the server has no RandR.
     int32_t Orientation() const override;
+    // The rotation of the CRTC whose picture covers the point (RandR 1.3), else as above.
+    int32_t OrientationAt(float x, float y) const override;
 
     // RandR rotation bits (RR_Rotate_0 1, _90 2, _180 4, _270 8, reflections ignored) in
     // quarter turns.
