@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "messaging/input_devices.h"
 #include "messaging/registry.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/frame_decode.h"
@@ -178,6 +179,24 @@ int RunDecode(const Arguments& args, CommandIo& io) {
     }
     io.out.flush();
     return ok ? kExitOk : kExitFailure;
+}
+
+int RunMapOutput(const Arguments& args, CommandIo& io) {
+    if (args.size() != 1) {
+        return Usage(io, "map-output", "give one output name, e.g. HDMI-A-1");
+    }
+    if (!IsOutputName(args[0])) {
+        return Usage(io, "map-output",
+                     "'" + std::string(args[0]) +
+                         "' is no output name (letters, digits, '-', '_' and '.', at most 64)");
+    }
+    bool first = true;
+    for (const CompositorSetting& setting : OutputMappingSettings(args[0])) {
+        io.out << (first ? "" : "\n") << "# " << setting.compositor << ": " << setting.where << "\n"
+               << setting.text;
+        first = false;
+    }
+    return kExitOk;
 }
 
 }  // namespace kv::kvctl

@@ -20,6 +20,8 @@ namespace {
 void DescribePointer(libevdev* dev) {
     libevdev_set_name(dev, kUinputPointerName);
     libevdev_set_id_bustype(dev, BUS_VIRTUAL);
+    libevdev_set_id_vendor(dev, kPointerDevice.vendor);
+    libevdev_set_id_product(dev, kPointerDevice.product);
     input_absinfo axis{};
     axis.minimum = 0;
     axis.maximum = kUinputPointerMax;

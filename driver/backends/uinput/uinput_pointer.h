@@ -9,6 +9,7 @@
 #include <string>
 
 #include "driver/core/pointer_injector.h"
+#include "messaging/input_devices.h"
 
 struct libevdev;
 struct libevdev_uinput;
@@ -68,7 +69,7 @@ private:
     int fd_;
 };
 
-constexpr const char* kUinputPointerName = "Kelvarin Vyren pointer";
+constexpr const char* kUinputPointerName = kPointerDevice.name;
 // ABS_X and ABS_Y carry dx and dy directly; 65536 (a position of exactly 1.0) is clamped.
 constexpr int32_t kUinputPointerMax = 65535;
 constexpr int32_t kWheelDelta = 120;

@@ -15,6 +15,8 @@ constexpr int32_t kMaxTrackingId = 0xFFFF;
 void DescribeTouchscreen(libevdev* dev) {
     libevdev_set_name(dev, kUinputTouchscreenName);
     libevdev_set_id_bustype(dev, BUS_VIRTUAL);
+    libevdev_set_id_vendor(dev, kTouchscreenDevice.vendor);
+    libevdev_set_id_product(dev, kTouchscreenDevice.product);
     libevdev_enable_property(dev, INPUT_PROP_DIRECT);
     libevdev_enable_event_type(dev, EV_KEY);
     libevdev_enable_event_code(dev, EV_KEY, BTN_TOUCH, nullptr);

@@ -13,7 +13,7 @@
 
 namespace kv {
 
-constexpr const char* kUinputTouchscreenName = "Kelvarin Vyren touchscreen";
+constexpr const char* kUinputTouchscreenName = kTouchscreenDevice.name;
 constexpr int32_t kTouchscreenMax = 32767;
 
 // Turns 30-byte contact out reports (state at byte 1, X at 3, Y at 5, contact number at 13,
