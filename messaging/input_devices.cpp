@@ -8,7 +8,9 @@ namespace kv {
 std::string SwayIdentifier(const InputDeviceIdentity& device) {
     std::string name = device.name;
     std::replace(name.begin(), name.end(), ' ', '_');
-    return std::to_string(device.vendor) + ":" + std::to_string(device.product) + ":" + name;
+    std::string id = std::to_string(device.vendor);
+    id.append(":").append(std::to_string(device.product)).append(":").append(name);
+    return id;
 }
 
 bool IsOutputName(std::string_view text) {
@@ -21,29 +23,33 @@ bool IsOutputName(std::string_view text) {
 }
 
 std::vector<CompositorSetting> OutputMappingSettings(std::string_view output) {
-    const std::string out(output);
+    // Texts are built with append: GCC 12 at -O3 warns falsely about operator+ on literals.
     std::vector<CompositorSetting> settings;
     // wlroots maps absolute pointers and touchscreens alike.
     std::string sway;
     for (const InputDeviceIdentity& device : {kTouchscreenDevice, kPointerDevice}) {
-        sway += "input " + SwayIdentifier(device) + " map_to_output " + out + "\n";
+        sway.append("input ").append(SwayIdentifier(device)).append(" map_to_output ");
+        sway.append(output).append("\n");
     }
     settings.push_back({"sway", "~/.config/sway/config (or each line after swaymsg)", sway});
     std::string wayfire;
     for (const InputDeviceIdentity& device : {kTouchscreenDevice, kPointerDevice}) {
-        wayfire += std::string("[input-device:") + device.name + "]\noutput = " + out + "\n";
+        wayfire.append("[input-device:").append(device.name).append("]\noutput = ");
+        wayfire.append(output).append("\n");
     }
     settings.push_back({"wayfire", "~/.config/wayfire.ini", wayfire});
     // KWin maps touchscreens only; an absolute pointer spans the whole desktop there.
-    settings.push_back({"KDE Plasma (touchscreen only)", "~/.config/kcminputrc",
-                        "[Libinput][" + std::to_string(kTouchscreenDevice.vendor) + "][" +
-                            std::to_string(kTouchscreenDevice.product) + "][" +
-                            kTouchscreenDevice.name + "]\nOutputName=" + out + "\n"});
+    std::string kde = "[Libinput][";
+    kde.append(std::to_string(kTouchscreenDevice.vendor)).append("][");
+    kde.append(std::to_string(kTouchscreenDevice.product)).append("][");
+    kde.append(kTouchscreenDevice.name).append("]\nOutputName=").append(output).append("\n");
+    settings.push_back({"KDE Plasma (touchscreen only)", "~/.config/kcminputrc", kde});
     // weston reads the output of a touchscreen from udev.
-    settings.push_back({"weston (touchscreen only)", "/etc/udev/rules.d/71-kelvarin-output.rules",
-                        "SUBSYSTEM==\"input\", ENV{KELVARIN_VYREN}==\"touchscreen\", "
-                        "ENV{WL_OUTPUT}=\"" +
-                            out + "\"\n"});
+    std::string weston =
+        "SUBSYSTEM==\"input\", ENV{KELVARIN_VYREN}==\"touchscreen\", ENV{WL_OUTPUT}=\"";
+    weston.append(output).append("\"\n");
+    settings.push_back(
+        {"weston (touchscreen only)", "/etc/udev/rules.d/71-kelvarin-output.rules", weston});
     return settings;
 }
 

@@ -26,9 +26,9 @@ TEST(KvctlMapOutput, TakesConnectorNamesAndRefusesAnythingThatCouldBreakAConfigF
         EXPECT_NE(out.find("map_to_output " + name + "\n"), std::string::npos) << out;
         EXPECT_NE(out.find("OutputName=" + name + "\n"), std::string::npos) << out;
     }
-    for (const std::string& name : {std::string(), std::string("HDMI-1\ninput * events disabled"),
-                                   std::string("a b"), std::string("DP-1]"),
-                                   std::string("\"x\""), std::string(65, 'A')}) {
+    for (const std::string& name :
+         {std::string(), std::string("HDMI-1\ninput * events disabled"), std::string("a b"),
+          std::string("DP-1]"), std::string("\"x\""), std::string(65, 'A')}) {
         std::string out, err;
         EXPECT_EQ(MapOutput(name, out, err), 2) << name;
         EXPECT_TRUE(out.empty()) << out;

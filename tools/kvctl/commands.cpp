@@ -186,9 +186,11 @@ int RunMapOutput(const Arguments& args, CommandIo& io) {
         return Usage(io, "map-output", "give one output name, e.g. HDMI-A-1");
     }
     if (!IsOutputName(args[0])) {
-        return Usage(io, "map-output",
-                     "'" + std::string(args[0]) +
-                         "' is no output name (letters, digits, '-', '_' and '.', at most 64)");
+        // Built with append: GCC 12 at -O3 warns falsely about operator+ on a literal.
+        std::string message = "'";
+        message.append(args[0]).append(
+            "' is no output name (letters, digits, '-', '_' and '.', at most 64)");
+        return Usage(io, "map-output", message);
     }
     bool first = true;
     for (const CompositorSetting& setting : OutputMappingSettings(args[0])) {
