@@ -20,7 +20,7 @@ GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-vm test-sanitize fuzz bench-build bench format format-check run check clean \
+.PHONY: all deps build test test-vm test-wayland test-sanitize fuzz bench-build bench format format-check run check clean \
 	screenshots package test-package test-thread deps-arm64 package-arm64 test-arm64 \
 	test-package-arm64 test-vm-arm64 crash-save soak stress-short quality quality-short \
 	quality-build fuzz-long replug-storm storm peer-loss test-monitors
@@ -43,8 +43,16 @@ test: build
 # The driver against a real kernel (uhid, hidraw, uinput) in a virtual machine under qemu,
 # and the package installed there; the kernel and the initramfs are kept in $(BUILD)/vm.
 test-vm: deps package $(BUILD)/build.ninja
-	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe \
+		wayland-touch-log
 	vm/run-vm-tests $(BUILD) "$$(ls -t $(BUILD_PACKAGE)/kelvarin-vyren_*_amd64.deb | head -n1)"
+
+# The compositor tests alone in the virtual machine (also in test-vm): sway with two outputs
+# and cage, headless, take the driver's pointer and touchscreen onto the chosen output.
+test-wayland: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe \
+		wayland-touch-log
+	KV_VM_ONLY=wayland vm/run-vm-tests $(BUILD)
 
 # The replug storm alone in the virtual machine, outside CI: REPLUG_CYCLES unplugs and replugs
 # of the emulated board (test-vm runs 15 of them); prints reconnect times, handles, threads
