@@ -88,10 +88,9 @@ TEST(X11ConnectionTest, AServerGoneAtAnyStepLeavesTheProcessRunningAndLeaksNothi
 // foil gives these positions. RandR answers come from the fake server: neither Xvfb nor Xorg's
 // dummy driver can rotate an output.
 TEST(MonitorRotationTest, AFoilCalibratedOnTheRightMonitorLandsUnderTheFingerAfterItIsTurned) {
-    using Monitor = FakeXServer::Monitor;
+    const FakeXServer::Monitor portraitPrimary{0, 0, 1080, 1920, 8};
     FakeXServer server;
     ASSERT_TRUE(server.Listening());
-    const Monitor portraitPrimary{0, 0, 1080, 1920, 8};
     server.SetLayout({3000, 1920, {portraitPrimary, {1080, 0, 1920, 1080, 1}}, 0});
     std::thread serve([&server] { server.ServeOne(FakeXServer::HangUp::Never); });
     {
@@ -107,27 +106,29 @@ TEST(MonitorRotationTest, AFoilCalibratedOnTheRightMonitorLandsUnderTheFingerAft
         registry.commsActStatus.FramesLastPeriod = 50;
         // The chosen monitor as the Controller sends it: its rectangle in desktop fractions.
         CalibrationState& calib = registry.calibState;
-        calib.exclude_edge_flag = 2;
-        calib.exclude_edge_left = 1080.0f / 3000.0f;
-        calib.exclude_edge_top = 0.0f;
-        calib.exclude_edge_right = 1.0f;
-        calib.exclude_edge_bottom = 1080.0f / 1920.0f;
+        const auto choose = [&calib](float left, float bottom) {
+            calib.exclude_edge_flag = 2;
+            calib.exclude_edge_left = left;
+            calib.exclude_edge_top = 0.0f;
+            calib.exclude_edge_right = 1.0f;
+            calib.exclude_edge_bottom = bottom;
+        };
+        choose(1080.0f / 3000.0f, 1080.0f / 1920.0f);
 
-        // The foil covers the panel with a margin all round.
+        // The foil covers the panel with a margin all round; the three corner targets are
+        // held as the calibration dialog asks.
         const auto sensor = [](float u, float v) {
             return NormalPoint{0.05f + 0.9f * u, 0.05f + 0.9f * v};
         };
         CalibrationModel calibration(registry, *display);
-        const std::array<NormalPoint, 3> targets = {{{0.1f, 0.1f}, {0.9f, 0.1f}, {0.1f, 0.9f}}};
-        const std::array<CalibrationData*, 3> refs = {&registry.calibRefTL, &registry.calibRefTR,
-                                                      &registry.calibRefBL};
         registry.calibDoStart.header.eventValid = 1;
         calibration.PollEvents();
         calibration.CaptureStep({});
-        for (size_t k = 0; k < targets.size(); ++k) {
-            refs[k]->SX = targets[k].x;
-            refs[k]->SY = targets[k].y;
-            const NormalPoint at = sensor(targets[k].x, targets[k].y);
+        for (CalibrationData* ref :
+             {&registry.calibRefTL, &registry.calibRefTR, &registry.calibRefBL}) {
+            ref->SX = ref == &registry.calibRefTR ? 0.9f : 0.1f;
+            ref->SY = ref == &registry.calibRefBL ? 0.9f : 0.1f;
+            const NormalPoint at = sensor(ref->SX, ref->SY);
             for (int frame = 0; frame <= CalibrationModel::kCornerSamples; ++frame) {
                 calibration.CaptureStep({2, at.x, at.y});
             }
@@ -139,45 +140,33 @@ TEST(MonitorRotationTest, AFoilCalibratedOnTheRightMonitorLandsUnderTheFingerAft
         PointerPipeline pipeline(OutputContext{registry, calibration, *display, injector},
                                  PointerPipeline::Wiring{TouchMode::SingleTouch, true});
         pipeline.Refresh();
-        // Where a touch of the panel at (u, v) puts the pointer, in pixels of the desktop as
-        // the XTest pointer converts them.
-        const auto land = [&](float u, float v) {
-            injector.Clear();
-            const NormalPoint at = sensor(u, v);
-            for (const int32_t state : {2, 2, 2, 2, 2, 2, 0, 0, 0, 0}) {
-                pipeline.Submit(PointerSample{state, at.x, at.y, 0.0f, 0}, 0, 0);
-            }
-            const std::vector<PointerEvent> moves = injector.With(pointer_flags::kAbsolute);
-            if (moves.empty()) {
-                return std::array<int64_t, 2>{-1, -1};
-            }
-            return std::array<int64_t, 2>{int64_t{moves.back().dx} * display->Width() / 65536,
-                                          int64_t{moves.back().dy} * display->Height() / 65536};
-        };
-        struct Case {
-            float u, v;
-            std::array<int64_t, 2> pixel;
-        };
-        const auto expectLandings = [&land](const std::vector<Case>& cases) {
-            for (const Case& c : cases) {
-                const std::array<int64_t, 2> got = land(c.u, c.v);
-                EXPECT_NEAR(got[0], c.pixel[0], 2) << c.u << ", " << c.v;
-                EXPECT_NEAR(got[1], c.pixel[1], 2) << c.u << ", " << c.v;
+        // Touches of the panel at (u, v) and the desktop pixel each must land on, as the XTest
+        // pointer converts the injected position.
+        const auto expectLandings = [&](std::initializer_list<std::array<float, 4>> cases) {
+            for (const auto& [u, v, x, y] : cases) {
+                injector.Clear();
+                const NormalPoint at = sensor(u, v);
+                for (const int32_t state : {2, 2, 2, 2, 2, 2, 0, 0, 0, 0}) {
+                    pipeline.Submit(PointerSample{state, at.x, at.y, 0.0f, 0}, 0, 0);
+                }
+                const std::vector<PointerEvent> moves = injector.With(pointer_flags::kAbsolute);
+                ASSERT_FALSE(moves.empty()) << u << ", " << v;
+                EXPECT_NEAR(int64_t{moves.back().dx} * display->Width() / 65536, x, 2) << u;
+                EXPECT_NEAR(int64_t{moves.back().dy} * display->Height() / 65536, y, 2) << v;
             }
         };
-        expectLandings({{0.5f, 0.5f, {2040, 540}}, {0.1f, 0.1f, {1272, 108}}});
+        expectLandings({{0.5f, 0.5f, 2040, 540}, {0.1f, 0.1f, 1272, 108}});
 
         // Turned left, the panel shows the picture a quarter turn counter-clockwise: its
         // top-left corner shows the monitor's top-right, its top-right the bottom-right and
         // its bottom-left the top-left. The Controller sends the new rectangle.
         server.SetLayout({2160, 1920, {portraitPrimary, {1080, 0, 1080, 1920, 2}}, 0});
-        calib.exclude_edge_left = 0.5f;
-        calib.exclude_edge_bottom = 1.0f;
+        choose(0.5f, 1.0f);
         pipeline.Refresh();
-        expectLandings({{0.1f, 0.1f, {2052, 192}},
-                        {0.9f, 0.1f, {2052, 1728}},
-                        {0.1f, 0.9f, {1188, 192}},
-                        {0.5f, 0.5f, {1620, 960}}});
+        expectLandings({{0.1f, 0.1f, 2052, 192},
+                        {0.9f, 0.1f, 2052, 1728},
+                        {0.1f, 0.9f, 1188, 192},
+                        {0.5f, 0.5f, 1620, 960}});
     }
     serve.join();
 }

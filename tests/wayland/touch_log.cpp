@@ -49,13 +49,17 @@ protected:
 
 private:
     static QString At(const char* kind, QPointF p) {
-        return QStringLiteral("%1 %2 %3").arg(QLatin1String(kind)).arg(qRound(p.x())).arg(qRound(p.y()));
+        return QStringLiteral("%1 %2 %3")
+            .arg(QLatin1String(kind))
+            .arg(qRound(p.x()))
+            .arg(qRound(p.y()));
     }
     // "LABEL KIND OUTPUT ...": the output goes after the kind.
     void Say(const QString& what) {
         const qsizetype space = what.indexOf(QLatin1Char(' '));
-        const QString line = QStringLiteral("%1 %2 %3 %4")
-                                 .arg(label_, what.left(space), screen()->name(), what.mid(space + 1));
+        const QString line =
+            QStringLiteral("%1 %2 %3 %4")
+                .arg(label_, what.left(space), screen()->name(), what.mid(space + 1));
         std::printf("%s\n", qPrintable(line));
         std::fflush(stdout);
     }
