@@ -31,6 +31,7 @@
 #include "controller/factory_reset.h"
 #include "controller/initial_dialog.h"
 #include "controller/main_dialog.h"
+#include "controller/output_mapping.h"
 #include "controller/profile_file.h"
 #include "controller/progress_window.h"
 #include "controller/sensor_models.h"
@@ -289,9 +290,17 @@ void Kelvarin_Advanced::Build() {
     monitor_ = Named(new QComboBox(monitorGroup), "Monitor", monitorText);
     monitor_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     monitorLabel->setBuddy(monitor_);
-    auto* monitorLayout = new QHBoxLayout(monitorGroup);
-    monitorLayout->addWidget(monitorLabel);
-    monitorLayout->addWidget(monitor_, 1);
+    auto* monitorRow = new QHBoxLayout;
+    monitorRow->addWidget(monitorLabel);
+    monitorRow->addWidget(monitor_, 1);
+    // What a Wayland compositor was told, or is to be told, about the chosen monitor.
+    mappingNote_ = Named(new QLabel(monitorGroup), "MappingNote", QString());
+    mappingNote_->setWordWrap(true);
+    mappingNote_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    mappingNote_->hide();
+    auto* monitorLayout = new QVBoxLayout(monitorGroup);
+    monitorLayout->addLayout(monitorRow);
+    monitorLayout->addWidget(mappingNote_);
     connect(monitor_, &QComboBox::activated, this, &Kelvarin_Advanced::MonitorChosen);
 
     auto* leftColumn = new QVBoxLayout;
@@ -373,6 +382,11 @@ void Kelvarin_Advanced::Refresh() {
         shownMode_ = mode;
         shownSelection_ = selection;
         ShowRadios();
+        // Where the compositor places the device of one touch mode itself, the region the
+        // driver needs depends on the mode.
+        if (context_.outputMapper != nullptr && !chosenMonitor_.isEmpty()) {
+            LayoutChanged();
+        }
     }
     // A driver that is new or heard again (at start, after Start driver or a factory reset)
     // may not have heard the chosen monitor's region, or kept it: it goes onto the driver's
@@ -451,17 +465,31 @@ void Kelvarin_Advanced::FillMonitors(const DesktopLayout& layout, bool chosenMis
 }
 
 bool Kelvarin_Advanced::SendMonitorRegion(const DesktopLayout& layout, bool wholeDesktopToo) {
-    std::optional<MonitorRegion> region =
+    const std::optional<MonitorRegion> chosen =
         RegionForChoice(layout.monitors, layout.desktop, chosenMonitor_);
-    const bool connected = region.has_value();
-    if (!connected) {
-        region = RegionForChoice(layout.monitors, layout.desktop, QString());
+    const bool connected = chosen.has_value();
+    if (chosenMonitor_.isEmpty() && !wholeDesktopToo) {
+        return connected;
     }
-    if (!chosenMonitor_.isEmpty() || wholeDesktopToo) {
-        CalibrationState& calib = registry_.calibState;
-        driver_.Change(calib, [&calib, wanted = *region] { return ApplyRegion(wanted, calib); });
-    }
+    MapOutput(connected ? chosenMonitor_ : QString());
+    // A compositor that places the touch mode's device on the monitor gets its whole range.
+    const std::optional<TouchMode> mode = TouchModeOf(registry_.outputState.Selection);
+    const bool tied = connected && mode.has_value() && TiedFor(mapping_, *mode);
+    const MonitorRegion wanted = connected && !tied ? *chosen : MonitorRegion{};
+    CalibrationState& calib = registry_.calibState;
+    driver_.Change(calib, [&calib, wanted] { return ApplyRegion(wanted, calib); });
     return connected;
+}
+
+void Kelvarin_Advanced::MapOutput(const QString& output) {
+    if (context_.outputMapper == nullptr || mappedOutput_ == output) {
+        return;
+    }
+    mappedOutput_ = output;
+    mapping_ = context_.outputMapper->Map(output);
+    mappingNote_->setText(mapping_.note);
+    mappingNote_->setAccessibleName(mapping_.note);
+    mappingNote_->setVisible(!mapping_.note.isEmpty());
 }
 
 void Kelvarin_Advanced::MonitorChosen(int index) {

@@ -8,16 +8,19 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "controller/driver_view.h"
 #include "controller/edge_sliders.h"
 #include "controller/monitor_choice.h"
+#include "controller/output_mapping.h"
 #include "messaging/registry.h"
 #include "messaging/touch_modes.h"
 
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -102,6 +105,9 @@ private:
     // is not connected (a whole-desktop choice sends nothing unless asked to: a region edited
     // in the calibration dialog stays). False when the chosen monitor is not connected.
     bool SendMonitorRegion(const DesktopLayout& layout, bool wholeDesktopToo);
+    // Tells the compositor, if it places the devices itself, the output (empty: its own
+    // placement again); once per change of output.
+    void MapOutput(const QString& output);
     void ShowNotice(const QString& notice);
 
     DialogContext& context_;
@@ -133,6 +139,9 @@ private:
     QComboBox* monitor_ = nullptr;
     QString chosenMonitor_;
     bool monitorMissing_ = false;
+    std::optional<QString> mappedOutput_;  // what the compositor was last told
+    OutputMapping mapping_;
+    QLabel* mappingNote_ = nullptr;
     QTimer* refreshTimer_ = nullptr;
     QTimer* resetTimer_ = nullptr;
     ProgressWindow* progress_ = nullptr;  // a child of the page, hidden between resets

@@ -6,15 +6,18 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTranslator>
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "controller/driver_launcher.h"
 #include "controller/initial_dialog.h"
 #include "controller/main_dialog.h"
+#include "controller/output_mapping.h"
 #include "controller/profile_file.h"
 #include "controller/sensor_models.h"
 #include "controller/single_instance.h"
@@ -282,6 +285,9 @@ int CConfiguratorApp::Run(QApplication& app) {
     context.driver = &driver;
     context.sayHello = [&network] { network.SendHello(); };
     context.launcher = &launcher;
+    const std::unique_ptr<OutputMapper> outputMapper =
+        MakeOutputMapper(QProcessEnvironment::systemEnvironment());
+    context.outputMapper = outputMapper.get();
 
     CConfiguratorDlg dialog(context);
     QObject::connect(&dialog, &CConfiguratorDlg::QuitRequested, &app, &QCoreApplication::quit,

@@ -25,6 +25,7 @@ class GraphView;
 class Kelvarin_Advanced;
 class Kelvarin_Basic;
 class Kelvarin_Copyright;
+class OutputMapper;
 class ProfileFile;
 
 // What the window needs from the rest of the program.
@@ -43,6 +44,9 @@ struct DialogContext {
     DriverLauncher* launcher = nullptr;  // starts Driver (the Advanced page's buttons)
     // The monitors and the desktop now; empty: QGuiApplication's screens (tests give theirs).
     std::function<DesktopLayout()> desktopLayout;
+    // Ties the driver's devices to the chosen monitor in a Wayland compositor that places
+    // them itself; none: the driver's region alone keeps the foil on its monitor.
+    OutputMapper* outputMapper = nullptr;
 };
 
 // Presence and graph redraw periods.

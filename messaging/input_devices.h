@@ -29,11 +29,18 @@ std::string SwayIdentifier(const InputDeviceIdentity& device);
 // name ("HDMI-A-1", "DP-2", "HEADLESS-1") of letters, digits, '-', '_' and '.', at most 64.
 bool IsOutputName(std::string_view text);
 
+enum class Compositor { Sway, Wayfire, Kde, Weston };
+
 struct CompositorSetting {
+    Compositor kind;
     std::string compositor;  // "sway"
     std::string where;       // the file or command that takes it
     std::string text;        // the lines, each ending in a newline
 };
+
+// sway's commands (and config lines) that tie both devices to the output, or with "*" spread
+// them over the whole layout again.
+std::vector<std::string> SwayMapCommands(std::string_view output);
 
 // For each compositor that can be told, the settings that map the devices to the output
 // (a valid output name); which devices each one maps is said in its text.

@@ -120,4 +120,45 @@
         <translation>显示器 %1 未连接：在其重新连接之前，触摸膜控制整个桌面。</translation>
     </message>
 </context>
+<context>
+    <name>OutputMapping</name>
+    <message>
+        <source>sway cannot be told about output %1 by its name: the driver keeps the touch foil on it itself.</source>
+        <translation>无法按名称将输出 %1 告知 sway：驱动程序自行将触摸膜保持在该输出上。</translation>
+    </message>
+    <message>
+        <source>sway did not take the mapping (%1): the driver keeps the touch foil on %2 itself.</source>
+        <translation>sway 未接受映射（%1）：驱动程序自行将触摸膜保持在 %2 上。</translation>
+    </message>
+    <message>
+        <source>sway now places the touch foil on %1. To keep this after sway restarts, add these lines to ~/.config/sway/config:
+%2</source>
+        <translation>sway 现在将触摸膜放在 %1 上。要在 sway 重新启动后保持此设置，请将以下行添加到 ~/.config/sway/config：
+%2</translation>
+    </message>
+    <message>
+        <source>For native two-finger touch the compositor places the touchscreen on an output by its name, and %1 is none it can take.</source>
+        <translation>对于原生双指触摸，合成器按名称将触摸屏放在某个输出上，而 %1 不是它能接受的名称。</translation>
+    </message>
+    <message>
+        <source>For native two-finger touch, KDE places the touchscreen on the screen chosen in System Settings, Touchscreen, or in ~/.config/kcminputrc:
+%1
+(it applies when the touchscreen next appears).</source>
+        <translation>对于原生双指触摸，KDE 将触摸屏放在“系统设置”的“触摸屏”中所选的屏幕上，或在 ~/.config/kcminputrc 中设置：
+%1
+（在触摸屏下次出现时生效）。</translation>
+    </message>
+    <message>
+        <source>For native two-finger touch, weston places the touchscreen on the output udev names; as root, put this line in /etc/udev/rules.d/71-kelvarin-output.rules:
+%1</source>
+        <translation>对于原生双指触摸，weston 将触摸屏放在 udev 指定的输出上；请以 root 身份将此行放入 /etc/udev/rules.d/71-kelvarin-output.rules：
+%1</translation>
+    </message>
+    <message>
+        <source>For native two-finger touch, GNOME places the touchscreen on the monitor its setting names by the vendor, product and serial that gnome-monitor-config list shows for %1:
+gsettings set org.gnome.desktop.peripherals.touchscreen:/org/gnome/desktop/peripherals/touchscreens/dddd:0001/ output "['VENDOR', 'PRODUCT', 'SERIAL']"</source>
+        <translation>对于原生双指触摸，GNOME 将触摸屏放在其设置按厂商、产品和序列号指定的显示器上，这些值由 gnome-monitor-config list 为 %1 显示：
+gsettings set org.gnome.desktop.peripherals.touchscreen:/org/gnome/desktop/peripherals/touchscreens/dddd:0001/ output "['VENDOR', 'PRODUCT', 'SERIAL']"</translation>
+    </message>
+</context>
 </TS>

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -28,6 +29,7 @@
 #include "controller/driver_launcher.h"
 #include "controller/factory_reset.h"
 #include "controller/main_dialog.h"
+#include "controller/output_mapping.h"
 #include "controller/profile_file.h"
 
 #include "tests/controller/driver_side.h"
@@ -63,7 +65,8 @@ private:
         // monitor: the MONITOR value CONTROLLER.INI holds at start, if any; answered: the
         // driver's records have arrived before the page is built.
         explicit Page(int custom = 0, const QString& driverFolder = QString(),
-                      const char* monitor = nullptr, bool answered = true) {
+                      const char* monitor = nullptr, bool answered = true,
+                      OutputMapper* mapper = nullptr) {
             if (answered) {
                 DriverAnswers();
             }
@@ -75,6 +78,7 @@ private:
                 profile->WriteString("GENERAL", "MONITOR", monitor);
             }
             context.desktopLayout = [this] { return layout; };
+            context.outputMapper = mapper;
             const QDir driverDir(driverFolder.isEmpty() ? folder.path() : driverFolder);
             launcher = std::make_unique<DriverLauncher>(
                 driverDir.filePath(QStringLiteral("Driver")), QStringList(), LockPath(),
@@ -284,6 +288,54 @@ private slots:
         QCOMPARE(p.driver.link.received, (Sent{"Calib/State", "Store/DoSave"}));
         QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 1);
         QCOMPARE(p.profile->ReadString("GENERAL", "MONITOR", "?"), std::string());
+    }
+
+    void UnderACompositorThatPlacesTheTouchscreenTheRegionFollowsTheTouchMode() {
+        // As KDE, GNOME and weston: the touchscreen (native touch) on the output the
+        // compositor is told, the absolute pointer spread over the whole desktop.
+        struct Compositor final : OutputMapper {
+            QStringList told;
+            OutputMapping Map(const QString& output) override {
+                told.append(output);
+                if (output.isEmpty()) {
+                    return {};
+                }
+                return {false, true, QStringLiteral("Put the touchscreen on ") + output};
+            }
+        } compositor;
+        Page p(0, QString(), nullptr, true, &compositor);
+        auto* note = p.Get<QLabel>("MappingNote");
+        QVERIFY(note != nullptr && !note->isVisible());
+        const auto& sent = p.driver.driver.calibState;
+        const auto flagIn = [&](int selection) {
+            p.registry.outputState.Selection = selection;
+            p.driver.link.received.clear();
+            p.page->Refresh();
+            return static_cast<int>(sent.exclude_edge_flag);
+        };
+
+        emit p.Get<QComboBox>("Monitor")->activated(2);
+        QCOMPARE(compositor.told, QStringList{QStringLiteral("RIGHT")});
+        QVERIFY(note->isVisible());
+        QCOMPARE(note->accessibleName(), QStringLiteral("Put the touchscreen on RIGHT"));
+        // Single touch drives the pointer: the driver keeps the foil on RIGHT's half.
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 2);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.5f);
+        // Native touch: the compositor places it, the driver gives the whole range; TUIO and
+        // pinch scroll have the region again. The compositor is told once.
+        QCOMPARE(flagIn(3), 1);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.0f);
+        QCOMPARE(flagIn(2), 2);
+        QCOMPARE(static_cast<float>(sent.exclude_edge_left), 0.5f);
+        QCOMPARE(flagIn(3), 1);
+        QCOMPARE(flagIn(1), 2);
+        QCOMPARE(compositor.told, QStringList{QStringLiteral("RIGHT")});
+
+        // The whole desktop: the compositor places the devices as it would without us.
+        emit p.Get<QComboBox>("Monitor")->activated(0);
+        QCOMPARE(compositor.told, (QStringList{QStringLiteral("RIGHT"), QString()}));
+        QVERIFY(!note->isVisible());
+        QCOMPARE(static_cast<int>(sent.exclude_edge_flag), 1);
     }
 
     void RememberedMonitorGoesOntoTheDriversOwnRecord() {

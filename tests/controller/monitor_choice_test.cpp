@@ -1,8 +1,10 @@
 // The monitor choice as touch region values: fractions of the desktop, the record values of a
-// choice, lookup by name, and the area the calibration dialog covers.
+// choice, lookup by name, and the area the calibration dialog covers; which compositor is told
+// about the chosen monitor, and what.
 #include <QTest>
 
 #include "controller/monitor_choice.h"
+#include "controller/output_mapping.h"
 
 using namespace kv::controller;
 
@@ -88,6 +90,53 @@ private slots:
                  QRect(1920, 120, 1280, 1024));
         QCOMPARE(CalibrationArea(monitors, kDesktop, QString()), kDesktop);
         QCOMPARE(CalibrationArea(monitors, kDesktop, QStringLiteral("gone")), kDesktop);
+    }
+
+    void TheSessionsCompositorIsToldOrShownTheSetting() {
+        struct Case {
+            const char* wayland;
+            const char* swaysock;
+            const char* desktop;
+            bool mapper;
+            bool touchscreenTied;
+            const char* note;  // a part of the note for DP-1
+        } const cases[] = {
+            // X11, also with a sway socket left in the environment.
+            {nullptr, "/run/user/1000/sway-ipc.sock", "GNOME", false, false, ""},
+            // sway, not reachable here: the driver keeps the foil on the output itself.
+            {"wayland-1", "/nonexistent/sway-ipc.sock", "sway", true, false,
+             "sway did not take the mapping"},
+            {"wayland-0", nullptr, "KDE", true, true, "OutputName=DP-1"},
+            {"wayland-0", nullptr, "ubuntu:GNOME", true, true,
+             "touchscreens/dddd:0001/ output \"['VENDOR', 'PRODUCT', 'SERIAL']\""},
+            {"wayland-0", nullptr, "weston", true, true, "ENV{WL_OUTPUT}=\"DP-1\""},
+            // wlroots compositors spread both devices over all outputs: the region holds.
+            {"wayland-0", nullptr, "wayfire", false, false, ""},
+        };
+        for (const Case& c : cases) {
+            QProcessEnvironment environment;
+            if (c.wayland != nullptr) {
+                environment.insert(QStringLiteral("WAYLAND_DISPLAY"), c.wayland);
+            }
+            if (c.swaysock != nullptr) {
+                environment.insert(QStringLiteral("SWAYSOCK"), c.swaysock);
+            }
+            environment.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), c.desktop);
+            const std::unique_ptr<OutputMapper> mapper = MakeOutputMapper(environment);
+            QCOMPARE(mapper != nullptr, c.mapper);
+            if (!mapper) {
+                continue;
+            }
+            const OutputMapping mapping = mapper->Map(QStringLiteral("DP-1"));
+            QCOMPARE(mapping.touchscreenTied, c.touchscreenTied);
+            QVERIFY2(mapping.note.contains(QLatin1String(c.note)), qPrintable(mapping.note));
+            // A name that could add lines to a setting is not put into one.
+            const OutputMapping odd = mapper->Map(QStringLiteral("DP-1\n[x]"));
+            QVERIFY(!odd.touchscreenTied && !odd.pointerTied);
+            for (const char* setting : {"map_to_output", "OutputName", "WL_OUTPUT", "gsettings"}) {
+                QVERIFY2(!odd.note.contains(QLatin1String(setting)), qPrintable(odd.note));
+            }
+        }
     }
 };
 

@@ -2,11 +2,13 @@
 #include "tools/kvctl/commands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "messaging/input_devices.h"
 #include "messaging/registry.h"
+#include "messaging/sway_ipc.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/frame_encode.h"
@@ -182,18 +184,46 @@ int RunDecode(const Arguments& args, CommandIo& io) {
 }
 
 int RunMapOutput(const Arguments& args, CommandIo& io) {
-    if (args.size() != 1) {
+    Arguments words;
+    bool apply = false;
+    for (const std::string_view arg : args) {
+        if (arg == "--apply") {
+            apply = true;
+        } else {
+            words.push_back(arg);
+        }
+    }
+    if (words.size() != 1) {
         return Usage(io, "map-output", "give one output name, e.g. HDMI-A-1");
     }
-    if (!IsOutputName(args[0])) {
+    const std::string_view output = words[0];
+    // "*" is sway's whole layout, for undoing an applied mapping.
+    if (!IsOutputName(output) && !(apply && output == "*")) {
         // Built with append: GCC 12 at -O3 warns falsely about operator+ on a literal.
         std::string message = "'";
-        message.append(args[0]).append(
+        message.append(output).append(
             "' is no output name (letters, digits, '-', '_' and '.', at most 64)");
         return Usage(io, "map-output", message);
     }
+    if (apply) {
+        const char* socket = std::getenv("SWAYSOCK");
+        if (socket == nullptr || *socket == '\0') {
+            io.err << "kvctl map-output: --apply needs a running sway (SWAYSOCK is not set); "
+                      "other compositors take the printed settings\n";
+            return kExitFailure;
+        }
+        for (const std::string& command : SwayMapCommands(output)) {
+            const SwayCommandResult result = RunSwayCommand(socket, command);
+            if (!result.ok) {
+                io.err << "kvctl map-output: " << command << ": " << result.error << "\n";
+                return kExitFailure;
+            }
+            io.out << command << "\n";
+        }
+        return kExitOk;
+    }
     bool first = true;
-    for (const CompositorSetting& setting : OutputMappingSettings(args[0])) {
+    for (const CompositorSetting& setting : OutputMappingSettings(output)) {
         io.out << (first ? "" : "\n") << "# " << setting.compositor << ": " << setting.where << "\n"
                << setting.text;
         first = false;

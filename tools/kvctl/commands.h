@@ -32,7 +32,8 @@ int RunTable(const Arguments& args, CommandIo& io);
 int RunEncode(const Arguments& args, CommandIo& io);
 // HEX... or -: one JSON object per frame.
 int RunDecode(const Arguments& args, CommandIo& io);
-// OUTPUT: each Wayland compositor's setting that maps the Driver's devices to that output.
+// OUTPUT [--apply]: each Wayland compositor's setting that maps the Driver's devices to that
+// output; --apply sends sway's to the running sway instead.
 int RunMapOutput(const Arguments& args, CommandIo& io);
 
 }  // namespace kv::kvctl

@@ -138,11 +138,13 @@ constexpr Command kCommands[] = {
      "                                       0 none, 1 near, 2 touching; x, y from 0 to 1\n"
      "  and notes when the driver answers, has not answered yet, or falls silent.\n",
      RunLive<kv::kvctl::RunMonitor, true>},
-    {"map-output", "kvctl map-output OUTPUT",
+    {"map-output", "kvctl map-output OUTPUT [--apply]",
      "  Prints, for each Wayland compositor that can be told, the setting that ties the\n"
      "  driver's touchscreen and absolute pointer to one output (a connector name such as\n"
      "  HDMI-A-1, as the compositor lists its outputs), and the file it goes in. Where a\n"
-     "  compositor maps only the touchscreen, its heading says so.\n",
+     "  compositor maps only the touchscreen, its heading says so. --apply ties both\n"
+     "  devices at once in the running sway (through $SWAYSOCK; until sway restarts, so\n"
+     "  keep the lines in its config too); OUTPUT * spreads them over all outputs again.\n",
      kv::kvctl::RunMapOutput},
 };
 

@@ -1,0 +1,24 @@
+// sway's IPC, as far as tying the Driver's devices to an output needs it: one RUN_COMMAND
+// message over the socket named in $SWAYSOCK, and whether sway took the command.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+struct SwayCommandResult {
+    bool ok = false;
+    std::string error;  // why not, in sway's words or ours
+};
+
+// Reads a RUN_COMMAND reply's payload, a JSON array with one {"success": ..., "error": ...}
+// per command: ok when there is at least one result and every one succeeded.
+SwayCommandResult ParseSwayCommandReply(std::string_view payload);
+
+// Sends one command (e.g. "input 56797:1:Kelvarin_Vyren_touchscreen map_to_output DP-1") to
+// the sway at socketPath and waits at most timeoutMs for each step.
+SwayCommandResult RunSwayCommand(const std::string& socketPath, std::string_view command,
+                                 int timeoutMs = 1000);
+
+}  // namespace kv
