@@ -207,6 +207,54 @@ TEST_F(KvctlLive, NothingAnsweringExitsWithOneAndSaysWhere) {
     }
 }
 
+TEST_F(KvctlLive, HealthGivesEachStatusAndMetricsPassPromtool) {
+    UdpPeer silent;
+    const Result none = Kvctl("health --timeout 0.3 --port " + std::to_string(silent.Port()));
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "no driver answering on 127.0.0.1:" + std::to_string(silent.Port()) + "\n");
+
+    const struct {
+        const char* scenario;
+        int status;
+        const char* state;
+        const char* says;
+    } boards[] = {
+        {"at 0.5 unplug\nat 60 end\n", 2, "no-board", "no sensor board connected"},
+        {"rate 10\nat 60 end\n", 3, "out-of-range", " frames/s (normal: at least 50)"},
+        {"at 60 end\n", 0, "ok", "ok: board connected at "},
+    };
+    for (const auto& board : boards) {
+        const std::string scenario = runtime.File("health.scenario");
+        kv::test::WriteFile(scenario, board.scenario);
+        StartDriver(kDriver, {"--simulate=" + scenario, "--pointer=none"});
+        // The driver counts frames per two-second period; its first period is cut short.
+        std::this_thread::sleep_for(std::chrono::milliseconds(board.status == 2 ? 1000 : 4500));
+        const Result health = Kvctl("health --json", "");
+        EXPECT_EQ(health.status, board.status) << health.out << health.err;
+        const auto state = ParseLines(health.out);
+        ASSERT_EQ(state.size(), 1u) << health.out;
+        EXPECT_EQ(state[0]["state"].text, board.state);
+        EXPECT_NE(state[0]["message"].text.find(board.says), std::string::npos) << health.out;
+        if (board.status == 0) {
+            EXPECT_GT(std::stod(state[0]["frames_per_second"].text), 90.0) << health.out;
+            EXPECT_EQ(state[0]["version"].text, "10.3.0");
+            // The file node-exporter's textfile collector reads, accepted by Prometheus's own
+            // checker.
+            const Result metrics = Kvctl("metrics", "--textfile '" + runtime.Path() + "'");
+            EXPECT_EQ(metrics.status, 0) << metrics.err;
+            const std::string file = runtime.File("kelvarin.prom");
+            const kv::test::ShellResult check =
+                kv::test::RunShell("promtool check metrics <'" + file + "' 2>&1");
+            EXPECT_EQ(check.status, 0) << check.output;
+            const std::string text = kv::test::ReadFile(file);
+            EXPECT_NE(text.find("\nkelvarin_board_connected 1\n"), std::string::npos) << text;
+            EXPECT_NE(text.find("\nkelvarin_driver_info{version=\"10.3.0\"} 1\n"),
+                      std::string::npos);
+        }
+        StopDriver();
+    }
+}
+
 TEST_F(KvctlLive, BadNamesAndValuesExitWithTwoAndSendNothing) {
     UdpPeer listener;  // stands where the driver would be
     const std::string at = " --port " + std::to_string(listener.Port());

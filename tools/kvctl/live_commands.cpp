@@ -10,10 +10,12 @@
 #include "messaging/network.h"
 #include "messaging/record_ranges.h"
 #include "tools/kvctl/field_assign.h"
+#include "tools/kvctl/foil_health.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/live_session.h"
 #include "tools/kvctl/monitor_view.h"
 #include "tools/kvctl/record_json.h"
+#include "tools/kvctl/text_file.h"
 
 namespace kv::kvctl {
 
@@ -270,6 +272,103 @@ int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
     return kExitOk;
 }
 
+// How long health and metrics watch the signal level after the driver's records arrived: a
+// little over the driver's two-second status period.
+constexpr int64_t kHealthWatchMs = 2500;
+
+// Keeps the lowest finite signal level among the Sense/Status frames that arrive.
+class QuietestLevel final : public FrameListener {
+public:
+    explicit QuietestLevel(const Registry& records) : records_(records) {}
+    void OnFrame(int index, DataManipulation& record, const uint8_t* frame,
+                 size_t length) override {
+        (void)index, (void)frame, (void)length;
+        if (&record != &records_.senseStatus) {
+            return;
+        }
+        const float value = records_.senseStatus.Value;
+        if (std::isfinite(value) && (!quietest || value < *quietest)) {
+            quietest = value;
+        }
+    }
+    std::optional<float> quietest;
+
+private:
+    const Registry& records_;
+};
+
+// The foil's state as the driver on the port tells it: its records, then the signal level
+// watched for kHealthWatchMs.
+FoilState ProbeFoil(const LiveOptions& options, const LiveEnvironment& env) {
+    FoilState state;
+    state.peer = "127.0.0.1:" + std::to_string(options.port);
+    std::string error;
+    const auto link = env.open(options.port, options.trustLoopback, error);
+    if (!link) {
+        return state;
+    }
+    state.peer = link->PeerName();
+    LiveSession session(*link, env.clock);
+    Registry& records = session.Records();
+    QuietestLevel level(records);
+    EntrySet all;
+    all.set();
+    if (session.Collect(all, options.timeoutMs, nullptr, &level) != CollectOutcome::Complete) {
+        return state;
+    }
+    state.driver = true;
+    const int64_t begin = env.clock.NowMs();
+    while (env.clock.NowMs() - begin < kHealthWatchMs) {
+        session.Poll(kPollMs, &level);
+    }
+    state.board = records.commsActStatus.Connected;
+    state.framesPerSecond = records.commsActStatus.FramesLastPeriod / kStatusPeriodSeconds;
+    state.quietestLevel = level.quietest;
+    if (!state.quietestLevel && std::isfinite(static_cast<float>(records.senseStatus.Value))) {
+        state.quietestLevel = records.senseStatus.Value;
+    }
+    state.pressThreshold = records.senseState.PressThreshold;
+    state.touchMode = records.outputState.Selection;
+    state.outputEnabled = records.outputState.Enable;
+    state.version = VersionOf(records.copyrightState.Lines[1].View());
+    return state;
+}
+
+// Takes the words a command has of its own out of the arguments; the rest are the live
+// options.
+Arguments TakeOwnOptions(const Arguments& args, const std::vector<std::string_view>& flags,
+                         const std::vector<std::string_view>& valued,
+                         std::vector<std::pair<std::string_view, std::string_view>>& found,
+                         std::string& missing) {
+    Arguments rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (std::find(flags.begin(), flags.end(), arg) != flags.end()) {
+            found.emplace_back(arg, std::string_view());
+            continue;
+        }
+        bool taken = false;
+        for (const std::string_view name : valued) {
+            if (arg == name) {
+                if (i + 1 >= args.size()) {
+                    missing = std::string(name);
+                    return rest;
+                }
+                found.emplace_back(name, args[++i]);
+                taken = true;
+            } else if (arg.size() > name.size() + 1 && arg.substr(0, name.size()) == name &&
+                       arg[name.size()] == '=') {
+                found.emplace_back(name, arg.substr(name.size() + 1));
+                taken = true;
+            }
+        }
+        if (!taken) {
+            rest.push_back(arg);
+        }
+    }
+    return rest;
+}
+
 }  // namespace
 
 int RunStatus(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
@@ -450,6 +549,64 @@ int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env)
             io.out.flush();
             silent = true;
         }
+    }
+    return kExitOk;
+}
+
+int RunHealth(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    std::vector<std::pair<std::string_view, std::string_view>> own;
+    std::string missing;
+    const Arguments rest = TakeOwnOptions(args, {"--json"}, {"--min-fps"}, own, missing);
+    if (!missing.empty()) {
+        return Usage(io, "health", missing + " needs a value");
+    }
+    bool json = false;
+    double minFps = kDefaultMinFramesPerSecond;
+    for (const auto& [name, value] : own) {
+        if (name == "--json") {
+            json = true;
+        } else {
+            const auto fps = ParseReal(value);
+            if (!fps || !(*fps >= 0.0f && *fps <= 10000.0f)) {
+                return Usage(io, "health",
+                             "--min-fps takes frames per second from 0 to 10000, not '" +
+                                 std::string(value) + "'");
+            }
+            minFps = *fps;
+        }
+    }
+    const auto options = ParseOptionsOnly(rest, "health", io);
+    if (!options) {
+        return kExitFailure;
+    }
+    const FoilState state = ProbeFoil(*options, env);
+    const HealthVerdict verdict = Judge(state, minFps);
+    io.out << (json ? HealthJson(state, verdict) : verdict.line) << '\n';
+    io.out.flush();
+    return verdict.status;
+}
+
+int RunMetrics(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
+    std::vector<std::pair<std::string_view, std::string_view>> own;
+    std::string missing;
+    const Arguments rest = TakeOwnOptions(args, {}, {"--textfile"}, own, missing);
+    if (!missing.empty()) {
+        return Usage(io, "metrics", missing + " needs a folder");
+    }
+    const auto options = ParseOptionsOnly(rest, "metrics", io);
+    if (!options) {
+        return kExitFailure;
+    }
+    const std::string text = MetricsText(ProbeFoil(*options, env));
+    if (own.empty()) {
+        io.out << text;
+        io.out.flush();
+        return kExitOk;
+    }
+    std::string error;
+    if (!WriteFileAtomically(std::string(own.back().second), kMetricsFile, text, error)) {
+        io.err << "kvctl metrics: " << error << '\n';
+        return kExitFailure;
     }
     return kExitOk;
 }

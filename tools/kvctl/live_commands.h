@@ -39,6 +39,11 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 int RunSave(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 int RunLoad(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 int RunStop(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// health [--json] [--min-fps N]: one line (or a JSON object) and the exit status kHealth*.
+int RunHealth(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// metrics [--textfile DIR]: the foil's state in the Prometheus text format, on standard output
+// or replacing DIR/kelvarin.prom at once.
+int RunMetrics(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 // monitor: stays connected and prints a line per change until stopRequested.
 int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 

@@ -138,6 +138,26 @@ constexpr Command kCommands[] = {
      "                                       0 none, 1 near, 2 touching; x, y from 0 to 1\n"
      "  and notes when the driver answers, has not answered yet, or falls silent.\n",
      RunLive<kv::kvctl::RunMonitor, true>},
+    {"health", "kvctl health [--json] [--min-fps N] [--port N] [--timeout S]",
+     "  One line on the foil, for monitoring, and an exit status:\n"
+     "    0  the driver answers, the board is connected at its frame rate and the quietest\n"
+     "       signal level in 2.5 s of watching is below the press threshold\n"
+     "    1  no driver answers\n"
+     "    2  the driver answers, but no sensor board is connected\n"
+     "    3  the board is connected, but below N frames a second (--min-fps, default 50) or\n"
+     "       with a signal level that reaches the press threshold untouched (noise)\n"
+     "  --json prints one JSON object instead: status, state, message, driver, peer, and\n"
+     "  with a driver board, frames_per_second, signal_level, press_threshold, touch_mode,\n"
+     "  output_enabled and version.\n",
+     RunLive<kv::kvctl::RunHealth>},
+    {"metrics", "kvctl metrics [--textfile DIR] [--port N] [--timeout S]",
+     "  The foil's state in the Prometheus text format: kelvarin_driver_up, and with a\n"
+     "  driver kelvarin_driver_info{version}, kelvarin_board_connected,\n"
+     "  kelvarin_frames_per_second, kelvarin_signal_level (the quietest in 2.5 s),\n"
+     "  kelvarin_press_threshold, kelvarin_touch_mode and kelvarin_output_enabled.\n"
+     "  --textfile DIR replaces DIR/kelvarin.prom in one step, for node-exporter's textfile\n"
+     "  collector, instead of printing.\n",
+     RunLive<kv::kvctl::RunMetrics>},
     {"map-output", "kvctl map-output OUTPUT [--apply]",
      "  Prints, for each Wayland compositor that can be told, the setting that ties the\n"
      "  driver's touchscreen and absolute pointer to one output (a connector name such as\n"
