@@ -41,6 +41,7 @@ CHid::~CHid() {
 }
 
 void CHid::BuildEngine(CalibrationHook& calibration) {
+    calibration_ = &calibration;
     ApplySettingsDefaults(registry_);
     settings_.Load(registry_);
     calibration.ComputeTransform();
@@ -253,6 +254,10 @@ void CHid::TwoSecondTask() {
     if (registry_.storeDoLoad.ConsumeCounted()) {
         log_.Say("reload requested");
         settings_.Load(registry_);
+        // The file's calibration references take effect, not only show in the records.
+        if (calibration_ != nullptr) {
+            calibration_->ComputeTransform();
+        }
     }
 
     processor_.MaintainHistories();

@@ -88,6 +88,7 @@ private:
     SettingsStore& settings_;
     const Clock& clock_;
     const VerboseLog& log_;
+    CalibrationHook* calibration_ = nullptr;  // BuildEngine's, for reloads
 
     LoopFields loop_;
     bool running_ = false;
