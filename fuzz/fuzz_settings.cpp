@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/app/settings_file.h"
+#include "driver/settings/settings_file.h"
 #include "messaging/registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

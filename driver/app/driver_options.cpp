@@ -5,7 +5,7 @@
 #include <array>
 #include <string_view>
 
-#include "driver/app/settings_file.h"
+#include "driver/settings/settings_file.h"
 #include "messaging/command_line.h"
 #include "messaging/file_locations.h"
 

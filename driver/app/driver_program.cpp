@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "driver/app/pointer_backend.h"
-#include "driver/app/settings_file.h"
 #include "driver/app/single_instance.h"
 #include "driver/backends/hidapi/hidapi_sensor_link.h"
 #include "driver/backends/hidapi/hidapi_touch_endpoint.h"
@@ -32,6 +31,7 @@
 #include "driver/core/driver_clock.h"
 #include "driver/core/frame_processor.h"
 #include "driver/core/verbose_log.h"
+#include "driver/settings/settings_file.h"
 #include "driver/sim/recording_sensor_link.h"
 #include "driver/sim/replay_sensor_link.h"
 #include "driver/sim/scripted_sensor_link.h"

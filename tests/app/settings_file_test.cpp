@@ -21,8 +21,8 @@
 #include <mutex>
 #include <thread>
 
-#include "driver/app/settings_file.h"
-#include "driver/app/settings_saver.h"
+#include "driver/settings/settings_file.h"
+#include "driver/settings/settings_saver.h"
 #include "expected_settings.h"
 #include "messaging/record_ranges.h"
 #include "tests/support/frame_log.h"

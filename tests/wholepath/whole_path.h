@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/app/settings_file.h"
 #include "driver/board/main_loop.h"
 #include "driver/core/frame_processor.h"
 #include "driver/core/peak_candidate.h"
@@ -17,6 +16,7 @@
 #include "driver/core/touch_engine.h"
 #include "driver/core/verbose_log.h"
 #include "driver/dsp/dsp_stages.h"
+#include "driver/settings/settings_file.h"
 #include "driver/sim/scenario.h"
 #include "messaging/clock.h"
 #include "messaging/registry.h"

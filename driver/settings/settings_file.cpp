@@ -1,5 +1,5 @@
 // Reading and writing DRIVER.INI.
-#include "driver/app/settings_file.h"
+#include "driver/settings/settings_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,7 +20,7 @@
 #include <limits>
 #include <variant>
 
-#include "driver/app/settings_saver.h"
+#include "driver/settings/settings_saver.h"
 #include "messaging/posix_file.h"
 #include "messaging/record_ranges.h"
 

@@ -1,5 +1,5 @@
 // Writing settings snapshots on a worker thread.
-#include "driver/app/settings_saver.h"
+#include "driver/settings/settings_saver.h"
 
 #include <utility>
 

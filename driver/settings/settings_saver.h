@@ -8,7 +8,7 @@
 #include <optional>
 #include <thread>
 
-#include "driver/app/settings_file.h"
+#include "driver/settings/settings_file.h"
 
 namespace kv {
 
