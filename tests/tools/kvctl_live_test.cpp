@@ -355,6 +355,148 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
     StopDriver();
 }
 
+// A foil whose calibration puts touches away from the finger is made usable from a terminal:
+// the identity calibration goes into DRIVER.INI (every other line kept) and the driver reads
+// it again, so the next touch lands where the finger is.
+TEST_F(KvctlLive, CalibrationResetMakesTouchesLandWhereTheFingerIs) {
+    const std::string program = kv::test::InstallDriver(install);
+    const std::string settings = install.File("DRIVER.INI");
+    const std::string skewed =
+        "Calib_Ref_TL_SA=0.25\r\nCalib_Ref_TL_SB=0.3\r\n; kept as it is\r\n"
+        "Sense_State_PressThreshold=7\r\nCalib_State_Angle=1\r\n";
+    kv::test::WriteFile(settings, skewed);
+    const std::string scenario = runtime.File("touch.scenario");
+    kv::test::WriteFile(scenario, "at 6.0 down 1 0.30 0.40\nat 6.6 up 1\nat 8.0 end\nloop\n");
+    StartDriver(program, {"--simulate=" + scenario, "--pointer=none"});
+    ASSERT_EQ(Kvctl("set Output/State Enable=1", "").status, 0);
+    const std::string outPath = runtime.File("monitor-out");
+    Process monitor(kTool, {"monitor", "--port", std::to_string(port)}, {}, outPath,
+                    runtime.File("monitor-err"));
+    // The first press at or after offset in the monitor's output.
+    const auto pressAfter = [&](size_t offset) -> std::optional<TouchLine> {
+        const std::string text = kv::test::ReadFile(outPath);
+        for (const TouchLine& t : TouchLines(offset < text.size() ? text.substr(offset) : "")) {
+            if (t.primary == 2) {
+                return t;
+            }
+        }
+        return std::nullopt;
+    };
+    std::optional<TouchLine> before;
+    ASSERT_TRUE(WaitFor([&] { return (before = pressAfter(0)).has_value(); }, 20000));
+    EXPECT_GT(std::hypot(before->x - 0.3, before->y - 0.4), 0.05) << before->x << " " << before->y;
+
+    const Result reset = Kvctl("calibration reset", "--settings '" + settings + "'");
+    ASSERT_EQ(reset.status, 0) << reset.err;
+    const size_t mark = kv::test::ReadFile(outPath).size();
+    std::optional<TouchLine> after;
+    ASSERT_TRUE(WaitFor([&] { return (after = pressAfter(mark)).has_value(); }, 20000));
+    EXPECT_NEAR(after->x, 0.3, 0.03);
+    EXPECT_NEAR(after->y, 0.4, 0.03);
+    monitor.Signal(SIGINT);
+    monitor.Wait(kWaitMs);
+    // Only the calibration lines changed; the missing ones were added.
+    const std::string file = kv::test::ReadFile(settings);
+    EXPECT_EQ(file.substr(0, 110),
+              "Calib_Ref_TL_SA=0.1\r\nCalib_Ref_TL_SB=0.1\r\n; kept as it is\r\n"
+              "Sense_State_PressThreshold=7\r\nCalib_State_Angle=0\r\n")
+        << file;
+    EXPECT_NE(file.find("\r\nCalib_Ref_BL_SY=0.9\r\n"), std::string::npos) << file;
+    StopDriver();
+}
+
+// Copying one kiosk's tuning to another: what a second driver with other settings holds after
+// an import of the first one's export is the same, records and DRIVER.INI; a file with one bad
+// value is refused where it is wrong and changes nothing.
+TEST_F(KvctlLive, ExportThenImportGivesASecondDriverTheSameSettings) {
+    const std::string tunedPath = install.File("DRIVER.INI");
+    kv::test::WriteFile(tunedPath,
+                        "Sense_State_CoarseRange=12\r\nSense_State_TouchThreshold=6\r\n"
+                        "Sense_State_PressThreshold=9\r\nEdge_State_Top=30\r\n"
+                        "Output_State_Selection=2\r\nOutput_State_Mode=4\r\n"
+                        "Output_Tune_DampRange=0.05\r\nOutput_Pointer_Enable3=false\r\n"
+                        "exclude_edge_flag=2\r\nexclude_edge_left=0.5\r\n"
+                        "Calib_Ref_TL_SA=0.13\r\nCalib_Ref_BL_SB=0.87\r\nCalib_State_Angle=1\r\n");
+    StartDriver(kv::test::InstallDriver(install), {"--link=scripted"});
+    const uint16_t tunedPort = port;
+    auto tuned = std::move(driver);
+
+    // The second machine: factory settings, its own folder and runtime folder.
+    TempDir otherRuntime, otherInstall;
+    UdpPeer otherHello;
+    Process other(
+        kv::test::InstallDriver(otherInstall),
+        {"--port", "0", "--peer-port", std::to_string(otherHello.Port()), "--link=scripted"},
+        std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", otherRuntime.Path()}},
+        otherRuntime.File("out"), otherRuntime.File("err"));
+    const uint16_t otherPort = kv::test::AwaitHello(otherHello);
+    ASSERT_NE(otherPort, 0);
+    const std::string onOther = " --port " + std::to_string(otherPort) + " --settings '" +
+                                otherInstall.File("DRIVER.INI") + "'";
+
+    const std::string exported = runtime.File("kiosk.ini");
+    ASSERT_EQ(Kvctl("export '" + exported + "' --with-calibration", "").status, 0);
+    const std::string text = kv::test::ReadFile(exported);
+
+    // One value out of range: named by its line, and nothing changes.
+    const size_t at = text.find("PressThreshold = 9\n");
+    ASSERT_NE(at, std::string::npos) << text;
+    const int badLine = static_cast<int>(std::count(text.begin(), text.begin() + at, '\n')) + 1;
+    const std::string bad = runtime.File("bad.ini");
+    kv::test::WriteFile(bad, text.substr(0, at) + "PressThreshold = 99\n" +
+                                 text.substr(at + std::string("PressThreshold = 9\n").size()));
+    const Result refused = Kvctl("import '" + bad + "'" + onOther);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(
+        refused.err.find(bad + ":" + std::to_string(badLine) + ": Sense/State PressThreshold"),
+        std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(otherInstall.File("DRIVER.INI")));
+
+    const Result dry = Kvctl("import '" + exported + "' --dry-run" + onOther);
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_NE(dry.out.find("Sense/State PressThreshold: 5 -> 9\n"), std::string::npos) << dry.out;
+    const Result imported = Kvctl("import '" + exported + "'" + onOther);
+    ASSERT_EQ(imported.status, 0) << imported.err;
+
+    // The same records (their fields, the end of each JSON line; the headers differ), and the
+    // same DRIVER.INI once both have saved.
+    const auto fields = [&](uint16_t p) {
+        std::map<std::string, std::string> byRecord;
+        const std::string out = Kvctl("status --port " + std::to_string(p)).out;
+        for (size_t start = 0, end; start < out.size(); start = end + 1) {
+            end = out.find('\n', start);
+            const std::string line = out.substr(start, end - start);
+            const size_t name = line.find("\"record\": \"");
+            const size_t from = line.find("\"fields\"");
+            if (name != std::string::npos && from != std::string::npos) {
+                byRecord[line.substr(name + 11, line.find('"', name + 11) - name - 11)] =
+                    line.substr(from);
+            }
+        }
+        return byRecord;
+    };
+    const auto tunedFields = fields(tunedPort);
+    const auto otherFields = fields(otherPort);
+    for (const char* record : {"Split/State", "Comms/ReqState", "Sense/State", "Edge/State",
+                               "Output/State", "Output/Pointer", "Mouse/Damp", "Calib/State",
+                               "Calib/Ref_TL", "Calib/Ref_TR", "Calib/Ref_BL"}) {
+        ASSERT_TRUE(tunedFields.count(record)) << record;
+        EXPECT_EQ(otherFields.at(record), tunedFields.at(record)) << record;
+    }
+    ASSERT_EQ(Kvctl("save --port " + std::to_string(tunedPort)).status, 0);
+    EXPECT_TRUE(WaitFor([&] {
+        return kv::test::ReadFile(otherInstall.File("DRIVER.INI")) == kv::test::ReadFile(tunedPath);
+    })) << kv::test::ReadFile(otherInstall.File("DRIVER.INI"))
+        << "\n---\n"
+        << kv::test::ReadFile(tunedPath);
+    other.Signal(SIGTERM);
+    other.Wait(kWaitMs);
+    driver = std::move(tuned);
+    port = tunedPort;
+    StopDriver();
+}
+
 // kvctl is a second peer, never a replacement for the Controller: with kvctl monitor running
 // and kvctl commands coming and going, the Controller gets every heartbeat, and its own save
 // after a kvctl save is acted on.

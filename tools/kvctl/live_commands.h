@@ -44,6 +44,14 @@ int RunHealth(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 // metrics [--textfile DIR]: the foil's state in the Prometheus text format, on standard output
 // or replacing DIR/kelvarin.prom at once.
 int RunMetrics(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// calibration reset [--settings FILE]: the identity calibration in DRIVER.INI (FILE, or where
+// the driver beside kvctl keeps it), then the driver reads it again.
+int RunCalibration(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// export FILE|- [--with-calibration]: the driver's tuning as a commented INI file.
+int RunExport(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
+// import FILE [--dry-run] [--settings FILE]: checks every value, then sends the records in a
+// safe order, saves and reads them back; the calibration goes through DRIVER.INI.
+int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 // monitor: stays connected and prints a line per change until stopRequested.
 int RunMonitor(const Arguments& args, CommandIo& io, const LiveEnvironment& env);
 

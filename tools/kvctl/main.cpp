@@ -138,6 +138,31 @@ constexpr Command kCommands[] = {
      "                                       0 none, 1 near, 2 touching; x, y from 0 to 1\n"
      "  and notes when the driver answers, has not answered yet, or falls silent.\n",
      RunLive<kv::kvctl::RunMonitor, true>},
+    {"export", "kvctl export FILE|- [--with-calibration] [--port N] [--timeout S]",
+     "  Writes the running driver's tuning to FILE (replaced in one step; - for standard\n"
+     "  output) as a commented INI file: one [Object/Topic] section per record, one\n"
+     "  Field = value line per setting: the sensor layout, sensitivity and thresholds, edge\n"
+     "  enhancement, touch and click mode, pointer outputs, damping and the touch region.\n"
+     "  The calibration belongs to one mounting; --with-calibration adds it.\n",
+     RunLive<kv::kvctl::RunExport>},
+    {"import", "kvctl import FILE [--dry-run] [--settings FILE] [--port N] [--timeout S]",
+     "  Gives the running driver the settings of a file kvctl export wrote. Every value is\n"
+     "  checked first against the ranges the driver takes; the first bad line is named\n"
+     "  (FILE:LINE) and nothing is changed. Then the records go in a safe order (the layout\n"
+     "  before the channel count), the driver saves them, and kvctl reads them back to\n"
+     "  confirm. A calibration in the file goes into DRIVER.INI (--settings FILE, as for\n"
+     "  kvctl calibration reset), which the driver reads again first. --dry-run prints what\n"
+     "  would change and changes nothing.\n",
+     RunLive<kv::kvctl::RunImport>},
+    {"calibration", "kvctl calibration reset [--settings FILE] [--port N] [--timeout S]",
+     "  Puts the identity calibration in force and keeps it: each touch lands where the\n"
+     "  finger is on an unrotated screen, as before the first calibration. For a foil whose\n"
+     "  calibration keeps its own buttons out of reach; works over ssh. The driver takes no\n"
+     "  calibration from other programs, so kvctl rewrites only the calibration keys of its\n"
+     "  DRIVER.INI (every other line stays) and asks it to read the file again, then waits\n"
+     "  until the driver shows the new calibration. FILE is that DRIVER.INI; by default the\n"
+     "  one the driver installed beside kvctl keeps.\n",
+     RunLive<kv::kvctl::RunCalibration>},
     {"health", "kvctl health [--json] [--min-fps N] [--port N] [--timeout S]",
      "  One line on the foil, for monitoring, and an exit status:\n"
      "    0  the driver answers, the board is connected at its frame rate and the quietest\n"
