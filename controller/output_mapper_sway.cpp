@@ -31,6 +31,8 @@ public:
                 if (output.isEmpty()) {
                     return {};
                 }
+                // Half tied is worse than not at all: the driver keeps its own region now.
+                Map(QString());
                 return {false, false,
                         Tr("sway did not take the mapping (%1): the driver keeps the touch foil "
                            "on %2 itself.")

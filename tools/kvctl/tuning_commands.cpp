@@ -203,10 +203,11 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
     // The values go onto a copy of the driver's records: each type is checked as it is
     // assigned, each record's range as a whole (some fields only make sense together).
     const auto wanted = std::make_unique<Registry>(ProgramRole::Controller);
-    for (size_t i = 0; i < records.Table().size(); ++i) {
-        const std::map<std::string, std::string> current = FieldTexts(*records.Table()[i].record);
-        DataManipulation& copy = *wanted->Table()[i].record;
-        for (const auto& [field, value] : current) {
+    // Every section's record, so that a calibration written to the file keeps the driver's
+    // values of what the import file leaves out.
+    for (const TuningSection& section : TuningSections()) {
+        DataManipulation& copy = RecordOf(*wanted, section);
+        for (const auto& [field, value] : FieldTexts(RecordOf(records, section))) {
             AssignField(copy, field + "=" + value);
         }
     }
