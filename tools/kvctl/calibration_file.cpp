@@ -36,13 +36,10 @@ void SetIdentityCalibration(Registry& records) {
     records.calibState.Angle = 0;
 }
 
-bool HoldsIdentityCalibration(const Registry& records) {
-    const auto identity = std::make_unique<Registry>(ProgramRole::Driver);
-    SetIdentityCalibration(*identity);
-    return SameReference(records.calibRefTL, identity->calibRefTL) &&
-           SameReference(records.calibRefTR, identity->calibRefTR) &&
-           SameReference(records.calibRefBL, identity->calibRefBL) &&
-           records.calibState.Angle.Load() == 0;
+bool SameCalibration(const Registry& a, const Registry& b) {
+    return SameReference(a.calibRefTL, b.calibRefTL) && SameReference(a.calibRefTR, b.calibRefTR) &&
+           SameReference(a.calibRefBL, b.calibRefBL) &&
+           a.calibState.Angle.Load() == b.calibState.Angle.Load();
 }
 
 std::string WithCalibration(std::string_view text, const Registry& records) {

@@ -14,8 +14,8 @@ namespace kv::kvctl {
 // driver's defaults), taken at angle 0.
 void SetIdentityCalibration(Registry& records);
 
-// Whether the records hold the identity calibration.
-bool HoldsIdentityCalibration(const Registry& records);
+// Whether two registries hold the same calibration: the three references and the angle.
+bool SameCalibration(const Registry& a, const Registry& b);
 
 // text with every line the driver would take for a calibration key replaced by that key's
 // value in the records, written as the driver writes it; a key without a line is added at the

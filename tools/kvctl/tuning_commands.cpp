@@ -38,24 +38,10 @@ DataManipulation& RecordOf(Registry& records, const TuningSection& section) {
     return *FindRecord(records, name);
 }
 
-bool SameCalibration(const Registry& driver, const Registry& wanted) {
-    const auto same = [](const CalibrationData& a, const CalibrationData& b) {
-        return a.SA.Load() == b.SA.Load() && a.SB.Load() == b.SB.Load() &&
-               a.SX.Load() == b.SX.Load() && a.SY.Load() == b.SY.Load();
-    };
-    return same(driver.calibRefTL, wanted.calibRefTL) &&
-           same(driver.calibRefTR, wanted.calibRefTR) &&
-           same(driver.calibRefBL, wanted.calibRefBL) &&
-           driver.calibState.Angle.Load() == wanted.calibState.Angle.Load();
-}
-
 // Rewrites the calibration keys of the file at path with the calibration the records hold,
 // asks the driver to read the file again and waits until it publishes that calibration.
-// done(records) tells when the driver's records show it.
 int ReloadCalibration(Conversation& conversation, CommandIo& io, std::string_view command,
-                      const std::string& path, const Registry& calibration,
-                      bool (*done)(const Registry& driverRecords, const Registry& wanted),
-                      int timeoutMs) {
+                      const std::string& path, const Registry& calibration, int timeoutMs) {
     Registry& records = conversation.Session().Records();
     // A driver that never saved has no file yet: start from what it holds now.
     const std::string text = ReadWholeFile(path).value_or(FormatSettings(records));
@@ -70,7 +56,7 @@ int ReloadCalibration(Conversation& conversation, CommandIo& io, std::string_vie
     const Clock& clock = conversation.Session().GetClock();
     const int64_t begin = clock.NowMs();
     const int limit = std::max(timeoutMs, kReloadWaitMs);
-    while (!done(records, calibration)) {
+    while (!SameCalibration(records, calibration)) {
         if (clock.NowMs() - begin >= limit) {
             io.err << "kvctl " << command << ": wrote " << path
                    << ", but the driver did not take it within " << limit / 1000
@@ -107,10 +93,8 @@ int RunCalibration(const Arguments& args, CommandIo& io, const LiveEnvironment& 
     }
     const auto identity = std::make_unique<Registry>(ProgramRole::Controller);
     SetIdentityCalibration(*identity);
-    const int status = ReloadCalibration(
-        conversation, io, "calibration reset", path, *identity,
-        [](const Registry& driver, const Registry&) { return HoldsIdentityCalibration(driver); },
-        options->timeoutMs);
+    const int status = ReloadCalibration(conversation, io, "calibration reset", path, *identity,
+                                         options->timeoutMs);
     if (status == kExitOk) {
         io.out << "the driver on " << conversation.PeerName()
                << " now maps touches with the identity calibration (" << path << ")\n";
@@ -272,7 +256,7 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
     // The calibration first: reading DRIVER.INI again sets every setting from the file.
     if (calibration) {
         if (const int status = ReloadCalibration(conversation, io, "import", settingsPath, *wanted,
-                                                 SameCalibration, options->timeoutMs);
+                                                 options->timeoutMs);
             status != kExitOk) {
             return status;
         }
