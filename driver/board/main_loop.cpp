@@ -272,6 +272,10 @@ void CHid::ServeSave() {
 
 bool CHid::ServeStop() {
     if (registry_.driverDoStop.ConsumeCounted()) {
+        // A save sent before the stop has arrived before it, but may have landed after this
+        // iteration looked for saves: served now, or it is lost with the driver (the
+        // Controller's first run saves the sensor model and restarts the driver at once).
+        ServeSave();
         log_.Say("stop requested");
         stopRequested_ = true;
         running_ = false;

@@ -431,6 +431,23 @@ TEST_F(MainLoop, ThreeSavesBetweenTwoIterationsWriteOnce) {
     EXPECT_EQ(settings.saves, 2);
 }
 
+TEST_F(MainLoop, ASaveThatArrivedBeforeTheStopIsServedBeforeTheLoopEnds) {
+    Start(64);
+    link.StreamReport(Counting(0), 5);
+    hid.LoopIteration();
+    // While the first save writes, the next save and then a stop arrive, in that order (the
+    // first run: the model, its save, the stop): the loop has looked for saves already.
+    settings.onSave = [this] {
+        settings.onSave = nullptr;
+        controller.RaiseInto(registry, "Store", "DoSave");
+        controller.RaiseInto(registry, "Driver", "DoStop");
+    };
+    controller.RaiseInto(registry, "Store", "DoSave");
+    hid.LoopIteration();
+    EXPECT_FALSE(hid.Running());
+    EXPECT_EQ(settings.saves, 2);
+}
+
 TEST_F(MainLoop, StopEndsTheLoopBeforeAMuxChangeIsTaken) {
     Start(64);
     link.StreamReport(Counting(0), 5);

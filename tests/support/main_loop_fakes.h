@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "driver/core/frame_processor.h"
 #include "driver/core/settings_store.h"
@@ -48,10 +49,14 @@ public:
     void Load(Registry&) override { ++loads; }
     bool Save(const Registry&) override {
         ++saves;
+        if (onSave) {
+            onSave();
+        }
         return true;
     }
     int loads = 0;
     int saves = 0;
+    std::function<void()> onSave;  // what arrives while the file is written
 };
 
 }  // namespace kv::test
