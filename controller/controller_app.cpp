@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "controller/driver_launcher.h"
+#include "controller/first_run.h"
 #include "controller/initial_dialog.h"
 #include "controller/main_dialog.h"
 #include "controller/output_mapping.h"
@@ -309,43 +310,78 @@ void CConfiguratorApp::FirstRun(DriverView& driver, ProfileFile& profile, Driver
     }
     // The language is the Controller's own and holds at once.
     profile.WriteInt("GENERAL", "LANG", dialog.Language());
-    Registry& records = driver.Records();
-    const SensorLayout layout = LayoutOfModelCode(dialog.ModelCode());
-    // The model goes onto the driver's own records: give a driver that is still starting its
-    // moment to send them.
-    bool taken = false;
-    if (AwaitDriver(
-            driver,
-            [&] { return driver.Knows(records.splitState) && driver.Knows(records.commsReqState); },
-            kFirstRunDriverWaitMs)) {
-        SetModel(driver, dialog.ModelCode());
-        records.driverDoStop.RaiseCounted();
-        PauseWithEvents(kFirstRunStopPauseMs);
-        // Only what the new driver says counts: it starts once the old one has let go of its
-        // lock, reads the model from its settings file and tells it in its publish-all.
-        QElapsedTimer ending;
-        ending.start();
-        while (!LockIsFree(driverLock) && ending.elapsed() < kDriverEndWaitMs) {
-            PauseWithEvents(kConnectPollMs);
-        }
-        driver.ForgetDriver();
-        launcher.StartWhenOldEnded();
-        taken = AwaitDriver(
-            driver, [&] { return DriverHasLayout(driver, layout); }, kFirstRunDriverWaitMs);
-    }
-    if (taken) {
+    const QString problem = GiveModelToDriver(driver, launcher, driverLock, dialog.ModelCode());
+    if (problem.isEmpty()) {
         profile.WriteInt("GENERAL", "FIRST", 0);
         return;
     }
     // Said, and asked again at the next start, rather than a foil read with the wrong layout.
     QMessageBox box(QMessageBox::Warning, QString(),
-                    QCoreApplication::translate(
-                        "CConfiguratorApp",
-                        "The driver did not confirm the sensor model: it did not answer, or did "
-                        "not take it. The first-run questions come again at the next start."));
+                    QCoreApplication::translate("CConfiguratorApp",
+                                                "The driver did not confirm the sensor model: %1 "
+                                                "The first-run questions come again at the next "
+                                                "start.")
+                        .arg(problem));
     box.setObjectName(QStringLiteral("FirstRunFailed"));
     box.setAccessibleName(box.text());
     box.exec();
+}
+
+QString CConfiguratorApp::GiveModelToDriver(DriverView& driver, DriverLauncher& launcher,
+                                            const QString& driverLock, int32_t modelCode) {
+    const auto tr = [](const char* text) {
+        return QCoreApplication::translate("CConfiguratorApp", text);
+    };
+    const auto absent = [&] {
+        return NoDriverReason(LookAtAbsentDriver(driver, launcher, driverLock));
+    };
+    Registry& records = driver.Records();
+    const SensorLayout layout = LayoutOfModelCode(modelCode);
+    const auto knowsLayout = [&] {
+        return driver.Answering() && driver.Knows(records.splitState) &&
+               driver.Knows(records.commsReqState);
+    };
+    // What was heard before the dialog may be long past: a driver that has not heard the
+    // Controller for 5 s takes its next datagram as first contact and answers with all its
+    // records, and the first of them, after the silence, makes the view forget what it knew,
+    // halfway through the model. So only records the driver sends now count; a driver that is
+    // still starting gets its moment to send them.
+    driver.ForgetDriver();
+    if (!AwaitDriver(driver, knowsLayout, kFirstRunDriverWaitMs)) {
+        return tr("no driver answers: %1").arg(absent());
+    }
+    SetModel(driver, modelCode);
+    // The model and its save request go out before the stop, or the driver ends without them.
+    const auto allSent = [&] {
+        driver.Poll();
+        return driver.Waiting() == 0;
+    };
+    if (!AwaitDriver(driver, allSent, kFirstRunDriverWaitMs)) {
+        return tr("the driver stopped answering before it had the model: %1").arg(absent());
+    }
+    records.driverDoStop.RaiseCounted();
+    PauseWithEvents(kFirstRunStopPauseMs);
+    // Only what the new driver says counts: it starts once the old one has let go of its
+    // lock, reads the model from its settings file and tells it in its publish-all.
+    QElapsedTimer ending;
+    ending.start();
+    while (!LockIsFree(driverLock) && ending.elapsed() < kDriverEndWaitMs) {
+        PauseWithEvents(kConnectPollMs);
+    }
+    driver.ForgetDriver();
+    launcher.StartWhenOldEnded();
+    if (AwaitDriver(
+            driver, [&] { return driver.Answering() && DriverHasLayout(driver, layout); },
+            kFirstRunDriverWaitMs)) {
+        return {};
+    }
+    if (knowsLayout()) {
+        return tr(
+            "the restarted driver answers with another sensor layout than the model's: "
+            "it did not keep the model in its settings file (a folder it cannot write, or "
+            "a simulated foil with a layout of its own).");
+    }
+    return tr("the restarted driver does not answer: %1").arg(absent());
 }
 
 void CConfiguratorApp::LoadLanguage(QApplication& app, int lang) {

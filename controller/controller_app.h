@@ -79,6 +79,10 @@ public:
 private:
     void FirstRun(DriverView& driver, ProfileFile& profile, DriverLauncher& launcher,
                   const QString& driverLock);
+    // Sends the model, has the driver save it and restarts the driver; empty when the new
+    // driver reports the model's layout, else what went wrong.
+    QString GiveModelToDriver(DriverView& driver, DriverLauncher& launcher,
+                              const QString& driverLock, int32_t modelCode);
     void LoadLanguage(QApplication& app, int lang);
 
     ControllerOptions options_;

@@ -72,7 +72,9 @@ void DriverLauncher::StartWhenOldEnded() {
 }
 
 bool DriverLauncher::StartNow() const {
-    return starter_(program_, arguments_);
+    const bool started = starter_(program_, arguments_);
+    lastStartFailed_ = !started;
+    return started;
 }
 
 bool DriverLauncher::RestartNow() const {

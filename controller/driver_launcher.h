@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -49,6 +50,9 @@ public:
 
     const QString& Program() const { return program_; }
     const QStringList& Arguments() const { return arguments_; }
+    // Whether the last start the workers made failed (the program could not be run at all),
+    // for telling the user why no driver answers.
+    bool LastStartFailed() const { return lastStartFailed_; }
 
 private:
     void RunWorker(std::function<void()> work);
@@ -58,6 +62,7 @@ private:
     QString lockPath_;
     ProgramStarter starter_;
     const Clock& clock_;
+    mutable std::atomic<bool> lastStartFailed_{false};
     std::mutex workersMutex_;
     std::vector<std::thread> workers_;
 };

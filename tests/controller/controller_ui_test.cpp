@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -20,6 +21,8 @@
 #include "controller/about_page.h"
 #include "controller/controller_app.h"
 #include "controller/driver_launcher.h"
+#include "controller/driver_view.h"
+#include "controller/first_run.h"
 #include "controller/main_dialog.h"
 #include "controller/profile_file.h"
 #include "controller/single_instance.h"
@@ -275,6 +278,43 @@ private slots:
         QCOMPARE(startedAt.size(), size_t{2});
         QVERIFY(startedAt[1] >= kDriverEndWaitMs);
         QVERIFY(!lockFreeAtStart[1]);
+    }
+
+    void aDriverThatDoesNotAnswerIsExplainedByWhatTheControllerCanSee() {
+        QTemporaryDir folder;
+        const QString lockPath = folder.filePath(QStringLiteral("KELVARIN_DRIVER.lock"));
+        const QString program = folder.filePath(QStringLiteral("Driver"));
+        Registry registry(ProgramRole::Controller);
+        DriverView driver(registry);
+        bool startWorks = true;
+        DriverLauncher launcher(program, {}, lockPath,
+                                [&](const QString&, const QStringList&) { return startWorks; });
+        const auto reason = [&] {
+            launcher.StartNow();
+            return NoDriverReason(LookAtAbsentDriver(driver, launcher, lockPath));
+        };
+        QVERIFY2(reason().contains(QStringLiteral("is missing")), qPrintable(reason()));
+
+        QFile file(program);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY2(reason().contains(QStringLiteral("cannot be run")), qPrintable(reason()));
+
+        QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+        startWorks = false;
+        QVERIFY2(reason().contains(QStringLiteral("could not be started")), qPrintable(reason()));
+        startWorks = true;
+        QVERIFY2(reason().contains(QStringLiteral("ended at once")), qPrintable(reason()));
+        {
+            HeldLock running(lockPath);
+            QVERIFY2(reason().contains(QStringLiteral("does not answer")), qPrintable(reason()));
+        }
+
+        // Another user's program on the driver's port is named before anything of ours.
+        driver.SetPortHolder(23000, [] { return std::optional<uint32_t>(1234); });
+        QVERIFY2(reason().contains(QStringLiteral("port 23000")) &&
+                     reason().contains(QStringLiteral("uid 1234")),
+                 qPrintable(reason()));
     }
 
     void optionsGiveTheDriverItsPortsAndOptions() {
