@@ -4,12 +4,21 @@ ends the demo with its driver. Runs under tests/controller/a11y/with-desktop:
   settled: CONTROLLER.INI past its first run; the Controller ended with SIGTERM
   first run: no CONTROLLER.INI; the first-run dialog, once accepted, stops the demo driver and
       the Controller starts a new one, which is still the demo (simulated board, --stop-with
-      the script); Quit then ends the demo and that driver too"""
+      the script); Quit then ends the demo and that driver too
+  first run alone: the Controller on its own, starting its own driver
+Both first runs are taken as a new user takes them: on a busy machine (stress-ng on every
+core) and after reading the dialog for a while; the model must end up in DRIVER.INI and the
+first-run questions must count as answered.
+  KV_FIRST_RUN_WAIT_S  seconds at the dialog before OK (default 30)
+  KV_FIRST_RUN_REPEAT  how many times each first run is taken (default 1)"""
 
+import ctypes
 import os
+import shutil
 import signal
 import subprocess
 import sys
+import time
 
 # No bytecode folders beside the sources.
 sys.dont_write_bytecode = True
@@ -22,6 +31,12 @@ from demo_support import DEADLINE_S, DemoTree, cmdline, eventually  # noqa: E402
 
 WINDOW = "Kelvarin Vyren - Controller"
 FIRST_RUN = "Initial Setting for first running..."
+# The default model S64 as the driver saves it.
+S64_LINES = ("Split_State_Split0=20", "Split_State_Split1=24", "Split_State_Flip2=1",
+             "Comms_ReqState_MuxSize=64")
+PR_SET_PDEATHSIG = 1
+WAIT_S = float(os.environ.get("KV_FIRST_RUN_WAIT_S", "30"))
+REPEAT = int(os.environ.get("KV_FIRST_RUN_REPEAT", "1"))
 SETTLED = b"[GENERAL]\r\nFIRST=0\r\nLANG=19\r\nINDEX=0\r\n[BOOT]\r\nDRIVER=0\r\nCONTROLLER=0\r\n"
 
 
@@ -68,13 +83,67 @@ def settled(tree):
     ends(tree, script, "SIGTERM to the Controller")
 
 
+class Busy:
+    """Every core kept busy while it is in force, as on a machine doing other work."""
+
+    def __enter__(self):
+        stress = shutil.which("stress-ng")
+        assert stress, "stress-ng is not installed (scripts/install-deps installs it)"
+        # Ended with this test however it ends: by its parent's death, and at the latest by
+        # its own time-out.
+        self.process = subprocess.Popen(
+            [stress, "--cpu", str(os.cpu_count() or 2), "--timeout", "900", "--quiet"],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+            preexec_fn=lambda: ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM),
+        )
+        return self
+
+    def __exit__(self, *_):
+        self.process.terminate()
+        self.process.wait()
+
+
+def failure_box():
+    """The text of the first run's failure message, when it is shown."""
+    for window in a11y.top_windows():
+        for accessible in a11y._walk(window):
+            try:
+                if "did not confirm the sensor model" in (accessible.name or ""):
+                    return accessible.name
+            except Exception:  # the object went away while we looked
+                continue
+    return None
+
+
+def answer_first_run(tree):
+    """Reads the dialog for WAIT_S, takes the default model with OK, and waits for the main
+    window; the model must be in the driver's settings file and the questions answered."""
+    a11y.window(FIRST_RUN)
+    time.sleep(WAIT_S)
+    a11y.press(FIRST_RUN, "push button", "OK")
+    outcome = eventually(
+        "the main window or the failure message after OK",
+        lambda: failure_box() or ("shown" if a11y.showing(WINDOW) else None),
+    )
+    assert outcome == "shown", outcome
+    folder = os.path.join(tree.build, "controller")
+    with open(os.path.join(folder, "CONTROLLER.INI"), "rb") as f:
+        assert b"FIRST=0\r\n" in f.read(), "the first run does not count as answered"
+    with open(os.path.join(folder, "DRIVER.INI")) as f:
+        saved = f.read().splitlines()
+    missing = [line for line in S64_LINES if line not in saved]
+    assert not missing, "DRIVER.INI lacks %s" % missing
+
+
 def first_run(tree):
     script = start(tree)
     a11y.window(FIRST_RUN)
     eventually("the demo driver answers", tree.answers)
     first = tree.drivers()
     assert len(first) == 1, "one demo driver, not %s" % first
-    a11y.press(FIRST_RUN, "push button", "OK")
+
+    answer_first_run(tree)
 
     def restarted():
         now = [pid for pid in tree.drivers() if pid not in first]
@@ -89,15 +158,59 @@ def first_run(tree):
     ends(tree, script, "Quit")
 
 
+def first_run_alone(tree):
+    """No driver runs: the Controller starts its own, and after the first run its successor."""
+    log = open(os.path.join(tree.root, "demo.txt"), "w")
+    controller = subprocess.Popen(
+        [
+            tree.controller,
+            "--port=%d" % tree.controller_port,
+            "--driver-port=%d" % tree.port,
+            "--driver-option=--simulate=demo",
+            "--driver-option=--pointer=none",
+        ],
+        env=tree.environment(on_display()),
+        stdout=log,
+        stderr=subprocess.STDOUT,
+        start_new_session=True,
+    )
+    tree.scripts.append(controller)
+    log.close()
+    answer_first_run(tree)
+    eventually("the restarted driver answers", tree.answers)
+    a11y.press(WINDOW, "push button", "Quit")
+    assert controller.wait(timeout=DEADLINE_S) == 0, "the Controller's exit status"
+    # Quit leaves the driver running, as it does for a user.
+    subprocess.run([tree.kvctl, "stop", "--port", str(tree.port)], capture_output=True)
+    tree.assert_all_gone("kvctl stop after Quit")
+
+
 def main():
     script, driver, kvctl, controller = sys.argv[1:5]
-    for case in (settled, first_run):
+    cases = [(settled, False)] + [(first_run, True), (first_run_alone, True)] * REPEAT
+    # Each first run is counted, so that a repeated run gives figures; any failure fails.
+    passed = {first_run.__name__: 0, first_run_alone.__name__: 0}
+    failures = []
+    for case, busy in cases:
         with DemoTree(script, driver, kvctl, controller) as tree:
             try:
-                case(tree)
-            except AssertionError:
+                if not busy:
+                    case(tree)
+                    continue
+                with Busy():
+                    case(tree)
+                passed[case.__name__] += 1
+                print("%s: passed" % case.__name__, flush=True)
+            except AssertionError as error:
                 print(output_of(tree)[-3000:])
-                raise
+                if not busy:
+                    raise
+                failures.append("%s: %s" % (case.__name__, error))
+                print(failures[-1], flush=True)
+    for name, count in passed.items():
+        print("%s: %d of %d passed, %.0f s at the dialog, every core busy"
+              % (name, count, REPEAT, WAIT_S))
+    assert not failures, "\n".join(failures)
     print("desktop demo: the Controller on the demo driver; ending it ends the demo")
 
 
