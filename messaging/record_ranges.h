@@ -45,9 +45,9 @@ inline constexpr RealRange kDistance{0.0f, 1.0f};
 // Mouse Damp DampPeriod, in two-second periods: from 10 on, every one of the 256 history
 // samples is damped at any frame rate.
 inline constexpr RealRange kDampPeriod{0.0f, 10.0f};
-// Mouse Damp RightClickPeriod, in whole two-second periods: below 1 every touch would become
-// a right click; 100 (over three minutes) is as good as never.
-inline constexpr RealRange kHoldPeriod{1.0f, 100.0f};
+// Mouse Damp RightClickPeriod, in two-second periods: from 0.25 (half a second, below which
+// every tap would risk becoming a right click) to 100 (over three minutes, as good as never).
+inline constexpr RealRange kHoldPeriod{0.25f, 100.0f};
 // Calib State exclude_edge_flag: exclusion rectangle, no region, regional mapping.
 inline constexpr IntRange kRegionMode{0, 2};
 // Calib State region bounds, fractions of the screen; left < right and top < bottom as well.

@@ -53,9 +53,18 @@ void MouseDevice1::Release() {
 
 void MouseDevice1::Flush() {
     using namespace pointer_flags;
+    const bool rightClick = newRightClick_ != previousRightClick_ && newRightClick_ == 1;
+    if (primary_.newState < 2) {
+        leftGivenUp_ = false;
+    } else if (leftGivenUp_) {
+        primary_.newState = 1;  // the finger still touches; the button stays up
+    } else if (rightClick && primary_.previousState == 2) {
+        leftGivenUp_ = true;
+        primary_.newState = 1;
+    }
     FlushChannel(primary_, kLeftDown, kLeftUp);
     FlushChannel(secondary_, kMiddleDown, kMiddleUp);
-    if (newRightClick_ != previousRightClick_ && newRightClick_ == 1) {
+    if (rightClick) {
         Send(kRightDown, 0, 0, 0);
         Send(kRightUp, 0, 0, 0);
     }

@@ -63,6 +63,10 @@ private:
     Channel secondary_;
     uint8_t previousRightClick_ = 0;
     uint8_t newRightClick_ = 0;
+    // A press-and-hold became a right click while the left button was down: the left button
+    // was let go first and stays up until the finger lifts, so a long press is a right click
+    // and not also a drag.
+    bool leftGivenUp_ = false;
     float previousWheel_ = 0.0f;
     float newWheel_ = 0.0f;
     int32_t width_;

@@ -9,8 +9,8 @@
 namespace kv {
 
 void HoldDetector::Step(PointerSample& sample) {
-    const int64_t limit = int64_t{holdUnits} * rate;
-    holdLimit = static_cast<int32_t>(std::clamp<int64_t>(limit, INT32_MIN, INT32_MAX));
+    // A float product, as the setting is a float (see the damping count).
+    holdLimit = TruncSaturated(holdPeriods * static_cast<float>(rate));
     if (sample.state < 2) {
         count = 0;
         ready = true;
@@ -58,7 +58,7 @@ void PointerPipeline::Refresh() {
     // 35 and one frame of damping would be lost.
     const float dampFrames = static_cast<float>(rate_) * registry.mouseDamp.DampPeriod;
     dampCount_ = TruncSaturated(dampFrames);
-    hold_.holdUnits = TruncSaturated(registry.mouseDamp.RightClickPeriod);
+    hold_.holdPeriods = registry.mouseDamp.RightClickPeriod;
     hold_.rate = rate_;
     hold_.range = registry.mouseDamp.RightClickRange;
     edge_ = EdgeStretch::FromSettings(registry.edgeState);

@@ -27,13 +27,15 @@ struct OutputContext {
 };
 
 // Press-and-hold: a touch that stays within range of where it landed for more than
-// holdLimit frames issues one right click.
+// holdLimit frames issues one right click. The hold time is holdPeriods two-second periods
+// of frames, not truncated, so that 0.5 gives the one-second long press touch users expect
+// while whole values keep their meaning.
 class HoldDetector {
 public:
     // Marks sample.rightClick when the hold fires. touching: state after exclusion >= 2.
     void Step(PointerSample& sample);
 
-    int32_t holdUnits = 2;
+    float holdPeriods = 2.0f;
     int32_t rate = 50;
     int32_t holdLimit = 100;
     float range = 0.07f;

@@ -601,7 +601,7 @@ TEST_F(SettingsOnDisk, AValueOutOfRangeKeepsTheFieldAndIsReported) {
         "Comms_ReqState_MuxSize=65",
         "Output_Tune_SnapRange=nan",
         "Output_Tune_DampPeriod=1e30",
-        "Output_Tune_RightClickPeriod=0.5",
+        "Output_Tune_RightClickPeriod=0.2",
         "Split_State_Split1=123",
         "Split_State_Flip0=2",
         "Sense_State_CoarseRange=2000000000",

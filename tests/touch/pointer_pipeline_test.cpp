@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 
 #include "driver/touch/pointer_pipeline.h"
 #include "touch_test_support.h"
@@ -60,33 +61,49 @@ TEST_F(PointerPipelineTest, FirstThreeSamplesGiveNoOutput) {
     EXPECT_EQ(rig.LastEntry().Value4, 2);
 }
 
-TEST_F(PointerPipelineTest, StillFingerGetsRightClickAfterHoldLimitWithLeftButtonDown) {
+// A long press is a right click, not also a drag: the left button held since the landing is
+// let go just before the right click and stays up until the finger lifts.
+TEST_F(PointerPipelineTest, StillFingerGetsRightClickAfterHoldLimitWithLeftButtonLetGo) {
     Pipeline();  // rate 50, RightClickPeriod 2: hold limit 100 frames
     Submit(Touch(0.25f, 0.375f), 3 + 100);
     EXPECT_EQ(RightClicks(), 0);
+    EXPECT_EQ(rig.injector.Count(kLeftUp), 0);
     Submit(Touch(0.25f, 0.375f));  // the 101st touching output
     EXPECT_EQ(RightClicks(), 1);
-    ASSERT_GE(rig.injector.events.size(), 2u);
+    ASSERT_GE(rig.injector.events.size(), 3u);
     const auto n = rig.injector.events.size();
+    EXPECT_EQ(rig.injector.events[n - 3].flags, kLeftUp);
     EXPECT_EQ(rig.injector.events[n - 2].flags, kRightDown);
     EXPECT_EQ(rig.injector.events[n - 1].flags, kRightUp);
     EXPECT_EQ(rig.injector.Count(kLeftDown), 1);
-    EXPECT_EQ(rig.injector.Count(kLeftUp), 0);
     EXPECT_TRUE(rig.LastEntry().Value3);
 
-    // The hold fires once per touch.
+    // The hold fires once per touch; the finger moving on and lifting presses nothing.
     Submit(Touch(0.25f, 0.375f), 150);
+    Submit(Touch(0.5f, 0.5f), 10);
+    Submit(Lift(0.5f, 0.5f), 5);
     EXPECT_EQ(RightClicks(), 1);
+    EXPECT_EQ(rig.injector.Count(kLeftDown), 1);
+    EXPECT_EQ(rig.injector.Count(kLeftUp), 1);
+    // The next touch presses the button again.
+    Submit(Touch(0.5f, 0.5f), 4);
+    EXPECT_EQ(rig.injector.Count(kLeftDown), 2);
 }
 
-TEST_F(PointerPipelineTest, RightClickPeriodIsTruncatedToWholeUnits) {
-    rig.registry->mouseDamp.RightClickPeriod = 1.9f;
-    Pipeline();
-    EXPECT_EQ(pipeline->Hold().holdUnits, 1);
-    Submit(Touch(0.25f, 0.375f), 3 + 50);
-    EXPECT_EQ(RightClicks(), 0);
-    Submit(Touch(0.25f, 0.375f));
-    EXPECT_EQ(RightClicks(), 1);
+// The hold time is the setting's share of a period's frames, whole or not: 1.9 at rate 50
+// fires after 95 touching frames, 0.5 (a one-second long press) after 25.
+TEST_F(PointerPipelineTest, RightClickPeriodCountsFractionsOfAPeriod) {
+    for (const auto& [period, limit] : {std::pair{1.9f, 95}, std::pair{0.5f, 25}}) {
+        SCOPED_TRACE(period);
+        rig.registry->mouseDamp.RightClickPeriod = period;
+        Pipeline();
+        const int before = RightClicks();
+        Submit(Touch(0.25f, 0.375f), 3 + limit);
+        EXPECT_EQ(RightClicks(), before);
+        Submit(Touch(0.25f, 0.375f));
+        EXPECT_EQ(RightClicks(), before + 1);
+        EXPECT_EQ(pipeline->Hold().holdLimit, limit);
+    }
 }
 
 TEST_F(PointerPipelineTest, FingerThatSlidesAwayHasNoRightClickUntilItLandsAgain) {
