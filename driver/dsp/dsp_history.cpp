@@ -2,6 +2,7 @@
 #include "driver/dsp/dsp_history.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "driver/dsp/touch_detector.h"
@@ -27,6 +28,9 @@ bool ChannelHistory::Accumulate(int32_t input) {
             return false;
         }
         itsAccumulator = next;
+        if (itsBaselineValid) {
+            itsPeriodHigh = std::max(itsPeriodHigh, itsAccumulator - itsBaseline);
+        }
         // Without housekeeping the period would grow without end; stop counting instead of
         // overflowing.
         if (itsPeriodFrames < std::numeric_limits<int32_t>::max()) {
@@ -38,15 +42,26 @@ bool ChannelHistory::Accumulate(int32_t input) {
     return true;
 }
 
-int32_t ChannelHistory::EndPeriod() {
+int32_t ChannelHistory::EndPeriod(int32_t followBelow) {
     while (itsEntries >= itsCapacity) {
         itsOldestIndex = (itsOldestIndex + 1) % kRingSlots;
         --itsEntries;
     }
     // A period of four frames or fewer is too short to give a trustworthy mean.
     if (itsPeriodFrames > 4) {
-        theBuffer[static_cast<size_t>(itsWriteIndex)] =
-            static_cast<int32_t>(itsPeriodSum / itsPeriodFrames);
+        const auto mean = static_cast<int32_t>(itsPeriodSum / itsPeriodFrames);
+        if (itsBaselineValid && itsPeriodHigh < followBelow && mean >= itsBaseline &&
+            mean - itsBaseline < kFollowRise) {
+            // Without this the baseline would rise only as the old lows age out (up to a
+            // minute), and a slow rise of the untouched foil would cross the touch threshold:
+            // a touch where no finger is. The old lows are lifted to the new mean instead.
+            for (int32_t n = 0, slot = itsOldestIndex; n < itsEntries;
+                 ++n, slot = (slot + 1) % kRingSlots) {
+                int32_t& entry = theBuffer[static_cast<size_t>(slot)];
+                entry = std::max(entry, mean);
+            }
+        }
+        theBuffer[static_cast<size_t>(itsWriteIndex)] = mean;
         itsWriteIndex = (itsWriteIndex + 1) % kRingSlots;
         ++itsEntries;
     }
@@ -58,6 +73,7 @@ int32_t ChannelHistory::EndPeriod() {
     }
     itsPeriodSum = 0;
     itsPeriodFrames = 0;
+    itsPeriodHigh = 0;
     itsBaselineValid = false;
     itsBaseline = 0;
     // The lowest recent mean: a touch only ever raises the reading, so the minimum is the
@@ -80,6 +96,7 @@ void ChannelHistory::Reset() {
     itsAccumulator = 0;
     itsPeriodSum = 0;
     itsPeriodFrames = 0;
+    itsPeriodHigh = 0;
     itsWriteIndex = 0;
     itsOldestIndex = 0;
     itsEntries = 0;
@@ -133,9 +150,13 @@ void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool 
 
 void DspHistory::Housekeeping() {
     if (itsAxis >= 0) {
+        // An electrode whose signal stayed below what a touch needs (the press threshold in
+        // counts at this sensitivity) had no finger on or next to it.
+        const auto followBelow = static_cast<int32_t>(
+            std::ceil(theDetector.PressThreshold() / std::max(itsScale, 0.05f)));
         CommsStatus& status = theRegistry.commsActStatus;
         for (int32_t i = 0; i < itsCount; ++i) {
-            const int32_t activity = itsChannels[static_cast<size_t>(i)].EndPeriod();
+            const int32_t activity = itsChannels[static_cast<size_t>(i)].EndPeriod(followBelow);
             if (status.StatusCode != activity) {
                 status.StatusCode = activity;
                 status.Publish();

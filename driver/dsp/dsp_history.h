@@ -21,6 +21,11 @@ public:
     // The unwrapped reading never gets near this on a working foil; a board that streams a
     // steady ramp would otherwise drive the accumulator into overflow within hours.
     static constexpr int32_t kAccumulatorLimit = 1 << 24;
+    // On an electrode no finger came near in the period, a period mean less than this many
+    // counts above the baseline is the foil drifting (warmth, humidity, the electronics
+    // settling): the baseline follows it at once. Anything else (a touch, a finger resting
+    // for good) is learnt only as before, once the lower means have aged out.
+    static constexpr int32_t kFollowRise = 2;
 
     // Link activity reported for a period by its frame count.
     static constexpr int32_t kActivityNone = 0;
@@ -31,8 +36,9 @@ public:
     // the caller resets the whole axis.
     bool Accumulate(int32_t input);
     // Ends a housekeeping period: stores the period mean, rebuilds the baseline and returns
-    // the link activity seen in the period.
-    int32_t EndPeriod();
+    // the link activity seen in the period. A slow rise is followed only on an electrode whose
+    // signal stayed below followBelow counts all period (0: never).
+    int32_t EndPeriod(int32_t followBelow = 0);
     void Reset();
 
     int32_t Accumulator() const { return itsAccumulator; }
@@ -57,6 +63,8 @@ private:
     // 64 bits: a long period of large readings must not overflow the sum.
     int64_t itsPeriodSum = 0;
     int32_t itsPeriodFrames = 0;
+    // The highest signal above the baseline in the current period.
+    int32_t itsPeriodHigh = 0;
     int32_t itsMinEntries = kMinEntries;
 };
 

@@ -1,6 +1,7 @@
 // Selections 2 and 3: the two-finger state machine.
 #include "driver/touch/dual_touch_state.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kv {
@@ -152,6 +153,8 @@ void DualTouchState::SetGestureLimits(int32_t framesLastPeriod) {
 
 void DualTouchState::PeriodicStep(int32_t framesLastPeriod) {
     SetGestureLimits(framesLastPeriod);
+    // 30 ms of frames (the period is two seconds), two at the least.
+    liftHoldFrames_ = std::max(2, framesLastPeriod * 3 / 200);
     Refresh();
 }
 
@@ -169,8 +172,34 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
     processor.Process(c.fingerA, c.fingerB, trackA_, trackB_);
     outputA_ = processor.OutputA();
     outputB_ = processor.OutputB();
-    pipelineA_.Submit(ToSample(outputA_), kEngineId, 0);
-    pipelineB_.Submit(ToSample(outputB_), kEngineId, 1);
+    // The machine's outputs, as contacts that land and lift cleanly.
+    TrackPoint contactA = outputA_;
+    TrackPoint contactB = outputB_;
+    HoldLift(0, contactA);
+    HoldLift(1, contactB);
+    pipelineA_.Submit(ToSample(contactA), kEngineId, 0);
+    pipelineB_.Submit(ToSample(contactB), kEngineId, 1);
+}
+
+void DualTouchState::HoldLift(size_t channel, TrackPoint& output) {
+    LiftHold& hold = liftHolds_[channel];
+    if (output.state >= touch_state::kTouching) {
+        if (!hold.down && ++hold.seen < kLandFrames) {
+            output.state = touch_state::kNone;
+            return;
+        }
+        hold.down = true;
+        hold.last = output;
+        hold.missing = 0;
+        return;
+    }
+    hold.seen = 0;
+    if (hold.down && hold.missing < liftHoldFrames_) {
+        ++hold.missing;
+        output = hold.last;
+        return;
+    }
+    hold.down = false;
 }
 
 Classification DualTouchState::Classify(const PeakCandidate& firstX, const PeakCandidate& secondX,

@@ -102,6 +102,9 @@ private:
                             float thresholdX, const PeakCandidate& firstY,
                             const PeakCandidate& secondY, float thresholdY);
     void ResolveSameLine(Classification& c);
+    // Lands an output's contact once it has touched for kLandFrames frames, and holds it when
+    // it drops out while its finger is likely still there.
+    void HoldLift(size_t channel, TrackPoint& output);
 
     StateNoFingerProcessor noFinger_;
     StateOneFingerProcessor oneFinger_;
@@ -116,6 +119,22 @@ private:
     float thresholdX_ = 9.0f;
     TrackPoint outputA_;
     TrackPoint outputB_;
+    // A finger's output that stops touching for a frame or two while the finger stays (peaks
+    // merging where fingers meet or cross, a suppressed jump, a weak frame) would lift the
+    // contact and land it again as a new touch, which breaks a pinch. Such a drop-out is held
+    // where the finger last was for up to liftHoldFrames_ frames (about 30 ms), so a real
+    // lift is reported that much later. Likewise a contact lands only on its second touching
+    // frame in a row, so that noise crossing the threshold on both axes for one frame is no
+    // touch.
+    static constexpr int32_t kLandFrames = 2;
+    struct LiftHold {
+        TrackPoint last;
+        bool down = false;
+        int32_t seen = 0;  // touching frames in a row before landing
+        int32_t missing = 0;
+    };
+    std::array<LiftHold, 2> liftHolds_{};
+    int32_t liftHoldFrames_ = 3;
     PointerPipeline pipelineA_;
     PointerPipeline pipelineB_;
 };
