@@ -42,6 +42,20 @@ std::string ParsePid(std::string_view text, int& pid) {
     return {};
 }
 
+// WIDTHxHEIGHT in whole millimetres, each 1..100000.
+std::string ParseScreenMm(std::string_view text, std::optional<ScreenMillimetres>& size) {
+    const size_t x = text.find('x');
+    const auto width = ParseDecimal<int32_t>(text.substr(0, x));
+    const auto height =
+        x == std::string_view::npos ? std::nullopt : ParseDecimal<int32_t>(text.substr(x + 1));
+    constexpr int32_t kMaxMm = 100000;
+    if (!width || !height || *width < 1 || *height < 1 || *width > kMaxMm || *height > kMaxMm) {
+        return std::string("not WIDTHxHEIGHT in millimetres: '").append(text).append("'");
+    }
+    size = ScreenMillimetres{*width, *height};
+    return {};
+}
+
 }  // namespace
 
 std::string ParseTuioTarget(std::string_view text, TuioTarget& target) {
@@ -80,7 +94,7 @@ std::string ParseTuioTarget(std::string_view text, TuioTarget& target) {
 
 namespace {
 
-constexpr std::array<OptionRow, 15> kOptions = {{
+constexpr std::array<OptionRow, 16> kOptions = {{
     {"help", "", "show this help and exit", nullptr},
     {"version", "", "print the version and exit", nullptr},
     {"verbose", "",
@@ -157,6 +171,11 @@ constexpr std::array<OptionRow, 15> kOptions = {{
          o.trustLoopback = true;
          return {};
      }},
+    {"screen-mm", "WIDTHxHEIGHT",
+     "the size of the picture under the foil in millimetres, which the touchscreen and pointer "
+     "report as their resolution (default: the X server's screen size, else 1218x685, a "
+     "55-inch 16:9 screen)",
+     [](DriverOptions& o, std::string_view v) { return ParseScreenMm(v, o.screenMm); }},
     {"tuio", "HOST:PORT",
      "where the TUIO touch mode sends its cursors: an IPv4 address or a host name (looked up "
      "once, at start) and a UDP port (default 127.0.0.1:3333)",

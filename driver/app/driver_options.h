@@ -2,9 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "driver/core/display_info.h"
 #include "messaging/network.h"
 
 namespace kv {
@@ -42,6 +44,7 @@ struct DriverOptions {
     int stopWithPid = 0;            // --stop-with: end when this process ends; 0 for none
     bool trustLoopback = false;     // --trust-loopback: any local user may control the driver
     TuioTarget tuio;                // --tuio
+    std::optional<ScreenMillimetres> screenMm;  // --screen-mm; none: the display's or default
 };
 
 enum class OptionsAction { Run, Help, Version, Fail };

@@ -209,13 +209,13 @@ private:
 // touchscreen, else none (every contact report is then dropped). Both are written from a
 // thread of their own: hid_write has no time-out, and a touchscreen made just now needs a
 // moment before its readers see events.
-std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log) {
+std::unique_ptr<TouchEndpoint> MakeTouchEndpoint(const VerboseLog& log, ScreenMillimetres screen) {
     auto hid = std::make_unique<CHidVMT>();
     if (hid->Open()) {
         log.Say("virtual touch device: HID endpoint dddd:0001");
         return std::make_unique<QueuedTouchEndpoint>(std::move(hid));
     }
-    auto uinput = std::make_unique<UinputTouchscreen>();
+    auto uinput = std::make_unique<UinputTouchscreen>("/dev/uinput", screen);
     if (uinput->Open()) {
         log.Say("virtual touch device: uinput touchscreen");
         return std::make_unique<QueuedTouchEndpoint>(std::move(uinput), kTouchscreenSettleMs);
@@ -331,10 +331,13 @@ SensorLink* RecordIfAsked(const DriverOptions& options, SensorLink& source, cons
 
 // The pointer output --pointer asks for; says why when there is none, and gives the Wayland
 // note once, with or without --verbose: under Wayland much of the desktop side is limited.
-PointerBackendChoice OpenPointer(const DriverOptions& options, const VerboseLog& log) {
+PointerBackendChoice OpenPointer(const DriverOptions& options, ScreenMillimetres screen,
+                                 const VerboseLog& log) {
     PointerBackend backend = PointerBackend::Auto;
     ParsePointerBackend(options.pointer, backend);
-    PointerBackendChoice pointer = ChoosePointerBackend(backend, PointerEnvironment::FromProcess());
+    PointerEnvironment env = PointerEnvironment::FromProcess();
+    env.screen = screen;
+    PointerBackendChoice pointer = ChoosePointerBackend(backend, env);
     if (!pointer.injector) {
         std::fprintf(stderr, "Driver: %s\n", pointer.error.c_str());
         return pointer;
@@ -376,15 +379,32 @@ TuioOutput::SenderFactory TuioSenders(const std::string& address, uint16_t port)
     };
 }
 
-// Where touches go besides the pointer, and the display they are mapped to. Built
-// in place.
+// The picture the touch devices' positions span, for their resolution: as the user gave it,
+// else as the X server gives it, else the example 55-inch screen.
+ScreenMillimetres ScreenSize(const DriverOptions& options, const DisplayInfo& display,
+                             const VerboseLog& log) {
+    const char* from = "--screen-mm";
+    ScreenMillimetres size = kDefaultScreenMm;
+    if (options.screenMm) {
+        size = *options.screenMm;
+    } else if (const auto server = display.SizeMm()) {
+        size = *server;
+        from = "the X server";
+    } else {
+        from = "the default; --screen-mm sets it";
+    }
+    log.Say("screen size for the input devices: " + std::to_string(size.width) + " x " +
+            std::to_string(size.height) + " mm (" + from + ")");
+    return size;
+}
+
+// Where touches go besides the pointer. Built in place.
 struct TouchOutputs {
-    TouchOutputs(const VerboseLog& log, const std::string& tuioAddress, uint16_t tuioPort)
-        : display(MakeDisplayInfo(std::getenv("DISPLAY"))),
-          touchDevice([&log] { return MakeTouchEndpoint(log); }),
+    TouchOutputs(const VerboseLog& log, ScreenMillimetres screen, const std::string& tuioAddress,
+                 uint16_t tuioPort)
+        : touchDevice([&log, screen] { return MakeTouchEndpoint(log, screen); }),
           tuio(DefaultTuioClock(), TuioSenders(tuioAddress, tuioPort)) {}
 
-    const std::unique_ptr<DisplayInfo> display;
     VirtualTouchDevice touchDevice;
     TuioOutput tuio;
 };
@@ -430,7 +450,10 @@ int RunDriver(const DriverOptions& options) {
     if (link == nullptr) {
         return 1;
     }
-    PointerBackendChoice pointer = OpenPointer(options, log);
+    // The display the touches are mapped to.
+    const std::unique_ptr<DisplayInfo> display = MakeDisplayInfo(std::getenv("DISPLAY"));
+    const ScreenMillimetres screen = ScreenSize(options, *display, log);
+    PointerBackendChoice pointer = OpenPointer(options, screen, log);
     if (!pointer.injector) {
         return 1;
     }
@@ -445,9 +468,9 @@ int RunDriver(const DriverOptions& options) {
     }
     network.SetRunning(true);
 
-    TouchOutputs outputs(log, tuioTarget.address, options.tuio.port);
+    TouchOutputs outputs(log, screen, tuioTarget.address, options.tuio.port);
     // Large (sample histories, template matrices, pointer histories): on the heap.
-    auto chain = std::make_unique<SignalChain>(registry, *outputs.display, *pointer.injector,
+    auto chain = std::make_unique<SignalChain>(registry, *display, *pointer.injector,
                                                outputs.touchDevice, outputs.tuio);
     // Refused calibration references (nan, inf) are said under --verbose.
     chain->Calibration().SetNotice([&log](std::string_view line) { log.Say(line); });
@@ -458,6 +481,9 @@ int RunDriver(const DriverOptions& options) {
     if (source.fixedLayout) {
         ApplyFixedLayout(source, registry, log);
     }
+    // In native touch the touchscreen is there from the start, before any browser or
+    // compositor looks for one and before the first contact.
+    chain->FollowTouchMode();
     network.SetReady();
     hid->Connect();
     hid->Run();

@@ -31,7 +31,8 @@ bool Writable(const std::string& path) {
 
 PointerBackendChoice MakeUinput(const PointerEnvironment& env, std::string& error) {
     PointerBackendChoice choice;
-    std::unique_ptr<UinputPointer> pointer = UinputPointer::Create(env.uinputPath, error);
+    std::unique_ptr<UinputPointer> pointer =
+        UinputPointer::Create(env.uinputPath, error, env.screen);
     if (pointer) {
         const std::string node = pointer->DevNode();
         choice.description = "pointer: uinput absolute pointer \"" +

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "driver/core/display_info.h"
 #include "driver/core/pointer_injector.h"
 
 namespace kv {
@@ -19,6 +20,8 @@ bool ParsePointerBackend(std::string_view text, PointerBackend& backend);
 struct PointerEnvironment {
     std::string uinputPath = "/dev/uinput";
     std::string display;  // the value of $DISPLAY; empty when unset
+    // The picture the uinput pointer's axes span (its resolution follows from it).
+    ScreenMillimetres screen = kDefaultScreenMm;
 
     // The real paths and the process's $DISPLAY.
     static PointerEnvironment FromProcess();

@@ -7,12 +7,18 @@ namespace kv {
 
 SignalChain::SignalChain(Registry& registry, const DisplayInfo& display, PointerInjector& injector,
                          ContactOutput& contacts, FingerPairOutput& tuio)
-    : dsp_(std::make_unique<DspStages>(registry)),
+    : registry_(registry),
+      contacts_(contacts),
+      dsp_(std::make_unique<DspStages>(registry)),
       calibration_(std::make_unique<CalibrationModel>(registry, display)),
       engines_(std::make_unique<TouchEngines>(registry, *calibration_, display, injector, contacts,
                                               tuio)) {
     dsp_->Detector().SetTouchEngines(engines_->Set());
     dsp_->Detector().SetCalibrationCollector(calibration_.get());
+}
+
+void SignalChain::FollowTouchMode() {
+    contacts_.Keep(TouchModeOf(registry_.outputState.Selection) == TouchMode::TwoFingerNative);
 }
 
 void SignalChain::ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) {

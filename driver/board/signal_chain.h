@@ -20,17 +20,26 @@ public:
                 ContactOutput& contacts, FingerPairOutput& tuio);
 
     void ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) override;
-    void MaintainHistories() override { dsp_->Housekeeping(); }
+    void MaintainHistories() override {
+        dsp_->Housekeeping();
+        FollowTouchMode();
+    }
     void SetGestureLimits(int32_t first, int32_t second) override {
         engines_->SetTrackLimits(first, second);
     }
     void ComputeTransform() override { calibration_->Recompute(); }
+
+    // The virtual touch device exists while native touch is the touch mode: at start, and
+    // from the periodic step after that mode was chosen or left.
+    void FollowTouchMode();
 
     DspStages& Dsp() { return *dsp_; }
     CalibrationModel& Calibration() { return *calibration_; }
     TouchEngines& Engines() { return *engines_; }
 
 private:
+    Registry& registry_;
+    ContactOutput& contacts_;
     std::unique_ptr<DspStages> dsp_;
     std::unique_ptr<CalibrationModel> calibration_;
     std::unique_ptr<TouchEngines> engines_;

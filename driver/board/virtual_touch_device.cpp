@@ -32,11 +32,30 @@ void VirtualTouchDevice::SendContact(uint8_t state, uint16_t contactNumber, uint
     Send();
 }
 
+void VirtualTouchDevice::Make() {
+    asked_ = true;
+    endpoint_ = factory_ ? factory_() : nullptr;
+    opened_ = endpoint_ != nullptr;
+}
+
+void VirtualTouchDevice::Keep(bool wanted) {
+    if (wanted == wanted_) {
+        return;
+    }
+    wanted_ = wanted;
+    if (wanted && !asked_) {
+        Make();
+    } else if (!wanted) {
+        // The device goes with its contacts: the desktop ends any touch still down.
+        endpoint_.reset();
+        opened_ = false;
+        asked_ = false;
+    }
+}
+
 void VirtualTouchDevice::Send() {
-    if (factory_) {
-        endpoint_ = factory_();
-        factory_ = nullptr;
-        opened_ = endpoint_ != nullptr;
+    if (!asked_) {
+        Make();
     }
     if (!opened_) {
         return;

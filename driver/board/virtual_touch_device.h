@@ -20,10 +20,11 @@ using TouchEndpointFactory = std::function<std::unique_ptr<TouchEndpoint>()>;
 
 class VirtualTouchDevice final : public ContactOutput {
 public:
-    // Sets the staging report's construction values. The endpoint is made on the first Send,
-    // not here: a uinput touchscreen appears on the desktop as soon as it is created, so a
-    // driver whose touch mode never sends contact reports must not create one. The factory is
-    // asked once; no endpoint then is never retried and makes every Send a no-op.
+    // Sets the staging report's construction values. The endpoint is made when Keep(true)
+    // says native touch is the mode (or at the first Send, whichever comes first), not here: a
+    // uinput touchscreen appears on the desktop as soon as it is created, so a driver whose
+    // touch mode never sends contact reports must not create one. The factory is asked once
+    // each time the device is wanted; no endpoint then makes every Send a no-op.
     explicit VirtualTouchDevice(TouchEndpointFactory factory);
 
     // Staging fields the touch output writes (little-endian in the report).
@@ -39,8 +40,10 @@ public:
     void Send();
     // One contact report of the native touch output: staged, then sent.
     void SendContact(uint8_t state, uint16_t contactNumber, uint16_t x, uint16_t y) override;
+    // Makes the endpoint when it becomes wanted; lets it go when it no longer is.
+    void Keep(bool wanted) override;
 
-    // Whether the endpoint was made and opened (false before the first Send).
+    // Whether the endpoint was made and opened (false before it was first wanted or sent to).
     bool Opened() const { return opened_; }
 
     ContactReport outReport{};
@@ -58,8 +61,12 @@ private:
         staging[offset + 1] = static_cast<uint8_t>(value >> 8);
     }
 
+    void Make();
+
     TouchEndpointFactory factory_;
     std::unique_ptr<TouchEndpoint> endpoint_;
+    bool asked_ = false;  // the factory was asked since the device was last let go
+    bool wanted_ = false;
     bool opened_ = false;
 };
 

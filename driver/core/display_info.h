@@ -2,8 +2,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace kv {
+
+// The physical size of a picture, for input devices that report their resolution.
+struct ScreenMillimetres {
+    int32_t width = 0;
+    int32_t height = 0;
+    bool operator==(const ScreenMillimetres&) const = default;
+};
+// The size assumed when neither the user (--screen-mm) nor a display server gives one: the
+// example 55-inch 16:9 screen.
+constexpr ScreenMillimetres kDefaultScreenMm{1218, 685};
 
 class DisplayInfo {
 public:
@@ -16,6 +27,8 @@ public:
     // Rotation of the monitor that shows a point of the desktop (fractions of its width and
     // height); the primary's where no monitor shows it, or with a single picture.
     virtual int32_t OrientationAt(float /*x*/, float /*y*/) const { return Orientation(); }
+    // The physical size of the primary screen, when the display server knows it.
+    virtual std::optional<ScreenMillimetres> SizeMm() const { return std::nullopt; }
 };
 
 // A display with fixed properties: no display server, or tests.

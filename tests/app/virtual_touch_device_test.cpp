@@ -22,9 +22,13 @@ public:
     struct Log {
         int made = 0;
         int opens = 0;
+        int gone = 0;
         std::vector<std::vector<uint8_t>> writes;
     };
     RecordingEndpoint(Log& log, bool present) : log_(log), present_(present) { ++log_.made; }
+    ~RecordingEndpoint() override { ++log_.gone; }
+    RecordingEndpoint(const RecordingEndpoint&) = delete;
+    RecordingEndpoint& operator=(const RecordingEndpoint&) = delete;
     bool Open() override {
         ++log_.opens;
         return present_;
@@ -103,6 +107,37 @@ TEST(VirtualTouchDevice, AMissingEndpointIsAskedForOnceAndNeverWritten) {
     VirtualTouchDevice none(nullptr);
     none.Send();
     EXPECT_FALSE(none.Opened());
+}
+
+// Native touch chosen: the device is there before the first contact and stays while the mode
+// holds; another mode lets it go; choosing native touch again makes it again, and asks again
+// for one that was missing.
+TEST(VirtualTouchDevice, IsKeptWhileNativeTouchIsTheMode) {
+    RecordingEndpoint::Log log;
+    VirtualTouchDevice device(Factory(log, true));
+    device.Keep(false);
+    EXPECT_EQ(log.made, 0);
+    device.Keep(true);
+    device.Keep(true);
+    EXPECT_TRUE(device.Opened());
+    EXPECT_EQ(log.made, 1);
+    device.SendContact(3, 1, 100, 200);
+    EXPECT_EQ(log.writes.size(), 1u);
+    EXPECT_EQ(log.made, 1);
+    device.Keep(false);
+    EXPECT_FALSE(device.Opened());
+    EXPECT_EQ(log.gone, 1);
+    device.Keep(true);
+    EXPECT_EQ(log.made, 2);
+
+    RecordingEndpoint::Log missingLog;
+    VirtualTouchDevice missing(Factory(missingLog, false));
+    missing.Keep(true);
+    missing.Send();
+    missing.Keep(false);
+    missing.Keep(true);
+    EXPECT_FALSE(missing.Opened());
+    EXPECT_EQ(missingLog.opens, 2);
 }
 
 // A device whose writes hang until the test lets them go, as hid_write can.

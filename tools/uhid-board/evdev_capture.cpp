@@ -1,6 +1,7 @@
 // evdev-capture: waits for the input device with a given name, then prints its events as
 // "seconds TYPE CODE value" lines (names from libevdev) until the time is up or SIGTERM.
-// Reads back what the driver injected through uinput.
+// Reads back what the driver injected through uinput; the device's axes (range and
+// resolution) go to standard error first.
 #include <dirent.h>
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
@@ -80,6 +81,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fprintf(stderr, "evdev-capture: reading '%s'\n", name.c_str());
+    // The axes as the device describes them, for checks of its ranges and resolution.
+    for (const unsigned axis : {ABS_X, ABS_Y, ABS_MT_POSITION_X, ABS_MT_POSITION_Y}) {
+        if (const input_absinfo* info = libevdev_get_abs_info(dev, axis)) {
+            std::fprintf(stderr, "evdev-capture: %s %d..%d resolution %d\n",
+                         libevdev_event_code_get_name(EV_ABS, axis), info->minimum, info->maximum,
+                         info->resolution);
+        }
+    }
     while (!stopRequested && clock.NowMs() < end) {
         pollfd pfd{fd, POLLIN, 0};
         if (::poll(&pfd, 1, 100) <= 0) {

@@ -11,13 +11,14 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace kv {
 
 namespace {
 
-void DescribePointer(libevdev* dev) {
+void DescribePointer(libevdev* dev, ScreenMillimetres screen) {
     libevdev_set_name(dev, kUinputPointerName);
     libevdev_set_id_bustype(dev, BUS_VIRTUAL);
     libevdev_set_id_vendor(dev, kPointerDevice.vendor);
@@ -26,7 +27,9 @@ void DescribePointer(libevdev* dev) {
     axis.minimum = 0;
     axis.maximum = kUinputPointerMax;
     libevdev_enable_event_type(dev, EV_ABS);
+    axis.resolution = UnitsPerMm(kUinputPointerMax, screen.width);
     libevdev_enable_event_code(dev, EV_ABS, ABS_X, &axis);
+    axis.resolution = UnitsPerMm(kUinputPointerMax, screen.height);
     libevdev_enable_event_code(dev, EV_ABS, ABS_Y, &axis);
     libevdev_enable_event_type(dev, EV_KEY);
     libevdev_enable_event_code(dev, EV_KEY, BTN_LEFT, nullptr);
@@ -43,6 +46,13 @@ void PushButton(UinputEventBatch& batch, uint16_t code, int32_t value) {
 
 }  // namespace
 
+int32_t UnitsPerMm(int32_t max, int32_t mm) {
+    if (mm <= 0) {
+        return 0;  // unknown, as evdev has it
+    }
+    return std::max<int32_t>(1, static_cast<int32_t>(std::lround(static_cast<double>(max) / mm)));
+}
+
 void UinputEventBatch::Push(uint16_t type, uint16_t code, int32_t value) {
     // Every builder stays far below the capacity; a longer batch is a bug.
     assert(size_ < kCapacity);
@@ -56,7 +66,7 @@ void UinputEventBatch::Sync() {
 }
 
 std::unique_ptr<UinputDevice> UinputDevice::Create(const std::string& path,
-                                                   void (*describe)(libevdev*),
+                                                   const std::function<void(libevdev*)>& describe,
                                                    std::string& error) {
     const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
@@ -132,8 +142,10 @@ UinputEventBatch PointerEvents(uint32_t flags, int32_t dx, int32_t dy, int32_t d
     return batch;
 }
 
-std::unique_ptr<UinputPointer> UinputPointer::Create(const std::string& path, std::string& error) {
-    std::unique_ptr<UinputDevice> device = UinputDevice::Create(path, DescribePointer, error);
+std::unique_ptr<UinputPointer> UinputPointer::Create(const std::string& path, std::string& error,
+                                                     ScreenMillimetres screen) {
+    std::unique_ptr<UinputDevice> device = UinputDevice::Create(
+        path, [screen](libevdev* dev) { DescribePointer(dev, screen); }, error);
     if (!device) {
         return nullptr;
     }

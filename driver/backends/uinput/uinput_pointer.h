@@ -5,9 +5,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "driver/core/display_info.h"
 #include "driver/core/pointer_injector.h"
 #include "messaging/input_devices.h"
 
@@ -52,7 +54,8 @@ public:
     // Opens the uinput node at path and creates the device that describe() sets up on a
     // fresh libevdev description. Null with a one-line reason in error on failure.
     static std::unique_ptr<UinputDevice> Create(const std::string& path,
-                                                void (*describe)(libevdev*), std::string& error);
+                                                const std::function<void(libevdev*)>& describe,
+                                                std::string& error);
     ~UinputDevice();
     UinputDevice(const UinputDevice&) = delete;
     UinputDevice& operator=(const UinputDevice&) = delete;
@@ -69,6 +72,11 @@ private:
     int fd_;
 };
 
+// The resolution of an axis whose positions 0..max span mm millimetres, in units per
+// millimetre (at least 1): libinput and the toolkits take a device's physical size, and with
+// it their gesture thresholds, from it. 0 (unknown) for a size of 0 or less.
+int32_t UnitsPerMm(int32_t max, int32_t mm);
+
 constexpr const char* kUinputPointerName = kPointerDevice.name;
 // ABS_X and ABS_Y carry dx and dy directly; 65536 (a position of exactly 1.0) is clamped.
 constexpr int32_t kUinputPointerMax = 65535;
@@ -82,8 +90,10 @@ UinputEventBatch PointerEvents(uint32_t flags, int32_t dx, int32_t dy, int32_t d
 
 class UinputPointer final : public PointerInjector {
 public:
-    // Null with a reason in error when the device cannot be created.
-    static std::unique_ptr<UinputPointer> Create(const std::string& path, std::string& error);
+    // Null with a reason in error when the device cannot be created. Its axes span a picture
+    // of the given size.
+    static std::unique_ptr<UinputPointer> Create(const std::string& path, std::string& error,
+                                                 ScreenMillimetres screen = kDefaultScreenMm);
 
     void Inject(uint32_t flags, int32_t dx, int32_t dy, int32_t data) override;
     std::string DevNode() const { return device_->DevNode(); }

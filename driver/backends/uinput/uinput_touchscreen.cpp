@@ -12,7 +12,7 @@ namespace {
 
 constexpr int32_t kMaxTrackingId = 0xFFFF;
 
-void DescribeTouchscreen(libevdev* dev) {
+void DescribeTouchscreen(libevdev* dev, ScreenMillimetres screen) {
     libevdev_set_name(dev, kUinputTouchscreenName);
     libevdev_set_id_bustype(dev, BUS_VIRTUAL);
     libevdev_set_id_vendor(dev, kTouchscreenDevice.vendor);
@@ -21,20 +21,22 @@ void DescribeTouchscreen(libevdev* dev) {
     libevdev_enable_event_type(dev, EV_KEY);
     libevdev_enable_event_code(dev, EV_KEY, BTN_TOUCH, nullptr);
 
-    input_absinfo position{};
-    position.minimum = 0;
-    position.maximum = kTouchscreenMax;
+    input_absinfo positionX{};
+    positionX.maximum = kTouchscreenMax;
+    positionX.resolution = UnitsPerMm(kTouchscreenMax, screen.width);
+    input_absinfo positionY = positionX;
+    positionY.resolution = UnitsPerMm(kTouchscreenMax, screen.height);
     input_absinfo slot{};
     slot.maximum = TouchscreenEventBuilder::kSlots - 1;
     input_absinfo tracking{};
     tracking.maximum = kMaxTrackingId;
     libevdev_enable_event_type(dev, EV_ABS);
-    libevdev_enable_event_code(dev, EV_ABS, ABS_X, &position);
-    libevdev_enable_event_code(dev, EV_ABS, ABS_Y, &position);
+    libevdev_enable_event_code(dev, EV_ABS, ABS_X, &positionX);
+    libevdev_enable_event_code(dev, EV_ABS, ABS_Y, &positionY);
     libevdev_enable_event_code(dev, EV_ABS, ABS_MT_SLOT, &slot);
     libevdev_enable_event_code(dev, EV_ABS, ABS_MT_TRACKING_ID, &tracking);
-    libevdev_enable_event_code(dev, EV_ABS, ABS_MT_POSITION_X, &position);
-    libevdev_enable_event_code(dev, EV_ABS, ABS_MT_POSITION_Y, &position);
+    libevdev_enable_event_code(dev, EV_ABS, ABS_MT_POSITION_X, &positionX);
+    libevdev_enable_event_code(dev, EV_ABS, ABS_MT_POSITION_Y, &positionY);
 }
 
 int32_t U16At(const uint8_t* report, size_t offset) {
@@ -110,7 +112,9 @@ UinputEventBatch TouchscreenEventBuilder::Build(const uint8_t* report, size_t le
 
 bool UinputTouchscreen::Open() {
     if (!device_) {
-        device_ = UinputDevice::Create(path_, DescribeTouchscreen, error_);
+        const ScreenMillimetres screen = screen_;
+        device_ = UinputDevice::Create(
+            path_, [screen](libevdev* dev) { DescribeTouchscreen(dev, screen); }, error_);
     }
     return device_ != nullptr;
 }

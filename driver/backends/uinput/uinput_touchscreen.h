@@ -47,7 +47,10 @@ private:
 
 class UinputTouchscreen final : public TouchEndpoint {
 public:
-    explicit UinputTouchscreen(std::string path = "/dev/uinput") : path_(std::move(path)) {}
+    // Its positions span a picture of the given size.
+    explicit UinputTouchscreen(std::string path = "/dev/uinput",
+                               ScreenMillimetres screen = kDefaultScreenMm)
+        : path_(std::move(path)), screen_(screen) {}
 
     // Creates the touchscreen; false (with Error() saying why) when uinput is not usable.
     bool Open() override;
@@ -58,6 +61,7 @@ public:
 
 private:
     std::string path_;
+    ScreenMillimetres screen_;
     std::string error_;
     std::unique_ptr<UinputDevice> device_;
     TouchscreenEventBuilder builder_;

@@ -64,7 +64,15 @@ std::optional<XScreen> ScreenOf(xcb_connection_t* connection, int screen) {
     if (roots.rem == 0) {
         return std::nullopt;
     }
-    return XScreen{roots.data->root, roots.data->width_in_pixels, roots.data->height_in_pixels};
+    return XScreen{roots.data->root, roots.data->width_in_pixels, roots.data->height_in_pixels,
+                   roots.data->width_in_millimeters, roots.data->height_in_millimeters};
+}
+
+std::optional<ScreenMillimetres> X11Display::SizeMm() const {
+    if (sizeMm_.width <= 0 || sizeMm_.height <= 0) {
+        return std::nullopt;
+    }
+    return sizeMm_;
 }
 
 std::unique_ptr<X11Display> X11Display::Open(const std::string& name) {
@@ -93,6 +101,7 @@ bool X11Display::Connect() const {
     root_ = found->root;
     width_ = found->width;
     height_ = found->height;
+    sizeMm_ = ScreenMillimetres{found->widthMm, found->heightMm};
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(c, &xcb_randr_id);
     randr_ = randr != nullptr && randr->present != 0;
     randr13_ = false;

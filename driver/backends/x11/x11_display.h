@@ -33,6 +33,8 @@ struct XScreen {
     uint32_t root = 0;
     int32_t width = 0;
     int32_t height = 0;
+    int32_t widthMm = 0;  // the physical size the server gives; 0 when it does not know
+    int32_t heightMm = 0;
 };
 // Screen number screen of the connection; none when the server has no such screen.
 std::optional<XScreen> ScreenOf(xcb_connection_t* connection, int screen);
@@ -53,6 +55,9 @@ public:
     int32_t Orientation() const override;
     // The rotation of the CRTC whose picture covers the point (RandR 1.3), else as above.
     int32_t OrientationAt(float x, float y) const override;
+    // The default screen's size in millimetres as the server gave it at connection; none
+    // when it gave none.
+    std::optional<ScreenMillimetres> SizeMm() const override;
 
     // RandR rotation bits (RR_Rotate_0 1, _90 2, _180 4, _270 8, reflections ignored) in
     // quarter turns.
@@ -77,6 +82,7 @@ private:
     // What the last answers said; kept through a loss of the server.
     mutable int32_t width_ = 0;
     mutable int32_t height_ = 0;
+    mutable ScreenMillimetres sizeMm_;
     mutable Clock::time_point nextAttempt_{};
 };
 
