@@ -83,9 +83,9 @@ TEST(DriverOptions, TheScreenSizeIsWholeMillimetres) {
     const ParsedOptions parsed = Parse({"--screen-mm=1218x685"});
     ASSERT_EQ(parsed.action, OptionsAction::Run) << parsed.message;
     EXPECT_EQ(parsed.options.screenMm, (ScreenMillimetres{1218, 685}));
-    for (const char* bad : {"--screen-mm=1218", "--screen-mm=0x685", "--screen-mm=1218x",
-                            "--screen-mm=12.5x685", "--screen-mm=1218x685x2",
-                            "--screen-mm=200000x100", "--screen-mm=-5x10"}) {
+    for (const char* bad :
+         {"--screen-mm=1218", "--screen-mm=0x685", "--screen-mm=1218x", "--screen-mm=12.5x685",
+          "--screen-mm=1218x685x2", "--screen-mm=200000x100", "--screen-mm=-5x10"}) {
         const ParsedOptions failed = Parse({bad});
         EXPECT_EQ(failed.action, OptionsAction::Fail) << bad;
         EXPECT_EQ(failed.message.rfind("--screen-mm: ", 0), 0u) << bad << ": " << failed.message;
@@ -129,9 +129,9 @@ TEST(DriverOptions, TheUsageListsEveryOptionAndWhereTheSettingsAre) {
     EXPECT_NE(usage.find("For this run: /home/ann/.config/kelvarin-vyren/DRIVER.INI\n"),
               std::string::npos)
         << usage;
-    for (const char* name : {"--help", "--version", "--verbose", "--port", "--peer-port", "--link",
-                             "--simulate-input", "--stop-with", "--tuio=HOST:PORT",
-                             "--screen-mm=WIDTHxHEIGHT"}) {
+    for (const char* name :
+         {"--help", "--version", "--verbose", "--port", "--peer-port", "--link", "--simulate-input",
+          "--stop-with", "--tuio=HOST:PORT", "--screen-mm=WIDTHxHEIGHT"}) {
         EXPECT_NE(usage.find(name), std::string::npos) << name;
     }
     // The option lines as help2man and a terminal read them: 80 columns at most, and an
