@@ -8,6 +8,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "driver/sim/simulated_sensor_link.h"
 #include "tests/touch/touch_test_support.h"
@@ -29,7 +30,6 @@ struct Foil {
 void PrintTo(const Foil& foil, std::ostream* out) {
     *out << foil.name;
 }
-
 std::string Named(const ::testing::TestParamInfo<Foil>& info) {
     return info.param.name;
 }
@@ -90,25 +90,18 @@ TEST_P(IdleFoil, NeverTouchesItselfWhileItsRestLevelsDrift) {
 
 INSTANTIATE_TEST_SUITE_P(Foils, IdleFoil, ::testing::ValuesIn(kFoils), Named);
 
-// One contact's story as the virtual touch device was told it.
-struct ContactStory {
-    int landings = 0;
-    int lifts = 0;
-};
-
-std::map<uint16_t, ContactStory> Stories(const std::vector<test::Contact>& contacts) {
-    std::map<uint16_t, ContactStory> stories;
+// Landings (first touching report after none) and lifts of each contact number.
+std::map<uint16_t, std::pair<int, int>> LandingsAndLifts(const std::vector<test::Contact>& sent) {
+    std::map<uint16_t, std::pair<int, int>> counts;
     std::map<uint16_t, bool> down;
-    for (const test::Contact& c : contacts) {
-        if (c.state == NativeTouchOutput::kContactTouching && !down[c.number]) {
-            down[c.number] = true;
-            ++stories[c.number].landings;
-        } else if (c.state == NativeTouchOutput::kContactUp && down[c.number]) {
-            down[c.number] = false;
-            ++stories[c.number].lifts;
+    for (const test::Contact& c : sent) {
+        const bool touching = c.state == NativeTouchOutput::kContactTouching;
+        if (touching != down[c.number] && (touching || c.state == NativeTouchOutput::kContactUp)) {
+            down[c.number] = touching;
+            ++(touching ? counts[c.number].first : counts[c.number].second);
         }
     }
-    return stories;
+    return counts;
 }
 
 struct Gesture {
@@ -151,11 +144,10 @@ TEST_P(TwoFingers, StayTwoContactsFromLandingToLift) {
 
     test::OutputRig out;
     Replay(rig.sink, out, TouchMode::TwoFingerNative);
-    const auto stories = Stories(out.contacts.contacts);
-    ASSERT_EQ(stories.size(), 2u) << "contacts that landed";
-    for (const auto& [number, story] : stories) {
-        EXPECT_EQ(story.landings, 1) << "contact " << number;
-        EXPECT_EQ(story.lifts, 1) << "contact " << number;
+    const auto counts = LandingsAndLifts(out.contacts.contacts);
+    ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
+    for (const auto& [number, landingsAndLifts] : counts) {
+        EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
     }
 }
 
