@@ -20,7 +20,7 @@ GENERATOR    := -G Ninja
 
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-vm test-wayland test-sanitize fuzz bench-build bench format format-check run check clean \
+.PHONY: all deps build test test-vm test-wayland test-browser test-sanitize fuzz bench-build bench format format-check run check clean \
 	screenshots package test-package test-thread deps-arm64 package-arm64 test-arm64 \
 	test-package-arm64 test-vm-arm64 crash-save soak stress-short quality quality-short \
 	quality-build fuzz-long replug-storm storm peer-loss test-monitors
@@ -53,6 +53,12 @@ test-wayland: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe \
 		wayland-touch-log
 	KV_VM_ONLY=wayland vm/run-vm-tests $(BUILD)
+
+# The browser test in the virtual machine (not yet part of test-vm): Chromium in a kiosk on
+# headless sway, its page's own events from native touch and from the pointer mode.
+test-browser: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe
+	KV_VM_ONLY=browser vm/run-vm-tests $(BUILD)
 
 # The replug storm alone in the virtual machine, outside CI: REPLUG_CYCLES unplugs and replugs
 # of the emulated board (test-vm runs 15 of them); prints reconnect times, handles, threads
