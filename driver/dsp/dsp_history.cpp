@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "driver/core/unit_range.h"
 #include "driver/dsp/touch_detector.h"
 
 namespace kv {
@@ -152,8 +153,8 @@ void DspHistory::Housekeeping() {
     if (itsAxis >= 0) {
         // An electrode whose signal stayed below what a touch needs (the press threshold in
         // counts at this sensitivity) had no finger on or next to it.
-        const auto followBelow = static_cast<int32_t>(
-            std::ceil(theDetector.PressThreshold() / std::max(itsScale, 0.05f)));
+        const int32_t followBelow =
+            TruncSaturated(std::ceil(theDetector.PressThreshold() / std::max(itsScale, 0.05f)));
         CommsStatus& status = theRegistry.commsActStatus;
         for (int32_t i = 0; i < itsCount; ++i) {
             const int32_t activity = itsChannels[static_cast<size_t>(i)].EndPeriod(followBelow);
