@@ -68,7 +68,7 @@ void Replay(const test::RecordingTouchEngines& sink, test::OutputRig& out, Touch
 
 class IdleFoil : public ::testing::TestWithParam<Foil> {};
 
-// Ten minutes with no finger, as the rest levels drift up and down over minutes: neither the
+// Five minutes with no finger, as the rest levels drift up and down over minutes: neither the
 // pointer nor native touch ever reports a touch.
 TEST_P(IdleFoil, NeverTouchesItselfWhileItsRestLevelsDrift) {
     const Foil& foil = GetParam();
@@ -77,8 +77,8 @@ TEST_P(IdleFoil, NeverTouchesItselfWhileItsRestLevelsDrift) {
         ScenarioOf(std::string("layout ") + foil.model + "\n" + foil.header), rig.clock, true,
         nullptr)));
     rig.registry.senseState.PressThreshold = foil.threshold;
-    rig.RunUntil(600.0);
-    ASSERT_GT(rig.engine.frames, 50'000);
+    rig.RunUntil(300.0);
+    ASSERT_GT(rig.engine.frames, 25'000);
 
     test::OutputRig pointer;
     Replay(rig.sink, pointer, TouchMode::SingleTouch);
