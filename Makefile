@@ -46,6 +46,7 @@ test-vm: deps package $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe \
 		wayland-touch-log
 	vm/run-vm-tests $(BUILD) "$$(ls -t $(BUILD_PACKAGE)/kelvarin-vyren_*_amd64.deb | head -n1)"
+	KV_VM_ONLY=browser vm/run-vm-tests $(BUILD)
 
 # The compositor tests alone in the virtual machine (also in test-vm): sway with two outputs
 # and cage, headless, take the driver's pointer and touchscreen onto the chosen output.
@@ -54,8 +55,9 @@ test-wayland: deps $(BUILD)/build.ninja
 		wayland-touch-log
 	KV_VM_ONLY=wayland vm/run-vm-tests $(BUILD)
 
-# The browser test in the virtual machine (not yet part of test-vm): Chromium in a kiosk on
-# headless sway, its page's own events from native touch and from the pointer mode.
+# The browser test alone in the virtual machine (test-vm runs it too, on a machine of its own):
+# Chromium in a kiosk on headless sway, its page's own events from native touch and from the
+# pointer mode.
 test-browser: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl uhid-board evdev-capture link-probe
 	KV_VM_ONLY=browser vm/run-vm-tests $(BUILD)
