@@ -211,6 +211,15 @@ bool ParseBoardVerb(AtLine& at, bool& ended) {
     return !at.p.Failed();
 }
 
+// "stall seconds": the board's next read blocks that long.
+bool ParseStall(AtLine& at) {
+    at.event.verb = ScenarioEvent::Verb::Stall;
+    if (!at.ArgumentCount(4, 4)) {
+        return false;
+    }
+    return at.p.Number(at.w[3], "stall", 0.0, 3600.0, at.event.duration);
+}
+
 bool ParseAt(const std::vector<std::string_view>& w, LineParser& p, ScenarioEvent& event,
              double lastTime, Fingers& fingers, bool& ended) {
     if (w.size() < 3) {
@@ -236,6 +245,9 @@ bool ParseAt(const std::vector<std::string_view>& w, LineParser& p, ScenarioEven
     }
     if (verb == "unplug" || verb == "replug" || verb == "end") {
         return ParseBoardVerb(at, ended);
+    }
+    if (verb == "stall") {
+        return ParseStall(at);
     }
     return p.Fail("unknown verb '" + std::string(verb) + "'");
 }

@@ -11,7 +11,9 @@
 namespace kv::sim {
 
 struct ScenarioEvent {
-    enum class Verb { Down, Hover, Move, Up, Unplug, Replug, End };
+    // Stall: the board's next read does not return for duration seconds (a hung USB read),
+    // so the driver's main loop stands still while its other threads run on.
+    enum class Verb { Down, Hover, Move, Up, Unplug, Replug, Stall, End };
 
     double time = 0.0;  // seconds from the start of the scenario
     Verb verb = Verb::End;
@@ -19,7 +21,7 @@ struct ScenarioEvent {
     double x = 0.0;  // normalised sensor position: 0 electrode 0, 1 the last electrode
     double y = 0.0;
     double strength = 0.0;  // counts at the centre of the finger
-    double duration = 0.0;  // for moves: seconds to reach (x, y)
+    double duration = 0.0;  // for moves: seconds to reach (x, y); for stalls: how long
     int line = 0;           // where it was written
 };
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kv::sim {
 
@@ -78,6 +79,10 @@ double SimulatedBoard::Finger::Y(double t) const {
     return fromY + (toY - fromY) * f;
 }
 
+double SimulatedBoard::TakeStall() {
+    return std::exchange(stall_, 0.0);
+}
+
 void SimulatedBoard::Restart() {
     fingers_ = {};
     nextEvent_ = 0;
@@ -113,6 +118,9 @@ void SimulatedBoard::Apply(const ScenarioEvent& event) {
             break;
         case ScenarioEvent::Verb::Replug:
             attached_ = true;
+            break;
+        case ScenarioEvent::Verb::Stall:
+            stall_ += event.duration;
             break;
         case ScenarioEvent::Verb::End:
             // The board stays attached and idle.

@@ -46,6 +46,10 @@ public:
     // Advance and render, then pack: the reports the board sends for the frame at t.
     FrameReports FrameAt(double t);
 
+    // The seconds of stall the scenario's stall lines have asked for since the last call; the
+    // link blocks its read that long.
+    double TakeStall();
+
     // The electrode readings before wrapping (for tests): X electrode k or Y electrode k.
     double Level(int axis, int32_t k) const;
 
@@ -78,6 +82,7 @@ private:
     double loopBase_ = 0.0;  // start of the current pass when looping
     bool attached_ = true;
     bool ended_ = false;
+    double stall_ = 0.0;  // seconds of stall not yet served
 };
 
 }  // namespace kv::sim

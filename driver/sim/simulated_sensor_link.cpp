@@ -82,6 +82,21 @@ void SimulatedSensorLink::NextFrame() {
     nextReport_ = 0;
 }
 
+void SimulatedSensorLink::Stall() {
+    const double seconds = board_.TakeStall();
+    if (seconds <= 0.0) {
+        return;
+    }
+    if (paced_) {
+        clock_.SleepMs(static_cast<int>(std::ceil(seconds * 1000.0)));
+    } else {
+        virtualTime_ += seconds;
+    }
+    // The frames the stall held up are not sent in a burst after it: the board starts afresh.
+    frameBase_ = Now();
+    frameIndex_ = 0;
+}
+
 int32_t SimulatedSensorLink::Read(uint8_t* dest, size_t capacity) {
     delivered_ = 0;
     if (!open_) {
@@ -90,6 +105,7 @@ int32_t SimulatedSensorLink::Read(uint8_t* dest, size_t capacity) {
     if (nextReport_ >= pending_.count) {
         NextFrame();
     }
+    Stall();
     if (nextReport_ >= pending_.count) {
         // Unplugged meanwhile, or a mux size the board cannot send: the read times out.
         if (paced_) {

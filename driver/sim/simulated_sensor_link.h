@@ -36,6 +36,8 @@ public:
 
 private:
     void NextFrame();
+    // Blocks for a stall the scenario asked for (on the unpaced time line: moves it on).
+    void Stall();
     // The scenario and the live lines that are due by t; whether the board is attached then.
     bool AdvanceTo(double t);
 
