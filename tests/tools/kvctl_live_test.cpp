@@ -222,13 +222,15 @@ TEST_F(KvctlLive, HealthGivesEachStatusAndMetricsPassPromtool) {
         {"at 0.5 unplug\nat 60 end\n", 2, "no-board", "no sensor board connected"},
         {"rate 10\nat 60 end\n", 3, "out-of-range", " frames/s (normal: at least 50)"},
         {"at 60 end\n", 0, "ok", "ok: board connected at "},
+        // The board's read hangs: the main loop stands still, the receive thread answers.
+        {"at 4.5 stall 60\nat 90 end\n", 4, "stuck", "its main loop is stuck: no heartbeat"},
     };
     for (const auto& board : boards) {
         const std::string scenario = runtime.File("health.scenario");
         kv::test::WriteFile(scenario, board.scenario);
         StartDriver(kDriver, {"--simulate=" + scenario, "--pointer=none"});
         // The driver counts frames per two-second period; its first period is cut short.
-        std::this_thread::sleep_for(std::chrono::milliseconds(board.status == 2 ? 1000 : 4500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(board.status == 2 ? 1000 : 5000));
         const Result health = Kvctl("health --json", "");
         EXPECT_EQ(health.status, board.status) << health.out << health.err;
         const auto state = ParseLines(health.out);
@@ -250,6 +252,22 @@ TEST_F(KvctlLive, HealthGivesEachStatusAndMetricsPassPromtool) {
             EXPECT_NE(text.find("\nkelvarin_board_connected 1\n"), std::string::npos) << text;
             EXPECT_NE(text.find("\nkelvarin_driver_info{version=\"10.3.0\"} 1\n"),
                       std::string::npos);
+            EXPECT_NE(text.find("\nkelvarin_driver_stale 0\n"), std::string::npos) << text;
+        }
+        if (board.status == 4) {
+            // Its last records said 100 frames/s and connected; none of that is reported.
+            EXPECT_EQ(state[0]["fresh"].type, kvtest::Json::Type::Bool) << health.out;
+            EXPECT_FALSE(state[0]["fresh"].boolean) << health.out;
+            EXPECT_EQ(state[0]["frames_heard"].text, "0") << health.out;
+            EXPECT_TRUE(state[0]["frames_per_second"].IsNull()) << health.out;
+            const Result metrics = Kvctl("metrics", "");
+            EXPECT_EQ(metrics.status, 0) << metrics.err;
+            EXPECT_NE(metrics.out.find("kelvarin_driver_up 0\n"), std::string::npos) << metrics.out;
+            EXPECT_NE(metrics.out.find("\nkelvarin_driver_stale 1\n"), std::string::npos);
+            EXPECT_EQ(metrics.out.find("kelvarin_frames_per_second"), std::string::npos);
+            driver->Signal(SIGKILL);  // a stuck loop serves no stop request
+            driver->Wait(kWaitMs);
+            continue;
         }
         StopDriver();
     }

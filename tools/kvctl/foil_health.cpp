@@ -45,6 +45,16 @@ HealthVerdict Judge(const FoilState& state, double minFramesPerSecond) {
     if (!state.driver) {
         return {kHealthNoDriver, "no driver answering on " + state.peer};
     }
+    if (!state.heartbeatMoved) {
+        return {kHealthStuck, "driver answering on " + state.peer +
+                                  ", but its main loop is stuck: no heartbeat in " +
+                                  Number(state.watchedSeconds, 1) +
+                                  " s (its answer holds the records as they were)"};
+    }
+    if (!state.Fresh()) {
+        return {kHealthStuck, "driver answering on " + state.peer + ", but no frame processed in " +
+                                  Number(state.watchedSeconds, 1) + " s with the board connected"};
+    }
     if (!state.board) {
         return {kHealthNoBoard,
                 "driver answering on " + state.peer + ", no sensor board connected"};
@@ -70,7 +80,8 @@ HealthVerdict Judge(const FoilState& state, double minFramesPerSecond) {
 }
 
 std::string HealthJson(const FoilState& state, const HealthVerdict& verdict) {
-    static constexpr const char* kStates[] = {"ok", "no-driver", "no-board", "out-of-range"};
+    static constexpr const char* kStates[] = {"ok", "no-driver", "no-board", "out-of-range",
+                                              "stuck"};
     std::string out = "{\"status\": " + std::to_string(verdict.status) + ", \"state\": \"";
     out.append(kStates[verdict.status]).append("\", \"message\": ");
     AppendJsonString(out, verdict.line);
@@ -78,10 +89,17 @@ std::string HealthJson(const FoilState& state, const HealthVerdict& verdict) {
     out.append(", \"peer\": ");
     AppendJsonString(out, state.peer);
     if (state.driver) {
-        out.append(", \"board\": ").append(state.board ? "true" : "false");
-        out.append(", \"frames_per_second\": ").append(Number(state.framesPerSecond, 1));
+        out.append(", \"fresh\": ").append(state.Fresh() ? "true" : "false");
+        out.append(", \"heartbeat_moved\": ").append(state.heartbeatMoved ? "true" : "false");
+        out.append(", \"frames_heard\": ").append(std::to_string(state.framesHeard));
+        out.append(", \"watched_seconds\": ").append(Number(state.watchedSeconds, 1));
+        // A stuck loop's last measurements are not the foil's: null.
+        const bool fresh = state.Fresh();
+        out.append(", \"board\": ").append(!fresh ? "null" : state.board ? "true" : "false");
+        out.append(", \"frames_per_second\": ")
+            .append(fresh ? Number(state.framesPerSecond, 1) : "null");
         out.append(", \"signal_level\": ");
-        out.append(state.quietestLevel ? Number(*state.quietestLevel, 2) : "null");
+        out.append(fresh && state.quietestLevel ? Number(*state.quietestLevel, 2) : "null");
         out.append(", \"press_threshold\": ").append(std::to_string(state.pressThreshold));
         out.append(", \"touch_mode\": ").append(std::to_string(state.touchMode));
         out.append(", \"output_enabled\": ").append(state.outputEnabled ? "true" : "false");
@@ -94,13 +112,21 @@ std::string HealthJson(const FoilState& state, const HealthVerdict& verdict) {
 
 std::string MetricsText(const FoilState& state) {
     std::ostringstream out;
-    Gauge(out, "kelvarin_driver_up", "Whether the touch foil driver answered (1) or not (0).",
-          state.driver ? "1" : "0");
+    Gauge(out, "kelvarin_driver_up",
+          "Whether the touch foil driver answered and its main loop runs (1) or not (0).",
+          state.driver && state.Fresh() ? "1" : "0");
     if (!state.driver) {
         return out.str();
     }
+    Gauge(out, "kelvarin_driver_stale",
+          "Whether the driver answered with records its main loop no longer updates (1) or "
+          "not (0).",
+          state.Fresh() ? "0" : "1");
     Gauge(out, "kelvarin_driver_info", "The answering driver's version.", "1",
           "{version=\"" + LabelValue(state.version) + "\"}");
+    if (!state.Fresh()) {
+        return out.str();  // the rest would be the last values of a loop that has stopped
+    }
     Gauge(out, "kelvarin_board_connected", "Whether the sensor board is connected (1) or not (0).",
           state.board ? "1" : "0");
     Gauge(out, "kelvarin_frames_per_second", "Sensor frames the driver processed per second.",

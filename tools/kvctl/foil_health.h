@@ -14,6 +14,9 @@ constexpr int kHealthOk = 0;
 constexpr int kHealthNoDriver = 1;
 constexpr int kHealthNoBoard = 2;
 constexpr int kHealthOutOfRange = 3;
+// The driver answers, but with records as they were: its main loop sent no heartbeat (or,
+// with a board, no frame) while kvctl watched.
+constexpr int kHealthStuck = 4;
 
 // Below this many frames a second the touch timing suffers (the board's usual rate is 100).
 constexpr double kDefaultMinFramesPerSecond = 50.0;
@@ -32,6 +35,14 @@ struct FoilState {
     int32_t touchMode = 0;       // Output/State Selection
     bool outputEnabled = false;  // Output/State Enable
     std::string version;         // from the driver's Copyright/State ("10.3.0")
+    // What the driver's main loop sent while kvctl watched (watchedSeconds): a heartbeat with
+    // a new sequence number, and the frames it processed (a signal level each).
+    double watchedSeconds = 0.0;
+    bool heartbeatMoved = false;
+    int framesHeard = 0;
+
+    // The records describe the driver as it is now, not as its main loop last left them.
+    bool Fresh() const { return heartbeatMoved && (!board || framesHeard > 0); }
 };
 
 struct HealthVerdict {

@@ -61,8 +61,14 @@ int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
     Conversation conversation(env, io, command);
     EntrySet wanted;
     wanted.set(index);
+    if (eventIndex == kStoreDoSave) {
+        wanted.set(static_cast<size_t>(kStoreState));
+    }
     if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
         return status;
+    }
+    if (eventIndex == kStoreDoSave) {
+        return conversation.SaveConfirmed(std::max(options->timeoutMs, kSaveLimitMs));
     }
     auto& event = static_cast<SetValue&>(*conversation.Session().Records().Table()[index].record);
     if (!conversation.RaiseCounted(event)) {
@@ -78,33 +84,72 @@ int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
     return kExitOk;
 }
 
-// How long health and metrics watch the signal level after the driver's records arrived: a
-// little over the driver's two-second status period.
+// How long health and metrics watch the driver after its records arrived: a little over the
+// driver's two-second status period, for the signal level; and how long at most, for proof
+// that its main loop runs. The receive thread answers a hello with the records as they are, so
+// only what the loop sends after that is fresh: its heartbeat, due every 2 s, and a signal
+// level for every frame it processes.
 constexpr int64_t kHealthWatchMs = 2500;
+constexpr int64_t kFreshLimitMs = 6000;
+// After the heartbeat, the same two-second task publishes the link status.
+constexpr int64_t kAfterBeatMs = 200;
 
-// Keeps the lowest finite signal level among the Sense/Status frames that arrive.
-class QuietestLevel final : public FrameListener {
+// What the driver sends while health watches: the lowest finite signal level, the frames it
+// processed and whether its heartbeat moved.
+class FoilWatch final : public FrameListener {
 public:
-    explicit QuietestLevel(const Registry& records) : records_(records) {}
+    explicit FoilWatch(const Registry& records) : records_(records) {}
     void OnFrame(int index, DataManipulation& record, const uint8_t* frame,
                  size_t length) override {
-        (void)index, (void)frame, (void)length;
+        (void)frame, (void)length;
+        // A publish-all runs from the first record to the end marker; the driver answers a new
+        // peer's hello with two.
+        if (index == 0) {
+            inPublishAll_ = true;
+        } else if (index == Registry::kEntries - 1) {
+            inPublishAll_ = false;
+        }
+        if (&record == &records_.driverDoHeartBeat) {
+            const int32_t sequence = records_.driverDoHeartBeat.header.sequence;
+            if (!firstBeat_) {
+                firstBeat_ = sequence;
+            } else if (sequence != *firstBeat_ && !heartbeatMoved) {
+                heartbeatMoved = true;
+                movedAtMs = records_.GetClock().NowMs();
+            }
+            return;
+        }
         if (&record != &records_.senseStatus) {
             return;
         }
+        // A publish-all's copy may be the last of a loop that has stopped.
+        framesHeard += watching && !inPublishAll_ ? 1 : 0;
         const float value = records_.senseStatus.Value;
         if (std::isfinite(value) && (!quietest || value < *quietest)) {
             quietest = value;
         }
     }
+    // Fresh evidence is complete: the heartbeat moved a little while ago and, with a board,
+    // frames came.
+    bool Complete(int64_t now) const {
+        return heartbeatMoved && now - movedAtMs >= kAfterBeatMs &&
+               (!records_.commsActStatus.Connected || framesHeard > 0);
+    }
+
     std::optional<float> quietest;
+    bool watching = false;  // the publish-all is complete
+    bool heartbeatMoved = false;
+    int64_t movedAtMs = 0;
+    int framesHeard = 0;
 
 private:
     const Registry& records_;
+    std::optional<int32_t> firstBeat_;
+    bool inPublishAll_ = false;
 };
 
-// The foil's state as the driver on the port tells it: its records, then the signal level
-// watched for kHealthWatchMs.
+// The foil's state as the driver on the port tells it: its records, then what it sends while
+// watched for kHealthWatchMs, or until its main loop has shown it runs (kFreshLimitMs at most).
 FoilState ProbeFoil(const LiveOptions& options, const LiveEnvironment& env) {
     FoilState state;
     state.peer = "127.0.0.1:" + std::to_string(options.port);
@@ -116,23 +161,34 @@ FoilState ProbeFoil(const LiveOptions& options, const LiveEnvironment& env) {
     state.peer = link->PeerName();
     LiveSession session(*link, env.clock);
     Registry& records = session.Records();
-    QuietestLevel level(records);
+    FoilWatch watch(records);
     EntrySet all;
     all.set();
-    if (session.Collect(all, options.timeoutMs, nullptr, &level) != CollectOutcome::Complete) {
+    if (session.Collect(all, options.timeoutMs, nullptr, &watch) != CollectOutcome::Complete) {
         return state;
     }
     state.driver = true;
+    watch.watching = true;
     const int64_t begin = env.clock.NowMs();
-    while (env.clock.NowMs() - begin < kHealthWatchMs) {
-        session.Poll(kPollMs, &level);
+    int64_t lastSent = begin;
+    for (int64_t now = begin; now - begin < kFreshLimitMs; now = env.clock.NowMs()) {
+        if (now - begin >= kHealthWatchMs && watch.Complete(now)) {
+            break;
+        }
+        if (now - lastSent >= kPresenceMs) {
+            // The driver stops sending after 5 s without a word from us.
+            records.clientClient.Present = true;
+            records.clientClient.Send();
+            lastSent = now;
+        }
+        session.Poll(kPollMs, &watch);
     }
+    state.watchedSeconds = static_cast<double>(env.clock.NowMs() - begin) / 1000.0;
+    state.heartbeatMoved = watch.heartbeatMoved;
+    state.framesHeard = watch.framesHeard;
     state.board = records.commsActStatus.Connected;
     state.framesPerSecond = records.commsActStatus.FramesLastPeriod / kStatusPeriodSeconds;
-    state.quietestLevel = level.quietest;
-    if (!state.quietestLevel && std::isfinite(static_cast<float>(records.senseStatus.Value))) {
-        state.quietestLevel = records.senseStatus.Value;
-    }
+    state.quietestLevel = watch.quietest;
     state.pressThreshold = records.senseState.PressThreshold;
     state.touchMode = records.outputState.Selection;
     state.outputEnabled = records.outputState.Enable;
@@ -204,6 +260,7 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
     wanted.set(static_cast<size_t>(*index));
     if (options->save) {
         wanted.set(static_cast<size_t>(kStoreDoSave));
+        wanted.set(static_cast<size_t>(kStoreState));
     }
     Conversation conversation(env, io, "set");
     if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
@@ -236,8 +293,8 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
     if (!conversation.Send(record)) {
         return kExitNoDriver;
     }
-    if (options->save && !conversation.RaiseCounted(records.storeDoSave)) {
-        return kExitNoDriver;
+    if (options->save) {
+        return conversation.SaveConfirmed(std::max(options->timeoutMs, kSaveLimitMs));
     }
     return kExitOk;
 }
@@ -377,7 +434,7 @@ int RunMetrics(const Arguments& args, CommandIo& io, const LiveEnvironment& env)
     std::string error;
     if (!WriteFileAtomically(std::string(own.back().second), kMetricsFile, text, error)) {
         io.err << "kvctl metrics: " << error << '\n';
-        return kExitFailure;
+        return kExitNotDone;
     }
     return kExitOk;
 }
