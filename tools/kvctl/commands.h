@@ -12,6 +12,9 @@ namespace kv::kvctl {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 2;  // usage errors and frames that did not decode
+// What was asked could not be done: no driver answered, a file could not be read or written,
+// the driver could not save. The same status as a driver that does not answer.
+constexpr int kExitNotDone = 1;
 
 struct CommandIo {
     std::istream& in;

@@ -127,13 +127,10 @@ int RunExport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
         io.out.flush();
         return kExitOk;
     }
-    const size_t slash = target.rfind('/');
-    const std::string folder =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     std::string error;
-    if (!WriteFileAtomically(folder, target.substr(slash + 1), text, error)) {
+    if (!WriteUserFile(target, text, error)) {
         io.err << "kvctl export: " << error << '\n';
-        return kExitFailure;
+        return kExitNotDone;
     }
     return kExitOk;
 }
