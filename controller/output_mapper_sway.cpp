@@ -24,24 +24,20 @@ public:
                        "keeps the touch foil on it itself.")
                         .arg(output)};
         }
-        QString lines;
-        for (const std::string& command : SwayMapCommands(target)) {
-            const SwayCommandResult result = RunSwayCommand(socketPath_.toStdString(), command);
-            if (!result.ok) {
-                if (output.isEmpty()) {
-                    return {};
-                }
-                // Half tied is worse than not at all: the driver keeps its own region now.
-                Map(QString());
-                return {false, false,
-                        Tr("sway did not take the mapping (%1): the driver keeps the touch foil "
-                           "on %2 itself.")
-                            .arg(QString::fromStdString(result.error), output)};
-            }
-            lines += QString::fromStdString(command) + QLatin1Char('\n');
-        }
+        const SwayMapResult result = MapDevicesInSway(socketPath_.toStdString(), target);
         if (output.isEmpty()) {
             return {};
+        }
+        if (!result.ok) {
+            // Half tied is worse than not at all: the driver keeps its own region now.
+            return {false, false,
+                    Tr("sway did not take the mapping (%1): the driver keeps the touch foil "
+                       "on %2 itself.")
+                        .arg(QString::fromStdString(result.error), output)};
+        }
+        QString lines;
+        for (const std::string& command : result.commands) {
+            lines += QString::fromStdString(command) + QLatin1Char('\n');
         }
         return {true, true,
                 Tr("sway now places the touch foil on %1. To keep this after sway restarts, add "

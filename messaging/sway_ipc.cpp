@@ -10,8 +10,11 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+
+#include "messaging/input_devices.h"
 
 namespace kv {
 
@@ -72,18 +75,34 @@ private:
     int fd_;
 };
 
-bool Wait(int fd, short events, int timeoutMs) {
+using SteadyClock = std::chrono::steady_clock;
+
+// Waits for the socket until the deadline; false when it passed (timedOut set) or the wait
+// failed.
+bool Wait(int fd, short events, SteadyClock::time_point deadline, bool& timedOut) {
     pollfd p{fd, events, 0};
-    int ready = 0;
-    do {
-        ready = ::poll(&p, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now())
+                .count();
+        if (left <= 0) {
+            timedOut = true;
+            return false;
+        }
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+    }
 }
 
-bool SendAll(int fd, const char* data, size_t size, int timeoutMs) {
+bool SendAll(int fd, const char* data, size_t size, SteadyClock::time_point deadline,
+             bool& timedOut) {
     while (size > 0) {
-        if (!Wait(fd, POLLOUT, timeoutMs)) {
+        if (!Wait(fd, POLLOUT, deadline, timedOut)) {
             return false;
         }
         const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
@@ -99,9 +118,9 @@ bool SendAll(int fd, const char* data, size_t size, int timeoutMs) {
     return true;
 }
 
-bool ReceiveAll(int fd, char* data, size_t size, int timeoutMs) {
+bool ReceiveAll(int fd, char* data, size_t size, SteadyClock::time_point deadline, bool& timedOut) {
     while (size > 0) {
-        if (!Wait(fd, POLLIN, timeoutMs)) {
+        if (!Wait(fd, POLLIN, deadline, timedOut)) {
             return false;
         }
         const ssize_t got = ::recv(fd, data, size, 0);
@@ -163,18 +182,26 @@ SwayCommandResult RunSwayCommand(const std::string& socketPath, std::string_view
         return Failed(std::move(why));
     }
 
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
+    bool timedOut = false;
+    const auto late = [&timeoutMs](const char* what) {
+        std::string why = what;
+        why.append(" within ").append(std::to_string(timeoutMs)).append(" ms");
+        return Failed(std::move(why));
+    };
     std::string message(kMagic);
     const auto length = static_cast<uint32_t>(command.size());
     message.append(reinterpret_cast<const char*>(&length), sizeof(length));
     message.append(reinterpret_cast<const char*>(&kRunCommand), sizeof(kRunCommand));
     message.append(command);
-    if (!SendAll(fd.Get(), message.data(), message.size(), timeoutMs)) {
-        return Failed("sway did not take the message");
+    if (!SendAll(fd.Get(), message.data(), message.size(), deadline, timedOut)) {
+        return timedOut ? late("sway did not take the message")
+                        : Failed("sway did not take the message");
     }
 
     std::array<char, kHeaderSize> header{};
-    if (!ReceiveAll(fd.Get(), header.data(), header.size(), timeoutMs)) {
-        return Failed("sway did not answer");
+    if (!ReceiveAll(fd.Get(), header.data(), header.size(), deadline, timedOut)) {
+        return timedOut ? late("sway did not answer") : Failed("sway did not answer");
     }
     uint32_t replyLength = 0;
     uint32_t replyType = 0;
@@ -185,10 +212,30 @@ SwayCommandResult RunSwayCommand(const std::string& socketPath, std::string_view
         return Failed("the answer on the sway socket is not sway's");
     }
     std::string payload(replyLength, '\0');
-    if (!ReceiveAll(fd.Get(), payload.data(), payload.size(), timeoutMs)) {
-        return Failed("sway's answer ended early");
+    if (!ReceiveAll(fd.Get(), payload.data(), payload.size(), deadline, timedOut)) {
+        return timedOut ? late("sway's answer did not end") : Failed("sway's answer ended early");
     }
     return ParseSwayCommandReply(payload);
+}
+
+SwayMapResult MapDevicesInSway(const std::string& socketPath, std::string_view output,
+                               int timeoutMs) {
+    SwayMapResult result;
+    for (const std::string& command : SwayMapCommands(output)) {
+        const SwayCommandResult one = RunSwayCommand(socketPath, command, timeoutMs);
+        if (!one.ok) {
+            result.error = one.error;
+            result.failedCommand = command;
+            // The undo of an undo has nothing left to fall back on.
+            if (output != "*") {
+                result.undone = MapDevicesInSway(socketPath, "*", timeoutMs).ok;
+            }
+            return result;
+        }
+        result.commands.push_back(command);
+    }
+    result.ok = true;
+    return result;
 }
 
 }  // namespace kv

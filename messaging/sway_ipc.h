@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -17,8 +18,25 @@ struct SwayCommandResult {
 SwayCommandResult ParseSwayCommandReply(std::string_view payload);
 
 // Sends one command (e.g. "input 56797:1:Kelvarin_Vyren_touchscreen map_to_output DP-1") to
-// the sway at socketPath and waits at most timeoutMs for each step.
+// the sway at socketPath and waits at most timeoutMs for the whole exchange, however slowly
+// the answer comes.
 SwayCommandResult RunSwayCommand(const std::string& socketPath, std::string_view command,
                                  int timeoutMs = 1000);
+
+struct SwayMapResult {
+    bool ok = false;
+    std::string error;                  // why sway did not take failedCommand
+    std::string failedCommand;          // empty when ok
+    std::vector<std::string> commands;  // the commands sway took, in order
+    // After a failure: both devices are spread over all outputs again, so that none stays
+    // tied to the output while the other is not.
+    bool undone = false;
+};
+
+// Ties both of the Driver's devices to output (SwayMapCommands) in the sway at socketPath;
+// "*" spreads them over all outputs again. Half tied is worse than not at all: when sway takes
+// only some of the commands, the mapping is undone. timeoutMs bounds each command.
+SwayMapResult MapDevicesInSway(const std::string& socketPath, std::string_view output,
+                               int timeoutMs = 1000);
 
 }  // namespace kv

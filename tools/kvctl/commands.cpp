@@ -210,14 +210,20 @@ int RunMapOutput(const Arguments& args, CommandIo& io) {
         if (socket == nullptr || *socket == '\0') {
             io.err << "kvctl map-output: --apply needs a running sway (SWAYSOCK is not set); "
                       "other compositors take the printed settings\n";
-            return kExitFailure;
+            return kExitNotDone;
         }
-        for (const std::string& command : SwayMapCommands(output)) {
-            const SwayCommandResult result = RunSwayCommand(socket, command);
-            if (!result.ok) {
-                io.err << "kvctl map-output: " << command << ": " << result.error << "\n";
-                return kExitFailure;
+        const SwayMapResult result = MapDevicesInSway(socket, output);
+        if (!result.ok) {
+            io.err << "kvctl map-output: " << result.failedCommand << ": " << result.error << "\n";
+            if (output != "*") {
+                io.err << (result.undone ? "kvctl map-output: undone; both devices span all "
+                                           "outputs again\n"
+                                         : "kvctl map-output: could not undo it; try kvctl "
+                                           "map-output '*' --apply\n");
             }
+            return kExitNotDone;
+        }
+        for (const std::string& command : result.commands) {
             io.out << command << "\n";
         }
         return kExitOk;
