@@ -139,10 +139,13 @@ constexpr Command kCommands[] = {
      "  and notes when the driver answers, has not answered yet, or falls silent.\n",
      RunLive<kv::kvctl::RunMonitor, true>},
     {"export", "kvctl export FILE|- [--with-calibration] [--port N] [--timeout S]",
-     "  Writes the running driver's tuning to FILE (replaced in one step; - for standard\n"
-     "  output) as a commented INI file: one [Object/Topic] section per record, one\n"
-     "  Field = value line per setting: the sensor layout, sensitivity and thresholds, edge\n"
-     "  enhancement, touch and click mode, pointer outputs, damping and the touch region.\n"
+     "  Writes the running driver's tuning to FILE as a commented INI file (- for standard\n"
+     "  output). An existing file is replaced in one step and keeps its mode and owner (a link\n"
+     "  to it stays a link); a new one follows the umask; a device, a FIFO or a descriptor\n"
+     "  such as /dev/stdout is written through; a folder or a link to nothing is refused.\n"
+     "  It has one [Object/Topic] section per record, one Field = value line per setting:\n"
+     "  the sensor layout, sensitivity and thresholds, edge enhancement, touch and click\n"
+     "  mode, pointer outputs, damping and the touch region.\n"
      "  The calibration belongs to one mounting; --with-calibration adds it.\n",
      RunLive<kv::kvctl::RunExport>},
     {"import", "kvctl import FILE [--dry-run] [--settings FILE] [--port N] [--timeout S]",
@@ -164,24 +167,33 @@ constexpr Command kCommands[] = {
      "  one the driver installed beside kvctl keeps.\n",
      RunLive<kv::kvctl::RunCalibration>},
     {"health", "kvctl health [--json] [--min-fps N] [--port N] [--timeout S]",
-     "  One line on the foil, for monitoring, and an exit status:\n"
+     "  One line on the foil, for monitoring, and an exit status. The driver's receive thread\n"
+     "  answers with its records as they are, even when its main loop has stopped, so kvctl\n"
+     "  watches what the loop sends after that answer: its heartbeat (every 2 s) must take a\n"
+     "  new number and, with a board, frames must arrive (a signal level each), within 6 s.\n"
      "    0  the driver answers, the board is connected at its frame rate and the quietest\n"
      "       signal level in 2.5 s of watching is below the press threshold\n"
      "    1  no driver answers\n"
      "    2  the driver answers, but no sensor board is connected\n"
      "    3  the board is connected, but below N frames a second (--min-fps, default 50) or\n"
      "       with a signal level that reaches the press threshold untouched (noise)\n"
-     "  --json prints one JSON object instead: status, state, message, driver, peer, and\n"
-     "  with a driver board, frames_per_second, signal_level, press_threshold, touch_mode,\n"
-     "  output_enabled and version.\n",
+     "    4  the driver answers, but its main loop is stuck: no heartbeat (or, with a board,\n"
+     "       no frame) while watched; its records are the last it left\n"
+     "  --json prints one JSON object instead: status, state (ok, no-driver, no-board,\n"
+     "  out-of-range, stuck), message, driver, peer, and with a driver fresh, heartbeat_moved,\n"
+     "  frames_heard, watched_seconds, board, frames_per_second, signal_level (these three\n"
+     "  null when not fresh), press_threshold, touch_mode, output_enabled and version.\n",
      RunLive<kv::kvctl::RunHealth>},
     {"metrics", "kvctl metrics [--textfile DIR] [--port N] [--timeout S]",
-     "  The foil's state in the Prometheus text format: kelvarin_driver_up, and with a\n"
-     "  driver kelvarin_driver_info{version}, kelvarin_board_connected,\n"
+     "  The foil's state in the Prometheus text format, judged as kvctl health judges it:\n"
+     "  kelvarin_driver_up (1: the driver answers and its main loop runs), and with a driver\n"
+     "  kelvarin_driver_stale (1: it answers with records its stuck loop no longer updates)\n"
+     "  and kelvarin_driver_info{version}; unless stale also kelvarin_board_connected,\n"
      "  kelvarin_frames_per_second, kelvarin_signal_level (the quietest in 2.5 s),\n"
      "  kelvarin_press_threshold, kelvarin_touch_mode and kelvarin_output_enabled.\n"
      "  --textfile DIR replaces DIR/kelvarin.prom in one step, for node-exporter's textfile\n"
-     "  collector, instead of printing.\n",
+     "  collector, instead of printing (a link there is replaced, never followed; temporary\n"
+     "  files that killed runs left are removed).\n",
      RunLive<kv::kvctl::RunMetrics>},
     {"map-output", "kvctl map-output OUTPUT [--apply]",
      "  Prints, for each Wayland compositor that can be told, the setting that ties the\n"
@@ -216,7 +228,9 @@ void PrintHelp(std::ostream& out) {
     out << "kvctl --help     this text; kvctl COMMAND --help: one command.\n"
            "kvctl --version  the version.\n"
            "Exit status: 0 on success, 2 on a usage error or a frame that did not decode,\n"
-           "1 when the driver does not answer.\n";
+           "1 when what was asked could not be done: no driver answers, a file cannot be read\n"
+           "or written, sway did not take a mapping, the driver did not save. kvctl health has\n"
+           "statuses of its own (see kvctl health --help).\n";
 }
 
 }  // namespace
