@@ -237,41 +237,6 @@ bool WriteProfileString(std::string& text, std::string_view section, std::string
 
 namespace {
 
-enum class ReadOutcome { Whole, Missing, TooLarge, Failed };
-
-// Reads at most kMaxProfileBytes; TooLarge keeps that first part in text.
-ReadOutcome ReadProfileText(const std::string& path, std::string& text) {
-    text.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Failed;
-    }
-    ReadOutcome outcome = ReadOutcome::Whole;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            outcome = ReadOutcome::Failed;
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        const size_t room = kMaxProfileBytes - text.size();
-        if (static_cast<size_t>(n) > room) {
-            text.append(buffer, room);
-            outcome = ReadOutcome::TooLarge;
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return outcome;
-}
-
 // A file that does not exist yet: nothing to lose, so it is written directly.
 bool WriteNewFile(const std::string& path, std::string_view text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -336,30 +301,29 @@ bool ProfileFile::CreateWithDefaults() const {
 
 int32_t ProfileFile::ReadInt(std::string_view section, std::string_view key,
                              int32_t fallback) const {
-    std::string text;
-    ReadProfileText(path_, text);
-    return LookupProfileInt(text, section, key, fallback);
+    return LookupProfileInt(ReadRegularFile(path_, kMaxProfileBytes).text, section, key, fallback);
 }
 
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     std::string_view fallback) const {
-    std::string text;
-    ReadProfileText(path_, text);
-    return LookupProfileString(text, section, key).value_or(std::string(fallback));
+    return LookupProfileString(ReadRegularFile(path_, kMaxProfileBytes).text, section, key)
+        .value_or(std::string(fallback));
 }
 
 bool ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) const {
-    std::string text;
-    const ReadOutcome outcome = ReadProfileText(path_, text);
-    if (outcome == ReadOutcome::TooLarge || outcome == ReadOutcome::Failed) {
-        return false;  // rewriting a file we could not read whole would lose its rest
+    const FileText file = ReadRegularFile(path_, kMaxProfileBytes);
+    // Rewriting a file we could not read whole would lose its rest; a folder or a FIFO at the
+    // path is not ours to replace.
+    if (!file.Whole() && file.outcome != FileText::Outcome::Missing) {
+        return false;
     }
+    const std::string& text = file.text;
     std::string changed = text;
     if (!WriteProfileString(changed, section, key, value)) {
         return false;
     }
-    if (outcome == ReadOutcome::Whole && changed == text) {
+    if (file.Whole() && changed == text) {
         return true;
     }
     return ReplaceFileText(path_, changed);

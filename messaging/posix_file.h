@@ -1,6 +1,9 @@
-// Small file-descriptor helpers both programs use when they write their settings files.
+// Small file-descriptor helpers both programs use for their settings files and the tools for
+// the files they are given.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace kv {
@@ -8,5 +11,24 @@ namespace kv {
 // Writes all of text to fd, going on after short writes and interrupted calls; false on the
 // first real failure (errno then says why).
 bool WriteAll(int fd, std::string_view text);
+
+struct FileText {
+    enum class Outcome {
+        Whole,       // text is the whole file
+        Missing,     // nothing at the path (or a dangling link)
+        NotRegular,  // a folder, a FIFO, a device: never read
+        TooLarge,    // longer than the limit; text holds the first part
+        Failed,      // the open or a read failed (a failing card: EIO); error says why
+    };
+    Outcome outcome = Outcome::Missing;
+    std::string text;
+    std::string error;  // for everything but Whole: "<path>: <why>"
+
+    bool Whole() const { return outcome == Outcome::Whole; }
+};
+
+// Reads a regular file of at most maxBytes. It is opened without blocking, so that a FIFO or
+// a device at the path never holds the caller up, and only a regular file is read.
+FileText ReadRegularFile(const std::string& path, size_t maxBytes);
 
 }  // namespace kv

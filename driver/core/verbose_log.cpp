@@ -4,7 +4,13 @@
 namespace kv {
 
 void VerboseLog::Say(std::string_view line) const {
-    if (!enabled_ || out_ == nullptr) {
+    if (enabled_) {
+        Warn(line);
+    }
+}
+
+void VerboseLog::Warn(std::string_view line) const {
+    if (out_ == nullptr) {
         return;
     }
     std::fprintf(out_, "Driver: %.*s\n", static_cast<int>(line.size()), line.data());

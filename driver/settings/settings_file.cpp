@@ -15,7 +15,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <limits>
 #include <variant>
@@ -366,6 +365,14 @@ std::string Describe(const std::string& what, const std::string& path, int error
     return what + " " + path + ": " + std::strerror(error);
 }
 
+// Whether a link may be followed for a write: it is ours, root's or its folder owner's. In a
+// shared folder (/tmp) another user's link would otherwise aim our write at any file of ours.
+bool MayFollow(const std::string& link, const struct stat& info) {
+    struct stat folder {};
+    return info.st_uid == ::geteuid() || info.st_uid == 0 ||
+           (::stat(FolderOf(link).c_str(), &folder) == 0 && folder.st_uid == info.st_uid);
+}
+
 // The file a write through path reaches: symbolic links followed, a relative target taken
 // from the link's folder. The file itself need not exist (a dangling link names the file a
 // write would create). Replacing the link instead would cut it off from its target.
@@ -377,6 +384,10 @@ bool ResolveLinks(const std::string& path, std::string* target) {
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
             *target = current;
             return true;
+        }
+        if (!MayFollow(current, info)) {
+            errno = EPERM;
+            return false;
         }
         std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
         const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
@@ -426,13 +437,21 @@ bool MayWriteInPlace(int error) {
 SettingsWriteResult WriteInPlace(const std::string& target, std::string_view text,
                                  const std::string& whyInPlace) {
     SettingsWriteResult result;
-    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // Without blocking and without cutting anything before it is known to be a regular file.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         result.detail = whyInPlace + "; " + Describe("cannot open", target, errno);
         return result;
     }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        result.detail = whyInPlace + "; " + target + " is not a regular file";
+        return result;
+    }
     result.inPlace = true;
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const bool written = WriteAll(fd, text) &&
+                         ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 && ::fsync(fd) == 0;
     const int reason = errno;
     if (::close(fd) != 0 || !written) {
         result.detail =
@@ -549,23 +568,35 @@ void PublishSettingsRecords(Registry& registry) {
     registry.driverConfig.Publish();
 }
 
-bool ReadSettingsFile(const std::string& path, Registry& registry, const VerboseLog* log) {
-    std::ifstream in(path, std::ios::binary);
-    const bool opened = static_cast<bool>(in);
-    if (opened) {
-        const std::string text((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-        ApplySettingsText(text, registry, log);
+SettingsRead ReadSettingsFile(const std::string& path, Registry& registry, const VerboseLog* log,
+                              std::string* error) {
+    const FileText file = ReadRegularFile(path, kMaxSettingsBytes);
+    if (file.Whole()) {
+        ApplySettingsText(file.text, registry, log);
+    } else if (error != nullptr) {
+        *error = file.error;
     }
     PublishSettingsRecords(registry);
-    return opened;
+    if (file.Whole()) {
+        return SettingsRead::Read;
+    }
+    return file.outcome == FileText::Outcome::Missing ? SettingsRead::Missing
+                                                      : SettingsRead::Refused;
 }
 
 SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view text) {
     SettingsWriteResult result;
     std::string target;
     if (!ResolveLinks(path, &target)) {
-        result.detail = Describe("cannot follow the link", path, errno);
+        result.detail = errno == EPERM ? path + " is another user's link; it is not followed"
+                                       : Describe("cannot follow the link", path, errno);
+        return result;
+    }
+    // A folder, a FIFO or a device in the file's place is never replaced nor written to.
+    struct stat present {};
+    if (::stat(target.c_str(), &present) == 0 && !S_ISREG(present.st_mode)) {
+        result.detail = target + (S_ISDIR(present.st_mode) ? " is a folder, not a file"
+                                                           : " is not a regular file");
         return result;
     }
     // A driver killed half-way through a save leaves its temporary file behind; without this
@@ -645,10 +676,17 @@ SettingsFile::~SettingsFile() {
 
 void SettingsFile::Load(Registry& registry) {
     Flush();
-    if (ReadSettingsFile(path_, registry, &log_)) {
-        log_.Say("read settings from " + path_);
-    } else {
-        log_.Say("no settings at " + path_ + "; keeping the current values");
+    std::string error;
+    switch (ReadSettingsFile(path_, registry, &log_, &error)) {
+        case SettingsRead::Read:
+            log_.Say("read settings from " + path_);
+            break;
+        case SettingsRead::Missing:
+            log_.Say("no settings at " + path_ + "; keeping the current values");
+            break;
+        case SettingsRead::Refused:
+            log_.Warn("cannot read the settings (" + error + "); keeping the current values");
+            break;
     }
 }
 
@@ -661,23 +699,46 @@ void SettingsFile::Flush() {
     saver_->Flush();
 }
 
+std::optional<bool> SettingsFile::TakeSaveOutcome() {
+    const int outcome = outcome_.exchange(kNoOutcome);
+    if (outcome == kNoOutcome) {
+        return std::nullopt;
+    }
+    return outcome == kSaved;
+}
+
+void SettingsFile::Report(bool ok, const std::string& line) {
+    if (ok) {
+        if (!lastFailure_.empty()) {
+            log_.Warn(line);
+        } else {
+            log_.Say(line);
+        }
+        lastFailure_.clear();
+    } else if (line != lastFailure_) {
+        log_.Warn(line);
+        lastFailure_ = line;
+    }
+    outcome_ = ok ? kSaved : kNotSaved;
+}
+
 // On the saver's worker thread.
-void SettingsFile::Write(const SettingsSnapshot& values) const {
+void SettingsFile::Write(const SettingsSnapshot& values) {
     // The user's configuration folder is made on the first save, not before.
     std::string folderError;
     if (!MakeSettingsFolder(FolderOf(path_), &folderError)) {
-        log_.Say("could not save settings (" + folderError + "); " + path_ + " is unchanged");
+        Report(false, "could not save settings (" + folderError + "); " + path_ + " is unchanged");
         return;
     }
     const SettingsWriteResult result = WriteSettingsText(path_, FormatSettings(values));
     if (result.ok && !result.inPlace) {
-        log_.Say("wrote settings to " + path_);
+        Report(true, "wrote settings to " + path_);
     } else if (result.ok) {
-        log_.Say("wrote settings to " + path_ + " in place, without the protection of a " +
-                 "temporary file (" + result.detail + ")");
+        Report(true, "wrote settings to " + path_ + " in place, without the protection of a " +
+                         "temporary file (" + result.detail + ")");
     } else {
-        log_.Say("could not save settings (" + result.detail + "); " + path_ +
-                 (result.inPlace ? " may be incomplete" : " is unchanged"));
+        Report(false, "could not save settings (" + result.detail + "); " + path_ +
+                          (result.inPlace ? " may be incomplete" : " is unchanged"));
     }
 }
 

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -43,9 +45,20 @@ void ApplySettingsText(std::string_view text, Registry& registry, const VerboseL
 // Publishes the twelve records a read may change, in their fixed order.
 void PublishSettingsRecords(Registry& registry);
 
-// Fills the records from the file as ApplySettingsText does (a missing file changes nothing)
-// and publishes them. Returns whether the file was read.
-bool ReadSettingsFile(const std::string& path, Registry& registry, const VerboseLog* log = nullptr);
+// A tuning is a few KiB; a file beyond this is not a settings file.
+constexpr size_t kMaxSettingsBytes = 256 * 1024;
+
+enum class SettingsRead {
+    Read,
+    Missing,
+    // Not read at all (a folder, a FIFO, a read error, too large): nothing was changed.
+    Refused,
+};
+// Fills the records from the file as ApplySettingsText does and publishes them. A file that
+// is missing or cannot be read whole changes nothing; error then says why. The file is opened
+// without blocking and only a regular file is read.
+SettingsRead ReadSettingsFile(const std::string& path, Registry& registry,
+                              const VerboseLog* log = nullptr, std::string* error = nullptr);
 struct SettingsWriteResult {
     bool ok = false;
     // No temporary file could be made beside the file, so it was rewritten in place.
@@ -88,12 +101,20 @@ public:
     bool Save(const Registry& registry) override;
     // Returns when every save handed over so far is on disk (or has failed).
     void Flush();
+    std::optional<bool> TakeSaveOutcome() override;
 
 private:
-    void Write(const SettingsSnapshot& values) const;
+    void Write(const SettingsSnapshot& values);
+    // A failed save is said on stderr always, once per cause; a save that succeeds again
+    // after failures says so too.
+    void Report(bool ok, const std::string& line);
 
     std::string path_;
     const VerboseLog& log_;
+    // The saver's worker writes these, the main loop takes the outcome.
+    std::string lastFailure_;
+    enum : int { kNoOutcome, kSaved, kNotSaved };
+    std::atomic<int> outcome_{kNoOutcome};
     std::unique_ptr<SettingsSaver> saver_;
 };
 

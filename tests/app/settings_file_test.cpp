@@ -3,6 +3,7 @@
 // loop.
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -324,7 +325,7 @@ protected:
 
 TEST_F(SettingsOnDisk, ReadingPublishesTheTwelveRecordsInOrderEvenWithoutAFile) {
     registry.MarkPeerHeard();
-    EXPECT_FALSE(ReadSettingsFile(path, registry));
+    EXPECT_EQ(ReadSettingsFile(path, registry), SettingsRead::Missing);
     const std::vector<int32_t> expected = {
         registry.commsReqState.Address(), registry.splitState.Address(),
         registry.senseState.Address(),    registry.calibRefTL.Address(),
@@ -338,7 +339,7 @@ TEST_F(SettingsOnDisk, ReadingPublishesTheTwelveRecordsInOrderEvenWithoutAFile) 
 
     transport.frames.clear();
     test::WriteFile(path, "Sense_State_PressThreshold=17\r\n");
-    EXPECT_TRUE(ReadSettingsFile(path, registry));
+    EXPECT_EQ(ReadSettingsFile(path, registry), SettingsRead::Read);
     EXPECT_EQ(registry.senseState.PressThreshold, 17);
     EXPECT_EQ(transport.Addresses(), expected);
 }
@@ -368,7 +369,7 @@ int RunAsNobody(const std::function<int()>& body) {
 // A --verbose log the test can read back, also what a forked child wrote to it.
 class CapturedLog {
 public:
-    CapturedLog() : file_(std::tmpfile()), log_(true, file_) {}
+    explicit CapturedLog(bool verbose = true) : file_(std::tmpfile()), log_(verbose, file_) {}
     ~CapturedLog() { std::fclose(file_); }
     CapturedLog(const CapturedLog&) = delete;
     CapturedLog& operator=(const CapturedLog&) = delete;
@@ -518,13 +519,12 @@ TEST_F(SettingsOnDisk, AFolderTheDriverMayNotWriteStillGetsItsFileSaved) {
 }
 
 TEST_F(SettingsOnDisk, AFailedReplaceLeavesTheOldEntryAndNoTemporaryFile) {
-    // A folder where the file should be: the temporary file is written, the rename cannot
-    // replace the folder.
+    // A folder where the file should be is never replaced: nothing is written at all.
     ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
     test::WriteFile(dir.File("DRIVER.INI/kept"), "x");
     std::string error;
     EXPECT_FALSE(WriteSettingsFile(path, registry, &error));
-    EXPECT_NE(error.find("rename"), std::string::npos) << error;
+    EXPECT_NE(error.find("is a folder, not a file"), std::string::npos) << error;
     EXPECT_EQ(test::ListFolder(dir.Path()), std::vector<std::string>{"DRIVER.INI"});
     EXPECT_EQ(test::ReadFile(dir.File("DRIVER.INI/kept")), "x");
 }
@@ -740,6 +740,135 @@ TEST(SettingsSaver, GoingAwayFinishesTheWriteUnderWayAndThePendingOne) {
     }
     release.join();
     EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 2}));
+}
+
+// A small file system of its own for the disks that fail (root only): full, or read-only.
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, bool wanted) : folder_(folder) {
+        mounted_ = wanted && ::geteuid() == 0 &&
+                   ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) {
+            ::umount2(folder_.c_str(), MNT_DETACH);
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+    void Fill() const {
+        const std::string filler = folder_ + "/filler";
+        std::FILE* f = std::fopen(filler.c_str(), "wb");
+        const std::string block(4096, 'x');
+        while (f != nullptr && std::fwrite(block.data(), 1, block.size(), f) == block.size() &&
+               std::fflush(f) == 0) {
+        }
+        if (f != nullptr) {
+            std::fclose(f);
+        }
+    }
+    void Empty() const { ::unlink((folder_ + "/filler").c_str()); }
+    void ReadOnly() const {
+        EXPECT_EQ(::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+// What a user's disk can do to DRIVER.INI, met by a driver without --verbose. A file that
+// cannot be read keeps the values, never blocks nor throws, and is said; a save that fails
+// leaves the old file whole, is said once however often it is tried, and is reported to the
+// main loop as not saved; the next save that works says so.
+TEST(SettingsTrouble, BadFilesAndDisksAreSaidAndKeepTheValues) {
+    enum class Disk { Plain, Full, ReadOnly };
+    struct Case {
+        const char* what;
+        Disk disk;
+        std::function<void(const std::string& path)> make;
+        bool readFails;
+        bool saveFails;
+    };
+    const std::string old = "Sense_State_PressThreshold=21\r\n";
+    const Case cases[] = {
+        {"a folder", Disk::Plain, [](const std::string& p) { ::mkdir(p.c_str(), 0755); }, true,
+         true},
+        {"a FIFO", Disk::Plain, [](const std::string& p) { ::mkfifo(p.c_str(), 0644); }, true,
+         true},
+        // A read that fails with EIO, as on a failing card.
+        {"a link to /proc/self/mem", Disk::Plain,
+         [](const std::string& p) { ::symlink("/proc/self/mem", p.c_str()); }, true, true},
+        {"larger than a settings file", Disk::Plain,
+         [](const std::string& p) { test::WriteFile(p, std::string(kMaxSettingsBytes + 1, '#')); },
+         true, false},
+        {"on a full disk", Disk::Full, [&](const std::string& p) { test::WriteFile(p, old); },
+         false, true},
+        {"on a read-only disk", Disk::ReadOnly,
+         [&](const std::string& p) { test::WriteFile(p, old); }, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const SmallDisk disk(dir.Path(), c.disk != Disk::Plain);
+        if (c.disk != Disk::Plain && !disk.Mounted()) {
+            std::printf("skipped %s: mounting a small disk needs root\n", c.what);
+            continue;
+        }
+        const std::string path = dir.File("DRIVER.INI");
+        c.make(path);
+        if (c.disk == Disk::Full) {
+            disk.Fill();
+        } else if (c.disk == Disk::ReadOnly) {
+            disk.ReadOnly();
+        }
+        const bool ordinary = c.disk != Disk::Plain;
+        CapturedLog log(false);
+        Registry registry(ProgramRole::Driver);
+        ApplySettingsDefaults(registry);
+        registry.senseState.PressThreshold = 13;
+        {
+            SettingsFile file(path, log.Log());
+            file.Load(registry);
+            EXPECT_EQ(registry.senseState.PressThreshold, ordinary ? 21 : 13);
+            EXPECT_EQ(Count(log.Text(), "cannot read the settings"), c.readFails ? 1u : 0u)
+                << log.Text();
+
+            registry.senseState.PressThreshold = 30;
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                file.Save(registry);
+                file.Flush();
+                EXPECT_EQ(file.TakeSaveOutcome(), std::optional<bool>(!c.saveFails));
+            }
+            EXPECT_EQ(Count(log.Text(), "could not save settings"), c.saveFails ? 1u : 0u)
+                << log.Text();
+            if (ordinary) {
+                EXPECT_EQ(test::ReadFile(path), old);
+            }
+            if (c.disk == Disk::Full) {
+                disk.Empty();
+                file.Save(registry);
+                file.Flush();
+                EXPECT_EQ(file.TakeSaveOutcome(), std::optional<bool>(true));
+                EXPECT_NE(log.Text().find("wrote settings to " + path), std::string::npos);
+                EXPECT_NE(test::ReadFile(path).find("PressThreshold=30"), std::string::npos);
+            }
+        }
+        // No temporary file is left behind by the failed saves.
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+            EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos)
+                << entry.path();
+        }
+    }
 }
 
 TEST(SettingsPath, IsDriverIniInTheExecutablesFolder) {
