@@ -268,6 +268,12 @@ void CHid::ServeSave() {
         log_.Say("save requested");
         settings_.Save(registry_);
     }
+    // Store/State tells peers how the latest save ended (set: it failed), so that a tool that
+    // asked for a save can say whether it happened.
+    if (const std::optional<bool> saved = settings_.TakeSaveOutcome()) {
+        registry_.storeState.State = !*saved;
+        registry_.storeState.Publish();
+    }
 }
 
 bool CHid::ServeStop() {

@@ -2,6 +2,8 @@
 // main loop needs only this; the settings file behind it belongs to the program.
 #pragma once
 
+#include <optional>
+
 #include "messaging/registry.h"
 
 namespace kv {
@@ -19,6 +21,9 @@ public:
     virtual void Load(Registry& registry) = 0;
     // Stores the records' current values; false when they cannot be stored.
     virtual bool Save(const Registry& registry) = 0;
+    // Whether the latest save that finished since the last call reached the disk; nothing when
+    // none finished. A store that saves at once says so through Save alone.
+    virtual std::optional<bool> TakeSaveOutcome() { return std::nullopt; }
 };
 
 }  // namespace kv

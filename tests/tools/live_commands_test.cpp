@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -46,7 +47,10 @@ struct Peer {
     std::optional<size_t> endsAfterLostStops = 0;
     size_t stopsLost = 0;
     bool ended = false;
-    std::unique_ptr<kv::Registry> ear;  // recognises the stop request
+    // What the driver says after a save request: its Store/State, set when the save failed.
+    // Unset: it says nothing.
+    std::function<std::optional<Datagram>()> saveAnswer;
+    std::unique_ptr<kv::Registry> ear;  // recognises the stop and save requests
 };
 
 class FakeLink final : public kv::kvctl::DatagramLink {
@@ -65,6 +69,11 @@ public:
             peer_.ended = true;
         }
         peer_.fromKvctl.emplace_back(bytes, bytes + length);
+        if (Is(bytes, length, peer_.ear->storeDoSave) && peer_.saveAnswer) {
+            if (auto answer = peer_.saveAnswer()) {
+                peer_.toKvctl.push_back(std::move(*answer));
+            }
+        }
         if (length > kv::wire::kOffCommand && bytes[kv::wire::kOffCommand] == 0x02 &&
             ++peer_.hellos == 2) {
             for (Datagram& datagram : peer_.afterSecondHello) {
@@ -90,10 +99,12 @@ public:
     std::string PeerName() const override { return "127.0.0.1:11249"; }
 
 private:
-    bool IsStop(const uint8_t* bytes, size_t length) {
+    bool Is(const uint8_t* bytes, size_t length, const kv::DataManipulation& record) {
         return length > kv::wire::kPrefixSize && bytes[kv::wire::kOffCommand] == 0x10 &&
-               peer_.ear->Deliver(bytes, 0, static_cast<int32_t>(length)).record ==
-                   &peer_.ear->driverDoStop;
+               peer_.ear->Deliver(bytes, 0, static_cast<int32_t>(length)).record == &record;
+    }
+    bool IsStop(const uint8_t* bytes, size_t length) {
+        return Is(bytes, length, peer_.ear->driverDoStop);
     }
 
     Peer& peer_;
@@ -104,6 +115,21 @@ class LiveCommands : public ::testing::Test {
 protected:
     LiveCommands() : driver(std::make_unique<kv::Registry>(kv::ProgramRole::Driver, clock)) {
         driver->SetTransport(&capture);
+        AnswerSaves(true);
+    }
+
+    // The driver answers each save request with its Store/State: saved, not saved, or nothing.
+    void AnswerSaves(std::optional<bool> saved) {
+        peer.saveAnswer = [this, saved]() -> std::optional<Datagram> {
+            if (!saved) {
+                return std::nullopt;
+            }
+            driver->storeState.State = !*saved;
+            capture.frames.clear();
+            driver->MarkPeerHeard();  // the driver sends only to a peer it hears
+            driver->storeState.Publish();
+            return capture.frames.empty() ? std::nullopt : std::optional(capture.frames.back());
+        };
     }
 
     // The driver's publish-all, queued for kvctl; `count` frames of it (all by default).
@@ -231,6 +257,27 @@ TEST_F(LiveCommands, SetChangesOnlyTheNamedFieldsOfTheDriversRecordAndSaves) {
     EXPECT_EQ(received.storeDoSave.header.eventValid, 1);
     EXPECT_EQ(received.storeDoSave.header.sequence, 4 + 0x40000000);
     EXPECT_TRUE(received.storeDoSave.ConsumeCounted());
+}
+
+// save and set --save succeed only when the driver says it saved; a failed or unconfirmed
+// save is said and exits with 1.
+TEST_F(LiveCommands, ASaveIsASuccessOnlyWhenTheDriverSaysItSaved) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"save"}, {"set", "Sense/State", "TouchThreshold=3", "--save"}};
+    const std::pair<std::optional<bool>, const char*> answers[] = {
+        {true, ""}, {false, "could not save its settings"}, {std::nullopt, "did not say within"}};
+    for (const auto& words : commands) {
+        for (const auto& [saved, said] : answers) {
+            SCOPED_TRACE(words.front() + (saved ? (*saved ? " saved" : " failed") : " silent"));
+            AnswerSaves(saved);
+            QueuePublishAll();
+            const std::vector<std::string> rest(words.begin() + 1, words.end());
+            const int status =
+                Run(words.front() == "save" ? kv::kvctl::RunSave : kv::kvctl::RunSet, rest);
+            EXPECT_EQ(status, saved == std::optional<bool>(true) ? 0 : 1) << err.str();
+            EXPECT_NE(err.str().find(said), std::string::npos) << err.str();
+        }
+    }
 }
 
 TEST_F(LiveCommands, BadRecordsFieldsValuesAndOptionsExitWithTwoAndSendNothing) {

@@ -59,7 +59,11 @@ inline constexpr uint32_t kToolSequenceStep = 0x40000000u;
 inline constexpr int kStoreDoSave = Registry::IndexOf("Store", "DoSave");
 inline constexpr int kStoreDoLoad = Registry::IndexOf("Store", "DoLoad");
 inline constexpr int kDriverDoStop = Registry::IndexOf("Driver", "DoStop");
-static_assert(kStoreDoSave >= 0 && kStoreDoLoad >= 0 && kDriverDoStop >= 0);
+inline constexpr int kStoreState = Registry::IndexOf("Store", "State");
+static_assert(kStoreDoSave >= 0 && kStoreDoLoad >= 0 && kDriverDoStop >= 0 && kStoreState >= 0);
+// How long a save may take to be confirmed at least: the driver writes and syncs the file on a
+// thread of its own, and a slow card takes its time.
+inline constexpr int kSaveLimitMs = 10000;
 // How often a stop request goes again while waiting for the driver to end.
 inline constexpr int64_t kStopRepeatMs = 250;
 
@@ -98,6 +102,8 @@ public:
 
     LiveSession& Session() { return *session_; }
     std::string PeerName() const { return link_->PeerName(); }
+    // The driver has ended: the system refuses datagrams to its port.
+    bool PeerGone() const { return link_->PeerGone(); }
 
     // Sends a record through the session; says so when the system refused it.
     bool Send(DataManipulation& record) {
@@ -115,6 +121,42 @@ public:
         event.header.sequence =
             static_cast<int32_t>(static_cast<uint32_t>(event.header.sequence) + kToolSequenceStep);
         return Send(event);
+    }
+
+    // Raises Store/DoSave and waits for the driver's word on it: after each save it writes,
+    // the driver publishes Store/State, set when the save failed. Says what went wrong and
+    // returns kExitNotDone when the save failed or was not confirmed within limitMs. The
+    // records collected before must include Store/State, so that the copy of a publish-all
+    // still under way is not taken for the answer.
+    int SaveConfirmed(int limitMs) {
+        Registry& records = session_->Records();
+        const int index = records.IndexOf(records.storeState);
+        const uint32_t before = records.Arrivals(index);
+        if (!RaiseCounted(records.storeDoSave)) {
+            return kExitNoDriver;
+        }
+        const int64_t begin = env_.clock.NowMs();
+        while (records.Arrivals(index) == before) {
+            if (link_->PeerGone()) {
+                io_.err << "kvctl " << command_ << ": the driver on " << link_->PeerName()
+                        << " stopped before it saved\n";
+                return kExitNotDone;
+            }
+            if (env_.clock.NowMs() - begin >= limitMs) {
+                io_.err << "kvctl " << command_ << ": the driver on " << link_->PeerName()
+                        << " did not say within " << limitMs / 1000
+                        << " s whether it saved its settings\n";
+                return kExitNotDone;
+            }
+            session_->Poll(kPollMs, nullptr);
+        }
+        if (records.storeState.State) {
+            io_.err << "kvctl " << command_ << ": the driver on " << link_->PeerName()
+                    << " could not save its settings to DRIVER.INI (its standard error, or the "
+                       "journal, says why); they hold until it stops\n";
+            return kExitNotDone;
+        }
+        return kExitOk;
     }
 
     // After a raised stop: true once the system refuses datagrams to the driver's port, that

@@ -61,8 +61,14 @@ int RunEvent(const Arguments& args, CommandIo& io, const LiveEnvironment& env,
     Conversation conversation(env, io, command);
     EntrySet wanted;
     wanted.set(index);
+    if (eventIndex == kStoreDoSave) {
+        wanted.set(static_cast<size_t>(kStoreState));
+    }
     if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
         return status;
+    }
+    if (eventIndex == kStoreDoSave) {
+        return conversation.SaveConfirmed(std::max(options->timeoutMs, kSaveLimitMs));
     }
     auto& event = static_cast<SetValue&>(*conversation.Session().Records().Table()[index].record);
     if (!conversation.RaiseCounted(event)) {
@@ -254,6 +260,7 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
     wanted.set(static_cast<size_t>(*index));
     if (options->save) {
         wanted.set(static_cast<size_t>(kStoreDoSave));
+        wanted.set(static_cast<size_t>(kStoreState));
     }
     Conversation conversation(env, io, "set");
     if (const int status = conversation.Collect(*options, wanted, nullptr); status != kExitOk) {
@@ -286,8 +293,8 @@ int RunSet(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
     if (!conversation.Send(record)) {
         return kExitNoDriver;
     }
-    if (options->save && !conversation.RaiseCounted(records.storeDoSave)) {
-        return kExitNoDriver;
+    if (options->save) {
+        return conversation.SaveConfirmed(std::max(options->timeoutMs, kSaveLimitMs));
     }
     return kExitOk;
 }
