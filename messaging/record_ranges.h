@@ -4,7 +4,9 @@
 // would switch touch on.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <string>
 
 #include "messaging/registry.h"
 #include "messaging/sensor_layout.h"
@@ -103,6 +105,42 @@ inline bool RegionInRange(const CalibrationState& r) {
     return ranges::kRegionMode.Holds(r.exclude_edge_flag) && ranges::kRegionBound.Holds(left) &&
            ranges::kRegionBound.Holds(right) && ranges::kRegionBound.Holds(top) &&
            ranges::kRegionBound.Holds(bottom) && left < right && top < bottom;
+}
+
+namespace ranges {
+// Calib Ref_TL, Ref_TR and Ref_BL: SA, SB where the touch was on the foil, SX, SY where its
+// target was on the screen, both normalised, a little beyond the edges allowed.
+inline constexpr RealRange kReference{-1.0f, 2.0f};
+// The triangle of the three references spans at least this much, on the foil and on the
+// screen (normalised units squared; a calibration over the whole foil spans 0.32): three
+// touches at one point or on one line map every touch to one point or one line.
+inline constexpr float kMinReferenceArea = 0.001f;
+}  // namespace ranges
+
+// Empty when the three references give a usable calibration; else what is wrong with them.
+inline std::string ReferencesProblem(const CalibrationData& tl, const CalibrationData& tr,
+                                     const CalibrationData& bl) {
+    const CalibrationData* refs[] = {&tl, &tr, &bl};
+    const char* names[] = {"Ref_TL", "Ref_TR", "Ref_BL"};
+    for (size_t k = 0; k < 3; ++k) {
+        const float values[] = {refs[k]->SA, refs[k]->SB, refs[k]->SX, refs[k]->SY};
+        for (const float value : values) {
+            if (!ranges::kReference.Holds(value)) {
+                return std::string(names[k]) + " holds " + std::to_string(value) +
+                       ", outside -1..2";
+            }
+        }
+    }
+    const auto area = [](float ax, float ay, float bx, float by, float cx, float cy) {
+        return std::fabs((bx - ax) * (cy - ay) - (cx - ax) * (by - ay)) / 2.0f;
+    };
+    if (area(tl.SA, tl.SB, tr.SA, tr.SB, bl.SA, bl.SB) < ranges::kMinReferenceArea) {
+        return "the three touches (SA, SB) lie at one point or on one line";
+    }
+    if (area(tl.SX, tl.SY, tr.SX, tr.SY, bl.SX, bl.SY) < ranges::kMinReferenceArea) {
+        return "the three targets (SX, SY) lie at one point or on one line";
+    }
+    return {};
 }
 
 // Whether the record at this table position, as it is now, is one the driver would take from

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "messaging/record_ranges.h"
+
 namespace kv {
 
 namespace {
@@ -164,6 +166,10 @@ bool CalibrationModel::Recompute() {
                 break;
             }
         }
+    }
+    if (refused.empty()) {
+        // Coinciding or far-off references would send every touch to one point.
+        refused = ReferencesProblem(*refs[0], *refs[1], *refs[2]);
     }
     if (refused.empty()) {
         BuildFrames();

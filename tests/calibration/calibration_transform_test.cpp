@@ -45,20 +45,22 @@ TEST_F(CalibrationTest, ActiveInverseTakesScreenBackToSensor) {
     EXPECT_NEAR(y, 0.55f, 1e-4f);
 }
 
-TEST_F(CalibrationTest, CollinearReferencesFloorTheDeterminant) {
-    SetReferences({0.1f, 0.1f}, {0.5f, 0.5f}, {0.9f, 0.9f});
-    model->Recompute();
-    for (float v : model->Active()) {
-        EXPECT_TRUE(std::isfinite(v));
+// Three touches on one line (or at one point) would map every touch onto that line: they are
+// refused, and the calibration in force stays, finite.
+TEST_F(CalibrationTest, CollinearOrCoincidentReferencesAreRefused) {
+    const std::pair<NormalPoint, NormalPoint> cases[] = {
+        {{0.5f, 0.5f}, {0.9f, 0.9f}},  // on one line
+        {{0.1f, 0.1f}, {0.1f, 0.1f}},  // at one point
+    };
+    for (const auto& [tr, bl] : cases) {
+        SetReferences({0.1f, 0.1f}, tr, bl);
+        EXPECT_FALSE(model->Recompute());
+        for (float v : model->ActiveInverse()) {
+            EXPECT_TRUE(std::isfinite(v));
+        }
+        EXPECT_EQ(model->CurrentPhase(), Phase::Uncalibrated);
+        ExpectNear(model->MapPoint({0.4f, 0.6f}), {0.4f, 0.6f});
     }
-    for (float v : model->ActiveInverse()) {
-        EXPECT_TRUE(std::isfinite(v));
-    }
-    const NormalPoint p = model->MapPoint({0.4f, 0.6f});
-    EXPECT_TRUE(std::isfinite(p.x));
-    EXPECT_TRUE(std::isfinite(p.y));
-    // The floored matrix goes into force as captured: it is not the identity.
-    EXPECT_EQ(model->CurrentPhase(), Phase::Calibrated);
 }
 
 // nan or inf in DRIVER.INI or in a record from the network must not send every touch to one

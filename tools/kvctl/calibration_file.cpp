@@ -20,31 +20,9 @@ bool SameReference(const CalibrationData& a, const CalibrationData& b) {
            a.SY.Load() == b.SY.Load();
 }
 
-}  // namespace
-
-void SetIdentityCalibration(Registry& records) {
-    const auto defaults = std::make_unique<Registry>(ProgramRole::Driver);
-    ApplySettingsDefaults(*defaults);
-    for (auto [to, from] : {std::pair{&records.calibRefTL, &defaults->calibRefTL},
-                            std::pair{&records.calibRefTR, &defaults->calibRefTR},
-                            std::pair{&records.calibRefBL, &defaults->calibRefBL}}) {
-        to->SA = from->SA.Load();
-        to->SB = from->SB.Load();
-        to->SX = from->SX.Load();
-        to->SY = from->SY.Load();
-    }
-    records.calibState.Angle = 0;
-}
-
-bool SameCalibration(const Registry& a, const Registry& b) {
-    return SameReference(a.calibRefTL, b.calibRefTL) && SameReference(a.calibRefTR, b.calibRefTR) &&
-           SameReference(a.calibRefBL, b.calibRefBL) &&
-           a.calibState.Angle.Load() == b.calibState.Angle.Load();
-}
-
-std::string WithCalibration(std::string_view text, const Registry& records) {
-    // The calibration lines as the driver writes them ("Calib_Ref_TL_SA=0.1"), in its order.
-    std::vector<std::pair<std::string, std::string>> wanted;  // key, line without its end
+// The lines of FormatSettings, each without its end, with its key.
+std::vector<std::pair<std::string, std::string>> SettingsLines(const Registry& records) {
+    std::vector<std::pair<std::string, std::string>> lines;
     const std::string formatted = FormatSettings(records);
     for (size_t at = 0; at < formatted.size();) {
         size_t end = formatted.find('\n', at);
@@ -53,13 +31,16 @@ std::string WithCalibration(std::string_view text, const Registry& records) {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        const std::string_view key = line.substr(0, line.find('='));
-        if (IsCalibrationKey(key)) {
-            wanted.emplace_back(std::string(key), std::string(line));
-        }
+        lines.emplace_back(std::string(line.substr(0, line.find('='))), std::string(line));
         at = end + 1;
     }
+    return lines;
+}
 
+// text with the line of each wanted key (key, line without its end) replaced; a key
+// without a line is added at the end.
+std::string WithLines(std::string_view text,
+                      const std::vector<std::pair<std::string, std::string>>& wanted) {
     std::string out;
     std::vector<bool> written(wanted.size(), false);
     for (size_t at = 0; at < text.size();) {
@@ -91,6 +72,51 @@ std::string WithCalibration(std::string_view text, const Registry& records) {
         }
     }
     return out;
+}
+
+}  // namespace
+
+void SetIdentityCalibration(Registry& records) {
+    const auto defaults = std::make_unique<Registry>(ProgramRole::Driver);
+    ApplySettingsDefaults(*defaults);
+    for (auto [to, from] : {std::pair{&records.calibRefTL, &defaults->calibRefTL},
+                            std::pair{&records.calibRefTR, &defaults->calibRefTR},
+                            std::pair{&records.calibRefBL, &defaults->calibRefBL}}) {
+        to->SA = from->SA.Load();
+        to->SB = from->SB.Load();
+        to->SX = from->SX.Load();
+        to->SY = from->SY.Load();
+    }
+    records.calibState.Angle = 0;
+}
+
+bool SameCalibration(const Registry& a, const Registry& b) {
+    return SameReference(a.calibRefTL, b.calibRefTL) && SameReference(a.calibRefTR, b.calibRefTR) &&
+           SameReference(a.calibRefBL, b.calibRefBL) &&
+           a.calibState.Angle.Load() == b.calibState.Angle.Load();
+}
+
+std::string WithCalibration(std::string_view text, const Registry& records) {
+    // The calibration lines as the driver writes them ("Calib_Ref_TL_SA=0.1"), in its order.
+    std::vector<std::pair<std::string, std::string>> wanted;
+    for (auto& [key, line] : SettingsLines(records)) {
+        if (IsCalibrationKey(key)) {
+            wanted.emplace_back(std::move(key), std::move(line));
+        }
+    }
+    return WithLines(text, wanted);
+}
+
+std::string WithChangedSettings(std::string_view text, const Registry& from, const Registry& to) {
+    const auto before = SettingsLines(from);
+    auto after = SettingsLines(to);
+    std::vector<std::pair<std::string, std::string>> wanted;
+    for (size_t k = 0; k < after.size(); ++k) {
+        if (after[k].second != before[k].second) {
+            wanted.push_back(std::move(after[k]));
+        }
+    }
+    return WithLines(text, wanted);
 }
 
 }  // namespace kv::kvctl

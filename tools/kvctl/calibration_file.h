@@ -21,5 +21,8 @@ bool SameCalibration(const Registry& a, const Registry& b);
 // value in the records, written as the driver writes it; a key without a line is added at the
 // end. Every other byte stays, line ends included.
 std::string WithCalibration(std::string_view text, const Registry& records);
+// text with the line of every key whose value differs between from and to replaced by its
+// value in to (added at the end where it has none); every other byte stays.
+std::string WithChangedSettings(std::string_view text, const Registry& from, const Registry& to);
 
 }  // namespace kv::kvctl

@@ -2,11 +2,11 @@
 // calibration through DRIVER.INI and a reload (the driver takes no calibration from peers).
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
+#include "driver/core/settings_store.h"
 #include "driver/settings/settings_file.h"
+#include "messaging/posix_file.h"
 #include "messaging/record_ranges.h"
 #include "tools/kvctl/calibration_file.h"
 #include "tools/kvctl/conversation.h"
@@ -21,14 +21,24 @@ namespace {
 // The driver reloads its file in its two-second task; allow two of them, and the publish.
 constexpr int kReloadWaitMs = 6000;
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+// A tuning file is a few KiB, DRIVER.INI too; anything far larger is not one of them.
+constexpr size_t kMaxTuningBytes = 64 * 1024;
+
+// A message that quotes a file's bytes, with control and non-ASCII bytes as \xNN, so that
+// what a file holds can never drive the terminal that shows the message.
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out.append("\\x").push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0xF]);
+        } else {
+            out.push_back(c);
+        }
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return out;
 }
 
 // The record a section's values go into: the angle is a field of Calib/State.
@@ -38,32 +48,102 @@ DataManipulation& RecordOf(Registry& records, const TuningSection& section) {
     return *FindRecord(records, name);
 }
 
-// Rewrites the calibration keys of the file at path with the calibration the records hold,
-// asks the driver to read the file again and waits until it publishes that calibration.
-int ReloadCalibration(Conversation& conversation, CommandIo& io, std::string_view command,
-                      const std::string& path, const Registry& calibration, int timeoutMs) {
-    Registry& records = conversation.Session().Records();
-    // A driver that never saved has no file yet: start from what it holds now.
-    const std::string text = ReadWholeFile(path).value_or(FormatSettings(records));
-    const SettingsWriteResult written = WriteSettingsText(path, WithCalibration(text, calibration));
-    if (!written.ok) {
-        io.err << "kvctl " << command << ": " << written.detail << '\n';
-        return kExitFailure;
+// The driver's records of every tuning section, as it holds them now, in a registry of our own.
+std::unique_ptr<Registry> CopyOfSections(Registry& records) {
+    auto copy = std::make_unique<Registry>(ProgramRole::Controller);
+    for (const TuningSection& section : TuningSections()) {
+        DataManipulation& to = RecordOf(*copy, section);
+        for (const auto& [field, value] : FieldTexts(RecordOf(records, section))) {
+            AssignField(to, field + "=" + value);
+        }
     }
+    return copy;
+}
+
+// The driver's DRIVER.INI as it is now, parsed as the driver reads it, and its text; a file
+// that does not exist yet stands for what the driver holds now. Empty, with the reason said,
+// when it cannot be read.
+struct SettingsOnDisk {
+    std::string text;
+    std::unique_ptr<Registry> values;
+};
+std::optional<SettingsOnDisk> ReadDriverSettings(Registry& records, const std::string& path,
+                                                 CommandIo& io, std::string_view command) {
+    FileText file = ReadRegularFile(path, kMaxSettingsBytes);
+    if (file.outcome == FileText::Outcome::Missing) {
+        file.text = FormatSettings(records);
+    } else if (!file.Whole()) {
+        io.err << "kvctl " << command << ": cannot read DRIVER.INI (" << file.error
+               << "); nothing was changed\n";
+        return std::nullopt;
+    }
+    SettingsOnDisk settings{std::move(file.text), std::make_unique<Registry>(ProgramRole::Driver)};
+    ApplySettingsDefaults(*settings.values);
+    ApplySettingsText(settings.text, *settings.values);
+    return settings;
+}
+
+// Replaces DRIVER.INI with text in one step, asks the driver to read it again and waits for the
+// records that reload publishes. The calibration comes from the file alone, so the driver must
+// then hold wanted's; every other setting the reload took from the file is given back as
+// wanted holds it (the settings the driver had not saved yet, and an import's values).
+int ReloadInto(Conversation& conversation, CommandIo& io, std::string_view command,
+               const std::string& path, const std::string& text, Registry& wanted, int timeoutMs) {
+    Registry& records = conversation.Session().Records();
+    const SettingsWriteResult written = WriteSettingsText(path, text);
+    if (!written.ok) {
+        io.err << "kvctl " << command << ": " << written.detail << "; nothing was changed\n";
+        return kExitNotDone;
+    }
+    // A reload publishes the settings, Driver/Config last; the calibration built from them
+    // follows, Calib/Ref_BL last. Both in turn, after the request, mark the reload as done.
+    const int marks[] = {records.IndexOf(records.driverConfig),
+                         records.IndexOf(records.calibRefBL)};
+    uint32_t since = records.Arrivals(marks[0]);
+    size_t seen = 0;
     if (!conversation.RaiseCounted(records.storeDoLoad)) {
         return kExitNoDriver;
     }
     const Clock& clock = conversation.Session().GetClock();
     const int64_t begin = clock.NowMs();
     const int limit = std::max(timeoutMs, kReloadWaitMs);
-    while (!SameCalibration(records, calibration)) {
+    while (seen < 2 || !SameCalibration(records, wanted)) {
+        if (seen < 2 && records.Arrivals(marks[seen]) != since) {
+            ++seen;
+            since = seen < 2 ? records.Arrivals(marks[seen]) : 0;
+            continue;
+        }
+        if (conversation.PeerGone()) {
+            io.err << "kvctl " << command << ": the driver on " << conversation.PeerName()
+                   << " stopped before it read " << path
+                   << " again; the file holds the new settings, which it takes when it starts\n";
+            return kExitNotDone;
+        }
         if (clock.NowMs() - begin >= limit) {
-            io.err << "kvctl " << command << ": wrote " << path
-                   << ", but the driver did not take it within " << limit / 1000
+            io.err << "kvctl " << command << ": wrote " << path << ", but the driver on "
+                   << conversation.PeerName()
+                   << (seen < 2 ? " did not read it again" : " did not take its calibration")
+                   << " within " << limit / 1000
                    << " s; does it read another DRIVER.INI? (give it with --settings)\n";
-            return kExitNoDriver;
+            return kExitNotDone;
         }
         conversation.Session().Poll(kPollMs, nullptr);
+    }
+    for (const TuningSection& section : TuningSections()) {
+        if (section.calibration) {
+            continue;
+        }
+        DataManipulation& live = RecordOf(records, section);
+        const auto meant = FieldTexts(RecordOf(wanted, section));
+        if (FieldTexts(live) == meant) {
+            continue;
+        }
+        for (const auto& [field, value] : meant) {
+            AssignField(live, field + "=" + value);
+        }
+        if (!conversation.Send(live)) {
+            return kExitNoDriver;
+        }
     }
     return kExitOk;
 }
@@ -91,10 +171,19 @@ int RunCalibration(const Arguments& args, CommandIo& io, const LiveEnvironment& 
     if (const int status = conversation.Collect(*options, all, nullptr); status != kExitOk) {
         return status;
     }
-    const auto identity = std::make_unique<Registry>(ProgramRole::Controller);
-    SetIdentityCalibration(*identity);
-    const int status = ReloadCalibration(conversation, io, "calibration reset", path, *identity,
-                                         options->timeoutMs);
+    Registry& records = conversation.Session().Records();
+    // The driver's settings as they are, with only the calibration changed: what it has not
+    // saved yet stays as it is, unsaved.
+    const std::unique_ptr<Registry> wanted = CopyOfSections(records);
+    SetIdentityCalibration(*wanted);
+    const std::optional<SettingsOnDisk> saved =
+        ReadDriverSettings(records, path, io, "calibration reset");
+    if (!saved) {
+        return kExitNotDone;
+    }
+    const int status =
+        ReloadInto(conversation, io, "calibration reset", path,
+                   WithCalibration(saved->text, *wanted), *wanted, options->timeoutMs);
     if (status == kExitOk) {
         io.out << "the driver on " << conversation.PeerName()
                << " now maps touches with the identity calibration (" << path << ")\n";
@@ -159,19 +248,26 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
         return Usage(io, "import", "give the file that kvctl export wrote");
     }
     const std::string file(options->words[0]);
-    const std::optional<std::string> text = ReadWholeFile(file);
-    if (!text) {
-        io.err << "kvctl import: cannot read " << file << '\n';
-        return kExitFailure;
+    const FileText text = ReadRegularFile(file, kMaxTuningBytes);
+    if (!text.Whole()) {
+        io.err << "kvctl import: " << text.error << "; nothing was changed\n";
+        // A file of the wrong kind is the caller's mistake; a read that failed is not.
+        return text.outcome == FileText::Outcome::Failed ? kExitNotDone : kExitFailure;
     }
     const auto bad = [&io, &file](int line, const std::string& message) {
-        io.err << "kvctl import: " << file << ':' << line << ": " << message
+        io.err << "kvctl import: " << file << ':' << line << ": " << Printable(message)
                << "; nothing was changed\n";
         return kExitFailure;
     };
-    const TuningText tuning = ParseTuning(*text);
+    const TuningText tuning = ParseTuning(text.text);
     if (!tuning.error.empty()) {
         return bad(tuning.errorLine, tuning.error);
+    }
+    if (tuning.records.empty()) {
+        io.err << "kvctl import: " << file
+               << " holds no section of settings (is it a file kvctl export wrote?); nothing "
+                  "was changed\n";
+        return kExitFailure;
     }
 
     Conversation conversation(env, io, "import");
@@ -204,9 +300,14 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
         }
         calibration = calibration || record.section->calibration;
         if (record.section->calibration) {
+            const int line = record.values.empty() ? record.line : record.values.front().line;
             if (!ranges::kAngle.Holds(wanted->calibState.Angle)) {
-                return bad(record.values.empty() ? record.line : record.values.front().line,
-                           "Angle takes 0..3 quarter turns");
+                return bad(line, "Angle takes 0..3 quarter turns");
+            }
+            if (const std::string problem =
+                    ReferencesProblem(wanted->calibRefTL, wanted->calibRefTR, wanted->calibRefBL);
+                !problem.empty()) {
+                return bad(line, "the calibration is unusable: " + problem);
             }
             continue;
         }
@@ -250,28 +351,45 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
         return kExitOk;
     }
 
-    // The calibration first: reading DRIVER.INI again sets every setting from the file.
     if (calibration) {
-        if (const int status = ReloadCalibration(conversation, io, "import", settingsPath, *wanted,
-                                                 options->timeoutMs);
+        // The driver takes its calibration only from DRIVER.INI: every imported value goes
+        // into the file in one write, so that a driver stopped half-way takes the whole import
+        // or none of it when it starts again. The reload then gives back what the driver had
+        // not saved, and the save below writes it all.
+        const std::optional<SettingsOnDisk> saved =
+            ReadDriverSettings(records, settingsPath, io, "import");
+        if (!saved) {
+            return kExitNotDone;
+        }
+        const auto imported = std::make_unique<Registry>(ProgramRole::Driver);
+        ApplySettingsDefaults(*imported);
+        ApplySettingsText(saved->text, *imported);
+        for (const TuningRecord& record : tuning.records) {
+            for (const TuningValue& value : record.values) {
+                AssignField(RecordOf(*imported, *record.section), value.field + "=" + value.value);
+            }
+        }
+        if (const int status =
+                ReloadInto(conversation, io, "import", settingsPath,
+                           WithChangedSettings(saved->text, *saved->values, *imported), *wanted,
+                           options->timeoutMs);
             status != kExitOk) {
             return status;
         }
-    }
-    for (const TuningRecord& record : tuning.records) {
-        if (record.section->calibration) {
-            continue;
-        }
-        DataManipulation& live = RecordOf(records, *record.section);
-        for (const auto& [field, value] : FieldTexts(RecordOf(*wanted, *record.section))) {
-            AssignField(live, field + "=" + value);
-        }
-        if (!conversation.Send(live)) {
-            return kExitNoDriver;
+    } else {
+        for (const TuningRecord& record : tuning.records) {
+            DataManipulation& live = RecordOf(records, *record.section);
+            for (const auto& [field, value] : FieldTexts(RecordOf(*wanted, *record.section))) {
+                AssignField(live, field + "=" + value);
+            }
+            if (!conversation.Send(live)) {
+                return kExitNoDriver;
+            }
         }
     }
-    if (!conversation.RaiseCounted(records.storeDoSave)) {
-        return kExitNoDriver;
+    if (const int status = conversation.SaveConfirmed(std::max(options->timeoutMs, kSaveLimitMs));
+        status != kExitOk) {
+        return status;
     }
     // Read back: a new hello brings the driver's records as it holds them now.
     if (const int status = conversation.Collect(*options, all, nullptr); status != kExitOk) {
