@@ -107,13 +107,15 @@ int ReloadInto(Conversation& conversation, CommandIo& io, std::string_view comma
     const Clock& clock = conversation.Session().GetClock();
     const int64_t begin = clock.NowMs();
     const int limit = std::max(timeoutMs, kReloadWaitMs);
+    const int32_t sequence = records.storeDoLoad.header.sequence;
+    int64_t lastSent = begin;
     while (seen < 2 || !SameCalibration(records, wanted)) {
         if (seen < 2 && records.Arrivals(marks[seen]) != since) {
             ++seen;
             since = seen < 2 ? records.Arrivals(marks[seen]) : 0;
             continue;
         }
-        if (conversation.PeerGone()) {
+        if (conversation.GoneWhileWaiting(records.storeDoLoad, sequence, lastSent)) {
             io.err << "kvctl " << command << ": the driver on " << conversation.PeerName()
                    << " stopped before it read " << path
                    << " again; the file holds the new settings, which it takes when it starts\n";
