@@ -1,10 +1,13 @@
 // The Driver as a real process: command line, single instance, stop and save requests sent
 // over loopback UDP, with the fake board and with no board at all.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -217,6 +220,36 @@ TEST_F(DriverProcess, ASaveRequestWritesTheSettingsBesideTheExecutable) {
     EXPECT_EQ(test::ReadFile(settings), expected);
     EXPECT_EQ(test::ListFolder(install.Path()), (std::vector<std::string>{"DRIVER.INI", "Driver"}));
     EXPECT_NE(test::ReadFile(Err("1")).find("wrote settings"), std::string::npos);
+}
+
+// A DRIVER.INI that cannot be read, at start and on a reload, is said on stderr (without
+// --verbose) and the driver runs on with its values and stops cleanly; it aborted on a folder
+// or a read error, and a FIFO held it in its start for ever.
+TEST_F(DriverProcess, ASettingsFileThatCannotBeReadIsSaidAndTheDriverRunsOn) {
+    const std::pair<const char*, std::function<void(const std::string&)>> cases[] = {
+        {"a folder", [](const std::string& p) { ::mkdir(p.c_str(), 0755); }},
+        {"a FIFO", [](const std::string& p) { ::mkfifo(p.c_str(), 0644); }},
+        {"a read error", [](const std::string& p) { ::symlink("/proc/self/mem", p.c_str()); }},
+    };
+    for (const auto& [what, make] : cases) {
+        SCOPED_TRACE(what);
+        TempDir install;
+        const std::string program = test::InstallDriver(install);
+        make(install.File("DRIVER.INI"));
+        UdpPeer peer;
+        auto driver = Start(program, peer, {"--link=scripted"});
+        const uint16_t port = AwaitHello(peer);
+        ASSERT_NE(port, 0) << test::ReadFile(Err(std::to_string(started_)));
+        Send(peer, port, "Store", "DoLoad");
+        const std::string err = Err(std::to_string(started_));
+        // Once at start, once for the reload (the two-second task).
+        EXPECT_TRUE(test::WaitFor([&] {
+            const std::string said = test::ReadFile(err);
+            return said.find("cannot read the settings") != said.rfind("cannot read the settings");
+        })) << test::ReadFile(err);
+        Send(peer, port, "Driver", "DoStop");
+        EXPECT_EQ(driver->Wait(kWaitMs), 0) << test::ReadFile(err);
+    }
 }
 
 TEST_F(DriverProcess, AWaylandSessionIsToldOnceWhatDoesNotWorkThere) {
