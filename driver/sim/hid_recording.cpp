@@ -2,8 +2,9 @@
 #include "driver/sim/hid_recording.h"
 
 #include <charconv>
-#include <fstream>
 #include <sstream>
+
+#include "messaging/posix_file.h"
 
 namespace kv::sim {
 
@@ -21,6 +22,9 @@ const std::vector<uint8_t> kBoardReportDescriptor = {
 };
 
 namespace {
+
+// An hour of a board at 100 reports a second is some 50 MB of text; far beyond, not one.
+constexpr size_t kMaxRecordingBytes = size_t{1} << 30;
 
 constexpr size_t kMaxReport = 4096;
 
@@ -227,14 +231,13 @@ std::optional<HidRecording> ParseHidRecording(std::string_view text, std::string
 }
 
 std::optional<HidRecording> LoadHidRecording(const std::string& path, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot open '" + path + "'";
+    // Without blocking on a FIFO, and within what memory allows for a long recording.
+    const FileText file = ReadRegularFile(path, kMaxRecordingBytes);
+    if (!file.Whole()) {
+        error = "cannot load the recording: " + file.error;
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    auto recording = ParseHidRecording(content.str(), error);
+    auto recording = ParseHidRecording(file.text, error);
     if (!recording) {
         error = path + ": " + error;
     }

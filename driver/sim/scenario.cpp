@@ -4,14 +4,17 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <fstream>
 #include <sstream>
 
+#include "messaging/posix_file.h"
 #include "messaging/sensor_layout.h"
 
 namespace kv::sim {
 
 namespace {
+
+// Scenarios are written by hand or by scenario-record: a few KiB, at most some MB.
+constexpr size_t kMaxScenarioBytes = size_t{16} << 20;
 
 constexpr int kMaxFinger = 15;
 
@@ -460,15 +463,16 @@ std::optional<Scenario> LoadScenario(const std::string& nameOrPath, ScenarioErro
     if (auto builtin = BuiltinScenario(nameOrPath)) {
         return builtin;
     }
-    std::ifstream file(nameOrPath, std::ios::binary);
-    if (!file) {
+    const FileText file = ReadRegularFile(nameOrPath, kMaxScenarioBytes);
+    if (!file.Whole()) {
         error.line = 0;
-        error.message = "cannot open scenario '" + nameOrPath + "' (not a file, nor idle or demo)";
+        error.message =
+            file.outcome == FileText::Outcome::Missing
+                ? "cannot open scenario '" + nameOrPath + "' (not a file, nor idle or demo)"
+                : "cannot load the scenario: " + file.error;
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << file.rdbuf();
-    return ParseScenario(content.str(), error);
+    return ParseScenario(file.text, error);
 }
 
 }  // namespace kv::sim

@@ -1,5 +1,7 @@
 // Scenario files: what they accept, and errors that name the line and the cause.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "driver/sim/scenario.h"
 
@@ -109,8 +111,16 @@ TEST(Scenario, BuiltinsParse) {
     EXPECT_FALSE(kv::sim::BuiltinScenario("nope"));
 }
 
-TEST(Scenario, LoadSaysWhenTheFileIsMissing) {
+TEST(Scenario, LoadSaysWhenTheFileIsMissingOrNoFileAndNeverBlocks) {
     ScenarioError error;
     EXPECT_FALSE(kv::sim::LoadScenario("/nonexistent/file.scn", error));
     EXPECT_NE(error.message.find("cannot open"), std::string::npos);
+    // A folder, and a FIFO nobody writes to (it held the driver's start for ever).
+    const std::string fifo = ::testing::TempDir() + "scenario-fifo-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {std::string("/tmp"), fifo}) {
+        EXPECT_FALSE(kv::sim::LoadScenario(path, error)) << path;
+        EXPECT_NE(error.message.find("not a"), std::string::npos) << error.message;
+    }
+    ::unlink(fifo.c_str());
 }
