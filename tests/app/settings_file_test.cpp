@@ -871,6 +871,38 @@ TEST(SettingsTrouble, BadFilesAndDisksAreSaidAndKeepTheValues) {
     }
 }
 
+// In a folder others may write to, another user's link is not followed by a save: it would
+// aim the write at any file of ours. A link of the folder's owner is (root only, to own the
+// links).
+TEST(SettingsTrouble, AnotherUsersLinkIsNotFollowed) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "owning links as another user needs root";
+    }
+    constexpr uid_t kOther = 4242;
+    for (const bool folderIsTheirs : {false, true}) {
+        SCOPED_TRACE(folderIsTheirs ? "their folder" : "a shared folder");
+        test::TempDir dir;
+        const std::string shared = dir.File("shared");
+        ASSERT_EQ(::mkdir(shared.c_str(), 01777), 0);
+        ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+        if (folderIsTheirs) {
+            ASSERT_EQ(::chown(shared.c_str(), kOther, kOther), 0);
+        }
+        const std::string target = dir.File("ours");
+        test::WriteFile(target, "old");
+        const std::string link = shared + "/DRIVER.INI";
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+        ASSERT_EQ(::lchown(link.c_str(), kOther, kOther), 0);
+        const SettingsWriteResult result = WriteSettingsText(link, "new");
+        EXPECT_EQ(result.ok, folderIsTheirs) << result.detail;
+        EXPECT_EQ(test::ReadFile(target), folderIsTheirs ? "new" : "old");
+        if (!folderIsTheirs) {
+            EXPECT_NE(result.detail.find("another user's link"), std::string::npos)
+                << result.detail;
+        }
+    }
+}
+
 TEST(SettingsPath, IsDriverIniInTheExecutablesFolder) {
     const std::string path = DefaultSettingsPath();
     const std::string folder = ExecutableFolder();
