@@ -31,4 +31,8 @@ struct FileText {
 // a device at the path never holds the caller up, and only a regular file is read.
 FileText ReadRegularFile(const std::string& path, size_t maxBytes);
 
+// text for a message that quotes a file's bytes: control and non-ASCII bytes as \xNN, so that
+// what a file holds can never drive the terminal that shows the message.
+std::string Printable(std::string_view text);
+
 }  // namespace kv

@@ -219,7 +219,7 @@ std::optional<HidRecording> ParseHidRecording(std::string_view text, std::string
             continue;
         }
         if (std::string why; !reader.Line(line, why)) {
-            error = "line " + std::to_string(lineNumber) + ": " + why;
+            error = "line " + std::to_string(lineNumber) + ": " + Printable(why);
             return std::nullopt;
         }
     }

@@ -70,7 +70,7 @@ public:
         if (!failed_) {
             failed_ = true;
             error_.line = line_;
-            error_.message = message;
+            error_.message = Printable(message);
         }
         return false;
     }

@@ -73,6 +73,8 @@ TEST(Scenario, ErrorsNameTheLineAndTheCause) {
     const Case cases[] = {
         {"rate 100\nfly 3\n", 2, "unknown keyword 'fly'"},
         {"at 1 jump 1 0 0\n", 1, "unknown verb 'jump'"},
+        // The file's bytes are quoted printable: no terminal control reaches stderr.
+        {"at 1 \x1b[2J 1 0 0\n", 1, "unknown verb '\\x1b[2J'"},
         {"\n\nat 1 down 1 1.5 0\n", 3, "x 1.5 is outside 0 to 1"},
         {"at 1 down 1 0.5\n", 1, "takes 3 or 4 arguments"},
         {"at 2 down 1 0 0\nat 1 up 1\n", 2, "goes back"},

@@ -24,23 +24,6 @@ constexpr int kReloadWaitMs = 6000;
 // A tuning file is a few KiB, DRIVER.INI too; anything far larger is not one of them.
 constexpr size_t kMaxTuningBytes = 64 * 1024;
 
-// A message that quotes a file's bytes, with control and non-ASCII bytes as \xNN, so that
-// what a file holds can never drive the terminal that shows the message.
-std::string Printable(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte >= 0x7F) {
-            static constexpr char kHex[] = "0123456789abcdef";
-            out.append("\\x").push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0xF]);
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 // The record a section's values go into: the angle is a field of Calib/State.
 DataManipulation& RecordOf(Registry& records, const TuningSection& section) {
     const std::string_view name =
