@@ -3,6 +3,7 @@
 // runtime folder (the driver's single-instance lock) and lets the driver take a free port.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cmath>
@@ -18,7 +19,6 @@
 #include "tests/support/driver_program.h"
 #include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
-#include "tests/tools/kvctl_live_fixture.h"
 #include "tools/kvctl/record_json.h"
 
 namespace {
@@ -30,13 +30,86 @@ using kv::test::Process;
 using kv::test::TempDir;
 using kv::test::UdpPeer;
 using kv::test::WaitFor;
-using kvtest::kTool;
-using kvtest::KvctlLive;
-using kvtest::ParseLines;
-using kvtest::Result;
+
+const std::string kTool = KVCTL_PATH;
 
 const std::vector<uint8_t> kControllerHello = {0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00,
                                                0x00, 0x0B, 0x00, 0x00, 0x00};
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::vector<kvtest::Json> ParseLines(const std::string& text) {
+    std::vector<kvtest::Json> values;
+    for (const auto& line : kvtest::JsonLines(text)) {
+        EXPECT_TRUE(line.has_value()) << text;
+        if (line) {
+            values.push_back(*line);
+        }
+    }
+    return values;
+}
+
+class KvctlLive : public ::testing::Test {
+protected:
+    // Runs kvctl with the arguments (already shell-quoted where needed).
+    Result Kvctl(const std::string& arguments) {
+        const std::string errPath = runtime.File("kvctl-err");
+        const kv::test::ShellResult run =
+            kv::test::RunShell("'" + kTool + "' " + arguments + " 2>'" + errPath + "'");
+        return Result{run.status, run.output, kv::test::ReadFile(errPath)};
+    }
+    Result Kvctl(const std::string& command, const std::string& rest) {
+        return Kvctl(command + " --port " + std::to_string(port) + " " + rest);
+    }
+
+    // Starts a Driver on a free port; its hello to our peer tells which one.
+    void StartDriver(const std::string& program, std::vector<std::string> extra) {
+        std::vector<std::string> arguments = {"--port", "0", "--peer-port",
+                                              std::to_string(helloPeer.Port())};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        driver = std::make_unique<Process>(
+            program, arguments,
+            std::map<std::string, std::string>{{"XDG_RUNTIME_DIR", runtime.Path()}},
+            runtime.File("driver-out"), runtime.File("driver-err"));
+        port = kv::test::AwaitHello(helloPeer);
+        ASSERT_NE(port, 0) << "the driver did not start: "
+                           << kv::test::ReadFile(runtime.File("driver-err"));
+    }
+
+    // Starts a copy of the Driver, on the scripted board, in a folder of its own, so that its
+    // DRIVER.INI is the test's; returns that file's path.
+    std::string StartInstalledDriver() {
+        StartDriver(kv::test::InstallDriver(install), {"--link=scripted", "--verbose"});
+        return install.File("DRIVER.INI");
+    }
+
+    // kvctl stop ends the driver with exit status 0.
+    void StopDriver() {
+        const Result stop = Kvctl("stop", "");
+        EXPECT_EQ(stop.status, 0) << stop.err;
+        EXPECT_EQ(driver->Wait(kWaitMs), 0) << "the driver did not end; it said: "
+                                            << kv::test::ReadFile(runtime.File("driver-err"));
+    }
+
+    // The record's line of `kvctl get`.
+    kvtest::Json Get(const std::string& record) {
+        const Result get = Kvctl("get " + record, "");
+        EXPECT_EQ(get.status, 0) << get.err;
+        const auto lines = ParseLines(get.out);
+        EXPECT_EQ(lines.size(), 1u) << get.out;
+        return lines.empty() ? kvtest::Json() : lines[0];
+    }
+
+    TempDir runtime;
+    TempDir install;
+    UdpPeer helloPeer;
+    std::unique_ptr<Process> driver;
+    uint16_t port = 0;
+};
 
 TEST_F(KvctlLive, StatusPrintsAllRecordsOfTheDriverAndSetChangesAField) {
     StartDriver(kDriver, {"--link=scripted"});
@@ -303,7 +376,7 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
 
 // A foil whose calibration puts touches away from the finger is made usable from a terminal:
 // the identity calibration goes into DRIVER.INI (every other line kept) and the driver reads
-// it again, so the next touch lands where the finger is.
+// it again, so the next touch lands where the finger is; its unsaved settings stay.
 TEST_F(KvctlLive, CalibrationResetMakesTouchesLandWhereTheFingerIs) {
     const std::string program = kv::test::InstallDriver(install);
     const std::string settings = install.File("DRIVER.INI");
@@ -332,8 +405,11 @@ TEST_F(KvctlLive, CalibrationResetMakesTouchesLandWhereTheFingerIs) {
     ASSERT_TRUE(WaitFor([&] { return (before = pressAfter(0)).has_value(); }, 20000));
     EXPECT_GT(std::hypot(before->x - 0.3, before->y - 0.4), 0.05) << before->x << " " << before->y;
 
+    // A setting the Controller changed and did not save stays as it is, unsaved.
+    ASSERT_EQ(Kvctl("set Sense/State PressThreshold=9", "").status, 0);
     const Result reset = Kvctl("calibration reset", "--settings '" + settings + "'");
     ASSERT_EQ(reset.status, 0) << reset.err;
+    EXPECT_EQ(Get("Sense/State")["fields"]["PressThreshold"].text, "9");
     const size_t mark = kv::test::ReadFile(outPath).size();
     std::optional<TouchLine> after;
     ASSERT_TRUE(WaitFor([&] { return (after = pressAfter(mark)).has_value(); }, 20000));
@@ -544,6 +620,136 @@ TEST_F(KvctlLive, MonitorWaitsForADriverAndEndsOnTerminate) {
     monitor.Signal(SIGTERM);
     EXPECT_EQ(monitor.Wait(kWaitMs), std::optional<int>(0));
     EXPECT_EQ(silent.Receive(kWaitMs), kControllerHello);
+}
+
+// The value of key's line in a DRIVER.INI text, or empty.
+std::string ValueOf(const std::string& text, const std::string& key) {
+    const size_t at = text.find(key + "=");
+    if (at == std::string::npos) {
+        return {};
+    }
+    const size_t from = at + key.size() + 1;
+    return text.substr(from, text.find_first_of("\r\n", from) - from);
+}
+
+// What is not a tuning, or holds a calibration that maps nothing, is refused with the reason
+// and exit status 2, before anything reaches the driver or its file.
+TEST_F(KvctlLive, OnlyASaneRegularFileWithAUsableCalibrationIsTaken) {
+    const std::string settings = StartInstalledDriver();
+    // A calibration whose other two references are given.
+    const auto references = [](const char* tr, const char* bl) {
+        return std::string("[Calib/Ref_TL]\nSA = 0.1\nSB = 0.1\n[Calib/Ref_TR]\n") + tr +
+               "\n[Calib/Ref_BL]\n" + bl + "\n";
+    };
+    ::mkdir(runtime.File("folder").c_str(), 0755);
+    ::mkfifo(runtime.File("fifo").c_str(), 0644);
+    const std::pair<std::string, std::string> texts[] = {
+        {"empty.ini", ""},
+        {"large.ini", std::string(70 * 1024, '#')},
+        {"point.ini", references("SA = 0.1\nSB = 0.1", "SA = 0.1\nSB = 0.1")},
+        {"far.ini", references("SA = 3e38", "SB = 0.9")},
+        {"escape.ini", "[Sense/State]\nCoarseRange = 1\x1b[2J\n"},
+    };
+    for (const auto& [name, text] : texts) {
+        kv::test::WriteFile(runtime.File(name), text);
+    }
+    const std::pair<std::string, const char*> cases[] = {
+        {runtime.File("folder"), "is a folder"},
+        {runtime.File("fifo"), "is not a regular file"},  // no writer: must not block
+        {"/dev/zero", "is not a regular file"},
+        {runtime.File("empty.ini"), "holds no section"},
+        {runtime.File("large.ini"), "is larger than"},
+        {runtime.File("point.ini"), "the calibration is unusable"},
+        {runtime.File("far.ini"), "outside -1..2"},
+        {runtime.File("escape.ini"), "\\x1b[2J"},
+    };
+    for (const auto& [path, said] : cases) {
+        SCOPED_TRACE(path);
+        const Result import = Kvctl("import", "'" + path + "' --settings '" + settings + "'");
+        EXPECT_EQ(import.status, 2) << import.err;
+        EXPECT_NE(import.err.find(said), std::string::npos) << import.err;
+        EXPECT_NE(import.err.find("nothing was changed"), std::string::npos) << import.err;
+        EXPECT_EQ(import.err.find('\x1b'), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(settings));
+    }
+    StopDriver();
+}
+
+// A driver that cannot save says so on stderr once, without --verbose, and every command that
+// asked for the save exits with 1; once the file can be written again, the save works.
+TEST_F(KvctlLive, AFailedSaveIsSaidOnceAndNoCommandCallsItASuccess) {
+    StartDriver(kv::test::InstallDriver(install), {"--link=scripted"});
+    const std::string settings = install.File("DRIVER.INI");
+    ASSERT_EQ(::mkdir(settings.c_str(), 0755), 0);
+    const std::string tuning = runtime.File("tuning.ini");
+    kv::test::WriteFile(tuning, "[Edge/State]\nTop = 40\n");
+    const std::string commands[] = {"save", "save", "set Sense/State CoarseRange=20 --save",
+                                    "import '" + tuning + "'"};
+    for (const std::string& command : commands) {
+        SCOPED_TRACE(command);
+        const Result run = Kvctl(command, "");
+        EXPECT_EQ(run.status, 1) << run.err;
+        EXPECT_NE(run.err.find("could not save its settings"), std::string::npos) << run.err;
+    }
+    const std::string said = kv::test::ReadFile(runtime.File("driver-err"));
+    const std::string failed = "could not save settings";
+    EXPECT_NE(said.find(failed), std::string::npos) << said;
+    EXPECT_EQ(said.find(failed), said.rfind(failed)) << said;  // once, for the one cause
+    EXPECT_NE(said.find("is a folder, not a file"), std::string::npos) << said;
+
+    ASSERT_EQ(::rmdir(settings.c_str()), 0);
+    const Result save = Kvctl("save", "");
+    EXPECT_EQ(save.status, 0) << save.err;
+    EXPECT_EQ(ValueOf(kv::test::ReadFile(settings), "Sense_State_CoarseRange"), "20");
+    EXPECT_EQ(ValueOf(kv::test::ReadFile(settings), "Edge_State_Top"), "40");
+    StopDriver();
+}
+
+// An import stopped at any moment (the driver's unit stopped, SIGTERM) leaves DRIVER.INI with the
+// whole import or none of it, and kvctl says success only for the whole.
+TEST_F(KvctlLive, AnImportCutShortByAStopLeavesAllOfItOrNone) {
+    const std::string settings = install.File("DRIVER.INI");
+    const std::string tuning = runtime.File("tuning.ini");
+    kv::test::WriteFile(tuning,
+                        "[Sense/State]\nCoarseRange = 30\n[Edge/State]\nTop = 50\n"
+                        "[Calib/Ref_TL]\nSA = 0.2\n");
+    const char* keys[] = {"Sense_State_CoarseRange", "Edge_State_Top", "Calib_Ref_TL_SA"};
+    const std::vector<std::string> before = {"12", "10", "0.11"};
+    const std::vector<std::string> after = {"30", "50", "0.2"};
+    const std::string program = kv::test::InstallDriver(install);
+    int whole = 0, none = 0;
+    for (const int delayMs : {0, 300, 700, 1000, 1300, 1700, 2200, 3000}) {
+        SCOPED_TRACE(delayMs);
+        kv::test::WriteFile(
+            settings,
+            "Sense_State_CoarseRange=12\r\nEdge_State_Top=10\r\nCalib_Ref_TL_SA=0.11\r\n");
+        StartDriver(program, {"--link=scripted"});
+        Process import(kTool,
+                       {"import", tuning, "--settings", settings, "--port", std::to_string(port)},
+                       {}, runtime.File("import-out"), runtime.File("import-err"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        driver->Signal(SIGTERM);
+        EXPECT_EQ(driver->Wait(kWaitMs), 0);
+        const std::optional<int> status = import.Wait(kWaitMs);
+        ASSERT_TRUE(status.has_value());
+        const std::string text = kv::test::ReadFile(settings);
+        std::vector<std::string> values;
+        for (const char* key : keys) {
+            values.push_back(ValueOf(text, key));
+        }
+        EXPECT_TRUE(values == before || values == after) << text;
+        whole += values == after;
+        none += values == before;
+        const std::string err = kv::test::ReadFile(runtime.File("import-err"));
+        if (*status == 0) {
+            EXPECT_EQ(values, after);
+        } else {
+            EXPECT_TRUE(err.find("stopped") != std::string::npos ||
+                        err.find("not answering") != std::string::npos)
+                << err;
+        }
+    }
+    std::printf("stops during an import: %d left all of it, %d none\n", whole, none);
 }
 
 }  // namespace
