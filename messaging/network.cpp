@@ -33,7 +33,8 @@ using Udp = asio::ip::udp;
 constexpr size_t kReceiveBufferSize = 30000;
 constexpr int kReadyPollMs = 10;
 // A hello's publish-all waits until the datagrams already queued have been read, so that a
-// burst of hellos gets one answer; a stream that never lets up delays it by this many at most.
+// burst of hellos gets one answer; a stream that never lets up delays it by this many at most
+// (dropped ones included).
 constexpr size_t kMaxHelloDeferral = 256;
 // While a publish-all is paced the socket is read this often, so that a flood never fills its
 // queue; one look reads this many datagrams at most, so that the pacing goes on whatever comes.
@@ -506,9 +507,6 @@ void Network::Impl::Handle(size_t received, PeerSlot* from) {
     } catch (const std::exception&) {
     }
     buffered = cutter.Buffered();
-    if (hellosPending) {
-        ++handledWhileHellosPending;
-    }
     ++datagrams;
 }
 
@@ -651,6 +649,9 @@ void Network::Impl::Run() {
         if (NextDatagram(received, from)) {
             Handle(received, from);
         }
+        // Dropped ones count too: a flood that never lets the socket empty delays no answer
+        // for longer than this many datagrams.
+        handledWhileHellosPending += hellosPending ? 1 : 0;
     }
 }
 
