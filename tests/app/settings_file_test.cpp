@@ -742,40 +742,21 @@ TEST(SettingsSaver, GoingAwayFinishesTheWriteUnderWayAndThePendingOne) {
     EXPECT_EQ(writer.Written(), (std::vector<int32_t>{1, 2}));
 }
 
-// A small file system of its own for the disks that fail (root only): full, or read-only.
-class SmallDisk {
-public:
-    SmallDisk(const std::string& folder, bool wanted) : folder_(folder) {
-        mounted_ = wanted && ::geteuid() == 0 &&
-                   ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0;
+// A small file system of its own at folder (root only), for the disks that fail.
+struct SmallDisk {
+    SmallDisk(const std::string& at, bool wanted) : folder(at) {
+        mounted = wanted && ::geteuid() == 0 &&
+                  ::mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k,mode=0755") == 0;
     }
     ~SmallDisk() {
-        if (mounted_) {
-            ::umount2(folder_.c_str(), MNT_DETACH);
+        if (mounted) {
+            ::umount2(folder.c_str(), MNT_DETACH);
         }
     }
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;
-    bool Mounted() const { return mounted_; }
-    void Fill() const {
-        const std::string filler = folder_ + "/filler";
-        std::FILE* f = std::fopen(filler.c_str(), "wb");
-        const std::string block(4096, 'x');
-        while (f != nullptr && std::fwrite(block.data(), 1, block.size(), f) == block.size() &&
-               std::fflush(f) == 0) {
-        }
-        if (f != nullptr) {
-            std::fclose(f);
-        }
-    }
-    void Empty() const { ::unlink((folder_ + "/filler").c_str()); }
-    void ReadOnly() const {
-        EXPECT_EQ(::mount("tmpfs", folder_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
+    std::string folder;
+    bool mounted = false;
 };
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -820,16 +801,17 @@ TEST(SettingsTrouble, BadFilesAndDisksAreSaidAndKeepTheValues) {
         SCOPED_TRACE(c.what);
         test::TempDir dir;
         const SmallDisk disk(dir.Path(), c.disk != Disk::Plain);
-        if (c.disk != Disk::Plain && !disk.Mounted()) {
+        if (c.disk != Disk::Plain && !disk.mounted) {
             std::printf("skipped %s: mounting a small disk needs root\n", c.what);
             continue;
         }
         const std::string path = dir.File("DRIVER.INI");
         c.make(path);
         if (c.disk == Disk::Full) {
-            disk.Fill();
+            test::WriteFile(dir.File("filler"), std::string(1 << 20, 'x'));  // what fits
         } else if (c.disk == Disk::ReadOnly) {
-            disk.ReadOnly();
+            ASSERT_EQ(
+                ::mount("tmpfs", disk.folder.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
         }
         const bool ordinary = c.disk != Disk::Plain;
         CapturedLog log(false);
@@ -855,7 +837,7 @@ TEST(SettingsTrouble, BadFilesAndDisksAreSaidAndKeepTheValues) {
                 EXPECT_EQ(test::ReadFile(path), old);
             }
             if (c.disk == Disk::Full) {
-                disk.Empty();
+                ::unlink(dir.File("filler").c_str());
                 file.Save(registry);
                 file.Flush();
                 EXPECT_EQ(file.TakeSaveOutcome(), std::optional<bool>(true));

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "messaging/sway_ipc.h"
 
@@ -24,15 +26,20 @@ std::string Frame(std::string_view magic, uint32_t type, std::string_view payloa
     return frame;
 }
 
-// One connection on a Unix socket: what came in (up to the client's whole message), and the
-// answer written back before the socket closes.
-struct OneShotServer {
+// A sway socket that serves one connection per answer, in turn: keeps what came in (up to the
+// client's whole message) and writes the answer back, at once or, trickled, a byte every
+// 100 ms, before it closes the connection.
+struct ScriptedServer {
+    struct Answer {
+        std::string bytes;
+        bool trickle = false;
+    };
     std::string path;
     int listener = -1;
-    std::string received;
+    std::vector<std::string> received;
     std::thread thread;
 
-    explicit OneShotServer(std::string answer) {
+    explicit ScriptedServer(std::vector<Answer> answers) {
         char folder[] = "/tmp/kv-sway-XXXXXX";
         path = std::string(::mkdtemp(folder)) + "/ipc.sock";
         sockaddr_un address{};
@@ -40,37 +47,56 @@ struct OneShotServer {
         std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
         listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
         EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        EXPECT_EQ(::listen(listener, 1), 0);
-        thread = std::thread([this, answer = std::move(answer)] {
-            const int fd = ::accept(listener, nullptr, nullptr);
-            char buffer[512];
-            // The header tells how much follows.
-            const auto whole = [this] {
-                uint32_t length = 0;
-                if (received.size() >= 14) {
-                    std::memcpy(&length, received.data() + 6, sizeof(length));
-                }
-                return received.size() >= 14 && received.size() >= 14 + length;
-            };
-            while (!whole()) {
-                const ssize_t got = ::read(fd, buffer, sizeof(buffer));
-                if (got <= 0) {
-                    break;
-                }
-                received.append(buffer, static_cast<size_t>(got));
+        EXPECT_EQ(::listen(listener, 4), 0);
+        thread = std::thread([this, answers = std::move(answers)] {
+            for (const Answer& answer : answers) {
+                Serve(answer);
             }
-            EXPECT_EQ(::write(fd, answer.data(), answer.size()),
-                      static_cast<ssize_t>(answer.size()));
-            ::close(fd);
         });
     }
-    // Waits until the answer is written and the connection closed.
+    explicit ScriptedServer(std::string answer)
+        : ScriptedServer(std::vector<Answer>{Answer{std::move(answer)}}) {}
+    void Serve(const Answer& answer) {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0) {
+            return;  // shut down: the client made no more connections
+        }
+        std::string& got = received.emplace_back();
+        char buffer[512];
+        // The header tells how much follows.
+        const auto whole = [&got] {
+            uint32_t length = 0;
+            if (got.size() >= 14) {
+                std::memcpy(&length, got.data() + 6, sizeof(length));
+            }
+            return got.size() >= 14 && got.size() >= 14 + length;
+        };
+        while (!whole()) {
+            const ssize_t n = ::read(fd, buffer, sizeof(buffer));
+            if (n <= 0) {
+                break;
+            }
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        const size_t step = answer.trickle ? 1 : answer.bytes.size();
+        for (size_t at = 0; at < answer.bytes.size(); at += step) {
+            if (::send(fd, answer.bytes.data() + at, step, MSG_NOSIGNAL) <= 0) {
+                break;  // the client gave up
+            }
+            if (answer.trickle) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
+        ::close(fd);
+    }
+    // Waits until every connection the client made is served.
     void Finish() {
+        ::shutdown(listener, SHUT_RDWR);
         if (thread.joinable()) {
             thread.join();
         }
     }
-    ~OneShotServer() {
+    ~ScriptedServer() {
         Finish();
         ::close(listener);
         ::unlink(path.c_str());
@@ -104,11 +130,12 @@ TEST(SwayIpc, RepliesAreOkOnlyWhenEveryCommandSucceeded) {
 TEST(SwayIpc, SendsOneRunCommandAndReadsTheAnswer) {
     const std::string command = "input 56797:1:Kelvarin_Vyren_touchscreen map_to_output DP-1";
     {
-        OneShotServer sway(Frame("i3-ipc", 0, R"([{"success":true}])"));
+        ScriptedServer sway(Frame("i3-ipc", 0, R"([{"success":true}])"));
         const kv::SwayCommandResult result = kv::RunSwayCommand(sway.path, command);
         EXPECT_TRUE(result.ok) << result.error;
         sway.Finish();
-        EXPECT_EQ(sway.received, Frame("i3-ipc", 0, command));
+        ASSERT_EQ(sway.received.size(), 1u);
+        EXPECT_EQ(sway.received[0], Frame("i3-ipc", 0, command));
     }
     // Answers that are not sway's, or none.
     const struct {
@@ -121,7 +148,7 @@ TEST(SwayIpc, SendsOneRunCommandAndReadsTheAnswer) {
         {Frame("i3-ipc", 0, R"([{"success":true}])").substr(0, 20), "sway's answer ended early"},
     };
     for (const auto& r : refused) {
-        OneShotServer sway(r.answer);
+        ScriptedServer sway(r.answer);
         const kv::SwayCommandResult result = kv::RunSwayCommand(sway.path, command, 2000);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.error, r.error);
@@ -129,6 +156,39 @@ TEST(SwayIpc, SendsOneRunCommandAndReadsTheAnswer) {
     const kv::SwayCommandResult gone = kv::RunSwayCommand("/nonexistent/sway.sock", command);
     EXPECT_FALSE(gone.ok);
     EXPECT_NE(gone.error.find("cannot reach sway at /nonexistent/sway.sock"), std::string::npos);
+}
+
+// Both devices are tied or neither: a command sway refuses, or an answer that trickles in for
+// longer than the limit of one command, undoes the one sway took.
+TEST(SwayIpc, AMappingSwayTakesOnlyHalfOfIsUndoneAndEachCommandIsBounded) {
+    const std::string touch = "input 56797:1:Kelvarin_Vyren_touchscreen map_to_output ";
+    const std::string pointer = "input 56797:2:Kelvarin_Vyren_pointer map_to_output ";
+    const ScriptedServer::Answer take{Frame("i3-ipc", 0, R"([{"success":true}])")};
+    const ScriptedServer::Answer refuse{
+        Frame("i3-ipc", 0, R"([{"success": false, "error": "No such output"}])")};
+    const ScriptedServer::Answer trickle{take.bytes, true};
+    const struct {
+        std::vector<ScriptedServer::Answer> script;
+        bool ok;
+        size_t commands;  // sent to sway: the two, and two more for the undo
+        const char* error;
+    } cases[] = {
+        {{take, take}, true, 2, ""},
+        {{take, refuse, take, take}, false, 4, "No such output"},
+        {{trickle, take, take}, false, 3, "sway did not answer within 1000 ms"},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer sway(c.script);
+        const kv::SwayMapResult result = kv::MapDevicesInSway(sway.path, "DP-1");
+        sway.Finish();
+        EXPECT_EQ(result.ok, c.ok) << result.error;
+        EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+        EXPECT_EQ(result.undone, !c.ok);
+        ASSERT_EQ(sway.received.size(), c.commands);
+        EXPECT_EQ(sway.received[0], Frame("i3-ipc", 0, touch + "DP-1"));
+        EXPECT_EQ(sway.received.back(),
+                  Frame("i3-ipc", 0, (c.ok ? pointer + "DP-1" : pointer + "*")));
+    }
 }
 
 }  // namespace
