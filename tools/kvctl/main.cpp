@@ -116,7 +116,9 @@ constexpr Command kCommands[] = {
     {"save", "kvctl save [--port N] [--timeout S]",
      "  Asks the driver to write its settings to DRIVER.INI (the counted event Store/DoSave,\n"
      "  a quarter of the sequence range above the driver's current sequence number, so that\n"
-     "  it never matches a Controller's next request).\n",
+     "  it never matches a Controller's next request), and waits for the driver's word on it\n"
+     "  (Store/State, set when the save failed): exit status 1 when the save failed or was\n"
+     "  not confirmed within 10 s. set --save and import wait the same way.\n",
      RunLive<kv::kvctl::RunSave>},
     {"load", "kvctl load [--port N] [--timeout S]",
      "  Asks the driver to read DRIVER.INI again (Store/DoLoad).\n", RunLive<kv::kvctl::RunLoad>},
