@@ -110,6 +110,7 @@ public:
     bool GoneWhileWaiting(SetValue& event, int32_t sequence, int64_t& lastSent) {
         const int64_t now = env_.clock.NowMs();
         if (now - lastSent >= kStopRepeatMs) {
+            // What the driver said meanwhile may have overwritten our copy.
             event.header.eventValid = 1;
             event.header.sequence = sequence;
             event.Send();
@@ -189,13 +190,7 @@ public:
                         << " is still running " << limitMs / 1000 << " s after the request\n";
                 return false;
             }
-            if (now - lastSent >= kStopRepeatMs) {
-                // What the driver said meanwhile may have overwritten our copy.
-                event.header.eventValid = 1;
-                event.header.sequence = sequence;
-                event.Send();
-                lastSent = now;
-            }
+            GoneWhileWaiting(event, sequence, lastSent);
             session_->Poll(kPollMs, nullptr);
         }
         return true;
