@@ -264,15 +264,9 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
     Registry& records = conversation.Session().Records();
     // The values go onto a copy of the driver's records: each type is checked as it is
     // assigned, each record's range as a whole (some fields only make sense together).
-    const auto wanted = std::make_unique<Registry>(ProgramRole::Controller);
     // Every section's record, so that a calibration written to the file keeps the driver's
     // values of what the import file leaves out.
-    for (const TuningSection& section : TuningSections()) {
-        DataManipulation& copy = RecordOf(*wanted, section);
-        for (const auto& [field, value] : FieldTexts(RecordOf(records, section))) {
-            AssignField(copy, field + "=" + value);
-        }
-    }
+    const std::unique_ptr<Registry> wanted = CopyOfSections(records);
     bool calibration = false;
     for (const TuningRecord& record : tuning.records) {
         DataManipulation& target = RecordOf(*wanted, *record.section);
