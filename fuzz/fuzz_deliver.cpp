@@ -2,7 +2,9 @@
 // FrameCutter into frames for a registry, as the receive thread does. Every record that takes
 // a frame is then written back, so that received header and field values also reach Send.
 // Whatever the input left in the cutter, one whole frame sent after it must be delivered; and
-// whatever arrived, every setting of the driver's registry is still in range.
+// whatever arrived, every setting of the driver's registry is still in range. The driver's
+// screen of datagrams (wire::HoldsFrame) reads the input alone and with a whole frame behind it,
+// which it must never drop.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +13,7 @@
 #include "messaging/frame_cutter.h"
 #include "messaging/record_ranges.h"
 #include "messaging/registry.h"
+#include "messaging/wire.h"
 #include "tests/support/discard_transport.h"
 #include "tests/support/fake_clock.h"
 
@@ -74,6 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     world->cutter.Append(whole.data(), whole.size(), receiver);
     if (receiver.frames == before) {
         __builtin_trap();  // a stray prefix swallowed a whole frame
+    }
+    (void)kv::wire::HoldsFrame(data, size);
+    std::vector<uint8_t> behind(data, data + size);
+    behind.insert(behind.end(), whole.begin(), whole.end());
+    if (!kv::wire::HoldsFrame(behind.data(), behind.size())) {
+        __builtin_trap();  // the driver would drop a datagram with a whole frame in it
     }
     if (!kv::SettingsInRange(registry)) {
         __builtin_trap();  // a peer put a setting out of range into the driver's records

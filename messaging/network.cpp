@@ -1,13 +1,17 @@
 // The UDP endpoint on Boost.Asio: loopback socket, receive thread, frame cutting, sending.
 #include "messaging/network.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <array>
 #include <atomic>
 #include <boost/asio/ip/udp.hpp>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <shared_mutex>
@@ -29,8 +33,13 @@ using Udp = asio::ip::udp;
 constexpr size_t kReceiveBufferSize = 30000;
 constexpr int kReadyPollMs = 10;
 // A hello's publish-all waits until the datagrams already queued have been read, so that a
-// burst of hellos gets one answer; a stream that never lets up delays it by this many at most.
+// burst of hellos gets one answer; a stream that never lets up delays it by this many at most
+// (dropped ones included).
 constexpr size_t kMaxHelloDeferral = 256;
+// While a publish-all is paced the socket is read this often, so that a flood never fills its
+// queue; one look reads this many datagrams at most, so that the pacing goes on whatever comes.
+constexpr int kReadSliceMs = 10;
+constexpr int kMaxReadsPerLook = 1024;
 
 bool IsLoopback(const asio::ip::address& address) {
     return address.is_v4() && (address.to_v4().to_uint() >> 24) == 127;
@@ -50,6 +59,82 @@ Udp::endpoint Unpack(uint64_t packed) {
 int32_t ClampMs(int64_t ms) {
     return static_cast<int32_t>(ms > INT32_MAX ? INT32_MAX : ms);
 }
+
+// Datagrams taken while a publish-all is paced, to be acted on after it in the order they came:
+// one fixed block, nothing allocated per datagram, and a bound on what may wait.
+class HeldDatagrams {
+public:
+    static constexpr size_t kBytes = 64 * 1024;
+
+    // False when there is no room.
+    bool Push(const uint8_t* bytes, size_t length, uint64_t from) {
+        const size_t need = kHeader + length;
+        if (tail_ + need > kBytes && head_ > 0) {
+            std::memmove(block_.data(), block_.data() + head_, tail_ - head_);
+            tail_ -= head_;
+            head_ = 0;
+        }
+        if (tail_ + need > kBytes) {
+            return false;
+        }
+        const Header header{from, length};
+        std::memcpy(block_.data() + tail_, &header, kHeader);
+        std::memcpy(block_.data() + tail_ + kHeader, bytes, length);
+        tail_ += need;
+        return true;
+    }
+    // The oldest, into out (room for any datagram pushed); false when none waits.
+    bool Pop(uint8_t* out, size_t& length, uint64_t& from) {
+        if (Empty()) {
+            return false;
+        }
+        const Header header = HeaderAt(head_);
+        std::memcpy(out, block_.data() + head_ + kHeader, header.length);
+        length = header.length;
+        from = header.from;
+        head_ += kHeader + header.length;
+        if (head_ == tail_) {
+            head_ = tail_ = 0;
+        }
+        return true;
+    }
+    // Drops the latest; false when none waits.
+    bool DropNewest() {
+        if (Empty()) {
+            return false;
+        }
+        size_t last = head_;
+        for (size_t at = head_; at < tail_; at += kHeader + HeaderAt(at).length) {
+            last = at;
+        }
+        tail_ = last;
+        if (head_ == tail_) {
+            head_ = tail_ = 0;
+        }
+        return true;
+    }
+    bool Empty() const { return head_ == tail_; }
+
+private:
+    struct Header {
+        uint64_t from;
+        size_t length;
+    };
+    static constexpr size_t kHeader = sizeof(Header);
+
+    Header HeaderAt(size_t at) const {
+        Header header{};
+        std::memcpy(&header, block_.data() + at, kHeader);
+        return header;
+    }
+
+    std::array<uint8_t, kBytes> block_{};
+    size_t head_ = 0;
+    size_t tail_ = 0;
+};
+
+// What became of a datagram read from the socket.
+enum class Arrival { Taken, Dropped, None };
 
 }  // namespace
 
@@ -92,14 +177,23 @@ struct Network::Impl final : FrameSink {
     bool Bind();
     void Run();
     bool WaitForBind();
-    // Receives one datagram into receiveBuffer; false when nothing usable arrived (error, a
-    // source off the loopback, or shutdown). Stamps the peer and its address on success.
-    bool ReceiveOne(size_t& received, PeerSlot*& from);
+    // The next datagram to act on, into receiveBuffer: one held during a publish-all first,
+    // else one from the socket (waiting for it). False when nothing usable arrived (an error,
+    // a datagram dropped, or shutdown). Stamps the peer and its address on success.
+    bool NextDatagram(size_t& received, PeerSlot*& from);
+    // Whether a datagram read from source may be acted on; counts it when it is dropped.
+    Arrival Screen(const Udp::endpoint& source, const uint8_t* bytes, size_t length);
+    void Stamp(uint64_t endpoint, PeerSlot*& from);
     PeerSlot& SlotFor(uint64_t endpoint);
     void Handle(size_t received, PeerSlot* from);
-    // The registry's publish-all, cut short when a stop is under way.
+    // The registry's publish-all, cut short when a stop is under way; the socket is read in
+    // its pauses.
     void PublishAll();
-    bool StopWaiting();
+    // Reads what has arrived (refused and malformed datagrams go at once) and holds the rest.
+    void HoldArrivals();
+    void Hold(const uint8_t* bytes, size_t length, uint64_t from);
+    // Whether bytes hold a Driver/DoStop request not handled yet.
+    bool StopRequested(const uint8_t* bytes, size_t length) const;
     // Whether the hellos waiting for their publish-all are to be answered now.
     bool HelloAnswersDue();
     void AnswerHellos();
@@ -148,10 +242,12 @@ struct Network::Impl final : FrameSink {
     bool hellosPending = false;         // some slot has helloPending set
     size_t nextHelloSlot = 0;           // where the next search for a waiting hello begins
     size_t handledWhileHellosPending = 0;
+    HeldDatagrams held;     // receive thread: taken during a publish-all, not yet acted on
+    bool stopHeld = false;  // a stop request is among them: publish-alls end at once
 
     FrameCutter cutter;
     std::array<uint8_t, kReceiveBufferSize> receiveBuffer{};
-    std::array<uint8_t, kReceiveBufferSize> peekBuffer{};
+    std::array<uint8_t, kReceiveBufferSize> arrivalBuffer{};
 
     Relaxed<bool> connected = false;  // the controller's flag
     Relaxed<bool> running = false;
@@ -309,29 +405,55 @@ PeerSlot& Network::Impl::SlotFor(uint64_t endpoint) {
     return *oldest;
 }
 
-bool Network::Impl::ReceiveOne(size_t& received, PeerSlot*& from) {
-    Udp::endpoint source;
-    boost::system::error_code ec;
-    received = socket.receive_from(asio::buffer(receiveBuffer), source, 0, ec);
-    if (stopping) {
-        return false;
-    }
-    if (ec) {
-        if (!IsDriver()) {
-            connected = false;
+bool Network::Impl::NextDatagram(size_t& received, PeerSlot*& from) {
+    uint64_t endpoint = 0;
+    if (held.Pop(receiveBuffer.data(), received, endpoint)) {
+        stopHeld = stopHeld && !held.Empty();  // the stop request held is out, if it was last
+    } else {
+        Udp::endpoint source;
+        boost::system::error_code ec;
+        received = socket.receive_from(asio::buffer(receiveBuffer), source, 0, ec);
+        if (stopping) {
+            return false;
         }
-        return false;
+        if (ec) {
+            if (!IsDriver()) {
+                connected = false;
+            }
+            return false;
+        }
+        if (Screen(source, receiveBuffer.data(), received) != Arrival::Taken) {
+            return false;
+        }
+        endpoint = Pack(source);
     }
+    Stamp(endpoint, from);
+    return true;
+}
+
+// Off the loopback, another user's, or (to the driver) without a whole frame: such a datagram
+// is dropped before it can take a peer slot, count as first contact or wait anywhere.
+Arrival Network::Impl::Screen(const Udp::endpoint& source, const uint8_t* bytes, size_t length) {
     if (!IsLoopback(source.address())) {
         ++ignored;
         ++datagrams;
-        return false;
+        return Arrival::Dropped;
     }
     if (!Admitted(source)) {
         ++datagrams;
-        return false;
+        return Arrival::Dropped;
     }
-    const uint64_t endpoint = Pack(source);
+    // The programs send whole frames; random bytes (a runaway program of our own user's) would
+    // otherwise take a peer slot and a publish-all per port.
+    if (IsDriver() && !wire::HoldsFrame(bytes, length)) {
+        ++ignored;
+        ++datagrams;
+        return Arrival::Dropped;
+    }
+    return Arrival::Taken;
+}
+
+void Network::Impl::Stamp(uint64_t endpoint, PeerSlot*& from) {
     if (IsDriver()) {
         from = &SlotFor(endpoint);
         from->lastHeard = Now();
@@ -344,7 +466,6 @@ bool Network::Impl::ReceiveOne(size_t& received, PeerSlot*& from) {
         }
     }
     registry.MarkPeerHeard();
-    return true;
 }
 
 // Before a datagram can take a peer slot, count as the peer being heard or reach a record:
@@ -386,42 +507,66 @@ void Network::Impl::Handle(size_t received, PeerSlot* from) {
     } catch (const std::exception&) {
     }
     buffered = cutter.Buffered();
-    if (hellosPending) {
-        ++handledWhileHellosPending;
-    }
     ++datagrams;
 }
 
 // Every record in table order with its pause, as Registry::PublishAll, except that a stop ends
-// it: the endpoint stopping, or a stop request waiting first in the socket. A stop then takes
-// effect at once instead of after the rest of the 1.1 s.
+// it: the endpoint stopping, or a stop request among the datagrams that came meanwhile. A stop
+// then takes effect at once instead of after the rest of the 1.1 s. The pauses are spent
+// reading the socket: refusing costs nothing, and what is taken waits for its turn.
 void Network::Impl::PublishAll() {
+    const Clock& clock = registry.GetClock();
     for (const TableEntry& entry : registry.Table()) {
         entry.record->Send();
-        if (stopping || StopWaiting()) {
-            return;
+        for (int slept = 0;; slept += kReadSliceMs) {
+            HoldArrivals();
+            if (stopping || stopHeld) {
+                return;
+            }
+            if (slept >= kPublishAllGapMs) {
+                break;
+            }
+            clock.SleepMs(std::min(kReadSliceMs, kPublishAllGapMs - slept));
         }
-        registry.GetClock().SleepMs(kPublishAllGapMs);
     }
 }
 
-// Whether the datagram at the head of the socket's queue, from a peer that may control us,
-// holds a Driver/DoStop request not handled yet. It stays in the queue for the receive loop.
-bool Network::Impl::StopWaiting() {
-    boost::system::error_code ec;
-    if (!IsDriver() || socket.available(ec) == 0 || ec) {
-        return false;
+void Network::Impl::HoldArrivals() {
+    for (int read = 0; read < kMaxReadsPerLook && !stopping; ++read) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t received =
+            ::recvfrom(socket.native_handle(), arrivalBuffer.data(), arrivalBuffer.size(),
+                       MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        // Nothing more now; an error (a peer gone, told by ICMP) ends this look too.
+        if (received < 0 || from.sin_family != AF_INET) {
+            return;
+        }
+        const Udp::endpoint source(asio::ip::address_v4(ntohl(from.sin_addr.s_addr)),
+                                   ntohs(from.sin_port));
+        const auto length = static_cast<size_t>(received);
+        if (Screen(source, arrivalBuffer.data(), length) == Arrival::Taken) {
+            Hold(arrivalBuffer.data(), length, Pack(source));
+        }
     }
-    Udp::endpoint source;
-    const size_t length =
-        socket.receive_from(asio::buffer(peekBuffer), source, MSG_PEEK | MSG_DONTWAIT, ec);
-    if (ec || !IsLoopback(source.address()) ||
-        gate.Admit({source.address().to_v4().to_uint(), source.port()},
-                   {address.to_uint(), localPort}, Now(), false) != Admission::Accept) {
-        return false;
+}
+
+// When the block is full the datagram is dropped (counted as ignored), unless it holds a stop
+// request: that one is kept in the place of the latest others.
+void Network::Impl::Hold(const uint8_t* bytes, size_t length, uint64_t from) {
+    const bool stop = StopRequested(bytes, length);
+    while (!held.Push(bytes, length, from)) {
+        ++ignored;
+        ++datagrams;
+        if (!stop || !held.DropNewest()) {
+            return;
+        }
     }
+    stopHeld = stopHeld || stop;
+}
+
+bool Network::Impl::StopRequested(const uint8_t* bytes, size_t length) const {
     const int32_t stopAddress = registry.driverDoStop.Address();
-    const uint8_t* bytes = peekBuffer.data();
     for (size_t i = 0; i + wire::kFrameHeader <= length; ++i) {
         if (bytes[i] == 0x00 && bytes[i + 1] == 0xFF && bytes[i + 2] == wire::kCommandRecord &&
             wire::GetInt(bytes + i + wire::kOffAddress) == stopAddress &&
@@ -439,6 +584,9 @@ bool Network::Impl::HelloAnswersDue() {
     }
     if (handledWhileHellosPending >= kMaxHelloDeferral) {
         return true;
+    }
+    if (!held.Empty()) {
+        return false;
     }
     boost::system::error_code ec;
     const size_t waiting = socket.available(ec);
@@ -498,9 +646,12 @@ void Network::Impl::Run() {
         }
         size_t received = 0;
         PeerSlot* from = nullptr;
-        if (ReceiveOne(received, from)) {
+        if (NextDatagram(received, from)) {
             Handle(received, from);
         }
+        // Dropped ones count too: a flood that never lets the socket empty delays no answer
+        // for longer than this many datagrams.
+        handledWhileHellosPending += hellosPending ? 1 : 0;
     }
 }
 

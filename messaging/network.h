@@ -32,7 +32,8 @@ struct NetworkConfig {
     std::string address = "127.0.0.1";  // bound and first peer; loopback only
     // Take datagrams of every local user, not only of our own and root (--trust-loopback).
     bool trustLoopback = false;
-    // Told once per source whose datagrams are refused (the programs say it under --verbose).
+    // Told once per source whose datagrams are refused, at a bounded rate (the programs say it
+    // under --verbose).
     PeerGate::RefusalReport onRefusal;
 
     // The production settings of each program.
@@ -66,7 +67,8 @@ public:
 
     // What the receive thread has seen, for tests and tools: datagrams received, those
     // ignored because their source is not on the loopback (or, for the controller, not the
-    // driver's port), and bytes waiting in the cutter.
+    // driver's port; for the driver, because they hold no whole frame, or because too many
+    // waited while a publish-all was sent), and bytes waiting in the cutter.
     uint64_t ReceivedDatagrams() const;
     uint64_t IgnoredDatagrams() const;
     // Datagrams dropped because another user's program sent them (or, without a way to tell,

@@ -111,22 +111,45 @@ Admission PeerGate::Admit(UdpEndpoint sender, UdpEndpoint receiver, int64_t nowM
     if (uid) {
         lastRefusedUid_ = *uid;
     }
-    Report(source, uid, sender.port);
+    Report(source, uid, sender.port, nowMs);
     return Admission::Refuse;
 }
 
 // Once per source (as far as the last kReported sources go), so that a flood says one line
-// per port and not one per datagram.
-void PeerGate::Report(uint64_t source, std::optional<uint32_t> uid, uint16_t port) {
-    for (const uint64_t seen : reported_) {
-        if (seen == source) {
-            return;
+// per port and not one per datagram; and at most kReportsPerInterval lines an interval, so that
+// a flood from many ports says a few lines and how many sources it left out. A source left out
+// is named at one of its next lookups (once a second) when the rate allows.
+void PeerGate::Report(uint64_t source, std::optional<uint32_t> uid, uint16_t port, int64_t nowMs) {
+    Reported* entry = nullptr;
+    for (Reported& seen : reported_) {
+        if (seen.source == source) {
+            entry = &seen;
+            break;
         }
     }
-    reported_[nextReported_] = source;
-    nextReported_ = (nextReported_ + 1) % reported_.size();
+    if (entry != nullptr && entry->named) {
+        return;
+    }
+    if (entry == nullptr) {
+        entry = &reported_[nextReported_];
+        nextReported_ = (nextReported_ + 1) % reported_.size();
+        unnamed_ -= entry->source != 0 && !entry->named ? 1 : 0;  // forgotten, not named
+        *entry = {source, false};
+        ++unnamed_;
+    }
+    if (!intervalStart_ || nowMs - *intervalStart_ >= kReportIntervalMs ||
+        nowMs < *intervalStart_) {
+        intervalStart_ = nowMs;
+        reportsInInterval_ = 0;
+    }
+    if (reportsInInterval_ >= kReportsPerInterval) {
+        return;
+    }
+    ++reportsInInterval_;
+    entry->named = true;
+    --unnamed_;
     if (report_) {
-        report_(uid, port);
+        report_(uid, port, unnamed_);
     }
 }
 

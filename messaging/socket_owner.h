@@ -55,20 +55,28 @@ enum class Admission { Accept, Refuse };
 
 // The admission rule of both programs: the datagrams of sockets owned by our own uid or by
 // root are taken, everything else is dropped without an answer. An answer is kept per source
-// for at most 1 s (a port that changes hands is looked up again). Never accepts 65534 unless
-// that is our own uid: sockets of another user namespace show as 65534. Without a lookup
-// everything is refused, unless the loopback is trusted (--trust-loopback).
+// for at most 1 s (a port that changes hands is looked up again), for as many sources as a
+// flood from a few hundred ports uses, so that refusing costs a lookup a second per source.
+// Never accepts 65534 unless that is our own uid: sockets of another user namespace show as
+// 65534. Without a lookup everything is refused, unless the loopback is trusted
+// (--trust-loopback).
 class PeerGate {
 public:
     static constexpr int64_t kCacheMs = 1000;
     // How long after its last lookup an accepted source whose socket has closed keeps its
     // acceptance (its datagrams may wait behind a publish-all of 1.1 s).
     static constexpr int64_t kClosedGraceMs = 5000;
-    static constexpr size_t kCached = 16;
-    static constexpr size_t kReported = 64;
+    static constexpr size_t kCached = 256;
+    static constexpr size_t kReported = 256;
+    // Refused sources are named once each, at most this many in each interval; those left
+    // for later are counted in the next report.
+    static constexpr size_t kReportsPerInterval = 5;
+    static constexpr int64_t kReportIntervalMs = 5000;
 
-    // Told once per refused source: its uid (empty when unknown) and port.
-    using RefusalReport = std::function<void(std::optional<uint32_t> uid, uint16_t port)>;
+    // Told once per refused source: its uid (empty when unknown), its port, and how many other
+    // refused sources are not named yet (the reports' rate is bounded; they come later).
+    using RefusalReport =
+        std::function<void(std::optional<uint32_t> uid, uint16_t port, uint64_t unnamed)>;
 
     PeerGate(std::unique_ptr<SocketOwnerLookup> lookup, uint32_t ownUid, bool trustLoopback);
 
@@ -94,7 +102,12 @@ private:
         bool accepted = false;
     };
 
-    void Report(uint64_t source, std::optional<uint32_t> uid, uint16_t port);
+    struct Reported {
+        uint64_t source = 0;  // 0: free
+        bool named = false;   // false: counted in unnamed_, to be named when the rate allows
+    };
+
+    void Report(uint64_t source, std::optional<uint32_t> uid, uint16_t port, int64_t nowMs);
 
     std::mutex lookupMutex_;  // the receive thread and a window may both ask
     std::unique_ptr<SocketOwnerLookup> lookup_;
@@ -102,8 +115,11 @@ private:
     bool trust_;
     std::array<Cached, kCached> cache_{};
     size_t nextCached_ = 0;
-    std::array<uint64_t, kReported> reported_{};
+    std::array<Reported, kReported> reported_{};
     size_t nextReported_ = 0;
+    uint64_t unnamed_ = 0;
+    std::optional<int64_t> intervalStart_;
+    size_t reportsInInterval_ = 0;
     std::atomic<uint64_t> refused_{0};
     std::atomic<int64_t> lastRefusedUid_{-1};
     RefusalReport report_;

@@ -104,6 +104,29 @@ inline std::array<uint8_t, kPrefixSize> HelloDatagram(int32_t sender) {
     return hello;
 }
 
+// Whether bytes hold a hello or a whole record frame whose header agrees with its prefix (the
+// remaining length is the frame length less 15): what the programs send, and what random bytes
+// practically never hold.
+inline bool HoldsFrame(const uint8_t* bytes, size_t length) {
+    for (size_t i = 0; i + kPrefixSize <= length; ++i) {
+        if (bytes[i] != kSync1 || bytes[i + 1] != kSync2) {
+            continue;
+        }
+        const uint8_t* frame = bytes + i;
+        const int32_t frameLength = GetInt(frame + kOffLength);
+        const size_t rest = length - i;
+        if (frame[kOffCommand] == kCommandHello && frameLength == kPrefixSize) {
+            return true;
+        }
+        if (frame[kOffCommand] == kCommandRecord && frameLength >= kFrameHeader &&
+            static_cast<size_t>(frameLength) <= rest &&
+            GetInt(frame + kOffRemaining) == frameLength - kOffRemaining) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace wire
 
 // Text fields are shared between threads like every other field, and their characters must be

@@ -356,17 +356,19 @@ void ApplyFixedLayout(const LinkChoice& source, Registry& registry, const Verbos
 }
 
 // The driver's endpoint on the ports --port and --peer-port name. Another user's datagrams
-// are dropped; --verbose names each source once.
+// are dropped; --verbose names each source once, at most five in five seconds.
 NetworkConfig DriverNetworkConfig(const DriverOptions& options, const VerboseLog& log) {
     NetworkConfig config = NetworkConfig::ForDriver();
     config.localPort = options.port;
     config.peerPort = options.peerPort;
     config.trustLoopback = options.trustLoopback;
     if (options.verbose) {
-        config.onRefusal = [&log](std::optional<uint32_t> uid, uint16_t port) {
+        config.onRefusal = [&log](std::optional<uint32_t> uid, uint16_t port, uint64_t unnamed) {
             log.Say("refused datagrams from port " + std::to_string(port) + ": " +
                     (uid ? "uid " + std::to_string(*uid) + " is not this driver's user"
-                         : std::string("its owner cannot be found")));
+                         : std::string("its owner cannot be found")) +
+                    (unnamed > 0 ? " (" + std::to_string(unnamed) + " more sources not named yet)"
+                                 : std::string()));
         };
     }
     return config;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <vector>
 
 namespace kv {
 namespace {
@@ -67,8 +68,9 @@ TEST(PeerGate, TakesOurOwnAndRootsProgramsAndNamesEachOtherSourceOnce) {
     int calls = 0;
     PeerGate gate(std::make_unique<TableLookup>(owners, calls), 1000, false);
     std::vector<std::pair<std::optional<uint32_t>, uint16_t>> said;
-    gate.SetRefusalReport(
-        [&said](std::optional<uint32_t> uid, uint16_t port) { said.emplace_back(uid, port); });
+    gate.SetRefusalReport([&said](std::optional<uint32_t> uid, uint16_t port, uint64_t) {
+        said.emplace_back(uid, port);
+    });
     const auto admit = [&gate](uint16_t port, int64_t now) {
         return gate.Admit({kLoopback, port}, kDriver, now) == Admission::Accept;
     };
@@ -95,6 +97,42 @@ TEST(PeerGate, TakesOurOwnAndRootsProgramsAndNamesEachOtherSourceOnce) {
     owners.erase(2);
     EXPECT_TRUE(admit(2, PeerGate::kClosedGraceMs - 1));
     EXPECT_FALSE(admit(2, PeerGate::kClosedGraceMs));
+}
+
+// Another user's flood from 200 ports, each sending every 50 ms for 25 s: a lookup per source a
+// second (not one a datagram), and at most so many lines per interval, each source named once and
+// the sources not named yet counted in every line.
+TEST(PeerGate, AFloodFromManyPortsIsLookedUpOnceASecondAndNamedAtABoundedRate) {
+    constexpr uint16_t kSources = 200;
+    constexpr int64_t kFloodMs = 25000;
+    std::map<uint16_t, uint32_t> owners;
+    for (uint16_t port = 1; port <= kSources; ++port) {
+        owners[port] = 65534;
+    }
+    int calls = 0;
+    PeerGate gate(std::make_unique<TableLookup>(owners, calls), 1000, false);
+    std::map<uint16_t, int> named;
+    std::vector<uint64_t> unnamed;
+    gate.SetRefusalReport([&](std::optional<uint32_t>, uint16_t port, uint64_t notYet) {
+        ++named[port];
+        unnamed.push_back(notYet);
+    });
+    for (int64_t now = 0; now < kFloodMs; now += 50) {
+        for (uint16_t port = 1; port <= kSources; ++port) {
+            ASSERT_EQ(gate.Admit({kLoopback, port}, kDriver, now), Admission::Refuse);
+        }
+    }
+    EXPECT_EQ(calls, kSources * kFloodMs / PeerGate::kCacheMs);
+    EXPECT_EQ(gate.Refused(), uint64_t{kSources} * kFloodMs / 50);
+    const size_t intervals =
+        (kFloodMs + PeerGate::kReportIntervalMs - 1) / PeerGate::kReportIntervalMs;
+    EXPECT_EQ(unnamed.size(), intervals * PeerGate::kReportsPerInterval);
+    for (const auto& [port, times] : named) {
+        EXPECT_EQ(times, 1) << "port " << port;
+    }
+    // Every source is either named or among those counted as not named yet.
+    ASSERT_FALSE(unnamed.empty());
+    EXPECT_EQ(named.size() + unnamed.back(), size_t{kSources});
 }
 
 TEST(PeerGate, WithoutALookupOnlyATrustedLoopbackIsTaken) {

@@ -250,6 +250,85 @@ TEST_F(HelloBurst, AHundredHellosDuringAPublishAllGetOneMoreAndItIsComplete) {
     EXPECT_FALSE(controller.Pending());
 }
 
+// Garbage from 20 ports of our own user (a runaway script) thrown at the driver while it paces
+// a publish-all, 20 datagrams in every slice of its pauses, far more than the socket's queue
+// holds: every one is read and dropped meanwhile, none takes a peer slot or gets a record, and
+// the controller gets its answer whole. A stop request behind such garbage still cuts the next
+// publish-all short and is then acted on.
+class FloodDuringPublishAll : public DriverEndpoint {
+protected:
+    static constexpr int kFlooders = 20;
+    static constexpr int kPerSlice = 20;
+
+    FloodDuringPublishAll() {
+        for (int i = 0; i < kFlooders; ++i) {
+            flooders.push_back(std::make_unique<UdpPeer>());
+        }
+        clock.OnSleep([this](int) {
+            if (!flooding) {
+                return;
+            }
+            const int slice = slices++;
+            for (int i = 0; i < kPerSlice; ++i) {
+                // 1000 bytes or so with no sync pair in them, of a length of their own.
+                const Bytes garbage(900 + static_cast<size_t>((slice * kPerSlice + i) % 200),
+                                    static_cast<uint8_t>(0x41 + i));
+                flooders[static_cast<size_t>(i % kFlooders)]->SendTo(port, garbage);
+                ++sent;
+            }
+            if (slice == stopAtSlice) {
+                controller.SendTo(port, stop);
+            }
+        });
+    }
+    void TearDown() override { network->Stop(); }
+
+    std::vector<std::unique_ptr<UdpPeer>> flooders;
+    std::atomic<bool> flooding{false};
+    std::atomic<int> slices{0};
+    std::atomic<int> sent{0};
+    std::atomic<int> stopAtSlice{-1};
+    Bytes stop;
+};
+
+TEST_F(FloodDuringPublishAll, GarbageIsReadAndDroppedMeanwhileAndAStopBehindItCutsItShort) {
+    Connect();
+    flooding = true;
+    controller.SendTo(port, kControllerHello);
+    const std::vector<Bytes> answer = controller.ReceiveMany(Registry::kEntries + 1);
+    ASSERT_EQ(answer.size(), size_t{Registry::kEntries + 1});
+    EXPECT_EQ(AddressOf(answer.back()), driver.driverDoReset.Address());
+    flooding = false;
+    ASSERT_GE(sent.load(), Registry::kEntries * kPerSlice);
+    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 2u + sent; }))
+        << network->ReceivedDatagrams() << " of " << 2 + sent << " read";
+    EXPECT_EQ(network->IgnoredDatagrams(), static_cast<uint64_t>(sent));
+    for (const auto& flooder : flooders) {
+        EXPECT_FALSE(flooder->Pending());
+    }
+    EXPECT_EQ(network->LivePeers(), 1u);
+    EXPECT_FALSE(controller.Pending());
+
+    encoder.driverDoStop.RaiseCounted();
+    stop = FrameOf(encoder.driverDoStop, encoder);
+    slices = 0;
+    stopAtSlice = 9;
+    const int32_t resetAfter = driver.driverDoReset.header.sequence + 1;  // the answer's end
+    flooding = true;
+    controller.SendTo(port, kControllerHello);
+    size_t records = 0;
+    for (auto frame = controller.Receive(); frame; frame = controller.Receive()) {
+        if (AddressOf(*frame) == driver.driverDoReset.Address() &&
+            wire::GetInt(frame->data() + wire::kOffSequence) == resetAfter) {
+            break;
+        }
+        ++records;
+    }
+    flooding = false;
+    EXPECT_LT(records, size_t{Registry::kEntries});
+    ASSERT_TRUE(WaitFor([&] { return driver.driverDoStop.ConsumeCounted(); }));
+}
+
 // A controller restarted at another port is a new peer: it gets every record first.
 TEST_F(DriverEndpoint, RestartedControllerIsAnsweredAtItsNewPort) {
     Connect();
