@@ -8,6 +8,9 @@
 // publish-all to it (the driver's receive thread is busy with it for over a second), so that the
 // storm meets a driver that reads, not one that is answering; each source then says hello once,
 // as its last datagram.
+// With --flood the sources send only random bytes, in turn from one thread at --rate datagrams
+// a second, without introducing themselves: a program on the machine (another user's, or a
+// runaway of the owner's) throwing garbage at the driver from many ports while its owner works.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -37,9 +40,10 @@ using kv::TableEntry;
 
 constexpr const char* kUsage =
     "Usage: datagram-storm --port=N [--count=N] [--sources=N] [--seed=N] "
-    "[--records=status|all]\n"
-    "Sends COUNT datagrams (default 1000000) from SOURCES sockets (default 4) to the Driver\n"
-    "on 127.0.0.1:PORT and prints what it sent.\n";
+    "[--records=status|all] [--flood [--rate=N]]\n"
+    "Sends COUNT datagrams (default 1000000) from SOURCES sockets (default 4, at most 1000) to\n"
+    "the Driver on 127.0.0.1:PORT and prints what it sent. --flood: random bytes only, the\n"
+    "sources in turn, RATE datagrams a second (default 1000; 0: as fast as possible).\n";
 
 // The records a storm may fill with random payloads while the driver's settings must stay as
 // they were: state the driver publishes itself, never a setting or a command it acts on.
@@ -97,12 +101,18 @@ struct Options {
     int sources = 4;
     uint64_t seed = 1;
     bool allRecords = false;
+    bool flood = false;
+    uint64_t rate = 1000;
 };
 
 bool ReadOptions(int argc, char** argv, Options& options) {
     kv::CommandLine line(argc, argv);
     while (!line.AtEnd()) {
         const kv::OptionWord word = line.Next();
+        if (word.name == "--flood" && !word.hasValue) {
+            options.flood = true;
+            continue;
+        }
         const auto value = word.name == "--help" ? std::nullopt : line.ValueOf(word);
         if (word.name == "--port" && value) {
             const auto port = kv::ParsePort(*value);
@@ -118,7 +128,7 @@ bool ReadOptions(int argc, char** argv, Options& options) {
             options.count = *count;
         } else if (word.name == "--sources" && value) {
             const auto sources = kv::ParseDecimal<int>(*value);
-            if (!sources || *sources < 1 || *sources > 64) {
+            if (!sources || *sources < 1 || *sources > 1000) {
                 return false;
             }
             options.sources = *sources;
@@ -128,6 +138,12 @@ bool ReadOptions(int argc, char** argv, Options& options) {
                 return false;
             }
             options.seed = *seed;
+        } else if (word.name == "--rate" && value) {
+            const auto rate = kv::ParseDecimal<uint64_t>(*value);
+            if (!rate) {
+                return false;
+            }
+            options.rate = *rate;
         } else if (word.name == "--records" && value && (*value == "status" || *value == "all")) {
             options.allRecords = *value == "all";
         } else {
@@ -286,6 +302,45 @@ void Storm(const Options& options, const std::vector<std::vector<uint8_t>>& fram
     close(fd);
 }
 
+// The flood: random bytes (1 to 1500 of them) from each source in turn, paced to the rate.
+void Flood(const Options& options, Counts& counts) {
+    std::vector<int> sockets;
+    for (int i = 0; i < options.sources; ++i) {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        if (fd < 0) {
+            std::perror("datagram-storm: socket");
+            break;
+        }
+        sockets.push_back(fd);
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(options.port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    Random random(options.seed);
+    std::vector<uint8_t> datagram(1500);
+    const auto start = std::chrono::steady_clock::now();
+    for (uint64_t i = 0; i < options.count && !sockets.empty(); ++i) {
+        if (options.rate > 0) {
+            std::this_thread::sleep_until(start +
+                                          std::chrono::microseconds(i * 1'000'000 / options.rate));
+        }
+        const size_t length = 1 + random.Below(datagram.size());
+        random.Fill(datagram.data(), length);
+        const ssize_t sent = sendto(sockets[i % sockets.size()], datagram.data(), length, 0,
+                                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        if (sent < 0) {
+            ++counts.failed;
+        } else {
+            ++counts.sent;
+            counts.bytes += static_cast<uint64_t>(sent);
+        }
+    }
+    for (const int fd : sockets) {
+        close(fd);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -294,8 +349,19 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    const std::vector<std::vector<uint8_t>> frames = RecordFrames(options.allRecords);
     Counts counts;
+    if (options.flood) {
+        const auto start = std::chrono::steady_clock::now();
+        Flood(options, counts);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf(
+            "flood: %llu datagrams (%llu refused by the system) from %d sources in %.1f s\n",
+            static_cast<unsigned long long>(counts.sent.load()),
+            static_cast<unsigned long long>(counts.failed.load()), options.sources, seconds);
+        return counts.sent > 0 ? 0 : 1;
+    }
+    const std::vector<std::vector<uint8_t>> frames = RecordFrames(options.allRecords);
     StartLine introduced(options.sources + 1);
     std::vector<std::thread> senders;
     for (int i = 0; i < options.sources; ++i) {
