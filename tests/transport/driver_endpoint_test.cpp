@@ -329,6 +329,33 @@ TEST_F(FloodDuringPublishAll, GarbageIsReadAndDroppedMeanwhileAndAStopBehindItCu
     ASSERT_TRUE(WaitFor([&] { return driver.driverDoStop.ConsumeCounted(); }));
 }
 
+// A factory reset's stop: the Controller, not heard by this driver yet, sends a stop while the
+// driver answers kvctl's hello, and garbage keeps coming. The stop cuts that answer short, its
+// sender gets the records of its first contact, and then the stop is acted on.
+TEST_F(FloodDuringPublishAll, AStopFromANewPeerDuringAnothersPublishAllIsServed) {
+    encoder.driverDoStop.RaiseCounted();
+    stop = FrameOf(encoder.driverDoStop, encoder);
+    stopAtSlice = 5;
+    const int32_t resetAfter = driver.driverDoReset.header.sequence + 1;  // the answer's end
+    flooding = true;
+    UdpPeer tool;
+    tool.SendTo(port, kControllerHello);
+    EXPECT_EQ(controller.ReceiveMany(Registry::kEntries).size(), size_t{Registry::kEntries});
+    ASSERT_TRUE(WaitFor([&] { return driver.driverDoStop.ConsumeCounted(); }));
+    flooding = false;
+    // Its first contact's records cut short, then the whole answer to its hello.
+    size_t toTool = 0;
+    for (auto frame = tool.Receive(); frame; frame = tool.Receive()) {
+        if (AddressOf(*frame) == driver.driverDoReset.Address() &&
+            wire::GetInt(frame->data() + wire::kOffSequence) == resetAfter) {
+            break;
+        }
+        ++toTool;
+    }
+    EXPECT_LT(toTool, size_t{2 * Registry::kEntries});
+    EXPECT_GE(toTool, size_t{Registry::kEntries});
+}
+
 // A controller restarted at another port is a new peer: it gets every record first.
 TEST_F(DriverEndpoint, RestartedControllerIsAnsweredAtItsNewPort) {
     Connect();
