@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kMaxScenarioBytes = size_t{16} << 20;
 
 constexpr int kMaxFinger = 15;
+constexpr int64_t kMaxElectrode = 255;  // the board renders up to 256 electrodes an axis
 
 std::vector<std::string_view> Words(std::string_view line) {
     std::vector<std::string_view> words;
@@ -66,6 +67,7 @@ public:
     LineParser(ScenarioError& error, int line) : error_(error), line_(line) {}
 
     bool Failed() const { return failed_; }
+    int Line() const { return line_; }
     bool Fail(const std::string& message) {
         if (!failed_) {
             failed_ = true;
@@ -126,11 +128,11 @@ struct AtLine {
     // The verb's arguments follow "at time verb": low to high words in all.
     bool ArgumentCount(size_t low, size_t high) {
         if (w.size() < low || w.size() > high) {
-            return p.Fail(Quoted(Verb()) + " takes " +
-                          (low == high
-                               ? std::to_string(low - 3)
-                               : std::to_string(low - 3) + " or " + std::to_string(high - 3)) +
-                          " arguments");
+            const std::string range =
+                low == high       ? std::to_string(low - 3)
+                : high == low + 1 ? std::to_string(low - 3) + " or " + std::to_string(high - 3)
+                                  : std::to_string(low - 3) + " to " + std::to_string(high - 3);
+            return p.Fail(Quoted(Verb()) + " takes " + range + " arguments");
         }
         return true;
     }
@@ -152,18 +154,22 @@ struct AtLine {
     }
 };
 
-// "down|hover finger x y [strength]": the finger is on the foil from now on.
+// "down|hover finger x y [strength [size]]": the finger (or a larger object such as a palm,
+// size pitches wide) is on the foil from now on.
 bool ParsePlacing(AtLine& at) {
     const bool down = at.Verb() == "down";
     at.event.verb = down ? ScenarioEvent::Verb::Down : ScenarioEvent::Verb::Hover;
-    if (!at.ArgumentCount(6, 7)) {
+    if (!at.ArgumentCount(6, 8)) {
         return false;
     }
     at.Finger();
     at.Position();
     at.event.strength = down ? 30.0 : 9.0;
-    if (at.w.size() == 7) {
+    if (at.w.size() >= 7) {
         at.p.Number(at.w[6], "strength", 0.0, 200.0, at.event.strength);
+    }
+    if (at.w.size() == 8) {
+        at.p.Number(at.w[7], "size", 0.05, 20.0, at.event.size);
     }
     if (!at.p.Failed()) {
         at.Present() = true;
@@ -266,8 +272,110 @@ std::string_view StripLine(std::string_view line) {
     return line;
 }
 
+// "x" or "y" into 0 or 1.
+bool Axis(std::string_view word, LineParser& p, int& axis) {
+    if (word != "x" && word != "y") {
+        return p.Fail("axis is not x or y: " + Quoted(word));
+    }
+    axis = word == "x" ? 0 : 1;
+    return !p.Failed();
+}
+
+// The foil-model lines: how the foil differs from the ideal one the driver's interpolation
+// assumes. Each may be given once, except "dead" and "noisy", which name one electrode each.
+bool ParseFoilSetting(const std::vector<std::string_view>& w, LineParser& p, Scenario& scenario,
+                      std::vector<std::string_view>& seen) {
+    const std::string_view key = w[0];
+    const bool perElectrode = key == "dead" || key == "noisy";
+    if (key != "profile" && key != "gain" && key != "common" && key != "hum" && key != "rise" &&
+        !perElectrode) {
+        return false;
+    }
+    if (!perElectrode) {
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) {
+            p.Fail(Quoted(key) + " can be given only once");
+            return true;
+        }
+        seen.push_back(key);
+    }
+    auto values = [&](size_t count, const char* says) {
+        if (w.size() != count + 1) {
+            p.Fail(Quoted(key) + " takes " + says);
+        }
+        return !p.Failed();
+    };
+    if (key == "profile") {
+        const bool finger = w.size() > 1 && w[1] == "finger";
+        if (values(finger ? 3 : 1, "gaussian, lorentzian or finger SIZE GLASS")) {
+            if (finger) {
+                scenario.profile = ProfileShape::Contact;
+                p.Number(w[2], "finger size", 0.1, 10.0, scenario.contact);
+                p.Number(w[3], "glass", 0.01, 5.0, scenario.glass);
+            } else if (w[1] == "gaussian" || w[1] == "lorentzian") {
+                scenario.profile =
+                    w[1] == "gaussian" ? ProfileShape::Gaussian : ProfileShape::Lorentzian;
+            } else {
+                p.Fail("unknown profile " + Quoted(w[1]));
+            }
+        }
+    } else if (key == "gain") {
+        if (values(1, "one value from 0 to 0.5")) {
+            p.Number(w[1], "gain", 0.0, 0.5, scenario.gainSpread);
+        }
+    } else if (key == "common") {
+        if (values(1, "one value from 0 to 50")) {
+            p.Number(w[1], "common", 0.0, 50.0, scenario.common);
+        }
+    } else if (key == "hum") {
+        if (values(2, "an amplitude and a frequency")) {
+            p.Number(w[1], "hum", 0.0, 50.0, scenario.humAmplitude);
+            p.Number(w[2], "hum frequency", 1.0, 1000.0, scenario.humHz);
+        }
+    } else if (key == "rise") {
+        if (values(1, "one value from -100 to 100")) {
+            p.Number(w[1], "rise", -100.0, 100.0, scenario.rise);
+        }
+    } else {
+        const bool dead = key == "dead";
+        ElectrodeFault fault;
+        int64_t index = 0;
+        if (values(dead ? 2 : 3,
+                   dead ? "an axis and an electrode" : "an axis, an electrode and a noise") &&
+            Axis(w[1], p, fault.axis) && p.Integer(w[2], "electrode", 0, kMaxElectrode, index) &&
+            (dead || p.Number(w[3], "noise", 0.0, 50.0, fault.sigma))) {
+            fault.index = static_cast<int32_t>(index);
+            fault.line = p.Line();
+            (dead ? scenario.dead : scenario.noisy).push_back(fault);
+        }
+    }
+    return true;
+}
+
+// Electrodes named by dead and noisy lines that the scenario's own layout does not have.
+bool CheckFaultsOnLayout(const Scenario& scenario, ScenarioError& error) {
+    const auto layout = LayoutForModel(scenario.layout);
+    if (!layout) {
+        return true;  // the layout comes later, from the driver: the board ignores them then
+    }
+    for (const auto* faults : {&scenario.dead, &scenario.noisy}) {
+        for (const ElectrodeFault& fault : *faults) {
+            const int32_t count = fault.axis == 0 ? layout->CountX() : layout->CountY();
+            if (fault.index >= count) {
+                const char* axis = fault.axis == 0 ? "x" : "y";
+                error.line = fault.line;
+                error.message = "electrode " + std::string(axis) + " " +
+                                std::to_string(fault.index) + " is not on " + scenario.layout +
+                                " (" + std::to_string(count) + " " + axis + " electrodes)";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // A setting line ("rate 500", "loop", ...) into the scenario; errors go to p.
-void ParseSetting(const std::vector<std::string_view>& w, LineParser& p, Scenario& scenario) {
+void ParseSetting(const std::vector<std::string_view>& w, LineParser& p, Scenario& scenario,
+                  std::vector<std::string_view>& seen) {
     const std::string_view key = w[0];
     auto single = [&]() {
         if (w.size() != 2) {
@@ -275,6 +383,9 @@ void ParseSetting(const std::vector<std::string_view>& w, LineParser& p, Scenari
         }
         return !p.Failed();
     };
+    if (ParseFoilSetting(w, p, scenario, seen)) {
+        return;
+    }
     if (key == "rate") {
         if (single()) {
             p.Number(w[1], "rate", 1.0, 2000.0, scenario.rate);
@@ -346,6 +457,7 @@ std::string ScenarioError::Text() const {
 std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& error) {
     Scenario scenario;
     Timeline timeline;
+    std::vector<std::string_view> seen;  // the settings that may be given once
     int lineNumber = 0;
     int loopLine = 0;
     size_t pos = 0;
@@ -368,7 +480,7 @@ std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& erro
                 timeline.lastTime = event.time;
                 scenario.events.push_back(event);
             } else {
-                ParseSetting(w, p, scenario);
+                ParseSetting(w, p, scenario, seen);
                 if (w[0] == "loop") {
                     loopLine = lineNumber;
                 }
@@ -384,6 +496,9 @@ std::optional<Scenario> ParseScenario(std::string_view text, ScenarioError& erro
     if (scenario.loop && scenario.Length() <= 0.0) {
         error.line = loopLine;
         error.message = "'loop' needs events after time 0";
+        return std::nullopt;
+    }
+    if (!CheckFaultsOnLayout(scenario, error)) {
         return std::nullopt;
     }
     return scenario;

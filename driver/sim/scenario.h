@@ -22,7 +22,23 @@ struct ScenarioEvent {
     double y = 0.0;
     double strength = 0.0;  // counts at the centre of the finger
     double duration = 0.0;  // for moves: seconds to reach (x, y); for stalls: how long
+    double size = 0.0;      // for down and hover: the object's width in pitches; 0: the profile's
     int line = 0;           // where it was written
+};
+
+// The shape of a finger's signal across the electrodes, by lateral distance d in pitches.
+enum class ProfileShape {
+    Gaussian,    // exp(-0.5 (d / width)^2)
+    Lorentzian,  // 1 / (1 + (d / width)^2): heavier tails
+    Contact,     // a round contact of a diameter under a cover of a thickness, through its field
+};
+
+// One electrode a "dead" or "noisy" line names.
+struct ElectrodeFault {
+    int axis = 0;  // 0: x, 1: y
+    int32_t index = 0;
+    double sigma = 0.0;  // noisy: extra independent noise in counts
+    int line = 0;
 };
 
 struct Scenario {
@@ -35,6 +51,19 @@ struct Scenario {
     double baseLow = 40.0;    // electrode rest counts are drawn from [baseLow, baseHigh]
     double baseHigh = 200.0;  //
     bool loop = false;
+    // How the foil differs from the ideal one (each off by default):
+    // "profile gaussian|lorentzian|finger SIZE GLASS", "gain SPREAD", "common SIGMA",
+    // "hum AMPLITUDE HZ", "rise COUNTS_PER_MINUTE", "dead AXIS K", "noisy AXIS K SIGMA".
+    ProfileShape profile = ProfileShape::Gaussian;
+    double contact = 1.0;               // finger profile: contact diameter, pitches
+    double glass = 0.3;                 // finger profile: cover thickness, pitches
+    double gainSpread = 0.0;            // electrode gains are drawn from [1 - spread, 1 + spread]
+    double common = 0.0;                // noise common to an axis's electrodes per frame, counts
+    double humAmplitude = 0.0;          // mains hum common to an axis, counts (0: none)
+    double humHz = 50.0;                //
+    double rise = 0.0;                  // rest counts rise by this per minute (times 0.5 to 1.5)
+    std::vector<ElectrodeFault> dead;   // electrodes without finger signal
+    std::vector<ElectrodeFault> noisy;  // electrodes with extra noise
     std::vector<ScenarioEvent> events;  // in time order (stable for equal times)
 
     // The time of the last event (the end marker when there is one).
