@@ -23,7 +23,7 @@ SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 .PHONY: all deps build test test-vm test-wayland test-browser test-sanitize fuzz bench-build bench format format-check run check clean \
 	screenshots package test-package test-thread deps-arm64 package-arm64 test-arm64 \
 	test-package-arm64 test-vm-arm64 crash-save soak stress-short quality quality-short \
-	quality-build fuzz-long replug-storm storm peer-loss test-monitors
+	quality-build touch-bench fuzz-long replug-storm storm peer-loss test-monitors
 
 all: build
 
@@ -200,7 +200,7 @@ stress-short: deps $(BUILD)/build.ninja
 # How good the touch is: latency, the error map, jitter and drawn lines on the simulated foil
 # through the driver's own path, written with their plots to docs/quality.md (Release build, the
 # tools only). quality-short runs them briefly and writes nowhere in the tree, for CI.
-QUALITY_TOOLS = touch_latency position_sweep touch_lines
+QUALITY_TOOLS = touch_latency position_sweep touch_lines touch_bench
 
 quality-build: deps
 	cmake -S . -B $(BUILD_BENCH) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DKV_GUI=OFF
@@ -211,6 +211,11 @@ quality: quality-build
 
 quality-short: quality-build
 	QUALITY_SHORT=1 scripts/quality-report $(BUILD_BENCH)
+
+# The touch-screen test procedures on several foil models, one table per model (also a section
+# of docs/quality.md); TOUCH_BENCH_ARGS=--short runs them briefly.
+touch-bench: quality-build
+	$(BUILD_BENCH)/bench/quality/touch_bench $(TOUCH_BENCH_ARGS)
 
 format:
 	clang-format -i $(SOURCES)

@@ -119,17 +119,37 @@ private:
     FrameState& state_;
 };
 
+// The virtual touch device: keeps every report.
+class RecordingContacts final : public ContactOutput {
+public:
+    explicit RecordingContacts(FrameState& state) : state_(state) {}
+
+    void SendContact(uint8_t contactState, uint16_t number, uint16_t x, uint16_t y) override {
+        constexpr double kRange = 32767.0;
+        events.push_back(
+            {state_.frame, state_.frameTime, contactState, number, x / kRange, y / kRange});
+    }
+
+    std::vector<ContactEvent> events;
+
+private:
+    FrameState& state_;
+};
+
 }  // namespace
 
 struct TouchRig::Parts {
-    explicit Parts(const sim::Scenario& scenario)
+    Parts(const sim::Scenario& scenario, TouchMode mode)
         : injector(state),
+          contacts(state),
           chain(std::make_unique<SignalChain>(registry, display, injector, contacts, pairs)),
-          engine(chain->Engines().For(TouchMode::SingleTouch), state),
+          engine(chain->Engines().For(mode), state),
           link(std::make_unique<sim::SimulatedSensorLink>(scenario, clock, true, nullptr), state),
           processor(*this) {
         clock.ForgetSleeps();
-        chain->Dsp().Detector().SetTouchEngines({&engine, nullptr, nullptr, nullptr});
+        TouchEngineSet engines{};
+        engines[static_cast<size_t>(mode)] = &engine;
+        chain->Dsp().Detector().SetTouchEngines(engines);
     }
 
     // The signal chain behind the main loop, with the frame's time stamps around it.
@@ -174,7 +194,7 @@ struct TouchRig::Parts {
     Registry registry{ProgramRole::Driver, clock};
     FixedDisplay display{1920, 1080, 0};
     RecordingInjector injector;
-    test::CountingContacts contacts;
+    RecordingContacts contacts;
     test::CountingPairOutput pairs;
     std::unique_ptr<SignalChain> chain;
     TimedEngine engine;
@@ -187,7 +207,7 @@ struct TouchRig::Parts {
     std::vector<FramePeaks> peaks;
 };
 
-TouchRig::TouchRig(const std::string& scenarioText, bool timeStages) {
+TouchRig::TouchRig(const std::string& scenarioText, bool timeStages, TouchMode mode) {
     sim::ScenarioError error;
     const auto scenario = sim::ParseScenario(scenarioText, error);
     const auto layout = scenario ? LayoutForModel(scenario->layout) : std::nullopt;
@@ -198,7 +218,7 @@ TouchRig::TouchRig(const std::string& scenarioText, bool timeStages) {
     }
     rate_ = scenario->rate;
     layout_ = *layout;
-    parts_ = std::make_unique<Parts>(*scenario);
+    parts_ = std::make_unique<Parts>(*scenario, mode);
     Parts& p = *parts_;
     p.state.timeStages = timeStages;
     p.injector.keepEvents = !timeStages;
@@ -209,7 +229,7 @@ TouchRig::TouchRig(const std::string& scenarioText, bool timeStages) {
     SetLayout(p.registry, layout_);
     p.registry.outputState.Enable = true;
     p.registry.outputState.Mode = static_cast<int32_t>(ClickMode::Drag);
-    p.registry.outputState.Selection = static_cast<int32_t>(TouchMode::SingleTouch);
+    p.registry.outputState.Selection = static_cast<int32_t>(mode);
     p.hid->Connect();
 }
 
@@ -243,6 +263,10 @@ int64_t TouchRig::Frames() const {
 
 const std::vector<InjectedEvent>& TouchRig::Events() const {
     return parts_->injector.events;
+}
+
+const std::vector<ContactEvent>& TouchRig::Contacts() const {
+    return parts_->contacts.events;
 }
 
 const std::vector<FramePeaks>& TouchRig::Peaks() const {

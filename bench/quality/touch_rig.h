@@ -18,6 +18,7 @@
 #include "driver/sim/simulated_sensor_link.h"
 #include "messaging/registry.h"
 #include "messaging/sensor_layout.h"
+#include "messaging/touch_modes.h"
 #include "tests/support/counting_outputs.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/main_loop_fakes.h"
@@ -32,6 +33,17 @@ struct InjectedEvent {
     double frameTime = 0.0;  // scenario seconds of that frame
     uint32_t flags = 0;
     double x = 0.0;  // normalised screen position of a move (0..1), else 0
+    double y = 0.0;
+};
+
+// One report of the virtual touch device (two-finger native touch mode): contact 1 or 2,
+// state 2 at its landing and lifting, 3 while touching, 0 when it is up.
+struct ContactEvent {
+    int64_t frame = 0;
+    double frameTime = 0.0;
+    uint8_t state = 0;
+    uint16_t number = 0;
+    double x = 0.0;  // normalised screen position (0..1)
     double y = 0.0;
 };
 
@@ -56,8 +68,10 @@ struct FrameTimes {
 
 class TouchRig {
 public:
-    // The scenario must name its layout; single touch, "Select / Move / Release", output on.
-    TouchRig(const std::string& scenarioText, bool timeStages);
+    // The scenario must name its layout; "Select / Move / Release", output on, in the touch
+    // mode given (single touch unless said).
+    TouchRig(const std::string& scenarioText, bool timeStages,
+             TouchMode mode = TouchMode::SingleTouch);
     ~TouchRig();
     TouchRig(const TouchRig&) = delete;
     TouchRig& operator=(const TouchRig&) = delete;
@@ -71,6 +85,8 @@ public:
     const SensorLayout& Layout() const { return layout_; }
     int64_t Frames() const;
     const std::vector<InjectedEvent>& Events() const;
+    // The virtual touch device's reports (two-finger native touch mode).
+    const std::vector<ContactEvent>& Contacts() const;
     // One entry per processed frame (only when built without timeStages).
     const std::vector<FramePeaks>& Peaks() const;
     // One entry per processed frame (only when built with timeStages).
