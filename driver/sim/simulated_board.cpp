@@ -3,13 +3,32 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <utility>
 
 namespace kv::sim {
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
+
+// The foil model's generator is seeded apart from the one of rest counts, drift and noise.
+constexpr uint32_t kFoilModelSeed = 0x5bd1e995u;
+
+// The farthest lateral distance a finger profile is asked for: across every electrode.
+constexpr double kMaxDistance = kMaxSamples;
+
+// A round contact of radius r, its centre at lateral distance d from a line electrode, under a
+// cover of thickness h: each point of the disc couples with 2h / (h^2 + x^2), so the disc
+// gives the integral over u in [-r, r] of sqrt(r^2 - u^2) / (h^2 + (d - u)^2) (chord length
+// times kernel). With z = d - ih that is Im(pi (z - sqrt(z^2 - r^2))) / h, the transform of
+// the semicircle; written as r^2 / (z + sqrt(z - r) sqrt(z + r)) it keeps its precision far
+// away, where the two terms nearly cancel.
+double ContactCoupling(double d, double r, double h) {
+    const std::complex<double> z(d, -h);
+    const std::complex<double> w = std::sqrt(z - r) * std::sqrt(z + r);
+    return kPi * std::imag(r * r / (z + w)) / h;
 }
+}  // namespace
 
 FrameReports PackFrame(int32_t muxSize, const uint8_t* samples) {
     FrameReports out;
@@ -54,6 +73,67 @@ SimulatedBoard::SimulatedBoard(const Scenario& scenario)
         driftPeriodY_[static_cast<size_t>(k)] = period(random_);
         driftPhaseX_[static_cast<size_t>(k)] = phase(random_);
         driftPhaseY_[static_cast<size_t>(k)] = phase(random_);
+    }
+    extra_.seed(scenario_.seed ^ kFoilModelSeed);
+    for (auto& gains : gain_) {
+        gains.fill(1.0);
+    }
+    if (scenario_.gainSpread > 0.0) {
+        std::uniform_real_distribution<double> gain(1.0 - scenario_.gainSpread,
+                                                    1.0 + scenario_.gainSpread);
+        for (auto& gains : gain_) {
+            for (double& g : gains) {
+                g = gain(extra_);
+            }
+        }
+    }
+    if (scenario_.rise != 0.0) {
+        std::uniform_real_distribution<double> factor(0.5, 1.5);
+        for (auto& factors : riseFactor_) {
+            for (double& f : factors) {
+                f = factor(extra_);
+            }
+        }
+    }
+    if (scenario_.humAmplitude > 0.0) {
+        for (double& p : humPhase_) {
+            p = phase(extra_);
+        }
+    }
+    for (const ElectrodeFault& fault : scenario_.dead) {
+        if (fault.axis >= 0 && fault.axis < 2 && fault.index >= 0 && fault.index < kMaxSamples) {
+            dead_[static_cast<size_t>(fault.axis)][static_cast<size_t>(fault.index)] = true;
+        }
+    }
+    for (const ElectrodeFault& fault : scenario_.noisy) {
+        if (fault.axis >= 0 && fault.axis < 2 && fault.index >= 0 && fault.index < kMaxSamples) {
+            // Independent noises of one electrode add in power.
+            double& sigma =
+                extraSigma_[static_cast<size_t>(fault.axis)][static_cast<size_t>(fault.index)];
+            sigma = std::sqrt(sigma * sigma + fault.sigma * fault.sigma);
+        }
+    }
+    if (scenario_.profile == ProfileShape::Contact) {
+        contactValues_.assign(contactTables_.size() * kContactSteps, 0.0);
+        MakeContactTable(0, scenario_.contact);
+    }
+}
+
+void SimulatedBoard::MakeContactTable(size_t slot, double size) {
+    ContactTable& table = contactTables_[slot];
+    const double r = size / 2.0;
+    const double h = scenario_.glass;
+    table.size = size;
+    table.edge = r;
+    table.scale = 0.25 * std::min(r, h);
+    table.start = -std::asinh(r / table.scale);
+    table.step = (std::asinh((kMaxDistance - r) / table.scale) - table.start) / (kContactSteps - 1);
+    const double centre = ContactCoupling(0.0, r, h);
+    double* values = contactValues_.data() + slot * kContactSteps;
+    for (size_t i = 0; i < kContactSteps; ++i) {
+        const double s = table.start + static_cast<double>(i) * table.step;
+        const double d = i == 0 ? 0.0 : std::max(0.0, r + table.scale * std::sinh(s));
+        values[i] = ContactCoupling(d, r, h) / centre;
     }
 }
 
@@ -101,6 +181,15 @@ void SimulatedBoard::Apply(const ScenarioEvent& event) {
             finger.fromX = finger.toX = event.x;
             finger.fromY = finger.toY = event.y;
             finger.moveDuration = 0.0;
+            finger.size = event.size;
+            finger.table = 0;
+            if (scenario_.profile == ProfileShape::Contact && event.size > 0.0) {
+                const size_t slot = 1 + static_cast<size_t>(event.finger % kFingers);
+                if (contactTables_[slot].size != event.size) {
+                    MakeContactTable(slot, event.size);
+                }
+                finger.table = slot;
+            }
             break;
         case ScenarioEvent::Verb::Move:
             finger.fromX = finger.X(local);
@@ -153,8 +242,21 @@ void SimulatedBoard::ApplyNow(ScenarioEvent event) {
     Apply(event);
 }
 
-double SimulatedBoard::Profile(double distance) const {
-    const double u = distance / scenario_.width;
+double SimulatedBoard::Profile(const Finger& finger, double distance) const {
+    if (scenario_.profile == ProfileShape::Contact) {
+        const ContactTable& table = contactTables_[finger.table];
+        const double s =
+            (std::asinh((std::abs(distance) - table.edge) / table.scale) - table.start) /
+            table.step;
+        const auto i = std::min(static_cast<size_t>(std::max(s, 0.0)), kContactSteps - 2);
+        const double f = std::clamp(s - static_cast<double>(i), 0.0, 1.0);
+        const double* values = contactValues_.data() + finger.table * kContactSteps;
+        return values[i] + (values[i + 1] - values[i]) * f;
+    }
+    const double u = distance / (finger.size > 0.0 ? finger.size : scenario_.width);
+    if (scenario_.profile == ProfileShape::Lorentzian) {
+        return 1.0 / (1.0 + u * u);
+    }
     return std::exp(-0.5 * u * u);
 }
 
@@ -162,17 +264,25 @@ double SimulatedBoard::Level(int axis, int32_t k) const {
     const double local = now_ - loopBase_;
     const auto i = static_cast<size_t>(k);
     const bool isX = axis == 0;
+    const auto a = static_cast<size_t>(isX ? 0 : 1);
     const int32_t count = isX ? layout_.CountX() : layout_.CountY();
     double level = isX ? restX_[i] : restY_[i];
     const double period = isX ? driftPeriodX_[i] : driftPeriodY_[i];
     const double phase = isX ? driftPhaseX_[i] : driftPhaseY_[i];
     level += scenario_.drift * std::sin(2.0 * kPi * now_ / period + phase);
+    if (scenario_.rise != 0.0) {
+        level += scenario_.rise * riseFactor_[a][i] * now_ / 60.0;
+    }
+    if (dead_[a][i]) {
+        return level;
+    }
+    const double gain = gain_[a][i];
     for (const Finger& finger : fingers_) {
         if (!finger.present) {
             continue;
         }
         const double position = isX ? finger.X(local) : finger.Y(local);
-        level += finger.strength * Profile(k - position * (count - 1));
+        level += gain * finger.strength * Profile(finger, k - position * (count - 1));
     }
     return level;
 }
@@ -186,16 +296,35 @@ void SimulatedBoard::Render(uint8_t* samples) {
     if (!layout_.Valid()) {
         return;
     }
-    auto reading = [&](double level) {
-        const double noisy = level + scenario_.noise * noise_(random_);
+    auto reading = [&](double level, double extraSigma) {
+        double noisy = level + scenario_.noise * noise_(random_);
+        if (extraSigma > 0.0) {
+            noisy += extraSigma * extraNoise_(extra_);
+        }
         const auto counts = static_cast<int64_t>(std::lround(noisy));
         return static_cast<uint8_t>(((counts % 256) + 256) % 256);  // 8 bits, wrapping
     };
+    // What all electrodes of an axis pick up alike in this frame: common noise and hum.
+    auto shared = [&](size_t axis) {
+        double value = 0.0;
+        if (scenario_.common > 0.0) {
+            value += scenario_.common * extraNoise_(extra_);
+        }
+        if (scenario_.humAmplitude > 0.0) {
+            value += scenario_.humAmplitude *
+                     std::sin(2.0 * kPi * scenario_.humHz * now_ + humPhase_[axis]);
+        }
+        return value;
+    };
+    const double sharedX = shared(0);
     for (int32_t k = 0; k < layout_.CountX(); ++k) {
-        samples[layout_.SampleOfX(k)] = reading(Level(0, k));
+        samples[layout_.SampleOfX(k)] =
+            reading(Level(0, k) + sharedX, extraSigma_[0][static_cast<size_t>(k)]);
     }
+    const double sharedY = shared(1);
     for (int32_t k = 0; k < layout_.CountY(); ++k) {
-        samples[layout_.SampleOfY(k)] = reading(Level(1, k));
+        samples[layout_.SampleOfY(k)] =
+            reading(Level(1, k) + sharedY, extraSigma_[1][static_cast<size_t>(k)]);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 #include "driver/sim/scenario.h"
 #include "messaging/sensor_layout.h"
@@ -59,14 +60,29 @@ private:
         double strength = 0.0;
         double fromX = 0.0, fromY = 0.0, toX = 0.0, toY = 0.0;
         double moveStart = 0.0, moveDuration = 0.0;
+        double size = 0.0;  // its own width (pitches); 0: the profile's
+        size_t table = 0;   // finger profile: the contact table for its size
         double X(double t) const;
         double Y(double t) const;
     };
     static constexpr int kFingers = 16;
 
+    // The finger profile sampled at distances d = edge + scale sinh(s) for s in equal steps
+    // from d = 0: finest at the contact's edge, where it changes fastest (over the cover's
+    // thickness), coarse in the long tail.
+    struct ContactTable {
+        double size = 0.0;  // contact diameter it was made for; 0: not made
+        double edge = 0.0;
+        double scale = 1.0;
+        double start = 0.0;  // s at d = 0
+        double step = 1.0;
+    };
+    static constexpr size_t kContactSteps = 2048;
+
     void Restart();
     void Apply(const ScenarioEvent& event);
-    double Profile(double distance) const;
+    void MakeContactTable(size_t slot, double size);
+    double Profile(const Finger& finger, double distance) const;
 
     Scenario scenario_;
     bool ownLayout_ = false;
@@ -77,6 +93,20 @@ private:
     std::array<double, kMaxSamples> driftPeriodX_{}, driftPeriodY_{};
     std::array<double, kMaxSamples> driftPhaseX_{}, driftPhaseY_{};
     std::array<Finger, kFingers> fingers_{};
+
+    // The foil model. Its random values come from a generator of their own, drawn only when a
+    // setting asks for them, so that a scenario without it renders as it always did.
+    std::mt19937 extra_;
+    std::normal_distribution<double> extraNoise_{0.0, 1.0};
+    std::array<std::array<double, kMaxSamples>, 2> gain_{};        // on the finger signal
+    std::array<std::array<double, kMaxSamples>, 2> riseFactor_{};  // of the scenario's rise
+    std::array<std::array<bool, kMaxSamples>, 2> dead_{};
+    std::array<std::array<double, kMaxSamples>, 2> extraSigma_{};  // noisy electrodes
+    std::array<double, 2> humPhase_{};
+    // Slot 0: the scenario's contact size; slot 1 + f: finger f's own size. Made at
+    // construction (and for a new size when a finger is placed), never per frame.
+    std::array<ContactTable, kFingers + 1> contactTables_{};
+    std::vector<double> contactValues_;
     size_t nextEvent_ = 0;
     double now_ = 0.0;       // scenario time since start
     double loopBase_ = 0.0;  // start of the current pass when looping
