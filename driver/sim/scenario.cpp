@@ -128,11 +128,11 @@ struct AtLine {
     // The verb's arguments follow "at time verb": low to high words in all.
     bool ArgumentCount(size_t low, size_t high) {
         if (w.size() < low || w.size() > high) {
-            const std::string range =
-                low == high       ? std::to_string(low - 3)
-                : high == low + 1 ? std::to_string(low - 3) + " or " + std::to_string(high - 3)
-                                  : std::to_string(low - 3) + " to " + std::to_string(high - 3);
-            return p.Fail(Quoted(Verb()) + " takes " + range + " arguments");
+            return p.Fail(Quoted(Verb()) + " takes " +
+                          (low == high
+                               ? std::to_string(low - 3)
+                               : std::to_string(low - 3) + " or " + std::to_string(high - 3)) +
+                          " arguments");
         }
         return true;
     }
@@ -159,8 +159,8 @@ struct AtLine {
 bool ParsePlacing(AtLine& at) {
     const bool down = at.Verb() == "down";
     at.event.verb = down ? ScenarioEvent::Verb::Down : ScenarioEvent::Verb::Hover;
-    if (!at.ArgumentCount(6, 8)) {
-        return false;
+    if (at.w.size() < 6 || at.w.size() > 8) {
+        return at.p.Fail(Quoted(at.Verb()) + " takes 3 or 4 arguments, or 5 with a size");
     }
     at.Finger();
     at.Position();

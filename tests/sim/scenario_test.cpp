@@ -92,7 +92,7 @@ TEST(Scenario, ErrorsNameTheLineAndTheCause) {
         // The file's bytes are quoted printable: no terminal control reaches stderr.
         {"at 1 \x1b[2J 1 0 0\n", 1, "unknown verb '\\x1b[2J'"},
         {"\n\nat 1 down 1 1.5 0\n", 3, "x 1.5 is outside 0 to 1"},
-        {"at 1 down 1 0.5\n", 1, "'down' takes 3 to 5 arguments"},
+        {"at 1 down 1 0.5\n", 1, "'down' takes 3 or 4 arguments, or 5 with a size"},
         {"at 1 hover 1 0 0 9 30\n", 1, "size 30 is outside 0.05 to 20"},
         {"at 2 down 1 0 0\nat 1 up 1\n", 2, "goes back"},
         {"at 1 move 4 0 0\n", 1, "finger 4 is not on the foil"},
