@@ -181,6 +181,7 @@ struct TouchRig::Parts {
             parts_.times.push_back(t);
         }
         void MaintainHistories() override { parts_.chain->MaintainHistories(); }
+        void LiftTouches() override { parts_.chain->LiftTouches(); }
         void SetGestureLimits(int32_t first, int32_t second) override {
             parts_.chain->SetGestureLimits(first, second);
         }

@@ -195,6 +195,7 @@ void CHid::Reconnect() {
     if (linkUp_) {
         log_.Say("sensor board lost; retrying");
         linkUp_ = false;
+        processor_.LiftTouches();
         // No frame means no two-second task, so without this a controller would keep showing
         // the last status: a working link at full frame rate. Said once per loss; the first
         // task after reconnecting publishes the live status again.

@@ -28,6 +28,7 @@ public:
         engines_->SetTrackLimits(first, second);
     }
     void ComputeTransform() override { calibration_->Recompute(); }
+    void LiftTouches() override { dsp_->Detector().LiftAll(); }
 
     // The virtual touch device exists while native touch is the touch mode: at start, and
     // from the periodic step after that mode was chosen or left.

@@ -18,6 +18,8 @@ public:
     virtual void MaintainHistories() = 0;
     // The gesture state machines' two frame-count limits (about 105 ms and 154 ms of frames).
     virtual void SetGestureLimits(int32_t first, int32_t second) = 0;
+    // The board has gone: every touch ends now, as if its finger had lifted.
+    virtual void LiftTouches() {}
 };
 
 class CalibrationHook {

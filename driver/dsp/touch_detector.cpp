@@ -68,6 +68,7 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     if (count > 0) {
         if (axis >= 0 && axis < kAxes) {
             itsLevel[static_cast<size_t>(axis)] = first.amplitude;
+            itsCount[static_cast<size_t>(axis)] = count;
         }
         if (frameComplete) {
             theRegistry.senseStatus.Value = itsLevel[1] < itsLevel[0] ? itsLevel[0] : itsLevel[1];
@@ -92,6 +93,15 @@ void TouchDetector::Dispatch(int32_t axis, int32_t count, bool frameComplete,
     }
     engine->Feed(AxisPeaks{first, second, axis, count, frameComplete,
                            kReleaseFactor * itsEffectiveThreshold, itsEffectiveThreshold});
+}
+
+void TouchDetector::LiftAll() {
+    // More than the longest lift any engine waits for (a few frames).
+    constexpr int kLiftFrames = 32;
+    for (int frame = 0; frame < kLiftFrames; ++frame) {
+        Dispatch(0, itsCount[0], false, PeakCandidate{}, PeakCandidate{});
+        Dispatch(1, itsCount[1], true, PeakCandidate{}, PeakCandidate{});
+    }
 }
 
 TouchEngine* TouchDetector::EngineInForce() const {

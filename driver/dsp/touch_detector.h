@@ -56,6 +56,10 @@ public:
                 const PeakCandidate& second);
     // Called by both axes' housekeeping; acts on every other call.
     void PeriodicRefresh();
+    // The board has gone: the engine in force is fed frames without a peak until every touch
+    // it holds has ended as a lifted finger's does, so that none outlives the frames that
+    // carried it (a desktop would keep a contact pressed until the board came back).
+    void LiftAll();
 
     float Level(int32_t axis) const { return itsLevel[static_cast<size_t>(axis)]; }
     // The touch mode in force; none when the selection names no mode.
@@ -74,6 +78,7 @@ private:
     CalibrationCollector* theCollector = nullptr;
 
     std::array<float, kAxes> itsLevel{};
+    std::array<int32_t, kAxes> itsCount{};  // electrodes of each axis in the latest frame
     std::optional<TouchMode> itsMode = TouchMode::SingleTouch;
     float itsPressThreshold = 9.1f;
     float itsEffectiveThreshold = 9.0f;

@@ -159,5 +159,25 @@ INSTANTIATE_TEST_SUITE_P(Gestures, TwoFingers,
                                     std::get<1>(gestureFoil.param).name;
                          });
 
+// The board goes (unplugged, or its reads fail) while a finger is on the foil: the pointer's
+// button comes up and the contact lifts, instead of staying pressed until the board is back.
+TEST(BoardGone, ATouchDoesNotOutliveTheFramesThatCarriedIt) {
+    WholePath rig(Layout("B64"));
+    rig.Start(rig.Keep(std::make_unique<sim::SimulatedSensorLink>(
+        ScenarioOf("layout B64\nat 6 down 1 0.5 0.5\nat 7 unplug\nat 9 up 1\n"), rig.clock, true,
+        nullptr)));
+    rig.RunUntil(8.5);
+
+    test::OutputRig pointer;
+    Replay(rig.sink, pointer, TouchMode::SingleTouch);
+    ASSERT_EQ(pointer.injector.With(pointer_flags::kLeftDown).size(), 1u);
+    EXPECT_EQ(pointer.injector.With(pointer_flags::kLeftUp).size(), 1u);
+    test::OutputRig native;
+    Replay(rig.sink, native, TouchMode::TwoFingerNative);
+    const auto counts = LandingsAndLifts(native.contacts.contacts);
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_EQ(counts.begin()->second, std::make_pair(1, 1));
+}
+
 }  // namespace
 }  // namespace kv

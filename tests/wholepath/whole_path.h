@@ -42,6 +42,7 @@ public:
         dsp_.Housekeeping();
     }
     void SetGestureLimits(int32_t, int32_t) override {}
+    void LiftTouches() override { dsp_.Detector().LiftAll(); }
 
     int64_t frames = 0;
     int housekeeping = 0;
