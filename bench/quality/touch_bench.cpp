@@ -171,6 +171,7 @@ struct Figures {
     double p95InsideMm = 0.0;
     double jitterMm = 0.0;  // largest standard deviation of a still touch
     int stillTouches = 0, stillPoints = 0;
+    int extraTouches = 0;  // beyond one per still finger: a lift while it stays, or a ghost
     double downFrames = 0.0, liftFrames = 0.0;  // median delays
     double reportRate = 0.0;
     // lines
@@ -183,6 +184,7 @@ struct Figures {
     // palm and idle
     int palmContacts = 0;
     int idleTouches = 0;
+    double unpluggedLiftMs = -1.0;  // negative: the contact never lifted
     double idleMinutes = 0.0;
 };
 
@@ -249,6 +251,7 @@ void StillPoints(const FoilModel& model, int grid, Figures& f) {
     std::sort(inside.begin(), inside.end());
     std::sort(edge.begin(), edge.end());
     f.stillPoints = static_cast<int>(strokes.size());
+    f.extraTouches = static_cast<int>(touches.size()) - f.stillTouches;
     f.within1mm = reports > 0 ? 100.0 * within / reports : 0.0;
     f.p95Inside = SortedPercentile(inside, 95.0);
     f.p95Edge = SortedPercentile(edge, 95.0);
@@ -378,6 +381,16 @@ void PalmAndIdle(const FoilModel& model, double idleMinutes, Figures& f) {
     f.palmContacts = static_cast<int>(Run(model, palm, t + 1.5).size());
     f.idleMinutes = idleMinutes;
     f.idleTouches = static_cast<int>(Run(model, {}, idleMinutes * 60.0, "rise 8\n").size());
+    // The board goes while a finger is on it: the contact must not outlive its frames.
+    std::string text = std::string("layout B64\nrate 100\nseed 7\n") + model.lines +
+                       "at 5 down 0 0.5 0.5 30\nat 5.5 unplug\nat 7 up 0\nat 7.5 end\n";
+    TouchRig rig(text, false, TouchMode::TwoFingerNative);
+    rig.RunUntil(7.5);
+    for (const Touch& touch : Touches(rig.Contacts())) {
+        if (touch.down < 5.5 && touch.up >= 5.5) {
+            f.unpluggedLiftMs = (touch.up - 5.5) * 1000.0;
+        }
+    }
 }
 
 const char* Verdict(bool pass) {
@@ -412,6 +425,20 @@ void Print(const FoilModel& model, const Figures& f) {
                 Verdict(f.pointsOff == 0));
     std::printf("| palm (2.8 pitch, twice as strong): contacts | %d | 0 | %s |\n", f.palmContacts,
                 Verdict(f.palmContacts == 0));
+    std::printf(
+        "| still points: touches beyond one per finger (a lift while it stays, a ghost) "
+        "| %d | 0 | %s |\n",
+        f.extraTouches, Verdict(f.extraTouches == 0));
+    if (f.unpluggedLiftMs < 0.0) {
+        std::printf(
+            "| a finger on the foil when the board goes: its contact lifts | never | "
+            "within 100 ms | misses |\n");
+    } else {
+        std::printf(
+            "| a finger on the foil when the board goes: its contact lifts | after %.0f ms "
+            "| within 100 ms | %s |\n",
+            f.unpluggedLiftMs, Verdict(f.unpluggedLiftMs <= 100.0));
+    }
     std::printf("| idle foil rising 8 counts a minute: touches in %.0f min | %d | 0 | %s |\n",
                 f.idleMinutes, f.idleTouches, Verdict(f.idleTouches == 0));
     const double downMs = (f.downFrames + 1.0) * 1000.0 / kRate;  // one scan more
