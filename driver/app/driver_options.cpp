@@ -94,7 +94,7 @@ std::string ParseTuioTarget(std::string_view text, TuioTarget& target) {
 
 namespace {
 
-constexpr std::array<OptionRow, 16> kOptions = {{
+constexpr std::array<OptionRow, 17> kOptions = {{
     {"help", "", "show this help and exit", nullptr},
     {"version", "", "print the version and exit", nullptr},
     {"verbose", "",
@@ -176,6 +176,17 @@ constexpr std::array<OptionRow, 16> kOptions = {{
      "report as their resolution (default: the X server's screen size, else 1218x685, a "
      "55-inch 16:9 screen)",
      [](DriverOptions& o, std::string_view v) { return ParseScreenMm(v, o.screenMm); }},
+    {"touch", "classic|precise",
+     "the touch path: classic, or precise, which keeps two fingers apart where they cross "
+     "(default classic)",
+     [](DriverOptions& o, std::string_view v) -> std::string {
+         const std::optional<TouchPath> path = TouchPathOf(v);
+         if (!path) {
+             return "unknown touch path '" + std::string(v) + "' (classic, precise)";
+         }
+         o.touch = *path;
+         return {};
+     }},
     {"tuio", "HOST:PORT",
      "where the TUIO touch mode sends its cursors: an IPv4 address or a host name (looked up "
      "once, at start) and a UDP port (default 127.0.0.1:3333)",

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "driver/core/display_info.h"
+#include "driver/core/touch_path.h"
 #include "messaging/network.h"
 
 namespace kv {
@@ -45,6 +46,7 @@ struct DriverOptions {
     bool trustLoopback = false;     // --trust-loopback: any local user may control the driver
     TuioTarget tuio;                // --tuio
     std::optional<ScreenMillimetres> screenMm;  // --screen-mm; none: the display's or default
+    TouchPath touch = TouchPath::Classic;       // --touch
 };
 
 enum class OptionsAction { Run, Help, Version, Fail };

@@ -473,7 +473,7 @@ int RunDriver(const DriverOptions& options) {
     TouchOutputs outputs(log, screen, tuioTarget.address, options.tuio.port);
     // Large (sample histories, template matrices, pointer histories): on the heap.
     auto chain = std::make_unique<SignalChain>(registry, *display, *pointer.injector,
-                                               outputs.touchDevice, outputs.tuio);
+                                               outputs.touchDevice, outputs.tuio, options.touch);
     // Refused calibration references (nan, inf) are said under --verbose.
     chain->Calibration().SetNotice([&log](std::string_view line) { log.Say(line); });
     SettingsFile settings(DefaultSettingsPath(), log);

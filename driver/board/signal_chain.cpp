@@ -6,13 +6,13 @@
 namespace kv {
 
 SignalChain::SignalChain(Registry& registry, const DisplayInfo& display, PointerInjector& injector,
-                         ContactOutput& contacts, FingerPairOutput& tuio)
+                         ContactOutput& contacts, FingerPairOutput& tuio, TouchPath path)
     : registry_(registry),
       contacts_(contacts),
       dsp_(std::make_unique<DspStages>(registry)),
       calibration_(std::make_unique<CalibrationModel>(registry, display)),
       engines_(std::make_unique<TouchEngines>(registry, *calibration_, display, injector, contacts,
-                                              tuio)) {
+                                              tuio, path)) {
     dsp_->Detector().SetTouchEngines(engines_->Set());
     dsp_->Detector().SetCalibrationCollector(calibration_.get());
 }

@@ -8,6 +8,7 @@
 #include "driver/core/contact_output.h"
 #include "driver/core/finger_pair_output.h"
 #include "driver/core/frame_processor.h"
+#include "driver/core/touch_path.h"
 #include "driver/dsp/dsp_stages.h"
 #include "driver/touch/touch_engines.h"
 
@@ -17,7 +18,8 @@ class SignalChain final : public FrameProcessor, public CalibrationHook {
 public:
     // Everything is borrowed and must outlive the chain. Large: keep it on the heap.
     SignalChain(Registry& registry, const DisplayInfo& display, PointerInjector& injector,
-                ContactOutput& contacts, FingerPairOutput& tuio);
+                ContactOutput& contacts, FingerPairOutput& tuio,
+                TouchPath path = TouchPath::Classic);
 
     void ProcessFrame(int32_t muxSize, const uint8_t* samples, size_t available) override;
     void MaintainHistories() override {

@@ -130,8 +130,9 @@ void StateDualFingerSameLineProcessor::Process(const TrackPoint& fingerA, const 
 }
 
 DualTouchState::DualTouchState(const OutputContext& context, TouchMode mode, FingerTrack& trackA,
-                               FingerTrack& trackB, FingerPairOutput& pairOutput)
-    : processors_{&noFinger_, &oneFinger_, &dualFinger_, &dualFingerSameLine_},
+                               FingerTrack& trackB, FingerPairOutput& pairOutput, TouchPath path)
+    : path_(path),
+      processors_{&noFinger_, &oneFinger_, &dualFinger_, &dualFingerSameLine_},
       trackA_(trackA),
       trackB_(trackB),
       // The virtual touch device reports in the panel's own orientation: no rotation.
@@ -168,10 +169,17 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
     }
     const Classification c = Classify(firstX_, secondX_, thresholdX_, first, second, threshold);
     state_ = c.state;
-    FingerStateProcessor& processor = *processors_[static_cast<size_t>(c.state)];
-    processor.Process(c.fingerA, c.fingerB, trackA_, trackB_);
-    outputA_ = processor.OutputA();
-    outputB_ = processor.OutputB();
+    if (path_ == TouchPath::Precise &&
+        motion_.Process(c.state, c.fingerA, c.fingerB, trackA_, trackB_, outputA_, outputB_)) {
+        // Two fingers kept apart where their peaks merge: both stay touching.
+        state_ = DualState::DualFinger;
+    } else {
+        FingerStateProcessor& processor = *processors_[static_cast<size_t>(c.state)];
+        processor.Process(c.fingerA, c.fingerB, trackA_, trackB_);
+        outputA_ = processor.OutputA();
+        outputB_ = processor.OutputB();
+    }
+    motion_.Forget(trackA_, trackB_);
     // The machine's outputs, as contacts that land and lift cleanly.
     TrackPoint contactA = outputA_;
     TrackPoint contactB = outputB_;

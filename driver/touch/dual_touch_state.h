@@ -8,7 +8,9 @@
 
 #include "driver/core/peak_candidate.h"
 #include "driver/core/touch_engine.h"
+#include "driver/core/touch_path.h"
 #include "driver/touch/finger_track.h"
+#include "driver/touch/motion_pairing.h"
 #include "driver/touch/pointer_pipeline.h"
 
 namespace kv {
@@ -72,7 +74,8 @@ public:
 
     // The two-finger TUIO or native mode; the tracks are shared by both instances.
     DualTouchState(const OutputContext& context, TouchMode mode, FingerTrack& trackA,
-                   FingerTrack& trackB, FingerPairOutput& pairOutput);
+                   FingerTrack& trackB, FingerPairOutput& pairOutput,
+                   TouchPath path = TouchPath::Classic);
     DualTouchState(const DualTouchState&) = delete;
     DualTouchState& operator=(const DualTouchState&) = delete;
 
@@ -106,6 +109,8 @@ private:
     // it drops out while its finger is likely still there.
     void HoldLift(size_t channel, TrackPoint& output);
 
+    const TouchPath path_;
+    MotionPairing motion_;  // the precise path's pairing of the classified fingers
     StateNoFingerProcessor noFinger_;
     StateOneFingerProcessor oneFinger_;
     StateDualFingerProcessor dualFinger_;

@@ -5,7 +5,7 @@ namespace kv {
 
 TouchEngines::TouchEngines(Registry& registry, const CalibrationModel& calibration,
                            const DisplayInfo& display, PointerInjector& injector,
-                           ContactOutput& contacts, FingerPairOutput& tuio)
+                           ContactOutput& contacts, FingerPairOutput& tuio, TouchPath path)
     : context_{registry, calibration, display, injector},
       nativeTouch_(contacts),
       singlePipeline_(context_,
@@ -14,8 +14,8 @@ TouchEngines::TouchEngines(Registry& registry, const CalibrationModel& calibrati
                      PointerPipeline::Wiring{TouchMode::PinchScroll, true, nullptr, nullptr}),
       single_(singlePipeline_, 0),
       pinch_(pinchPipeline_),
-      dualTuio_(context_, TouchMode::TwoFingerTuio, trackA_, trackB_, tuio),
-      dualNative_(context_, TouchMode::TwoFingerNative, trackA_, trackB_, nativeTouch_) {}
+      dualTuio_(context_, TouchMode::TwoFingerTuio, trackA_, trackB_, tuio, path),
+      dualNative_(context_, TouchMode::TwoFingerNative, trackA_, trackB_, nativeTouch_, path) {}
 
 void TouchEngines::SetGestureLimits(int32_t framesLastPeriod) {
     dualTuio_.SetGestureLimits(framesLastPeriod);  // the tracks are shared

@@ -10,6 +10,7 @@
 #include "driver/core/finger_pair_output.h"
 #include "driver/core/pointer_injector.h"
 #include "driver/core/touch_engine.h"
+#include "driver/core/touch_path.h"
 #include "driver/touch/dual_touch_state.h"
 #include "driver/touch/finger_track.h"
 #include "driver/touch/native_touch_output.h"
@@ -25,7 +26,7 @@ public:
     // keep their sample histories): allocate it on the heap.
     TouchEngines(Registry& registry, const CalibrationModel& calibration,
                  const DisplayInfo& display, PointerInjector& injector, ContactOutput& contacts,
-                 FingerPairOutput& tuio);
+                 FingerPairOutput& tuio, TouchPath path = TouchPath::Classic);
     TouchEngines(const TouchEngines&) = delete;
     TouchEngines& operator=(const TouchEngines&) = delete;
 

@@ -24,17 +24,20 @@ TEST(DriverOptions, DefaultsAreTheProductionSetup) {
     EXPECT_EQ(parsed.options.peerPort, 11243);
     EXPECT_EQ(parsed.options.link, LinkKind::Hid);
     EXPECT_FALSE(parsed.options.screenMm.has_value());
+    EXPECT_EQ(parsed.options.touch, TouchPath::Classic);
 }
 
 TEST(DriverOptions, ValuesComeAfterAnEqualsSignOrAsTheNextArgument) {
-    const ParsedOptions parsed = Parse({"--verbose", "--port", "0", "--peer-port=40001",
-                                        "--link=scripted", "--screen-mm", "1218x685"});
+    const ParsedOptions parsed =
+        Parse({"--verbose", "--port", "0", "--peer-port=40001", "--link=scripted", "--screen-mm",
+               "1218x685", "--touch=precise"});
     ASSERT_EQ(parsed.action, OptionsAction::Run) << parsed.message;
     EXPECT_TRUE(parsed.options.verbose);
     EXPECT_EQ(parsed.options.port, 0);
     EXPECT_EQ(parsed.options.peerPort, 40001);
     EXPECT_EQ(parsed.options.link, LinkKind::Scripted);
     EXPECT_EQ(parsed.options.screenMm, (ScreenMillimetres{1218, 685}));
+    EXPECT_EQ(parsed.options.touch, TouchPath::Precise);
     EXPECT_EQ(Parse({"--link", "hid"}).options.link, LinkKind::Hid);
 }
 
@@ -109,7 +112,8 @@ TEST(DriverOptions, MalformedCommandLinesFailWithAReason) {
                                                {"--screen-mm=0x685"},
                                                {"--screen-mm=12.5x685"},
                                                {"--screen-mm=1218x685x2"},
-                                               {"--screen-mm=200000x100"}}) {
+                                               {"--screen-mm=200000x100"},
+                                               {"--touch=fast"}}) {
         const ParsedOptions parsed = Parse(arguments);
         EXPECT_EQ(parsed.action, OptionsAction::Fail) << arguments.front();
         EXPECT_FALSE(parsed.message.empty()) << arguments.front();

@@ -100,7 +100,7 @@ struct OutputRig {
     TouchEngines& Engines() {
         if (!output) {
             output = std::make_unique<TouchEngines>(*registry, calibration, display, injector,
-                                                    contacts, tuio);
+                                                    contacts, tuio, path);
         }
         return *output;
     }
@@ -126,6 +126,7 @@ struct OutputRig {
     RecordingPointer injector;
     RecordingContacts contacts;
     RecordingTuio tuio;
+    TouchPath path = TouchPath::Classic;  // set before the engines are first asked for
     std::unique_ptr<TouchEngines> output;
 };
 

@@ -159,6 +159,32 @@ INSTANTIATE_TEST_SUITE_P(Gestures, TwoFingers,
                                     std::get<1>(gestureFoil.param).name;
                          });
 
+// A finger passes diagonally through a resting one, on foils whose finger profile and
+// electrode gains differ from the ones the peak finder assumes: the precise path keeps both
+// contacts where the peaks merge on both axes, each landing once and lifting once (the classic
+// machine drops one there and lands it again as a new touch).
+TEST(PreciseCrossing, AFingerPassingThroughARestingOneLeavesTwoContacts) {
+    for (const char* foil : {"width 0.7\n", "profile lorentzian\nwidth 0.5\ngain 0.15\n"}) {
+        SCOPED_TRACE(foil);
+        WholePath rig(Layout("B64"));
+        rig.Start(rig.Keep(std::make_unique<sim::SimulatedSensorLink>(
+            ScenarioOf(std::string("layout B64\nseed 7\n") + foil +
+                       "at 5 down 1 0.5 0.5 30\nat 5.45 down 2 0.2 0.2 26\n"
+                       "at 5.6 move 2 0.8 0.8 1\nat 7 up 1\nat 7 up 2\n"),
+            rig.clock, true, nullptr)));
+        rig.RunUntil(7.5);
+
+        test::OutputRig out;
+        out.path = TouchPath::Precise;
+        Replay(rig.sink, out, TouchMode::TwoFingerNative);
+        const auto counts = LandingsAndLifts(out.contacts.contacts);
+        ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
+        for (const auto& [number, landingsAndLifts] : counts) {
+            EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
+        }
+    }
+}
+
 // The board goes (unplugged, or its reads fail) while a finger is on the foil: the pointer's
 // button comes up and the contact lifts, instead of staying pressed until the board is back.
 TEST(BoardGone, ATouchDoesNotOutliveTheFramesThatCarriedIt) {
