@@ -4,7 +4,7 @@
 // two-finger gestures (tracking, crossing, a resting finger, pinch), a palm, an idle foil that
 // drifts, touch-down and lift delay, move lag and report rate. One table per foil model, each
 // figure beside its pass criterion, in pitches and in millimetres on the example 55-inch foil.
-//   touch_bench [--short]
+//   touch_bench [--short] [--gestures]   (--gestures: a line per two-finger gesture too)
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -41,6 +41,13 @@ constexpr FoilModel kModels[] = {
 };
 
 const ExampleFoil kFoil;
+bool gGestureLines = false;  // --gestures: a line per two-finger gesture
+
+// One foil model measured on one touch path.
+struct Setup {
+    const FoilModel& model;
+    TouchPath path;
+};
 
 // A finger's path in a scripted gesture: still at `from` or moving to `to` over
 // [start, start + duration], on the foil over [down, up].
@@ -151,9 +158,10 @@ std::vector<Touch> Touches(const std::vector<ContactEvent>& events) {
     return touches;
 }
 
-std::vector<Touch> Run(const FoilModel& model, const std::vector<Stroke>& strokes, double end,
+std::vector<Touch> Run(const Setup& setup, const std::vector<Stroke>& strokes, double end,
                        const char* extra = "") {
-    TouchRig rig(Scenario(model, strokes, end, extra), false, TouchMode::TwoFingerNative);
+    TouchRig rig(Scenario(setup.model, strokes, end, extra), false, TouchMode::TwoFingerNative,
+                 setup.path);
     rig.RunUntil(end + 0.5);
     return Touches(rig.Contacts());
 }
@@ -196,7 +204,7 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-void StillPoints(const FoilModel& model, int grid, Figures& f) {
+void StillPoints(const Setup& setup, int grid, Figures& f) {
     std::vector<Stroke> strokes;
     double t = kSettle;
     for (int k = 0; k < grid * grid; ++k) {
@@ -205,7 +213,7 @@ void StillPoints(const FoilModel& model, int grid, Figures& f) {
         strokes.push_back({at, at, t, t, 0.0, t + 0.6});
         t += 0.9;
     }
-    const std::vector<Touch> touches = Run(model, strokes, t);
+    const std::vector<Touch> touches = Run(setup, strokes, t);
     std::vector<double> inside, edge, down, lift;
     int within = 0, reports = 0;
     double reportTime = 0.0;
@@ -261,7 +269,7 @@ void StillPoints(const FoilModel& model, int grid, Figures& f) {
     f.reportRate = reportTime > 0.0 ? reports / reportTime : 0.0;
 }
 
-void Lines(const FoilModel& model, double seconds, Figures& f) {
+void Lines(const Setup& setup, double seconds, Figures& f) {
     const Point lines[3][2] = {
         {{0.1, 0.43}, {0.9, 0.43}}, {{0.1, 0.1}, {0.9, 0.9}}, {{0.43, 0.1}, {0.43, 0.9}}};
     std::vector<double> lagsOut, lagsBack;
@@ -270,7 +278,7 @@ void Lines(const FoilModel& model, double seconds, Figures& f) {
         // Out and back, so that a position error along the line cancels in the lag.
         Stroke s{lines[l][0], lines[l][1], t, t + 0.3, seconds, t + 0.3 + 2.0 * seconds};
         s.back = true;
-        const std::vector<Touch> touches = Run(model, {s}, s.up + 0.3);
+        const std::vector<Touch> touches = Run(setup, {s}, s.up + 0.3);
         std::vector<Point> mm;
         for (const Touch& touch : touches) {
             for (size_t i = 0; i < touch.points.size(); ++i) {
@@ -305,7 +313,7 @@ void Lines(const FoilModel& model, double seconds, Figures& f) {
 
 // The two-finger gestures: each must give exactly two touches, keep a still finger still and
 // report no point away from both fingers.
-void TwoFingers(const FoilModel& model, double stroke, Figures& f) {
+void TwoFingers(const Setup& setup, double stroke, Figures& f) {
     const double t = kSettle;
     const double end = t + 0.9 + stroke;
     // Two fingers never land in the same frame nor press alike, as real ones do not: on a foil
@@ -317,32 +325,44 @@ void TwoFingers(const FoilModel& model, double stroke, Figures& f) {
     struct Gesture {
         std::vector<Stroke> strokes;
         int stillIndex;  // -1: none still
+        const char* name = "";
     };
     std::vector<Gesture> gestures;
     // Tracking side by side in six directions.
     const Point directions[6] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {0.7, 0.7}, {-0.7, -0.7}};
-    for (const Point& d : directions) {
+    const char* const directionNames[6] = {"tracking +x", "tracking -x",   "tracking +y",
+                                           "tracking -y", "tracking +x+y", "tracking -x-y"};
+    for (size_t k = 0; k < 6; ++k) {
+        const Point& d = directions[k];
         const Point a{0.5 - 0.3 * d.x - 0.1 * d.y, 0.5 - 0.3 * d.y + 0.1 * d.x};
         const Point b{0.5 - 0.3 * d.x + 0.1 * d.y, 0.5 - 0.3 * d.y - 0.1 * d.x};
         const Point shift{0.5 * d.x, 0.5 * d.y};
         gestures.push_back({{moving(a, {a.x + shift.x, a.y + shift.y}, false),
                              moving(b, {b.x + shift.x, b.y + shift.y})},
-                            -1});
+                            -1,
+                            directionNames[k]});
     }
     // Crossing a still finger: above it, below it, and through it diagonally.
     const Point centre{0.5, 0.5};
-    gestures.push_back({{still(centre), moving({0.15, 0.4}, {0.85, 0.4})}, 0});
-    gestures.push_back({{still(centre), moving({0.15, 0.6}, {0.85, 0.6})}, 0});
-    gestures.push_back({{still(centre), moving({0.2, 0.2}, {0.8, 0.8})}, 0});
+    gestures.push_back({{still(centre), moving({0.15, 0.4}, {0.85, 0.4})}, 0, "crossing above"});
+    gestures.push_back({{still(centre), moving({0.15, 0.6}, {0.85, 0.6})}, 0, "crossing below"});
+    gestures.push_back({{still(centre), moving({0.2, 0.2}, {0.8, 0.8})}, 0, "crossing through"});
     // A resting finger and a second one moving beside it; two close fingers; a pinch.
-    gestures.push_back({{still({0.3, 0.3}), moving({0.6, 0.2}, {0.6, 0.8})}, 0});
     gestures.push_back(
-        {{moving({0.2, 0.45}, {0.8, 0.45}, false), moving({0.2, 0.55}, {0.8, 0.55})}, -1});
+        {{still({0.3, 0.3}), moving({0.6, 0.2}, {0.6, 0.8})}, 0, "resting and moving"});
+    gestures.push_back({{moving({0.2, 0.45}, {0.8, 0.45}, false), moving({0.2, 0.55}, {0.8, 0.55})},
+                        -1,
+                        "two close fingers"});
     gestures.push_back(
-        {{moving({0.25, 0.3}, {0.45, 0.45}, false), moving({0.75, 0.7}, {0.55, 0.55})}, -1});
+        {{moving({0.25, 0.3}, {0.45, 0.45}, false), moving({0.75, 0.7}, {0.55, 0.55})},
+         -1,
+         "pinch"});
     for (const Gesture& g : gestures) {
-        const std::vector<Touch> touches = Run(model, g.strokes, end + 0.3);
+        const std::vector<Touch> touches = Run(setup, g.strokes, end + 0.3);
         ++f.gestures;
+        const int offBefore = f.pointsOff;
+        const double movedBefore = f.stillMovedMm;
+        f.stillMovedMm = 0.0;
         const int ids = static_cast<int>(touches.size());
         f.mostIds = std::max(f.mostIds, ids);
         f.gesturesWithTwoIds += ids == 2 ? 1 : 0;
@@ -372,19 +392,27 @@ void TwoFingers(const FoilModel& model, double stroke, Figures& f) {
                 }
             }
         }
+        if (gGestureLines) {
+            std::printf(
+                "  %s %s, gesture %d (%s): %d ids, still finger moved %.1f mm, %d points "
+                "off\n",
+                setup.model.name, setup.path == TouchPath::Classic ? "classic" : "precise",
+                f.gestures, g.name, ids, f.stillMovedMm, f.pointsOff - offBefore);
+        }
+        f.stillMovedMm = std::max(f.stillMovedMm, movedBefore);
     }
 }
 
-void PalmAndIdle(const FoilModel& model, double idleMinutes, Figures& f) {
+void PalmAndIdle(const Setup& setup, double idleMinutes, Figures& f) {
     const double t = kSettle;
     const std::vector<Stroke> palm = {{{0.5, 0.5}, {0.5, 0.5}, t, t, 0.0, t + 1.0, 60.0, 2.8}};
-    f.palmContacts = static_cast<int>(Run(model, palm, t + 1.5).size());
+    f.palmContacts = static_cast<int>(Run(setup, palm, t + 1.5).size());
     f.idleMinutes = idleMinutes;
-    f.idleTouches = static_cast<int>(Run(model, {}, idleMinutes * 60.0, "rise 8\n").size());
+    f.idleTouches = static_cast<int>(Run(setup, {}, idleMinutes * 60.0, "rise 8\n").size());
     // The board goes while a finger is on it: the contact must not outlive its frames.
-    std::string text = std::string("layout B64\nrate 100\nseed 7\n") + model.lines +
+    std::string text = std::string("layout B64\nrate 100\nseed 7\n") + setup.model.lines +
                        "at 5 down 0 0.5 0.5 30\nat 5.5 unplug\nat 7 up 0\nat 7.5 end\n";
-    TouchRig rig(text, false, TouchMode::TwoFingerNative);
+    TouchRig rig(text, false, TouchMode::TwoFingerNative, setup.path);
     rig.RunUntil(7.5);
     for (const Touch& touch : Touches(rig.Contacts())) {
         if (touch.down < 5.5 && touch.up >= 5.5) {
@@ -393,66 +421,97 @@ void PalmAndIdle(const FoilModel& model, double idleMinutes, Figures& f) {
     }
 }
 
-const char* Verdict(bool pass) {
-    return pass ? "meets" : "misses";
+// One row: the figure of each path with its verdict, and the criterion.
+struct Cell {
+    std::string text;
+    bool pass;
+};
+
+void Row(const char* procedure, const char* criterion, const Cell& classic, const Cell& precise) {
+    std::printf("| %s | %s (%s) | %s (%s) | %s |\n", procedure, classic.text.c_str(),
+                classic.pass ? "meets" : "misses", precise.text.c_str(),
+                precise.pass ? "meets" : "misses", criterion);
 }
 
-void Print(const FoilModel& model, const Figures& f) {
-    std::printf("\n### %s: %s\n\n", model.name, model.what);
-    std::printf("| procedure | classic | criterion | |\n|---|---|---|---|\n");
-    std::printf(
-        "| still points: reports within 1 mm (%d points, %d touched) | %.1f %% | >= 95 %% "
-        "| %s |\n",
-        f.stillPoints, f.stillTouches, f.within1mm, Verdict(f.within1mm >= 95.0));
-    std::printf(
-        "| position error p95, inside / edges | %.3f / %.3f pitch (%.1f mm inside) | <= "
-        "0.05 / 0.10 pitch | %s |\n",
-        f.p95Inside, f.p95Edge, f.p95InsideMm, Verdict(f.p95Inside <= 0.05 && f.p95Edge <= 0.10));
-    std::printf("| still jitter, largest | %.2f mm | <= 0.5 mm | %s |\n", f.jitterMm,
-                Verdict(f.jitterMm <= 0.5));
-    std::printf(
-        "| lines 0° / 45° / 90°, largest distance | %.1f / %.1f / %.1f mm | <= 0.8 mm | "
-        "%s |\n",
-        f.linearityMm[0], f.linearityMm[1], f.linearityMm[2],
-        Verdict(std::max({f.linearityMm[0], f.linearityMm[1], f.linearityMm[2]}) <= 0.8));
-    std::printf(
-        "| two fingers: gestures with exactly 2 ids (most ids) | %d of %d (%d) | all | "
-        "%s |\n",
-        f.gesturesWithTwoIds, f.gestures, f.mostIds, Verdict(f.gesturesWithTwoIds == f.gestures));
-    std::printf("| two fingers: still finger moved, largest | %.1f mm | <= 1 mm | %s |\n",
-                f.stillMovedMm, Verdict(f.stillMovedMm <= 1.0));
-    std::printf("| two fingers: points off both fingers (> 10 mm) | %d | 0 | %s |\n", f.pointsOff,
-                Verdict(f.pointsOff == 0));
-    std::printf("| palm (2.8 pitch, twice as strong): contacts | %d | 0 | %s |\n", f.palmContacts,
-                Verdict(f.palmContacts == 0));
-    std::printf(
-        "| still points: touches beyond one per finger (a lift while it stays, a ghost) "
-        "| %d | 0 | %s |\n",
-        f.extraTouches, Verdict(f.extraTouches == 0));
-    if (f.unpluggedLiftMs < 0.0) {
-        std::printf(
-            "| a finger on the foil when the board goes: its contact lifts | never | "
-            "within 100 ms | misses |\n");
-    } else {
-        std::printf(
-            "| a finger on the foil when the board goes: its contact lifts | after %.0f ms "
-            "| within 100 ms | %s |\n",
-            f.unpluggedLiftMs, Verdict(f.unpluggedLiftMs <= 100.0));
+template <class... Args>
+std::string Format(const char* format, Args... args) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+// Each figure of a path, as its cell.
+struct Cells {
+    explicit Cells(const Figures& f) : f_(f) {}
+
+    Cell Within() const { return {Format("%.1f %%", f_.within1mm), f_.within1mm >= 95.0}; }
+    Cell Error() const {
+        return {Format("%.3f / %.3f pitch (%.1f mm)", f_.p95Inside, f_.p95Edge, f_.p95InsideMm),
+                f_.p95Inside <= 0.05 && f_.p95Edge <= 0.10};
     }
-    std::printf("| idle foil rising 8 counts a minute: touches in %.0f min | %d | 0 | %s |\n",
-                f.idleMinutes, f.idleTouches, Verdict(f.idleTouches == 0));
-    const double downMs = (f.downFrames + 1.0) * 1000.0 / kRate;  // one scan more
-    std::printf(
-        "| touch-down / lift delay, median | %.0f / %.0f frames (%.0f ms down with the "
-        "scan) | <= 35 ms down | %s |\n",
-        f.downFrames, f.liftFrames, downMs, Verdict(downMs <= 35.0));
-    const double lagMs = f.lagMs + 1000.0 / kRate;
-    std::printf(
-        "| move lag along 0°, out and back | %.0f ms with the "
-        "scan | <= 25 ms | %s |\n",
-        lagMs, Verdict(lagMs <= 25.0));
-    std::printf("| report rate while touching | %.0f Hz | >= 60 Hz | %s |\n", f.reportRate,
-                Verdict(f.reportRate >= 60.0));
+    Cell Jitter() const { return {Format("%.2f mm", f_.jitterMm), f_.jitterMm <= 0.5}; }
+    Cell Linearity() const {
+        const double worst = std::max({f_.linearityMm[0], f_.linearityMm[1], f_.linearityMm[2]});
+        return {Format("%.1f / %.1f / %.1f mm", f_.linearityMm[0], f_.linearityMm[1],
+                       f_.linearityMm[2]),
+                worst <= 0.8};
+    }
+    Cell Ids() const {
+        return {Format("%d of %d (most %d)", f_.gesturesWithTwoIds, f_.gestures, f_.mostIds),
+                f_.gesturesWithTwoIds == f_.gestures};
+    }
+    Cell StillMoved() const { return {Format("%.1f mm", f_.stillMovedMm), f_.stillMovedMm <= 1.0}; }
+    Cell Off() const { return {Format("%d", f_.pointsOff), f_.pointsOff == 0}; }
+    Cell Palm() const { return {Format("%d", f_.palmContacts), f_.palmContacts == 0}; }
+    Cell Extra() const { return {Format("%d", f_.extraTouches), f_.extraTouches == 0}; }
+    Cell Unplugged() const {
+        if (f_.unpluggedLiftMs < 0.0) {
+            return {"never", false};
+        }
+        return {Format("after %.0f ms", f_.unpluggedLiftMs), f_.unpluggedLiftMs <= 100.0};
+    }
+    Cell Idle() const { return {Format("%d", f_.idleTouches), f_.idleTouches == 0}; }
+    Cell Delays() const {
+        const double downMs = (f_.downFrames + 1.0) * 1000.0 / kRate;  // one scan more
+        return {Format("%.0f / %.0f frames, %.0f ms down", f_.downFrames, f_.liftFrames, downMs),
+                downMs <= 35.0};
+    }
+    Cell Lag() const {
+        const double lagMs = f_.lagMs + 1000.0 / kRate;
+        return {Format("%.0f ms", lagMs), lagMs <= 25.0};
+    }
+    Cell Rate() const { return {Format("%.0f Hz", f_.reportRate), f_.reportRate >= 60.0}; }
+
+private:
+    const Figures& f_;
+};
+
+void Print(const FoilModel& model, const Figures& classicFigures, const Figures& preciseFigures,
+           int points, double idleMinutes) {
+    const Cells c(classicFigures);
+    const Cells p(preciseFigures);
+    std::printf("\n### %s: %s\n\n", model.name, model.what);
+    std::printf("| procedure | classic | precise | criterion |\n|---|---|---|---|\n");
+    const std::string still = Format("still points (%d): reports within 1 mm", points);
+    Row(still.c_str(), ">= 95 %", c.Within(), p.Within());
+    Row("position error p95, inside / edges (inside in mm)", "<= 0.05 / 0.10 pitch", c.Error(),
+        p.Error());
+    Row("still jitter, largest", "<= 0.5 mm", c.Jitter(), p.Jitter());
+    Row("still points: touches beyond one per finger", "0", c.Extra(), p.Extra());
+    Row("lines 0° / 45° / 90°, largest distance", "<= 0.8 mm", c.Linearity(), p.Linearity());
+    Row("two fingers: gestures with exactly 2 ids", "all", c.Ids(), p.Ids());
+    Row("two fingers: still finger moved, largest", "<= 1 mm", c.StillMoved(), p.StillMoved());
+    Row("two fingers: points off both fingers (> 10 mm)", "0", c.Off(), p.Off());
+    Row("palm (2.8 pitch, twice as strong): contacts", "0", c.Palm(), p.Palm());
+    const std::string idle =
+        Format("idle foil rising 8 counts a minute: touches in %.0f min", idleMinutes);
+    Row(idle.c_str(), "0", c.Idle(), p.Idle());
+    Row("the board goes under a finger: its contact lifts", "within 100 ms", c.Unplugged(),
+        p.Unplugged());
+    Row("touch-down / lift delay, median (down with one scan)", "<= 35 ms down", c.Delays(),
+        p.Delays());
+    Row("move lag along 0°, out and back, with one scan", "<= 25 ms", c.Lag(), p.Lag());
+    Row("report rate while touching", ">= 60 Hz", c.Rate(), p.Rate());
 }
 
 }  // namespace
@@ -460,12 +519,15 @@ void Print(const FoilModel& model, const Figures& f) {
 
 int main(int argc, char** argv) {
     using namespace kv::quality;
+    using kv::TouchPath;
     bool brief = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--short") == 0) {
             brief = true;
+        } else if (std::strcmp(argv[i], "--gestures") == 0) {
+            gGestureLines = true;
         } else {
-            std::fprintf(stderr, "usage: touch_bench [--short]\n");
+            std::fprintf(stderr, "usage: touch_bench [--short] [--gestures]\n");
             return 2;
         }
     }
@@ -474,17 +536,21 @@ int main(int argc, char** argv) {
     const double stroke = brief ? 1.0 : 3.0;
     const double idle = brief ? 1.0 : 10.0;
     std::printf(
-        "Touch-screen test procedures on %zu foil models (B64, %.0f fps, the classic touch "
-        "path in two-finger native touch mode). Millimetres on the example 55-inch foil: "
+        "Touch-screen test procedures on %zu foil models (B64, %.0f fps, both touch paths in "
+        "two-finger native touch mode). Millimetres on the example 55-inch foil: "
         "X pitch %.1f mm, Y pitch %.1f mm.\n",
         std::size(kModels), kRate, kFoil.pitchXMm, kFoil.pitchYMm);
     for (const FoilModel& model : kModels) {
-        Figures f;
-        StillPoints(model, grid, f);
-        Lines(model, lineSeconds, f);
-        TwoFingers(model, stroke, f);
-        PalmAndIdle(model, idle, f);
-        Print(model, f);
+        Figures figures[2];
+        for (const TouchPath path : {TouchPath::Classic, TouchPath::Precise}) {
+            const Setup setup{model, path};
+            Figures& f = figures[path == TouchPath::Classic ? 0 : 1];
+            StillPoints(setup, grid, f);
+            Lines(setup, lineSeconds, f);
+            TwoFingers(setup, stroke, f);
+            PalmAndIdle(setup, idle, f);
+        }
+        Print(model, figures[0], figures[1], grid * grid, idle);
     }
     return 0;
 }

@@ -139,10 +139,10 @@ private:
 }  // namespace
 
 struct TouchRig::Parts {
-    Parts(const sim::Scenario& scenario, TouchMode mode)
+    Parts(const sim::Scenario& scenario, TouchMode mode, TouchPath path)
         : injector(state),
           contacts(state),
-          chain(std::make_unique<SignalChain>(registry, display, injector, contacts, pairs)),
+          chain(std::make_unique<SignalChain>(registry, display, injector, contacts, pairs, path)),
           engine(chain->Engines().For(mode), state),
           link(std::make_unique<sim::SimulatedSensorLink>(scenario, clock, true, nullptr), state),
           processor(*this) {
@@ -208,7 +208,8 @@ struct TouchRig::Parts {
     std::vector<FramePeaks> peaks;
 };
 
-TouchRig::TouchRig(const std::string& scenarioText, bool timeStages, TouchMode mode) {
+TouchRig::TouchRig(const std::string& scenarioText, bool timeStages, TouchMode mode,
+                   TouchPath path) {
     sim::ScenarioError error;
     const auto scenario = sim::ParseScenario(scenarioText, error);
     const auto layout = scenario ? LayoutForModel(scenario->layout) : std::nullopt;
@@ -219,7 +220,7 @@ TouchRig::TouchRig(const std::string& scenarioText, bool timeStages, TouchMode m
     }
     rate_ = scenario->rate;
     layout_ = *layout;
-    parts_ = std::make_unique<Parts>(*scenario, mode);
+    parts_ = std::make_unique<Parts>(*scenario, mode, path);
     Parts& p = *parts_;
     p.state.timeStages = timeStages;
     p.injector.keepEvents = !timeStages;

@@ -14,6 +14,7 @@
 #include "driver/board/main_loop.h"
 #include "driver/board/signal_chain.h"
 #include "driver/core/display_info.h"
+#include "driver/core/touch_path.h"
 #include "driver/core/verbose_log.h"
 #include "driver/sim/simulated_sensor_link.h"
 #include "messaging/registry.h"
@@ -71,7 +72,7 @@ public:
     // The scenario must name its layout; "Select / Move / Release", output on, in the touch
     // mode given (single touch unless said).
     TouchRig(const std::string& scenarioText, bool timeStages,
-             TouchMode mode = TouchMode::SingleTouch);
+             TouchMode mode = TouchMode::SingleTouch, TouchPath path = TouchPath::Classic);
     ~TouchRig();
     TouchRig(const TouchRig&) = delete;
     TouchRig& operator=(const TouchRig&) = delete;
