@@ -14,6 +14,7 @@ SignalChain::SignalChain(Registry& registry, const DisplayInfo& display, Pointer
       engines_(std::make_unique<TouchEngines>(registry, *calibration_, display, injector, contacts,
                                               tuio, path)) {
     dsp_->Detector().SetTouchEngines(engines_->Set());
+    dsp_->Detector().SetPath(path);
     dsp_->Detector().SetCalibrationCollector(calibration_.get());
 }
 

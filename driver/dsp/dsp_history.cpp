@@ -139,14 +139,35 @@ void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool 
             break;
         }
     }
+    int32_t strongest = 0;
     for (int32_t i = 0; i < count; ++i) {
         itsDiff[static_cast<size_t>(i)] = itsChannels[static_cast<size_t>(i)].Diff();
+        if (itsDiff[static_cast<size_t>(i)] > itsDiff[static_cast<size_t>(strongest)]) {
+            strongest = i;
+        }
     }
+    theDetector.NoteSpread(itsAxis, Spread(count, strongest));
     for (int32_t i = 0; i < count; ++i) {
         itsScaled[static_cast<size_t>(i)] =
             itsScale * static_cast<float>(itsDiff[static_cast<size_t>(i)]);
     }
     itsCorrelator.Correlate(count, itsAxis, frameComplete, itsScaled.data());
+}
+
+int32_t DspHistory::Spread(int32_t count, int32_t strongest) const {
+    const int32_t peak = itsDiff[static_cast<size_t>(strongest)];
+    if (peak <= 0) {
+        return 0;
+    }
+    int32_t low = strongest;
+    int32_t high = strongest;
+    while (low > 0 && 2 * itsDiff[static_cast<size_t>(low - 1)] > peak) {
+        --low;
+    }
+    while (high < count - 1 && 2 * itsDiff[static_cast<size_t>(high + 1)] > peak) {
+        ++high;
+    }
+    return high - low + 1;
 }
 
 void DspHistory::Housekeeping() {

@@ -92,6 +92,9 @@ public:
     const DspCorrelator& Correlator() const { return itsCorrelator; }
 
 private:
+    // Electrodes around the strongest one whose signal is above half of its (it included).
+    int32_t Spread(int32_t count, int32_t strongest) const;
+
     Registry& theRegistry;
     TouchDetector& theDetector;
     int32_t itsAxis = -1;

@@ -82,7 +82,24 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     // The ratio scales Y against X, so only the last axis of a frame uses it.
     itsEffectiveThreshold =
         frameComplete ? itsPressThreshold * itsRatio.Ratio() : itsPressThreshold;
+    if (frameComplete && Palm()) {
+        // What the X call handed on is taken back: the engine sees a frame without a peak.
+        Dispatch(0, itsCount[0], false, PeakCandidate{}, PeakCandidate{});
+        Dispatch(axis, count, true, PeakCandidate{}, PeakCandidate{});
+        return;
+    }
     Dispatch(axis, count, frameComplete, first, second);
+}
+
+void TouchDetector::NoteSpread(int32_t axis, int32_t electrodes) {
+    if (axis >= 0 && axis < kAxes) {
+        itsSpread[static_cast<size_t>(axis)] = electrodes;
+    }
+}
+
+bool TouchDetector::Palm() const {
+    return itsPath == TouchPath::Precise && itsSpread[0] >= kPalmSpread &&
+           itsSpread[1] >= kPalmSpread;
 }
 
 void TouchDetector::Dispatch(int32_t axis, int32_t count, bool frameComplete,

@@ -7,6 +7,7 @@
 
 #include "driver/core/peak_candidate.h"
 #include "driver/core/touch_engine.h"
+#include "driver/core/touch_path.h"
 #include "messaging/registry.h"
 
 namespace kv {
@@ -60,6 +61,14 @@ public:
     // it holds has ended as a lifted finger's does, so that none outlives the frames that
     // carried it (a desktop would keep a contact pressed until the board came back).
     void LiftAll();
+    // The precise path's palm rule. Per axis and frame, before its peaks: how many electrodes
+    // around the strongest signal hold more than half of it. A finger spreads over one to
+    // three, a palm or a forearm over many; where both axes spread over kPalmSpread or more the
+    // frame is no touch, so a palm neither lands a touch nor clicks, and a touch it falls on
+    // ends as if lifted.
+    static constexpr int32_t kPalmSpread = 5;
+    void NoteSpread(int32_t axis, int32_t electrodes);
+    void SetPath(TouchPath path) { itsPath = path; }
 
     float Level(int32_t axis) const { return itsLevel[static_cast<size_t>(axis)]; }
     // The touch mode in force; none when the selection names no mode.
@@ -70,6 +79,7 @@ public:
 
 private:
     TouchEngine* EngineInForce() const;
+    bool Palm() const;
     void Dispatch(int32_t axis, int32_t count, bool frameComplete, const PeakCandidate& first,
                   const PeakCandidate& second);
 
@@ -79,6 +89,8 @@ private:
 
     std::array<float, kAxes> itsLevel{};
     std::array<int32_t, kAxes> itsCount{};  // electrodes of each axis in the latest frame
+    std::array<int32_t, kAxes> itsSpread{};
+    TouchPath itsPath = TouchPath::Classic;
     std::optional<TouchMode> itsMode = TouchMode::SingleTouch;
     float itsPressThreshold = 9.1f;
     float itsEffectiveThreshold = 9.0f;

@@ -185,6 +185,29 @@ TEST(PreciseCrossing, AFingerPassingThroughARestingOneLeavesTwoContacts) {
     }
 }
 
+// A palm (four finger widths, twice as strong) laid on the foil and lifted: on the precise path
+// no contact lands and the pointer's button never goes down, on foils of two finger profiles.
+TEST(PrecisePalm, APalmNeitherTouchesNorClicks) {
+    for (const char* foil : {"width 0.7\n", "profile lorentzian\nwidth 0.5\ngain 0.15\n"}) {
+        SCOPED_TRACE(foil);
+        WholePath rig(Layout("B64"));
+        rig.dsp->Detector().SetPath(TouchPath::Precise);
+        rig.Start(rig.Keep(std::make_unique<sim::SimulatedSensorLink>(
+            ScenarioOf(std::string("layout B64\nseed 7\n") + foil +
+                       "at 5 down 1 0.5 0.43 60 2.8\nat 6.5 up 1\n"),
+            rig.clock, true, nullptr)));
+        rig.RunUntil(7.0);
+
+        test::OutputRig pointer;
+        Replay(rig.sink, pointer, TouchMode::SingleTouch);
+        EXPECT_EQ(pointer.injector.With(pointer_flags::kLeftDown).size(), 0u);
+        test::OutputRig native;
+        native.path = TouchPath::Precise;
+        Replay(rig.sink, native, TouchMode::TwoFingerNative);
+        EXPECT_EQ(native.contacts.contacts.size(), 0u);
+    }
+}
+
 // The board goes (unplugged, or its reads fail) while a finger is on the foil: the pointer's
 // button comes up and the contact lifts, instead of staying pressed until the board is back.
 TEST(BoardGone, ATouchDoesNotOutliveTheFramesThatCarriedIt) {
