@@ -137,9 +137,9 @@ DualTouchState::DualTouchState(const OutputContext& context, TouchMode mode, Fin
       trackB_(trackB),
       // The virtual touch device reports in the panel's own orientation: no rotation.
       pipelineA_(context, PointerPipeline::Wiring{mode, mode != TouchMode::TwoFingerNative, nullptr,
-                                                  nullptr}),
+                                                  nullptr, path}),
       pipelineB_(context, PointerPipeline::Wiring{mode, mode != TouchMode::TwoFingerNative,
-                                                  &pipelineA_, &pairOutput}) {}
+                                                  &pipelineA_, &pairOutput, path}) {}
 
 void DualTouchState::Refresh() {
     pipelineA_.Refresh();

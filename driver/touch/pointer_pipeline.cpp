@@ -133,6 +133,20 @@ void PointerPipeline::Smooth(const PointerSample& damped) {
     output_.rightClick = read.rightClick;
 }
 
+void PointerPipeline::Follow(const PointerSample& sample) {
+    // The frame period from the frames of the last two-second period; 100 fps until known.
+    const double dt = rate_ > 8 ? 2.0 / rate_ : 0.01;
+    if (sample.state != touch_state::kTouching) {
+        followX_.Reset();
+        followY_.Reset();
+        output_ = sample;
+        return;
+    }
+    output_ = sample;
+    output_.x = static_cast<float>(followX_.Filter(sample.x, dt));
+    output_.y = static_cast<float>(followY_.Filter(sample.y, dt));
+}
+
 void PointerPipeline::Map() {
     NormalPoint p = context_.calibration.MapPoint(NormalPoint{output_.x, output_.y});
     p = CalibrationModel::StretchEdges(p, edge_);
@@ -148,11 +162,15 @@ void PointerPipeline::Map() {
 }
 
 void PointerPipeline::Submit(const PointerSample& sample, int32_t engineId, int32_t channel) {
-    history_[static_cast<size_t>(historyWrite_)] = sample;
-    const PointerSample damped = Damp(sample);
-    historyWrite_ = (historyWrite_ + 1) % kHistory;
-    historyFill_ = std::min(historyFill_ + 1, kHistory);
-    Smooth(damped);
+    if (wiring_.path == TouchPath::Precise) {
+        Follow(sample);
+    } else {
+        history_[static_cast<size_t>(historyWrite_)] = sample;
+        const PointerSample damped = Damp(sample);
+        historyWrite_ = (historyWrite_ + 1) % kHistory;
+        historyFill_ = std::min(historyFill_ + 1, kHistory);
+        Smooth(damped);
+    }
     Map();
 
     // From here on the state is the one after exclusion: an excluded touch releases.

@@ -12,7 +12,9 @@
 #include "driver/core/finger_pair_output.h"
 #include "driver/core/pointer_injector.h"
 #include "driver/core/pointer_sample.h"
+#include "driver/core/touch_path.h"
 #include "driver/touch/mouse_device.h"
+#include "driver/touch/one_euro_filter.h"
 #include "messaging/registry.h"
 #include "messaging/touch_modes.h"
 
@@ -71,6 +73,9 @@ public:
         bool rotate = true;                        // the virtual-touch engine skips rotation
         const PointerPipeline* primary = nullptr;  // channel 1: the channel 0 pipeline
         FingerPairOutput* pairOutput = nullptr;    // channel 1: where both fingers go
+        // Precise: a speed-adaptive filter smooths the finger instead of the damping and the
+        // three-sample ring, which trail a moving finger by a fixed range.
+        TouchPath path = TouchPath::Classic;
     };
 
     PointerPipeline(const OutputContext& context, const Wiring& wiring);
@@ -94,6 +99,8 @@ public:
 private:
     PointerSample Damp(const PointerSample& raw);
     void Smooth(const PointerSample& damped);
+    // The precise path's smoothing: output_ from the sample through the speed-adaptive filter.
+    void Follow(const PointerSample& sample);
     void Map();
     void Emit(const PointerSample& sample);
 
@@ -108,6 +115,8 @@ private:
     int32_t recentRead_ = 0;
     int32_t historyWrite_ = 0;
     int32_t historyFill_ = 0;
+    OneEuroFilter followX_;
+    OneEuroFilter followY_;
     HoldDetector hold_;
     ClickFilter filter_;
     MouseDevice device_;

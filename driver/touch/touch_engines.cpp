@@ -8,10 +8,10 @@ TouchEngines::TouchEngines(Registry& registry, const CalibrationModel& calibrati
                            ContactOutput& contacts, FingerPairOutput& tuio, TouchPath path)
     : context_{registry, calibration, display, injector},
       nativeTouch_(contacts),
-      singlePipeline_(context_,
-                      PointerPipeline::Wiring{TouchMode::SingleTouch, true, nullptr, nullptr}),
+      singlePipeline_(
+          context_, PointerPipeline::Wiring{TouchMode::SingleTouch, true, nullptr, nullptr, path}),
       pinchPipeline_(context_,
-                     PointerPipeline::Wiring{TouchMode::PinchScroll, true, nullptr, nullptr}),
+                     PointerPipeline::Wiring{TouchMode::PinchScroll, true, nullptr, nullptr, path}),
       single_(singlePipeline_, 0),
       pinch_(pinchPipeline_),
       dualTuio_(context_, TouchMode::TwoFingerTuio, trackA_, trackB_, tuio, path),

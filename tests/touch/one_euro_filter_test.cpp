@@ -1,0 +1,42 @@
+// The speed-adaptive filter: a resting finger's noise is smoothed hard, a moving finger is
+// followed closely, and a new touch starts where its finger is.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "driver/touch/one_euro_filter.h"
+
+namespace kv {
+namespace {
+
+constexpr double kFrame = 0.01;  // 100 frames per second
+
+TEST(OneEuroFilter, SmoothsARestingFingerAndFollowsAMovingOne) {
+    OneEuroFilter resting;
+    double spread = 0.0;
+    for (int i = 0; i < 200; ++i) {
+        // Noise of 0.002 of the foil either way, frame by frame.
+        const double out = resting.Filter(0.5 + (i % 2 == 0 ? 0.002 : -0.002), kFrame);
+        if (i >= 100) {
+            spread = std::max(spread, std::fabs(out - 0.5));
+        }
+    }
+    EXPECT_LT(spread, 0.0005);
+
+    // Half the foil a second: once the speed is learnt, it trails by about a frame.
+    OneEuroFilter moving;
+    double trail = 0.0;
+    for (int i = 0; i < 100; ++i) {
+        const double finger = 0.1 + 0.005 * i;
+        trail = finger - moving.Filter(finger, kFrame);
+    }
+    EXPECT_GT(trail, 0.0);
+    EXPECT_LT(trail, 0.0075);  // 1.5 frames of motion
+
+    moving.Reset();
+    EXPECT_EQ(moving.Filter(0.9, kFrame), 0.9);
+}
+
+}  // namespace
+}  // namespace kv
