@@ -289,6 +289,19 @@ protected:
     std::atomic<int> sent{0};
     std::atomic<int> stopAtSlice{-1};
     Bytes stop;
+
+    // The records a peer receives before the DoReset of the given sequence (an answer's end).
+    size_t RecordsBeforeReset(UdpPeer& peer, int32_t sequence) {
+        size_t records = 0;
+        for (auto frame = peer.Receive(); frame; frame = peer.Receive()) {
+            if (AddressOf(*frame) == driver.driverDoReset.Address() &&
+                wire::GetInt(frame->data() + wire::kOffSequence) == sequence) {
+                break;
+            }
+            ++records;
+        }
+        return records;
+    }
 };
 
 TEST_F(FloodDuringPublishAll, GarbageIsReadAndDroppedMeanwhileAndAStopBehindItCutsItShort) {
@@ -316,14 +329,7 @@ TEST_F(FloodDuringPublishAll, GarbageIsReadAndDroppedMeanwhileAndAStopBehindItCu
     const int32_t resetAfter = driver.driverDoReset.header.sequence + 1;  // the answer's end
     flooding = true;
     controller.SendTo(port, kControllerHello);
-    size_t records = 0;
-    for (auto frame = controller.Receive(); frame; frame = controller.Receive()) {
-        if (AddressOf(*frame) == driver.driverDoReset.Address() &&
-            wire::GetInt(frame->data() + wire::kOffSequence) == resetAfter) {
-            break;
-        }
-        ++records;
-    }
+    const size_t records = RecordsBeforeReset(controller, resetAfter);
     flooding = false;
     EXPECT_LT(records, size_t{Registry::kEntries});
     ASSERT_TRUE(WaitFor([&] { return driver.driverDoStop.ConsumeCounted(); }));
@@ -344,14 +350,7 @@ TEST_F(FloodDuringPublishAll, AStopFromANewPeerDuringAnothersPublishAllIsServed)
     ASSERT_TRUE(WaitFor([&] { return driver.driverDoStop.ConsumeCounted(); }));
     flooding = false;
     // Its first contact's records cut short, then the whole answer to its hello.
-    size_t toTool = 0;
-    for (auto frame = tool.Receive(); frame; frame = tool.Receive()) {
-        if (AddressOf(*frame) == driver.driverDoReset.Address() &&
-            wire::GetInt(frame->data() + wire::kOffSequence) == resetAfter) {
-            break;
-        }
-        ++toTool;
-    }
+    const size_t toTool = RecordsBeforeReset(tool, resetAfter);
     EXPECT_LT(toTool, size_t{2 * Registry::kEntries});
     EXPECT_GE(toTool, size_t{Registry::kEntries});
 }
