@@ -228,8 +228,13 @@ Classification DualTouchState::Classify(const PeakCandidate& firstX, const PeakC
         c.state = DualState::NoFinger;
         return c;
     }
-    const bool twoX = weakX.amplitude > thresholdX;
-    const bool twoY = weakY.amplitude > thresholdY;
+    // A second finger lands only well above the threshold; once both are tracked the
+    // threshold holds it. A side lobe of one finger, or a noisy electrode, crosses the
+    // threshold beside a finger now and then and would land as a touch with no finger.
+    const bool secondLanding = trackA_.Empty() || trackB_.Empty();
+    const float margin = secondLanding ? kSecondLandingMargin : 1.0f;
+    const bool twoX = weakX.amplitude > margin * thresholdX;
+    const bool twoY = weakY.amplitude > margin * thresholdY;
     if (twoX && twoY) {
         c.state = DualState::DualFinger;
         c.fingerA.state = touch_state::kTouching;

@@ -132,6 +132,7 @@ private:
     // frame in a row, so that noise crossing the threshold on both axes for one frame is no
     // touch.
     static constexpr int32_t kLandFrames = 2;
+    static constexpr float kSecondLandingMargin = 1.5f;
     struct LiftHold {
         TrackPoint last;
         bool down = false;

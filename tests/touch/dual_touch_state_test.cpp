@@ -72,6 +72,21 @@ TEST_F(DualTouchStateTest, WeakPeaksAreNoFingerAndClearTheTracks) {
     EXPECT_TRUE(rig.Engines().TrackB().Empty());
 }
 
+// A side lobe or a noisy electrode just above the threshold beside one finger is no second
+// finger; a real one, well above it, is.
+TEST_F(DualTouchStateTest, ASecondFingerLandsOnlyWellAboveTheThreshold) {
+    for (int frame = 0; frame < 5; ++frame) {
+        Frame({{0.3f, 20.0f}, {0.35f, 1.4f * kThreshold}},
+              {{0.5f, 20.0f}, {0.55f, 1.4f * kThreshold}});
+        EXPECT_EQ(Dual().State(), DualState::OneFinger) << frame;
+    }
+    Frame({{0.3f, 20.0f}, {0.7f, 1.6f * kThreshold}}, {{0.5f, 20.0f}, {0.8f, 1.6f * kThreshold}});
+    EXPECT_EQ(Dual().State(), DualState::DualFinger);
+    // Tracked, the second finger is held down to the threshold itself.
+    Frame({{0.3f, 20.0f}, {0.7f, 1.1f * kThreshold}}, {{0.5f, 20.0f}, {0.8f, 1.1f * kThreshold}});
+    EXPECT_EQ(Dual().State(), DualState::DualFinger);
+}
+
 TEST_F(DualTouchStateTest, SameLineSecondFingerIsAbsorbedForTheGraceFrames) {
     rig.Engines().SetGestureLimits(78);  // second limit 78 / 13 = 6
     for (int i = 0; i < 3; ++i) {
