@@ -119,10 +119,14 @@ std::string Scenario(const FoilModel& model, const std::vector<Stroke>& strokes,
     return text + line;
 }
 
-// Distances on the example foil: normalised differences to millimetres.
+// A normalised foil position in millimetres on the example foil, and distances there.
+Point OnFoilMm(Point p) {
+    return {p.x * (kCountX - 1) * kFoil.pitchXMm, p.y * (kCountY - 1) * kFoil.pitchYMm};
+}
 double Mm(Point a, Point b) {
-    return std::hypot((a.x - b.x) * (kCountX - 1) * kFoil.pitchXMm,
-                      (a.y - b.y) * (kCountY - 1) * kFoil.pitchYMm);
+    const Point ma = OnFoilMm(a);
+    const Point mb = OnFoilMm(b);
+    return std::hypot(ma.x - mb.x, ma.y - mb.y);
 }
 double Pitches(Point a, Point b) {
     return std::hypot((a.x - b.x) * (kCountX - 1), (a.y - b.y) * (kCountY - 1));
@@ -245,9 +249,8 @@ void StillPoints(const Setup& setup, int grid, Figures& f) {
             (Inside(s.from) ? inside : edge).push_back(e);
             within += Mm(p, s.from) <= 1.0 ? 1 : 0;
             ++reports;
-            const double mx = p.x * (kCountX - 1) * kFoil.pitchXMm;
-            const double my = p.y * (kCountY - 1) * kFoil.pitchYMm;
-            sx += mx, sy += my, sxx += mx * mx, syy += my * my;
+            const Point m = OnFoilMm(p);
+            sx += m.x, sy += m.y, sxx += m.x * m.x, syy += m.y * m.y;
             ++n;
         }
         reportTime += s.up - touch->down;
@@ -290,8 +293,7 @@ void Lines(const Setup& setup, double seconds, Figures& f) {
                     continue;
                 }
                 const Point p = touch.points[i];
-                mm.push_back(
-                    {p.x * (kCountX - 1) * kFoil.pitchXMm, p.y * (kCountY - 1) * kFoil.pitchYMm});
+                mm.push_back(OnFoilMm(p));
                 if (l == 0) {
                     const double speed = (s.to.x - s.from.x) / s.duration;
                     const ConstantMove move =
@@ -302,11 +304,7 @@ void Lines(const Setup& setup, double seconds, Figures& f) {
                 }
             }
         }
-        const Point a{lines[l][0].x * (kCountX - 1) * kFoil.pitchXMm,
-                      lines[l][0].y * (kCountY - 1) * kFoil.pitchYMm};
-        const Point b{lines[l][1].x * (kCountX - 1) * kFoil.pitchXMm,
-                      lines[l][1].y * (kCountY - 1) * kFoil.pitchYMm};
-        f.linearityMm[l] = DeviationFromLine(mm, a, b).max;
+        f.linearityMm[l] = DeviationFromLine(mm, OnFoilMm(lines[l][0]), OnFoilMm(lines[l][1])).max;
     }
     f.lagMs = (Median(lagsOut) + Median(lagsBack)) / 2.0;
 }
