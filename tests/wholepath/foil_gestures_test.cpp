@@ -163,16 +163,24 @@ INSTANTIATE_TEST_SUITE_P(Gestures, TwoFingers,
 // electrode gains differ from the ones the peak finder assumes: the precise path keeps both
 // contacts where the peaks merge on both axes, each landing once and lifting once (the classic
 // machine drops one there and lands it again as a new touch).
+const char* const kPreciseFoils[] = {"width 0.7\n", "profile lorentzian\nwidth 0.5\ngain 0.15\n"};
+
+// The signal path on a B64 foil of the given lines, with these events, up to the given time.
+void RunOn(WholePath& rig, const char* foil, const char* events, double seconds) {
+    rig.Start(rig.Keep(std::make_unique<sim::SimulatedSensorLink>(
+        ScenarioOf(std::string("layout B64\nseed 7\n") + foil + events), rig.clock, true,
+        nullptr)));
+    rig.RunUntil(seconds);
+}
+
 TEST(PreciseCrossing, AFingerPassingThroughARestingOneLeavesTwoContacts) {
-    for (const char* foil : {"width 0.7\n", "profile lorentzian\nwidth 0.5\ngain 0.15\n"}) {
+    for (const char* foil : kPreciseFoils) {
         SCOPED_TRACE(foil);
         WholePath rig(Layout("B64"));
-        rig.Start(rig.Keep(std::make_unique<sim::SimulatedSensorLink>(
-            ScenarioOf(std::string("layout B64\nseed 7\n") + foil +
-                       "at 5 down 1 0.5 0.5 30\nat 5.45 down 2 0.2 0.2 26\n"
-                       "at 5.6 move 2 0.8 0.8 1\nat 7 up 1\nat 7 up 2\n"),
-            rig.clock, true, nullptr)));
-        rig.RunUntil(7.5);
+        RunOn(rig, foil,
+              "at 5 down 1 0.5 0.5 30\nat 5.45 down 2 0.2 0.2 26\n"
+              "at 5.6 move 2 0.8 0.8 1\nat 7 up 1\nat 7 up 2\n",
+              7.5);
 
         test::OutputRig out;
         out.path = TouchPath::Precise;
@@ -188,15 +196,11 @@ TEST(PreciseCrossing, AFingerPassingThroughARestingOneLeavesTwoContacts) {
 // A palm (four finger widths, twice as strong) laid on the foil and lifted: on the precise path
 // no contact lands and the pointer's button never goes down, on foils of two finger profiles.
 TEST(PrecisePalm, APalmNeitherTouchesNorClicks) {
-    for (const char* foil : {"width 0.7\n", "profile lorentzian\nwidth 0.5\ngain 0.15\n"}) {
+    for (const char* foil : kPreciseFoils) {
         SCOPED_TRACE(foil);
         WholePath rig(Layout("B64"));
         rig.dsp->Detector().SetPath(TouchPath::Precise);
-        rig.Start(rig.Keep(std::make_unique<sim::SimulatedSensorLink>(
-            ScenarioOf(std::string("layout B64\nseed 7\n") + foil +
-                       "at 5 down 1 0.5 0.43 60 2.8\nat 6.5 up 1\n"),
-            rig.clock, true, nullptr)));
-        rig.RunUntil(7.0);
+        RunOn(rig, foil, "at 5 down 1 0.5 0.43 60 2.8\nat 6.5 up 1\n", 7.0);
 
         test::OutputRig pointer;
         Replay(rig.sink, pointer, TouchMode::SingleTouch);
