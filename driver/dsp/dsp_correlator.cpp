@@ -60,7 +60,7 @@ void DspCorrelator::Correlate(int32_t count, int32_t axis, bool frameComplete,
         }
         itsOutput[static_cast<size_t>(i)] = sum;
     }
-    itsPeakFinder.FindPeaks(count, axis, frameComplete, itsOutput.data());
+    itsPeakFinder.FindPeaks(count, axis, frameComplete, itsOutput.data(), signal);
     PublishGraph(count, axis, signal);
 }
 

@@ -11,6 +11,10 @@ namespace kv {
 namespace {
 
 constexpr float kTiny = 0.0001f;
+// A frame teaches the profile fit when its first peak is this many times the threshold and a
+// second one, if any, is below this share of it.
+constexpr float kCleanFactor = 2.0f;
+constexpr float kAloneShare = 0.25f;
 
 // Integer part of a table position, kept inside the table (0 .. last). The callers clamp
 // their inputs first, so the conversion is always defined.
@@ -48,7 +52,7 @@ bool DspPeakFinder::IsPeakAbove(float best) const {
 }
 
 void DspPeakFinder::FindPeaks(int32_t count, int32_t axis, bool frameComplete,
-                              const float* correlation) {
+                              const float* correlation, const float* signal) {
     itsFirst.Clear();
     itsSecond.Clear();
     if (correlation == nullptr || count < kMinCount || count > kMaxCount) {
@@ -93,7 +97,37 @@ void DspPeakFinder::FindPeaks(int32_t count, int32_t axis, bool frameComplete,
     if (Interpolate(second, n, c, peak)) {
         itsSecond = peak;
     }
+    if (signal != nullptr && theDetector.Path() == TouchPath::Precise) {
+        FitProfile(n, signal);
+    }
     theDetector.Intake(count, axis, frameComplete, itsFirst, itsSecond);
+}
+
+// Only one strong finger on the axis teaches the profile: a second one's tail, or a touch
+// near the threshold, would bend what is learnt.
+// Noise common to every electrode of the axis (the board's reference, mains hum) cancels in the
+// correlation, whose template sums to zero, but not in the signal: the median electrode, one
+// no finger covers, carries it and is taken off first.
+void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
+    const auto count = static_cast<size_t>(n);
+    std::copy(signal, signal + count, itsLevelled.begin());
+    std::nth_element(itsLevelled.begin(), itsLevelled.begin() + count / 2,
+                     itsLevelled.begin() + count);
+    const float common = itsLevelled[count / 2];
+    for (size_t i = 0; i < count; ++i) {
+        itsLevelled[i] = signal[i] - common;
+    }
+    const auto place = [&](PeakCandidate& peak, bool clean) {
+        float at = 0.0f;
+        if (peak.index >= 0 && itsProfile.Locate(peak.index, n, itsLevelled.data(), clean, at)) {
+            peak.position = std::clamp(at / static_cast<float>(n - 1), 0.0f, 1.0f);
+        }
+    };
+    const bool strong = itsFirst.amplitude > kCleanFactor * theDetector.EffectiveThreshold();
+    const bool alone =
+        itsSecond.index < 0 || itsSecond.amplitude < kAloneShare * itsFirst.amplitude;
+    place(itsFirst, strong && alone);
+    place(itsSecond, false);
 }
 
 bool DspPeakFinder::Interpolate(int32_t k, int32_t n, const float* c, PeakCandidate& peak) const {

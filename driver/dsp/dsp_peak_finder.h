@@ -1,10 +1,12 @@
 // Finds the two strongest peaks of one axis's correlation and places them between electrodes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "driver/core/peak_candidate.h"
 #include "driver/dsp/interpolation_tables.h"
+#include "driver/dsp/profile_fit.h"
 
 namespace kv {
 
@@ -19,8 +21,10 @@ public:
                            const InterpolationTables& tables = InterpolationTables::Instance());
 
     // Searches correlation[0 .. count-1] and hands both peaks to the touch detector. Counts
-    // outside 8..128 leave both peaks at their defaults and hand nothing on.
-    void FindPeaks(int32_t count, int32_t axis, bool frameComplete, const float* correlation);
+    // outside 8..128 leave both peaks at their defaults and hand nothing on. On the precise
+    // path the peaks are placed by the signal the correlation came from, where it is given.
+    void FindPeaks(int32_t count, int32_t axis, bool frameComplete, const float* correlation,
+                   const float* signal = nullptr);
 
     const PeakCandidate& First() const { return itsFirst; }
     const PeakCandidate& Second() const { return itsSecond; }
@@ -30,10 +34,13 @@ private:
     void FormTriple(int32_t k, int32_t n, const float* c);
     bool IsPeakAbove(float best) const;
     bool Interpolate(int32_t k, int32_t n, const float* c, PeakCandidate& peak) const;
+    void FitProfile(int32_t n, const float* signal);
 
     PeakCandidate itsFirst;
     PeakCandidate itsSecond;
     const InterpolationTables& theTables;
+    ProfileFit itsProfile;
+    std::array<float, kMaxCount> itsLevelled{};  // the signal less its common part
     float itsOffsetFactor = -0.1f;
     float itsShapeFactor = 0.4f;
     float itsPositionFactor = -0.3f;

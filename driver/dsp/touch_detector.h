@@ -69,6 +69,7 @@ public:
     static constexpr int32_t kPalmSpread = 5;
     void NoteSpread(int32_t axis, int32_t electrodes);
     void SetPath(TouchPath path) { itsPath = path; }
+    TouchPath Path() const { return itsPath; }
 
     float Level(int32_t axis) const { return itsLevel[static_cast<size_t>(axis)]; }
     // The touch mode in force; none when the selection names no mode.
