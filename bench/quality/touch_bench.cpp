@@ -19,6 +19,10 @@ namespace kv::quality {
 namespace {
 
 constexpr double kSettle = 5.0;  // the baseline settles before the first touch
+// Before the position procedures the foil is used for a while, as it is before anyone measures
+// it: a finger drawn corner to corner and back (the precise path learns the electrodes' gains
+// from such use; the classic path learns nothing from it).
+constexpr double kUseSeconds = 30.0;
 constexpr double kRate = 100.0;
 constexpr int kCountX = 24;  // B64
 constexpr int kCountY = 40;
@@ -208,16 +212,28 @@ double Median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
+Stroke Use() {
+    Stroke use{{0.02, 0.02},  {0.98, 0.98}, kSettle,
+               kSettle + 0.2, kUseSeconds,  kSettle + 0.2 + 2.0 * kUseSeconds};
+    use.back = true;
+    return use;
+}
+// When the procedure's own strokes begin, after the use and a pause.
+constexpr double kAfterUse = kSettle + 0.2 + 2.0 * kUseSeconds + 1.0;
+
 void StillPoints(const Setup& setup, int grid, Figures& f) {
     std::vector<Stroke> strokes;
-    double t = kSettle;
+    double t = kAfterUse;
     for (int k = 0; k < grid * grid; ++k) {
         const GridCell cell = GridVisit(k, grid);
         const Point at{cell.i / (grid - 1.0), cell.j / (grid - 1.0)};
         strokes.push_back({at, at, t, t, 0.0, t + 0.6});
         t += 0.9;
     }
-    const std::vector<Touch> touches = Run(setup, strokes, t);
+    std::vector<Stroke> all{Use()};
+    all.insert(all.end(), strokes.begin(), strokes.end());
+    std::vector<Touch> touches = Run(setup, all, t);
+    std::erase_if(touches, [](const Touch& touch) { return touch.down < kAfterUse; });
     std::vector<double> inside, edge, down, lift;
     int within = 0, reports = 0;
     double reportTime = 0.0;
@@ -277,11 +293,11 @@ void Lines(const Setup& setup, double seconds, Figures& f) {
         {{0.1, 0.43}, {0.9, 0.43}}, {{0.1, 0.1}, {0.9, 0.9}}, {{0.43, 0.1}, {0.43, 0.9}}};
     std::vector<double> lagsOut, lagsBack;
     for (int l = 0; l < 3; ++l) {
-        const double t = kSettle;
+        const double t = kAfterUse;
         // Out and back, so that a position error along the line cancels in the lag.
         Stroke s{lines[l][0], lines[l][1], t, t + 0.3, seconds, t + 0.3 + 2.0 * seconds};
         s.back = true;
-        const std::vector<Touch> touches = Run(setup, {s}, s.up + 0.3);
+        const std::vector<Touch> touches = Run(setup, {Use(), s}, s.up + 0.3);
         std::vector<Point> mm;
         for (const Touch& touch : touches) {
             for (size_t i = 0; i < touch.points.size(); ++i) {

@@ -40,8 +40,8 @@ void DspCorrelator::BuildMatrix(int32_t count) {
     }
 }
 
-void DspCorrelator::Correlate(int32_t count, int32_t axis, bool frameComplete,
-                              const float* signal) {
+void DspCorrelator::Correlate(int32_t count, int32_t axis, bool frameComplete, const float* signal,
+                              const float* fine) {
     if (count < kMinCount || signal == nullptr) {
         return;
     }
@@ -60,7 +60,7 @@ void DspCorrelator::Correlate(int32_t count, int32_t axis, bool frameComplete,
         }
         itsOutput[static_cast<size_t>(i)] = sum;
     }
-    itsPeakFinder.FindPeaks(count, axis, frameComplete, itsOutput.data(), signal);
+    itsPeakFinder.FindPeaks(count, axis, frameComplete, itsOutput.data(), fine);
     PublishGraph(count, axis, signal);
 }
 

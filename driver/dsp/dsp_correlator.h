@@ -23,8 +23,10 @@ public:
     DspCorrelator& operator=(const DspCorrelator&) = delete;
 
     // One axis and frame: correlation, peaks (handed to the detector) and the graph. Does
-    // nothing with fewer than 8 electrodes or without a signal.
-    void Correlate(int32_t count, int32_t axis, bool frameComplete, const float* signal);
+    // nothing with fewer than 8 electrodes or without a signal. `fine`, where given, is what
+    // the precise path places the peaks by.
+    void Correlate(int32_t count, int32_t axis, bool frameComplete, const float* signal,
+                   const float* fine = nullptr);
 
     int32_t CachedCount() const { return itsCount; }
     float Output(int32_t i) const { return itsOutput[static_cast<size_t>(i)]; }

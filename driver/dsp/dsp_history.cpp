@@ -113,6 +113,46 @@ void DspHistory::Reset() {
     for (ChannelHistory& channel : itsChannels) {
         channel.Reset();
     }
+    itsFineValid.fill(false);
+    itsFine.fill(0.0f);
+}
+
+void DspHistory::FollowFine(int32_t count) {
+    // A finger is where the ordinary signal reads more than a third of a touch; the electrodes
+    // within kFineNear of one carry its tails and keep their baseline. (The ordinary signal,
+    // not this one: an electrode kept still while the foil drifts would come to read high
+    // here and hold its neighbours still in turn, across the whole axis.)
+    const auto near = static_cast<int32_t>(theDetector.PressThreshold() /
+                                           std::max(itsScale, 0.05f) / 3.0f);
+    int32_t lastHot = -kMaxCount;
+    std::array<int32_t, kMaxCount> hotBefore{};
+    for (int32_t i = 0; i < count; ++i) {
+        if (itsDiff[static_cast<size_t>(i)] > near) {
+            lastHot = i;
+        }
+        hotBefore[static_cast<size_t>(i)] = lastHot;
+    }
+    int32_t nextHot = 2 * kMaxCount;
+    for (int32_t i = count - 1; i >= 0; --i) {
+        const auto u = static_cast<size_t>(i);
+        const ChannelHistory& channel = itsChannels[u];
+        if (itsDiff[u] > near) {
+            nextHot = i;
+        }
+        if (!itsFineValid[u] && channel.BaselineValid()) {
+            itsFineBaseline[u] = channel.Baseline();
+            itsFineValid[u] = true;
+        }
+        if (!itsFineValid[u]) {
+            itsFine[u] = 0.0f;
+            continue;
+        }
+        const double reading = channel.Accumulator();
+        if (i - hotBefore[u] > kFineNear && nextHot - i > kFineNear) {
+            itsFineBaseline[u] += kFineRate * (reading - itsFineBaseline[u]);
+        }
+        itsFine[u] = itsScale * static_cast<float>(reading - itsFineBaseline[u]);
+    }
 }
 
 void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool frameComplete) {
@@ -151,7 +191,12 @@ void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool 
         itsScaled[static_cast<size_t>(i)] =
             itsScale * static_cast<float>(itsDiff[static_cast<size_t>(i)]);
     }
-    itsCorrelator.Correlate(count, itsAxis, frameComplete, itsScaled.data());
+    const bool precise = theDetector.Path() == TouchPath::Precise;
+    if (precise) {
+        FollowFine(count);
+    }
+    itsCorrelator.Correlate(count, itsAxis, frameComplete, itsScaled.data(),
+                            precise ? itsFine.data() : nullptr);
 }
 
 int32_t DspHistory::Spread(int32_t count, int32_t strongest) const {

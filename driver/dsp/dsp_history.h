@@ -91,9 +91,19 @@ public:
     const ChannelHistory& Channel(int32_t i) const { return itsChannels[static_cast<size_t>(i)]; }
     const DspCorrelator& Correlator() const { return itsCorrelator; }
 
+    // The precise path's signal: against a baseline kept to a fraction of a count, which
+    // follows the foil's drift up and down on every electrode no finger is near.
+    float Fine(int32_t i) const { return itsFine[static_cast<size_t>(i)]; }
+
+    // How fast the fine baseline follows (per frame), and how far from an electrode reading
+    // more than a third of a touch it stays still.
+    static constexpr float kFineRate = 1.0f / 200.0f;
+    static constexpr int32_t kFineNear = 3;
+
 private:
     // Electrodes around the strongest one whose signal is above half of its (it included).
     int32_t Spread(int32_t count, int32_t strongest) const;
+    void FollowFine(int32_t count);
 
     Registry& theRegistry;
     TouchDetector& theDetector;
@@ -104,6 +114,9 @@ private:
     std::array<ChannelHistory, kMaxCount> itsChannels{};
     std::array<int32_t, kMaxCount> itsDiff{};
     std::array<float, kMaxCount> itsScaled{};
+    std::array<double, kMaxCount> itsFineBaseline{};
+    std::array<bool, kMaxCount> itsFineValid{};
+    std::array<float, kMaxCount> itsFine{};
     DspCorrelator itsCorrelator;
 };
 

@@ -15,6 +15,11 @@ constexpr float kTiny = 0.0001f;
 // second one, if any, is below this share of it.
 constexpr float kCleanFactor = 2.0f;
 constexpr float kAloneShare = 0.25f;
+// Electrodes further than this from every finger carry only what the axis picks up as a whole
+// and noise, when there are this many of them; the noise's variance is learnt with this memory.
+constexpr int32_t kFarDistance = 5;
+constexpr int32_t kFewestFar = 4;
+constexpr float kNoiseKeep = 0.99f;
 
 // Integer part of a table position, kept inside the table (0 .. last). The callers clamp
 // their inputs first, so the conversion is always defined.
@@ -106,21 +111,52 @@ void DspPeakFinder::FindPeaks(int32_t count, int32_t axis, bool frameComplete,
 // Only one strong finger on the axis teaches the profile: a second one's tail, or a touch
 // near the threshold, would bend what is learnt.
 // Noise common to every electrode of the axis (the board's reference, mains hum) cancels in the
-// correlation, whose template sums to zero, but not in the signal: the median electrode, one
-// no finger covers, carries it and is taken off first.
+// correlation, whose template sums to zero, but not in the signal. The electrodes far from
+// every finger carry it and hardly any finger: their mean is taken off first (the median of the
+// axis where too few are far, as on a foil with two fingers wide apart), and their spread is
+// the noise.
 void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
     const auto count = static_cast<size_t>(n);
-    std::copy(signal, signal + count, itsLevelled.begin());
-    std::nth_element(itsLevelled.begin(), itsLevelled.begin() + count / 2,
-                     itsLevelled.begin() + count);
-    const float common = itsLevelled[count / 2];
+    const bool second =
+        itsSecond.index >= 0 && itsSecond.amplitude >= kAloneShare * itsFirst.amplitude;
+    const auto far = [&](int32_t i) {
+        return std::abs(i - itsFirst.index) > kFarDistance &&
+               (!second || std::abs(i - itsSecond.index) > kFarDistance);
+    };
+    float sum = 0.0f;
+    float squares = 0.0f;
+    int32_t quiet = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        if (far(i)) {
+            sum += signal[i];
+            squares += signal[i] * signal[i];
+            ++quiet;
+        }
+    }
+    float common = 0.0f;
+    if (quiet >= kFewestFar) {
+        common = sum / static_cast<float>(quiet);
+        const float variance = squares / static_cast<float>(quiet) - common * common;
+        itsNoise = kNoiseKeep * itsNoise + (1.0f - kNoiseKeep) * std::max(variance, 0.0f);
+    } else {
+        std::copy(signal, signal + count, itsLevelled.begin());
+        std::nth_element(itsLevelled.begin(), itsLevelled.begin() + count / 2,
+                         itsLevelled.begin() + count);
+        common = itsLevelled[count / 2];
+    }
     for (size_t i = 0; i < count; ++i) {
         itsLevelled[i] = signal[i] - common;
     }
+    itsGains.Apply(n, itsLevelled.data());
     const auto place = [&](PeakCandidate& peak, bool clean) {
         float at = 0.0f;
         if (peak.index >= 0 && itsProfile.Locate(peak.index, n, itsLevelled.data(), clean, at)) {
             peak.position = std::clamp(at / static_cast<float>(n - 1), 0.0f, 1.0f);
+            if (clean) {
+                const auto k = static_cast<int32_t>(std::lround(at));
+                const float d = at - static_cast<float>(k);
+                itsGains.Learn(n, k, d, itsLevelled.data(), itsProfile.NeighbourLogs(d), itsNoise);
+            }
         }
     };
     const bool strong = itsFirst.amplitude > kCleanFactor * theDetector.EffectiveThreshold();

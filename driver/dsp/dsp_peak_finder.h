@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "driver/core/peak_candidate.h"
+#include "driver/dsp/gain_equaliser.h"
 #include "driver/dsp/interpolation_tables.h"
 #include "driver/dsp/profile_fit.h"
 
@@ -40,6 +41,9 @@ private:
     PeakCandidate itsSecond;
     const InterpolationTables& theTables;
     ProfileFit itsProfile;
+    GainEqualiser itsGains;
+    float itsNoise = 0.0f;
+    int itsDbg = 0;                              // variance of the signal's noise
     std::array<float, kMaxCount> itsLevelled{};  // the signal less its common part
     float itsOffsetFactor = -0.1f;
     float itsShapeFactor = 0.4f;

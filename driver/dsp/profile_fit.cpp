@@ -16,6 +16,9 @@ constexpr float kKeep = 0.995f;
 // predict before it takes over (so that two near-equal ones do not take turns).
 constexpr int32_t kWarmUp = 100;
 constexpr float kSwitchMargin = 0.8f;
+// The curvature is learnt only where both neighbours read at least this share of the peak: on
+// a weaker one noise bends the transform's steep end and with it the mean.
+constexpr float kSteady = 0.15f;
 
 // The power transform, and back.
 float Bend(float u, float p) {
@@ -30,6 +33,10 @@ float Unbend(float t, float p) {
 }
 
 }  // namespace
+
+float ProfileFit::Model(float x) const {
+    return Unbend(Curvature() * x * x, kExponents[static_cast<size_t>(itsShape)]);
+}
 
 void ProfileFit::Reset() {
     // A Gaussian finger of 0.7 pitch centred on an electrode: its neighbours read 0.36 of it.
@@ -78,19 +85,31 @@ bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool c
         }
         return true;
     }
-    // The outermost electrode has one neighbour. With the bent profile a(x - x0)^2 - a x0^2
-    // (0 at the electrode, x towards the inside), the neighbour reads a(1 - 2 x0).
-    const float a = Curvature();
-    const float inner = bent(k == 0 ? 1 : count - 2);
-    const float x0 = a < -kTiny ? std::clamp((1.0f - inner / a) / 2.0f, 0.0f, 0.5f) : 0.0f;
+    // The outermost electrode has one neighbour: the finger is where the learnt profile gives
+    // the neighbour's share of the electrode's reading (it falls as the finger nears the edge).
+    const float share = std::clamp(signal[k == 0 ? 1 : count - 2] / top, kFloor, 1.0f);
+    float inward = 0.0f;
+    float outward = 0.5f;
+    for (int32_t step = 0; step < 12; ++step) {
+        const float x0 = (inward + outward) / 2.0f;
+        const float modelShare = Model(1.0f - x0) / std::max(Model(x0), kTiny);
+        (modelShare < share ? inward : outward) = x0;
+    }
+    const float x0 = (inward + outward) / 2.0f;
     place = k == 0 ? x0 : static_cast<float>(count - 1) - x0;
     return true;
+}
+
+float ProfileFit::NeighbourLogs(float d) const {
+    const auto logOf = [&](float x) { return std::log(std::max(Model(x), kFloor)); };
+    return logOf(1.0f + d) + logOf(1.0f - d) - 2.0f * logOf(d);
 }
 
 void ProfileFit::Learn(int32_t k, const float* signal) {
     const float top = signal[k];
     const float farLeft = signal[k - 2] / top;
     const float farRight = signal[k + 2] / top;
+    const bool steady = signal[k - 1] >= kSteady * top && signal[k + 1] >= kSteady * top;
     for (int32_t s = 0; s < kShapes; ++s) {
         const float p = kExponents[static_cast<size_t>(s)];
         const float left = Bend(std::clamp(signal[k - 1] / top, kFloor, 1.0f), p);
@@ -102,9 +121,18 @@ void ProfileFit::Learn(int32_t k, const float* signal) {
         const float eRight = Unbend(4.0f * a + 2.0f * b, p) - farRight;
         auto& error = itsError[static_cast<size_t>(s)];
         error = kKeep * error + (1.0f - kKeep) * (eLeft * eLeft + eRight * eRight);
-        if (a < -kTiny) {
+        if (steady && a < -kTiny) {
+            // The profile's curvature against its vertex, where this exponent's parabola puts
+            // it, from both neighbours.
+            const float d = std::clamp(-b / (2.0f * a), -0.5f, 0.5f);
+            const float vertex = std::max(Unbend(a * d * d + b * d, p), kTiny);
+            const float toLeft = std::clamp(signal[k - 1] / top / vertex, kFloor, 1.0f);
+            const float toRight = std::clamp(signal[k + 1] / top / vertex, kFloor, 1.0f);
+            const float c = (Bend(toLeft, p) / ((1.0f + d) * (1.0f + d)) +
+                             Bend(toRight, p) / ((1.0f - d) * (1.0f - d))) /
+                            2.0f;
             auto& curvature = itsCurvature[static_cast<size_t>(s)];
-            curvature = kKeep * curvature + (1.0f - kKeep) * a;
+            curvature = kKeep * curvature + (1.0f - kKeep) * c;
         }
     }
     if (itsLearnt < kWarmUp) {

@@ -34,8 +34,15 @@ public:
     // axis). False where the signal shows no peak there; the caller keeps its own place then.
     bool Locate(int32_t peak, int32_t count, const float* signal, bool clean, float& place);
 
+    // The sum of the logarithms of the two neighbours' shares of the peak for a finger d
+    // (-0.5 .. 0.5) from the peak's electrode, by the shape and curvature learnt.
+    float NeighbourLogs(float d) const;
+
     int32_t Shape() const { return itsShape; }
+    // The bent profile against its vertex is Curvature() x^2; Model(x) is the profile itself,
+    // 1 at the finger.
     float Curvature() const { return itsCurvature[static_cast<std::size_t>(itsShape)]; }
+    float Model(float x) const;
     void Reset();
 
 private:

@@ -1,6 +1,7 @@
 // Unwrapping, jump resets, period means, the baseline ring and the scale of one axis.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -139,6 +140,39 @@ TEST_F(DspHistoryTest, RestingFingerIsLearntAndItsLeavingLowersTheBaseline) {
     EXPECT_EQ(history->Diff(0), 0);
     RunAll(130);  // a finger placed later shows
     EXPECT_EQ(history->Diff(0), 30);
+}
+
+// The precise path's baseline: an untouched electrode follows the foil rising and falling to
+// a fraction of a count (electrode 7 dithers between two readings), while a finger resting on
+// electrode 0 for the whole minute, and its tail on electrode 1, are not learnt.
+TEST_F(DspHistoryTest, ThePreciseBaselineFollowsDriftFinelyButNeverAFinger) {
+    detector.SetPath(TouchPath::Precise);
+    Period(100, 200);
+    Period(100, 200);
+    double dithered = 0.0;
+    constexpr int kFrames = 6000;  // 10 counts up over 20 s, down again, 20 s still
+    for (int f = 0; f < kFrames; ++f) {
+        const int32_t foil = 100 + (f < 2000 ? f : std::max(4000 - f, 0)) / 200;
+        readings.fill(foil);
+        readings[0] = foil + 30;
+        readings[1] = foil + 12;
+        readings[7] = foil + f % 2;
+        history->Run(kCount, readings.data(), 0, false);
+        if ((f + 1) % 200 == 0) {
+            history->Housekeeping();
+        }
+        if (f == 1999) {  // at the top, a count of lag at most
+            EXPECT_NEAR(history->Fine(6) / history->Scale(), 0.5, 0.6);
+        }
+        if (f >= kFrames - 200) {
+            dithered += history->Fine(7) / history->Scale() / 200.0;
+        }
+    }
+    const float scale = history->Scale();
+    EXPECT_NEAR(history->Fine(6) / scale, 0.0, 0.1);
+    EXPECT_NEAR(dithered, 0.0, 0.1);
+    EXPECT_NEAR(history->Fine(0) / scale, 30.0, 0.5);
+    EXPECT_NEAR(history->Fine(1) / scale, 12.0, 0.5);
 }
 
 TEST_F(DspHistoryTest, RingKeepsThirtyMeansAcrossItsFortySlots) {
