@@ -122,8 +122,8 @@ void DspHistory::FollowFine(int32_t count) {
     // within kFineNear of one carry its tails and keep their baseline. (The ordinary signal,
     // not this one: an electrode kept still while the foil drifts would come to read high
     // here and hold its neighbours still in turn, across the whole axis.)
-    const auto near = static_cast<int32_t>(theDetector.PressThreshold() /
-                                           std::max(itsScale, 0.05f) / 3.0f);
+    const auto near =
+        static_cast<int32_t>(theDetector.PressThreshold() / std::max(itsScale, 0.05f) / 3.0f);
     int32_t lastHot = -kMaxCount;
     std::array<int32_t, kMaxCount> hotBefore{};
     for (int32_t i = 0; i < count; ++i) {
