@@ -181,7 +181,12 @@ struct TouchRig::Parts {
             parts_.times.push_back(t);
         }
         void MaintainHistories() override { parts_.chain->MaintainHistories(); }
-        void LiftTouches() override { parts_.chain->LiftTouches(); }
+        // Lifts come between frames (the board has gone silent): they are stamped with the
+        // time they happen.
+        void LiftTouches() override {
+            parts_.state.frameTime = parts_.link.Now();
+            parts_.chain->LiftTouches();
+        }
         void SetGestureLimits(int32_t first, int32_t second) override {
             parts_.chain->SetGestureLimits(first, second);
         }

@@ -13,7 +13,7 @@ namespace {
 constexpr int32_t kPairMux = 128;
 constexpr size_t kPairHalf = 64;
 // How often a wait without a read looks for a new mux size.
-constexpr int kMuxPollMs = 50;
+constexpr int kMuxPollMs = 10;
 
 // A 128-channel frame starts after a report whose bytes 1..64 count 1, 2, ..., 64.
 bool IsSyncReport(const std::array<uint8_t, kReportBufferBytes>& buffer) {
@@ -75,10 +75,15 @@ void CHid::LoopIteration() {
             return;
         case Acquired::Nothing:
             return;
+        case Acquired::Silent:
+            Silence();
+            return;
         case Acquired::Frame:
             break;
     }
 
+    loop_.lastFrame = clock_.NowMs();
+    loop_.liftedSilent = false;
     registry_.commsActStatus.Connected = true;
     ++loop_.framesThisPeriod;
     processor_.ProcessFrame(muxSize_, buffer_.data() + 1, buffer_.size() - 1);
@@ -118,6 +123,22 @@ CHid::Acquired CHid::Acquire() {
     return Acquired::Frame;
 }
 
+void CHid::Silence() {
+    // Nothing to process, but the loop goes on: the ticks, saves and stops are still served.
+    const int64_t now = clock_.NowMs();
+    const int64_t period =
+        loop_.framesLastPeriod > 0 ? 2000 / loop_.framesLastPeriod : kSilentLiftMs;
+    if (!loop_.liftedSilent &&
+        now - loop_.lastFrame >= std::max<int64_t>(kSilentLiftMs, 4 * period)) {
+        loop_.liftedSilent = true;
+        log_.Say("sensor board silent; touches lifted");
+        processor_.LiftTouches();
+    }
+    Tick();
+    ServeSave();
+    ServeStop();
+}
+
 void CHid::WaitAsARead() {
     // Without a read nothing paces the loop; wait as long as a silent board's read would so
     // that a mux size no board mode knows does not spin a core. A new mux size ends the wait,
@@ -134,7 +155,9 @@ CHid::Acquired CHid::AcquireOne() {
     if (!link_.Alive() || link_.Read(buffer_.data(), buffer_.size()) < 0) {
         return Acquired::LinkLost;
     }
-    return Acquired::Frame;
+    // A read that timed out leaves the last frame in the buffer: processing it again would
+    // hold every touch of it for as long as the board stays silent.
+    return link_.LastDelivered() > 0 ? Acquired::Frame : Acquired::Silent;
 }
 
 CHid::Acquired CHid::AcquirePair() {
@@ -143,6 +166,9 @@ CHid::Acquired CHid::AcquirePair() {
     do {
         if (!link_.Alive() || link_.Read(buffer_.data(), buffer_.size()) < 0) {
             return Acquired::LinkLost;
+        }
+        if (link_.LastDelivered() == 0) {
+            return Acquired::Silent;
         }
         ++reads;
         synced = IsSyncReport(buffer_);

@@ -26,6 +26,10 @@ constexpr int kTickMs = 1000;
 // status still go out this often, so that a controller knows the driver lives and lacks its board.
 constexpr int kAbsentBeatMs = 2000;
 constexpr int kSyncSearchReads = 100;
+// A board that stays attached but sends nothing for this long, and for four of its frame
+// periods, has stopped: the touches it carried are lifted (a kiosk would otherwise keep a
+// pressed pointer until the board came back).
+constexpr int kSilentLiftMs = 80;
 constexpr int32_t kStatusWidth = 64;
 
 // The loop's bookkeeping.
@@ -36,6 +40,8 @@ struct LoopFields {
     int32_t framesLastPeriod = 0;  // frames in the previous period
     int32_t statusWidth = kStatusWidth;
     int64_t lastAbsentBeat = 0;  // DriverClock time of the last beat without the board
+    int64_t lastFrame = 0;       // DriverClock time of the last frame that arrived
+    bool liftedSilent = false;   // the touches were lifted in this silence
 };
 
 class CHid {
@@ -65,12 +71,14 @@ public:
     std::array<uint8_t, kReportBufferBytes>& Buffer() { return buffer_; }
 
 private:
-    enum class Acquired { Frame, Nothing, LinkLost };
+    // Silent: the read timed out with the board still attached, and nothing came.
+    enum class Acquired { Frame, Nothing, Silent, LinkLost };
 
     Acquired Acquire();
     Acquired AcquirePair();
     Acquired AcquireOne();
     void WaitAsARead();
+    void Silence();
     // Opens the board, up to kOpenAttempts times with a pause after each failure; with
     // honourCommands, save and stop requests are served in the pauses.
     bool OpenWithRetries(bool honourCommands);

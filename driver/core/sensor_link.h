@@ -11,8 +11,9 @@ namespace kv {
 // The longest input report a link delivers in full; longer reports are cut to the
 // destination's capacity.
 constexpr size_t kMaxInputReport = 4096;
-// How long one read waits for a report.
-constexpr int kReadTimeoutMs = 600;
+// How long one read waits for a report: short, so that a board that stops sending is noticed
+// within a few of its frames.
+constexpr int kReadTimeoutMs = 50;
 
 class SensorLink {
 public:
@@ -29,8 +30,9 @@ public:
     virtual int32_t Read(uint8_t* dest, size_t capacity) = 0;
     virtual void Close() = 0;
     // Bytes the last Read put into dest (report ID included), 0 when it timed out or failed;
-    // lets a recorder keep exactly the reports that arrived.
-    virtual size_t LastDelivered() const { return 0; }
+    // tells the main loop a silent board from a frame, and lets a recorder keep exactly the
+    // reports that arrived.
+    virtual size_t LastDelivered() const = 0;
 };
 
 }  // namespace kv

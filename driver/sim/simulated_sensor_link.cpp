@@ -11,7 +11,7 @@ namespace {
 // The driver waits this long between reopen attempts; an unpaced time line moves on by as
 // much on each failed attempt, so unplugged stretches of a scenario pass.
 constexpr double kReopenStep = 0.5;
-constexpr double kReadTimeout = 0.6;
+constexpr double kReadTimeout = kReadTimeoutMs / 1000.0;
 }  // namespace
 
 SimulatedSensorLink::SimulatedSensorLink(const Scenario& scenario, const Clock& clock, bool paced,

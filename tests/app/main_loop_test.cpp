@@ -237,7 +237,7 @@ TEST_F(MainLoop, AWaitWithoutReadEndsSoonAfterTheMuxSizeChanges) {
     // The controller changes the mux size part-way through the wait.
     test::FakeClock changing(0);
     changing.OnSleep([&](int) {
-        if (changing.NowMs() >= 200) {
+        if (changing.NowMs() >= kReadTimeoutMs / 2) {
             registry.commsReqState.MuxSize = 64;
         }
     });
@@ -247,21 +247,38 @@ TEST_F(MainLoop, AWaitWithoutReadEndsSoonAfterTheMuxSizeChanges) {
     waiting.Connect();
     waiting.SetRunning(true);
     waiting.LoopIteration();
-    EXPECT_GE(changing.NowMs(), 200);
+    EXPECT_GE(changing.NowMs(), kReadTimeoutMs / 2);
     EXPECT_LT(changing.NowMs(), kReadTimeoutMs);
     EXPECT_EQ(processor.frames, 1);
     EXPECT_EQ(waiting.MuxSize(), 64);
 }
 
-TEST_F(MainLoop, ASilentBoardYieldsThePreviousFrameAfterTheReadTimeout) {
+// A board that stays attached but stops sending: its last frame is not processed again (that
+// held a touch pressed for as long as the silence lasted); once the silence has lasted
+// kSilentLiftMs (and four of the board's frame periods: this one has sent one frame) the
+// touches are lifted, once, and the loop goes on serving stops. A frame ends the silence.
+TEST_F(MainLoop, ASilentBoardYieldsNoFrameAndItsTouchesLiftOnce) {
     Start(64);
     link.QueueReport(Counting(3));
     hid.LoopIteration();
     const int64_t before = clock.NowMs();
     hid.LoopIteration();  // nothing arrives
-    EXPECT_EQ(clock.NowMs() - before, 600);
+    EXPECT_EQ(clock.NowMs() - before, kReadTimeoutMs);
+    EXPECT_EQ(processor.frames, 1);
+    EXPECT_EQ(processor.lifts, 0);
+    while (clock.NowMs() - before < 20000) {
+        hid.LoopIteration();
+    }
+    EXPECT_EQ(processor.frames, 1);
+    EXPECT_EQ(processor.lifts, 1);
+    controller.RaiseInto(registry, "Driver", "DoStop");
+    hid.LoopIteration();
+    EXPECT_FALSE(hid.Running());
+    link.QueueReport(Counting(5));
+    hid.SetRunning(true);
+    hid.LoopIteration();
     EXPECT_EQ(processor.frames, 2);
-    EXPECT_EQ(processor.lastSamples[0], 4);
+    EXPECT_EQ(processor.lastSamples[0], 6);
 }
 
 TEST_F(MainLoop, ReportsLongerThanTheBufferAreCutToIt) {

@@ -24,6 +24,7 @@ public:
         }
     }
     void MaintainHistories() override { ++maintenance; }
+    void LiftTouches() override { ++lifts; }
     void SetGestureLimits(int32_t first, int32_t second) override {
         firstLimit = first;
         secondLimit = second;
@@ -34,6 +35,7 @@ public:
     size_t lastAvailable = 0;
     std::array<uint8_t, 128> lastSamples{};  // samples 1..128
     int maintenance = 0;
+    int lifts = 0;
     int32_t firstLimit = -1;
     int32_t secondLimit = -1;
 };
