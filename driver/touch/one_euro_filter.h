@@ -24,8 +24,12 @@ public:
 private:
     static double Alpha(double cutoffHz, double dt);
 
+    // Samples after a landing over which the output is at least their running mean.
+    static constexpr int kWarmUp = 8;
+
     Tuning tuning_;
     bool started_ = false;
+    int samples_ = 0;
     double value_ = 0.0;
     double speed_ = 0.0;
 };

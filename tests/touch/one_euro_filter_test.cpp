@@ -1,5 +1,5 @@
 // The speed-adaptive filter: a resting finger's noise is smoothed hard, a moving finger is
-// followed closely, and a new touch starts where its finger is.
+// followed closely, and a new touch starts where its finger is, averaging its first frames.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,8 +34,12 @@ TEST(OneEuroFilter, SmoothsARestingFingerAndFollowsAMovingOne) {
     EXPECT_GT(trail, 0.0);
     EXPECT_LT(trail, 0.0075);  // 1.5 frames of motion
 
+    // A new touch starts where its finger is, and its first frames are averaged, not left to
+    // the first one's noise.
     moving.Reset();
     EXPECT_EQ(moving.Filter(0.9, kFrame), 0.9);
+    EXPECT_NEAR(moving.Filter(0.904, kFrame), 0.902, 1e-4);
+    EXPECT_NEAR(moving.Filter(0.902, kFrame), 0.902, 1e-4);
 }
 
 }  // namespace
