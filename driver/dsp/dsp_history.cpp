@@ -204,15 +204,30 @@ int32_t DspHistory::Spread(int32_t count, int32_t strongest) const {
     if (peak <= 0) {
         return 0;
     }
-    int32_t low = strongest;
-    int32_t high = strongest;
-    while (low > 0 && 2 * itsDiff[static_cast<size_t>(low - 1)] > peak) {
-        --low;
-    }
-    while (high < count - 1 && 2 * itsDiff[static_cast<size_t>(high + 1)] > peak) {
-        ++high;
-    }
-    return high - low + 1;
+    const auto above = [&](int32_t i) {
+        return i >= 0 && i < count && 2 * itsDiff[static_cast<size_t>(i)] > peak;
+    };
+    // An electrode that reads next to nothing between two above half is a dead one under the
+    // object, not its edge: the walk steps over it, once on each side. (The dip between two
+    // fingers side by side reads far more, and still ends the walk.)
+    const auto dead = [&](int32_t i) {
+        return i >= 0 && i < count && 8 * itsDiff[static_cast<size_t>(i)] <= peak;
+    };
+    const auto walk = [&](int32_t step) {
+        int32_t at = strongest;
+        bool stepped = false;
+        while (true) {
+            if (above(at + step)) {
+                at += step;
+            } else if (!stepped && dead(at + step) && above(at + 2 * step)) {
+                stepped = true;
+                at += 2 * step;
+            } else {
+                return at;
+            }
+        }
+    };
+    return walk(1) - walk(-1) + 1;
 }
 
 void DspHistory::Housekeeping() {
