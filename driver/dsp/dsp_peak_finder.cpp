@@ -20,6 +20,11 @@ constexpr float kAloneShare = 0.25f;
 constexpr int32_t kFarDistance = 5;
 constexpr int32_t kFewestFar = 4;
 constexpr float kNoiseKeep = 0.99f;
+// Two peaks of an axis nearer than this (electrodes) are placed each on the signal less the
+// other, this many times.
+constexpr float kOverlap = 4.0f;
+constexpr int32_t kOverlapRounds = 3;
+constexpr float kMerged = 1.5f;
 
 // Integer part of a table position, kept inside the table (0 .. last). The callers clamp
 // their inputs first, so the conversion is always defined.
@@ -148,22 +153,48 @@ void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
         itsLevelled[i] = signal[i] - common;
     }
     itsGains.Apply(n, itsLevelled.data());
-    const auto place = [&](PeakCandidate& peak, bool clean) {
-        float at = 0.0f;
-        if (peak.index >= 0 && itsProfile.Locate(peak.index, n, itsLevelled.data(), clean, at)) {
-            peak.position = std::clamp(at / static_cast<float>(n - 1), 0.0f, 1.0f);
-            if (clean) {
-                const auto k = static_cast<int32_t>(std::lround(at));
-                const float d = at - static_cast<float>(k);
-                itsGains.Learn(n, k, d, itsLevelled.data(), itsProfile.NeighbourLogs(d), itsNoise);
-            }
+    const auto place = [&](PeakCandidate& peak, const float* from, bool clean, float& at,
+                           float& height) {
+        if (peak.index < 0 || !itsProfile.Locate(peak.index, n, from, clean, at, &height)) {
+            return false;
         }
+        peak.position = std::clamp(at / static_cast<float>(n - 1), 0.0f, 1.0f);
+        if (clean) {
+            const auto k = static_cast<int32_t>(std::lround(at));
+            const float d = at - static_cast<float>(k);
+            itsGains.Learn(n, k, d, from, itsProfile.NeighbourLogs(d), itsNoise);
+        }
+        return true;
     };
     const bool strong = itsFirst.amplitude > kCleanFactor * theDetector.EffectiveThreshold();
     const bool alone =
         itsSecond.index < 0 || itsSecond.amplitude < kAloneShare * itsFirst.amplitude;
-    place(itsFirst, strong && alone);
-    place(itsSecond, false);
+    float atFirst = 0.0f;
+    float atSecond = 0.0f;
+    float heightFirst = 0.0f;
+    float heightSecond = 0.0f;
+    const bool placedFirst =
+        place(itsFirst, itsLevelled.data(), strong && alone, atFirst, heightFirst);
+    const bool placedSecond = place(itsSecond, itsLevelled.data(), false, atSecond, heightSecond);
+    if (!placedFirst || !placedSecond || alone || std::fabs(atFirst - atSecond) > kOverlap ||
+        std::fabs(atFirst - atSecond) < kMerged) {
+        return;
+    }
+    // Two fingers this close lean on each other's tails: each is placed again on the signal
+    // less the other's profile, a few times over, so that a resting finger stays where it is
+    // while the other passes near it.
+    for (int32_t round = 0; round < kOverlapRounds; ++round) {
+        const auto without = [&](float at, float height) {
+            for (int32_t i = 0; i < n; ++i) {
+                itsWork[static_cast<size_t>(i)] =
+                    itsLevelled[static_cast<size_t>(i)] -
+                    height * itsProfile.Model(static_cast<float>(i) - at);
+            }
+            return itsWork.data();
+        };
+        place(itsFirst, without(atSecond, heightSecond), false, atFirst, heightFirst);
+        place(itsSecond, without(atFirst, heightFirst), false, atSecond, heightSecond);
+    }
 }
 
 bool DspPeakFinder::Interpolate(int32_t k, int32_t n, const float* c, PeakCandidate& peak) const {

@@ -45,6 +45,7 @@ private:
     float itsNoise = 0.0f;
     int itsDbg = 0;                              // variance of the signal's noise
     std::array<float, kMaxCount> itsLevelled{};  // the signal less its common part
+    std::array<float, kMaxCount> itsWork{};      // it less one of two close fingers
     float itsOffsetFactor = -0.1f;
     float itsShapeFactor = 0.4f;
     float itsPositionFactor = -0.3f;

@@ -50,8 +50,8 @@ void ProfileFit::Reset() {
     itsReady = true;
 }
 
-bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool clean,
-                        float& place) {
+bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool clean, float& place,
+                        float* height) {
     if (!itsReady) {
         Reset();
     }
@@ -80,6 +80,9 @@ bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool c
         const float b = (right - left) / 2.0f;
         const float d = a < -kTiny ? std::clamp(-b / (2.0f * a), -0.5f, 0.5f) : 0.0f;
         place = static_cast<float>(k) + d;
+        if (height != nullptr) {
+            *height = top * Unbend(a * d * d + b * d, p);
+        }
         if (clean && k >= 2 && k <= count - 3) {
             Learn(k, signal);
         }
@@ -97,6 +100,9 @@ bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool c
     }
     const float x0 = (inward + outward) / 2.0f;
     place = k == 0 ? x0 : static_cast<float>(count - 1) - x0;
+    if (height != nullptr) {
+        *height = top / std::max(Model(x0), kTiny);
+    }
     return true;
 }
 

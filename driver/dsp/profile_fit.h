@@ -32,7 +32,9 @@ public:
     // The finger's place, in electrodes (0 .. count-1), for the peak at electrode `peak` of
     // signal[0 .. count-1]; `clean` lets this frame teach the shape (one strong finger on the
     // axis). False where the signal shows no peak there; the caller keeps its own place then.
-    bool Locate(int32_t peak, int32_t count, const float* signal, bool clean, float& place);
+    // `height`, where given, receives the finger's own height (the profile's at its vertex).
+    bool Locate(int32_t peak, int32_t count, const float* signal, bool clean, float& place,
+                float* height = nullptr);
 
     // The sum of the logarithms of the two neighbours' shares of the peak for a finger d
     // (-0.5 .. 0.5) from the peak's electrode, by the shape and curvature learnt.

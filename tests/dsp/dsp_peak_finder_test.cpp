@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <utility>
 #include <vector>
 
 #include "driver/dsp/dsp_peak_finder.h"
@@ -140,6 +141,34 @@ TEST_F(DspPeakFinderTest, PeaksGoToTheDetectorOnlyForEightElectrodesOrMore) {
     Find({0, 0, 2, 20, 2, 0, 0}, 1);
     EXPECT_EQ(First().index, -1);
     EXPECT_FLOAT_EQ(detector.Level(1), level);
+}
+
+// The precise path places peaks by the signal: two Gaussian fingers (the profile it starts
+// with) 2.6 pitches apart, each leaning on the other's tail, are placed each where it is once
+// the other's profile is taken off; a finger alone on the outermost electrode is placed on it,
+// where the correlation's parabola puts it a quarter of a pitch inside.
+TEST_F(DspPeakFinderTest, ThePrecisePathPlacesCloseFingersAndEdgeFingersWhereTheyAre) {
+    detector.SetPath(TouchPath::Precise);
+    const auto render = [](std::initializer_list<std::pair<double, double>> fingers) {
+        std::vector<float> s(24, 0.0f);
+        for (size_t k = 0; k < s.size(); ++k) {
+            for (const auto& [at, height] : fingers) {
+                const double d = static_cast<double>(k) - at;
+                s[k] += static_cast<float>(height * std::exp(-0.5 * d * d / 0.49));
+            }
+        }
+        return s;
+    };
+    const std::vector<float> pair = render({{8.3, 30.0}, {10.9, 26.0}});
+    finder.FindPeaks(24, 0, false, pair.data(), pair.data());
+    EXPECT_NEAR(First().position * 23.0, 8.3, 0.01);
+    EXPECT_NEAR(Second().position * 23.0, 10.9, 0.01);
+
+    const std::vector<float> edge = render({{0.0, 30.0}});
+    finder.FindPeaks(24, 0, false, edge.data(), edge.data());
+    EXPECT_NEAR(First().position * 23.0, 0.0, 0.01);
+    finder.FindPeaks(24, 0, false, edge.data());  // without the signal: the correlation's place
+    EXPECT_GT(First().position * 23.0, 0.2);
 }
 
 }  // namespace
