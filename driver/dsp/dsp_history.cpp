@@ -115,6 +115,7 @@ void DspHistory::Reset() {
     }
     itsFineValid.fill(false);
     itsFine.fill(0.0f);
+    itsHole.fill(0);
 }
 
 void DspHistory::FollowFine(int32_t count) {
@@ -194,9 +195,30 @@ void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool 
     const bool precise = theDetector.Path() == TouchPath::Precise;
     if (precise) {
         FollowFine(count);
+        FillDead(count);
     }
     itsCorrelator.Correlate(count, itsAxis, frameComplete, itsScaled.data(),
                             precise ? itsFine.data() : nullptr);
+}
+
+void DspHistory::FillDead(int32_t count) {
+    const auto touch =
+        static_cast<int32_t>(theDetector.PressThreshold() / std::max(itsScale, 0.05f));
+    for (int32_t i = 1; i + 1 < count; ++i) {
+        const auto u = static_cast<size_t>(i);
+        const int32_t neighbours = std::min(itsDiff[u - 1], itsDiff[u + 1]);
+        if (2 * neighbours > touch) {
+            if (8 * itsDiff[u] < neighbours) {
+                itsHole[u] = std::min(itsHole[u] + 1, kDeadFrames);
+            } else if (2 * itsDiff[u] > neighbours) {
+                itsHole[u] = 0;  // it reads a finger after all
+            }
+        }
+        if (itsHole[u] >= kDeadFrames) {
+            itsScaled[u] = (itsScaled[u - 1] + itsScaled[u + 1]) / 2.0f;
+            itsFine[u] = (itsFine[u - 1] + itsFine[u + 1]) / 2.0f;
+        }
+    }
 }
 
 int32_t DspHistory::Spread(int32_t count, int32_t strongest) const {

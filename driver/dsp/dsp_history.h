@@ -99,11 +99,16 @@ public:
     // more than a third of a touch it stays still.
     static constexpr float kFineRate = 1.0f / 200.0f;
     static constexpr int32_t kFineNear = 3;
+    // Frames an electrode must read next to nothing between two that read a finger before it
+    // is taken for dead and filled from them on the precise path.
+    static constexpr int32_t kDeadFrames = 20;
 
 private:
     // Electrodes around the strongest one whose signal is above half of its (it included).
     int32_t Spread(int32_t count, int32_t strongest) const;
     void FollowFine(int32_t count);
+    // A dead electrode (a broken trace) would split a finger on it in two or throw it off.
+    void FillDead(int32_t count);
 
     Registry& theRegistry;
     TouchDetector& theDetector;
@@ -117,6 +122,7 @@ private:
     std::array<double, kMaxCount> itsFineBaseline{};
     std::array<bool, kMaxCount> itsFineValid{};
     std::array<float, kMaxCount> itsFine{};
+    std::array<int32_t, kMaxCount> itsHole{};  // frames each electrode read as dead
     DspCorrelator itsCorrelator;
 };
 

@@ -175,6 +175,33 @@ TEST_F(DspHistoryTest, ThePreciseBaselineFollowsDriftFinelyButNeverAFinger) {
     EXPECT_NEAR(history->Fine(1) / scale, 12.0, 0.5);
 }
 
+// A dead electrode under a finger (it reads nothing while both neighbours read the finger) is
+// filled from its neighbours on the precise path once it has read so for kDeadFrames frames,
+// and no longer once it reads a finger itself.
+TEST_F(DspHistoryTest, ThePrecisePathFillsADeadElectrodeFromItsNeighbours) {
+    detector.SetPath(TouchPath::Precise);
+    Period(100, 200);
+    Period(100, 200);
+    const auto frame = [&](int32_t middle) {
+        readings.fill(100);
+        readings[2] = 130;
+        readings[3] = middle;
+        readings[4] = 120;
+        history->Run(kCount, readings.data(), 0, false);
+    };
+    for (int f = 0; f < DspHistory::kDeadFrames - 1; ++f) {
+        frame(100);
+    }
+    EXPECT_EQ(history->Scaled(3), 0.0f);  // not yet
+    frame(100);
+    const float scale = history->Scale();
+    EXPECT_FLOAT_EQ(history->Scaled(3), 25.0f * scale);
+    EXPECT_NEAR(history->Fine(3), 25.0f * scale, 0.01);
+    frame(135);  // it reads a finger: alive after all
+    frame(100);
+    EXPECT_EQ(history->Scaled(3), 0.0f);
+}
+
 TEST_F(DspHistoryTest, RingKeepsThirtyMeansAcrossItsFortySlots) {
     RunAll(200);
     // Period p has mean p: each rise only reaches the baseline as the lower means age out.
