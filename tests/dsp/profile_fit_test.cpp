@@ -1,10 +1,15 @@
-// The profile fit learns the finger shape a foil shows and places fingers on it, edges included.
+// The precise path's placing of a finger on one axis: the profile fit learns the finger shape a
+// foil shows and places fingers on it up to the edges, and the gain equaliser learns unequal
+// electrodes from a finger drawn over them and evens them out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
+#include <random>
+#include <vector>
 
+#include "driver/dsp/gain_equaliser.h"
 #include "driver/dsp/profile_fit.h"
 
 namespace kv {
@@ -14,79 +19,133 @@ constexpr int32_t kCount = 24;
 
 struct Foil {
     const char* name;
-    std::function<double(double)> profile;  // of the distance in pitches
-    int32_t shape;                          // the exponent that fits it exactly, -1: none does
+    double (*profile)(double);  // of the distance in pitches
+    int32_t shape;              // the exponent that fits it exactly, -1: none does
 };
 
-std::array<float, kCount> Render(const Foil& foil, double at, double strength = 30.0) {
-    std::array<float, kCount> s{};
-    for (int32_t k = 0; k < kCount; ++k) {
-        s[static_cast<size_t>(k)] = static_cast<float>(strength * foil.profile(k - at));
-    }
-    return s;
+double Gaussian07(double d) {
+    return std::exp(-0.5 * d * d / 0.49);
+}
+double Gaussian11(double d) {
+    return std::exp(-0.5 * d * d / 1.21);
+}
+double Lorentzian05(double d) {
+    return 1.0 / (1.0 + d * d / 0.25);
+}
+double Lorentzian09(double d) {
+    return 1.0 / (1.0 + d * d / 0.81);
+}
+double FlatTop(double d) {
+    return 1.0 / (1.0 + std::pow(d / 0.8, 4.0));
 }
 
-int32_t PeakOf(const std::array<float, kCount>& s) {
-    int32_t k = 0;
-    for (int32_t j = 1; j < kCount; ++j) {
-        k = s[static_cast<size_t>(j)] > s[static_cast<size_t>(k)] ? j : k;
+// One axis of a foil whose electrodes read up to `spread` strong or weak, with noise, placed
+// through the profile fit and, when asked, the equaliser; the fit learns from `learn` frames.
+class Rig {
+public:
+    Rig(const Foil& foil, double spread, double noise, bool equalise)
+        : itsFoil(foil), itsNoise(0.0, noise > 0.0 ? noise : 1e-9), itsEqualise(equalise) {
+        std::uniform_real_distribution<double> gains(1.0 - spread, 1.0 + spread);
+        for (double& g : itsGain) {
+            g = gains(itsRandom);
+        }
     }
-    return k;
-}
-
-TEST(ProfileFitTest, LearnsEachFoilsShapeAndPlacesItsFingersUpToTheEdges) {
-    const Foil foils[] = {
-        {"gaussian 0.7", [](double d) { return std::exp(-0.5 * d * d / 0.49); }, 2},
-        {"gaussian 1.1", [](double d) { return std::exp(-0.5 * d * d / 1.21); }, 2},
-        {"lorentzian 0.5", [](double d) { return 1.0 / (1.0 + d * d / 0.25); }, 4},
-        {"lorentzian 0.9", [](double d) { return 1.0 / (1.0 + d * d / 0.81); }, 4},
-        {"flat top", [](double d) { return 1.0 / (1.0 + std::pow(d / 0.8, 4.0)); }, -1},
-    };
-    for (const Foil& foil : foils) {
-        SCOPED_TRACE(foil.name);
-        ProfileFit fit;
-        float place = 0.0f;
-        // A finger moving to and fro over the middle teaches the shape.
-        for (int32_t frame = 0; frame < 600; ++frame) {
-            const double at = 4.0 + 16.0 * (0.5 + 0.5 * std::sin(frame * 0.05));
-            const auto s = Render(foil, at);
-            ASSERT_TRUE(fit.Locate(PeakOf(s), kCount, s.data(), true, place));
+    float Place(double at, bool learn) {
+        std::array<float, kCount> s{};
+        for (int32_t k = 0; k < kCount; ++k) {
+            const auto u = static_cast<size_t>(k);
+            s[u] = static_cast<float>(30.0 * itsGain[u] * itsFoil.profile(k - at) +
+                                      itsNoise(itsRandom));
         }
-        if (foil.shape >= 0) {
-            EXPECT_EQ(fit.Shape(), foil.shape);
+        if (itsEqualise) {
+            itsGains.Apply(kCount, s.data());
         }
-        double inside = 0.0;
-        for (double at = 1.0; at <= kCount - 2.0; at += 0.05) {
-            const auto s = Render(foil, at);
-            ASSERT_TRUE(fit.Locate(PeakOf(s), kCount, s.data(), false, place));
-            inside = std::max(inside, std::fabs(place - at));
+        const auto peak = static_cast<int32_t>(std::max_element(s.begin(), s.end()) - s.begin());
+        float place = -1.0f;
+        EXPECT_TRUE(itsFit.Locate(peak, kCount, s.data(), learn, place));
+        if (learn && itsEqualise) {
+            const auto k = static_cast<int32_t>(std::lround(place));
+            const float d = place - static_cast<float>(k);
+            itsGains.Learn(kCount, k, d, s.data(), itsFit.NeighbourLogs(d), 0.25f);
         }
-        EXPECT_LT(inside, foil.shape >= 0 ? 0.005 : 0.05);
-        // On the outermost electrode and half a pitch in, at both ends.
-        for (const double from : {0.0, 0.25, 0.45}) {
-            for (const double at : {from, kCount - 1.0 - from}) {
-                const auto s = Render(foil, at);
-                ASSERT_TRUE(fit.Locate(PeakOf(s), kCount, s.data(), false, place));
-                EXPECT_NEAR(place, at, 0.08) << "finger at " << at;
+        return place;
+    }
+    // A finger drawn to and fro over the axis.
+    void Use(int32_t frames, int32_t trustCheck = -1) {
+        for (int32_t frame = 0; frame < frames; ++frame) {
+            Place(1.0 + 21.0 * (0.5 + 0.5 * std::sin(frame * 0.0137)), true);
+            if (frame == trustCheck) {
+                EXPECT_FALSE(itsGains.Trusted()) << "trusted before fingers were everywhere";
             }
         }
     }
+    // The 95th percentile of the error of still fingers over the inside, each the mean of
+    // `frames` frames.
+    double StillError(int32_t frames) {
+        std::vector<double> errors;
+        for (double at = 1.0; at <= kCount - 2.0; at += 0.05) {
+            double sum = 0.0;
+            for (int32_t frame = 0; frame < frames; ++frame) {
+                sum += Place(at, false);
+            }
+            errors.push_back(std::fabs(sum / frames - at));
+        }
+        std::sort(errors.begin(), errors.end());
+        return errors[errors.size() * 95 / 100];
+    }
+    const ProfileFit& Fit() const { return itsFit; }
+    const GainEqualiser& Gains() const { return itsGains; }
+
+private:
+    const Foil& itsFoil;
+    std::mt19937 itsRandom{11};
+    std::normal_distribution<double> itsNoise;
+    bool itsEqualise;
+    std::array<double, kCount> itsGain{};
+    ProfileFit itsFit;
+    GainEqualiser itsGains;
+};
+
+TEST(ProfileFitTest, LearnsEachFoilsShapeAndPlacesItsFingersUpToTheEdges) {
+    const Foil foils[] = {{"gaussian 0.7", Gaussian07, 2},
+                          {"gaussian 1.1", Gaussian11, 2},
+                          {"lorentzian 0.5", Lorentzian05, 4},
+                          {"lorentzian 0.9", Lorentzian09, 4},
+                          {"flat top", FlatTop, -1}};
+    for (const Foil& foil : foils) {
+        SCOPED_TRACE(foil.name);
+        Rig rig(foil, 0.0, 0.0, false);
+        rig.Use(600);
+        if (foil.shape >= 0) {
+            EXPECT_EQ(rig.Fit().Shape(), foil.shape);
+        }
+        EXPECT_LT(rig.StillError(1), foil.shape >= 0 ? 0.005 : 0.05);
+        // On the outermost electrode and up to half a pitch in, at both ends.
+        for (const double from : {0.0, 0.25, 0.45}) {
+            for (const double at : {from, kCount - 1.0 - from}) {
+                EXPECT_NEAR(rig.Place(at, false), at, 0.08) << "finger at " << at;
+            }
+        }
+    }
+    std::array<float, kCount> flat{};
+    float place = -1.0f;
+    EXPECT_FALSE(ProfileFit().Locate(5, kCount, flat.data(), true, place));
 }
 
-TEST(ProfileFitTest, TwoFingersOrNoSignalTeachNothing) {
-    ProfileFit fit;
-    float place = -1.0f;
-    std::array<float, kCount> flat{};
-    EXPECT_FALSE(fit.Locate(5, kCount, flat.data(), true, place));
-    EXPECT_FALSE(fit.Locate(kCount, kCount, flat.data(), true, place));
-    EXPECT_EQ(place, -1.0f);
-    // A Lorentzian finger seen only in frames not clean enough to learn from keeps the start.
-    const Foil lorentz{"", [](double d) { return 1.0 / (1.0 + d * d / 0.25); }, 4};
-    for (int32_t frame = 0; frame < 600; ++frame) {
-        const auto s = Render(lorentz, 6.0 + (frame % 50) * 0.2);
-        ASSERT_TRUE(fit.Locate(PeakOf(s), kCount, s.data(), false, place));
+TEST(GainEqualiserTest, LearnsFromAFingerDrawnOverTheFoilAndHalvesTheError) {
+    const Foil foils[] = {{"gaussian", Gaussian07, 2}, {"lorentzian", Lorentzian09, 4}};
+    for (const Foil& foil : foils) {
+        SCOPED_TRACE(foil.name);
+        Rig plain(foil, 0.15, 0.5, false);
+        Rig equalised(foil, 0.15, 0.5, true);
+        plain.Use(20000);
+        equalised.Use(20000, 200);
+        EXPECT_TRUE(equalised.Gains().Trusted());
+        const double before = plain.StillError(20);
+        const double after = equalised.StillError(20);
+        EXPECT_GT(before, 0.04);
+        EXPECT_LT(after, before / 2.0);
     }
-    EXPECT_EQ(fit.Shape(), ProfileFit::kStartShape);
 }
 
 }  // namespace
