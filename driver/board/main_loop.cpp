@@ -82,7 +82,11 @@ void CHid::LoopIteration() {
             break;
     }
 
-    loop_.lastFrame = clock_.NowMs();
+    const int64_t now = clock_.NowMs();
+    if (loop_.lastFrame > 0) {
+        loop_.longestGapThisPeriod = std::max(loop_.longestGapThisPeriod, now - loop_.lastFrame);
+    }
+    loop_.lastFrame = now;
     loop_.liftedSilent = false;
     registry_.commsActStatus.Connected = true;
     ++loop_.framesThisPeriod;
@@ -128,8 +132,12 @@ void CHid::Silence() {
     const int64_t now = clock_.NowMs();
     const int64_t period =
         loop_.framesLastPeriod > 0 ? 2000 / loop_.framesLastPeriod : kSilentLiftMs;
+    // A board that pauses now and then while it works (a busy hub, an emulated machine) is
+    // given twice its longest pause of the last two to four seconds, up to kSilentPauseMs.
+    const int64_t pause = std::min<int64_t>(
+        2 * std::max(loop_.longestGapThisPeriod, loop_.longestGapLastPeriod), kSilentPauseMs);
     if (!loop_.liftedSilent &&
-        now - loop_.lastFrame >= std::max<int64_t>(kSilentLiftMs, 4 * period)) {
+        now - loop_.lastFrame >= std::max({int64_t{kSilentLiftMs}, 4 * period, pause})) {
         loop_.liftedSilent = true;
         log_.Say("sensor board silent; touches lifted");
         processor_.LiftTouches();
@@ -266,6 +274,8 @@ void CHid::TwoSecondTask() {
     PublishHeartbeat();
 
     loop_.framesLastPeriod = loop_.framesThisPeriod;
+    loop_.longestGapLastPeriod = loop_.longestGapThisPeriod;
+    loop_.longestGapThisPeriod = 0;
     loop_.framesThisPeriod = 0;
 
     CommsStatus& status = registry_.commsActStatus;

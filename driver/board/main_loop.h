@@ -26,10 +26,11 @@ constexpr int kTickMs = 1000;
 // status still go out this often, so that a controller knows the driver lives and lacks its board.
 constexpr int kAbsentBeatMs = 2000;
 constexpr int kSyncSearchReads = 100;
-// A board that stays attached but sends nothing for this long, and for four of its frame
-// periods, has stopped: the touches it carried are lifted (a kiosk would otherwise keep a
-// pressed pointer until the board came back).
+// A board that stays attached but sends nothing for this long, for four of its frame periods
+// and for twice its longest recent pause, has stopped: the touches it carried are lifted (a
+// kiosk would otherwise keep a pressed pointer until the board came back).
 constexpr int kSilentLiftMs = 80;
+constexpr int kSilentPauseMs = 1000;
 constexpr int32_t kStatusWidth = 64;
 
 // The loop's bookkeeping.
@@ -39,9 +40,11 @@ struct LoopFields {
     int32_t framesThisPeriod = 0;  // frames since the last two-second task
     int32_t framesLastPeriod = 0;  // frames in the previous period
     int32_t statusWidth = kStatusWidth;
-    int64_t lastAbsentBeat = 0;  // DriverClock time of the last beat without the board
-    int64_t lastFrame = 0;       // DriverClock time of the last frame that arrived
-    bool liftedSilent = false;   // the touches were lifted in this silence
+    int64_t lastAbsentBeat = 0;        // DriverClock time of the last beat without the board
+    int64_t lastFrame = 0;             // DriverClock time of the last frame that arrived
+    bool liftedSilent = false;         // the touches were lifted in this silence
+    int64_t longestGapThisPeriod = 0;  // between two frames
+    int64_t longestGapLastPeriod = 0;
 };
 
 class CHid {

@@ -281,6 +281,34 @@ TEST_F(MainLoop, ASilentBoardYieldsNoFrameAndItsTouchesLiftOnce) {
     EXPECT_EQ(processor.lastSamples[0], 6);
 }
 
+// A board that pauses between frames as it works (here 150 ms, as an emulated machine may) is
+// not taken for gone at each pause once its pauses are known; when it goes silent for good its
+// touches lift after twice its longest pause.
+TEST_F(MainLoop, ABoardThatPausesIsGivenTwiceItsPauseBeforeItsTouchesLift) {
+    Start(64);
+    const auto pausing = [&](int bursts) {  // bursts of frames at a high rate, then a pause
+        for (int b = 0; b < bursts; ++b) {
+            for (int f = 0; f < 50; ++f) {
+                link.QueueReport(Counting(1));
+                hid.LoopIteration();
+            }
+            for (int silent = 0; silent < 150 / kReadTimeoutMs; ++silent) {
+                hid.LoopIteration();
+            }
+        }
+    };
+    pausing(20);  // the first pause, before any was seen, may lift
+    const int lifts = processor.lifts;
+    pausing(40);
+    EXPECT_EQ(processor.lifts, lifts);
+    const int64_t last = clock.NowMs() - 150;
+    while (processor.lifts == lifts && clock.NowMs() - last < 5000) {
+        hid.LoopIteration();
+    }
+    EXPECT_EQ(processor.lifts, lifts + 1);
+    EXPECT_GE(clock.NowMs() - last, 300);
+}
+
 TEST_F(MainLoop, ReportsLongerThanTheBufferAreCutToIt) {
     Start(64);
     link.SetReportLength(static_cast<int32_t>(kReportBufferBytes + 500));
