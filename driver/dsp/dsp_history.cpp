@@ -118,13 +118,16 @@ void DspHistory::Reset() {
     itsHole.fill(0);
 }
 
+float DspHistory::TouchCounts() const {
+    return theDetector.PressThreshold() / std::max(itsScale, 0.05f);
+}
+
 void DspHistory::FollowFine(int32_t count) {
     // A finger is where the ordinary signal reads more than a third of a touch; the electrodes
     // within kFineNear of one carry its tails and keep their baseline. (The ordinary signal,
     // not this one: an electrode kept still while the foil drifts would come to read high
     // here and hold its neighbours still in turn, across the whole axis.)
-    const auto near =
-        static_cast<int32_t>(theDetector.PressThreshold() / std::max(itsScale, 0.05f) / 3.0f);
+    const auto near = static_cast<int32_t>(TouchCounts() / 3.0f);
     int32_t lastHot = -kMaxCount;
     std::array<int32_t, kMaxCount> hotBefore{};
     for (int32_t i = 0; i < count; ++i) {
@@ -202,8 +205,7 @@ void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool 
 }
 
 void DspHistory::FillDead(int32_t count) {
-    const auto touch =
-        static_cast<int32_t>(theDetector.PressThreshold() / std::max(itsScale, 0.05f));
+    const auto touch = static_cast<int32_t>(TouchCounts());
     for (int32_t i = 1; i + 1 < count; ++i) {
         const auto u = static_cast<size_t>(i);
         const int32_t neighbours = std::min(itsDiff[u - 1], itsDiff[u + 1]);
@@ -256,8 +258,7 @@ void DspHistory::Housekeeping() {
     if (itsAxis >= 0) {
         // An electrode whose signal stayed below what a touch needs (the press threshold in
         // counts at this sensitivity) had no finger on or next to it.
-        const int32_t followBelow =
-            TruncSaturated(std::ceil(theDetector.PressThreshold() / std::max(itsScale, 0.05f)));
+        const int32_t followBelow = TruncSaturated(std::ceil(TouchCounts()));
         CommsStatus& status = theRegistry.commsActStatus;
         for (int32_t i = 0; i < itsCount; ++i) {
             const int32_t activity = itsChannels[static_cast<size_t>(i)].EndPeriod(followBelow);

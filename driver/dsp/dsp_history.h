@@ -106,6 +106,8 @@ public:
 private:
     // Electrodes around the strongest one whose signal is above half of its (it included).
     int32_t Spread(int32_t count, int32_t strongest) const;
+    // What a touch needs, in counts of this axis at its sensitivity (the press threshold).
+    float TouchCounts() const;
     void FollowFine(int32_t count);
     // A dead electrode (a broken trace) would split a finger on it in two or throw it off.
     void FillDead(int32_t count);

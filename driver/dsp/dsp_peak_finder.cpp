@@ -113,8 +113,6 @@ void DspPeakFinder::FindPeaks(int32_t count, int32_t axis, bool frameComplete,
     theDetector.Intake(count, axis, frameComplete, itsFirst, itsSecond);
 }
 
-// Only one strong finger on the axis teaches the profile: a second one's tail, or a touch
-// near the threshold, would bend what is learnt.
 // Noise common to every electrode of the axis (the board's reference, mains hum) cancels in the
 // correlation, whose template sums to zero, but not in the signal. The electrodes far from
 // every finger carry it and hardly any finger: their mean is taken off first (the median of the
@@ -122,11 +120,12 @@ void DspPeakFinder::FindPeaks(int32_t count, int32_t axis, bool frameComplete,
 // the noise.
 void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
     const auto count = static_cast<size_t>(n);
-    const bool second =
-        itsSecond.index >= 0 && itsSecond.amplitude >= kAloneShare * itsFirst.amplitude;
+    // A second peak this weak is noise or a tail, not a finger.
+    const bool alone =
+        itsSecond.index < 0 || itsSecond.amplitude < kAloneShare * itsFirst.amplitude;
     const auto far = [&](int32_t i) {
         return std::abs(i - itsFirst.index) > kFarDistance &&
-               (!second || std::abs(i - itsSecond.index) > kFarDistance);
+               (alone || std::abs(i - itsSecond.index) > kFarDistance);
     };
     float sum = 0.0f;
     float squares = 0.0f;
@@ -166,9 +165,9 @@ void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
         }
         return true;
     };
+    // Only one strong finger on the axis teaches the profile: a second one's tail, or a touch
+    // near the threshold, would bend what is learnt.
     const bool strong = itsFirst.amplitude > kCleanFactor * theDetector.EffectiveThreshold();
-    const bool alone =
-        itsSecond.index < 0 || itsSecond.amplitude < kAloneShare * itsFirst.amplitude;
     float atFirst = 0.0f;
     float atSecond = 0.0f;
     float heightFirst = 0.0f;
@@ -183,15 +182,14 @@ void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
     // Two fingers this close lean on each other's tails: each is placed again on the signal
     // less the other's profile, a few times over, so that a resting finger stays where it is
     // while the other passes near it.
+    const auto without = [&](float at, float height) {
+        for (int32_t i = 0; i < n; ++i) {
+            itsWork[static_cast<size_t>(i)] = itsLevelled[static_cast<size_t>(i)] -
+                                              height * itsProfile.Model(static_cast<float>(i) - at);
+        }
+        return itsWork.data();
+    };
     for (int32_t round = 0; round < kOverlapRounds; ++round) {
-        const auto without = [&](float at, float height) {
-            for (int32_t i = 0; i < n; ++i) {
-                itsWork[static_cast<size_t>(i)] =
-                    itsLevelled[static_cast<size_t>(i)] -
-                    height * itsProfile.Model(static_cast<float>(i) - at);
-            }
-            return itsWork.data();
-        };
         place(itsFirst, without(atSecond, heightSecond), false, atFirst, heightFirst);
         place(itsSecond, without(atFirst, heightFirst), false, atSecond, heightSecond);
     }

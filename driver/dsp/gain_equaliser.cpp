@@ -58,8 +58,8 @@ void GainEqualiser::Learn(int32_t count, int32_t k, float d, const float* signal
     Rebuild();
 }
 
-// The log gains h whose second differences come closest to the learnt ones, with a little
-// weight on h itself: slow changes along the axis, which the second differences hardly show and
+// The log gains h whose second differences come closest to the learnt ones, with weight on h
+// itself (kRidge): slow changes along the axis, which the second differences hardly show and
 // their noise would make up, stay out (a ridge fit). Two coordinate sweeps per call: the fit
 // moves on from the last one as slowly as the learning does.
 void GainEqualiser::Rebuild() {

@@ -47,14 +47,10 @@ void ProfileFit::Reset() {
     itsError.fill(0.0f);
     itsShape = kStartShape;
     itsLearnt = 0;
-    itsReady = true;
 }
 
 bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool clean, float& place,
                         float* height) {
-    if (!itsReady) {
-        Reset();
-    }
     if (signal == nullptr || count < 3 || peak < 0 || peak >= count) {
         return false;
     }

@@ -29,6 +29,8 @@ public:
     // narrow finger's tail cannot bend the fit without bound.
     static constexpr float kFloor = 0.02f;
 
+    ProfileFit() { Reset(); }
+
     // The finger's place, in electrodes (0 .. count-1), for the peak at electrode `peak` of
     // signal[0 .. count-1]; `clean` lets this frame teach the shape (one strong finger on the
     // axis). False where the signal shows no peak there; the caller keeps its own place then.
@@ -56,7 +58,6 @@ private:
     std::array<float, kShapes> itsError{};
     std::array<float, kShapes> itsCurvature{};
     int32_t itsLearnt = 0;
-    bool itsReady = false;
 };
 
 }  // namespace kv
