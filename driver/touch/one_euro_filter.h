@@ -8,9 +8,13 @@ namespace kv {
 class OneEuroFilter {
 public:
     struct Tuning {
-        double minCutoffHz = 1.5;        // the cutoff at rest
-        double speedCoefficient = 40.0;  // cutoff gained per unit of speed (of the foil per second)
-        double speedCutoffHz = 1.0;      // low-pass of the speed estimate itself
+        // The cutoff at rest. Low: a resting finger's place is in effect the mean of its frames
+        // since it landed, which a still point's jitter needs on foils whose placement is noisy.
+        double minCutoffHz = 0.3;
+        double speedCoefficient = 30.0;  // cutoff gained per unit of speed (of the foil per second)
+        // Low-pass of the speed estimate itself: slow, so that the placement's noise does not
+        // read as motion and open the filter on a resting finger.
+        double speedCutoffHz = 0.5;
     };
 
     OneEuroFilter() = default;
@@ -24,8 +28,9 @@ public:
 private:
     static double Alpha(double cutoffHz, double dt);
 
-    // Samples after a landing over which the output is at least their running mean.
-    static constexpr int kWarmUp = 8;
+    // Samples after a landing over which the output is at least their running mean: until the
+    // resting cutoff's own weight (about 1/54 a frame at 100 fps) takes over.
+    static constexpr int kWarmUp = 64;
 
     Tuning tuning_;
     bool started_ = false;

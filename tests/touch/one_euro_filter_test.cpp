@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "driver/touch/one_euro_filter.h"
 
@@ -40,6 +41,19 @@ TEST(OneEuroFilter, SmoothsARestingFingerAndFollowsAMovingOne) {
     EXPECT_EQ(moving.Filter(0.9, kFrame), 0.9);
     EXPECT_NEAR(moving.Filter(0.904, kFrame), 0.902, 1e-4);
     EXPECT_NEAR(moving.Filter(0.902, kFrame), 0.902, 1e-4);
+
+    // A finger that rests after landing is placed at the mean of its frames so far, for as
+    // long as that weighs a frame more than the resting cutoff would (a still point's jitter).
+    moving.Reset();
+    double sum = 0.0;
+    uint32_t seed = 12345;
+    for (int i = 1; i <= 20; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const double noisy = 0.3 + 0.001 * (static_cast<double>(seed >> 8) / (1 << 24) - 0.5);
+        sum += noisy;
+        const double out = moving.Filter(noisy, kFrame);
+        EXPECT_NEAR(out, sum / i, 2e-5) << "frame " << i;
+    }
 }
 
 }  // namespace
