@@ -167,7 +167,11 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
         thresholdX_ = threshold;
         return;
     }
-    const Classification c = Classify(firstX_, secondX_, thresholdX_, first, second, threshold);
+    Classification c = Classify(firstX_, secondX_, thresholdX_, first, second, threshold);
+    if (path_ == TouchPath::Precise && c.state == DualState::DualFinger &&
+        motion_.Unstray(c.fingerA, c.fingerB, trackA_, trackB_)) {
+        ResolveSameLine(c);
+    }
     state_ = c.state;
     if (path_ == TouchPath::Precise &&
         motion_.Process(c.state, c.fingerA, c.fingerB, trackA_, trackB_, outputA_, outputB_)) {
@@ -179,7 +183,7 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
         outputA_ = processor.OutputA();
         outputB_ = processor.OutputB();
     }
-    motion_.Forget(trackA_, trackB_);
+    motion_.Follow(trackA_, trackB_);
     // The machine's outputs, as contacts that land and lift cleanly.
     TrackPoint contactA = outputA_;
     TrackPoint contactB = outputB_;

@@ -35,6 +35,56 @@ bool MotionPairing::Merged(const TrackPoint& finger, const TrackPoint& a,
     return mergedFrames_ > 0 ? near(a) || near(b) : near(a) && near(b);
 }
 
+MotionPairing::Pairing MotionPairing::Pair(const TrackPoint& f, const TrackPoint& g,
+                                           const TrackPoint& a, const TrackPoint& b) {
+    // The classified pair, the other way round, or one of the crossed pairs (the axes' ghost
+    // pairing), whichever lies nearest both predictions; earlier ones win ties.
+    const std::array<std::array<TrackPoint, 2>, 4> pairings = {
+        {{Touching(f.x, f.y), Touching(g.x, g.y)},
+         {Touching(g.x, g.y), Touching(f.x, f.y)},
+         {Touching(f.x, g.y), Touching(g.x, f.y)},
+         {Touching(g.x, f.y), Touching(f.x, g.y)}}};
+    size_t best = 0;
+    double bestCost = 0.0;
+    for (size_t i = 0; i < pairings.size(); ++i) {
+        const double cost = Distance(a, pairings[i][0].x, pairings[i][0].y) +
+                            Distance(b, pairings[i][1].x, pairings[i][1].y);
+        if (i == 0 || cost < bestCost) {
+            best = i;
+            bestCost = cost;
+        }
+    }
+    Pairing pairing{pairings[best][0], pairings[best][1]};
+    pairing.strayX =
+        std::fabs(pairing.a.x - a.x) > kLineReach || std::fabs(pairing.b.x - b.x) > kLineReach;
+    pairing.strayY =
+        std::fabs(pairing.a.y - a.y) > kLineReach || std::fabs(pairing.b.y - b.y) > kLineReach;
+    return pairing;
+}
+
+bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& trackA,
+                            const FingerTrack& trackB) const {
+    if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
+        return false;
+    }
+    const TrackPoint a = Predicted(trackA, VelocityOf(recent_[0]));
+    const TrackPoint b = Predicted(trackB, VelocityOf(recent_[1]));
+    const Pairing pairing = Pair(f, g, a, b);
+    if (pairing.strayX == pairing.strayY) {
+        return false;  // both axes show both fingers, or neither does: a jump, not noise
+    }
+    // The stray axis has one peak: the one nearer both fingers.
+    const auto nearer = [](double p, double q, double u, double v) {
+        return std::fabs(u - p) + std::fabs(v - p) <= std::fabs(u - q) + std::fabs(v - q) ? p : q;
+    };
+    if (pairing.strayX) {
+        f.x = g.x = nearer(f.x, g.x, a.x, b.x);
+    } else {
+        f.y = g.y = nearer(f.y, g.y, a.y, b.y);
+    }
+    return true;
+}
+
 bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoint& g,
                             FingerTrack& trackA, FingerTrack& trackB, TrackPoint& outputA,
                             TrackPoint& outputB) {
@@ -43,63 +93,29 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
         sinceApart_ = kHoldFrames;
         return false;
     }
+    const TrackPoint a = Predicted(trackA, VelocityOf(recent_[0]));
+    const TrackPoint b = Predicted(trackB, VelocityOf(recent_[1]));
+    const Pairing pairing = state == DualState::DualFinger ? Pair(f, g, a, b) : Pairing{};
     // Fingers that have not been seen apart lately (two side by side since they landed) are
     // the classic machine's: their motion on the merged axis is the merged peak's.
-    const bool crossing = state == DualState::DualFinger || sinceApart_ < kHoldFrames;
-    sinceApart_ = state == DualState::DualFinger ? 0 : std::min(sinceApart_ + 1, kHoldFrames);
+    const bool apart = state == DualState::DualFinger && !pairing.strayX && !pairing.strayY;
+    const bool crossing = apart || sinceApart_ < kHoldFrames;
+    sinceApart_ = apart ? 0 : std::min(sinceApart_ + 1, kHoldFrames);
     if (!crossing) {
         mergedFrames_ = 0;
         return false;
     }
-    const TrackPoint a = Predicted(trackA, velocity_[0]);
-    const TrackPoint b = Predicted(trackB, velocity_[1]);
     switch (state) {
-        case DualState::DualFinger: {
-            // The classified pair, the other way round, or one of the crossed pairs (the axes'
-            // ghost pairing), whichever lies nearest both predictions; earlier ones win ties.
-            const std::array<std::array<TrackPoint, 2>, 4> pairings = {
-                {{Touching(f.x, f.y), Touching(g.x, g.y)},
-                 {Touching(g.x, g.y), Touching(f.x, f.y)},
-                 {Touching(f.x, g.y), Touching(g.x, f.y)},
-                 {Touching(g.x, f.y), Touching(f.x, g.y)}}};
-            size_t best = 0;
-            double bestCost = 0.0;
-            for (size_t i = 0; i < pairings.size(); ++i) {
-                const double cost = Distance(a, pairings[i][0].x, pairings[i][0].y) +
-                                    Distance(b, pairings[i][1].x, pairings[i][1].y);
-                if (i == 0 || cost < bestCost) {
-                    best = i;
-                    bestCost = cost;
-                }
+        case DualState::DualFinger:
+            if (!apart) {
+                break;  // both far from where the fingers go: the classic machine's jump rules
             }
             mergedFrames_ = 0;
-            Commit(pairings[best][0], pairings[best][1], trackA, trackB, outputA, outputB);
+            Commit(pairing.a, pairing.b, trackA, trackB, outputA, outputB);
             return true;
-        }
-        case DualState::DualFingerSameLine: {
-            // One axis shows both fingers: pair them on it. On the merged one both go where
-            // their motion takes them.
-            const bool mergedX = f.x == g.x;
-            const double fs = mergedX ? f.y : f.x;
-            const double gs = mergedX ? g.y : g.x;
-            const double as = mergedX ? a.y : a.x;
-            const double bs = mergedX ? b.y : b.x;
-            const bool straight =
-                std::fabs(as - fs) + std::fabs(bs - gs) <= std::fabs(as - gs) + std::fabs(bs - fs);
-            const double sepA = straight ? fs : gs;
-            const double sepB = straight ? gs : fs;
-            const double peak = mergedX ? f.x : f.y;
-            const double am = mergedX ? a.x : a.y;
-            const double bm = mergedX ? b.x : b.y;
-            if (std::fabs(am - peak) >= kReach || std::fabs(bm - peak) >= kReach) {
-                break;  // a finger's motion has left the merged peak: not this pair
-            }
-            const TrackPoint pointA = mergedX ? Touching(am, sepA) : Touching(sepA, am);
-            const TrackPoint pointB = mergedX ? Touching(bm, sepB) : Touching(sepB, bm);
-            mergedFrames_ = 0;
-            Commit(pointA, pointB, trackA, trackB, outputA, outputB);
+        case DualState::DualFingerSameLine:
+            OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB);
             return true;
-        }
         case DualState::OneFinger: {
             if (mergedFrames_ >= kHoldFrames || !Merged(f, a, b)) {
                 break;
@@ -116,26 +132,75 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
     return false;
 }
 
+void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
+                              const TrackPoint& b, FingerTrack& trackA, FingerTrack& trackB,
+                              TrackPoint& outputA, TrackPoint& outputB) {
+    // One axis shows both fingers: pair them on it. On the merged one both go where their
+    // motion takes them.
+    const bool mergedX = f.x == g.x;
+    const double fs = mergedX ? f.y : f.x;
+    const double gs = mergedX ? g.y : g.x;
+    const double as = mergedX ? a.y : a.x;
+    const double bs = mergedX ? b.y : b.x;
+    const bool straight =
+        std::fabs(as - fs) + std::fabs(bs - gs) <= std::fabs(as - gs) + std::fabs(bs - fs);
+    const double sepA = straight ? fs : gs;
+    const double sepB = straight ? gs : fs;
+    const double peak = mergedX ? f.x : f.y;
+    // On the merged axis each goes where its motion takes it, but never farther from the one
+    // peak than a finger can be: a velocity learnt as the peaks pulled on each other would
+    // otherwise carry it away, and the contact would lift while its finger stays.
+    const double am = std::clamp(mergedX ? a.x : a.y, peak - kLineReach, peak + kLineReach);
+    const double bm = std::clamp(mergedX ? b.x : b.y, peak - kLineReach, peak + kLineReach);
+    const TrackPoint pointA = mergedX ? Touching(am, sepA) : Touching(sepA, am);
+    const TrackPoint pointB = mergedX ? Touching(bm, sepB) : Touching(sepB, bm);
+    mergedFrames_ = 0;
+    Commit(pointA, pointB, trackA, trackB, outputA, outputB);
+}
+
+MotionPairing::Velocity MotionPairing::VelocityOf(const Recent& recent) {
+    if (recent.count < 2) {
+        return {};
+    }
+    // The median step of each axis: one step that a near finger's pull on the peak put in
+    // (a jump of a resting finger as the other comes close) does not become a drift.
+    const auto at = [&](int32_t back) {
+        const int32_t size = kVelocityFrames + 1;
+        return recent.points[static_cast<size_t>((recent.write - 1 - back + 2 * size) % size)];
+    };
+    std::array<double, kVelocityFrames> steps{};
+    const auto median = [&](auto coordinate) {
+        const int32_t n = recent.count - 1;
+        for (int32_t i = 0; i < n; ++i) {
+            steps[static_cast<size_t>(i)] = coordinate(at(i)) - coordinate(at(i + 1));
+        }
+        const auto middle = steps.begin() + n / 2;
+        std::nth_element(steps.begin(), middle, steps.begin() + n);
+        return *middle;
+    };
+    return {median([](const TrackPoint& p) { return p.x; }),
+            median([](const TrackPoint& p) { return p.y; })};
+}
+
 void MotionPairing::Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
                            TrackPoint& outputA, TrackPoint& outputB) {
-    const TrackPoint& lastA = trackA.Last();
-    const TrackPoint& lastB = trackB.Last();
-    velocity_[0].x += kVelocityWeight * (a.x - lastA.x - velocity_[0].x);
-    velocity_[0].y += kVelocityWeight * (a.y - lastA.y - velocity_[0].y);
-    velocity_[1].x += kVelocityWeight * (b.x - lastB.x - velocity_[1].x);
-    velocity_[1].y += kVelocityWeight * (b.y - lastB.y - velocity_[1].y);
     trackA.Append(a);
     trackB.Append(b);
     outputA = a;
     outputB = b;
 }
 
-void MotionPairing::Forget(const FingerTrack& trackA, const FingerTrack& trackB) {
-    if (trackA.Empty()) {
-        velocity_[0] = {};
-    }
-    if (trackB.Empty()) {
-        velocity_[1] = {};
+void MotionPairing::Follow(const FingerTrack& trackA, const FingerTrack& trackB) {
+    const FingerTrack* tracks[2] = {&trackA, &trackB};
+    for (size_t i = 0; i < 2; ++i) {
+        Recent& recent = recent_[i];
+        if (tracks[i]->Empty()) {
+            recent = {};
+            continue;
+        }
+        recent.points[static_cast<size_t>(recent.write)] = tracks[i]->Last();
+        recent.write = (recent.write + 1) % (kVelocityFrames + 1);
+        recent.count = std::min(recent.count + 1, kVelocityFrames + 1);
     }
 }
 

@@ -22,18 +22,31 @@ public:
     static constexpr int32_t kMinPoints = 5;
     // Frames two fingers may stay merged on both axes (at 100 fps, a slow crossing's second).
     static constexpr int32_t kHoldFrames = 100;
-    // How near (of the foil, per axis) a merged peak must be to where a finger goes next.
+    // How near (of the foil, per axis) a merged peak must be to where a finger goes next; on
+    // an axis that merges while the other still shows both, the farther of two fingers may be
+    // two pitches or more from the one peak (it lies nearer the stronger finger).
     static constexpr double kReach = 0.08;
-    // Weight of the newest step in a finger's velocity.
-    static constexpr double kVelocityWeight = 0.3;
+    static constexpr double kLineReach = 0.12;
+    // Frames over which a finger's velocity is measured: the median of its steps over them,
+    // not its last steps, so that a resting finger's placement noise, or the one step its peak
+    // makes as the other finger's pulls on it, does not become a drift that a long merge
+    // carries it away on.
+    static constexpr int32_t kVelocityFrames = 16;
 
+    // A frame whose two axes both show two peaks, where one axis's pair lies far from where
+    // the fingers go: that axis's second peak is no finger (noise or a side lobe crossing the
+    // threshold), and f and g are given its one peak nearer both fingers. True when it did;
+    // the frame is then one of fingers on one line.
+    bool Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& trackA,
+                 const FingerTrack& trackB) const;
     // Pairs the classified fingers of a frame with both tracks, appends them and gives the
     // outputs in track order. False when the frame is not one for it (fewer than two lasting
     // tracks, no finger, or one finger away from where both go): the classic machine takes it.
     bool Process(DualState state, const TrackPoint& f, const TrackPoint& g, FingerTrack& trackA,
                  FingerTrack& trackB, TrackPoint& outputA, TrackPoint& outputB);
-    // A track that has ended takes its velocity with it.
-    void Forget(const FingerTrack& trackA, const FingerTrack& trackB);
+    // After every frame, whichever machine took it: the tracks' newest points are kept for
+    // the velocities, and a track that has ended takes its velocity with it.
+    void Follow(const FingerTrack& trackA, const FingerTrack& trackB);
 
     int32_t MergedFrames() const { return mergedFrames_; }
 
@@ -43,13 +56,36 @@ private:
         double y = 0.0;
     };
 
-    static TrackPoint Predicted(const FingerTrack& track, const Velocity& v);
-    bool Merged(const TrackPoint& finger, const TrackPoint& a, const TrackPoint& b) const;
-    // Learns both velocities from the step to a and b, and appends them.
-    void Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
-                TrackPoint& outputA, TrackPoint& outputB);
+    // A finger's last kVelocityFrames + 1 points, one a frame.
+    struct Recent {
+        std::array<TrackPoint, kVelocityFrames + 1> points{};
+        int32_t count = 0;
+        int32_t write = 0;
+    };
 
-    std::array<Velocity, 2> velocity_{};
+    // The pairing of two peaks per axis with the predictions a and b, and the axes on which
+    // it lies farther from them than a finger can be.
+    struct Pairing {
+        TrackPoint a;
+        TrackPoint b;
+        bool strayX = false;
+        bool strayY = false;
+    };
+
+    static TrackPoint Predicted(const FingerTrack& track, const Velocity& v);
+    static Pairing Pair(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
+                        const TrackPoint& b);
+    static Velocity VelocityOf(const Recent& recent);
+    bool Merged(const TrackPoint& finger, const TrackPoint& a, const TrackPoint& b) const;
+    // f and g share one axis's peak (the merged axis); the other pairs them with a and b.
+    void OnOneLine(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
+                   const TrackPoint& b, FingerTrack& trackA, FingerTrack& trackB,
+                   TrackPoint& outputA, TrackPoint& outputB);
+    // Appends a and b to the tracks and gives them as the outputs.
+    static void Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
+                       TrackPoint& outputA, TrackPoint& outputB);
+
+    std::array<Recent, 2> recent_{};
     int32_t mergedFrames_ = 0;
     int32_t sinceApart_ = kHoldFrames;  // frames since both fingers were last seen apart
 };

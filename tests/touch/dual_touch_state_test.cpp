@@ -163,6 +163,28 @@ TEST_F(DualTouchStateTest, CrossingFingersKeepTheirChannels) {
     EXPECT_GT(twoFingerFrames, kFrames / 2);
 }
 
+TEST_F(DualTouchStateTest, PreciseTakesANoisePeakFarFromBothFingersForNone) {
+    // Two fingers on one vertical line move right; now and then, for two frames, noise raises
+    // a weak second X peak far from both (as on a noisy foil with wide fingers). The classic
+    // machine takes the confirmed jump; the precise path keeps both fingers where they are.
+    rig.path = TouchPath::Precise;
+    for (int t = 0; t < 60; ++t) {
+        const float x = 0.3f + 0.004f * static_cast<float>(t);
+        std::vector<AxisPeak> xs = {{x, 30.0f}};
+        if (t % 10 == 5 || t % 10 == 6) {
+            xs.push_back({0.9f, 10.0f});
+        }
+        Frame(xs, {{0.4f, 30.0f}, {0.6f, 25.0f}});
+        if (t < 2) {
+            continue;
+        }
+        for (const TrackPoint& p : {Dual().OutputA(), Dual().OutputB()}) {
+            ASSERT_EQ(p.state, 2) << t;
+            EXPECT_NEAR(p.x, x, 0.02) << t;
+        }
+    }
+}
+
 TEST_F(DualTouchStateTest, GhostPairingIsRejected) {
     Frame({{0.2f, 20.0f}, {0.8f, 15.0f}}, {{0.2f, 20.0f}, {0.8f, 15.0f}});
     // Finger 2 is now stronger on Y: classified A = (0.2, 0.8), the ghost.
