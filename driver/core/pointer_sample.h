@@ -21,6 +21,9 @@ struct PointerSample {
     float y = 0.0f;
     float wheel = 0.0f;      // scroll amount of the pinch engine, 0 otherwise
     uint8_t rightClick = 0;  // 1 in the one sample that issues a right click
+    // The touch ends because a palm came down on it: a touchscreen cancels it rather than
+    // lifting it (which a desktop takes for the end of a tap).
+    bool palm = false;
 };
 
 // What a pointer device receives. The secondary channel is never filled by this system.

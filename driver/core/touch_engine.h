@@ -20,6 +20,8 @@ struct AxisPeaks {
     bool frameComplete = false;
     float releaseThreshold = 0.0f;
     float pressThreshold = 0.0f;  // the effective threshold (Y scaled by the axis balance)
+    // The frame is a palm's (it carries no peaks): the touches it ends are cancelled.
+    bool palm = false;
 };
 
 // A touch engine turns peaks into fingers for one touch mode. Only the engine of the mode in

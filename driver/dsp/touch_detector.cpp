@@ -83,9 +83,10 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     itsEffectiveThreshold =
         frameComplete ? itsPressThreshold * itsRatio.Ratio() : itsPressThreshold;
     if (frameComplete && Palm()) {
-        // What the X call handed on is taken back: the engine sees a frame without a peak.
+        // What the X call handed on is taken back: the engine sees a frame without a peak, and
+        // that it is a palm's.
         Dispatch(0, itsCount[0], false, PeakCandidate{}, PeakCandidate{});
-        Dispatch(axis, count, true, PeakCandidate{}, PeakCandidate{});
+        Dispatch(axis, count, true, PeakCandidate{}, PeakCandidate{}, true);
         return;
     }
     Dispatch(axis, count, frameComplete, first, second);
@@ -103,13 +104,13 @@ bool TouchDetector::Palm() const {
 }
 
 void TouchDetector::Dispatch(int32_t axis, int32_t count, bool frameComplete,
-                             const PeakCandidate& first, const PeakCandidate& second) {
+                             const PeakCandidate& first, const PeakCandidate& second, bool palm) {
     TouchEngine* engine = EngineInForce();
     if (engine == nullptr) {
         return;
     }
     engine->Feed(AxisPeaks{first, second, axis, count, frameComplete,
-                           kReleaseFactor * itsEffectiveThreshold, itsEffectiveThreshold});
+                           kReleaseFactor * itsEffectiveThreshold, itsEffectiveThreshold, palm});
 }
 
 void TouchDetector::LiftAll() {

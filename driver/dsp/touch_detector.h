@@ -82,7 +82,7 @@ private:
     TouchEngine* EngineInForce() const;
     bool Palm() const;
     void Dispatch(int32_t axis, int32_t count, bool frameComplete, const PeakCandidate& first,
-                  const PeakCandidate& second);
+                  const PeakCandidate& second, bool palm = false);
 
     Registry& theRegistry;
     TouchEngineSet theEngines{};

@@ -160,7 +160,7 @@ void DualTouchState::PeriodicStep(int32_t framesLastPeriod) {
 }
 
 void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& second,
-                          bool frameComplete, float threshold) {
+                          bool frameComplete, float threshold, bool palm) {
     if (!frameComplete) {
         firstX_ = first;
         secondX_ = second;
@@ -187,10 +187,23 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
     // The machine's outputs, as contacts that land and lift cleanly.
     TrackPoint contactA = outputA_;
     TrackPoint contactB = outputB_;
+    if (palm) {
+        pipelineA_.Submit(Cancel(0), kEngineId, 0);
+        pipelineB_.Submit(Cancel(1), kEngineId, 1);
+        return;
+    }
     HoldLift(0, contactA);
     HoldLift(1, contactB);
     pipelineA_.Submit(ToSample(contactA), kEngineId, 0);
     pipelineB_.Submit(ToSample(contactB), kEngineId, 1);
+}
+
+PointerSample DualTouchState::Cancel(size_t channel) {
+    LiftHold& hold = liftHolds_[channel];
+    PointerSample sample;
+    sample.palm = hold.down;
+    hold = LiftHold{};
+    return sample;
 }
 
 void DualTouchState::HoldLift(size_t channel, TrackPoint& output) {

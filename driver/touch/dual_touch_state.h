@@ -79,14 +79,15 @@ public:
     DualTouchState(const DualTouchState&) = delete;
     DualTouchState& operator=(const DualTouchState&) = delete;
 
-    // Per axis: the X call stores its peaks; the Y call (frame complete) runs the machine.
+    // Per axis: the X call stores its peaks; the Y call (frame complete) runs the machine. A
+    // palm's frame cancels the contacts that are down (no lift is held for them).
     void Feed(const PeakCandidate& first, const PeakCandidate& second, bool frameComplete,
-              float threshold);
+              float threshold, bool palm = false);
     // Rate and output settings of both pipelines.
     void Refresh();
 
     void Feed(const AxisPeaks& peaks) override {
-        Feed(peaks.first, peaks.second, peaks.frameComplete, peaks.pressThreshold);
+        Feed(peaks.first, peaks.second, peaks.frameComplete, peaks.pressThreshold, peaks.palm);
     }
     // The gesture limits of both tracks from the frames of the last two-second period.
     void SetGestureLimits(int32_t framesLastPeriod);
@@ -108,6 +109,9 @@ private:
     // Lands an output's contact once it has touched for kLandFrames frames, and holds it when
     // it drops out while its finger is likely still there.
     void HoldLift(size_t channel, TrackPoint& output);
+    // A palm's frame: the channel's sample, no finger, and its contact, if down, ends as a
+    // palm's.
+    PointerSample Cancel(size_t channel);
 
     const TouchPath path_;
     MotionPairing motion_;  // the precise path's pairing of the classified fingers

@@ -35,7 +35,8 @@ void NativeTouchOutput::Step(Contact& contact, uint16_t number, const PointerSam
         contact.lastX = x;
         contact.lastY = y;
     } else if (contact.down) {
-        output_.SendContact(kContactEdge, number, contact.lastX, contact.lastY);
+        output_.SendContact(finger.palm ? kContactPalm : kContactEdge, number, contact.lastX,
+                            contact.lastY);
         output_.SendContact(kContactUp, number, contact.lastX, contact.lastY);
         contact.down = false;
     }

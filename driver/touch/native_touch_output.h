@@ -17,6 +17,8 @@ public:
     static constexpr uint8_t kContactUp = 0;
     static constexpr uint8_t kContactEdge = 2;
     static constexpr uint8_t kContactTouching = 3;
+    // In range, no tip, and no finger: a palm came down on the contact, which ends with it.
+    static constexpr uint8_t kContactPalm = 6;
 
     explicit NativeTouchOutput(ContactOutput& output) : output_(output) {}
 

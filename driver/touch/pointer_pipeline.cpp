@@ -170,6 +170,7 @@ void PointerPipeline::Submit(const PointerSample& sample, int32_t engineId, int3
         historyWrite_ = (historyWrite_ + 1) % kHistory;
         historyFill_ = std::min(historyFill_ + 1, kHistory);
         Smooth(damped);
+        output_.palm = sample.palm;
     }
     Map();
 

@@ -68,6 +68,33 @@ TEST_F(TouchscreenTest, ContactGoesDownMovesAndLifts) {
     EXPECT_FALSE(builder.Down(0));
 }
 
+TEST_F(TouchscreenTest, AContactAPalmFallsOnIsCancelledThenLiftsAndTheSlotTouchesAgainAsAFinger) {
+    Send(3, 1, 1000, 2000);
+    // The palm: the tool changes while the contact is still down, in a frame of its own.
+    const std::vector<UinputEvent> palm = {
+        {EV_ABS, ABS_MT_SLOT, 0}, {EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_PALM}, kSyn};
+    EXPECT_EQ(Send(6, 1, 1000, 2000), palm);
+    EXPECT_TRUE(builder.Down(0));
+    EXPECT_TRUE(Send(6, 1, 1000, 2000).empty());
+    const std::vector<UinputEvent> up = {
+        {EV_ABS, ABS_MT_SLOT, 0}, {EV_ABS, ABS_MT_TRACKING_ID, -1}, {EV_KEY, BTN_TOUCH, 0}, kSyn};
+    EXPECT_EQ(Send(0, 1, 1000, 2000), up);
+    // The next touch in that slot is a finger's again.
+    const std::vector<UinputEvent> down = {{EV_ABS, ABS_MT_SLOT, 0},
+                                           {EV_ABS, ABS_MT_TRACKING_ID, 1},
+                                           {EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_FINGER},
+                                           {EV_ABS, ABS_MT_POSITION_X, 500},
+                                           {EV_ABS, ABS_MT_POSITION_Y, 600},
+                                           {EV_KEY, BTN_TOUCH, 1},
+                                           {EV_ABS, ABS_X, 500},
+                                           {EV_ABS, ABS_Y, 600},
+                                           kSyn};
+    EXPECT_EQ(Send(3, 1, 500, 600), down);
+    // A palm report for a contact that is not down changes nothing.
+    Send(0, 1, 500, 600);
+    EXPECT_TRUE(Send(6, 2, 500, 600).empty());
+}
+
 TEST_F(TouchscreenTest, SecondContactUsesTheSecondSlotAndANewTrackingId) {
     Send(3, 1, 100, 100);
     const std::vector<UinputEvent> second = {{EV_ABS, ABS_MT_SLOT, 1},

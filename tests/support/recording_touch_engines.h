@@ -24,6 +24,7 @@ struct EngineCall {
     float press = 0.0f;    // the effective threshold
     int64_t frame = 0;
     int64_t timeMs = 0;  // the clock at the call, relative to the recorder's start
+    bool palm = false;   // a palm's frame
 
     // Same call on the same frame (the time is left out: it follows from the frame).
     bool operator==(const EngineCall& other) const {
@@ -33,7 +34,7 @@ struct EngineCall {
         return frame == other.frame && selection == other.selection && same(first, other.first) &&
                same(second, other.second) && axis == other.axis && count == other.count &&
                frameComplete == other.frameComplete && release == other.release &&
-               press == other.press;
+               press == other.press && palm == other.palm;
     }
 };
 
@@ -60,8 +61,16 @@ private:
         Engine(RecordingTouchEngines& owner, int32_t mode) : owner_(owner), mode_(mode) {}
         void Feed(const AxisPeaks& p) override {
             const bool twoFinger = mode_ >= static_cast<int32_t>(TouchMode::TwoFingerTuio);
-            owner_.Keep({mode_, p.first, p.second, twoFinger ? -1 : p.axis, twoFinger ? 0 : p.count,
-                         p.frameComplete, twoFinger ? 0.0f : p.releaseThreshold, p.pressThreshold});
+            EngineCall call{mode_,
+                            p.first,
+                            p.second,
+                            twoFinger ? -1 : p.axis,
+                            twoFinger ? 0 : p.count,
+                            p.frameComplete,
+                            twoFinger ? 0.0f : p.releaseThreshold,
+                            p.pressThreshold};
+            call.palm = p.palm;
+            owner_.Keep(call);
         }
         void PeriodicStep(int32_t framesLastPeriod) override {
             owner_.periodic.push_back(mode_);

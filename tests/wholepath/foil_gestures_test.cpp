@@ -62,7 +62,7 @@ void Replay(const test::RecordingTouchEngines& sink, test::OutputRig& out, Touch
             ++step;
         }
         engine.Feed(AxisPeaks{call.first, call.second, call.axis, call.count, call.frameComplete,
-                              call.release, call.press});
+                              call.release, call.press, call.palm});
     }
 }
 
@@ -217,6 +217,28 @@ TEST(PrecisePalm, APalmNeitherTouchesNorClicks) {
         native.path = TouchPath::Precise;
         Replay(rig.sink, native, TouchMode::TwoFingerNative);
         EXPECT_EQ(native.contacts.contacts.size(), 0u);
+    }
+}
+
+// A finger touches, then the hand comes down over it: the finger's contact is cancelled as a
+// palm's (a desktop drops it) instead of lifting, which would end a tap there.
+TEST(PrecisePalm, AContactAPalmFallsOnIsCancelledNotLifted) {
+    WholePath rig(Layout("B64"));
+    rig.dsp->Detector().SetPath(TouchPath::Precise);
+    RunOn(rig, kPreciseFoils[0],
+          "at 5 down 1 0.5 0.43 30\nat 5.3 down 2 0.5 0.45 60 2.8\nat 5.31 up 1\nat 6.5 up 2\n",
+          7.0);
+    test::OutputRig native;
+    native.path = TouchPath::Precise;
+    Replay(rig.sink, native, TouchMode::TwoFingerNative);
+    const std::vector<test::Contact>& sent = native.contacts.contacts;
+    const auto counts = LandingsAndLifts(sent);
+    ASSERT_EQ(counts.size(), 1u) << "contacts that landed";
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[sent.size() - 2].state, NativeTouchOutput::kContactPalm);
+    EXPECT_EQ(sent.back().state, NativeTouchOutput::kContactUp);
+    for (size_t i = 0; i + 2 < sent.size(); ++i) {
+        EXPECT_NE(sent[i].state, NativeTouchOutput::kContactPalm) << i;
     }
 }
 

@@ -37,6 +37,11 @@ void DescribeTouchscreen(libevdev* dev, ScreenMillimetres screen) {
     libevdev_enable_event_code(dev, EV_ABS, ABS_MT_TRACKING_ID, &tracking);
     libevdev_enable_event_code(dev, EV_ABS, ABS_MT_POSITION_X, &positionX);
     libevdev_enable_event_code(dev, EV_ABS, ABS_MT_POSITION_Y, &positionY);
+    // Finger or palm: a contact a palm came down on is cancelled, not lifted (libinput sends a
+    // touch cancel for it, so no tap ends there).
+    input_absinfo tool{};
+    tool.maximum = MT_TOOL_MAX;
+    libevdev_enable_event_code(dev, EV_ABS, ABS_MT_TOOL_TYPE, &tool);
 }
 
 int32_t U16At(const uint8_t* report, size_t offset) {
@@ -66,6 +71,7 @@ UinputEventBatch TouchscreenEventBuilder::Build(const uint8_t* report, size_t le
     const int index = contact - 1;
     Slot& slot = slots_[static_cast<size_t>(index)];
     const bool tip = (report[1] & 0x01) != 0;
+    const bool palm = (report[1] & 0x04) != 0;
 
     if (tip) {
         const bool anyDown = PrimarySlot() >= 0;
@@ -75,10 +81,13 @@ UinputEventBatch TouchscreenEventBuilder::Build(const uint8_t* report, size_t le
         if (!slot.down) {
             batch.Push(EV_ABS, ABS_MT_TRACKING_ID, nextTrackingId_);
             nextTrackingId_ = (nextTrackingId_ + 1) & kMaxTrackingId;
+            if (slot.palm) {
+                batch.Push(EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_FINGER);  // the slot keeps its tool
+            }
         }
         batch.Push(EV_ABS, ABS_MT_POSITION_X, x);
         batch.Push(EV_ABS, ABS_MT_POSITION_Y, y);
-        slot = {true, x, y};
+        slot = {true, x, y, false};
         if (!anyDown) {
             batch.Push(EV_KEY, BTN_TOUCH, 1);
         }
@@ -91,6 +100,17 @@ UinputEventBatch TouchscreenEventBuilder::Build(const uint8_t* report, size_t le
     }
 
     if (!slot.down) {
+        return batch;
+    }
+    if (palm) {
+        // A palm on the contact: it is cancelled in a frame of its own, while still down, and
+        // lifts with the next report.
+        if (!slot.palm) {
+            batch.Push(EV_ABS, ABS_MT_SLOT, index);
+            batch.Push(EV_ABS, ABS_MT_TOOL_TYPE, MT_TOOL_PALM);
+            batch.Sync();
+            slot.palm = true;
+        }
         return batch;
     }
     const bool wasPrimary = PrimarySlot() == index;

@@ -18,7 +18,8 @@ constexpr int32_t kTouchscreenMax = 32767;
 
 // Turns 30-byte contact out reports (state at byte 1, X at 3, Y at 5, contact number at 13,
 // little-endian) into slot events: contact 1 and 2 are slots 0 and 1; a report with the tip
-// bit (state 3) touches at X/Y, any other state (2 in range, 0 gone) lifts the contact.
+// bit (state 3) touches at X/Y, state 6 (in range, no finger) marks the contact a palm's, so
+// that it is cancelled, and any other state (2 in range, 0 gone) lifts it.
 // ABS_X/ABS_Y and BTN_TOUCH follow the lowest touching slot, as a single-touch reader
 // expects. Kept apart from the device so that tests see exactly what would be written.
 class TouchscreenEventBuilder {
@@ -36,6 +37,7 @@ private:
         bool down = false;
         int32_t x = 0;
         int32_t y = 0;
+        bool palm = false;  // its tool is a palm (until its next contact)
     };
 
     // The slot single-touch readers follow, or -1 when none touches.
