@@ -187,7 +187,11 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
     // The machine's outputs, as contacts that land and lift cleanly.
     TrackPoint contactA = outputA_;
     TrackPoint contactB = outputB_;
-    if (palm) {
+    // A palm's frames are held as any drop-out is, for a few frames (two fingers close
+    // together can look like one for a frame or two); a palm that stays cancels the contacts
+    // where the hold would have lifted them.
+    palmFrames_ = palm ? palmFrames_ + 1 : 0;
+    if (palmFrames_ > liftHoldFrames_) {
         pipelineA_.Submit(Cancel(0), kEngineId, 0);
         pipelineB_.Submit(Cancel(1), kEngineId, 1);
         return;

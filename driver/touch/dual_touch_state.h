@@ -79,8 +79,8 @@ public:
     DualTouchState(const DualTouchState&) = delete;
     DualTouchState& operator=(const DualTouchState&) = delete;
 
-    // Per axis: the X call stores its peaks; the Y call (frame complete) runs the machine. A
-    // palm's frame cancels the contacts that are down (no lift is held for them).
+    // Per axis: the X call stores its peaks; the Y call (frame complete) runs the machine.
+    // Palm frames that go on past the lift hold cancel the contacts that are down.
     void Feed(const PeakCandidate& first, const PeakCandidate& second, bool frameComplete,
               float threshold, bool palm = false);
     // Rate and output settings of both pipelines.
@@ -144,6 +144,7 @@ private:
         int32_t missing = 0;
     };
     std::array<LiftHold, 2> liftHolds_{};
+    int32_t palmFrames_ = 0;  // palm frames in a row
     int32_t liftHoldFrames_ = 3;
     PointerPipeline pipelineA_;
     PointerPipeline pipelineB_;
