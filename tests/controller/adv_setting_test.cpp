@@ -15,10 +15,10 @@
 #include <tuple>
 #include <vector>
 
-#include "controller/adv_setting_dialog.h"
-#include "controller/autostart.h"
-#include "controller/main_dialog.h"
-#include "controller/profile_file.h"
+#include "controller/models/profile_file.h"
+#include "controller/platform/autostart.h"
+#include "controller/widgets/adv_setting_dialog.h"
+#include "controller/widgets/main_dialog.h"
 
 #include "tests/controller/driver_side.h"
 

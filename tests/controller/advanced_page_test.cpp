@@ -23,14 +23,14 @@
 #include <string>
 #include <vector>
 
-#include "controller/advanced_page.h"
-#include "controller/autostart.h"
-#include "controller/basic_page.h"
-#include "controller/driver_launcher.h"
-#include "controller/factory_reset.h"
-#include "controller/main_dialog.h"
-#include "controller/output_mapping.h"
-#include "controller/profile_file.h"
+#include "controller/models/factory_reset.h"
+#include "controller/models/profile_file.h"
+#include "controller/platform/autostart.h"
+#include "controller/platform/driver_launcher.h"
+#include "controller/platform/output_mapping.h"
+#include "controller/widgets/advanced_page.h"
+#include "controller/widgets/basic_page.h"
+#include "controller/widgets/main_dialog.h"
 
 #include "tests/controller/driver_side.h"
 #include "tests/support/fake_clock.h"

@@ -9,9 +9,9 @@
 #include <QTranslator>
 #include <vector>
 
-#include "controller/calibrate_dialog.h"
-#include "controller/calibration_steps.h"
-#include "controller/main_dialog.h"
+#include "controller/models/calibration_steps.h"
+#include "controller/widgets/calibrate_dialog.h"
+#include "controller/widgets/main_dialog.h"
 #include "tests/support/delivering_transport.h"
 
 using namespace kv;

@@ -20,12 +20,12 @@
 #include <memory>
 #include <vector>
 
-#include "controller/about_page.h"
-#include "controller/adv_setting_dialog.h"
-#include "controller/advanced_page.h"
-#include "controller/basic_page.h"
-#include "controller/calibrate_dialog.h"
-#include "controller/main_dialog.h"
+#include "controller/widgets/about_page.h"
+#include "controller/widgets/adv_setting_dialog.h"
+#include "controller/widgets/advanced_page.h"
+#include "controller/widgets/basic_page.h"
+#include "controller/widgets/calibrate_dialog.h"
+#include "controller/widgets/main_dialog.h"
 #include "messaging/registry.h"
 #include "messaging/sensor_layout.h"
 
