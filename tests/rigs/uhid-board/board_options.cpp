@@ -1,5 +1,5 @@
 // Parsing uhid-board's command line.
-#include "tools/uhid-board/board_options.h"
+#include "tests/rigs/uhid-board/board_options.h"
 
 #include <string_view>
 

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/scenario-record/scenario_render.h"
+#include "tests/rigs/scenario-record/scenario_render.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> arguments;

@@ -1,5 +1,5 @@
 // Building and answering uhid messages.
-#include "tools/uhid-board/uhid_events.h"
+#include "tests/rigs/uhid-board/uhid_events.h"
 
 #include <algorithm>
 #include <cerrno>

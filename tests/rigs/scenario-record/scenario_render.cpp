@@ -1,5 +1,5 @@
 // Scenario rendering and the scenario-record command line.
-#include "tools/scenario-record/scenario_render.h"
+#include "tests/rigs/scenario-record/scenario_render.h"
 
 #include <algorithm>
 #include <cmath>

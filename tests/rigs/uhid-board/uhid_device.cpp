@@ -1,5 +1,5 @@
 // The /dev/uhid backend of the emulated board.
-#include "tools/uhid-board/uhid_device.h"
+#include "tests/rigs/uhid-board/uhid_device.h"
 
 #include <fcntl.h>
 #include <poll.h>

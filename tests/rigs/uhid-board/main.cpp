@@ -8,10 +8,10 @@
 #include "driver/sim/hid_recording.h"
 #include "driver/sim/scenario.h"
 #include "messaging/clock.h"
-#include "tools/uhid-board/board_options.h"
-#include "tools/uhid-board/board_player.h"
-#include "tools/uhid-board/plug_requests.h"
-#include "tools/uhid-board/uhid_device.h"
+#include "tests/rigs/uhid-board/board_options.h"
+#include "tests/rigs/uhid-board/board_player.h"
+#include "tests/rigs/uhid-board/plug_requests.h"
+#include "tests/rigs/uhid-board/uhid_device.h"
 
 namespace {
 

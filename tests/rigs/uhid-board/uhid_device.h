@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/uhid-board/uhid_events.h"
+#include "tests/rigs/uhid-board/uhid_events.h"
 
 namespace kv::uhid {
 

@@ -1,4 +1,4 @@
-#include "tools/uhid-board/plug_requests.h"
+#include "tests/rigs/uhid-board/plug_requests.h"
 
 namespace kv::uhidboard {
 

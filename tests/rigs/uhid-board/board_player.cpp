@@ -1,5 +1,5 @@
 // Turning a scenario or a recording into timed reports and plug cues.
-#include "tools/uhid-board/board_player.h"
+#include "tests/rigs/uhid-board/board_player.h"
 
 #include <cmath>
 #include <limits>
