@@ -272,8 +272,7 @@ int CConfiguratorApp::Run(QApplication& app) {
     const int lang = profile.ReadInt("GENERAL", "LANG", kLangEnglish);
     LoadLanguage(app, lang);
 
-    DialogContext context;
-    context.registry = &registry;
+    DialogContext context(registry);
     context.profile = &profile;
     context.language = lang;
     context.status = profile.ReadInt("BOOT", "STATUS", 1);

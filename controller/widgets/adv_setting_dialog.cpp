@@ -85,10 +85,8 @@ Kelvarin_AdvSetting::Kelvarin_AdvSetting(DialogContext& context, QWidget* parent
 
     // Initial values: the layout the driver last published, the flags as CONTROLLER.INI has
     // them.
-    if (context_.registry != nullptr) {
-        xEdit_->setText(QString::number(2 * context_.registry->splitState.Split0));
-        yEdit_->setText(QString::number(context_.registry->splitState.Split1));
-    }
+    xEdit_->setText(QString::number(2 * context_.registry.splitState.Split0));
+    yEdit_->setText(QString::number(context_.registry.splitState.Split1));
     if (context_.profile != nullptr) {
         showIndex_->setChecked(context_.profile->ReadInt("GENERAL", "INDEX", 0) != 0);
     }

@@ -30,9 +30,7 @@
 #include "controller/platform/driver_launcher.h"
 #include "controller/platform/output_mapping.h"
 #include "controller/platform/single_instance.h"
-#include "controller/widgets/about_page.h"
 #include "controller/widgets/adv_setting_dialog.h"
-#include "controller/widgets/basic_page.h"
 #include "controller/widgets/initial_dialog.h"
 #include "controller/widgets/main_dialog.h"
 #include "controller/widgets/progress_window.h"
@@ -72,8 +70,8 @@ QSlider* EdgeSlider(Qt::Orientation orientation, const char* id, const QString& 
 Kelvarin_Advanced::Kelvarin_Advanced(DialogContext& context, QWidget* parent)
     : QWidget(parent),
       context_(context),
-      registry_(*context.registry),
-      ownDriver_(context.driver == nullptr ? std::make_unique<DriverView>(*context.registry)
+      registry_(context.registry),
+      ownDriver_(context.driver == nullptr ? std::make_unique<DriverView>(context.registry)
                                            : nullptr),
       driver_(context.driver != nullptr ? *context.driver : *ownDriver_) {
     // The dialogs opened from here work on the same view.
@@ -366,10 +364,7 @@ EdgePositions Kelvarin_Advanced::EdgePositionsShown() const {
 }
 
 bool Kelvarin_Advanced::RefreshPaused() const {
-    if (const auto* main = qobject_cast<const CConfiguratorDlg*>(window())) {
-        return main->GraphMode() || main->HiddenToTray();
-    }
-    return false;
+    return refreshPaused_ && refreshPaused_();
 }
 
 void Kelvarin_Advanced::Refresh() {
@@ -519,9 +514,8 @@ void Kelvarin_Advanced::LayoutChanged() {
 }
 
 void Kelvarin_Advanced::ShowNotice(const QString& notice) {
-    if (auto* about = window()->findChild<Kelvarin_Copyright*>()) {
-        about->SetNotice(notice);
-    }
+    notice_ = notice;
+    emit NoticeChanged(notice);
     monitor_->setToolTip(notice);
 }
 
@@ -542,19 +536,13 @@ void Kelvarin_Advanced::StartDriver() {
     if (context_.launcher != nullptr) {
         context_.launcher->StartWhenOldEnded();
     }
-    ShowBasicGraphs();
+    emit DriverStartedOrStopped();
 }
 
 void Kelvarin_Advanced::StopDriver() {
     registry_.driverDoStop.RaiseCounted();
     driver_.ForgetDriver();
-    ShowBasicGraphs();
-}
-
-void Kelvarin_Advanced::ShowBasicGraphs() {
-    if (auto* basic = window()->findChild<Kelvarin_Basic*>()) {
-        basic->ShowGraphs();
-    }
+    emit DriverStartedOrStopped();
 }
 
 void Kelvarin_Advanced::BootToggled(bool on) {
@@ -572,10 +560,8 @@ void Kelvarin_Advanced::BootToggled(bool on) {
 void Kelvarin_Advanced::OpenSetting() {
     Kelvarin_AdvSetting dialog(context_, this);
     // "Show sensor index": the Setting page's graph labels follow at its next redraw.
-    if (auto* basic = window()->findChild<Kelvarin_Basic*>()) {
-        connect(&dialog, &Kelvarin_AdvSetting::ShowIndexChanged, basic,
-                &Kelvarin_Basic::SetShowIndex);
-    }
+    connect(&dialog, &Kelvarin_AdvSetting::ShowIndexChanged, this,
+            &Kelvarin_Advanced::ShowIndexChanged);
     dialog.exec();
 }
 

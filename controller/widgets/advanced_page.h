@@ -63,6 +63,12 @@ public:
     void SetConfirmer(std::function<bool(const QString& title, const QString& question)> ask) {
         confirm_ = std::move(ask);
     }
+    // True while the refresh is to be skipped (hidden to the tray, graph view); the main
+    // window sets it. Without one, the page always refreshes.
+    void SetRefreshPaused(std::function<bool()> paused) { refreshPaused_ = std::move(paused); }
+    // What the page has to tell the user beyond its own window (a chosen monitor that is not
+    // connected), empty for nothing; NoticeChanged tells each change.
+    const QString& Notice() const { return notice_; }
     // The folder of the driver the page starts.
     QString DriverFolder() const;
     // Where that driver keeps DRIVER.INI: beside itself when its folder is writable, else in
@@ -80,6 +86,12 @@ public:
 signals:
     // The factory reset started (true) or ended.
     void BusyChanged(bool busy);
+    // The notice for the About page changed (empty: none).
+    void NoticeChanged(const QString& notice);
+    // "Start driver" or "Stop driver" was pressed: the Setting page shows its graphs again.
+    void DriverStartedOrStopped();
+    // "Show sensor index" in the advanced settings dialog: the Setting page's graph labels.
+    void ShowIndexChanged(bool show);
 
 private:
     void Build();
@@ -90,7 +102,6 @@ private:
     EdgePositions EdgePositionsShown() const;
     void StartDriver();
     void StopDriver();
-    void ShowBasicGraphs();
     void BootToggled(bool on);
     void OpenSetting();
     void StartFactoryReset();
@@ -116,6 +127,8 @@ private:
     DriverView& driver_;
     EdgeSliders edges_;
     std::function<bool(const QString&, const QString&)> confirm_;
+    std::function<bool()> refreshPaused_;
+    QString notice_;
     bool otherBusy_ = false;
     bool custom_ = false;  // [BOOT] CUSTOM as read at start: "Setting..." is offered
     uint32_t seenSession_ = 0;

@@ -15,7 +15,6 @@
 
 #include "controller/models/auto_adaption.h"
 #include "controller/widgets/basic_graph.h"
-#include "controller/widgets/main_dialog.h"
 #include "controller/widgets/progress_window.h"
 
 namespace kv::controller {
@@ -253,13 +252,7 @@ void Kelvarin_Basic::SetView(int view) {
 }
 
 bool Kelvarin_Basic::RefreshPaused() const {
-    if (refreshPaused_) {
-        return refreshPaused_();
-    }
-    if (const auto* main = qobject_cast<const CConfiguratorDlg*>(window())) {
-        return main->GraphMode() || main->HiddenToTray();
-    }
-    return false;
+    return refreshPaused_ && refreshPaused_();
 }
 
 void Kelvarin_Basic::Refresh() {

@@ -46,8 +46,8 @@ public:
     // Runs the calibration dialog modally; true when it completed. Used by "Calibration" and
     // by auto adaption. Without one, auto adaption ends with its failure message.
     void SetCalibrationRunner(std::function<bool()> runner) { runCalibration_ = std::move(runner); }
-    // True while the refresh is to be skipped (hidden to the tray, graph view). Without one,
-    // the page asks the main window it sits in.
+    // True while the refresh is to be skipped (hidden to the tray, graph view); the main
+    // window sets it. Without one, the page always refreshes.
     void SetRefreshPaused(std::function<bool()> paused) { refreshPaused_ = std::move(paused); }
     // Electrode numbers in the graph view (CONTROLLER.INI INDEX).
     void SetShowIndex(bool show);

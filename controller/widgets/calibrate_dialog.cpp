@@ -297,7 +297,7 @@ int RunCalibration(DialogContext& context, QWidget* parent) {
         context.profile != nullptr
             ? QString::fromStdString(context.profile->ReadString("GENERAL", kMonitorKey, ""))
             : QString();
-    CalibrateDlg dialog(*context.registry, layout.desktop,
+    CalibrateDlg dialog(context.registry, layout.desktop,
                         CalibrationArea(layout.monitors, layout.desktop, monitor), parent);
     return dialog.exec();
 }

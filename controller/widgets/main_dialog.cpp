@@ -41,7 +41,7 @@ QPushButton* MakeButton(const QString& text, const QString& id, QWidget* parent)
 CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
     : QDialog(parent), context_(std::move(context)) {
     if (context_.driver == nullptr) {
-        ownDriver_ = std::make_unique<DriverView>(*context_.registry);
+        ownDriver_ = std::make_unique<DriverView>(context_.registry);
         ownDriver_->SetHello(context_.sayHello);
         context_.driver = ownDriver_.get();
     }
@@ -75,10 +75,10 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
 
     tabs_ = new CTabSheet(this);
     tabs_->setAccessibleName(tr("Setting"));
-    // The About page first: the other pages leave it notices while they are built.
+    // The About page first: it takes the notices the other pages leave while they are built.
     DriverView* driver = context_.driver;
     aboutPage_ = new Kelvarin_Copyright(
-        *context_.registry, [driver] { return driver->Answering(); }, tabs_);
+        context_.registry, [driver] { return driver->Answering(); }, tabs_);
     basicPage_ = new Kelvarin_Basic(*context_.driver, tabs_);
     // The page opens the calibration dialog (its button and the end of auto adaption).
     basicPage_->SetCalibrationRunner(
@@ -94,10 +94,24 @@ CConfiguratorDlg::CConfiguratorDlg(DialogContext context, QWidget* parent)
             &Kelvarin_Advanced::SetOtherBusy);
     connect(advancedPage_, &Kelvarin_Advanced::BusyChanged, basicPage_,
             &Kelvarin_Basic::SetOtherBusy);
+    // The pages rest while the window shows the graph view or is hidden to the tray.
+    const auto paused = [this] { return graphMode_ || hiddenToTray_; };
+    basicPage_->SetRefreshPaused(paused);
+    advancedPage_->SetRefreshPaused(paused);
+    // The Advanced page's notices on the About page, from the one it left while it was built.
+    if (!advancedPage_->Notice().isEmpty()) {
+        aboutPage_->SetNotice(advancedPage_->Notice());
+    }
+    connect(advancedPage_, &Kelvarin_Advanced::NoticeChanged, aboutPage_,
+            &Kelvarin_Copyright::SetNotice);
+    connect(advancedPage_, &Kelvarin_Advanced::DriverStartedOrStopped, basicPage_,
+            &Kelvarin_Basic::ShowGraphs);
+    connect(advancedPage_, &Kelvarin_Advanced::ShowIndexChanged, basicPage_,
+            &Kelvarin_Basic::SetShowIndex);
     connect(tabs_, &QTabWidget::currentChanged, this,
             [this](int index) { tabs_->setAccessibleName(tabs_->tabText(index)); });
 
-    graph_ = new GraphView(*context_.registry, this);
+    graph_ = new GraphView(context_.registry, this);
     graph_->hide();
 
     daemonButton_ = MakeButton(tr("Run as Daemon"), QStringLiteral("1"), this);
@@ -226,7 +240,7 @@ void CConfiguratorDlg::PresenceTick() {
     if (hiddenToTray_) {
         return;
     }
-    ClientHereMessage& presence = context_.registry->clientClient;
+    ClientHereMessage& presence = context_.registry.clientClient;
     presence.Present = true;
     presence.Publish();
 }
@@ -244,7 +258,7 @@ void CConfiguratorDlg::Quit() {
     presenceTimer_->stop();
     graphTimer_->stop();
     driverTimer_->stop();
-    context_.registry->storeDoSave.RaiseCounted();
+    context_.registry.storeDoSave.RaiseCounted();
     if (tray_ != nullptr) {
         tray_->hide();
     }

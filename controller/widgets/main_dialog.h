@@ -28,9 +28,12 @@ class Kelvarin_Copyright;
 class OutputMapper;
 class ProfileFile;
 
-// What the window needs from the rest of the program.
+// What the window needs from the rest of the program: the records it shows and sends always,
+// the rest where the program has it.
 struct DialogContext {
-    Registry* registry = nullptr;
+    explicit DialogContext(Registry& records) : registry(records) {}
+
+    Registry& registry;
     ProfileFile* profile = nullptr;  // CONTROLLER.INI, for the language list
     int language = 19;               // LANG as read at start-up
     int status = 1;                  // STATUS as read at start-up

@@ -39,7 +39,7 @@ private:
     struct Dialog : LinkedRegistries {
         QTemporaryDir folder;
         ProfileFile profile;
-        DialogContext context;
+        DialogContext context{registry};
         DriverView view{registry};
         std::unique_ptr<Kelvarin_AdvSetting> dialog;
         QStringList messages;
@@ -49,7 +49,6 @@ private:
             driver.driver.splitState.Split0 = 12;
             driver.driver.splitState.Split1 = 40;
             DriverAnswers();
-            context.registry = &registry;
             context.driver = &view;
             context.profile = &profile;
             dialog = std::make_unique<Kelvarin_AdvSetting>(context);

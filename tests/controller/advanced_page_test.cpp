@@ -55,7 +55,7 @@ private:
         std::unique_ptr<ProfileFile> profile;
         std::atomic<int> starts{0};
         std::unique_ptr<DriverLauncher> launcher;
-        DialogContext context;
+        DialogContext context{registry};
         std::unique_ptr<Kelvarin_Advanced> page;
         // The driver is in driverFolder when one is given, else beside CONTROLLER.INI.
         // Two monitors side by side unless a test changes them.
@@ -86,7 +86,6 @@ private:
                     ++starts;
                     return true;
                 });
-            context.registry = &registry;
             context.profile = profile.get();
             context.launcher = launcher.get();
             page = std::make_unique<Kelvarin_Advanced>(context);
@@ -422,6 +421,9 @@ private slots:
         QWidget window;
         auto* basic = new Kelvarin_Basic(p.registry, &window);
         p.page->setParent(&window);
+        // Wired as the main window wires its pages.
+        connect(p.page.get(), &Kelvarin_Advanced::DriverStartedOrStopped, basic,
+                &Kelvarin_Basic::ShowGraphs);
         window.show();
         auto* graph = basic->findChild<QPushButton*>(QStringLiteral("1002"));
         auto* monitor = basic->findChild<QPushButton*>(QStringLiteral("1003"));

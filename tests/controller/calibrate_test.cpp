@@ -359,8 +359,7 @@ private slots:
         }
 
         // The real 50 ms timer, from the modal entry point the Setting page uses.
-        DialogContext context;
-        context.registry = &reg;
+        DialogContext context(reg);
         QTimer::singleShot(200, [&reg] { reg.calibDoComplete.header.eventValid = 1; });
         // Should the dialog not close by itself, end it so the test fails instead of hanging.
         QTimer::singleShot(30000, [] {

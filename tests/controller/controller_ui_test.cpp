@@ -71,8 +71,7 @@ private:
         Window(int status, bool tray, ProfileFile* profile = nullptr) {
             registry.SetTransport(&transport);
             registry.MarkPeerHeard();  // a driver answering
-            DialogContext context;
-            context.registry = &registry;
+            DialogContext context(registry);
             context.profile = profile;
             context.status = status;
             context.trayAvailable = [tray] { return tray; };

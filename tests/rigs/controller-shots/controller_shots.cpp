@@ -186,8 +186,7 @@ int main(int argc, char** argv) {
     auto registry = std::make_unique<kv::Registry>(kv::ProgramRole::Controller);
     FillRegistry(*registry);
     HearAsFromTheDriver(*registry);
-    kv::controller::DialogContext context;
-    context.registry = registry.get();
+    kv::controller::DialogContext context(*registry);
     context.trayAvailable = [] { return false; };
     context.sayHello = [] {};
     // Two monitors side by side, for the Advanced page's monitor list.
