@@ -178,14 +178,14 @@ bench: bench-build
 # settings, whole, and no temporary file may pile up. Prints the figures.
 crash-save: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
-	scripts/crash-save $(BUILD) $(CRASH_SAVE_KILLS)
+	tests/stress/crash-save $(BUILD) $(CRASH_SAVE_KILLS)
 
 # The Driver on the simulated demo with a Controller-role peer for SOAK_MINUTES: memory, file
 # descriptors, threads, frames per period and heartbeats sampled every SOAK_SAMPLE_SECONDS, and
 # what it costs in CPU and memory at the demo's rate (100 frames per second) and at 250.
 soak: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
-	SOAK_MINUTES=$(SOAK_MINUTES) SOAK_SAMPLE_SECONDS=$(SOAK_SAMPLE_SECONDS) scripts/soak $(BUILD)
+	SOAK_MINUTES=$(SOAK_MINUTES) SOAK_SAMPLE_SECONDS=$(SOAK_SAMPLE_SECONDS) tests/stress/soak $(BUILD)
 
 # The monitor choice: its logic, the calibration on one monitor, and the real Controller on a
 # desktop of two monitors (Xorg with the dummy video driver). All of it is also in `test`.
@@ -198,10 +198,10 @@ test-monitors: deps $(BUILD)/build.ninja
 # The short forms of crash-save, soak, storm and peer-loss, for CI.
 stress-short: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl datagram-storm
-	scripts/crash-save $(BUILD) 100
-	SOAK_MINUTES=1 SOAK_SAMPLE_SECONDS=10 SOAK_COST_SECONDS=15 scripts/soak $(BUILD)
-	STORM_COUNT=100000 scripts/storm $(BUILD)
-	PEER_LOSS_CYCLES=5 scripts/peer-loss $(BUILD)
+	tests/stress/crash-save $(BUILD) 100
+	SOAK_MINUTES=1 SOAK_SAMPLE_SECONDS=10 SOAK_COST_SECONDS=15 tests/stress/soak $(BUILD)
+	STORM_COUNT=100000 tests/stress/storm $(BUILD)
+	PEER_LOSS_CYCLES=5 tests/stress/peer-loss $(BUILD)
 
 # How good the touch is: latency, the error map, jitter and drawn lines on the simulated foil
 # through the driver's own path, written with their plots to docs/quality.md (Release build, the
@@ -239,24 +239,26 @@ run: deps $(BUILD)/build.ninja
 # README; rendered offscreen, so no display is needed.
 screenshots: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target controller-shots Controller Driver kvctl desktop-shot
-	$(BUILD)/tools/controller-shots/controller-shots docs
+	$(BUILD)/tests/rigs/controller-shots/controller-shots docs
 	tests/controller/a11y/with-desktop --two-monitors /usr/bin/python3 \
 		tests/controller/a11y/monitors_path_test.py $(BUILD)/controller/Controller \
-		$(BUILD)/tools/kvctl/kvctl $(BUILD)/tools/desktop-shot/desktop-shot \
+		$(BUILD)/tools/kvctl/kvctl $(BUILD)/tests/rigs/desktop-shot/desktop-shot \
 		docs/controller-monitors.png
 
-# A storm of malformed and random datagrams at a running Driver (scripts/storm): it must keep
-# answering, keep its settings and give its memory back. CI runs it with STORM_COUNT=100000.
+# A storm of malformed and random datagrams at a running Driver (tests/stress/storm): it must
+# keep answering, keep its settings and give its memory back. CI runs it with
+# STORM_COUNT=100000.
 storm: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl datagram-storm
-	STORM_COUNT=$(STORM_COUNT) scripts/storm $(BUILD)
+	STORM_COUNT=$(STORM_COUNT) tests/stress/storm $(BUILD)
 
-# Peers lost under a running Driver (scripts/peer-loss): a Controller killed and started again
-# PEER_LOSS_CYCLES times, each start getting every record, then the X server killed and started
-# again under --pointer=xtest, the pointer moving on the new one. CI runs PEER_LOSS_CYCLES=5.
+# Peers lost under a running Driver (tests/stress/peer-loss): a Controller killed and started
+# again PEER_LOSS_CYCLES times, each start getting every record, then the X server killed and
+# started again under --pointer=xtest, the pointer moving on the new one. CI runs
+# PEER_LOSS_CYCLES=5.
 peer-loss: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target Driver kvctl
-	PEER_LOSS_CYCLES=$(PEER_LOSS_CYCLES) scripts/peer-loss $(BUILD)
+	PEER_LOSS_CYCLES=$(PEER_LOSS_CYCLES) tests/stress/peer-loss $(BUILD)
 
 # What CI runs.
 check: test test-sanitize test-thread bench-build test-package fuzz format-check

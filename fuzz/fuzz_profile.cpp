@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "controller/profile_file.h"
+#include "controller/models/profile_file.h"
 
 namespace {
 

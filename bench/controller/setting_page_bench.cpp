@@ -11,8 +11,8 @@
 #include <cmath>
 #include <memory>
 
-#include "controller/basic_graph.h"
-#include "controller/basic_page.h"
+#include "controller/widgets/basic_graph.h"
+#include "controller/widgets/basic_page.h"
 #include "messaging/registry.h"
 
 namespace kv::controller {

@@ -15,10 +15,10 @@
 #include <tuple>
 #include <vector>
 
-#include "controller/adv_setting_dialog.h"
-#include "controller/autostart.h"
-#include "controller/main_dialog.h"
-#include "controller/profile_file.h"
+#include "controller/models/profile_file.h"
+#include "controller/platform/autostart.h"
+#include "controller/widgets/adv_setting_dialog.h"
+#include "controller/widgets/main_dialog.h"
 
 #include "tests/controller/driver_side.h"
 
@@ -39,7 +39,7 @@ private:
     struct Dialog : LinkedRegistries {
         QTemporaryDir folder;
         ProfileFile profile;
-        DialogContext context;
+        DialogContext context{registry};
         DriverView view{registry};
         std::unique_ptr<Kelvarin_AdvSetting> dialog;
         QStringList messages;
@@ -49,7 +49,6 @@ private:
             driver.driver.splitState.Split0 = 12;
             driver.driver.splitState.Split1 = 40;
             DriverAnswers();
-            context.registry = &registry;
             context.driver = &view;
             context.profile = &profile;
             dialog = std::make_unique<Kelvarin_AdvSetting>(context);

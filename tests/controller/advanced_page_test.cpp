@@ -23,14 +23,14 @@
 #include <string>
 #include <vector>
 
-#include "controller/advanced_page.h"
-#include "controller/autostart.h"
-#include "controller/basic_page.h"
-#include "controller/driver_launcher.h"
-#include "controller/factory_reset.h"
-#include "controller/main_dialog.h"
-#include "controller/output_mapping.h"
-#include "controller/profile_file.h"
+#include "controller/models/factory_reset.h"
+#include "controller/models/profile_file.h"
+#include "controller/platform/autostart.h"
+#include "controller/platform/driver_launcher.h"
+#include "controller/platform/output_mapping.h"
+#include "controller/widgets/advanced_page.h"
+#include "controller/widgets/basic_page.h"
+#include "controller/widgets/main_dialog.h"
 
 #include "tests/controller/driver_side.h"
 #include "tests/support/fake_clock.h"
@@ -55,7 +55,7 @@ private:
         std::unique_ptr<ProfileFile> profile;
         std::atomic<int> starts{0};
         std::unique_ptr<DriverLauncher> launcher;
-        DialogContext context;
+        DialogContext context{registry};
         std::unique_ptr<Kelvarin_Advanced> page;
         // The driver is in driverFolder when one is given, else beside CONTROLLER.INI.
         // Two monitors side by side unless a test changes them.
@@ -86,7 +86,6 @@ private:
                     ++starts;
                     return true;
                 });
-            context.registry = &registry;
             context.profile = profile.get();
             context.launcher = launcher.get();
             page = std::make_unique<Kelvarin_Advanced>(context);
@@ -422,6 +421,9 @@ private slots:
         QWidget window;
         auto* basic = new Kelvarin_Basic(p.registry, &window);
         p.page->setParent(&window);
+        // Wired as the main window wires its pages.
+        connect(p.page.get(), &Kelvarin_Advanced::DriverStartedOrStopped, basic,
+                &Kelvarin_Basic::ShowGraphs);
         window.show();
         auto* graph = basic->findChild<QPushButton*>(QStringLiteral("1002"));
         auto* monitor = basic->findChild<QPushButton*>(QStringLiteral("1003"));

@@ -1,6 +1,6 @@
 // Auto adaption on a fake timer and a fake level source: the sensitivity search, its limits,
 // and what follows a successful search.
-#include "controller/auto_adaption.h"
+#include "controller/models/auto_adaption.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "controller/autostart.h"
+#include "controller/platform/autostart.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -15,8 +15,8 @@
 #include <tuple>
 #include <vector>
 
-#include "controller/basic_graph.h"
-#include "controller/basic_page.h"
+#include "controller/widgets/basic_graph.h"
+#include "controller/widgets/basic_page.h"
 
 #include "tests/controller/driver_side.h"
 

@@ -9,9 +9,9 @@
 #include <QTranslator>
 #include <vector>
 
-#include "controller/calibrate_dialog.h"
-#include "controller/calibration_steps.h"
-#include "controller/main_dialog.h"
+#include "controller/models/calibration_steps.h"
+#include "controller/widgets/calibrate_dialog.h"
+#include "controller/widgets/main_dialog.h"
 #include "tests/support/delivering_transport.h"
 
 using namespace kv;
@@ -359,8 +359,7 @@ private slots:
         }
 
         // The real 50 ms timer, from the modal entry point the Setting page uses.
-        DialogContext context;
-        context.registry = &reg;
+        DialogContext context(reg);
         QTimer::singleShot(200, [&reg] { reg.calibDoComplete.header.eventValid = 1; });
         // Should the dialog not close by itself, end it so the test fails instead of hanging.
         QTimer::singleShot(30000, [] {

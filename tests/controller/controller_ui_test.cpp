@@ -18,14 +18,14 @@
 #include <QTranslator>
 #include <vector>
 
-#include "controller/about_page.h"
-#include "controller/controller_app.h"
-#include "controller/driver_launcher.h"
-#include "controller/driver_view.h"
-#include "controller/first_run.h"
-#include "controller/main_dialog.h"
-#include "controller/profile_file.h"
-#include "controller/single_instance.h"
+#include "controller/app/controller_app.h"
+#include "controller/app/first_run.h"
+#include "controller/models/driver_view.h"
+#include "controller/models/profile_file.h"
+#include "controller/platform/driver_launcher.h"
+#include "controller/platform/single_instance.h"
+#include "controller/widgets/about_page.h"
+#include "controller/widgets/main_dialog.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 
@@ -71,8 +71,7 @@ private:
         Window(int status, bool tray, ProfileFile* profile = nullptr) {
             registry.SetTransport(&transport);
             registry.MarkPeerHeard();  // a driver answering
-            DialogContext context;
-            context.registry = &registry;
+            DialogContext context(registry);
             context.profile = profile;
             context.status = status;
             context.trayAvailable = [tray] { return tray; };

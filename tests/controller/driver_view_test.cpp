@@ -1,14 +1,14 @@
 // The Controller's view of the driver on a fake clock: changes wait for the driver's records
 // and keep their order, a publish-all in flight neither undoes a change nor swallows a save,
 // and a change kept waiting by a driver that answers asks it for its records.
-#include "controller/driver_view.h"
+#include "controller/models/driver_view.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "controller/sensor_models.h"
+#include "controller/models/sensor_models.h"
 #include "tests/support/delivering_transport.h"
 #include "tests/support/fake_clock.h"
 

@@ -1,5 +1,5 @@
 // The graph view's bar rule: length, bounds, threshold line and colour, bars per half.
-#include "controller/graph_bars.h"
+#include "controller/models/graph_bars.h"
 
 #include <gtest/gtest.h>
 

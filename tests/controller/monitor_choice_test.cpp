@@ -3,8 +3,8 @@
 // about the chosen monitor, and what.
 #include <QTest>
 
-#include "controller/monitor_choice.h"
-#include "controller/output_mapping.h"
+#include "controller/models/monitor_choice.h"
+#include "controller/platform/output_mapping.h"
 
 using namespace kv::controller;
 

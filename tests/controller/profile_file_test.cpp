@@ -1,6 +1,6 @@
 // CONTROLLER.INI: the default text, look-ups without regard to case or line ends, writes that
 // change one value and keep every other byte, and the file on disk.
-#include "controller/profile_file.h"
+#include "controller/models/profile_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

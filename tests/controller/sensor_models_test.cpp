@@ -1,5 +1,5 @@
 // The sensor model table and SetModel: what a chosen model makes the Controller send.
-#include "controller/sensor_models.h"
+#include "controller/models/sensor_models.h"
 
 #include <gtest/gtest.h>
 

@@ -157,7 +157,7 @@ size_t Count(const std::string& text, const std::string& phrase) {
 // the last one's publish-alls, as a script's commands do), with no flood and with random datagrams
 // from 200 ports at 1000 a second, from another user and from the owner's own uid. Every command
 // must succeed with kvctl's usual three seconds; the times are printed, with each flood's ratio to
-// the quiet ones (scripts/flood-figures runs this and shows only those lines).
+// the quiet ones (tests/stress/flood-figures runs this and shows only those lines).
 TEST_F(CrossUser, AFloodFromAnyUserLeavesTheOwnersCommandsAsTheyWere) {
     constexpr int kCommands = 7;
     struct Phase {

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "tools/uhid-board/board_options.h"
+#include "tests/rigs/uhid-board/board_options.h"
 
 using namespace kv::uhidboard;
 

@@ -9,7 +9,7 @@
 #include "driver/sim/hid_recording.h"
 #include "driver/sim/scenario.h"
 #include "driver/sim/simulated_board.h"
-#include "tools/uhid-board/board_player.h"
+#include "tests/rigs/uhid-board/board_player.h"
 
 using namespace kv::uhidboard;
 using Kind = PlayerStep::Kind;

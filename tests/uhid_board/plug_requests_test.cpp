@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "tools/uhid-board/plug_requests.h"
+#include "tests/rigs/uhid-board/plug_requests.h"
 
 using namespace kv::uhidboard;
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/sim/hid_recording.h"
-#include "tools/uhid-board/uhid_events.h"
+#include "tests/rigs/uhid-board/uhid_events.h"
 
 using namespace kv::uhid;
 

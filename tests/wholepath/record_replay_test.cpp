@@ -12,8 +12,8 @@
 #include "driver/sim/recording_sensor_link.h"
 #include "driver/sim/replay_sensor_link.h"
 #include "driver/sim/simulated_sensor_link.h"
+#include "tests/rigs/scenario-record/scenario_render.h"
 #include "tests/support/process_support.h"
-#include "tools/scenario-record/scenario_render.h"
 #include "whole_path.h"
 
 namespace kv {

@@ -3,7 +3,7 @@ a desktop of two monitors (with-desktop --two-monitors: LEFT and RIGHT, each hal
 800 screen), the window driven through the accessibility bus, the pointer and the keyboard:
     with-desktop --two-monitors /usr/bin/python3 monitors_path_test.py CONTROLLER KVCTL \
         [DESKTOP_SHOT PICTURE]
-With DESKTOP_SHOT (tools/desktop-shot) and a PNG path, the window with the open list is saved
+With DESKTOP_SHOT (tests/rigs/desktop-shot) and a PNG path, the window with the open list is saved
 there as the README shows it.
 
 The "Monitor" list offers the whole desktop and both monitors; choosing RIGHT makes the
