@@ -1,9 +1,10 @@
 // The precise path's two-finger pairing. On a foil that senses rows and columns, two fingers
 // whose rows or columns meet give one peak on that axis (one above the other, side by side)
 // or on both (crossing); the classic machine then moves both fingers to the merged peak, or
-// drops one and lands it again as a new touch. Here each finger keeps a velocity learnt while
-// both are seen apart, and where the peaks merge each goes on where its motion takes it: the
-// merged axis from that prediction, the other from the peak it is paired with.
+// drops one and lands it again as a new touch. Here each finger keeps a velocity (the median
+// of its recent steps), and where the peaks merge each goes on where its motion takes it: the
+// merged axis from that prediction (never farther from the merged peak than a finger can be),
+// the other from the peak it is paired with.
 #pragma once
 
 #include <array>
