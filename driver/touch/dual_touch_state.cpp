@@ -214,7 +214,9 @@ void DualTouchState::HoldLift(size_t channel, TrackPoint& output) {
     LiftHold& hold = liftHolds_[channel];
     if (output.state >= touch_state::kTouching) {
         if (!hold.down && ++hold.seen < kLandFrames) {
-            output.state = touch_state::kNone;
+            // Not landed yet. The precise path's filter is given it already (as a finger near,
+            // which lands no contact), so that the contact lands at the mean of both frames.
+            output.state = path_ == TouchPath::Precise ? touch_state::kHover : touch_state::kNone;
             return;
         }
         hold.down = true;

@@ -136,7 +136,7 @@ void PointerPipeline::Smooth(const PointerSample& damped) {
 void PointerPipeline::Follow(const PointerSample& sample) {
     // The frame period from the frames of the last two-second period; 100 fps until known.
     const double dt = rate_ > 8 ? 2.0 / rate_ : 0.01;
-    if (sample.state != touch_state::kTouching) {
+    if (sample.state == touch_state::kNone) {
         followX_.Reset();
         followY_.Reset();
         output_ = sample;

@@ -185,6 +185,15 @@ TEST_F(DualTouchStateTest, PreciseTakesANoisePeakFarFromBothFingersForNone) {
     }
 }
 
+TEST_F(DualTouchStateTest, PreciseLandsAContactAtTheMeanOfItsFirstTwoFrames) {
+    rig.path = TouchPath::Precise;
+    OneFinger(0.40f, 0.5f);
+    EXPECT_EQ(Dual().PipelineA().Output().state, touch_state::kHover);  // not landed yet
+    OneFinger(0.42f, 0.5f);
+    EXPECT_EQ(Dual().PipelineA().Output().state, touch_state::kTouching);
+    EXPECT_NEAR(Dual().PipelineA().Output().x, 0.41, 1e-6);
+}
+
 TEST_F(DualTouchStateTest, GhostPairingIsRejected) {
     Frame({{0.2f, 20.0f}, {0.8f, 15.0f}}, {{0.2f, 20.0f}, {0.8f, 15.0f}});
     // Finger 2 is now stronger on Y: classified A = (0.2, 0.8), the ghost.
