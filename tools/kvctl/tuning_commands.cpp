@@ -209,6 +209,167 @@ int RunExport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
     return kExitOk;
 }
 
+namespace {
+
+// A line of the import file that cannot be taken: said with its place, nothing changed.
+int BadLine(CommandIo& io, const std::string& file, int line, const std::string& message) {
+    io.err << "kvctl import: " << file << ':' << line << ": " << Printable(message)
+           << "; nothing was changed\n";
+    return kExitFailure;
+}
+
+// The import file's sections; a file that cannot be read or holds none is said.
+int ReadImportFile(const std::string& file, CommandIo& io, TuningText& tuning) {
+    const FileText text = ReadRegularFile(file, kMaxTuningBytes);
+    if (!text.Whole()) {
+        io.err << "kvctl import: " << text.error << "; nothing was changed\n";
+        // A file of the wrong kind is the caller's mistake; a read that failed is not.
+        return text.outcome == FileText::Outcome::Failed ? kExitNotDone : kExitFailure;
+    }
+    tuning = ParseTuning(text.text);
+    if (!tuning.error.empty()) {
+        return BadLine(io, file, tuning.errorLine, tuning.error);
+    }
+    if (tuning.records.empty()) {
+        io.err << "kvctl import: " << file
+               << " holds no section of settings (is it a file kvctl export wrote?); nothing "
+                  "was changed\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+// The imported values on a copy of the driver's records: each type is checked as it is
+// assigned, each record's range as a whole (some fields only make sense together). Every
+// section's record is copied, so that a calibration written to the file keeps the driver's
+// values of what the import file leaves out.
+int WantedRecords(const TuningText& tuning, Registry& records, const std::string& file,
+                  CommandIo& io, std::unique_ptr<Registry>& wanted, bool& calibration) {
+    wanted = CopyOfSections(records);
+    calibration = false;
+    for (const TuningRecord& record : tuning.records) {
+        DataManipulation& target = RecordOf(*wanted, *record.section);
+        const std::map<std::string, std::string> before = FieldTexts(target);
+        for (const TuningValue& value : record.values) {
+            const AssignOutcome outcome = AssignField(target, value.field + "=" + value.value);
+            if (!outcome.ok) {
+                return BadLine(io, file, value.line, outcome.error);
+            }
+        }
+        calibration = calibration || record.section->calibration;
+        if (record.section->calibration) {
+            const int line = record.values.empty() ? record.line : record.values.front().line;
+            if (!ranges::kAngle.Holds(wanted->calibState.Angle)) {
+                return BadLine(io, file, line, "Angle takes 0..3 quarter turns");
+            }
+            if (const std::string problem =
+                    ReferencesProblem(wanted->calibRefTL, wanted->calibRefTR, wanted->calibRefBL);
+                !problem.empty()) {
+                return BadLine(io, file, line, "the calibration is unusable: " + problem);
+            }
+            continue;
+        }
+        const int index = RecordIndex(RecordName(target.Registration())).value_or(-1);
+        if (InRangeAt(*wanted, index)) {
+            continue;
+        }
+        // The first line that, put back alone, brings the record into range is the bad one.
+        for (const TuningValue& value : record.values) {
+            AssignField(target, value.field + "=" + before.at(value.field));
+            const bool fits = InRangeAt(*wanted, index);
+            AssignField(target, value.field + "=" + value.value);
+            if (fits) {
+                return BadLine(io, file, value.line,
+                               std::string(record.section->record) + " " + value.field + " = " +
+                                   value.value + " is out of the range the driver takes");
+            }
+        }
+        return BadLine(io, file, record.line,
+                       std::string("the values of [") + record.section->record +
+                           "] do not fit together in the range the driver takes");
+    }
+    return kExitOk;
+}
+
+// How many imported values differ from the driver's; each is printed on a dry run.
+int CountChanges(const TuningText& tuning, Registry& records, Registry& wanted, bool print,
+                 CommandIo& io) {
+    int changes = 0;
+    for (const TuningRecord& record : tuning.records) {
+        const auto now = FieldTexts(RecordOf(records, *record.section));
+        const auto then = FieldTexts(RecordOf(wanted, *record.section));
+        for (const TuningValue& value : record.values) {
+            if (now.at(value.field) != then.at(value.field)) {
+                ++changes;
+                if (print) {
+                    io.out << record.section->record << ' ' << value.field << ": "
+                           << now.at(value.field) << " -> " << then.at(value.field) << '\n';
+                }
+            }
+        }
+    }
+    return changes;
+}
+
+// The wanted values into the driver: a calibration through DRIVER.INI and a reload, the rest
+// as records.
+int ApplyImport(const TuningText& tuning, Conversation& conversation, Registry& records,
+                Registry& wanted, bool calibration, const std::string& settingsPath, int timeoutMs,
+                CommandIo& io) {
+    if (!calibration) {
+        for (const TuningRecord& record : tuning.records) {
+            DataManipulation& live = RecordOf(records, *record.section);
+            for (const auto& [field, value] : FieldTexts(RecordOf(wanted, *record.section))) {
+                AssignField(live, field + "=" + value);
+            }
+            if (!conversation.Send(live)) {
+                return kExitNoDriver;
+            }
+        }
+        return kExitOk;
+    }
+    // The driver takes its calibration only from DRIVER.INI: every imported value goes into
+    // the file in one write, so that a driver stopped half-way takes the whole import or none
+    // of it when it starts again. The reload then gives back what the driver had not saved,
+    // and the save that follows writes it all.
+    const std::optional<SettingsOnDisk> saved =
+        ReadDriverSettings(records, settingsPath, io, "import");
+    if (!saved) {
+        return kExitNotDone;
+    }
+    const auto imported = std::make_unique<Registry>(ProgramRole::Driver);
+    ApplySettingsDefaults(*imported);
+    ApplySettingsText(saved->text, *imported);
+    for (const TuningRecord& record : tuning.records) {
+        for (const TuningValue& value : record.values) {
+            AssignField(RecordOf(*imported, *record.section), value.field + "=" + value.value);
+        }
+    }
+    return ReloadInto(conversation, io, "import", settingsPath,
+                      WithChangedSettings(saved->text, *saved->values, *imported), wanted,
+                      timeoutMs);
+}
+
+// The imported values the driver does not hold after the import, each said.
+int Differences(const TuningText& tuning, Registry& after, Registry& wanted, CommandIo& io) {
+    int differing = 0;
+    for (const TuningRecord& record : tuning.records) {
+        const auto got = FieldTexts(RecordOf(after, *record.section));
+        const auto meant = FieldTexts(RecordOf(wanted, *record.section));
+        for (const TuningValue& value : record.values) {
+            if (got.at(value.field) != meant.at(value.field)) {
+                ++differing;
+                io.err << "kvctl import: the driver holds " << record.section->record << ' '
+                       << value.field << " = " << got.at(value.field) << ", not "
+                       << meant.at(value.field) << '\n';
+            }
+        }
+    }
+    return differing;
+}
+
+}  // namespace
+
 int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) {
     std::vector<std::pair<std::string_view, std::string_view>> own;
     std::string missing;
@@ -233,26 +394,9 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
         return Usage(io, "import", "give the file that kvctl export wrote");
     }
     const std::string file(options->words[0]);
-    const FileText text = ReadRegularFile(file, kMaxTuningBytes);
-    if (!text.Whole()) {
-        io.err << "kvctl import: " << text.error << "; nothing was changed\n";
-        // A file of the wrong kind is the caller's mistake; a read that failed is not.
-        return text.outcome == FileText::Outcome::Failed ? kExitNotDone : kExitFailure;
-    }
-    const auto bad = [&io, &file](int line, const std::string& message) {
-        io.err << "kvctl import: " << file << ':' << line << ": " << Printable(message)
-               << "; nothing was changed\n";
-        return kExitFailure;
-    };
-    const TuningText tuning = ParseTuning(text.text);
-    if (!tuning.error.empty()) {
-        return bad(tuning.errorLine, tuning.error);
-    }
-    if (tuning.records.empty()) {
-        io.err << "kvctl import: " << file
-               << " holds no section of settings (is it a file kvctl export wrote?); nothing "
-                  "was changed\n";
-        return kExitFailure;
+    TuningText tuning;
+    if (const int status = ReadImportFile(file, io, tuning); status != kExitOk) {
+        return status;
     }
 
     Conversation conversation(env, io, "import");
@@ -262,109 +406,22 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
         return status;
     }
     Registry& records = conversation.Session().Records();
-    // The values go onto a copy of the driver's records: each type is checked as it is
-    // assigned, each record's range as a whole (some fields only make sense together).
-    // Every section's record, so that a calibration written to the file keeps the driver's
-    // values of what the import file leaves out.
-    const std::unique_ptr<Registry> wanted = CopyOfSections(records);
+    std::unique_ptr<Registry> wanted;
     bool calibration = false;
-    for (const TuningRecord& record : tuning.records) {
-        DataManipulation& target = RecordOf(*wanted, *record.section);
-        const std::map<std::string, std::string> before = FieldTexts(target);
-        for (const TuningValue& value : record.values) {
-            const AssignOutcome outcome = AssignField(target, value.field + "=" + value.value);
-            if (!outcome.ok) {
-                return bad(value.line, outcome.error);
-            }
-        }
-        calibration = calibration || record.section->calibration;
-        if (record.section->calibration) {
-            const int line = record.values.empty() ? record.line : record.values.front().line;
-            if (!ranges::kAngle.Holds(wanted->calibState.Angle)) {
-                return bad(line, "Angle takes 0..3 quarter turns");
-            }
-            if (const std::string problem =
-                    ReferencesProblem(wanted->calibRefTL, wanted->calibRefTR, wanted->calibRefBL);
-                !problem.empty()) {
-                return bad(line, "the calibration is unusable: " + problem);
-            }
-            continue;
-        }
-        const int index = RecordIndex(RecordName(target.Registration())).value_or(-1);
-        if (InRangeAt(*wanted, index)) {
-            continue;
-        }
-        // The first line that, put back alone, brings the record into range is the bad one.
-        for (const TuningValue& value : record.values) {
-            AssignField(target, value.field + "=" + before.at(value.field));
-            const bool fits = InRangeAt(*wanted, index);
-            AssignField(target, value.field + "=" + value.value);
-            if (fits) {
-                return bad(value.line, std::string(record.section->record) + " " + value.field +
-                                           " = " + value.value +
-                                           " is out of the range the driver takes");
-            }
-        }
-        return bad(record.line, std::string("the values of [") + record.section->record +
-                                    "] do not fit together in the range the driver takes");
+    if (const int status = WantedRecords(tuning, records, file, io, wanted, calibration);
+        status != kExitOk) {
+        return status;
     }
-
-    // What would change, or what is about to.
-    int changes = 0;
-    for (const TuningRecord& record : tuning.records) {
-        const auto now = FieldTexts(RecordOf(records, *record.section));
-        const auto then = FieldTexts(RecordOf(*wanted, *record.section));
-        for (const TuningValue& value : record.values) {
-            if (now.at(value.field) != then.at(value.field)) {
-                ++changes;
-                if (dryRun) {
-                    io.out << record.section->record << ' ' << value.field << ": "
-                           << now.at(value.field) << " -> " << then.at(value.field) << '\n';
-                }
-            }
-        }
-    }
+    const int changes = CountChanges(tuning, records, *wanted, dryRun, io);
     if (dryRun) {
         io.out << (changes == 0 ? "no change" : std::to_string(changes) + " change(s)")
                << " for the driver on " << conversation.PeerName() << " (dry run)\n";
         return kExitOk;
     }
-
-    if (calibration) {
-        // The driver takes its calibration only from DRIVER.INI: every imported value goes
-        // into the file in one write, so that a driver stopped half-way takes the whole import
-        // or none of it when it starts again. The reload then gives back what the driver had
-        // not saved, and the save below writes it all.
-        const std::optional<SettingsOnDisk> saved =
-            ReadDriverSettings(records, settingsPath, io, "import");
-        if (!saved) {
-            return kExitNotDone;
-        }
-        const auto imported = std::make_unique<Registry>(ProgramRole::Driver);
-        ApplySettingsDefaults(*imported);
-        ApplySettingsText(saved->text, *imported);
-        for (const TuningRecord& record : tuning.records) {
-            for (const TuningValue& value : record.values) {
-                AssignField(RecordOf(*imported, *record.section), value.field + "=" + value.value);
-            }
-        }
-        if (const int status =
-                ReloadInto(conversation, io, "import", settingsPath,
-                           WithChangedSettings(saved->text, *saved->values, *imported), *wanted,
-                           options->timeoutMs);
-            status != kExitOk) {
-            return status;
-        }
-    } else {
-        for (const TuningRecord& record : tuning.records) {
-            DataManipulation& live = RecordOf(records, *record.section);
-            for (const auto& [field, value] : FieldTexts(RecordOf(*wanted, *record.section))) {
-                AssignField(live, field + "=" + value);
-            }
-            if (!conversation.Send(live)) {
-                return kExitNoDriver;
-            }
-        }
+    if (const int status = ApplyImport(tuning, conversation, records, *wanted, calibration,
+                                       settingsPath, options->timeoutMs, io);
+        status != kExitOk) {
+        return status;
     }
     if (const int status = conversation.SaveConfirmed(std::max(options->timeoutMs, kSaveLimitMs));
         status != kExitOk) {
@@ -374,21 +431,7 @@ int RunImport(const Arguments& args, CommandIo& io, const LiveEnvironment& env) 
     if (const int status = conversation.Collect(*options, all, nullptr); status != kExitOk) {
         return status;
     }
-    Registry& after = conversation.Session().Records();
-    int differing = 0;
-    for (const TuningRecord& record : tuning.records) {
-        const auto got = FieldTexts(RecordOf(after, *record.section));
-        const auto meant = FieldTexts(RecordOf(*wanted, *record.section));
-        for (const TuningValue& value : record.values) {
-            if (got.at(value.field) != meant.at(value.field)) {
-                ++differing;
-                io.err << "kvctl import: the driver holds " << record.section->record << ' '
-                       << value.field << " = " << got.at(value.field) << ", not "
-                       << meant.at(value.field) << '\n';
-            }
-        }
-    }
-    if (differing != 0) {
+    if (Differences(tuning, conversation.Session().Records(), *wanted, io) != 0) {
         return kExitNoDriver;
     }
     io.out << "imported " << file << " into the driver on " << conversation.PeerName() << " ("
