@@ -1,13 +1,9 @@
-// Reading and writing DRIVER.INI.
+// Reading and writing DRIVER.INI: its keys, the text of its values, and the settings file
+// the driver loads and saves (the crash-safe replacement is in settings_replace.cpp).
 #include "driver/settings/settings_file.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <locale.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -353,143 +349,7 @@ void KeepInRange(SettingsSnapshot& values, const SettingsSnapshot& before, const
     pair("exclude_edge_top", "exclude_edge_bottom", below);
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string Describe(const std::string& what, const std::string& path, int error) {
-    return what + " " + path + ": " + std::strerror(error);
-}
-
-// Whether a link may be followed for a write: it is ours, root's or its folder owner's. In a
-// shared folder (/tmp) another user's link would otherwise aim our write at any file of ours.
-bool MayFollow(const std::string& link, const struct stat& info) {
-    struct stat folder {};
-    return info.st_uid == ::geteuid() || info.st_uid == 0 ||
-           (::stat(FolderOf(link).c_str(), &folder) == 0 && folder.st_uid == info.st_uid);
-}
-
-// The file a write through path reaches: symbolic links followed, a relative target taken
-// from the link's folder. The file itself need not exist (a dangling link names the file a
-// write would create). Replacing the link instead would cut it off from its target.
-bool ResolveLinks(const std::string& path, std::string* target) {
-    constexpr int kMaxLinks = 40;  // as the kernel allows in one path
-    std::string current = path;
-    for (int hop = 0; hop <= kMaxLinks; ++hop) {
-        struct stat info {};
-        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-            *target = current;
-            return true;
-        }
-        if (!MayFollow(current, info)) {
-            errno = EPERM;
-            return false;
-        }
-        std::string link(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n < 0) {
-            return false;
-        }
-        if (static_cast<size_t>(n) >= link.size()) {
-            errno = ENAMETOOLONG;  // the link changed under us; give up rather than guess
-            return false;
-        }
-        link.resize(static_cast<size_t>(n));
-        if (link.empty() || link.front() == '/') {
-            current = link;
-        } else {
-            const std::string folder = FolderOf(current);
-            current = (folder == "/" ? folder : folder + "/") + link;
-        }
-    }
-    errno = ELOOP;
-    return false;
-}
-
-std::string TemporaryPrefix(const std::string& target) {
-    const size_t slash = target.rfind('/');
-    return (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp";
-}
-
-// The process id a temporary file of ours is named after; 0 for any other name.
-pid_t TemporaryOwner(std::string_view name, std::string_view prefix) {
-    if (name.substr(0, prefix.size()) != prefix || name.size() == prefix.size()) {
-        return 0;
-    }
-    name.remove_prefix(prefix.size());
-    pid_t pid = 0;
-    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
-    return error == std::errc() && end == name.data() + name.size() && pid > 0 ? pid : 0;
-}
-
-// Where the temporary file fails for want of a resource, truncating the file and writing it
-// again would most likely fail half-way and lose the settings; only a folder we may not write
-// to (or something in the temporary file's way) justifies writing in place.
-bool MayWriteInPlace(int error) {
-    return error != ENOSPC && error != EDQUOT && error != ENOMEM && error != EMFILE &&
-           error != ENFILE && error != ENOENT;
-}
-
-SettingsWriteResult WriteInPlace(const std::string& target, std::string_view text,
-                                 const std::string& whyInPlace) {
-    SettingsWriteResult result;
-    // Without blocking and without cutting anything before it is known to be a regular file.
-    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        result.detail = whyInPlace + "; " + Describe("cannot open", target, errno);
-        return result;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        result.detail = whyInPlace + "; " + target + " is not a regular file";
-        return result;
-    }
-    result.inPlace = true;
-    const bool written = WriteAll(fd, text) &&
-                         ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 && ::fsync(fd) == 0;
-    const int reason = errno;
-    if (::close(fd) != 0 || !written) {
-        result.detail =
-            whyInPlace + "; " + Describe("cannot write", target, written ? errno : reason);
-        return result;
-    }
-    result.ok = true;
-    result.detail = whyInPlace;
-    return result;
-}
-
 }  // namespace
-
-int SweepStaleSettingsTemporaries(const std::string& target) {
-    DIR* folder = ::opendir(FolderOf(target).c_str());
-    if (folder == nullptr) {
-        return 0;
-    }
-    const std::string prefix = TemporaryPrefix(target);
-    const std::string base = FolderOf(target) == "/" ? "/" : FolderOf(target) + "/";
-    int removed = 0;
-    while (const dirent* entry = ::readdir(folder)) {
-        const pid_t owner = TemporaryOwner(entry->d_name, prefix);
-        // Our own is being written (or is in the way, for the in-place write to report), and
-        // a running owner may be saving right now; only a vanished owner's file is stale.
-        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) {
-            continue;
-        }
-        const std::string stale = base + entry->d_name;
-        struct stat info {};
-        if (::lstat(stale.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-            ::unlink(stale.c_str()) == 0) {
-            ++removed;
-        }
-    }
-    ::closedir(folder);
-    return removed;
-}
 
 std::string DefaultSettingsPath() {
     std::string folder = SettingsFolder(ExecutableFolder());
@@ -584,78 +444,6 @@ SettingsRead ReadSettingsFile(const std::string& path, Registry& registry, const
                                                       : SettingsRead::Refused;
 }
 
-SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view text) {
-    SettingsWriteResult result;
-    std::string target;
-    if (!ResolveLinks(path, &target)) {
-        result.detail = errno == EPERM ? path + " is another user's link; it is not followed"
-                                       : Describe("cannot follow the link", path, errno);
-        return result;
-    }
-    // A folder, a FIFO or a device in the file's place is never replaced nor written to.
-    struct stat present {};
-    if (::stat(target.c_str(), &present) == 0 && !S_ISREG(present.st_mode)) {
-        result.detail = target + (S_ISDIR(present.st_mode) ? " is a folder, not a file"
-                                                           : " is not a regular file");
-        return result;
-    }
-    // A driver killed half-way through a save leaves its temporary file behind; without this
-    // they would pile up beside the settings, one per crash, for the life of the installation.
-    SweepStaleSettingsTemporaries(target);
-    // Beside the target, so that the rename stays within one file system.
-    const std::string temporary = target + ".tmp" + std::to_string(::getpid());
-    auto fail = [&](const std::string& what, int reason) {
-        result.detail = what + ": " + std::strerror(reason);
-        ::unlink(temporary.c_str());
-        return result;
-    };
-
-    // A new file that is surely ours: never one that someone put there before (O_EXCL). One of
-    // our own process id left by an earlier process of that id is removed first.
-    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(temporary.c_str(), kCreate, 0666);
-    struct stat left {};
-    if (fd < 0 && errno == EEXIST && ::lstat(temporary.c_str(), &left) == 0 &&
-        S_ISREG(left.st_mode) && ::unlink(temporary.c_str()) == 0) {
-        fd = ::open(temporary.c_str(), kCreate, 0666);
-    }
-    if (fd < 0) {
-        const int reason = errno;
-        const std::string why = Describe("cannot create", temporary, reason);
-        if (!MayWriteInPlace(reason)) {
-            result.detail = why;
-            return result;
-        }
-        return WriteInPlace(target, text, why);
-    }
-    // The replacement keeps the file's owner, where we may give it away (otherwise it becomes
-    // ours), and then its permissions: a change of owner may clear the set-id bits.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
-        [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
-        [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
-    }
-    if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
-        const int reason = errno;
-        ::close(fd);
-        return fail("cannot write " + temporary, reason);
-    }
-    if (::close(fd) != 0) {
-        return fail("cannot close " + temporary, errno);
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        return fail("cannot rename " + temporary + " to " + target, errno);
-    }
-    // Make the rename itself durable; the new file is complete either way.
-    const int folder = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        (void)::fsync(folder);
-        ::close(folder);
-    }
-    result.ok = true;
-    return result;
-}
-
 bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error) {
     const SettingsWriteResult result = WriteSettingsText(path, FormatSettings(registry));
     if (!result.ok && error != nullptr) {
@@ -726,7 +514,7 @@ void SettingsFile::Report(bool ok, const std::string& line) {
 void SettingsFile::Write(const SettingsSnapshot& values) {
     // The user's configuration folder is made on the first save, not before.
     std::string folderError;
-    if (!MakeSettingsFolder(FolderOf(path_), &folderError)) {
+    if (!MakeSettingsFolder(FolderOfFile(path_), &folderError)) {
         Report(false, "could not save settings (" + folderError + "); " + path_ + " is unchanged");
         return;
     }
