@@ -1,5 +1,7 @@
 // Replacing DRIVER.INI safely against a crash: a temporary file beside it, flushed and renamed
 // over it; links followed only where that is safe; the temporaries a killed save left, swept.
+#include "driver/settings/settings_file.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +13,6 @@
 #include <cstring>
 #include <string>
 
-#include "driver/settings/settings_file.h"
 #include "messaging/posix_file.h"
 
 namespace kv {
