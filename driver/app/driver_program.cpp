@@ -1,21 +1,17 @@
 // Start-up order, wiring and shutdown of the Driver process.
 #include "driver/app/driver_program.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "driver/app/pointer_backend.h"
 #include "driver/app/single_instance.h"
+#include "driver/app/stop_requests.h"
 #include "driver/backends/hidapi/hidapi_sensor_link.h"
 #include "driver/backends/hidapi/hidapi_touch_endpoint.h"
 #include "driver/backends/tuio/host_address.h"
@@ -118,93 +114,6 @@ LinkChoice MakeSensorLink(const DriverOptions& options, const Clock& clock, Regi
 
 namespace {
 
-// The stop event that SIGTERM and SIGINT raise, as "Stop driver" does: the loop then saves
-// nothing extra, closes the board and exits 0. Only lock-free atomic stores happen in the
-// handler.
-SetValue* stopEvent = nullptr;
-
-extern "C" void RequestStop(int) {
-    if (stopEvent != nullptr) {
-        const auto sequence = static_cast<uint32_t>(stopEvent->header.sequence.Load());
-        stopEvent->header.sequence = static_cast<int32_t>(sequence + 1u);
-        stopEvent->header.eventValid = 1;
-    }
-}
-
-void StopOnSignals(SetValue& event) {
-    stopEvent = &event;
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-}
-
-// Raises the stop event when another process ends (--stop-with), so that a driver started by
-// a script never outlives it, however the script ends. The process is held through a pidfd:
-// once opened, a reuse of its id by a new process cannot confuse the watch.
-class ProcessWatch {
-public:
-    // Null, with the reason in error, when pid names no running process.
-    static std::unique_ptr<ProcessWatch> Open(int pid, std::string& error) {
-        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        if (pidfd < 0) {
-            error = "--stop-with: no running process '" + std::to_string(pid) + "' (" +
-                    std::strerror(errno) + ")";
-            return nullptr;
-        }
-        const int wake = eventfd(0, EFD_CLOEXEC);
-        if (wake < 0) {
-            error = std::string("--stop-with: ") + std::strerror(errno);
-            close(pidfd);
-            return nullptr;
-        }
-        return std::unique_ptr<ProcessWatch>(new ProcessWatch(pidfd, wake));
-    }
-
-    ~ProcessWatch() {
-        if (thread_.joinable()) {
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t written = write(wake_, &one, sizeof one);
-            thread_.join();
-        }
-        close(wake_);
-        close(pidfd_);
-    }
-    ProcessWatch(const ProcessWatch&) = delete;
-    ProcessWatch& operator=(const ProcessWatch&) = delete;
-
-    // Starts the thread that waits for the end; it raises the stop event and finishes.
-    void Start() {
-        thread_ = std::thread([this] {
-            pollfd watched[2] = {{pidfd_, POLLIN, 0}, {wake_, POLLIN, 0}};
-            for (;;) {
-                if (poll(watched, 2, -1) < 0) {
-                    if (errno == EINTR) {
-                        continue;
-                    }
-                    return;
-                }
-                if (watched[1].revents != 0) {
-                    return;  // the driver is ending anyway
-                }
-                if (watched[0].revents != 0) {
-                    RequestStop(0);
-                    return;
-                }
-            }
-        });
-    }
-
-private:
-    ProcessWatch(int pidfd, int wake) : pidfd_(pidfd), wake_(wake) {}
-
-    int pidfd_;
-    int wake_;
-    std::thread thread_;
-};
-
 // The virtual touch device's endpoint, open: the HID endpoint when one exists, else a uinput
 // touchscreen, else none (every contact report is then dropped). Both are written from a
 // thread of their own: hid_write has no time-out, and a touchscreen made just now needs a
@@ -274,21 +183,6 @@ std::string WaylandNote(const std::string& waylandDisplay, PointerReach reach) {
 }
 
 namespace {
-
-// Watches the process --stop-with names, when it names one; false (after saying why) when that
-// process cannot be watched.
-bool WatchStopWith(int pid, std::unique_ptr<ProcessWatch>& watch) {
-    if (pid == 0) {
-        return true;
-    }
-    std::string error;
-    watch = ProcessWatch::Open(pid, error);
-    if (!watch) {
-        std::fprintf(stderr, "Driver: %s\n", error.c_str());
-        return false;
-    }
-    return true;
-}
 
 // The single-instance lock; empty, with the exit status set, when another Driver holds it or
 // it cannot be taken at all.
