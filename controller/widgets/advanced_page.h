@@ -94,6 +94,8 @@ signals:
     void ShowIndexChanged(bool show);
 
 private:
+    // The start-at-login entry for the driver.
+    static constexpr const char* kDriverAutostartName = "Kelvarin_Driver";
     void Build();
     void ShowRadios();
     void TouchModeClicked(TouchMode touchMode);
