@@ -2,6 +2,7 @@
 #include "driver/app/stop_requests.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,11 +17,10 @@ namespace kv {
 namespace {
 
 // The stop event that SIGTERM and SIGINT raise, as "Stop driver" does: the loop then saves
-// nothing extra, closes the board and exits 0. Only lock-free atomic stores happen in the
-// handler.
+// nothing extra, closes the board and exits 0.
 SetValue* stopEvent = nullptr;
 
-extern "C" void RequestStop(int) {
+void RequestStop() {
     if (stopEvent != nullptr) {
         const auto sequence = static_cast<uint32_t>(stopEvent->header.sequence.Load());
         stopEvent->header.sequence = static_cast<int32_t>(sequence + 1u);
@@ -30,14 +30,26 @@ extern "C" void RequestStop(int) {
 
 }  // namespace
 
+// The signals are blocked in every thread and taken by one thread that waits for them. A
+// handler would run on whichever thread the kernel picks, and under a sanitizer's deferred
+// delivery a signal that lands on a thread blocked in a read waits until that read returns:
+// a SIGTERM sent just after start-up could then go unserved.
 void StopOnSignals(SetValue& event) {
     stopEvent = &event;
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    // Threads started from here on inherit the mask; none runs before this.
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    std::thread([stops] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&stops, &signal) == 0) {
+                RequestStop();
+            }
+        }
+    }).detach();
 }
 
 std::unique_ptr<ProcessWatch> ProcessWatch::Open(int pid, std::string& error) {
@@ -80,7 +92,7 @@ void ProcessWatch::Start() {
                 return;  // the driver is ending anyway
             }
             if (watched[0].revents != 0) {
-                RequestStop(0);
+                RequestStop();
                 return;
             }
         }

@@ -11,7 +11,8 @@
 
 namespace kv {
 
-// SIGTERM and SIGINT raise event (only lock-free atomic stores happen in the handler).
+// SIGTERM and SIGINT raise event. Call it before any other thread starts: the signals are
+// blocked in every thread and taken by one of their own.
 void StopOnSignals(SetValue& event);
 
 // Raises the stop event when another process ends (--stop-with), so that a driver started by

@@ -184,7 +184,7 @@ TEST_F(DriverProcess, ATakenPortIsReportedOnStderrAndTheDriverCarriesOn) {
     EXPECT_FALSE(driver->Wait(0).has_value());  // still running
 
     driver->Signal(SIGTERM);
-    EXPECT_EQ(driver->Wait(kWaitMs), 0);
+    EXPECT_EQ(driver->Wait(kWaitMs), 0) << test::ReadFile(Err("x"));
     EXPECT_TRUE(test::ReadFile(Out("x")).empty());
 }
 
