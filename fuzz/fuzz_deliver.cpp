@@ -10,10 +10,10 @@
 #include <memory>
 #include <vector>
 
-#include "messaging/frame_cutter.h"
-#include "messaging/record_ranges.h"
-#include "messaging/registry.h"
-#include "messaging/wire.h"
+#include "protocol/frame_cutter.h"
+#include "protocol/record_ranges.h"
+#include "protocol/registry.h"
+#include "protocol/wire.h"
 #include "tests/support/discard_transport.h"
 #include "tests/support/fake_clock.h"
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/clock.h"
 #include "driver/board/main_loop.h"
 #include "driver/board/signal_chain.h"
 #include "driver/core/display_info.h"
@@ -18,8 +19,7 @@
 #include "driver/core/settings_store.h"
 #include "driver/core/verbose_log.h"
 #include "driver/sim/scripted_sensor_link.h"
-#include "messaging/clock.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tests/support/counting_outputs.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/main_loop_fakes.h"

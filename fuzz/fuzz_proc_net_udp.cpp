@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "messaging/socket_owner.h"
+#include "transport/socket_owner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "driver/settings/settings_file.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

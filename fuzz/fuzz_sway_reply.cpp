@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "messaging/sway_ipc.h"
+#include "desktop/sway_ipc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view payload(reinterpret_cast<const char*>(data), size);

@@ -13,7 +13,7 @@
 
 #include "controller/widgets/basic_graph.h"
 #include "controller/widgets/basic_page.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::controller {
 namespace {

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/clock.h"
 #include "driver/dsp/dsp_stages.h"
-#include "messaging/clock.h"
-#include "messaging/registry.h"
-#include "messaging/transport.h"
+#include "protocol/registry.h"
+#include "protocol/transport.h"
 #include "tests/support/discard_transport.h"
 
 namespace {

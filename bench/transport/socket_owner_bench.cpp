@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "messaging/socket_owner.h"
+#include "transport/socket_owner.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "messaging/frame_cutter.h"
-#include "messaging/network.h"
-#include "messaging/registry.h"
-#include "messaging/wire.h"
+#include "protocol/frame_cutter.h"
+#include "protocol/registry.h"
+#include "protocol/wire.h"
 #include "tests/support/counting_outputs.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/process_support.h"
+#include "transport/network.h"
 
 namespace {
 

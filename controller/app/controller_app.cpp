@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "common/file_locations.h"
 #include "controller/app/first_run.h"
 #include "controller/models/profile_file.h"
 #include "controller/models/sensor_models.h"
@@ -22,7 +23,6 @@
 #include "controller/platform/single_instance.h"
 #include "controller/widgets/initial_dialog.h"
 #include "controller/widgets/main_dialog.h"
-#include "messaging/file_locations.h"
 
 namespace kv::controller {
 

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <cstdint>
 
-#include "messaging/network.h"
+#include "transport/network.h"
 
 class QApplication;
 

@@ -6,7 +6,7 @@
 #include <QString>
 #include <cstdint>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::controller {
 

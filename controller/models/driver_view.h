@@ -11,7 +11,7 @@
 #include <functional>
 #include <optional>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::controller {
 

@@ -4,7 +4,7 @@
 // a slider the user moved writes its position into the record.
 #pragma once
 
-#include "messaging/records.h"
+#include "protocol/records.h"
 
 namespace kv::controller {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "messaging/clock.h"
+#include "common/clock.h"
 
 namespace kv::controller {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "messaging/records.h"
+#include "protocol/records.h"
 
 namespace kv::controller {
 

@@ -9,7 +9,7 @@
 #include <QString>
 #include <optional>
 
-#include "messaging/records.h"
+#include "protocol/records.h"
 
 namespace kv::controller {
 

@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "messaging/posix_file.h"
+#include "common/posix_file.h"
 
 namespace kv::controller {
 namespace {

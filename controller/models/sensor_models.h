@@ -1,12 +1,12 @@
 // How the Controller applies a sensor model to the driver's records. The model table and the
-// layout type are shared with the driver (messaging/sensor_layout.h).
+// layout type are shared with the driver (protocol/sensor_layout.h).
 #pragma once
 
 #include <cstdint>
 
 #include "controller/models/driver_view.h"
-#include "messaging/registry.h"
-#include "messaging/sensor_layout.h"
+#include "protocol/registry.h"
+#include "protocol/sensor_layout.h"
 
 namespace kv::controller {
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "messaging/clock.h"
+#include "common/clock.h"
 
 namespace kv::controller {
 

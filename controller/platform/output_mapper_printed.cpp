@@ -6,7 +6,7 @@
 #include <string>
 
 #include "controller/platform/output_mapping.h"
-#include "messaging/input_devices.h"
+#include "desktop/input_devices.h"
 
 namespace kv::controller {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "controller/platform/output_mapping.h"
-#include "messaging/input_devices.h"
-#include "messaging/sway_ipc.h"
+#include "desktop/input_devices.h"
+#include "desktop/sway_ipc.h"
 
 namespace kv::controller {
 

@@ -9,7 +9,7 @@
 #include <QString>
 #include <memory>
 
-#include "messaging/touch_modes.h"
+#include "protocol/touch_modes.h"
 
 namespace kv::controller {
 

@@ -8,7 +8,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
-#include "messaging/file_locations.h"
+#include "common/file_locations.h"
 
 namespace kv::controller {
 

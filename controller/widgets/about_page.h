@@ -5,7 +5,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 class QPlainTextEdit;
 class QTimer;

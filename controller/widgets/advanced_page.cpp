@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "common/file_locations.h"
 #include "controller/models/factory_reset.h"
 #include "controller/models/profile_file.h"
 #include "controller/models/sensor_models.h"
@@ -34,7 +35,6 @@
 #include "controller/widgets/initial_dialog.h"
 #include "controller/widgets/main_dialog.h"
 #include "controller/widgets/progress_window.h"
-#include "messaging/file_locations.h"
 
 namespace kv::controller {
 

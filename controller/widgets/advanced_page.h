@@ -14,8 +14,8 @@
 #include "controller/models/edge_sliders.h"
 #include "controller/models/monitor_choice.h"
 #include "controller/platform/output_mapping.h"
-#include "messaging/registry.h"
-#include "messaging/touch_modes.h"
+#include "protocol/registry.h"
+#include "protocol/touch_modes.h"
 
 class QCheckBox;
 class QComboBox;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "common/file_locations.h"
 #include "controller/models/factory_reset.h"
 #include "controller/models/profile_file.h"
 #include "controller/platform/autostart.h"
@@ -17,7 +18,6 @@
 #include "controller/widgets/adv_setting_dialog.h"
 #include "controller/widgets/main_dialog.h"
 #include "controller/widgets/progress_window.h"
-#include "messaging/file_locations.h"
 
 namespace kv::controller {
 

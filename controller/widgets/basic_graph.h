@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <vector>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::controller {
 

@@ -13,7 +13,7 @@
 #include "controller/models/auto_adaption.h"
 
 #include "controller/models/driver_view.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 class QCheckBox;
 class QGroupBox;

@@ -8,7 +8,7 @@
 #include <array>
 
 #include "controller/models/calibration_steps.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 class QFrame;
 class QLabel;

@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::controller {
 

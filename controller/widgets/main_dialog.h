@@ -9,7 +9,7 @@
 
 #include "controller/models/driver_view.h"
 #include "controller/models/monitor_choice.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 class QComboBox;
 class QPushButton;

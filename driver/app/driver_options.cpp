@@ -5,9 +5,9 @@
 #include <array>
 #include <string_view>
 
+#include "common/command_line.h"
+#include "common/file_locations.h"
 #include "driver/settings/settings_file.h"
-#include "messaging/command_line.h"
-#include "messaging/file_locations.h"
 
 namespace kv {
 

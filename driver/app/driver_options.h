@@ -8,7 +8,7 @@
 
 #include "driver/core/display_info.h"
 #include "driver/core/touch_path.h"
-#include "messaging/network.h"
+#include "transport/network.h"
 
 namespace kv {
 

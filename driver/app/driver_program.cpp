@@ -33,8 +33,8 @@
 #include "driver/sim/scripted_sensor_link.h"
 #include "driver/sim/simulated_sensor_link.h"
 #include "driver/tuio/tuio_output.h"
-#include "messaging/network.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
+#include "transport/network.h"
 
 namespace kv {
 

@@ -6,11 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "common/clock.h"
 #include "driver/app/driver_options.h"
 #include "driver/core/sensor_link.h"
-#include "messaging/clock.h"
-#include "messaging/registry.h"
-#include "messaging/sensor_layout.h"
+#include "protocol/registry.h"
+#include "protocol/sensor_layout.h"
 
 namespace kv {
 

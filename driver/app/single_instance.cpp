@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "messaging/file_locations.h"
+#include "common/file_locations.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "messaging/clock.h"
+#include "common/clock.h"
 
 namespace kv {
 

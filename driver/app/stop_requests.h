@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "messaging/records.h"
+#include "protocol/records.h"
 
 namespace kv {
 

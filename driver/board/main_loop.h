@@ -5,12 +5,12 @@
 #include <array>
 #include <cstdint>
 
+#include "common/clock.h"
 #include "driver/core/frame_processor.h"
 #include "driver/core/sensor_link.h"
 #include "driver/core/settings_store.h"
 #include "driver/core/verbose_log.h"
-#include "messaging/clock.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "common/clock.h"
 #include "driver/core/touch_endpoint.h"
-#include "messaging/clock.h"
 
 namespace kv {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "messaging/record_ranges.h"
+#include "protocol/record_ranges.h"
 
 namespace kv {
 

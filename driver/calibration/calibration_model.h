@@ -10,7 +10,7 @@
 
 #include "driver/core/display_info.h"
 #include "driver/core/touch_engine.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

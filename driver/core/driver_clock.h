@@ -1,7 +1,7 @@
 // The driver's millisecond time base for the main loop, the pointer output and the transport.
 #pragma once
 
-#include "messaging/clock.h"
+#include "common/clock.h"
 
 namespace kv {
 

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

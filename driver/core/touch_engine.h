@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "driver/core/peak_candidate.h"
-#include "messaging/touch_modes.h"
+#include "protocol/touch_modes.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "driver/dsp/dsp_peak_finder.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "driver/dsp/dsp_history.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 
 #include "driver/dsp/dsp_splitter.h"
 #include "driver/dsp/touch_detector.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

@@ -8,7 +8,7 @@
 #include "driver/core/peak_candidate.h"
 #include "driver/core/touch_engine.h"
 #include "driver/core/touch_path.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

@@ -15,9 +15,9 @@
 #include <limits>
 #include <variant>
 
+#include "common/posix_file.h"
 #include "driver/settings/settings_saver.h"
-#include "messaging/posix_file.h"
-#include "messaging/record_ranges.h"
+#include "protocol/record_ranges.h"
 
 namespace kv {
 
@@ -26,7 +26,7 @@ namespace {
 // The settings are record fields, which the receive thread writes while the main loop saves.
 using FieldRef = std::variant<Relaxed<bool>*, Relaxed<int32_t>*, Relaxed<float>*>;
 
-// Whether a value read for a key is one the driver works with (messaging/record_ranges.h).
+// Whether a value read for a key is one the driver works with (protocol/record_ranges.h).
 using RangeCheck = bool (*)(const SettingsValue&);
 
 template <const IntRange& kRange>

@@ -1,5 +1,5 @@
 // DRIVER.INI: the driver's settings, one key=value line per record field, beside the
-// executable or in the user's configuration folder (messaging/file_locations.h). Reading copies
+// executable or in the user's configuration folder (common/file_locations.h). Reading copies
 // values into the registry records and publishes them; writing copies the records' current values
 // out.
 #pragma once
@@ -13,10 +13,10 @@
 #include <string_view>
 #include <variant>
 
+#include "common/file_locations.h"
 #include "driver/core/settings_store.h"
 #include "driver/core/verbose_log.h"
-#include "messaging/file_locations.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 
@@ -40,7 +40,7 @@ std::string FormatSettings(const SettingsSnapshot& values);
 std::string FormatSettings(const Registry& registry);
 // Copies the values of text's lines into their fields: CR LF or bare LF ends, a line that
 // begins with no key changes nothing, a later line for a key wins. A value out of range
-// (messaging/record_ranges.h) leaves its field as it was and says so in log.
+// (protocol/record_ranges.h) leaves its field as it was and says so in log.
 void ApplySettingsText(std::string_view text, Registry& registry, const VerboseLog* log = nullptr);
 // Publishes the twelve records a read may change, in their fixed order.
 void PublishSettingsRecords(Registry& registry);

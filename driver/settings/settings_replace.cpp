@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "messaging/posix_file.h"
+#include "common/posix_file.h"
 
 namespace kv {
 

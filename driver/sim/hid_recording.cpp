@@ -4,7 +4,7 @@
 #include <charconv>
 #include <sstream>
 
-#include "messaging/posix_file.h"
+#include "common/posix_file.h"
 
 namespace kv::sim {
 

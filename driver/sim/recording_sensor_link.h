@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "common/clock.h"
 #include "driver/core/sensor_link.h"
 #include "driver/sim/hid_recording.h"
-#include "messaging/clock.h"
 
 namespace kv::sim {
 

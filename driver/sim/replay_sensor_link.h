@@ -1,9 +1,9 @@
 // A recorded board played back behind the driver's sensor link interface.
 #pragma once
 
+#include "common/clock.h"
 #include "driver/core/sensor_link.h"
 #include "driver/sim/hid_recording.h"
-#include "messaging/clock.h"
 
 namespace kv::sim {
 

@@ -6,8 +6,8 @@
 #include <charconv>
 #include <sstream>
 
-#include "messaging/posix_file.h"
-#include "messaging/sensor_layout.h"
+#include "common/posix_file.h"
+#include "protocol/sensor_layout.h"
 
 namespace kv::sim {
 

@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "common/clock.h"
 #include "driver/core/sensor_link.h"
-#include "messaging/clock.h"
 
 namespace kv {
 

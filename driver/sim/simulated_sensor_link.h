@@ -5,10 +5,10 @@
 #include <functional>
 #include <memory>
 
+#include "common/clock.h"
 #include "driver/core/sensor_link.h"
 #include "driver/sim/live_scenario_input.h"
 #include "driver/sim/simulated_board.h"
-#include "messaging/clock.h"
 
 namespace kv::sim {
 

@@ -10,7 +10,7 @@
 #include "driver/core/display_info.h"
 #include "driver/core/pointer_injector.h"
 #include "driver/core/pointer_sample.h"
-#include "messaging/records.h"
+#include "protocol/records.h"
 
 namespace kv {
 

@@ -15,8 +15,8 @@
 #include "driver/core/touch_path.h"
 #include "driver/touch/mouse_device.h"
 #include "driver/touch/one_euro_filter.h"
-#include "messaging/registry.h"
-#include "messaging/touch_modes.h"
+#include "protocol/registry.h"
+#include "protocol/touch_modes.h"
 
 namespace kv {
 

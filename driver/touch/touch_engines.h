@@ -16,7 +16,7 @@
 #include "driver/touch/native_touch_output.h"
 #include "driver/touch/pinch_scroll_engine.h"
 #include "driver/touch/single_touch_engine.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv {
 

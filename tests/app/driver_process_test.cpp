@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "expected_settings.h"
-#include "messaging/wire.h"
+#include "protocol/wire.h"
 #include "tests/support/controller_side.h"
 #include "tests/support/driver_program.h"
 #include "tests/support/frame_log.h"

@@ -16,7 +16,7 @@
 #include "driver/core/pointer_injector.h"
 #include "driver/touch/pointer_pipeline.h"
 #include "fake_x_server.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/recording_pointer.h"

@@ -8,11 +8,11 @@
 #include <memory>
 #include <vector>
 
+#include "common/clock.h"
 #include "driver/calibration/calibration_model.h"
-#include "messaging/clock.h"
-#include "messaging/registry.h"
-#include "messaging/transport.h"
-#include "messaging/wire.h"
+#include "protocol/registry.h"
+#include "protocol/transport.h"
+#include "protocol/wire.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 

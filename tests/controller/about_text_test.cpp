@@ -7,7 +7,7 @@
 #include <QCoreApplication>
 #include <QTranslator>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::controller {
 namespace {

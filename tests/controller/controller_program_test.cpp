@@ -26,9 +26,9 @@
 #include <thread>
 #include <vector>
 
-#include "messaging/frame_cutter.h"
-#include "messaging/registry.h"
-#include "messaging/wire.h"
+#include "protocol/frame_cutter.h"
+#include "protocol/registry.h"
+#include "protocol/wire.h"
 #include "tests/support/process_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tests/support/delivering_transport.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"

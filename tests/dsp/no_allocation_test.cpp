@@ -13,8 +13,8 @@
 #include "driver/dsp/dsp_stages.h"
 #include "driver/sim/scenario.h"
 #include "driver/sim/simulated_board.h"
-#include "messaging/registry.h"
-#include "messaging/sensor_layout.h"
+#include "protocol/registry.h"
+#include "protocol/sensor_layout.h"
 
 namespace {
 bool gCounting = false;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
 #include "tests/support/xvfb_server.h"

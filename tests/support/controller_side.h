@@ -2,7 +2,7 @@
 // sends delivered to the driver's registry, as the transport would.
 #pragma once
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tests/support/frame_log.h"
 
 namespace kv::test {

@@ -9,7 +9,7 @@
 #include "driver/core/contact_output.h"
 #include "driver/core/finger_pair_output.h"
 #include "driver/core/pointer_injector.h"
-#include "messaging/frame_cutter.h"
+#include "protocol/frame_cutter.h"
 
 namespace kv::test {
 

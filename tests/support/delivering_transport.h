@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "messaging/registry.h"
-#include "messaging/transport.h"
+#include "protocol/registry.h"
+#include "protocol/transport.h"
 
 namespace kv::test {
 

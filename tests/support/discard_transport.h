@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "messaging/transport.h"
+#include "protocol/transport.h"
 
 namespace kv::test {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "messaging/clock.h"
+#include "common/clock.h"
 
 namespace kv::test {
 

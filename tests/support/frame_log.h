@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "messaging/clock.h"
-#include "messaging/data_manipulation.h"
-#include "messaging/registry.h"
-#include "messaging/transport.h"
-#include "messaging/wire.h"
+#include "common/clock.h"
+#include "protocol/data_manipulation.h"
+#include "protocol/registry.h"
+#include "protocol/transport.h"
+#include "protocol/wire.h"
 
 namespace kv::test {
 

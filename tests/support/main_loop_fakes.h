@@ -9,7 +9,7 @@
 
 #include "driver/core/frame_processor.h"
 #include "driver/core/settings_store.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "messaging/frame_cutter.h"
+#include "protocol/frame_cutter.h"
 
 namespace kv::test {
 

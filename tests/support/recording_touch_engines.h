@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/clock.h"
 #include "driver/core/peak_candidate.h"
 #include "driver/core/touch_engine.h"
-#include "messaging/clock.h"
 
 namespace kv::test {
 

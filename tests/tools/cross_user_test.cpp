@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "messaging/socket_owner.h"
+#include "transport/socket_owner.h"
 
 #include "tests/support/driver_program.h"
 #include "tests/support/process_support.h"

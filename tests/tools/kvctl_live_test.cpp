@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "messaging/network.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tests/support/driver_program.h"
 #include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/record_json.h"
+#include "transport/network.h"
 
 namespace {
 

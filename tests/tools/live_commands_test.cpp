@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "messaging/network.h"
-#include "messaging/registry.h"
-#include "messaging/wire.h"
+#include "protocol/registry.h"
+#include "protocol/wire.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 #include "tests/tools/json_reader.h"
@@ -21,6 +20,7 @@
 #include "tools/kvctl/live_session.h"
 #include "tools/kvctl/monitor_view.h"
 #include "tools/kvctl/record_json.h"
+#include "transport/network.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/frame_encode.h"

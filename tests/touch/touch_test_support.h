@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/clock.h"
 #include "driver/calibration/calibration_model.h"
 #include "driver/core/display_info.h"
 #include "driver/core/finger_pair_output.h"
@@ -14,10 +15,9 @@
 #include "driver/core/touch_engine.h"
 #include "driver/touch/native_touch_output.h"
 #include "driver/touch/touch_engines.h"
-#include "messaging/clock.h"
-#include "messaging/registry.h"
-#include "messaging/transport.h"
-#include "messaging/wire.h"
+#include "protocol/registry.h"
+#include "protocol/transport.h"
+#include "protocol/wire.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/recording_pointer.h"

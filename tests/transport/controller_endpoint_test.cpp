@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "messaging/network.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
+#include "transport/network.h"
 
 namespace kv::test {
 namespace {

@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "messaging/network.h"
 #include "tests/support/byte_builder.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
+#include "transport/network.h"
 
 namespace kv::test {
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "messaging/network.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
+#include "transport/network.h"
 
 namespace kv::test {
 namespace {

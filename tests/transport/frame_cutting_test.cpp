@@ -4,11 +4,11 @@
 
 #include <memory>
 
-#include "messaging/frame_cutter.h"
-#include "messaging/network.h"
+#include "protocol/frame_cutter.h"
 #include "tests/support/byte_builder.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
+#include "transport/network.h"
 
 namespace kv::test {
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.h"
 #include "driver/board/main_loop.h"
 #include "driver/core/frame_processor.h"
 #include "driver/core/peak_candidate.h"
@@ -18,9 +19,8 @@
 #include "driver/dsp/dsp_stages.h"
 #include "driver/settings/settings_file.h"
 #include "driver/sim/scenario.h"
-#include "messaging/clock.h"
-#include "messaging/registry.h"
-#include "messaging/sensor_layout.h"
+#include "protocol/registry.h"
+#include "protocol/sensor_layout.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/main_loop_fakes.h"
 #include "tests/support/recording_touch_engines.h"

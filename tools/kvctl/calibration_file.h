@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::kvctl {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "messaging/input_devices.h"
-#include "messaging/registry.h"
-#include "messaging/sway_ipc.h"
+#include "desktop/input_devices.h"
+#include "desktop/sway_ipc.h"
+#include "protocol/registry.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/frame_encode.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "messaging/command_line.h"
+#include "common/command_line.h"
 #include "tools/kvctl/field_assign.h"
 
 namespace kv::kvctl {

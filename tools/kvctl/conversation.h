@@ -11,12 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "messaging/network.h"
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tools/kvctl/commands.h"
 #include "tools/kvctl/live_commands.h"
 #include "tools/kvctl/live_session.h"
 #include "tools/kvctl/record_json.h"
+#include "transport/network.h"
 
 namespace kv::kvctl {
 

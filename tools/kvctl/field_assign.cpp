@@ -5,7 +5,7 @@
 #include <cmath>
 #include <system_error>
 
-#include "messaging/records.h"
+#include "protocol/records.h"
 #include "tools/kvctl/record_json.h"
 
 namespace kv::kvctl {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "messaging/data_manipulation.h"
+#include "protocol/data_manipulation.h"
 
 namespace kv::kvctl {
 

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "messaging/registry.h"
-#include "messaging/wire.h"
+#include "protocol/registry.h"
+#include "protocol/wire.h"
 #include "tools/kvctl/record_json.h"
 
 namespace kv::kvctl {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "messaging/frame_cutter.h"
+#include "protocol/frame_cutter.h"
 
 namespace kv::kvctl {
 

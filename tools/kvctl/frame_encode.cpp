@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "messaging/wire.h"
+#include "protocol/wire.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/record_json.h"
 

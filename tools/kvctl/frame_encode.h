@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::kvctl {
 

@@ -6,9 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "messaging/command_line.h"
-#include "messaging/network.h"
-#include "messaging/record_ranges.h"
+#include "common/command_line.h"
+#include "protocol/record_ranges.h"
 #include "tools/kvctl/conversation.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/foil_health.h"
@@ -17,6 +16,7 @@
 #include "tools/kvctl/monitor_view.h"
 #include "tools/kvctl/record_json.h"
 #include "tools/kvctl/text_file.h"
+#include "transport/network.h"
 
 namespace kv::kvctl {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "messaging/clock.h"
+#include "common/clock.h"
 #include "tools/kvctl/commands.h"
 #include "tools/kvctl/datagram_link.h"
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "messaging/wire.h"
+#include "protocol/wire.h"
 
 namespace kv::kvctl {
 

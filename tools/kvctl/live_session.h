@@ -9,10 +9,10 @@
 #include <memory>
 #include <vector>
 
-#include "messaging/clock.h"
-#include "messaging/frame_cutter.h"
-#include "messaging/registry.h"
-#include "messaging/transport.h"
+#include "common/clock.h"
+#include "protocol/frame_cutter.h"
+#include "protocol/registry.h"
+#include "protocol/transport.h"
 #include "tools/kvctl/datagram_link.h"
 
 namespace kv::kvctl {

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 #include "tools/kvctl/live_session.h"
 
 namespace kv::kvctl {

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "messaging/data_manipulation.h"
-#include "messaging/registry.h"
+#include "protocol/data_manipulation.h"
+#include "protocol/registry.h"
 
 namespace kv::kvctl {
 

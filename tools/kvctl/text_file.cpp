@@ -14,7 +14,7 @@
 #include <ctime>
 #include <optional>
 
-#include "messaging/posix_file.h"
+#include "common/posix_file.h"
 
 namespace kv::kvctl {
 

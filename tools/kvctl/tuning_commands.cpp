@@ -4,10 +4,10 @@
 #include <cstring>
 #include <memory>
 
+#include "common/posix_file.h"
 #include "driver/core/settings_store.h"
 #include "driver/settings/settings_file.h"
-#include "messaging/posix_file.h"
-#include "messaging/record_ranges.h"
+#include "protocol/record_ranges.h"
 #include "tools/kvctl/calibration_file.h"
 #include "tools/kvctl/conversation.h"
 #include "tools/kvctl/field_assign.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "messaging/registry.h"
+#include "protocol/registry.h"
 
 namespace kv::kvctl {
 

@@ -5,9 +5,9 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "messaging/clock.h"
-#include "messaging/socket_owner.h"
+#include "common/clock.h"
 #include "tools/kvctl/datagram_link.h"
+#include "transport/socket_owner.h"
 
 namespace kv::kvctl {
 

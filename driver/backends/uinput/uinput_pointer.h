@@ -9,9 +9,9 @@
 #include <memory>
 #include <string>
 
+#include "desktop/input_devices.h"
 #include "driver/core/display_info.h"
 #include "driver/core/pointer_injector.h"
-#include "messaging/input_devices.h"
 
 struct libevdev;
 struct libevdev_uinput;

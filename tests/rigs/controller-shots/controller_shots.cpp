@@ -26,8 +26,8 @@
 #include "controller/widgets/basic_page.h"
 #include "controller/widgets/calibrate_dialog.h"
 #include "controller/widgets/main_dialog.h"
-#include "messaging/registry.h"
-#include "messaging/sensor_layout.h"
+#include "protocol/registry.h"
+#include "protocol/sensor_layout.h"
 
 namespace {
 

@@ -30,8 +30,8 @@
 #include <thread>
 #include <vector>
 
-#include "messaging/command_line.h"
-#include "messaging/registry.h"
+#include "common/command_line.h"
+#include "protocol/registry.h"
 
 namespace {
 

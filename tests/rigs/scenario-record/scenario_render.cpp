@@ -5,9 +5,9 @@
 #include <cmath>
 #include <fstream>
 
+#include "common/command_line.h"
 #include "driver/sim/hid_recording.h"
 #include "driver/sim/simulated_board.h"
-#include "messaging/command_line.h"
 
 namespace kv::sim {
 

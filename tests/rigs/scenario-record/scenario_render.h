@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "driver/sim/scenario.h"
-#include "messaging/sensor_layout.h"
+#include "protocol/sensor_layout.h"
 
 namespace kv::sim {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "messaging/command_line.h"
+#include "common/command_line.h"
 
 namespace kv::uhidboard {
 

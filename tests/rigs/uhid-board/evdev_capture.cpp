@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "messaging/clock.h"
+#include "common/clock.h"
 
 namespace {
 

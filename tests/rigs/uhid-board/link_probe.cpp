@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "messaging/clock.h"
-#include "messaging/network.h"
-#include "messaging/registry.h"
-#include "messaging/wire.h"
+#include "common/clock.h"
+#include "protocol/registry.h"
+#include "protocol/wire.h"
+#include "transport/network.h"
 
 namespace {
 

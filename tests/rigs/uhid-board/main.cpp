@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "common/clock.h"
 #include "driver/sim/hid_recording.h"
 #include "driver/sim/scenario.h"
-#include "messaging/clock.h"
 #include "tests/rigs/uhid-board/board_options.h"
 #include "tests/rigs/uhid-board/board_player.h"
 #include "tests/rigs/uhid-board/plug_requests.h"
