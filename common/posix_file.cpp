@@ -25,6 +25,19 @@ bool WriteAll(int fd, std::string_view text) {
     return true;
 }
 
+bool OverwriteAll(int fd, std::string_view text) {
+    return WriteAll(fd, text) && ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+           ::fsync(fd) == 0;
+}
+
+std::string FolderOfFile(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 FileText ReadRegularFile(const std::string& path, size_t maxBytes) {
     FileText file;
     auto fail = [&](FileText::Outcome outcome, const std::string& why) {

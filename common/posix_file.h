@@ -12,6 +12,14 @@ namespace kv {
 // first real failure (errno then says why).
 bool WriteAll(int fd, std::string_view text);
 
+// Writes text over a file open at its start, cuts the file to that length and flushes it to
+// disk. The file is never shorter than the new text until all of it is there. False, with
+// errno, on the first failure.
+bool OverwriteAll(int fd, std::string_view text);
+
+// The folder a file's path names ("." for a bare name, "/" for one at the root).
+std::string FolderOfFile(const std::string& path);
+
 struct FileText {
     enum class Outcome {
         Whole,       // text is the whole file

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "common/posix_file.h"
+#include "common/safe_replace.h"
 
 namespace kv::controller {
 namespace {
@@ -254,15 +255,14 @@ bool WriteInPlace(const std::string& target, std::string_view text) {
     if (fd < 0) {
         return false;
     }
-    const bool written = WriteAll(fd, text) &&
-                         ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 && ::fsync(fd) == 0;
+    const bool written = OverwriteAll(fd, text);
     return ::close(fd) == 0 && written;
 }
 
 // Replaces the file's contents: a temporary file beside it, renamed over it, so that a
 // failure at any point leaves the old file whole. A symbolic link is followed to its target,
 // which keeps its owner and permissions where we may keep them.
-bool ReplaceFileText(const std::string& path, std::string_view text) {
+bool ReplaceProfileText(const std::string& path, std::string_view text) {
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (resolved == nullptr) {
         return errno == ENOENT && WriteNewFile(path, text);
@@ -270,22 +270,13 @@ bool ReplaceFileText(const std::string& path, std::string_view text) {
     const std::string target(resolved);
     std::free(resolved);
 
-    std::string temporary = target + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return (errno == EACCES || errno == EPERM) && WriteInPlace(target, text);
+    ReplaceOptions options;
+    options.temporary = target + ".XXXXXX";
+    const ReplaceResult replaced = ReplaceFileSafely(target, text, options);
+    if (replaced.noTemporary) {
+        return (replaced.error == EACCES || replaced.error == EPERM) && WriteInPlace(target, text);
     }
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
-        [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
-        [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
-    }
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return replaced.ok;
 }
 
 }  // namespace
@@ -296,7 +287,7 @@ bool ProfileFile::Exists() const {
 }
 
 bool ProfileFile::CreateWithDefaults() const {
-    return ReplaceFileText(path_, kDefaultProfileText);
+    return ReplaceProfileText(path_, kDefaultProfileText);
 }
 
 int32_t ProfileFile::ReadInt(std::string_view section, std::string_view key,
@@ -326,7 +317,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key,
     if (file.Whole() && changed == text) {
         return true;
     }
-    return ReplaceFileText(path_, changed);
+    return ReplaceProfileText(path_, changed);
 }
 
 bool ProfileFile::WriteInt(std::string_view section, std::string_view key, int32_t value) const {

@@ -77,8 +77,6 @@ SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view 
 // left beside target (it was killed between creating and renaming one); returns how many.
 // WriteSettingsText calls it before each write.
 int SweepStaleSettingsTemporaries(const std::string& target);
-// The folder a file's path names ("." for a bare name, "/" for one at the root).
-std::string FolderOfFile(const std::string& path);
 // WriteSettingsText with the records' current values; on failure says why in error.
 bool WriteSettingsFile(const std::string& path, const Registry& registry, std::string* error);
 

@@ -1,5 +1,6 @@
-// Replacing DRIVER.INI safely against a crash: a temporary file beside it, flushed and renamed
-// over it; links followed only where that is safe; the temporaries a killed save left, swept.
+// Replacing DRIVER.INI safely against a crash, with the shared temporary-file-and-rename write;
+// links followed only where that is safe; the file written in place where no temporary file can
+// be made; the temporaries a killed save left, swept.
 #include "driver/settings/settings_file.h"
 
 #include <dirent.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "common/posix_file.h"
+#include "common/safe_replace.h"
 
 namespace kv {
 
@@ -108,8 +110,7 @@ SettingsWriteResult WriteInPlace(const std::string& target, std::string_view tex
         return result;
     }
     result.inPlace = true;
-    const bool written = WriteAll(fd, text) &&
-                         ::ftruncate(fd, static_cast<off_t>(text.size())) == 0 && ::fsync(fd) == 0;
+    const bool written = OverwriteAll(fd, text);
     const int reason = errno;
     if (::close(fd) != 0 || !written) {
         result.detail =
@@ -122,14 +123,6 @@ SettingsWriteResult WriteInPlace(const std::string& target, std::string_view tex
 }
 
 }  // namespace
-
-std::string FolderOfFile(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 int SweepStaleSettingsTemporaries(const std::string& target) {
     DIR* folder = ::opendir(FolderOfFile(target).c_str());
@@ -175,57 +168,16 @@ SettingsWriteResult WriteSettingsText(const std::string& path, std::string_view 
     // A driver killed half-way through a save leaves its temporary file behind; without this
     // they would pile up beside the settings, one per crash, for the life of the installation.
     SweepStaleSettingsTemporaries(target);
-    // Beside the target, so that the rename stays within one file system.
-    const std::string temporary = target + ".tmp" + std::to_string(::getpid());
-    auto fail = [&](const std::string& what, int reason) {
-        result.detail = what + ": " + std::strerror(reason);
-        ::unlink(temporary.c_str());
-        return result;
-    };
-
-    // A new file that is surely ours: never one that someone put there before (O_EXCL). One of
-    // our own process id left by an earlier process of that id is removed first.
-    constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::open(temporary.c_str(), kCreate, 0666);
-    struct stat left {};
-    if (fd < 0 && errno == EEXIST && ::lstat(temporary.c_str(), &left) == 0 &&
-        S_ISREG(left.st_mode) && ::unlink(temporary.c_str()) == 0) {
-        fd = ::open(temporary.c_str(), kCreate, 0666);
+    // Named after our process id, for the sweep above to tell whose it is.
+    ReplaceOptions options;
+    options.temporary = target + ".tmp" + std::to_string(::getpid());
+    options.syncFolder = true;
+    const ReplaceResult replaced = ReplaceFileSafely(target, text, options);
+    if (replaced.noTemporary && MayWriteInPlace(replaced.error)) {
+        return WriteInPlace(target, text, replaced.what);
     }
-    if (fd < 0) {
-        const int reason = errno;
-        const std::string why = Describe("cannot create", temporary, reason);
-        if (!MayWriteInPlace(reason)) {
-            result.detail = why;
-            return result;
-        }
-        return WriteInPlace(target, text, why);
-    }
-    // The replacement keeps the file's owner, where we may give it away (otherwise it becomes
-    // ours), and then its permissions: a change of owner may clear the set-id bits.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
-        [[maybe_unused]] const int ownerKept = ::fchown(fd, old.st_uid, old.st_gid);
-        [[maybe_unused]] const int modeKept = ::fchmod(fd, old.st_mode & 07777);
-    }
-    if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
-        const int reason = errno;
-        ::close(fd);
-        return fail("cannot write " + temporary, reason);
-    }
-    if (::close(fd) != 0) {
-        return fail("cannot close " + temporary, errno);
-    }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        return fail("cannot rename " + temporary + " to " + target, errno);
-    }
-    // Make the rename itself durable; the new file is complete either way.
-    const int folder = ::open(FolderOfFile(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        (void)::fsync(folder);
-        ::close(folder);
-    }
-    result.ok = true;
+    result.ok = replaced.ok;
+    result.detail = replaced.what;
     return result;
 }
 

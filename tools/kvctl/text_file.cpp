@@ -13,8 +13,10 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <utility>
 
 #include "common/posix_file.h"
+#include "common/safe_replace.h"
 
 namespace kv::kvctl {
 
@@ -27,41 +29,20 @@ std::string Why(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
-// What a new temporary file gets besides its text.
-struct FileLooks {
-    mode_t mode = 0644;
-    std::optional<uid_t> owner;  // set: the file's owner and group are kept
-    gid_t group = 0;
-};
-
-// Writes text to a new temporary file in folder and renames it over target. False, with
-// errno, when a step fails; the temporary file is gone then.
+// Writes text to a new temporary file in folder, with mode (and owner, when set), and renames
+// it over target. False, with errno, when a step fails; the temporary file is gone then.
 bool ReplaceInOneStep(const std::string& folder, const std::string& name, const std::string& target,
-                      std::string_view text, const FileLooks& looks) {
+                      std::string_view text, mode_t mode,
+                      std::optional<std::pair<uid_t, gid_t>> owner = std::nullopt) {
+    ReplaceOptions options;
     // A dot name without the file's own ending: a textfile collector reads only *.prom.
-    std::string temporary = folder + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        return false;
-    }
+    options.temporary = folder + "/." + name + ".XXXXXX";
     // mkstemp makes it 0600, whatever the umask says.
-    bool ok = ::fchmod(fd, looks.mode) == 0 &&
-              (!looks.owner || ::fchown(fd, *looks.owner, looks.group) == 0) &&
-              WriteAll(fd, text) && ::fsync(fd) == 0;
-    int saved = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        saved = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        errno = saved;
-    }
-    return ok;
+    options.mode = mode;
+    options.owner = owner;
+    const ReplaceResult replaced = ReplaceFileSafely(target, text, options);
+    errno = replaced.error;
+    return replaced.ok;
 }
 
 // Opens what is at path (never creating it) and writes text over it.
@@ -109,11 +90,6 @@ void SweepLeftovers(const std::string& folder, const std::string& name) {
     ::closedir(dir);
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
 std::string NameOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -133,7 +109,7 @@ Resolved Resolve(const std::string& path) {
     std::string current = path;
     for (int hop = 0; hop <= kMaxLinks; ++hop) {
         char folder[PATH_MAX];
-        if (::realpath(FolderOf(current).c_str(), folder) == nullptr) {
+        if (::realpath(FolderOfFile(current).c_str(), folder) == nullptr) {
             resolved.error = Why("cannot reach the folder of " + current, errno);
             return resolved;
         }
@@ -161,7 +137,7 @@ Resolved Resolve(const std::string& path) {
         }
         const std::string to(target, static_cast<size_t>(length));
         ++resolved.links;
-        current = to.front() == '/' ? to : FolderOf(current) + "/" + to;
+        current = to.front() == '/' ? to : FolderOfFile(current) + "/" + to;
     }
     resolved.error = path + ": too many links";
     return resolved;
@@ -173,7 +149,7 @@ bool WriteFileAtomically(const std::string& folder, const std::string& name, std
                          std::string& error) {
     const std::string target = folder + "/" + name;
     SweepLeftovers(folder, name);
-    if (!ReplaceInOneStep(folder, name, target, text, FileLooks{})) {
+    if (!ReplaceInOneStep(folder, name, target, text, 0644)) {
         error = Why("cannot write " + target, errno);
         return false;
     }
@@ -213,24 +189,21 @@ bool WriteUserFile(const std::string& path, std::string_view text, std::string& 
         }
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        FileLooks looks;
-        looks.mode = 0666 & ~mask;
-        if (!ReplaceInOneStep(FolderOf(resolved.path), NameOf(resolved.path), resolved.path, text,
-                              looks)) {
+        if (!ReplaceInOneStep(FolderOfFile(resolved.path), NameOf(resolved.path), resolved.path,
+                              text, 0666 & ~mask)) {
             error = Why("cannot write " + path, errno);
             return false;
         }
         return true;
     }
-    FileLooks looks;
-    looks.mode = info.st_mode & 07777;
+    // The owner and group are given only where they are not what the new file gets anyway.
+    std::optional<std::pair<uid_t, gid_t>> owner;
     if (info.st_uid != ::geteuid() || info.st_gid != ::getegid()) {
-        looks.owner = info.st_uid;
-        looks.group = info.st_gid;
+        owner.emplace(info.st_uid, info.st_gid);
     }
     // A second name for the file would keep the old text; a rename would part them.
-    if (info.st_nlink == 1 && ReplaceInOneStep(FolderOf(resolved.path), NameOf(resolved.path),
-                                               resolved.path, text, looks)) {
+    if (info.st_nlink == 1 && ReplaceInOneStep(FolderOfFile(resolved.path), NameOf(resolved.path),
+                                               resolved.path, text, info.st_mode & 07777, owner)) {
         return true;
     }
     if (!WriteThrough(resolved.path, text)) {
