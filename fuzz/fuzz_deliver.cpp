@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "protocol/frame_cutter.h"
-#include "protocol/record_ranges.h"
 #include "protocol/registry.h"
+#include "protocol/setting_fields.h"
 #include "protocol/wire.h"
 #include "tests/support/discard_transport.h"
 #include "tests/support/fake_clock.h"

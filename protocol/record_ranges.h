@@ -1,14 +1,14 @@
 // The values the driver works with in its settings records, wherever they come from: a record
 // a peer sends (Registry::Deliver) or a line of DRIVER.INI. Every range is here and nowhere
-// else. A value outside its range is refused, never clamped: a touch mode of -5 clamped to 0
-// would switch touch on.
+// else; protocol/setting_fields.h says which field takes which. A value outside its range is
+// refused, never clamped: a touch mode of -5 clamped to 0 would switch touch on.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <string>
 
-#include "protocol/registry.h"
+#include "protocol/records.h"
 #include "protocol/sensor_layout.h"
 #include "protocol/touch_modes.h"
 
@@ -69,44 +69,6 @@ inline bool IsReadableSplit(int32_t split0, int32_t split1) {
     return SensorLayout{split0, split1, 0, 0, 1, kLargestFrame}.Valid();
 }
 
-// Whether the driver may take each whole record as it is.
-inline bool InRange(const CommState& r) {
-    return ranges::kLinkIndex.Holds(r.PortIndex) && ranges::kLinkIndex.Holds(r.BaudIndex) &&
-           ranges::kLinkIndex.Holds(r.SampleIndex) && IsReadableMuxSize(r.MuxSize);
-}
-inline bool InRange(const Split& r) {
-    return IsReadableSplit(r.Split0, r.Split1) && ranges::kFlip.Holds(r.Flip0) &&
-           ranges::kFlip.Holds(r.Flip1) && ranges::kFlip.Holds(r.Flip2);
-}
-inline bool InRange(const SenceState& r) {
-    return ranges::kSense.Holds(r.CoarseRange) && ranges::kSense.Holds(r.TouchThreshold) &&
-           ranges::kSense.Holds(r.PressThreshold);
-}
-inline bool InRange(const EdgeState& r) {
-    return ranges::kEdge.Holds(r.Top) && ranges::kEdge.Holds(r.Left) &&
-           ranges::kEdge.Holds(r.Right) && ranges::kEdge.Holds(r.Bottom);
-}
-inline bool InRange(const OutputState& r) {
-    return ranges::kClickMode.Holds(r.Mode) && ranges::kTouchMode.Holds(r.Selection);
-}
-inline bool InRange(const Pointer&) {
-    return true;  // eight flags
-}
-inline bool InRange(const DampSettings& r) {
-    return ranges::kDistance.Holds(r.SnapRange) && ranges::kDistance.Holds(r.DampRange) &&
-           ranges::kDampPeriod.Holds(r.DampPeriod) && ranges::kDistance.Holds(r.RightClickRange) &&
-           ranges::kHoldPeriod.Holds(r.RightClickPeriod);
-}
-// The touch region of Calib State: its mode and bounds. The rest of the record is the state
-// of the calibration, which only the driver writes.
-inline bool RegionInRange(const CalibrationState& r) {
-    const float left = r.exclude_edge_left, right = r.exclude_edge_right;
-    const float top = r.exclude_edge_top, bottom = r.exclude_edge_bottom;
-    return ranges::kRegionMode.Holds(r.exclude_edge_flag) && ranges::kRegionBound.Holds(left) &&
-           ranges::kRegionBound.Holds(right) && ranges::kRegionBound.Holds(top) &&
-           ranges::kRegionBound.Holds(bottom) && left < right && top < bottom;
-}
-
 namespace ranges {
 // Calib Ref_TL, Ref_TR and Ref_BL: SA, SB where the touch was on the foil, SX, SY where its
 // target was on the screen, both normalised, a little beyond the edges allowed.
@@ -141,37 +103,6 @@ inline std::string ReferencesProblem(const CalibrationData& tl, const Calibratio
         return "the three targets (SX, SY) lie at one point or on one line";
     }
     return {};
-}
-
-// Whether the record at this table position, as it is now, is one the driver would take from
-// a peer: true for records without ranges (commands, presence).
-inline bool InRangeAt(Registry& r, int index) {
-    if (index < 0 || index >= Registry::kEntries) {
-        return true;
-    }
-    const DataManipulation* record = r.Table()[static_cast<size_t>(index)].record;
-    const bool ranged[] = {
-        record != &r.commsReqState || InRange(r.commsReqState),
-        record != &r.splitState || InRange(r.splitState),
-        record != &r.senseState || InRange(r.senseState),
-        record != &r.edgeState || InRange(r.edgeState),
-        record != &r.outputState || InRange(r.outputState),
-        record != &r.mouseDamp || InRange(r.mouseDamp),
-        record != &r.calibState || RegionInRange(r.calibState),
-    };
-    for (const bool fine : ranged) {
-        if (!fine) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Every ranged settings field of a registry.
-inline bool SettingsInRange(const Registry& r) {
-    return InRange(r.commsReqState) && InRange(r.splitState) && InRange(r.senseState) &&
-           InRange(r.edgeState) && InRange(r.outputState) && InRange(r.mouseDamp) &&
-           RegionInRange(r.calibState) && ranges::kAngle.Holds(r.calibState.Angle);
 }
 
 }  // namespace kv

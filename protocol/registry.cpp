@@ -1,7 +1,9 @@
 // Registration table, delivery, liveness and publish-all.
 #include "protocol/registry.h"
 
-#include "protocol/record_ranges.h"
+#include <type_traits>
+
+#include "protocol/setting_fields.h"
 
 namespace kv {
 
@@ -65,66 +67,6 @@ void MoveBounds(Relaxed<float>& low, Relaxed<float>& high, float newLow, float n
     }
 }
 
-// What the driver's registry does with a peer's frame for a record.
-enum class PeerWrite : uint8_t {
-    Take,         // parsed into the record, as every frame is on the controller's side
-    Refuse,       // the driver's own state: dropped
-    Check,        // a setting: parsed into a scratch copy, committed when in range
-    Acknowledge,  // an event the driver raises: the peer may only clear event valid
-};
-
-// What a peer may write in the driver's registry. Its own state the driver publishes and never
-// takes back; commands and the presence record are the peers' to send; settings are taken
-// when every field is in range (protocol/record_ranges.h).
-//
-//   Driver DoStop, DoReset         Take      commands (DoReset: the driver's hello answer;
-//                                            a peer's copy changes nothing it acts on)
-//   Driver DoHeartBeat             Refuse    the driver's beat
-//   Driver Config, State           Refuse    the driver's state; Delay and start_at_boot come
-//                                            from DRIVER.INI alone
-//   Store DoSave, DoLoad           Take      commands
-//   Store State, Log State         Refuse    the driver's state
-//   Log DoStop, DoRecord, DoPlay   Take      commands (nothing acts on them)
-//   Comms ReqState                 Check     the Controller's sensor model (MuxSize), kvctl
-//   Comms ActState, ActStatus      Refuse    the link in force; FramesLastPeriod paces the
-//                                            pointer smoothing
-//   Graph State0..3                Refuse    the driver's live signals
-//   Split State, Sense State       Check     the Controller's model, sliders, auto adaption
-//   Sense Status                   Refuse    the driver's signal level
-//   Calib DoStart, DoStop          Take      the Controller's calibration dialog
-//   Calib DoStartPlus              Refuse    no one sends it
-//   Calib DoComplete               Acknowledge  raised by the driver, cleared by the Controller
-//   Calib State                    Check     only the touch region (mode and bounds) is taken:
-//                                            Active, Progress, Stage and Angle stay the
-//                                            driver's
-//   Calib Ref_TL, Ref_TR, Ref_BL   Refuse    the driver's calibration measurements
-//   Edge State, Output State,      Check     the Advanced and Setting pages, kvctl
-//   Output Pointer, Mouse Damp
-//   Monitor Queue, Copyright State Refuse    the driver's pointer reports and texts
-//   Client client                  Take      presence
-//   END                            Refuse    the driver's end marker
-constexpr std::array<PeerWrite, Registry::kEntries> kPeerWrites = [] {
-    std::array<PeerWrite, Registry::kEntries> rules{};
-    rules.fill(PeerWrite::Refuse);
-    const std::pair<std::string_view, std::string_view> taken[] = {
-        {"Driver", "DoStop"}, {"Driver", "DoReset"}, {"Store", "DoSave"}, {"Store", "DoLoad"},
-        {"Log", "DoStop"},    {"Log", "DoRecord"},   {"Log", "DoPlay"},   {"Calib", "DoStart"},
-        {"Calib", "DoStop"},  {"Client", "client"},
-    };
-    const std::pair<std::string_view, std::string_view> checked[] = {
-        {"Comms", "ReqState"}, {"Split", "State"},  {"Sense", "State"},    {"Calib", "State"},
-        {"Edge", "State"},     {"Output", "State"}, {"Output", "Pointer"}, {"Mouse", "Damp"},
-    };
-    for (const auto& [object, topic] : taken) {
-        rules[static_cast<size_t>(Registry::IndexOf(object, topic))] = PeerWrite::Take;
-    }
-    for (const auto& [object, topic] : checked) {
-        rules[static_cast<size_t>(Registry::IndexOf(object, topic))] = PeerWrite::Check;
-    }
-    rules[static_cast<size_t>(Registry::IndexOf("Calib", "DoComplete"))] = PeerWrite::Acknowledge;
-    return rules;
-}();
-
 // A driver never answers another driver's frame: two of them (or one whose peer port is its
 // own) would answer each other for ever.
 bool FromADriver(const uint8_t* frame) {
@@ -156,17 +98,10 @@ void Registry::SetProcessRole(ProgramRole role) {
 
 Registry::Registry(ProgramRole role, const Clock& clock)
     : role_(role), traits_(TraitsOf(role)), clock_(clock), lastHeard_(clock.NowMs() - 50000) {
-    // The order of kTableRows is the protocol: every address follows from it.
-    DataManipulation* const records[kEntries] = {
-        &driverDoStop,    &driverDoReset, &driverDoHeartBeat, &driverConfig,     &driverState,
-        &storeDoSave,     &storeDoLoad,   &storeState,        &logDoStop,        &logDoRecord,
-        &logDoPlay,       &logState,      &commsReqState,     &commsActState,    &commsActStatus,
-        &graphState0,     &graphState1,   &graphState2,       &graphState3,      &splitState,
-        &senseState,      &senseStatus,   &calibDoStart,      &calibDoStartPlus, &calibDoStop,
-        &calibDoComplete, &calibState,    &calibRefTL,        &calibRefTR,       &calibRefBL,
-        &edgeState,       &outputState,   &outputPointer,     &mouseDamp,        &monitorQueue,
-        &copyrightState,  &clientClient,  &endMarker,
-    };
+    // The order of the list is the protocol: every address follows from it.
+#define KV_RECORD_ADDRESS(kind, object, topic, tag, settable, preset, member, Class, peer) &member,
+    DataManipulation* const records[kEntries] = {KV_RECORDS(KV_RECORD_ADDRESS)};
+#undef KV_RECORD_ADDRESS
     int32_t address = kFirstAddress;
     for (int i = 0; i < kEntries; ++i) {
         Register(i, *records[i], address);
@@ -249,18 +184,18 @@ bool Registry::DriverTakesFromPeers(int index) {
     if (index < 0 || index >= kEntries) {
         return false;
     }
-    const PeerWrite rule = kPeerWrites[static_cast<size_t>(index)];
+    const PeerWrite rule = kTableRows[static_cast<size_t>(index)].peer;
     return rule == PeerWrite::Take || rule == PeerWrite::Check;
 }
 
 bool Registry::GuardedFromPeers(size_t index) {
-    return kPeerWrites[index] != PeerWrite::Take;
+    return kTableRows[index].peer != PeerWrite::Take;
 }
 
 Registry::PeerOutcome Registry::TakeFromPeer(size_t index, const uint8_t* buffer, int32_t start,
                                              int32_t validBytes) {
     DataManipulation& live = *table_[index].record;
-    switch (kPeerWrites[index]) {
+    switch (kTableRows[index].peer) {
         case PeerWrite::Take:  // not guarded: never here
         case PeerWrite::Refuse:
             return PeerOutcome::Refused;
@@ -279,61 +214,49 @@ Registry::PeerOutcome Registry::TakeFromPeer(size_t index, const uint8_t* buffer
         case PeerWrite::Check:
             break;
     }
-    if (&live == &commsReqState) {
-        const PeerOutcome outcome =
-            CommitInRange(commsReqState, scratch_.commsReqState, buffer, start, validBytes);
-        if (outcome == PeerOutcome::Taken) {
-            commsReqState.receivedPortIndex = scratch_.commsReqState.receivedPortIndex.Load();
-        }
-        return outcome;
+#define KV_COMMIT(kind, object, topic, tag, settable, preset, member, Class, peer) \
+    KV_COMMIT_##peer(member)
+#define KV_COMMIT_Check(member)                                                          \
+    if (&live == &member) {                                                              \
+        return CommitInRange(index, member, scratch_.member, buffer, start, validBytes); \
     }
-    if (&live == &splitState) {
-        return CommitInRange(splitState, scratch_.splitState, buffer, start, validBytes);
-    }
-    if (&live == &senseState) {
-        return CommitInRange(senseState, scratch_.senseState, buffer, start, validBytes);
-    }
-    if (&live == &edgeState) {
-        return CommitInRange(edgeState, scratch_.edgeState, buffer, start, validBytes);
-    }
-    if (&live == &outputState) {
-        return CommitInRange(outputState, scratch_.outputState, buffer, start, validBytes);
-    }
-    if (&live == &outputPointer) {
-        return CommitInRange(outputPointer, scratch_.outputPointer, buffer, start, validBytes);
-    }
-    if (&live == &mouseDamp) {
-        return CommitInRange(mouseDamp, scratch_.mouseDamp, buffer, start, validBytes);
-    }
-    // Calib State: the region only.
-    CalibrationState& peer = scratch_.calibState;
-    peer.Attach(buffer, start + wire::kOffRemaining, validBytes);
-    if (!peer.Parse()) {
-        return PeerOutcome::NotARecord;
-    }
-    if (!RegionInRange(peer)) {
-        return PeerOutcome::Refused;
-    }
-    calibState.exclude_edge_flag = peer.exclude_edge_flag.Load();
-    MoveBounds(calibState.exclude_edge_left, calibState.exclude_edge_right, peer.exclude_edge_left,
-               peer.exclude_edge_right);
-    MoveBounds(calibState.exclude_edge_top, calibState.exclude_edge_bottom, peer.exclude_edge_top,
-               peer.exclude_edge_bottom);
-    return PeerOutcome::Taken;
+#define KV_COMMIT_Take(member)
+#define KV_COMMIT_Refuse(member)
+#define KV_COMMIT_Acknowledge(member)
+    KV_RECORDS(KV_COMMIT)
+#undef KV_COMMIT
+#undef KV_COMMIT_Check
+#undef KV_COMMIT_Take
+#undef KV_COMMIT_Refuse
+#undef KV_COMMIT_Acknowledge
+    return PeerOutcome::Refused;
 }
 
 // The live record's header stays the driver's; only the payload fields are committed.
 template <class R>
-Registry::PeerOutcome Registry::CommitInRange(R& live, R& scratch, const uint8_t* buffer,
-                                              int32_t start, int32_t validBytes) {
+Registry::PeerOutcome Registry::CommitInRange(size_t index, R& live, R& scratch,
+                                              const uint8_t* buffer, int32_t start,
+                                              int32_t validBytes) {
     scratch.Attach(buffer, start + wire::kOffRemaining, validBytes);
     if (!scratch.Parse()) {
         return PeerOutcome::NotARecord;
     }
-    if (!InRange(scratch)) {
+    if (!RecordInRange(scratch, static_cast<int>(index), true)) {
         return PeerOutcome::Refused;
     }
-    FieldCopier::Copy(scratch, live);
+    if constexpr (std::is_same_v<R, CalibrationState>) {
+        // The touch region only; the rest is the state of the calibration.
+        live.exclude_edge_flag = scratch.exclude_edge_flag.Load();
+        MoveBounds(live.exclude_edge_left, live.exclude_edge_right, scratch.exclude_edge_left,
+                   scratch.exclude_edge_right);
+        MoveBounds(live.exclude_edge_top, live.exclude_edge_bottom, scratch.exclude_edge_top,
+                   scratch.exclude_edge_bottom);
+    } else {
+        FieldCopier::Copy(scratch, live);
+    }
+    if constexpr (std::is_same_v<R, CommState>) {
+        live.receivedPortIndex = scratch.receivedPortIndex.Load();
+    }
     return PeerOutcome::Taken;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/clock.h"
+#include "protocol/record_list.h"
 #include "protocol/records.h"
 #include "protocol/transport.h"
 
@@ -26,6 +27,9 @@ constexpr int64_t kPeerSilenceMs = 5000;
 // Pause between the records of a publish-all.
 constexpr int kPublishAllGapMs = 30;
 
+// What the driver does with a peer's frame for a record (protocol/record_list.h).
+enum class PeerWrite : uint8_t { Take, Refuse, Check, Acknowledge };
+
 // One row of the registration table: what every record is registered as.
 struct TableRow {
     std::string_view kind;
@@ -34,31 +38,15 @@ struct TableRow {
     int32_t tag;
     bool settable;
     int32_t preset;  // the header's initial payload size
+    PeerWrite peer;  // what the driver does with a peer's copy
 };
 
 // The registration table, in registration order. Both programs build the same table, so a
 // record's position (and from it its address) names the same record on both sides.
-inline constexpr std::array<TableRow, 38> kTableRows = {{
-    {"EVENT", "Driver", "DoStop", 0, true, 0},       {"EVENT", "Driver", "DoReset", 0, true, 0},
-    {"EVENT", "Driver", "DoHeartBeat", 0, false, 0}, {"OBJECT", "Driver", "Config", 1, false, 0},
-    {"OBJECT", "Driver", "State", 0, false, 5},      {"EVENT", "Store", "DoSave", 0, true, 0},
-    {"EVENT", "Store", "DoLoad", 0, true, 0},        {"OBJECT", "Store", "State", 1, false, 0},
-    {"EVENT", "Log", "DoStop", 0, true, 0},          {"EVENT", "Log", "DoRecord", 0, true, 0},
-    {"EVENT", "Log", "DoPlay", 0, true, 0},          {"OBJECT", "Log", "State", 1, false, 0},
-    {"OBJECT", "Comms", "ReqState", 1, true, 0},     {"OBJECT", "Comms", "ActState", 1, false, 0},
-    {"OBJECT", "Comms", "ActStatus", 1, false, 0},   {"OBJECT", "Graph", "State0", 1, false, 0},
-    {"OBJECT", "Graph", "State1", 1, false, 0},      {"OBJECT", "Graph", "State2", 1, false, 0},
-    {"OBJECT", "Graph", "State3", 1, false, 0},      {"OBJECT", "Split", "State", 1, false, 0},
-    {"OBJECT", "Sense", "State", 1, true, 0},        {"OBJECT", "Sense", "Status", 1, false, 0},
-    {"EVENT", "Calib", "DoStart", 0, true, 0},       {"EVENT", "Calib", "DoStartPlus", 0, true, 0},
-    {"EVENT", "Calib", "DoStop", 0, true, 0},        {"EVENT", "Calib", "DoComplete", 0, false, 0},
-    {"OBJECT", "Calib", "State", 1, false, 0},       {"OBJECT", "Calib", "Ref_TL", 1, false, 0},
-    {"OBJECT", "Calib", "Ref_TR", 1, false, 0},      {"OBJECT", "Calib", "Ref_BL", 1, false, 0},
-    {"OBJECT", "Edge", "State", 1, true, 0},         {"OBJECT", "Output", "State", 1, true, 0},
-    {"OBJECT", "Output", "Pointer", 1, true, 0},     {"OBJECT", "Mouse", "Damp", 1, true, 0},
-    {"QUEUE", "Monitor", "Queue", 1, false, 0},      {"OBJECT", "Copyright", "State", 1, false, 0},
-    {"OBJECT", "Client", "client", 1, false, 0},     {"END", "", "", 0, false, 0},
-}};
+#define KV_TABLE_ROW(kind, object, topic, tag, settable, preset, member, Class, peer) \
+    TableRow{#kind, #object, #topic, tag, settable, preset, PeerWrite::peer},
+inline constexpr std::array kTableRows = {KV_RECORDS(KV_TABLE_ROW)};
+#undef KV_TABLE_ROW
 
 struct DeliverResult {
     DataManipulation* record = nullptr;  // null: no record has that address
@@ -70,7 +58,7 @@ struct DeliverResult {
 
 class Registry final : private RecordOwner {
 public:
-    static constexpr int kEntries = 38;
+    static constexpr int kEntries = static_cast<int>(kTableRows.size());
     static constexpr int32_t kFirstAddress = 8;
 
     explicit Registry(ProgramRole role, const Clock& clock = DefaultClock());
@@ -130,45 +118,10 @@ public:
     void MarkPeerHeard() override;
     int64_t SilenceMs() const { return clock_.NowMs() - lastHeard_; }
 
-    // Records, named by object and topic.
-    SetValue driverDoStop;
-    SetValue driverDoReset;
-    SetValue driverDoHeartBeat;
-    DriverConfig driverConfig;
-    DriverState driverState;
-    SetValue storeDoSave;
-    SetValue storeDoLoad;
-    StoreState storeState;
-    SetValue logDoStop;
-    SetValue logDoRecord;
-    SetValue logDoPlay;
-    LogState logState;
-    CommState commsReqState;
-    CommState commsActState;
-    CommsStatus commsActStatus;
-    Graph graphState0;
-    Graph graphState1;
-    Graph graphState2;
-    Graph graphState3;
-    Split splitState;
-    SenceState senseState;
-    SenseStatus senseStatus;
-    SetValue calibDoStart;
-    SetValue calibDoStartPlus;
-    SetValue calibDoStop;
-    SetValue calibDoComplete;
-    CalibrationState calibState;
-    CalibrationData calibRefTL;
-    CalibrationData calibRefTR;
-    CalibrationData calibRefBL;
-    EdgeState edgeState;
-    OutputState outputState;
-    Pointer outputPointer;
-    DampSettings mouseDamp;
-    MonitorQueue monitorQueue;
-    CopyRight copyrightState;
-    ClientHereMessage clientClient;
-    SetValue endMarker;
+    // Records, named by member (protocol/record_list.h gives each its object and topic).
+#define KV_MEMBER(kind, object, topic, tag, settable, preset, member, Class, peer) Class member;
+    KV_RECORDS(KV_MEMBER)
+#undef KV_MEMBER
     SetValue unregistered;  // constructed, never in the table
 
     // Whether the driver takes a peer's copy of the record at this table position at all (its
@@ -183,8 +136,8 @@ private:
     PeerOutcome TakeFromPeer(size_t index, const uint8_t* buffer, int32_t start,
                              int32_t validBytes);
     template <class R>
-    PeerOutcome CommitInRange(R& live, R& scratch, const uint8_t* buffer, int32_t start,
-                              int32_t validBytes);
+    PeerOutcome CommitInRange(size_t index, R& live, R& scratch, const uint8_t* buffer,
+                              int32_t start, int32_t validBytes);
 
     int32_t Transmit(const uint8_t* frame, size_t length) override;
     int32_t PublishRecord(DataManipulation& record) override;
@@ -201,19 +154,23 @@ private:
     std::array<Relaxed<uint32_t>, kEntries> arrivedIn_{};
     std::array<Relaxed<uint32_t>, kEntries> arrivals_{};
 
-    // Where a peer's settings are parsed before they are checked: fixed, nothing per frame.
-    // Only the receive thread touches them.
+    // Where a peer's settings are parsed before they are checked: one copy of each record
+    // the driver checks, fixed, nothing per frame. Only the receive thread touches them.
+#define KV_SCRATCH(kind, object, topic, tag, settable, preset, member, Class, peer) \
+    KV_SCRATCH_##peer(member, Class)
+#define KV_SCRATCH_Check(member, Class) Class member;
+#define KV_SCRATCH_Take(member, Class)
+#define KV_SCRATCH_Refuse(member, Class)
+#define KV_SCRATCH_Acknowledge(member, Class)
     struct PeerScratch {
-        CommState commsReqState;
-        Split splitState;
-        SenceState senseState;
-        CalibrationState calibState;
-        EdgeState edgeState;
-        OutputState outputState;
-        Pointer outputPointer;
-        DampSettings mouseDamp;
-        SetValue event;
+        KV_RECORDS(KV_SCRATCH)
+        SetValue event;  // an acknowledged event
     };
+#undef KV_SCRATCH
+#undef KV_SCRATCH_Check
+#undef KV_SCRATCH_Take
+#undef KV_SCRATCH_Refuse
+#undef KV_SCRATCH_Acknowledge
     PeerScratch scratch_;
 };
 

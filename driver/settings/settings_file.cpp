@@ -17,179 +17,15 @@
 
 #include "common/posix_file.h"
 #include "driver/settings/settings_saver.h"
-#include "protocol/record_ranges.h"
 
 namespace kv {
 
 namespace {
 
-// The settings are record fields, which the receive thread writes while the main loop saves.
-using FieldRef = std::variant<Relaxed<bool>*, Relaxed<int32_t>*, Relaxed<float>*>;
-
-// Whether a value read for a key is one the driver works with (protocol/record_ranges.h).
-using RangeCheck = bool (*)(const SettingsValue&);
-
-template <const IntRange& kRange>
-bool IntIn(const SettingsValue& value) {
-    return kRange.Holds(std::get<int32_t>(value));
+// The record each key's field is in.
+DataManipulation& RecordOf(Registry& registry, size_t key) {
+    return *registry.Table()[static_cast<size_t>(kSettingRecords[key])].record;
 }
-template <const RealRange& kRange>
-bool RealIn(const SettingsValue& value) {
-    return kRange.Holds(std::get<float>(value));
-}
-bool ReadableMuxSize(const SettingsValue& value) {
-    return IsReadableMuxSize(std::get<int32_t>(value));
-}
-
-struct Key {
-    std::string_view name;
-    FieldRef (*field)(Registry&);
-    RangeCheck inRange = nullptr;  // none: every value is taken, or the split's pair rule
-};
-
-#define KV_FIELD(member) [](Registry& r) -> FieldRef { return &r.member; }
-
-// The keys in writing order; the order of the file.
-constexpr std::array<Key, kSettingsKeys> kKeys = {{
-    {"Comms_ReqState_Open", KV_FIELD(commsReqState.Open)},
-    {"Comms_ReqState_PortIndex", KV_FIELD(commsReqState.PortIndex), IntIn<ranges::kLinkIndex>},
-    {"Comms_ReqState_BaudIndex", KV_FIELD(commsReqState.BaudIndex), IntIn<ranges::kLinkIndex>},
-    {"Comms_ReqState_SampleIndex", KV_FIELD(commsReqState.SampleIndex), IntIn<ranges::kLinkIndex>},
-    {"Comms_ReqState_MuxSize", KV_FIELD(commsReqState.MuxSize), ReadableMuxSize},
-    {"Output_Tune_SnapRange", KV_FIELD(mouseDamp.SnapRange), RealIn<ranges::kDistance>},
-    {"Output_Tune_DampRange", KV_FIELD(mouseDamp.DampRange), RealIn<ranges::kDistance>},
-    {"Output_Tune_DampPeriod", KV_FIELD(mouseDamp.DampPeriod), RealIn<ranges::kDampPeriod>},
-    {"Output_Tune_RightClickRange", KV_FIELD(mouseDamp.RightClickRange), RealIn<ranges::kDistance>},
-    {"Output_Tune_RightClickPeriod", KV_FIELD(mouseDamp.RightClickPeriod),
-     RealIn<ranges::kHoldPeriod>},
-    {"Delay", KV_FIELD(driverConfig.Delay)},
-    {"Split_State_Split0", KV_FIELD(splitState.Split0)},
-    {"Split_State_Split1", KV_FIELD(splitState.Split1)},
-    {"Split_State_Flip0", KV_FIELD(splitState.Flip0), IntIn<ranges::kFlip>},
-    {"Split_State_Flip1", KV_FIELD(splitState.Flip1), IntIn<ranges::kFlip>},
-    {"Split_State_Flip2", KV_FIELD(splitState.Flip2), IntIn<ranges::kFlip>},
-    {"Sense_State_CoarseRange", KV_FIELD(senseState.CoarseRange), IntIn<ranges::kSense>},
-    {"Sense_State_TouchThreshold", KV_FIELD(senseState.TouchThreshold), IntIn<ranges::kSense>},
-    {"Sense_State_PressThreshold", KV_FIELD(senseState.PressThreshold), IntIn<ranges::kSense>},
-    {"Sense_State_Advanced", KV_FIELD(senseState.Advanced)},
-    {"Calib_Ref_TL_SA", KV_FIELD(calibRefTL.SA)},
-    {"Calib_Ref_TL_SB", KV_FIELD(calibRefTL.SB)},
-    {"Calib_Ref_TL_SX", KV_FIELD(calibRefTL.SX)},
-    {"Calib_Ref_TL_SY", KV_FIELD(calibRefTL.SY)},
-    {"Calib_Ref_TR_SA", KV_FIELD(calibRefTR.SA)},
-    {"Calib_Ref_TR_SB", KV_FIELD(calibRefTR.SB)},
-    {"Calib_Ref_TR_SX", KV_FIELD(calibRefTR.SX)},
-    {"Calib_Ref_TR_SY", KV_FIELD(calibRefTR.SY)},
-    {"Calib_Ref_BL_SA", KV_FIELD(calibRefBL.SA)},
-    {"Calib_Ref_BL_SB", KV_FIELD(calibRefBL.SB)},
-    {"Calib_Ref_BL_SX", KV_FIELD(calibRefBL.SX)},
-    {"Calib_Ref_BL_SY", KV_FIELD(calibRefBL.SY)},
-    {"Edge_State_Top", KV_FIELD(edgeState.Top), IntIn<ranges::kEdge>},
-    {"Edge_State_Left", KV_FIELD(edgeState.Left), IntIn<ranges::kEdge>},
-    {"Edge_State_Right", KV_FIELD(edgeState.Right), IntIn<ranges::kEdge>},
-    {"Edge_State_Bottom", KV_FIELD(edgeState.Bottom), IntIn<ranges::kEdge>},
-    {"Output_State_Mode", KV_FIELD(outputState.Mode), IntIn<ranges::kClickMode>},
-    {"Output_State_Selection", KV_FIELD(outputState.Selection), IntIn<ranges::kTouchMode>},
-    {"Output_State_Enable", KV_FIELD(outputState.Enable)},
-    {"Output_Fake", KV_FIELD(outputState.Fake)},
-    {"exclude_edge_flag", KV_FIELD(calibState.exclude_edge_flag), IntIn<ranges::kRegionMode>},
-    {"exclude_edge_left", KV_FIELD(calibState.exclude_edge_left), RealIn<ranges::kRegionBound>},
-    {"exclude_edge_top", KV_FIELD(calibState.exclude_edge_top), RealIn<ranges::kRegionBound>},
-    {"exclude_edge_right", KV_FIELD(calibState.exclude_edge_right), RealIn<ranges::kRegionBound>},
-    {"exclude_edge_bottom", KV_FIELD(calibState.exclude_edge_bottom), RealIn<ranges::kRegionBound>},
-    {"Calib_State_Angle", KV_FIELD(calibState.Angle), IntIn<ranges::kAngle>},
-    {"start_at_boot", KV_FIELD(driverConfig.start_at_boot)},
-    {"Output_Pointer_Enable0", KV_FIELD(outputPointer.Enable[0])},
-    {"Output_Pointer_Enable1", KV_FIELD(outputPointer.Enable[1])},
-    {"Output_Pointer_Enable2", KV_FIELD(outputPointer.Enable[2])},
-    {"Output_Pointer_Enable3", KV_FIELD(outputPointer.Enable[3])},
-    {"Output_Pointer_Enable4", KV_FIELD(outputPointer.Enable[4])},
-    {"Output_Pointer_Enable5", KV_FIELD(outputPointer.Enable[5])},
-    {"Output_Pointer_Enable6", KV_FIELD(outputPointer.Enable[6])},
-    {"Output_Pointer_Enable7", KV_FIELD(outputPointer.Enable[7])},
-}};
-
-#undef KV_FIELD
-
-constexpr int FindKey(std::string_view name) {
-    for (int i = 0; i < kSettingsKeys; ++i) {
-        if (kKeys[static_cast<size_t>(i)].name == name) {
-            return i;
-        }
-    }
-    return -1;
-}
-
-// The order in which a line is matched against the keys; the first key the line begins with
-// takes it (so "Output_Pointer_Enable10" lands on Enable1).
-constexpr std::array<int, kSettingsKeys> kReadOrder = {
-    FindKey("Comms_ReqState_Open"),
-    FindKey("Comms_ReqState_PortIndex"),
-    FindKey("Comms_ReqState_BaudIndex"),
-    FindKey("Comms_ReqState_SampleIndex"),
-    FindKey("Comms_ReqState_MuxSize"),
-    FindKey("Delay"),
-    FindKey("Split_State_Split0"),
-    FindKey("Split_State_Split1"),
-    FindKey("Split_State_Flip0"),
-    FindKey("Split_State_Flip1"),
-    FindKey("Split_State_Flip2"),
-    FindKey("Sense_State_CoarseRange"),
-    FindKey("Sense_State_TouchThreshold"),
-    FindKey("Sense_State_PressThreshold"),
-    FindKey("Sense_State_Advanced"),
-    FindKey("Calib_Ref_TL_SA"),
-    FindKey("Calib_Ref_TL_SB"),
-    FindKey("Calib_Ref_TL_SX"),
-    FindKey("Calib_Ref_TL_SY"),
-    FindKey("Calib_Ref_TR_SA"),
-    FindKey("Calib_Ref_TR_SB"),
-    FindKey("Calib_Ref_TR_SX"),
-    FindKey("Calib_Ref_TR_SY"),
-    FindKey("Calib_Ref_BL_SA"),
-    FindKey("Calib_Ref_BL_SB"),
-    FindKey("Calib_Ref_BL_SX"),
-    FindKey("Calib_Ref_BL_SY"),
-    FindKey("Output_Tune_SnapRange"),
-    FindKey("Output_Tune_DampRange"),
-    FindKey("Output_Tune_DampPeriod"),
-    FindKey("Output_Tune_RightClickRange"),
-    FindKey("Output_Tune_RightClickPeriod"),
-    FindKey("Edge_State_Top"),
-    FindKey("Edge_State_Left"),
-    FindKey("Edge_State_Right"),
-    FindKey("Edge_State_Bottom"),
-    FindKey("Output_State_Mode"),
-    FindKey("Output_State_Selection"),
-    FindKey("Output_State_Enable"),
-    FindKey("Output_Fake"),
-    FindKey("Output_Pointer_Enable0"),
-    FindKey("Output_Pointer_Enable1"),
-    FindKey("Output_Pointer_Enable2"),
-    FindKey("Output_Pointer_Enable3"),
-    FindKey("Output_Pointer_Enable4"),
-    FindKey("Output_Pointer_Enable5"),
-    FindKey("Output_Pointer_Enable6"),
-    FindKey("Output_Pointer_Enable7"),
-    FindKey("exclude_edge_flag"),
-    FindKey("exclude_edge_left"),
-    FindKey("exclude_edge_top"),
-    FindKey("exclude_edge_right"),
-    FindKey("exclude_edge_bottom"),
-    FindKey("Calib_State_Angle"),
-    FindKey("start_at_boot"),
-};
-
-constexpr bool EveryKeyReadOnce() {
-    std::array<int, kSettingsKeys> seen{};
-    for (int index : kReadOrder) {
-        if (index < 0 || ++seen[static_cast<size_t>(index)] != 1) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(EveryKeyReadOnce(), "the reading order names every key exactly once");
 
 // White space as the C locale's isspace sees it, whatever the process locale.
 constexpr bool IsSpace(char c) {
@@ -278,10 +114,6 @@ void AppendValue(std::string& out, const SettingsValue& value) {
     }
 }
 
-SettingsValue ValueOf(const FieldRef& field) {
-    return std::visit([](auto* member) -> SettingsValue { return member->Load(); }, field);
-}
-
 std::string_view WithoutCr(std::string_view line) {
     if (!line.empty() && line.back() == '\r') {
         line.remove_suffix(1);
@@ -289,13 +121,13 @@ std::string_view WithoutCr(std::string_view line) {
     return line;
 }
 
-// The key that takes a line: the first, in reading order, that the line begins with; -1 for
-// none.
+// The key that takes a line: the one the line begins with (no key begins with another); -1
+// for none.
 int KeyOfLine(std::string_view line) {
-    for (int index : kReadOrder) {
-        const std::string_view name = kKeys[static_cast<size_t>(index)].name;
-        if (line.substr(0, name.size()) == name) {
-            return index;
+    for (size_t i = 0; i < kSettingFields.size(); ++i) {
+        const std::string_view key = kSettingFields[i].key;
+        if (line.substr(0, key.size()) == key) {
+            return static_cast<int>(i);
         }
     }
     return -1;
@@ -307,46 +139,40 @@ std::string ValueText(const SettingsValue& value) {
     return text;
 }
 
-template <class T>
-void Store(Relaxed<T>& field, const SettingsValue& value) {
-    field = std::get<T>(value);
-}
-
 // Puts back the values read out of range, and the pairs that only make sense together (the
 // split, the region's bounds) where the pair does not; each with a --verbose line.
 void KeepInRange(SettingsSnapshot& values, const SettingsSnapshot& before, const VerboseLog* log) {
     auto keep = [&](size_t i, std::string_view why) {
         if (log != nullptr && values[i] != before[i]) {
-            log->Say(std::string(kSettingsFileName) + ": " + std::string(kKeys[i].name) + "=" +
-                     ValueText(values[i]) + " " + std::string(why) + "; keeping " +
+            log->Say(std::string(kSettingsFileName) + ": " + std::string(kSettingFields[i].key) +
+                     "=" + ValueText(values[i]) + " " + std::string(why) + "; keeping " +
                      ValueText(before[i]));
         }
         values[i] = before[i];
     };
-    for (size_t i = 0; i < kKeys.size(); ++i) {
-        if (kKeys[i].inRange != nullptr && !kKeys[i].inRange(values[i])) {
+    for (size_t i = 0; i < kSettingFields.size(); ++i) {
+        if (!kSettingFields[i].check.Holds(values[i])) {
             keep(i, "is out of range");
         }
     }
-    auto pair = [&](std::string_view first, std::string_view second, auto fits) {
-        const auto a = static_cast<size_t>(FindKey(first));
-        const auto b = static_cast<size_t>(FindKey(second));
-        if (!fits(values[a], values[b])) {
-            const std::string aText = std::string(first) + "=" + ValueText(values[a]);
-            const std::string bText = std::string(second) + "=" + ValueText(values[b]);
+    for (size_t a = 0; a < kSettingFields.size(); ++a) {
+        const SettingField& first = kSettingFields[a];
+        if (first.pair == PairRule::None) {
+            continue;
+        }
+        size_t b = 0;
+        while (kSettingRecords[b] != kSettingRecords[a] ||
+               kSettingFields[b].field != first.partner) {
+            ++b;  // the table holds the partner (SettingTableHolds)
+        }
+        if (!PairHolds(first.pair, values[a], values[b])) {
+            const std::string aText = std::string(first.key) + "=" + ValueText(values[a]);
+            const std::string bText =
+                std::string(kSettingFields[b].key) + "=" + ValueText(values[b]);
             keep(a, "is out of range with " + bText);
             keep(b, "is out of range with " + aText);
         }
-    };
-    pair("Split_State_Split0", "Split_State_Split1",
-         [](const SettingsValue& s0, const SettingsValue& s1) {
-             return IsReadableSplit(std::get<int32_t>(s0), std::get<int32_t>(s1));
-         });
-    auto below = [](const SettingsValue& low, const SettingsValue& high) {
-        return std::get<float>(low) < std::get<float>(high);
-    };
-    pair("exclude_edge_left", "exclude_edge_right", below);
-    pair("exclude_edge_top", "exclude_edge_bottom", below);
+    }
 }
 
 }  // namespace
@@ -360,11 +186,12 @@ std::string DefaultSettingsPath() {
 }
 
 SettingsSnapshot TakeSettingsSnapshot(const Registry& registry) {
-    // The field table hands out writable references; here they are only read.
+    // The field walk hands out writable references; here they are only read.
     Registry& fields = const_cast<Registry&>(registry);
     SettingsSnapshot values;
-    for (size_t i = 0; i < kKeys.size(); ++i) {
-        values[i] = ValueOf(kKeys[i].field(fields));
+    for (size_t i = 0; i < kSettingFields.size(); ++i) {
+        // Every key names a field of its record (tests/app/settings_file_test.cpp).
+        values[i] = LoadField(RecordOf(fields, i), kSettingFields[i].field).value_or(FieldValue{});
     }
     return values;
 }
@@ -372,8 +199,8 @@ SettingsSnapshot TakeSettingsSnapshot(const Registry& registry) {
 std::string FormatSettings(const SettingsSnapshot& values) {
     std::string out;
     out.reserve(2048);
-    for (size_t i = 0; i < kKeys.size(); ++i) {
-        out += kKeys[i].name;
+    for (size_t i = 0; i < kSettingFields.size(); ++i) {
+        out += kSettingFields[i].key;
         out += '=';
         AppendValue(out, values[i]);
         out += "\r\n";
@@ -406,9 +233,9 @@ void ApplySettingsText(std::string_view text, Registry& registry, const VerboseL
         text.remove_prefix(end + 1);
     }
     KeepInRange(values, before, log);
-    for (size_t i = 0; i < kKeys.size(); ++i) {
+    for (size_t i = 0; i < kSettingFields.size(); ++i) {
         if (given[i]) {
-            std::visit([&](auto* member) { Store(*member, values[i]); }, kKeys[i].field(registry));
+            StoreField(RecordOf(registry, i), kSettingFields[i].field, values[i]);
         }
     }
 }

@@ -17,10 +17,11 @@
 #include "driver/core/settings_store.h"
 #include "driver/core/verbose_log.h"
 #include "protocol/registry.h"
+#include "protocol/setting_fields.h"
 
 namespace kv {
 
-constexpr int kSettingsKeys = 55;
+constexpr int kSettingsKeys = static_cast<int>(kSettingFields.size());
 constexpr const char* kSettingsFileName = "DRIVER.INI";
 
 // DRIVER.INI in the settings folder of the running executable: beside it when its folder is
@@ -28,7 +29,7 @@ constexpr const char* kSettingsFileName = "DRIVER.INI";
 std::string DefaultSettingsPath();
 
 // One key's value, as its field holds it.
-using SettingsValue = std::variant<bool, int32_t, float>;
+using SettingsValue = FieldValue;
 // The 55 values in writing order, copied out of the records at one moment, so that they can
 // be written later, elsewhere, while the records move on.
 using SettingsSnapshot = std::array<SettingsValue, kSettingsKeys>;

@@ -25,7 +25,7 @@
 #include "driver/settings/settings_file.h"
 #include "driver/settings/settings_saver.h"
 #include "expected_settings.h"
-#include "protocol/record_ranges.h"
+#include "protocol/setting_fields.h"
 #include "tests/support/frame_log.h"
 #include "tests/support/process_support.h"
 

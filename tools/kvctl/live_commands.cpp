@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/command_line.h"
-#include "protocol/record_ranges.h"
+#include "protocol/setting_fields.h"
 #include "tools/kvctl/conversation.h"
 #include "tools/kvctl/field_assign.h"
 #include "tools/kvctl/foil_health.h"

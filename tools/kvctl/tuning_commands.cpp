@@ -7,7 +7,7 @@
 #include "common/posix_file.h"
 #include "driver/core/settings_store.h"
 #include "driver/settings/settings_file.h"
-#include "protocol/record_ranges.h"
+#include "protocol/setting_fields.h"
 #include "tools/kvctl/calibration_file.h"
 #include "tools/kvctl/conversation.h"
 #include "tools/kvctl/field_assign.h"
