@@ -33,4 +33,30 @@ TEST(TuningFile, EachMistakeIsNamedAtItsLine) {
     EXPECT_EQ(good.records[0].values.at(0).value, "30");
 }
 
+// Each setting a tuning holds is in one section, so that export writes it and import reads it
+// back; a new field marked for the tuning needs nothing more.
+TEST(TuningFile, EverySettingOfATuningIsInOneSectionAndTheExportReadsBack) {
+    for (const kv::SettingField& setting : kv::kSettingFields) {
+        int sections = 0;
+        for (const kv::kvctl::TuningSection& section : kv::kvctl::TuningSections()) {
+            sections += section.Find(setting.field) == &setting ? 1 : 0;
+        }
+        EXPECT_EQ(sections, setting.tuning == kv::Tuning::None ? 0 : 1) << setting.key;
+    }
+    kv::Registry records(kv::ProgramRole::Controller);
+    const kv::kvctl::TuningText back =
+        kv::kvctl::ParseTuning(kv::kvctl::FormatTuning(records, true, "test"));
+    ASSERT_EQ(back.error, "");
+    size_t values = 0;
+    for (const kv::kvctl::TuningRecord& record : back.records) {
+        values += record.values.size();
+    }
+    EXPECT_EQ(back.records.size(), kv::kvctl::TuningSections().size());
+    size_t settings = 0;
+    for (const kv::SettingField& setting : kv::kSettingFields) {
+        settings += setting.tuning == kv::Tuning::None ? 0 : 1;
+    }
+    EXPECT_EQ(values, settings);
+}
+
 }  // namespace

@@ -12,7 +12,8 @@ namespace kv::kvctl {
 namespace {
 
 bool IsCalibrationKey(std::string_view key) {
-    return key.substr(0, 10) == "Calib_Ref_" || key == "Calib_State_Angle";
+    const int index = SettingIndex(key);
+    return index >= 0 && kSettingFields[static_cast<size_t>(index)].tuning == Tuning::Calibration;
 }
 
 bool SameReference(const CalibrationData& a, const CalibrationData& b) {

@@ -1,7 +1,6 @@
 // kvctl calibration reset, export and import: the driver's settings as a file, and the
 // calibration through DRIVER.INI and a reload (the driver takes no calibration from peers).
 #include <algorithm>
-#include <cstring>
 #include <memory>
 
 #include "common/posix_file.h"
@@ -24,11 +23,9 @@ constexpr int kReloadWaitMs = 6000;
 // A tuning file is a few KiB, DRIVER.INI too; anything far larger is not one of them.
 constexpr size_t kMaxTuningBytes = 64 * 1024;
 
-// The record a section's values go into: the angle is a field of Calib/State.
+// The record a section's values go into (the angle's is Calib/State).
 DataManipulation& RecordOf(Registry& records, const TuningSection& section) {
-    const std::string_view name =
-        std::strcmp(section.record, "Calib/Angle") == 0 ? "Calib/State" : section.record;
-    return *FindRecord(records, name);
+    return *records.Find(section.object, section.topic)->record;
 }
 
 // The driver's records of every tuning section, as it holds them now, in a registry of our own.
@@ -258,10 +255,14 @@ int WantedRecords(const TuningText& tuning, Registry& records, const std::string
         }
         calibration = calibration || record.section->calibration;
         if (record.section->calibration) {
-            const int line = record.values.empty() ? record.line : record.values.front().line;
-            if (!ranges::kAngle.Holds(wanted->calibState.Angle)) {
-                return BadLine(io, file, line, "Angle takes 0..3 quarter turns");
+            for (const TuningValue& value : record.values) {
+                const SettingField& setting = *record.section->Find(value.field);
+                if (!setting.check.Holds(LoadField(target, setting.field).value_or(false))) {
+                    return BadLine(io, file, value.line,
+                                   value.field + " takes " + RangeText(setting.check));
+                }
             }
+            const int line = record.values.empty() ? record.line : record.values.front().line;
             if (const std::string problem =
                     ReferencesProblem(wanted->calibRefTL, wanted->calibRefTR, wanted->calibRefBL);
                 !problem.empty()) {

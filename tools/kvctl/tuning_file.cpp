@@ -1,9 +1,6 @@
 // Writing and reading the tuning file.
 #include "tools/kvctl/tuning_file.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "tools/kvctl/record_json.h"
 
 namespace kv::kvctl {
@@ -72,57 +69,119 @@ void AppendComment(std::string& out, std::string_view text) {
 }  // namespace
 
 const std::vector<TuningSection>& TuningSections() {
-    static const std::vector<TuningSection> sections = {
-        {"Split/State",
-         "The sensor layout: where the first and second electrode segments end (Split0, "
-         "Split1), and whether each of the three runs backwards (Flip0..2, 0 or 1).",
-         {"Split0", "Split1", "Flip0", "Flip1", "Flip2"},
-         false},
-        {"Comms/ReqState",
-         "Channels per frame of the sensor model; sent after the layout.",
-         {"MuxSize"},
-         false},
-        {"Sense/State",
-         "Sensitivity (CoarseRange) and the touch and press thresholds, 0..50.",
-         {"CoarseRange", "TouchThreshold", "PressThreshold", "Advanced"},
-         false},
-        {"Edge/State",
-         "Edge enhancement of the four screen edges, in percent, 0..100.",
-         {"Top", "Left", "Right", "Bottom"},
-         false},
-        {"Output/State",
-         "Touch mode (Selection: 0 single touch, 1 pinch scroll, 2 TUIO, 3 native two-finger "
-         "touch), click mode (Mode, 0..6) and whether touch output is on (Enable).",
-         {"Selection", "Mode", "Enable"},
-         false},
-        {"Output/Pointer",
-         "Which of the eight pointer outputs are enabled.",
-         {"Enable0", "Enable1", "Enable2", "Enable3", "Enable4", "Enable5", "Enable6", "Enable7"},
-         false},
-        {"Mouse/Damp",
-         "Pointer damping: snap and damping ranges (0..1 of the screen), the damping period "
-         "(0..10) and the press-and-hold right click (range 0..1, period 1..100).",
-         {"SnapRange", "DampRange", "DampPeriod", "RightClickRange", "RightClickPeriod"},
-         false},
-        {"Calib/State",
-         "The touch region: exclude_edge_flag 0 exclusion rectangle, 1 whole screen, 2 the "
-         "region only (a monitor); the bounds are fractions of the desktop.",
-         {"exclude_edge_flag", "exclude_edge_left", "exclude_edge_top", "exclude_edge_right",
-          "exclude_edge_bottom"},
-         false},
-        {"Calib/Ref_TL",
-         "Calibration of one mounting: each reference's sensor position (SA, SB) and screen "
-         "target (SX, SY). Written to DRIVER.INI, which the driver then reads again.",
-         {"SA", "SB", "SX", "SY"},
-         true},
-        {"Calib/Ref_TR", "", {"SA", "SB", "SX", "SY"}, true},
-        {"Calib/Ref_BL", "", {"SA", "SB", "SX", "SY"}, true},
-        {"Calib/Angle",
-         "The screen's rotation when it was calibrated, in quarter turns, 0..3.",
-         {"Angle"},
-         true},
-    };
+    // The order and the words are the file's; which fields each section holds, and what they
+    // take, come from the settings table.
+    static const std::vector<TuningSection> sections = [] {
+        std::vector<TuningSection> built = {
+            {"Split/State",
+             "The sensor layout: where the first and second electrode segments end (Split0, "
+             "Split1), and whether each of the three runs backwards (Flip0..2).",
+             "Split",
+             "State",
+             {},
+             false},
+            {"Comms/ReqState",
+             "Channels per frame of the sensor model; sent after the layout.",
+             "Comms",
+             "ReqState",
+             {},
+             false},
+            {"Sense/State",
+             "Sensitivity (CoarseRange) and the touch and press thresholds.",
+             "Sense",
+             "State",
+             {},
+             false},
+            {"Edge/State",
+             "Edge enhancement of the four screen edges, in percent.",
+             "Edge",
+             "State",
+             {},
+             false},
+            {"Output/State",
+             "Touch mode (Selection: 0 single touch, 1 pinch scroll, 2 TUIO, 3 native "
+             "two-finger touch), click mode (Mode) and whether touch output is on (Enable).",
+             "Output",
+             "State",
+             {},
+             false},
+            {"Output/Pointer",
+             "Which of the eight pointer outputs are enabled.",
+             "Output",
+             "Pointer",
+             {},
+             false},
+            {"Mouse/Damp",
+             "Pointer damping: snap and damping ranges (fractions of the screen), the damping "
+             "period and the press-and-hold right click (its range and period).",
+             "Mouse",
+             "Damp",
+             {},
+             false},
+            {"Calib/State",
+             "The touch region: exclude_edge_flag 0 exclusion rectangle, 1 whole screen, 2 the "
+             "region only (a monitor); the bounds are fractions of the desktop.",
+             "Calib",
+             "State",
+             {},
+             false},
+            {"Calib/Ref_TL",
+             "Calibration of one mounting: each reference's sensor position (SA, SB) and screen "
+             "target (SX, SY). Written to DRIVER.INI, which the driver then reads again.",
+             "Calib",
+             "Ref_TL",
+             {},
+             true},
+            {"Calib/Ref_TR", "", "Calib", "Ref_TR", {}, true},
+            {"Calib/Ref_BL", "", "Calib", "Ref_BL", {}, true},
+            {"Calib/Angle",
+             "The screen's rotation when it was calibrated, in quarter turns.",
+             "Calib",
+             "State",
+             {},
+             true},
+        };
+        for (TuningSection& section : built) {
+            const Tuning share = section.calibration ? Tuning::Calibration : Tuning::Setting;
+            for (const SettingField& setting : kSettingFields) {
+                if (setting.object == section.object && setting.topic == section.topic &&
+                    setting.tuning == share) {
+                    section.settings.push_back(&setting);
+                }
+            }
+        }
+        return built;
+    }();
     return sections;
+}
+
+const SettingField* TuningSection::Find(std::string_view field) const {
+    for (const SettingField* setting : settings) {
+        if (setting->field == field) {
+            return setting;
+        }
+    }
+    return nullptr;
+}
+
+std::string RangeText(const ValueCheck& check) {
+    std::string text;
+    switch (check.kind) {
+        case ValueCheck::Kind::Any:
+            break;
+        case ValueCheck::Kind::Ints:
+            text = std::to_string(check.ints.min) + ".." + std::to_string(check.ints.max);
+            break;
+        case ValueCheck::Kind::Reals:
+            AppendJsonReal(text, check.reals.min);
+            text += "..";
+            AppendJsonReal(text, check.reals.max);
+            break;
+        case ValueCheck::Kind::MuxSize:
+            text = "16..64 or 128";
+            break;
+    }
+    return text;
 }
 
 const TuningSection* FindTuningSection(std::string_view record) {
@@ -153,18 +212,26 @@ std::string FormatTuning(Registry& records, bool withCalibration, std::string_vi
         if (section.calibration && !withCalibration) {
             continue;
         }
-        // The angle sits in the Calib/State record, under a section of its own.
-        const std::string_view name =
-            std::strcmp(section.record, "Calib/Angle") == 0 ? "Calib/State" : section.record;
-        DataManipulation* record = FindRecord(records, name);
-        if (record == nullptr) {
+        const TableEntry* entry = records.Find(section.object, section.topic);
+        if (entry == nullptr) {
             continue;
         }
-        const std::map<std::string, std::string> texts = FieldTexts(*record);
+        const std::map<std::string, std::string> texts = FieldTexts(*entry->record);
+        std::string takes;
+        for (const SettingField* setting : section.settings) {
+            if (const std::string range = RangeText(setting->check); !range.empty()) {
+                takes.append(takes.empty() ? "Takes " : ", ")
+                    .append(setting->field)
+                    .append(" ")
+                    .append(range);
+            }
+        }
         out.append("\n");
         AppendComment(out, section.comment);
+        AppendComment(out, takes.empty() ? takes : takes + ".");
         out.append("[").append(section.record).append("]\n");
-        for (const char* field : section.fields) {
+        for (const SettingField* setting : section.settings) {
+            const std::string field(setting->field);
             out.append(field).append(" = ").append(texts.at(field)).append("\n");
         }
     }
@@ -217,9 +284,7 @@ TuningText ParseTuning(std::string_view text) {
         TuningRecord& record = parsed.records.back();
         const std::string field(Trim(line.substr(0, equals)));
         const std::string value(Trim(line.substr(equals + 1)));
-        const auto& fields = record.section->fields;
-        if (std::find_if(fields.begin(), fields.end(),
-                         [&field](const char* f) { return field == f; }) == fields.end()) {
+        if (record.section->Find(field) == nullptr) {
             return fail(number, "[" + std::string(record.section->record) + "] has no setting '" +
                                     field + "'");
         }

@@ -10,14 +10,21 @@
 #include <vector>
 
 #include "protocol/registry.h"
+#include "protocol/setting_fields.h"
 
 namespace kv::kvctl {
 
 struct TuningSection {
-    const char* record;   // "Sense/State"
-    const char* comment;  // what the section holds, for the file's readers
-    std::vector<const char*> fields;
+    const char* record;       // "Sense/State"; the angle has a section of its own, "Calib/Angle"
+    const char* comment;      // what the section holds, for the file's readers
+    std::string_view object;  // the record its fields are in
+    std::string_view topic;
+    // Its fields and what each takes: the settings of that record in this share of a tuning
+    // (protocol/setting_fields.h), in their DRIVER.INI order.
+    std::vector<const SettingField*> settings;
     bool calibration;  // goes through DRIVER.INI, not the record (the driver keeps it)
+
+    const SettingField* Find(std::string_view field) const;
 };
 
 // The sections in the order import sends them: the layout (split) before the channel count,
@@ -28,6 +35,9 @@ const TuningSection* FindTuningSection(std::string_view record);
 // Every wire field of the record by catalogue name, as text that AssignField reads back to
 // the same value (reals in their shortest exact form).
 std::map<std::string, std::string> FieldTexts(DataManipulation& record);
+
+// What a field takes, as the file's readers are told: "0..50"; empty for every value.
+std::string RangeText(const ValueCheck& check);
 
 // The file's text for the records, with the calibration sections when asked.
 std::string FormatTuning(Registry& records, bool withCalibration, std::string_view source);
