@@ -4,12 +4,13 @@
 // a slider the user moved writes its position into the record.
 #pragma once
 
+#include "protocol/record_ranges.h"
 #include "protocol/records.h"
 
 namespace kv::controller {
 
-inline constexpr int kEdgeMin = 0;
-inline constexpr int kEdgeMax = 100;
+inline constexpr int kEdgeMin = ranges::kEdge.min;
+inline constexpr int kEdgeMax = ranges::kEdge.max;
 inline constexpr int kEdgeStep = 5;
 
 // Slider positions, as the user sees them.

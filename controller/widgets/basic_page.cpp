@@ -16,13 +16,15 @@
 #include "controller/models/auto_adaption.h"
 #include "controller/widgets/basic_graph.h"
 #include "controller/widgets/progress_window.h"
+#include "protocol/record_ranges.h"
 
 namespace kv::controller {
 
 namespace {
 
-constexpr int kSliderMin = 0;
-constexpr int kSliderMax = 50;
+// The range the driver takes for the three values.
+constexpr int kSliderMin = ranges::kSense.min;
+constexpr int kSliderMax = ranges::kSense.max;
 // The buttons keep values within 1 .. 49; only the sliders reach 0 and 50.
 constexpr int kButtonMin = 1;
 constexpr int kButtonMax = 49;
