@@ -38,14 +38,15 @@ bool Network::Impl::Resolve() {
 bool Network::Impl::Bind() {
     std::unique_lock lock(socketMutex);
     // Programs this one starts (the Controller starts the Driver) do not inherit the socket.
-    const std::string failure = socket.Open({address, config.localPort});
+    const UdpEndpoint local{address, config.localPort};
+    const std::string failure = client ? client->Open(local, false) : serverSocket.Open(local);
     if (!failure.empty()) {
         std::lock_guard errorLock(errorMutex);
         error = "cannot bind UDP " + config.address + ":" + std::to_string(config.localPort) +
                 ": " + failure;
         return false;
     }
-    localPort = socket.Local().port;
+    localPort = Socket().Local().port;
     {
         std::lock_guard errorLock(errorMutex);
         error.clear();
@@ -76,10 +77,13 @@ bool Network::Impl::WaitForBind() {
 
 bool Network::Impl::SendDatagram(const uint8_t* bytes, size_t length, uint64_t to) {
     std::shared_lock lock(socketMutex);
-    if (!socket.IsOpen() || stopping) {
+    if (!Socket().IsOpen() || stopping) {
         return false;
     }
-    return socket.SendTo(bytes, length, Unpack(to)) == SendStatus::Sent;
+    if (client) {
+        return client->Send(bytes, length);
+    }
+    return serverSocket.SendTo(bytes, length, Unpack(to)) == SendStatus::Sent;
 }
 
 // The driver's send: to the peer being answered, or else to every peer heard within the last
@@ -148,16 +152,18 @@ bool Network::Impl::NextDatagram(size_t& received, PeerSlot*& from) {
     uint64_t endpoint = 0;
     if (held.Pop(receiveBuffer.data(), received, endpoint)) {
         stopHeld = stopHeld && !held.Empty();  // the stop request held is out, if it was last
+    } else if (client) {
+        if (!NextFromDriver(received)) {
+            return false;
+        }
+        endpoint = Pack(client->Peer());
     } else {
-        const Received arrival = socket.Receive(receiveBuffer.data(), receiveBuffer.size(),
-                                                LoopbackSocket::kWaitForever);
+        const Received arrival = serverSocket.Receive(receiveBuffer.data(), receiveBuffer.size(),
+                                                      LoopbackSocket::kWaitForever);
         if (stopping) {
             return false;
         }
         if (arrival.status != Received::Status::Datagram) {
-            if (!IsDriver()) {
-                connected = false;
-            }
             return false;
         }
         received = arrival.length;
@@ -170,21 +176,46 @@ bool Network::Impl::NextDatagram(size_t& received, PeerSlot*& from) {
     return true;
 }
 
-// Off the loopback, another user's, or (to the driver) without a whole frame: such a datagram
-// is dropped before it can take a peer slot, count as first contact or wait anywhere.
+// The controller hears the driver's port alone, and only while a program of our own user's (or
+// root's) holds it: what comes from elsewhere never counts as the driver being heard.
+bool Network::Impl::NextFromDriver(size_t& received) {
+    const ClientSocket::Arrival arrival =
+        client->Receive(receiveBuffer.data(), receiveBuffer.size(), LoopbackSocket::kWaitForever);
+    if (stopping) {
+        return false;
+    }
+    switch (arrival.status) {
+        case ClientSocket::Arrival::Status::Datagram:
+            received = arrival.length;
+            return true;
+        case ClientSocket::Arrival::Status::Ignored:
+            ++ignored;
+            ++datagrams;
+            return false;
+        case ClientSocket::Arrival::Status::Refused:
+            ++datagrams;
+            return false;
+        default:
+            connected = false;
+            return false;
+    }
+}
+
+// Off the loopback, another user's, or without a whole frame: such a datagram is dropped
+// before it can take a peer slot, count as first contact or wait anywhere.
 Arrival Network::Impl::Screen(UdpEndpoint source, const uint8_t* bytes, size_t length) {
     if (!IsLoopback(source.address)) {
         ++ignored;
         ++datagrams;
         return Arrival::Dropped;
     }
-    if (!Admitted(source)) {
+    if (serverGate->Admit(source, {address, localPort}, Now()) != Admission::Accept) {
         ++datagrams;
         return Arrival::Dropped;
     }
     // The programs send whole frames; random bytes (a runaway program of our own user's) would
     // otherwise take a peer slot and a publish-all per port.
-    if (IsDriver() && !wire::HoldsFrame(bytes, length)) {
+    if (!wire::HoldsFrame(bytes, length)) {
         ++ignored;
         ++datagrams;
         return Arrival::Dropped;
@@ -205,17 +236,6 @@ void Network::Impl::Stamp(uint64_t endpoint, PeerSlot*& from) {
         }
     }
     registry.MarkPeerHeard();
-}
-
-// Before a datagram can take a peer slot, count as the peer being heard or reach a record:
-// the controller listens to the driver's port alone, and both take only the datagrams of
-// their own user's (and root's) programs.
-bool Network::Impl::Admitted(UdpEndpoint source) {
-    if (!IsDriver() && (source.address != address || source.port != config.peerPort)) {
-        ++ignored;
-        return false;
-    }
-    return gate.Admit(source, {address, localPort}, Now()) == Admission::Accept;
 }
 
 // One received datagram, after its source has been checked and stamped.
@@ -288,7 +308,7 @@ void Network::Impl::Stop() {
     if (thread.joinable()) {
         {
             std::shared_lock lock(socketMutex);
-            socket.WakeReceive();
+            Socket().WakeReceive();
         }
         if (thread.get_id() == std::this_thread::get_id()) {
             thread.detach();  // stopped from its own handler: it ends on return
@@ -302,12 +322,12 @@ void Network::Impl::Stop() {
         registered = false;
     }
     std::unique_lock lock(socketMutex);
-    socket.Close();
+    Socket().Close();
 }
 
 Network::Network(Registry& registry, NetworkConfig config)
     : impl_(std::make_unique<Impl>(registry, std::move(config))) {
-    if (!impl_->Resolve()) {
+    if (!impl_->resolved) {
         return;
     }
     impl_->Bind();
@@ -341,17 +361,17 @@ uint64_t Network::IgnoredDatagrams() const {
     return impl_->ignored;
 }
 uint64_t Network::RefusedDatagrams() const {
-    return impl_->gate.Refused();
+    return impl_->Gate().Refused();
 }
 bool Network::CanTellSenders() const {
-    return impl_->gate.HasLookup() || impl_->gate.TrustsLoopback();
+    return impl_->Gate().HasLookup() || impl_->Gate().TrustsLoopback();
 }
 std::optional<uint32_t> Network::PeerPortOwner() const {
     const uint32_t local = impl_->address;
-    return impl_->gate.OwnerOf({local, impl_->config.peerPort}, {local, impl_->localPort});
+    return impl_->Gate().OwnerOf({local, impl_->config.peerPort}, {local, impl_->localPort});
 }
 bool Network::Accepts(uint32_t uid) const {
-    return impl_->gate.Accepts(uid);
+    return impl_->Gate().Accepts(uid);
 }
 size_t Network::BufferedBytes() const {
     return impl_->buffered;

@@ -31,7 +31,8 @@ void Network::Impl::PublishAll() {
 
 void Network::Impl::HoldArrivals() {
     for (int read = 0; read < kMaxReadsPerLook && !stopping; ++read) {
-        const Received arrival = socket.Receive(arrivalBuffer.data(), arrivalBuffer.size(), 0);
+        const Received arrival =
+            serverSocket.Receive(arrivalBuffer.data(), arrivalBuffer.size(), 0);
         // Nothing more now; an error (a peer gone, told by ICMP) ends this look too.
         if (arrival.status != Received::Status::Datagram) {
             return;
@@ -79,7 +80,7 @@ bool Network::Impl::HelloAnswersDue() {
     if (!held.Empty()) {
         return false;
     }
-    return socket.Waiting() == 0;
+    return serverSocket.Waiting() == 0;
 }
 
 // One publish-all and DoReset for the next peer with hellos waiting, however many it sent: a

@@ -12,6 +12,7 @@
 
 #include "protocol/frame_cutter.h"
 #include "protocol/relaxed.h"
+#include "transport/client_socket.h"
 #include "transport/held_datagrams.h"
 #include "transport/loopback_socket.h"
 #include "transport/network.h"
@@ -77,10 +78,16 @@ public:
 
 struct Network::Impl final : FrameSink {
     Impl(Registry& owner, NetworkConfig configuration)
-        : registry(owner),
-          config(std::move(configuration)),
-          gate(MakeSystemSocketOwnerLookup(), ::geteuid(), config.trustLoopback) {
-        gate.SetRefusalReport(config.onRefusal);
+        : registry(owner), config(std::move(configuration)) {
+        resolved = Resolve();
+        if (IsDriver()) {
+            serverGate = std::make_unique<PeerGate>(MakeSystemSocketOwnerLookup(), ::geteuid(),
+                                                    config.trustLoopback);
+        } else {
+            client = std::make_unique<ClientSocket>(UdpEndpoint{address, config.peerPort},
+                                                    config.trustLoopback, registry.GetClock());
+        }
+        Gate().SetRefusalReport(config.onRefusal);
     }
 
     // False only for an address that can never be bound (off the loopback, malformed).
@@ -92,7 +99,11 @@ struct Network::Impl final : FrameSink {
     // else one from the socket (waiting for it). False when nothing usable arrived (an error,
     // a datagram dropped, or shutdown). Stamps the peer and its address on success.
     bool NextDatagram(size_t& received, PeerSlot*& from);
-    // Whether a datagram read from source may be acted on; counts it when it is dropped.
+    // The controller's next datagram from the driver, into receiveBuffer; counts what the
+    // client socket screened out.
+    bool NextFromDriver(size_t& received);
+    // Whether a datagram the driver read from source may be acted on; counts it when it is
+    // dropped.
     Arrival Screen(UdpEndpoint source, const uint8_t* bytes, size_t length);
     void Stamp(uint64_t endpoint, PeerSlot*& from);
     PeerSlot& SlotFor(uint64_t endpoint);
@@ -108,7 +119,8 @@ struct Network::Impl final : FrameSink {
     // Whether the hellos waiting for their publish-all are to be answered now.
     bool HelloAnswersDue();
     void AnswerHellos();
-    // False when the datagram was not sent (the socket closed or stopping, or an error).
+    // False when the datagram was not sent (the socket closed or stopping, or an error). The
+    // driver's go to `to`; the controller's all go to the driver's port.
     bool SendDatagram(const uint8_t* bytes, size_t length, uint64_t to);
     int32_t SendToPeers(const uint8_t* bytes, size_t length);
     void SendHello();
@@ -128,23 +140,29 @@ struct Network::Impl final : FrameSink {
     bool IsDriver() const { return config.role == ProgramRole::Driver; }
     int64_t Now() const { return registry.GetClock().NowMs(); }
 
-    // Whether the datagram from source may reach the registry at all.
-    bool Admitted(UdpEndpoint source);
+    // The driver listens on a socket of its own and screens every source itself; the controller
+    // talks through a client socket, which hears the driver's port alone.
+    LoopbackSocket& Socket() { return client ? client->Socket() : serverSocket; }
+    // Receive thread, and PeerPortOwner under its own lock.
+    PeerGate& Gate() { return client ? client->Gate() : *serverGate; }
+    const PeerGate& Gate() const { return client ? client->Gate() : *serverGate; }
 
     Registry& registry;
     const NetworkConfig config;
-    PeerGate gate;         // receive thread, and PeerPortOwner under its own lock
     uint32_t address = 0;  // bound and first peer, host byte order
+    bool resolved = false;
     std::atomic<bool> ok{false};
     mutable std::mutex errorMutex;
     std::string error;
     std::atomic<uint16_t> localPort{0};
     bool registered = false;
 
-    LoopbackSocket socket;
+    LoopbackSocket serverSocket;
+    std::unique_ptr<PeerGate> serverGate;
+    std::unique_ptr<ClientSocket> client;
     // Senders share the socket; only opening and closing it need it alone.
     std::shared_mutex socketMutex;
-    // The controller's one peer (whoever spoke last) and where the driver's hello goes.
+    // The controller's one peer (the driver's port) and where the driver's hello goes.
     std::atomic<uint64_t> peer{0};
     std::array<PeerSlot, kMaxPeers> peers{};
     uint64_t answering = 0;             // receive thread: who sent the datagram being handled
