@@ -1,15 +1,10 @@
-// The UDP endpoint on Boost.Asio: loopback socket, receive thread, frame cutting, sending, and
-// who may speak to it.
+// The UDP endpoint: its loopback socket, receive thread, frame cutting, sending, and who may
+// speak to it.
 #include "transport/network.h"
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <boost/asio/ip/address.hpp>
 #include <chrono>
 #include <exception>
 
@@ -25,42 +20,33 @@ thread_local uint64_t tDirectedTo = 0;
 
 bool Network::Impl::Resolve() {
     boost::system::error_code ec;
-    const asio::ip::address parsed = asio::ip::make_address(config.address, ec);
+    const boost::asio::ip::address parsed = boost::asio::ip::make_address(config.address, ec);
     if (ec) {
         error = "bad address " + config.address + ": " + ec.message();
         return false;
     }
     // Only the two programs on this machine may reach the endpoint.
-    if (!IsLoopback(parsed)) {
+    if (!parsed.is_v4() || !IsLoopback(parsed.to_v4().to_uint())) {
         error = "address " + config.address + " is not an IPv4 loopback address";
         return false;
     }
-    address = parsed.to_v4();
-    peer = Pack(Udp::endpoint(address, config.peerPort));
+    address = parsed.to_v4().to_uint();
+    peer = Pack({address, config.peerPort});
     return true;
 }
 
 bool Network::Impl::Bind() {
     std::unique_lock lock(socketMutex);
-    boost::system::error_code ec;
-    socket.open(Udp::v4(), ec);
-    if (!ec && ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC) != 0) {
-        // Programs this one starts (the Controller starts the Driver) must not inherit the
-        // socket: they would keep the port after this program has ended.
-        ec = boost::system::error_code(errno, boost::system::system_category());
-    }
-    if (!ec) {
-        socket.bind(Udp::endpoint(address, config.localPort), ec);
-    }
-    if (ec) {
-        boost::system::error_code ignore;
-        socket.close(ignore);
+    // Programs this one starts (the Controller starts the Driver) do not inherit the socket.
+    const UdpEndpoint local{address, config.localPort};
+    const std::string failure = client ? client->Open(local, false) : serverSocket.Open(local);
+    if (!failure.empty()) {
         std::lock_guard errorLock(errorMutex);
         error = "cannot bind UDP " + config.address + ":" + std::to_string(config.localPort) +
-                ": " + ec.message();
+                ": " + failure;
         return false;
     }
-    localPort = socket.local_endpoint(ec).port();
+    localPort = Socket().Local().port;
     {
         std::lock_guard errorLock(errorMutex);
         error.clear();
@@ -89,24 +75,24 @@ bool Network::Impl::WaitForBind() {
     return true;
 }
 
-int32_t Network::Impl::SendDatagram(const uint8_t* bytes, size_t length, uint64_t to,
-                                    boost::system::error_code& ec) {
+bool Network::Impl::SendDatagram(const uint8_t* bytes, size_t length, uint64_t to) {
     std::shared_lock lock(socketMutex);
-    if (!socket.is_open() || stopping) {
-        ec = asio::error::not_connected;
-        return 0;
+    if (!Socket().IsOpen() || stopping) {
+        return false;
     }
-    const size_t sent = socket.send_to(asio::buffer(bytes, length), Unpack(to), 0, ec);
-    return ec ? 0 : static_cast<int32_t>(sent);
+    if (client) {
+        return client->Send(bytes, length);
+    }
+    return serverSocket.SendTo(bytes, length, Unpack(to)) == SendStatus::Sent;
 }
 
 // The driver's send: to the peer being answered, or else to every peer heard within the last
 // 5000 ms. A peer silent for longer is marked so, and its next datagram is first contact.
 // Returns the bytes sent, or the milliseconds of silence when no peer is left.
 int32_t Network::Impl::SendToPeers(const uint8_t* bytes, size_t length) {
-    boost::system::error_code ec;
+    const auto sent = static_cast<int32_t>(length);
     if (tDirectedBy == this) {
-        return SendDatagram(bytes, length, tDirectedTo, ec);
+        return SendDatagram(bytes, length, tDirectedTo) ? sent : 0;
     }
     const int64_t now = Now();
     int32_t result = 0;
@@ -122,8 +108,7 @@ int32_t Network::Impl::SendToPeers(const uint8_t* bytes, size_t length) {
         }
         anyLive = true;
         // One failing peer (a kvctl that has ended) never keeps the others from their record.
-        const int32_t sent = SendDatagram(bytes, length, endpoint, ec);
-        if (!ec) {
+        if (SendDatagram(bytes, length, endpoint)) {
             result = sent;
         }
     }
@@ -135,9 +120,7 @@ int32_t Network::Impl::SendToPeers(const uint8_t* bytes, size_t length) {
 
 void Network::Impl::SendHello() {
     const auto hello = wire::HelloDatagram(registry.SenderId());
-    boost::system::error_code ec;
-    SendDatagram(hello.data(), hello.size(), peer, ec);
-    if (ec && !IsDriver()) {
+    if (!SendDatagram(hello.data(), hello.size(), peer) && !IsDriver()) {
         connected = false;
     }
 }
@@ -169,43 +152,70 @@ bool Network::Impl::NextDatagram(size_t& received, PeerSlot*& from) {
     uint64_t endpoint = 0;
     if (held.Pop(receiveBuffer.data(), received, endpoint)) {
         stopHeld = stopHeld && !held.Empty();  // the stop request held is out, if it was last
+    } else if (client) {
+        if (!NextFromDriver(received)) {
+            return false;
+        }
+        endpoint = Pack(client->Peer());
     } else {
-        Udp::endpoint source;
-        boost::system::error_code ec;
-        received = socket.receive_from(asio::buffer(receiveBuffer), source, 0, ec);
+        const Received arrival = serverSocket.Receive(receiveBuffer.data(), receiveBuffer.size(),
+                                                      LoopbackSocket::kWaitForever);
         if (stopping) {
             return false;
         }
-        if (ec) {
-            if (!IsDriver()) {
-                connected = false;
-            }
+        if (arrival.status != Received::Status::Datagram) {
             return false;
         }
-        if (Screen(source, receiveBuffer.data(), received) != Arrival::Taken) {
+        received = arrival.length;
+        if (Screen(arrival.source, receiveBuffer.data(), received) != Arrival::Taken) {
             return false;
         }
-        endpoint = Pack(source);
+        endpoint = Pack(arrival.source);
     }
     Stamp(endpoint, from);
     return true;
 }
 
-// Off the loopback, another user's, or (to the driver) without a whole frame: such a datagram
-// is dropped before it can take a peer slot, count as first contact or wait anywhere.
-Arrival Network::Impl::Screen(const Udp::endpoint& source, const uint8_t* bytes, size_t length) {
-    if (!IsLoopback(source.address())) {
+// The controller hears the driver's port alone, and only while a program of our own user's (or
+// root's) holds it: what comes from elsewhere never counts as the driver being heard.
+bool Network::Impl::NextFromDriver(size_t& received) {
+    const ClientSocket::Arrival arrival =
+        client->Receive(receiveBuffer.data(), receiveBuffer.size(), LoopbackSocket::kWaitForever);
+    if (stopping) {
+        return false;
+    }
+    switch (arrival.status) {
+        case ClientSocket::Arrival::Status::Datagram:
+            received = arrival.length;
+            return true;
+        case ClientSocket::Arrival::Status::Ignored:
+            ++ignored;
+            ++datagrams;
+            return false;
+        case ClientSocket::Arrival::Status::Refused:
+            ++datagrams;
+            return false;
+        default:
+            connected = false;
+            return false;
+    }
+}
+
+// Off the loopback, another user's, or without a whole frame: such a datagram is dropped
+// before it can take a peer slot, count as first contact or wait anywhere.
+Arrival Network::Impl::Screen(UdpEndpoint source, const uint8_t* bytes, size_t length) {
+    if (!IsLoopback(source.address)) {
         ++ignored;
         ++datagrams;
         return Arrival::Dropped;
     }
-    if (!Admitted(source)) {
+    if (serverGate->Admit(source, {address, localPort}, Now()) != Admission::Accept) {
         ++datagrams;
         return Arrival::Dropped;
     }
     // The programs send whole frames; random bytes (a runaway program of our own user's) would
     // otherwise take a peer slot and a publish-all per port.
-    if (IsDriver() && !wire::HoldsFrame(bytes, length)) {
+    if (!wire::HoldsFrame(bytes, length)) {
         ++ignored;
         ++datagrams;
         return Arrival::Dropped;
@@ -226,18 +236,6 @@ void Network::Impl::Stamp(uint64_t endpoint, PeerSlot*& from) {
         }
     }
     registry.MarkPeerHeard();
-}
-
-// Before a datagram can take a peer slot, count as the peer being heard or reach a record:
-// the controller listens to the driver's port alone, and both take only the datagrams of
-// their own user's (and root's) programs.
-bool Network::Impl::Admitted(const Udp::endpoint& source) {
-    const UdpEndpoint sender{source.address().to_v4().to_uint(), source.port()};
-    if (!IsDriver() && (sender.address != address.to_uint() || sender.port != config.peerPort)) {
-        ++ignored;
-        return false;
-    }
-    return gate.Admit(sender, {address.to_uint(), localPort}, Now()) == Admission::Accept;
 }
 
 // One received datagram, after its source has been checked and stamped.
@@ -309,15 +307,8 @@ void Network::Impl::Stop() {
     stopping = true;
     if (thread.joinable()) {
         {
-            // Wake a blocking receive: shutting the socket down ends it on Linux; the datagram
-            // to ourselves does so wherever shutdown does not.
             std::shared_lock lock(socketMutex);
-            boost::system::error_code ec;
-            if (socket.is_open()) {
-                socket.shutdown(Udp::socket::shutdown_receive, ec);
-                const uint8_t wake = 0;
-                socket.send_to(asio::buffer(&wake, 1), Udp::endpoint(address, localPort), 0, ec);
-            }
+            Socket().WakeReceive();
         }
         if (thread.get_id() == std::this_thread::get_id()) {
             thread.detach();  // stopped from its own handler: it ends on return
@@ -331,13 +322,12 @@ void Network::Impl::Stop() {
         registered = false;
     }
     std::unique_lock lock(socketMutex);
-    boost::system::error_code ec;
-    socket.close(ec);
+    Socket().Close();
 }
 
 Network::Network(Registry& registry, NetworkConfig config)
     : impl_(std::make_unique<Impl>(registry, std::move(config))) {
-    if (!impl_->Resolve()) {
+    if (!impl_->resolved) {
         return;
     }
     impl_->Bind();
@@ -371,17 +361,17 @@ uint64_t Network::IgnoredDatagrams() const {
     return impl_->ignored;
 }
 uint64_t Network::RefusedDatagrams() const {
-    return impl_->gate.Refused();
+    return impl_->Gate().Refused();
 }
 bool Network::CanTellSenders() const {
-    return impl_->gate.HasLookup() || impl_->gate.TrustsLoopback();
+    return impl_->Gate().HasLookup() || impl_->Gate().TrustsLoopback();
 }
 std::optional<uint32_t> Network::PeerPortOwner() const {
-    const uint32_t local = impl_->address.to_uint();
-    return impl_->gate.OwnerOf({local, impl_->config.peerPort}, {local, impl_->localPort});
+    const uint32_t local = impl_->address;
+    return impl_->Gate().OwnerOf({local, impl_->config.peerPort}, {local, impl_->localPort});
 }
 bool Network::Accepts(uint32_t uid) const {
-    return impl_->gate.Accepts(uid);
+    return impl_->Gate().Accepts(uid);
 }
 size_t Network::BufferedBytes() const {
     return impl_->buffered;
@@ -397,12 +387,11 @@ int32_t Network::Send(const uint8_t* bytes, size_t length) {
     if (impl_->IsDriver()) {
         return impl_->SendToPeers(bytes, length);
     }
-    boost::system::error_code ec;
-    const int32_t sent = impl_->SendDatagram(bytes, length, impl_->peer, ec);
-    if (ec) {
+    if (!impl_->SendDatagram(bytes, length, impl_->peer)) {
         impl_->connected = false;
+        return 0;
     }
-    return sent;
+    return static_cast<int32_t>(length);
 }
 
 void Network::OnPeersSilent() {

@@ -1,9 +1,5 @@
 // The driver's answer to a hello: every record to the peer that asked, paced, with the socket
 // read in the pauses so that a flood or a stop request is seen meanwhile.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <exception>
 
@@ -35,20 +31,14 @@ void Network::Impl::PublishAll() {
 
 void Network::Impl::HoldArrivals() {
     for (int read = 0; read < kMaxReadsPerLook && !stopping; ++read) {
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t received =
-            ::recvfrom(socket.native_handle(), arrivalBuffer.data(), arrivalBuffer.size(),
-                       MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const Received arrival =
+            serverSocket.Receive(arrivalBuffer.data(), arrivalBuffer.size(), 0);
         // Nothing more now; an error (a peer gone, told by ICMP) ends this look too.
-        if (received < 0 || from.sin_family != AF_INET) {
+        if (arrival.status != Received::Status::Datagram) {
             return;
         }
-        const Udp::endpoint source(asio::ip::address_v4(ntohl(from.sin_addr.s_addr)),
-                                   ntohs(from.sin_port));
-        const auto length = static_cast<size_t>(received);
-        if (Screen(source, arrivalBuffer.data(), length) == Arrival::Taken) {
-            Hold(arrivalBuffer.data(), length, Pack(source));
+        if (Screen(arrival.source, arrivalBuffer.data(), arrival.length) == Arrival::Taken) {
+            Hold(arrivalBuffer.data(), arrival.length, Pack(arrival.source));
         }
     }
 }
@@ -90,9 +80,7 @@ bool Network::Impl::HelloAnswersDue() {
     if (!held.Empty()) {
         return false;
     }
-    boost::system::error_code ec;
-    const size_t waiting = socket.available(ec);
-    return ec || waiting == 0;
+    return serverSocket.Waiting() == 0;
 }
 
 // One publish-all and DoReset for the next peer with hellos waiting, however many it sent: a

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <atomic>
-#include <boost/asio/ip/udp.hpp>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>
@@ -13,13 +12,12 @@
 
 #include "protocol/frame_cutter.h"
 #include "protocol/relaxed.h"
+#include "transport/client_socket.h"
 #include "transport/held_datagrams.h"
+#include "transport/loopback_socket.h"
 #include "transport/network.h"
 
 namespace kv {
-
-namespace asio = boost::asio;
-using Udp = asio::ip::udp;
 
 inline constexpr size_t kReceiveBufferSize = 30000;
 inline constexpr int kReadyPollMs = 10;
@@ -32,19 +30,18 @@ inline constexpr size_t kMaxHelloDeferral = 256;
 inline constexpr int kReadSliceMs = 10;
 inline constexpr int kMaxReadsPerLook = 1024;
 
-inline bool IsLoopback(const asio::ip::address& address) {
-    return address.is_v4() && (address.to_v4().to_uint() >> 24) == 127;
+inline bool IsLoopback(uint32_t address) {
+    return (address >> 24) == 127;
 }
 
 // An endpoint packed into one word, so the receive thread can replace it while other threads
 // send, without a lock: IPv4 address in the upper bits, port in the lowest 16. 0 is no one.
-inline uint64_t Pack(const Udp::endpoint& endpoint) {
-    return static_cast<uint64_t>(endpoint.address().to_v4().to_uint()) << 16 | endpoint.port();
+inline uint64_t Pack(UdpEndpoint endpoint) {
+    return static_cast<uint64_t>(endpoint.address) << 16 | endpoint.port;
 }
 
-inline Udp::endpoint Unpack(uint64_t packed) {
-    return {asio::ip::address_v4(static_cast<uint32_t>(packed >> 16)),
-            static_cast<uint16_t>(packed & 0xFFFF)};
+inline UdpEndpoint Unpack(uint64_t packed) {
+    return {static_cast<uint32_t>(packed >> 16), static_cast<uint16_t>(packed & 0xFFFF)};
 }
 
 inline int32_t ClampMs(int64_t ms) {
@@ -81,11 +78,16 @@ public:
 
 struct Network::Impl final : FrameSink {
     Impl(Registry& owner, NetworkConfig configuration)
-        : registry(owner),
-          config(std::move(configuration)),
-          gate(MakeSystemSocketOwnerLookup(), ::geteuid(), config.trustLoopback),
-          socket(io) {
-        gate.SetRefusalReport(config.onRefusal);
+        : registry(owner), config(std::move(configuration)) {
+        resolved = Resolve();
+        if (IsDriver()) {
+            serverGate = std::make_unique<PeerGate>(MakeSystemSocketOwnerLookup(), ::geteuid(),
+                                                    config.trustLoopback);
+        } else {
+            client = std::make_unique<ClientSocket>(UdpEndpoint{address, config.peerPort},
+                                                    config.trustLoopback, registry.GetClock());
+        }
+        Gate().SetRefusalReport(config.onRefusal);
     }
 
     // False only for an address that can never be bound (off the loopback, malformed).
@@ -97,8 +99,12 @@ struct Network::Impl final : FrameSink {
     // else one from the socket (waiting for it). False when nothing usable arrived (an error,
     // a datagram dropped, or shutdown). Stamps the peer and its address on success.
     bool NextDatagram(size_t& received, PeerSlot*& from);
-    // Whether a datagram read from source may be acted on; counts it when it is dropped.
-    Arrival Screen(const Udp::endpoint& source, const uint8_t* bytes, size_t length);
+    // The controller's next datagram from the driver, into receiveBuffer; counts what the
+    // client socket screened out.
+    bool NextFromDriver(size_t& received);
+    // Whether a datagram the driver read from source may be acted on; counts it when it is
+    // dropped.
+    Arrival Screen(UdpEndpoint source, const uint8_t* bytes, size_t length);
     void Stamp(uint64_t endpoint, PeerSlot*& from);
     PeerSlot& SlotFor(uint64_t endpoint);
     void Handle(size_t received, PeerSlot* from);
@@ -113,8 +119,9 @@ struct Network::Impl final : FrameSink {
     // Whether the hellos waiting for their publish-all are to be answered now.
     bool HelloAnswersDue();
     void AnswerHellos();
-    int32_t SendDatagram(const uint8_t* bytes, size_t length, uint64_t to,
-                         boost::system::error_code& ec);
+    // False when the datagram was not sent (the socket closed or stopping, or an error). The
+    // driver's go to `to`; the controller's all go to the driver's port.
+    bool SendDatagram(const uint8_t* bytes, size_t length, uint64_t to);
     int32_t SendToPeers(const uint8_t* bytes, size_t length);
     void SendHello();
     void Stop();
@@ -133,24 +140,29 @@ struct Network::Impl final : FrameSink {
     bool IsDriver() const { return config.role == ProgramRole::Driver; }
     int64_t Now() const { return registry.GetClock().NowMs(); }
 
-    // Whether the datagram from source may reach the registry at all.
-    bool Admitted(const Udp::endpoint& source);
+    // The driver listens on a socket of its own and screens every source itself; the controller
+    // talks through a client socket, which hears the driver's port alone.
+    LoopbackSocket& Socket() { return client ? client->Socket() : serverSocket; }
+    // Receive thread, and PeerPortOwner under its own lock.
+    PeerGate& Gate() { return client ? client->Gate() : *serverGate; }
+    const PeerGate& Gate() const { return client ? client->Gate() : *serverGate; }
 
     Registry& registry;
     const NetworkConfig config;
-    PeerGate gate;  // receive thread, and PeerPortOwner under its own lock
-    asio::ip::address_v4 address;
+    uint32_t address = 0;  // bound and first peer, host byte order
+    bool resolved = false;
     std::atomic<bool> ok{false};
     mutable std::mutex errorMutex;
     std::string error;
     std::atomic<uint16_t> localPort{0};
     bool registered = false;
 
-    asio::io_context io{1};
-    Udp::socket socket;
+    LoopbackSocket serverSocket;
+    std::unique_ptr<PeerGate> serverGate;
+    std::unique_ptr<ClientSocket> client;
     // Senders share the socket; only opening and closing it need it alone.
     std::shared_mutex socketMutex;
-    // The controller's one peer (whoever spoke last) and where the driver's hello goes.
+    // The controller's one peer (the driver's port) and where the driver's hello goes.
     std::atomic<uint64_t> peer{0};
     std::array<PeerSlot, kMaxPeers> peers{};
     uint64_t answering = 0;             // receive thread: who sent the datagram being handled
