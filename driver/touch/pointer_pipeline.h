@@ -150,7 +150,11 @@ void ClickFilter::Step(const PointerSample& sample, Emit&& emit) {
             previousState = emitted.state;
             return;
         case ClickMode::ClickOnLanding:
-            if (previousState != 2 && h == 2) {
+        case ClickMode::ClickOnLift: {
+            // One whole click as the press lands, or as it ends; moves in between.
+            const bool landing = previousState != 2 && h == 2;
+            const bool lifting = previousState == 2 && h != 2;
+            if (mode == ClickMode::ClickOnLanding ? landing : lifting) {
                 emitWith(pending, 1);
                 emitWith(pending, 2);
                 emitWith(pending, 1);
@@ -158,15 +162,7 @@ void ClickFilter::Step(const PointerSample& sample, Emit&& emit) {
                 emitWith(pending, capped(h));
             }
             break;
-        case ClickMode::ClickOnLift:
-            if (previousState == 2 && h != 2) {
-                emitWith(pending, 1);
-                emitWith(pending, 2);
-                emitWith(pending, 1);
-            } else {
-                emitWith(pending, capped(h));
-            }
-            break;
+        }
         case ClickMode::Drag:
             emitWith(pending, h);
             break;
