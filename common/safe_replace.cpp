@@ -24,7 +24,7 @@ bool IsTemplate(const std::string& name) {
 // in the name comes round again) is removed first; anything else in the way is an error.
 int CreateTemporary(std::string& temporary) {
     if (IsTemplate(temporary)) {
-        return ::mkstemp(temporary.data());
+        return ::mkostemp(temporary.data(), O_CLOEXEC);
     }
     constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = ::open(temporary.c_str(), kCreate, 0666);
@@ -36,11 +36,12 @@ int CreateTemporary(std::string& temporary) {
     return fd;
 }
 
-// Gives the new file its mode and owner; false, with errno, where a required one fails.
+// Gives the new file its owner and mode; false, with errno, where a required one fails. The
+// owner goes first: a change of owner clears the set-id bits the mode then sets.
 bool SetLooks(int fd, const std::string& target, const ReplaceOptions& options) {
     if (options.mode) {
-        return ::fchmod(fd, *options.mode) == 0 &&
-               (!options.owner || ::fchown(fd, options.owner->first, options.owner->second) == 0);
+        return (!options.owner || ::fchown(fd, options.owner->first, options.owner->second) == 0) &&
+               ::fchmod(fd, *options.mode) == 0;
     }
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0) {

@@ -14,13 +14,15 @@ namespace kv {
 
 struct ReplaceOptions {
     // The temporary file; in the target's folder, so that the rename stays within one file
-    // system. A name ending in "XXXXXX" is completed by mkstemp (the file is 0600 then). Any
-    // other is created as it is, with 0666 less the umask, and never by opening what someone
-    // else put there; a regular file left under that name is removed first.
+    // system. A name ending in "XXXXXX" is completed by mkostemp (the file is 0600 then, and not
+    // inherited by programs started meanwhile). Any other is created as it is, with 0666 less the
+    // umask, and never by opening what someone else put there; a regular file left under that name
+    // is removed first.
     std::string temporary;
-    // Set: the new file gets this mode, and then this owner and group if set, or the replace
-    // fails. Unset: it gets the target's owner and then its mode (a change of owner may clear
-    // the set-id bits) where we may, and keeps what it was created with where we may not.
+    // Set: the new file gets this owner and group if set, and then this mode (set-id bits
+    // included), or the replace fails. Unset: it gets the target's owner and then its mode (a
+    // change of owner may clear the set-id bits) where we may, and keeps what it was created with
+    // where we may not.
     std::optional<mode_t> mode;
     std::optional<std::pair<uid_t, gid_t>> owner;
     // Flushes the folder after the rename, so that the rename itself survives a crash.
