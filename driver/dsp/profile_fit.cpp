@@ -207,8 +207,11 @@ void ProfileFit::LearnTable(int32_t k, int32_t count, const float* signal, float
     }
     if (!itsTableTrusted) {
         // Every distance the fit asks for must have been seen often.
-        const auto needed =
-            static_cast<size_t>(std::ceil((static_cast<float>(kTableReach) + 0.5f) / kTableStep));
+        // (Out to half a pitch beyond the fitted electrodes, whose distance is a whole number of
+        // steps.)
+        constexpr auto needed =
+            static_cast<size_t>((static_cast<float>(kTableReach) + 0.5f) / kTableStep);
+        static_assert(needed < static_cast<size_t>(kTableSteps), "the table is too short");
         itsTableTrusted = std::all_of(itsTableFrames.begin(), itsTableFrames.begin() + needed + 1,
                                       [](float frames) { return frames >= kTableNeeded; });
     }
