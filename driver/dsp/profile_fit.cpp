@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
+#include <utility>
 
 namespace kv {
 
@@ -32,6 +34,65 @@ float Unbend(float t, float p) {
     return base > 0.0f ? std::pow(base, 1.0f / p) : 0.0f;
 }
 
+// A shape's least-squares fit h S(i - x) to signal[from .. to]: the place, the height (0 where
+// the signal does not match the shape) and the sum of the squares it misses by.
+struct Fitted {
+    float place = 0.0f;
+    float height = 0.0f;
+    float miss = 0.0f;
+};
+
+template <class Shape>
+Fitted FitAt(int32_t from, int32_t to, const float* signal, float x, const Shape& shape) {
+    float both = 0.0f;
+    float squares = 0.0f;
+    float readings = 0.0f;
+    for (int32_t i = from; i <= to; ++i) {
+        const float model = shape(static_cast<float>(i) - x);
+        both += signal[i] * model;
+        squares += model * model;
+        readings += signal[i] * signal[i];
+    }
+    Fitted fit;
+    fit.place = x;
+    if (squares > kTiny && both > 0.0f) {
+        fit.height = both / squares;
+        fit.miss = std::max(readings - both * fit.height, 0.0f);
+    } else {
+        fit.miss = readings;
+    }
+    return fit;
+}
+
+// The least squares are least where (sum s S)^2 / sum S^2 is largest, with the height at its
+// best for each place: searched on a grid around the three-value fit's place, then between
+// the best grid point's neighbours by a parabola.
+template <class Shape>
+Fitted FitShape(int32_t from, int32_t to, const float* signal, float start, const Shape& shape) {
+    constexpr int32_t kSide = 8;
+    constexpr float kGrid = 1.0f / 32.0f;
+    std::array<float, 2 * kSide + 1> misses{};
+    int32_t best = 0;
+    for (int32_t g = -kSide; g <= kSide; ++g) {
+        const auto u = static_cast<size_t>(g + kSide);
+        misses[u] = FitAt(from, to, signal, start + static_cast<float>(g) * kGrid, shape).miss;
+        if (misses[u] < misses[static_cast<size_t>(best + kSide)]) {
+            best = g;
+        }
+    }
+    float x = start + static_cast<float>(best) * kGrid;
+    if (best > -kSide && best < kSide) {
+        const float left = misses[static_cast<size_t>(best + kSide - 1)];
+        const float centre = misses[static_cast<size_t>(best + kSide)];
+        const float right = misses[static_cast<size_t>(best + kSide + 1)];
+        const float bend = left + right - 2.0f * centre;
+        if (bend > kTiny) {
+            x += std::clamp(0.5f * (left - right) / bend, -0.5f, 0.5f) * kGrid;
+        }
+    }
+    return FitAt(from, to, signal, x, shape);
+}
+
 }  // namespace
 
 float ProfileFit::Model(float x) const {
@@ -47,6 +108,12 @@ void ProfileFit::Reset() {
     itsError.fill(0.0f);
     itsShape = kStartShape;
     itsLearnt = 0;
+    itsTable.fill(0.0f);
+    itsTableFrames.fill(0.0f);
+    itsTableTrusted = false;
+    itsPhase.fill(0.0f);
+    itsPhaseFrames.fill(0.0f);
+    itsPhaseTrusted = false;
 }
 
 bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool clean, float& place,
@@ -76,11 +143,14 @@ bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool c
         const float b = (right - left) / 2.0f;
         const float d = a < -kTiny ? std::clamp(-b / (2.0f * a), -0.5f, 0.5f) : 0.0f;
         place = static_cast<float>(k) + d;
-        if (height != nullptr) {
-            *height = top * Unbend(a * d * d + b * d, p);
-        }
+        float h = top * Unbend(a * d * d + b * d, p);
         if (clean && k >= 2 && k <= count - 3) {
             Learn(k, signal);
+            LearnTable(k, count, signal, place, h);
+        }
+        Refine(k, count, signal, clean && k >= 2 && k <= count - 3, place, h);
+        if (height != nullptr) {
+            *height = h;
         }
         return true;
     }
@@ -100,6 +170,102 @@ bool ProfileFit::Locate(int32_t peak, int32_t count, const float* signal, bool c
         *height = top / std::max(Model(x0), kTiny);
     }
     return true;
+}
+
+void ProfileFit::LearnTable(int32_t k, int32_t count, const float* signal, float place,
+                            float height) {
+    const int32_t reach = kTableReach + 1;
+    if (itsTableTrusted) {
+        // The finger's height by the table itself: the three-value fit's, extrapolated to a
+        // vertex between two electrodes, would bend the table where the profile fits it worst.
+        // Taken against the table's own reading at the finger, so that its scale stays put.
+        height = FitAt(std::max(0, k - kTableReach), std::min(count - 1, k + kTableReach), signal,
+                       place, [this](float x) { return TableAt(x); })
+                     .height *
+                 itsTable[0];
+    }
+    if (!(height > kTiny)) {
+        return;
+    }
+    for (int32_t i = std::max(0, k - reach); i <= std::min(count - 1, k + reach); ++i) {
+        const float at = std::fabs(static_cast<float>(i) - place) / kTableStep;
+        const auto j = static_cast<int32_t>(at);
+        if (j >= kTableSteps) {
+            continue;
+        }
+        // The reading goes to the two steps around its distance, each by its nearness.
+        const float share = at - static_cast<float>(j);
+        const float value = signal[i] / height;
+        for (const auto& [step, weight] : {std::pair{j, 1.0f - share}, std::pair{j + 1, share}}) {
+            auto& frames = itsTableFrames[static_cast<size_t>(step)];
+            auto& entry = itsTable[static_cast<size_t>(step)];
+            frames = std::min(frames + weight, kTableMemory);
+            if (frames > 0.0f) {
+                entry += weight / frames * (value - entry);
+            }
+        }
+    }
+    if (!itsTableTrusted) {
+        // Every distance the fit asks for must have been seen often.
+        // (Out to half a pitch beyond the fitted electrodes, whose distance is a whole number of
+        // steps.)
+        constexpr auto needed =
+            static_cast<size_t>((static_cast<float>(kTableReach) + 0.5f) / kTableStep);
+        static_assert(needed < static_cast<size_t>(kTableSteps), "the table is too short");
+        itsTableTrusted = std::all_of(itsTableFrames.begin(), itsTableFrames.begin() + needed + 1,
+                                      [](float frames) { return frames >= kTableNeeded; });
+    }
+}
+
+float ProfileFit::TableAt(float distance) const {
+    const float at = std::min(std::fabs(distance) / kTableStep, static_cast<float>(kTableSteps));
+    const auto j = std::min(static_cast<int32_t>(at), kTableSteps - 1);
+    const float low = itsTable[static_cast<size_t>(j)];
+    const float high = itsTable[static_cast<size_t>(j + 1)];
+    return low + (high - low) * (at - static_cast<float>(j));
+}
+
+void ProfileFit::Refine(int32_t k, int32_t count, const float* signal, bool clean, float& place,
+                        float& height) {
+    if (!itsTableTrusted) {
+        return;
+    }
+    const Fitted fit = FitShape(std::max(0, k - kTableReach), std::min(count - 1, k + kTableReach),
+                                signal, place, [this](float x) { return TableAt(x); });
+    if (!(fit.height > kTiny)) {
+        return;
+    }
+    // Where the fit puts the finger against its nearest electrode, as a place in the
+    // correction table (0 .. kPhaseSteps).
+    const float phase =
+        std::clamp((fit.place - std::round(fit.place) + 0.5f) * static_cast<float>(kPhaseSteps),
+                   0.0f, static_cast<float>(kPhaseSteps));
+    const auto j = std::min(static_cast<int32_t>(phase), kPhaseSteps - 1);
+    const float share = phase - static_cast<float>(j);
+    if (clean) {
+        // What the three-value fit puts the finger at beyond the table's fit, by the table's
+        // place: its own noise averages out there, as the table's place hardly has any.
+        const float beyond = place - fit.place;
+        for (const auto& [step, weight] : {std::pair{j, 1.0f - share}, std::pair{j + 1, share}}) {
+            auto& frames = itsPhaseFrames[static_cast<size_t>(step)];
+            auto& entry = itsPhase[static_cast<size_t>(step)];
+            frames = std::min(frames + weight, kTableMemory);
+            if (frames > 0.0f) {
+                entry += weight / frames * (beyond - entry);
+            }
+        }
+        if (!itsPhaseTrusted) {
+            itsPhaseTrusted = std::all_of(itsPhaseFrames.begin(), itsPhaseFrames.end(),
+                                          [](float frames) { return frames >= kTableNeeded; });
+        }
+    }
+    if (!itsPhaseTrusted) {
+        return;
+    }
+    const float low = itsPhase[static_cast<size_t>(j)];
+    const float high = itsPhase[static_cast<size_t>(j + 1)];
+    place = std::clamp(fit.place + low + (high - low) * share, 0.0f, static_cast<float>(count - 1));
+    height = fit.height;
 }
 
 float ProfileFit::NeighbourLogs(float d) const {

@@ -10,6 +10,17 @@
 // exponent predicts the two electrodes beyond the three, and the one whose predictions have
 // been best lately is taken. The curvature learnt with it lets the outermost electrode place a
 // finger right up to the edge, where only one neighbour is left.
+//
+// The three-value fit spends its noise badly where the profile is sharp and its tails weak (a
+// narrow finger under glass): it leans on the weak neighbours, whose noise the transform blows
+// up, and hardly on how the peak's own reading falls as the finger moves off it. So the profile
+// itself is also learnt, as a table of its reading against the distance from the finger, from
+// the same clean frames placed by the three-value fit; once every distance out to two and a
+// half pitches has been seen often enough, the finger is placed by a least-squares fit of that
+// table to the five electrodes around the peak, where each electrode counts by how much its
+// reading changes with the finger's place, not by how small it is. The table learnt from noisy
+// places is a little blurred, which bends that fit between two electrodes; what the three-value
+// fit places beyond it, averaged by where the fit puts the finger, corrects it.
 #pragma once
 
 #include <array>
@@ -43,14 +54,33 @@ public:
     float NeighbourLogs(float d) const;
 
     int32_t Shape() const { return itsShape; }
+    // Whether the learnt profile table places the fingers (else the three-value fit does).
+    bool TableTrusted() const { return itsTableTrusted; }
     // The bent profile against its vertex is Curvature() x^2; Model(x) is the profile itself,
     // 1 at the finger.
     float Curvature() const { return itsCurvature[static_cast<std::size_t>(itsShape)]; }
     float Model(float x) const;
     void Reset();
 
+    // The learnt profile table: its step and reach (pitches), the frames a step must have had
+    // before the table is trusted, and the most frames a step averages over.
+    static constexpr float kTableStep = 1.0f / 16.0f;
+    static constexpr int32_t kTableSteps = 48;  // out to three pitches
+    static constexpr float kTableNeeded = 20.0f;
+    static constexpr float kTableMemory = 400.0f;
+    static constexpr int32_t kTableReach = 2;  // electrodes on either side of the peak fitted
+    // The correction of the table's fit, by where it puts the finger between two electrodes.
+    static constexpr int32_t kPhaseSteps = 32;
+
 private:
     void Learn(int32_t peak, const float* signal);
+    void LearnTable(int32_t peak, int32_t count, const float* signal, float place, float height);
+    // The table's profile at a distance (pitches, either side).
+    float TableAt(float distance) const;
+    // Once the table is trusted: the finger placed again, near where the three-value fit put
+    // it, by the least-squares fit of the table to the electrodes around the peak k.
+    void Refine(int32_t k, int32_t count, const float* signal, bool clean, float& place,
+                float& height);
 
     int32_t itsShape = kStartShape;
     // Per exponent: the recent squared error of its predictions, and its mean curvature
@@ -58,6 +88,12 @@ private:
     std::array<float, kShapes> itsError{};
     std::array<float, kShapes> itsCurvature{};
     int32_t itsLearnt = 0;
+    std::array<float, kTableSteps + 1> itsTable{};
+    std::array<float, kTableSteps + 1> itsTableFrames{};
+    bool itsTableTrusted = false;
+    std::array<float, kPhaseSteps + 1> itsPhase{};
+    std::array<float, kPhaseSteps + 1> itsPhaseFrames{};
+    bool itsPhaseTrusted = false;
 };
 
 }  // namespace kv

@@ -21,11 +21,27 @@ double OneEuroFilter::Filter(double value, double dt) {
         value_ = value;
         speed_ = 0.0;
         samples_ = 1;
+        last_ = value;
+        history_ = 0;
         return value_;
     }
+    if (history_ >= 1) {
+        const double second = value - 2.0 * last_ + before_;
+        noise_ += kNoiseRate * (second * second / 6.0 - noise_);
+    }
+    before_ = last_;
+    last_ = value;
+    history_ = std::min(history_ + 1, 2);
     const double rawSpeed = (value - value_) / dt;
-    speed_ += Alpha(tuning_.speedCutoffHz, dt) * (rawSpeed - speed_);
-    const double cutoff = tuning_.minCutoffHz + tuning_.speedCoefficient * std::fabs(speed_);
+    const double speedAlpha = Alpha(tuning_.speedCutoffHz, dt);
+    speed_ += speedAlpha * (rawSpeed - speed_);
+    // At rest the speed estimate is the smoothed difference between the sample and the output,
+    // which the input's noise alone keeps at about this deviation; the cutoff opens only for a
+    // speed beyond that, or the placement's noise would open it on a resting finger (the more,
+    // the noisier the foil).
+    const double noiseSpeed = std::sqrt(speedAlpha / (2.0 - speedAlpha) * noise_) / dt;
+    const double speed = std::max(0.0, std::fabs(speed_) - kNoiseDeviations * noiseSpeed);
+    const double cutoff = tuning_.minCutoffHz + tuning_.speedCoefficient * speed;
     // Just after landing the filter has one or two samples to go on: it averages them rather
     // than holding on to the first, whose noise would otherwise take a dozen frames to fade.
     double alpha = Alpha(cutoff, dt);

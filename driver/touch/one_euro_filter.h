@@ -22,8 +22,11 @@ public:
 
     // The filtered value of one new sample, dt seconds after the last (dt > 0).
     double Filter(double value, double dt);
-    // The next sample starts afresh (a finger has landed).
+    // The next sample starts afresh (a finger has landed). What the filter has learnt of its
+    // input's noise stays: it belongs to the foil, not to one touch.
     void Reset() { started_ = false; }
+    // The variance learnt of the input's own noise, frame to frame.
+    double Noise() const { return noise_; }
 
 private:
     static double Alpha(double cutoffHz, double dt);
@@ -31,12 +34,22 @@ private:
     // Samples after a landing over which the output is at least their running mean: until the
     // resting cutoff's own weight (about 1/54 a frame at 100 fps) takes over.
     static constexpr int kWarmUp = 64;
+    // The input's noise is learnt from its second differences, which a steady move leaves at
+    // nothing and white noise gives six times its variance, with a memory of about a second;
+    // a speed within this many of the deviations that noise alone gives the speed estimate is
+    // not taken for motion.
+    static constexpr double kNoiseRate = 0.01;
+    static constexpr double kNoiseDeviations = 3.0;
 
     Tuning tuning_;
     bool started_ = false;
     int samples_ = 0;
     double value_ = 0.0;
     double speed_ = 0.0;
+    double noise_ = 0.0;
+    double last_ = 0.0;  // the last sample, and the one before it
+    double before_ = 0.0;
+    int history_ = 0;  // samples of this touch behind the current one, at most 2
 };
 
 }  // namespace kv

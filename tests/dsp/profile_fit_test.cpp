@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <random>
 #include <vector>
 
@@ -37,6 +38,18 @@ double Lorentzian09(double d) {
 }
 double FlatTop(double d) {
     return 1.0 / (1.0 + std::pow(d / 0.8, 4.0));
+}
+// A round contact of 0.6 pitch under 0.3 pitch of glass: a sharp core over tails that none of
+// the fit's exponents follows out to two pitches. Its coupling to a line electrode d away is
+// Im(r^2 / (z + sqrt(z - r) sqrt(z + r))) with z = d - ih, up to a constant.
+double UnderGlass(double d) {
+    const auto coupling = [](double x) {
+        constexpr double r = 0.3;
+        constexpr double h = 0.3;
+        const std::complex<double> z(std::fabs(x), -h);
+        return std::imag(r * r / (z + std::sqrt(z - r) * std::sqrt(z + r)));
+    };
+    return coupling(d) / coupling(0.0);
 }
 
 // One axis of a foil whose electrodes read up to `spread` strong or weak, with noise, placed
@@ -130,6 +143,44 @@ TEST(ProfileFitTest, LearnsEachFoilsShapeAndPlacesItsFingersUpToTheEdges) {
     std::array<float, kCount> flat{};
     float place = -1.0f;
     EXPECT_FALSE(ProfileFit().Locate(5, kCount, flat.data(), true, place));
+}
+
+// A still finger on a foil whose neighbours read a small share of the peak: each frame's place
+// must spread within a few times the least any unbiased placement can (the Cramer-Rao bound of
+// the simulated noise: its deviation against how fast the readings change with the finger's
+// place; the three-value fit alone spreads six times that a quarter pitch off an electrode),
+// and their mean must stay on the finger (a place pulled towards the electrode would spread
+// less by being wrong).
+TEST(ProfileFitTest, PlacesAStillFingerUnderGlassNearTheNoiseBound) {
+    constexpr double kNoise = 0.5;
+    const Foil foil{"under glass", UnderGlass, -1};
+    Rig rig(foil, 0.0, kNoise, false);
+    rig.Use(6000);
+    EXPECT_TRUE(rig.Fit().TableTrusted());
+    for (const double offset : {0.25, 0.375, 0.5}) {
+        const double at = 11.0 + offset;
+        SCOPED_TRACE(at);
+        double information = 0.0;
+        for (int32_t k = 0; k < kCount; ++k) {
+            constexpr double kStep = 1e-4;
+            const double slope =
+                30.0 * (foil.profile(k - at - kStep) - foil.profile(k - at + kStep)) / (2 * kStep);
+            information += slope * slope / (kNoise * kNoise);
+        }
+        const double bound = 1.0 / std::sqrt(information);
+        constexpr int32_t kFrames = 2000;
+        double sum = 0.0;
+        double squares = 0.0;
+        for (int32_t frame = 0; frame < kFrames; ++frame) {
+            const double place = rig.Place(at, false);
+            sum += place;
+            squares += place * place;
+        }
+        const double mean = sum / kFrames;
+        const double spread = std::sqrt(std::max(0.0, squares / kFrames - mean * mean));
+        EXPECT_LT(spread, 4.0 * bound);
+        EXPECT_NEAR(mean, at, 0.025);
+    }
 }
 
 TEST(GainEqualiserTest, LearnsFromAFingerDrawnOverTheFoilAndHalvesTheError) {
