@@ -32,6 +32,8 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ListFolder(const std::string& path);
+// How often part stands in text (overlapping places count too): how many times a log says it.
+size_t Occurrences(const std::string& text, const std::string& part);
 
 // How a shell command line ended and what it printed on standard output.
 struct ShellResult {
@@ -53,6 +55,10 @@ Command AsOrdinaryUser(const std::string& program, std::vector<std::string> argu
 void GiveToOrdinaryUser(const std::string& folder);
 // Lets the ordinary user read and enter folder but not create files in it.
 void MakeReadOnlyForOrdinaryUser(const std::string& folder);
+
+// Pointers to the texts, ended by a null pointer: an argv or envp for posix_spawn. The texts
+// must stay as they are while it is used.
+std::vector<char*> NullEnded(std::vector<std::string>& texts);
 
 class Process {
 public:

@@ -94,14 +94,6 @@ bool WaitFor(const std::string& path, const std::function<bool(const std::string
     return false;
 }
 
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
     TempDir install;
     const std::string program = install.File("Driver");
@@ -164,8 +156,8 @@ TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
     ASSERT_TRUE(controller.SendTo(driverPort, side.Raise("Driver", "DoStop")));
     EXPECT_EQ(driver.Wait(kWaitMs), 0);
     // Start and goodbye: an empty bundle of each profile each time.
-    EXPECT_TRUE(
-        WaitFor(dump, [](const std::string& text) { return Count(text, "\"fseq\" -1") >= 4; }));
+    EXPECT_TRUE(WaitFor(
+        dump, [](const std::string& text) { return test::Occurrences(text, "\"fseq\" -1") >= 4; }));
 
     const std::vector<DumpLine> lines = ParseDump(test::ReadFile(dump));
     ASSERT_GE(lines.size(), 8u);
