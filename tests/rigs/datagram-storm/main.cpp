@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -105,6 +106,18 @@ struct Options {
     uint64_t rate = 1000;
 };
 
+// Reads a decimal into field when it is one within [low, high]; false otherwise.
+template <class T>
+bool ReadDecimal(std::string_view text, T& field, T low = std::numeric_limits<T>::min(),
+                 T high = std::numeric_limits<T>::max()) {
+    const auto number = kv::ParseDecimal<T>(text);
+    if (!number || *number < low || *number > high) {
+        return false;
+    }
+    field = *number;
+    return true;
+}
+
 bool ReadOptions(int argc, char** argv, Options& options) {
     kv::CommandLine line(argc, argv);
     while (!line.AtEnd()) {
@@ -114,39 +127,27 @@ bool ReadOptions(int argc, char** argv, Options& options) {
             continue;
         }
         const auto value = word.name == "--help" ? std::nullopt : line.ValueOf(word);
-        if (word.name == "--port" && value) {
+        if (!value) {
+            return false;
+        }
+        bool valid = false;
+        if (word.name == "--port") {
             const auto port = kv::ParsePort(*value);
-            if (!port || *port == 0) {
-                return false;
-            }
-            options.port = *port;
-        } else if (word.name == "--count" && value) {
-            const auto count = kv::ParseDecimal<uint64_t>(*value);
-            if (!count) {
-                return false;
-            }
-            options.count = *count;
-        } else if (word.name == "--sources" && value) {
-            const auto sources = kv::ParseDecimal<int>(*value);
-            if (!sources || *sources < 1 || *sources > 1000) {
-                return false;
-            }
-            options.sources = *sources;
-        } else if (word.name == "--seed" && value) {
-            const auto seed = kv::ParseDecimal<uint64_t>(*value);
-            if (!seed) {
-                return false;
-            }
-            options.seed = *seed;
-        } else if (word.name == "--rate" && value) {
-            const auto rate = kv::ParseDecimal<uint64_t>(*value);
-            if (!rate) {
-                return false;
-            }
-            options.rate = *rate;
-        } else if (word.name == "--records" && value && (*value == "status" || *value == "all")) {
+            valid = port && *port != 0;
+            options.port = valid ? *port : options.port;
+        } else if (word.name == "--count") {
+            valid = ReadDecimal(*value, options.count);
+        } else if (word.name == "--sources") {
+            valid = ReadDecimal(*value, options.sources, 1, 1000);
+        } else if (word.name == "--seed") {
+            valid = ReadDecimal(*value, options.seed);
+        } else if (word.name == "--rate") {
+            valid = ReadDecimal(*value, options.rate);
+        } else if (word.name == "--records") {
+            valid = *value == "status" || *value == "all";
             options.allRecords = *value == "all";
-        } else {
+        }
+        if (!valid) {
             return false;
         }
     }
