@@ -198,7 +198,26 @@ struct Counts {
     std::atomic<uint64_t> sent{0};
     std::atomic<uint64_t> failed{0};
     std::atomic<uint64_t> bytes{0};
+
+    // Counts one datagram by what sendto returned for it.
+    void Note(ssize_t result) {
+        if (result < 0) {
+            ++failed;
+        } else {
+            ++sent;
+            bytes += static_cast<uint64_t>(result);
+        }
+    }
 };
+
+// The Driver's port on the loopback address.
+sockaddr_in DriverAddress(uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return to;
+}
 
 // A valid record frame with random payload bytes and random event words, at out.
 size_t RecordDatagram(const std::vector<std::vector<uint8_t>>& frames, Random& random,
@@ -273,10 +292,7 @@ void Storm(const Options& options, const std::vector<std::vector<uint8_t>>& fram
         introduced.ArriveAndWait();
         return;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(options.port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = DriverAddress(options.port);
     Random random(seed);
     std::vector<uint8_t> datagram(65536);
     // Over a second per source ahead of this one, and some to spare on a busy machine.
@@ -291,14 +307,8 @@ void Storm(const Options& options, const std::vector<std::vector<uint8_t>>& fram
         } else {
             length = MakeDatagram(frames, random, datagram);
         }
-        const ssize_t sent = sendto(fd, datagram.data(), length, 0,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        if (sent < 0) {
-            ++counts.failed;
-        } else {
-            ++counts.sent;
-            counts.bytes += static_cast<uint64_t>(sent);
-        }
+        counts.Note(sendto(fd, datagram.data(), length, 0, reinterpret_cast<const sockaddr*>(&to),
+                           sizeof to));
     }
     close(fd);
 }
@@ -314,10 +324,7 @@ void Flood(const Options& options, Counts& counts) {
         }
         sockets.push_back(fd);
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(options.port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = DriverAddress(options.port);
     Random random(options.seed);
     std::vector<uint8_t> datagram(1500);
     const auto start = std::chrono::steady_clock::now();
@@ -328,14 +335,8 @@ void Flood(const Options& options, Counts& counts) {
         }
         const size_t length = 1 + random.Below(datagram.size());
         random.Fill(datagram.data(), length);
-        const ssize_t sent = sendto(sockets[i % sockets.size()], datagram.data(), length, 0,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        if (sent < 0) {
-            ++counts.failed;
-        } else {
-            ++counts.sent;
-            counts.bytes += static_cast<uint64_t>(sent);
-        }
+        counts.Note(sendto(sockets[i % sockets.size()], datagram.data(), length, 0,
+                           reinterpret_cast<const sockaddr*>(&to), sizeof to));
     }
     for (const int fd : sockets) {
         close(fd);
