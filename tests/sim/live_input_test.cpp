@@ -18,6 +18,7 @@
 #include "driver/sim/simulated_board.h"
 #include "driver/sim/simulated_sensor_link.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/process_support.h"
 
 using namespace kv::sim;
 
@@ -180,9 +181,9 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
     EXPECT_TRUE(IsLiveSource("-"));
     EXPECT_FALSE(IsLiveSource("demo"));
     EXPECT_FALSE(IsLiveSource("/etc/hostname"));
-    char path[] = "/tmp/live-input-XXXXXX";
-    ASSERT_NE(mkdtemp(path), nullptr);
-    const std::string fifo = std::string(path) + "/touch";
+    const kv::test::TempDir folder;
+    ASSERT_FALSE(folder.Path().empty());
+    const std::string fifo = folder.File("touch");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_TRUE(IsLiveSource(fifo));
 
@@ -211,8 +212,6 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
     ASSERT_EQ(chmod(fifo.c_str(), 0622), 0);
     EXPECT_FALSE(LiveScenarioInput::Open(fifo, nullptr, error));
     EXPECT_NE(error.find("other users may write to it"), std::string::npos) << error;
-    unlink(fifo.c_str());
-    rmdir(path);
 }
 
 TEST(LiveInput, AddsFingersToTheScenarioTheLinkPlays) {
