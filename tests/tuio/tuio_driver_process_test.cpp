@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
-#include <thread>
 
 #include "tests/support/controller_side.h"
 #include "tests/support/process_support.h"
@@ -84,14 +82,7 @@ double DistanceToPath(const Path& p, double x, double y) {
 }
 
 bool WaitFor(const std::string& path, const std::function<bool(const std::string&)>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done(test::ReadFile(path))) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return test::WaitFor([&] { return done(test::ReadFile(path)); }, kWaitMs);
 }
 
 TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
