@@ -6,12 +6,10 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "driver/sim/live_scenario_input.h"
@@ -51,6 +49,19 @@ int32_t Electrode(const SimulatedBoard& board, int axis, double position) {
     return static_cast<int32_t>(position * (count - 1) + 0.5);
 }
 
+// Applies the lines due by 1 s to the board, as the frames would, until shown() holds; the
+// reader takes the lines on its own thread, so this waits (generously) for them.
+template <class Shown>
+void ApplyUntil(LiveScenarioInput& input, SimulatedBoard& board, Shown shown) {
+    kv::test::WaitFor([&] {
+        if (shown()) {
+            return true;
+        }
+        input.ApplyDue(board, 1.0);
+        return false;
+    });
+}
+
 class PipeInput {
 public:
     PipeInput() {
@@ -76,14 +87,7 @@ public:
     // Closes the writing end and waits (generously) until the reader has taken every line.
     bool CloseAndAwaitEnd() {
         Close();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!input->Ended()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return kv::test::WaitFor([this] { return input->Ended(); });
     }
     std::vector<std::string> Notices() {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -151,11 +155,7 @@ TEST(LiveInput, TouchesTheBoardInOrderAndOnTime) {
 
     // A line written now shows on the board at the next frame that picks it up.
     pipe.Write("down 1 0.3 0.4\n");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (Peak(board, 0) < 0 && std::chrono::steady_clock::now() < deadline) {
-        pipe.input->ApplyDue(board, 1.0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ApplyUntil(*pipe.input, board, [&] { return Peak(board, 0) >= 0; });
     EXPECT_EQ(Peak(board, 0), Electrode(board, 0, 0.3));
     EXPECT_EQ(Peak(board, 1), Electrode(board, 1, 0.4));
 
@@ -198,12 +198,7 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
         ASSERT_GT(write(fd, line, std::strlen(line)), 0);
         close(fd);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (Peak(board, 0) != Electrode(board, 0, 0.2) &&
-           std::chrono::steady_clock::now() < deadline) {
-        input->ApplyDue(board, 1.0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ApplyUntil(*input, board, [&] { return Peak(board, 0) == Electrode(board, 0, 0.2); });
     EXPECT_EQ(Peak(board, 0), Electrode(board, 0, 0.2));
     EXPECT_FALSE(input->Ended());
     input.reset();
