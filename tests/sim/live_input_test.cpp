@@ -17,16 +17,14 @@
 #include "driver/sim/simulated_sensor_link.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/process_support.h"
+#include "tests/support/scenario_text.h"
 
 using namespace kv::sim;
 
 namespace {
 
 Scenario QuietB64() {
-    ScenarioError error;
-    auto s = ParseScenario("layout B64\nnoise 0\ndrift 0\nbaseline 100\n", error);
-    EXPECT_TRUE(s) << error.Text();
-    return *s;
+    return kv::test::ScenarioOf("layout B64\nnoise 0\ndrift 0\nbaseline 100\n");
 }
 
 // The electrode with the highest reading on an axis, or -1 when nothing stands out of the

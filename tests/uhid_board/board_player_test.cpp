@@ -11,18 +11,14 @@
 #include "driver/sim/scenario.h"
 #include "driver/sim/simulated_board.h"
 #include "tests/rigs/uhid-board/board_player.h"
+#include "tests/support/scenario_text.h"
 
 using namespace kv::uhidboard;
 using Kind = PlayerStep::Kind;
 
 namespace {
 
-kv::sim::Scenario ScenarioOf(const std::string& text) {
-    kv::sim::ScenarioError error;
-    auto scenario = kv::sim::ParseScenario(text, error);
-    EXPECT_TRUE(scenario) << error.Text();
-    return scenario.value_or(kv::sim::Scenario{});
-}
+using kv::test::ScenarioOf;
 
 struct Played {
     Kind kind;
