@@ -29,6 +29,20 @@ private:
     std::string path_;
 };
 
+// Sets an environment variable (or, given nothing, removes it) for one scope and puts the old
+// value back at its end. Only for tests that start no threads reading the environment.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ListFolder(const std::string& path);
