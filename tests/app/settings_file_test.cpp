@@ -759,14 +759,6 @@ struct SmallDisk {
     bool mounted = false;
 };
 
-size_t Count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++n;
-    }
-    return n;
-}
-
 // What a user's disk can do to DRIVER.INI, met by a driver without --verbose. A file that
 // cannot be read keeps the values, never blocks nor throws, and is said; a save that fails
 // leaves the old file whole, is said once however often it is tried, and is reported to the
@@ -822,7 +814,8 @@ TEST(SettingsTrouble, BadFilesAndDisksAreSaidAndKeepTheValues) {
             SettingsFile file(path, log.Log());
             file.Load(registry);
             EXPECT_EQ(registry.senseState.PressThreshold, ordinary ? 21 : 13);
-            EXPECT_EQ(Count(log.Text(), "cannot read the settings"), c.readFails ? 1u : 0u)
+            EXPECT_EQ(test::Occurrences(log.Text(), "cannot read the settings"),
+                      c.readFails ? 1u : 0u)
                 << log.Text();
 
             registry.senseState.PressThreshold = 30;
@@ -831,7 +824,8 @@ TEST(SettingsTrouble, BadFilesAndDisksAreSaidAndKeepTheValues) {
                 file.Flush();
                 EXPECT_EQ(file.TakeSaveOutcome(), std::optional<bool>(!c.saveFails));
             }
-            EXPECT_EQ(Count(log.Text(), "could not save settings"), c.saveFails ? 1u : 0u)
+            EXPECT_EQ(test::Occurrences(log.Text(), "could not save settings"),
+                      c.saveFails ? 1u : 0u)
                 << log.Text();
             if (ordinary) {
                 EXPECT_EQ(test::ReadFile(path), old);

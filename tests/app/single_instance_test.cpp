@@ -1,6 +1,5 @@
 // The single-instance lock, within one process (flock locks of separate opens conflict).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -61,18 +60,17 @@ TEST(SingleInstance, TheLockFileInASharedFolderCanBeOpenedByOtherUsers) {
 }
 
 TEST(SingleInstance, TheLockLivesInTheRuntimeFolderElseInAPrivateFolderInTmp) {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string previous = saved != nullptr ? saved : "";
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/4242", 1);
-    EXPECT_EQ(LockFolder(), "/run/user/4242");
-    const std::string own = "/tmp/kelvarin-vyren-" + std::to_string(::geteuid());
-    ::setenv("XDG_RUNTIME_DIR", "", 1);
-    EXPECT_EQ(LockFolder(), own);
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(LockFolder(), own);
-    if (saved != nullptr) {
-        ::setenv("XDG_RUNTIME_DIR", previous.c_str(), 1);
+    {
+        const test::ScopedEnv runtime("XDG_RUNTIME_DIR", "/run/user/4242");
+        EXPECT_EQ(LockFolder(), "/run/user/4242");
     }
+    const std::string own = "/tmp/kelvarin-vyren-" + std::to_string(::geteuid());
+    {
+        const test::ScopedEnv runtime("XDG_RUNTIME_DIR", "");
+        EXPECT_EQ(LockFolder(), own);
+    }
+    const test::ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+    EXPECT_EQ(LockFolder(), own);
 }
 
 }  // namespace

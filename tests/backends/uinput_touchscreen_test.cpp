@@ -27,6 +27,24 @@ std::array<uint8_t, 30> Report(uint8_t state, uint16_t contact, uint16_t x, uint
     return r;
 }
 
+// What a contact's move in slot to x, y sends while it is also the single-touch readers'.
+std::vector<UinputEvent> MoveIn(int32_t slot, int32_t x, int32_t y) {
+    return {{EV_ABS, ABS_MT_SLOT, slot},
+            {EV_ABS, ABS_MT_POSITION_X, x},
+            {EV_ABS, ABS_MT_POSITION_Y, y},
+            {EV_ABS, ABS_X, x},
+            {EV_ABS, ABS_Y, y},
+            kSyn};
+}
+
+// What the last contact's lift from slot sends: its tracking ends and nothing touches.
+std::vector<UinputEvent> LastLiftFrom(int32_t slot) {
+    return {{EV_ABS, ABS_MT_SLOT, slot},
+            {EV_ABS, ABS_MT_TRACKING_ID, -1},
+            {EV_KEY, BTN_TOUCH, 0},
+            kSyn};
+}
+
 class TouchscreenTest : public ::testing::Test {
 protected:
     std::vector<UinputEvent> Send(uint8_t state, uint16_t contact, uint16_t x, uint16_t y) {
@@ -52,18 +70,10 @@ TEST_F(TouchscreenTest, ContactGoesDownMovesAndLifts) {
     EXPECT_EQ(Send(3, 1, 1000, 2000), down);
     EXPECT_TRUE(builder.Down(0));
 
-    const std::vector<UinputEvent> move = {{EV_ABS, ABS_MT_SLOT, 0},
-                                           {EV_ABS, ABS_MT_POSITION_X, 1100},
-                                           {EV_ABS, ABS_MT_POSITION_Y, 2100},
-                                           {EV_ABS, ABS_X, 1100},
-                                           {EV_ABS, ABS_Y, 2100},
-                                           kSyn};
-    EXPECT_EQ(Send(3, 1, 1100, 2100), move);
+    EXPECT_EQ(Send(3, 1, 1100, 2100), MoveIn(0, 1100, 2100));
 
     // Up: in range at the last position, then gone.
-    const std::vector<UinputEvent> up = {
-        {EV_ABS, ABS_MT_SLOT, 0}, {EV_ABS, ABS_MT_TRACKING_ID, -1}, {EV_KEY, BTN_TOUCH, 0}, kSyn};
-    EXPECT_EQ(Send(2, 1, 1100, 2100), up);
+    EXPECT_EQ(Send(2, 1, 1100, 2100), LastLiftFrom(0));
     EXPECT_TRUE(Send(0, 1, 1100, 2100).empty());
     EXPECT_FALSE(builder.Down(0));
 }
@@ -76,9 +86,7 @@ TEST_F(TouchscreenTest, AContactAPalmFallsOnIsCancelledThenLiftsAndTheSlotTouche
     EXPECT_EQ(Send(6, 1, 1000, 2000), palm);
     EXPECT_TRUE(builder.Down(0));
     EXPECT_TRUE(Send(6, 1, 1000, 2000).empty());
-    const std::vector<UinputEvent> up = {
-        {EV_ABS, ABS_MT_SLOT, 0}, {EV_ABS, ABS_MT_TRACKING_ID, -1}, {EV_KEY, BTN_TOUCH, 0}, kSyn};
-    EXPECT_EQ(Send(0, 1, 1000, 2000), up);
+    EXPECT_EQ(Send(0, 1, 1000, 2000), LastLiftFrom(0));
     // The next touch in that slot is a finger's again.
     const std::vector<UinputEvent> down = {{EV_ABS, ABS_MT_SLOT, 0},
                                            {EV_ABS, ABS_MT_TRACKING_ID, 1},
@@ -115,16 +123,8 @@ TEST_F(TouchscreenTest, SingleTouchReadersMoveToTheRemainingContact) {
                                                 {EV_ABS, ABS_Y, 800},
                                                 kSyn};
     EXPECT_EQ(Send(0, 1, 100, 100), liftFirst);
-    const std::vector<UinputEvent> moveSecond = {{EV_ABS, ABS_MT_SLOT, 1},
-                                                 {EV_ABS, ABS_MT_POSITION_X, 950},
-                                                 {EV_ABS, ABS_MT_POSITION_Y, 850},
-                                                 {EV_ABS, ABS_X, 950},
-                                                 {EV_ABS, ABS_Y, 850},
-                                                 kSyn};
-    EXPECT_EQ(Send(3, 2, 950, 850), moveSecond);
-    const std::vector<UinputEvent> liftSecond = {
-        {EV_ABS, ABS_MT_SLOT, 1}, {EV_ABS, ABS_MT_TRACKING_ID, -1}, {EV_KEY, BTN_TOUCH, 0}, kSyn};
-    EXPECT_EQ(Send(0, 2, 950, 850), liftSecond);
+    EXPECT_EQ(Send(3, 2, 950, 850), MoveIn(1, 950, 850));
+    EXPECT_EQ(Send(0, 2, 950, 850), LastLiftFrom(1));
 }
 
 TEST_F(TouchscreenTest, EveryNewTouchGetsAFreshTrackingId) {

@@ -197,28 +197,36 @@ TEST(DisplayInfoTest, RandrRotationsBecomeQuarterTurns) {
     EXPECT_EQ(X11Display::QuarterTurns(1 | 32), 0);
 }
 
-TEST(XvfbDisplayTest, DefaultScreenSizeAndRotationReadBack) {
-    XvfbServer server(1024, 768);
+struct ScreenSize {
+    int width;
+    int height;
+};
+
+// The default screen's size and rotation as the server has them: the usual 1024x768, and
+// another size, so that the size follows the server and is not a fixed guess.
+class XvfbDisplayTest : public ::testing::TestWithParam<ScreenSize> {};
+
+TEST_P(XvfbDisplayTest, ScreenSizeAndRotationReadBack) {
+    const ScreenSize size = GetParam();
+    XvfbServer server(size.width, size.height);
     ASSERT_TRUE(server.Running()) << server.Error();
     const std::unique_ptr<X11Display> display = X11Display::Open(server.Name());
     ASSERT_NE(display, nullptr);
-    EXPECT_EQ(display->Width(), 1024);
-    EXPECT_EQ(display->Height(), 768);
+    EXPECT_EQ(display->Width(), size.width);
+    EXPECT_EQ(display->Height(), size.height);
     EXPECT_EQ(display->Orientation(), 0);
 
     const std::unique_ptr<DisplayInfo> chosen = MakeDisplayInfo(server.Name().c_str());
-    EXPECT_EQ(chosen->Width(), 1024);
-    EXPECT_EQ(chosen->Height(), 768);
+    EXPECT_EQ(chosen->Width(), size.width);
+    EXPECT_EQ(chosen->Height(), size.height);
 }
 
-TEST(XvfbDisplayTest, SizeFollowsTheServerNotAFixedGuess) {
-    XvfbServer server(800, 600);
-    ASSERT_TRUE(server.Running()) << server.Error();
-    const std::unique_ptr<X11Display> display = X11Display::Open(server.Name());
-    ASSERT_NE(display, nullptr);
-    EXPECT_EQ(display->Width(), 800);
-    EXPECT_EQ(display->Height(), 600);
-}
+INSTANTIATE_TEST_SUITE_P(Sizes, XvfbDisplayTest,
+                         ::testing::Values(ScreenSize{1024, 768}, ScreenSize{800, 600}),
+                         [](const ::testing::TestParamInfo<ScreenSize>& shown) {
+                             return std::to_string(shown.param.width) + "x" +
+                                    std::to_string(shown.param.height);
+                         });
 
 }  // namespace
 }  // namespace kv::test

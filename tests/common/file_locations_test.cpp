@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process_support.h"
+
 namespace kv {
 namespace {
 
@@ -62,9 +64,9 @@ TEST(SettingsFolder, TheHelpSentenceNamesTheFileAndBothPlaces) {
 }
 
 TEST(SettingsFolder, IsMadeWithItsParentsForTheUserAloneAndExistingOnesAreLeftAsTheyAre) {
-    char pattern[] = "/tmp/kv-locations-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string root = pattern;
+    const test::TempDir temp;
+    ASSERT_FALSE(temp.Path().empty());
+    const std::string root = temp.Path();
     const std::string folder = root + "/cfg/deeper/kelvarin-vyren";
 
     std::string error;
@@ -89,16 +91,14 @@ TEST(SettingsFolder, IsMadeWithItsParentsForTheUserAloneAndExistingOnesAreLeftAs
     error.clear();
     EXPECT_FALSE(MakeSettingsFolder(blocked + "/kelvarin-vyren", &error));
     EXPECT_NE(error.find(blocked), std::string::npos) << error;
-
-    std::filesystem::remove_all(root);
 }
 
 // The lock folder in the shared /tmp: made for the user alone, and refused when anyone else
 // could have put or changed something in it.
 TEST(PrivateFolder, IsMadeForTheUserAloneAndRefusedWhenItIsNotSurelyOurs) {
-    char pattern[] = "/tmp/kv-private-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string root = pattern;
+    const test::TempDir temp;
+    ASSERT_FALSE(temp.Path().empty());
+    const std::string root = temp.Path();
     const unsigned uid = ::geteuid();
     std::string error;
     ASSERT_TRUE(MakePrivateFolder(root + "/made", uid, &error)) << error;
@@ -123,7 +123,6 @@ TEST(PrivateFolder, IsMadeForTheUserAloneAndRefusedWhenItIsNotSurelyOurs) {
     }
     EXPECT_EQ(RuntimeFolderFor("/run/user/7", 7), "/run/user/7");
     EXPECT_EQ(RuntimeFolderFor("", 7), "/tmp/kelvarin-vyren-7");
-    std::filesystem::remove_all(root);
 }
 
 TEST(SettingsFolder, TheExecutableFolderHoldsThisTest) {

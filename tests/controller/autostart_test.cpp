@@ -1,65 +1,25 @@
 #include "controller/platform/autostart.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
+
+#include "tests/support/process_support.h"
 
 namespace kv::controller {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using kv::test::ReadFile;
+using kv::test::ScopedEnv;
 
 class AutostartTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kv-autostart-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code error;
-        fs::remove_all(root_, error);
-    }
-
-    static std::string ReadAll(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    void SetUp() override { ASSERT_FALSE(root_.empty()); }
 
     // desktop-file-validate's verdict on the file, or nothing when the tool is missing.
     static std::optional<bool> Validates(const std::string& path) {
@@ -70,13 +30,14 @@ protected:
         const std::string report = path + ".report";
         const std::string command = "desktop-file-validate '" + path + "' >'" + report + "' 2>&1";
         const bool passed = std::system(command.c_str()) == 0;
-        const std::string printed = ReadAll(report);
+        const std::string printed = ReadFile(report);
         std::remove(report.c_str());
         EXPECT_EQ(printed, "");
         return passed;
     }
 
-    std::string root_;
+    kv::test::TempDir dir_;
+    std::string root_ = dir_.Path();
 };
 
 TEST_F(AutostartTest, FolderFollowsXdgConfigHomeElseHome) {
@@ -112,7 +73,7 @@ TEST_F(AutostartTest, EntryIsWrittenValidAndRemoved) {
     // The folder does not exist yet: it is made.
     ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Controller", "/opt/kv/Controller"));
     EXPECT_TRUE(HasAutostartEntry("Kelvarin_Controller"));
-    const std::string text = ReadAll(file);
+    const std::string text = ReadFile(file);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos) << text;
     EXPECT_NE(text.find("\nName=Kelvarin_Controller\n"), std::string::npos) << text;
@@ -122,7 +83,7 @@ TEST_F(AutostartTest, EntryIsWrittenValidAndRemoved) {
     }
     // Written again, it is replaced, and no temporary file is left beside it.
     ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Controller", "/opt/kv2/Controller"));
-    EXPECT_NE(ReadAll(file).find("\nExec=/opt/kv2/Controller\n"), std::string::npos);
+    EXPECT_NE(ReadFile(file).find("\nExec=/opt/kv2/Controller\n"), std::string::npos);
     int files = 0;
     for (const auto& entry : fs::directory_iterator(root_ + "/config/autostart")) {
         (void)entry;
@@ -148,16 +109,16 @@ TEST_F(AutostartTest, ExecIsQuotedAndEscapedForSpacesAndReservedCharacters) {
     ScopedEnv config("XDG_CONFIG_HOME", root_ + "/my config");
     ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Driver", root_ + "/my programs/Driver"));
     const std::string file = root_ + "/my config/autostart/Kelvarin_Driver.desktop";
-    EXPECT_NE(ReadAll(file).find("\nExec=\"" + root_ + "/my programs/Driver\"\n"),
+    EXPECT_NE(ReadFile(file).find("\nExec=\"" + root_ + "/my programs/Driver\"\n"),
               std::string::npos)
-        << ReadAll(file);
+        << ReadFile(file);
     if (auto valid = Validates(file)) {
         EXPECT_TRUE(*valid);
     }
     // Quotes, dollars, backslashes and percent signs in the path still make a valid entry.
     ASSERT_TRUE(WriteAutostartEntry("Kelvarin_Driver", root_ + "/odd \"$`\\%/Driver"));
     if (auto valid = Validates(file)) {
-        EXPECT_TRUE(*valid) << ReadAll(file);
+        EXPECT_TRUE(*valid) << ReadFile(file);
     }
 }
 

@@ -84,6 +84,18 @@ T* Child(QWidget& parent, const char* name) {
     return child;
 }
 
+// A shown dialog on the Controller's registry, with the scripted driver behind it, ticked until
+// the first target is up.
+struct DialogAtFirstTarget {
+    DialogAtFirstTarget() {
+        dialog.show();
+        TickUntilTargetIn(dialog, driver);
+    }
+    Registry reg{ProgramRole::Controller};
+    CalibrateDlg dialog{reg};
+    ScriptedDriver driver{reg};
+};
+
 }  // namespace
 
 class CalibrateTest : public QObject {
@@ -289,44 +301,36 @@ private slots:
     // "Cancel" during the second corner raises DoStop and closes the dialog at once; the
     // "Advanced..." button is disabled from the second corner on.
     void cancelDuringTheSecondCornerStopsTheCapture() {
-        Registry reg(ProgramRole::Controller);
-        CalibrateDlg dialog(reg);
-        dialog.show();
-        ScriptedDriver driver{reg};
-        TickUntilTargetIn(dialog, driver);
-        QCOMPARE(dialog.Steps().Target().corner, Corner::TopLeft);
-        auto* hint = Child<QLabel>(dialog, "1065");
+        DialogAtFirstTarget at;
+        QCOMPARE(at.dialog.Steps().Target().corner, Corner::TopLeft);
+        auto* hint = Child<QLabel>(at.dialog, "1065");
         QCOMPARE(hint->text(), QStringLiteral("Press and Hold here"));
-        driver.Activate(reg.calibRefTR);
-        dialog.Tick();  // the corner is done: no target until the next one is picked
-        TickUntilTargetIn(dialog, driver);
-        QCOMPARE(dialog.Steps().Target().corner, Corner::TopRight);
-        QVERIFY(!Child<QPushButton>(dialog, "1029")->isEnabled());
+        at.driver.Activate(at.reg.calibRefTR);
+        at.dialog.Tick();  // the corner is done: no target until the next one is picked
+        TickUntilTargetIn(at.dialog, at.driver);
+        QCOMPARE(at.dialog.Steps().Target().corner, Corner::TopRight);
+        QVERIFY(!Child<QPushButton>(at.dialog, "1029")->isEnabled());
         // The hint sits beside the target.
-        const QPointF target = dialog.TargetInWindow();
+        const QPointF target = at.dialog.TargetInWindow();
         QVERIFY(qAbs(hint->geometry().center().y() - target.y()) <= hint->height());
 
-        QTest::mouseClick(Child<QPushButton>(dialog, "1028"), Qt::LeftButton);
-        QCOMPARE(reg.calibDoStop.header.eventValid.Load(), 1);
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QTest::mouseClick(Child<QPushButton>(at.dialog, "1028"), Qt::LeftButton);
+        QCOMPARE(at.reg.calibDoStop.header.eventValid.Load(), 1);
+        QVERIFY(!at.dialog.isVisible());
+        QCOMPARE(at.dialog.result(), int(QDialog::Rejected));
         QCOMPARE(hint->text(), QString());
     }
 
     // The target is drawn where the machine puts it, and its inner ring grows with the
     // driver's progress at that corner.
     void targetIsDrawnAndGrowsWithProgress() {
-        Registry reg(ProgramRole::Controller);
-        CalibrateDlg dialog(reg);
-        dialog.show();
-        ScriptedDriver driver{reg};
-        TickUntilTargetIn(dialog, driver);
-        QCOMPARE(dialog.Steps().Target().corner, Corner::TopLeft);
-        const QPoint centre = dialog.TargetInWindow().toPoint();
+        DialogAtFirstTarget at;
+        QCOMPARE(at.dialog.Steps().Target().corner, Corner::TopLeft);
+        const QPoint centre = at.dialog.TargetInWindow().toPoint();
         // The inner ring's red circle: the first red pixel out from the centre along the
         // diagonal (clear of the cross).
         const auto innerRadius = [&] {
-            const QImage image = dialog.grab().toImage();
+            const QImage image = at.dialog.grab().toImage();
             for (int d = 1; d < 60; ++d) {
                 const QColor c = image.pixelColor(centre.x() + d, centre.y() + d);
                 if (c.red() > 120 && c.green() < 100 && c.blue() < 100) {
@@ -337,9 +341,9 @@ private slots:
         };
         const double small = innerRadius();
         QVERIFY2(small > 5 && small < 15, qPrintable(QString::number(small)));
-        reg.calibRefTL.RefValue = 60;  // inner ring from 20 to 44 pixels across
-        dialog.Tick();
-        QCOMPARE(dialog.Steps().Target().progress, 60);
+        at.reg.calibRefTL.RefValue = 60;  // inner ring from 20 to 44 pixels across
+        at.dialog.Tick();
+        QCOMPARE(at.dialog.Steps().Target().progress, 60);
         const double grown = innerRadius();
         QVERIFY2(grown > 17 && grown < 27, qPrintable(QString::number(grown)));
     }

@@ -6,37 +6,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/support/process_support.h"
 
 namespace kv::controller {
 namespace {
 
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void Spill(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using kv::test::ReadFile;
+using kv::test::WriteFile;
 
 class ProfileFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kv-profile-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-        path = folder + "/CONTROLLER.INI";
-    }
-    void TearDown() override { std::system(("rm -rf '" + folder + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(dir.Path().empty()); }
 
-    std::string folder;
-    std::string path;
+    kv::test::TempDir dir;
+    std::string folder = dir.Path();
+    std::string path = dir.File("CONTROLLER.INI");
 };
 
 TEST(ProfileText, DefaultsReadAsTheirTable) {
@@ -154,7 +140,7 @@ TEST_F(ProfileFolder, CreatedWithTheDefaultTextByteForByte) {
     EXPECT_EQ(profile.ReadInt("GENERAL", "FIRST", 1), 1);
     ASSERT_TRUE(profile.CreateWithDefaults());
     EXPECT_TRUE(profile.Exists());
-    EXPECT_EQ(Slurp(path),
+    EXPECT_EQ(ReadFile(path),
               "[GENERAL]\r\nFIRST=1\r\nLANG=19\r\nINDEX=0\r\n[BOOT]\r\nDRIVER=0\r\n"
               "CONTROLLER=0\r\nSTATUS=1\r\nCUSTOM=0\r\n");
 }
@@ -162,7 +148,7 @@ TEST_F(ProfileFolder, CreatedWithTheDefaultTextByteForByte) {
 TEST_F(ProfileFolder, WritesKeepTheRestOfTheFileAndItsLink) {
     const std::string mine = "; kept\n[general]\nfirst = 1 \n\n[Boot]\r\nStatus=1\r\n\x01\x02";
     const std::string real = folder + "/real.ini";
-    Spill(real, mine);
+    WriteFile(real, mine);
     ::chmod(real.c_str(), 0640);
     ASSERT_EQ(::symlink("real.ini", path.c_str()), 0);
     ProfileFile profile(path);
@@ -170,7 +156,7 @@ TEST_F(ProfileFolder, WritesKeepTheRestOfTheFileAndItsLink) {
     ASSERT_TRUE(profile.WriteInt("GENERAL", "FIRST", 0));
     ASSERT_TRUE(profile.WriteString("GENERAL", "LANG", "17"));
     ASSERT_TRUE(profile.WriteInt("BOOT", "STATUS", -3));
-    EXPECT_EQ(Slurp(real),
+    EXPECT_EQ(ReadFile(real),
               "; kept\n[general]\nfirst = 0 \nLANG=17\r\n\n[Boot]\r\nStatus=-3\r\n\x01\x02");
     EXPECT_EQ(profile.ReadInt("general", "lang", 19), 17);
     EXPECT_EQ(profile.ReadString("boot", "STATUS", ""), "-3");
@@ -187,11 +173,11 @@ TEST_F(ProfileFolder, WritesKeepTheRestOfTheFileAndItsLink) {
 TEST_F(ProfileFolder, AFileTooLargeToBeOursIsNeitherRewrittenNorLost) {
     std::string big(kMaxProfileBytes + 10, 'x');
     big.replace(0, 20, "[GENERAL]\r\nLANG=17\r\n");
-    Spill(path, big);
+    WriteFile(path, big);
     ProfileFile profile(path);
     EXPECT_EQ(profile.ReadInt("GENERAL", "LANG", 19), 17);
     EXPECT_FALSE(profile.WriteInt("GENERAL", "LANG", 19));
-    EXPECT_EQ(Slurp(path), big);
+    EXPECT_EQ(ReadFile(path), big);
 }
 
 TEST_F(ProfileFolder, AnUnwritablePlaceSaysSo) {

@@ -22,9 +22,14 @@ HeaderWords SplitHeader() {
     return test::ObjectHeader(5764, 24, "Split", "State");
 }
 
-TEST(ParseBounds, IntegersBeyondTheDataReadZeroAndKeepTheCursor) {
+// The Controller's registry that the frames are read into.
+class ParseBounds : public ::testing::Test {
+protected:
     FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
+    Registry registry{ProgramRole::Controller, clock};
+};
+
+TEST_F(ParseBounds, IntegersBeyondTheDataReadZeroAndKeepTheCursor) {
     const Bytes frame =
         test::FrameHead(SplitHeader()).Int(24).Int(21).Int(41).Int(1).Int(1).Int(0).Get();
     // The data ends two bytes into Split1.
@@ -39,9 +44,7 @@ TEST(ParseBounds, IntegersBeyondTheDataReadZeroAndKeepTheCursor) {
     EXPECT_EQ(registry.splitState.Cursor(), 91 + 8);
 }
 
-TEST(ParseBounds, OneByteFieldsBeyondTheDataReadFalse) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
+TEST_F(ParseBounds, OneByteFieldsBeyondTheDataReadFalse) {
     HeaderWords h = SplitHeader();
     h.address = 6458;
     h.payloadSize = 27;
@@ -70,9 +73,7 @@ TEST(ParseBounds, OneByteFieldsBeyondTheDataReadFalse) {
     EXPECT_EQ(rec.SY, 0.0f);
 }
 
-TEST(ParseBounds, HeaderCutShortLeavesLaterHeaderWordsZero) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
+TEST_F(ParseBounds, HeaderCutShortLeavesLaterHeaderWordsZero) {
     HeaderWords h = SplitHeader();
     h.eventValid = 1;
     h.sequence = 5;
@@ -84,9 +85,7 @@ TEST(ParseBounds, HeaderCutShortLeavesLaterHeaderWordsZero) {
     EXPECT_EQ(registry.splitState.Split0, 0);
 }
 
-TEST(ParseBounds, RemainingLengthZeroStopsBeforeTheKind) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
+TEST_F(ParseBounds, RemainingLengthZeroStopsBeforeTheKind) {
     Bytes frame = test::FrameHead(SplitHeader()).Int(24).Int(1).Int(2).Int(3).Int(4).Int(5).Get();
     frame[15] = frame[16] = frame[17] = frame[18] = 0;
     registry.splitState.header.tag = 42;
@@ -99,9 +98,7 @@ TEST(ParseBounds, RemainingLengthZeroStopsBeforeTheKind) {
     EXPECT_EQ(registry.splitState.header.kind.View(), "OBJECT");
 }
 
-TEST(ParseBounds, EndKindStopsAfterTheKind) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
+TEST_F(ParseBounds, EndKindStopsAfterTheKind) {
     for (const char* kind : {"END", "ENDING"}) {
         HeaderWords h = SplitHeader();
         h.kind = kind;
@@ -122,9 +119,7 @@ TEST(ParseBounds, EndKindStopsAfterTheKind) {
     EXPECT_EQ(registry.splitState.Split0, 1);
 }
 
-TEST(ParseBounds, EventWithEndKindIsNotAnArrival) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
+TEST_F(ParseBounds, EventWithEndKindIsNotAnArrival) {
     HeaderWords h;
     h.address = 404;
     h.kind = "END";
@@ -139,9 +134,8 @@ TEST(ParseBounds, EventWithEndKindIsNotAnArrival) {
 // Every registered record, every cut of its frame, into the driver's registry: the bytes live
 // in a heap block of exactly the valid length, so any read past it is caught by the address
 // sanitizer, and every cut also claims the full frame length in its prefix and header.
-TEST(ParseBounds, NoReadPastTheValidBytesForAnyCut) {
-    FakeClock clock;
-    Registry sender(ProgramRole::Controller, clock);
+TEST_F(ParseBounds, NoReadPastTheValidBytesForAnyCut) {
+    Registry& sender = registry;
     Registry receiver(ProgramRole::Driver, clock);
     sender.commsActStatus.StatusText = "status";
     for (const TableEntry& entry : sender.Table()) {
@@ -169,9 +163,7 @@ TEST(ParseBounds, NoReadPastTheValidBytesForAnyCut) {
 
 // A frame at an offset in a larger buffer: the reads are bounded by the buffer's valid
 // bytes, and a shorter claimed length does not move the bound.
-TEST(ParseBounds, FrameInsideABufferIsReadFromItsStart) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
+TEST_F(ParseBounds, FrameInsideABufferIsReadFromItsStart) {
     const Bytes frame =
         test::FrameHead(SplitHeader()).Int(24).Int(7).Int(8).Int(9).Int(10).Int(11).Get();
     Bytes buffer = ByteBuilder().Zeros(13).Append(frame).Get();

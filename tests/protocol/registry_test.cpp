@@ -9,6 +9,7 @@
 #include "tests/support/byte_builder.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/frame_log.h"
+#include "tests/support/logged_registry.h"
 
 namespace kv {
 namespace {
@@ -461,12 +462,9 @@ TEST(RegistrySend, WithoutTransportNothingIsSent) {
 }
 
 TEST(RegistrySend, SendReturnsTheTransportResult) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
-    FrameLog transport;
-    registry.SetTransport(&transport);
-    EXPECT_EQ(registry.monitorQueue.Send(), 11611);
-    EXPECT_EQ(registry.driverDoStop.Send(), 91);
+    test::LoggedRegistry controller(ProgramRole::Controller);
+    EXPECT_EQ(controller.registry.monitorQueue.Send(), 11611);
+    EXPECT_EQ(controller.registry.driverDoStop.Send(), 91);
 }
 
 }  // namespace

@@ -7,16 +7,14 @@
 #include "protocol/registry.h"
 #include "protocol/wire.h"
 #include "tests/support/byte_builder.h"
-#include "tests/support/fake_clock.h"
-#include "tests/support/frame_log.h"
+#include "tests/support/logged_registry.h"
 
 namespace kv {
 namespace {
 
 using test::ByteBuilder;
 using test::Bytes;
-using test::FakeClock;
-using test::FrameLog;
+using test::LoggedRegistry;
 
 // A bare record used only for its reading routines.
 struct Reader {
@@ -167,12 +165,9 @@ TEST(WireText, ZeroWidthWritesNothing) {
 
 // The prefix and header of an event, written by the controller: spelled out byte by byte.
 TEST(WireFrame, ControllerEventIsExactlyNinetyOneBytes) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
-    FrameLog transport;
-    registry.SetTransport(&transport);
-    registry.driverDoStop.RaiseCounted();
-    ASSERT_EQ(transport.frames.size(), 1u);
+    LoggedRegistry controller(ProgramRole::Controller);
+    controller.registry.driverDoStop.RaiseCounted();
+    ASSERT_EQ(controller.transport.frames.size(), 1u);
 
     const Bytes expected = {
         0x00, 0xFF, 0x10,                                                // sync, record frame
@@ -191,25 +186,22 @@ TEST(WireFrame, ControllerEventIsExactlyNinetyOneBytes) {
         0x00, 0x00, 0x00, 0x00,                                          // spare
     };
     ASSERT_EQ(expected.size(), 91u);
-    EXPECT_EQ(transport.frames[0], expected);
+    EXPECT_EQ(controller.transport.frames[0], expected);
 }
 
 TEST(WireFrame, DriverPrefixCarriesSender5555) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Driver, clock);
-    FrameLog transport;
-    registry.SetTransport(&transport);
-    registry.MarkPeerHeard();
-    registry.driverDoHeartBeat.header.sequence = 254;
-    ASSERT_EQ(registry.driverDoHeartBeat.Publish(), 0);
-    ASSERT_EQ(transport.frames.size(), 1u);
+    LoggedRegistry driver(ProgramRole::Driver);
+    driver.registry.MarkPeerHeard();
+    driver.registry.driverDoHeartBeat.header.sequence = 254;
+    ASSERT_EQ(driver.registry.driverDoHeartBeat.Publish(), 0);
+    ASSERT_EQ(driver.transport.frames.size(), 1u);
 
     test::HeaderWords h;
     h.sender = 5555;
     h.address = 160;
     h.topic = "DoHeartBeat";
     h.sequence = 254;
-    const Bytes& frame = transport.frames[0];
+    const Bytes& frame = driver.transport.frames[0];
     EXPECT_EQ(frame, test::FrameHead(h).Get());
     EXPECT_EQ(Bytes(frame.begin() + 3, frame.begin() + 7), (Bytes{0xB3, 0x15, 0x00, 0x00}));
 }
@@ -217,13 +209,10 @@ TEST(WireFrame, DriverPrefixCarriesSender5555) {
 // A record with a payload: lengths count the payload, bytes 67-70 give its size, and the
 // payload starts with the size again.
 TEST(WireFrame, RecordLengthsCountThePayload) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
-    FrameLog transport;
-    registry.SetTransport(&transport);
-    registry.senseStatus.Send();
-    ASSERT_EQ(transport.frames.size(), 1u);
-    const Bytes& frame = transport.frames[0];
+    LoggedRegistry controller(ProgramRole::Controller);
+    controller.registry.senseStatus.Send();
+    ASSERT_EQ(controller.transport.frames.size(), 1u);
+    const Bytes& frame = controller.transport.frames[0];
     ASSERT_EQ(frame.size(), 99u);
     EXPECT_EQ(Bytes(frame.begin() + 7, frame.begin() + 11), (Bytes{99, 0, 0, 0}));
     EXPECT_EQ(Bytes(frame.begin() + 15, frame.begin() + 19), (Bytes{84, 0, 0, 0}));
@@ -244,20 +233,17 @@ TEST(WireFrame, HelloDatagramOfEachProgram) {
 // still finds the next field where it belongs.
 TEST(WireFrame, LongObjectNamesAreCutAndTheReaderLandsOnTheTopic) {
     for (const std::string object : {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOPQ"}) {
-        FakeClock clock;
-        Registry sender(ProgramRole::Controller, clock);
-        FrameLog transport;
-        sender.SetTransport(&transport);
-        sender.storeDoSave.header.object = object;
-        sender.storeDoSave.RaiseCounted();
-        ASSERT_EQ(transport.frames.size(), 1u);
-        const Bytes& frame = transport.frames[0];
+        LoggedRegistry sender(ProgramRole::Controller);
+        sender.registry.storeDoSave.header.object = object;
+        sender.registry.storeDoSave.RaiseCounted();
+        ASSERT_EQ(sender.transport.frames.size(), 1u);
+        const Bytes& frame = sender.transport.frames[0];
         EXPECT_EQ(Bytes(frame.begin() + 35, frame.begin() + 51),
                   ByteBuilder().Text("ABCDEFGHIJKLMNOP", 16).Get());
         EXPECT_EQ(Bytes(frame.begin() + 51, frame.begin() + 67),
                   ByteBuilder().Text("DoSave", 16).Get());
 
-        Registry receiver(ProgramRole::Driver, clock);
+        Registry receiver(ProgramRole::Driver, sender.clock);
         const DeliverResult result =
             receiver.Deliver(frame.data(), 0, static_cast<int32_t>(frame.size()));
         ASSERT_EQ(result.record, &receiver.storeDoSave);
@@ -270,14 +256,11 @@ TEST(WireFrame, LongObjectNamesAreCutAndTheReaderLandsOnTheTopic) {
 }
 
 TEST(WireFrame, EmptyObjectAndTopicTravelAsABCD) {
-    FakeClock clock;
-    Registry registry(ProgramRole::Controller, clock);
-    FrameLog transport;
-    registry.SetTransport(&transport);
-    registry.outputState.header.topic = "";
-    registry.outputState.Send();
-    ASSERT_EQ(transport.frames.size(), 1u);
-    const Bytes& frame = transport.frames[0];
+    LoggedRegistry controller(ProgramRole::Controller);
+    controller.registry.outputState.header.topic = "";
+    controller.registry.outputState.Send();
+    ASSERT_EQ(controller.transport.frames.size(), 1u);
+    const Bytes& frame = controller.transport.frames[0];
     EXPECT_EQ(Bytes(frame.begin() + 51, frame.begin() + 67), ByteBuilder().Text("ABCD", 16).Get());
 }
 

@@ -6,28 +6,25 @@
 #include <unistd.h>
 
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "driver/sim/live_scenario_input.h"
 #include "driver/sim/simulated_board.h"
 #include "driver/sim/simulated_sensor_link.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/process_support.h"
+#include "tests/support/scenario_text.h"
 
 using namespace kv::sim;
 
 namespace {
 
 Scenario QuietB64() {
-    ScenarioError error;
-    auto s = ParseScenario("layout B64\nnoise 0\ndrift 0\nbaseline 100\n", error);
-    EXPECT_TRUE(s) << error.Text();
-    return *s;
+    return kv::test::ScenarioOf("layout B64\nnoise 0\ndrift 0\nbaseline 100\n");
 }
 
 // The electrode with the highest reading on an axis, or -1 when nothing stands out of the
@@ -48,6 +45,19 @@ int32_t Peak(const SimulatedBoard& board, int axis) {
 int32_t Electrode(const SimulatedBoard& board, int axis, double position) {
     const int32_t count = axis == 0 ? board.Layout().CountX() : board.Layout().CountY();
     return static_cast<int32_t>(position * (count - 1) + 0.5);
+}
+
+// Applies the lines due by 1 s to the board, as the frames would, until shown() holds; the
+// reader takes the lines on its own thread, so this waits (generously) for them.
+template <class Shown>
+void ApplyUntil(LiveScenarioInput& input, SimulatedBoard& board, Shown shown) {
+    kv::test::WaitFor([&] {
+        if (shown()) {
+            return true;
+        }
+        input.ApplyDue(board, 1.0);
+        return false;
+    });
 }
 
 class PipeInput {
@@ -75,14 +85,7 @@ public:
     // Closes the writing end and waits (generously) until the reader has taken every line.
     bool CloseAndAwaitEnd() {
         Close();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!input->Ended()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return kv::test::WaitFor([this] { return input->Ended(); });
     }
     std::vector<std::string> Notices() {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -150,11 +153,7 @@ TEST(LiveInput, TouchesTheBoardInOrderAndOnTime) {
 
     // A line written now shows on the board at the next frame that picks it up.
     pipe.Write("down 1 0.3 0.4\n");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (Peak(board, 0) < 0 && std::chrono::steady_clock::now() < deadline) {
-        pipe.input->ApplyDue(board, 1.0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ApplyUntil(*pipe.input, board, [&] { return Peak(board, 0) >= 0; });
     EXPECT_EQ(Peak(board, 0), Electrode(board, 0, 0.3));
     EXPECT_EQ(Peak(board, 1), Electrode(board, 1, 0.4));
 
@@ -180,9 +179,9 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
     EXPECT_TRUE(IsLiveSource("-"));
     EXPECT_FALSE(IsLiveSource("demo"));
     EXPECT_FALSE(IsLiveSource("/etc/hostname"));
-    char path[] = "/tmp/live-input-XXXXXX";
-    ASSERT_NE(mkdtemp(path), nullptr);
-    const std::string fifo = std::string(path) + "/touch";
+    const kv::test::TempDir folder;
+    ASSERT_FALSE(folder.Path().empty());
+    const std::string fifo = folder.File("touch");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_TRUE(IsLiveSource(fifo));
 
@@ -197,12 +196,7 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
         ASSERT_GT(write(fd, line, std::strlen(line)), 0);
         close(fd);
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (Peak(board, 0) != Electrode(board, 0, 0.2) &&
-           std::chrono::steady_clock::now() < deadline) {
-        input->ApplyDue(board, 1.0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ApplyUntil(*input, board, [&] { return Peak(board, 0) == Electrode(board, 0, 0.2); });
     EXPECT_EQ(Peak(board, 0), Electrode(board, 0, 0.2));
     EXPECT_FALSE(input->Ended());
     input.reset();
@@ -211,8 +205,6 @@ TEST(LiveInput, TellsLiveSourcesFromScenarioFiles) {
     ASSERT_EQ(chmod(fifo.c_str(), 0622), 0);
     EXPECT_FALSE(LiveScenarioInput::Open(fifo, nullptr, error));
     EXPECT_NE(error.find("other users may write to it"), std::string::npos) << error;
-    unlink(fifo.c_str());
-    rmdir(path);
 }
 
 TEST(LiveInput, AddsFingersToTheScenarioTheLinkPlays) {

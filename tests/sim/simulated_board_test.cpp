@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/sim/simulated_board.h"
+#include "tests/support/scenario_text.h"
 
 using namespace kv::sim;
 using kv::LayoutForModel;
@@ -17,11 +18,7 @@ using kv::SensorLayout;
 namespace {
 
 Scenario Quiet(const char* extra = "") {
-    ScenarioError error;
-    std::string text = std::string("noise 0\ndrift 0\nbaseline 100\n") + extra;
-    auto s = ParseScenario(text, error);
-    EXPECT_TRUE(s) << error.Text();
-    return *s;
+    return kv::test::ScenarioOf(std::string("noise 0\ndrift 0\nbaseline 100\n") + extra);
 }
 
 // The driver's acquisition of one frame from the reports, written out independently.

@@ -44,6 +44,25 @@ TempDir::~TempDir() {
     }
 }
 
+ScopedEnv::ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        old_ = old;
+    }
+    if (value) {
+        ::setenv(name, value->c_str(), 1);
+    } else {
+        ::unsetenv(name);
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_) {
+        ::setenv(name_, old_->c_str(), 1);
+    } else {
+        ::unsetenv(name_);
+    }
+}
+
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -54,6 +73,14 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
 }
 
 ShellResult RunShell(const std::string& commandLine) {
@@ -114,6 +141,15 @@ void MakeReadOnlyForOrdinaryUser(const std::string& folder) {
     ::chmod(folder.c_str(), RunningAsRoot() ? 0755 : 0555);
 }
 
+std::vector<char*> NullEnded(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 Process::Process(const std::string& program, const std::vector<std::string>& arguments,
                  const std::map<std::string, std::string>& env, const std::string& stdoutPath,
                  const std::string& stderrPath) {
@@ -132,19 +168,11 @@ Process::Process(const std::string& program, const std::vector<std::string>& arg
     for (const auto& [name, value] : merged) {
         envText.push_back(name + "=" + value);
     }
-    std::vector<char*> envp;
-    for (std::string& text : envText) {
-        envp.push_back(text.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = NullEnded(envText);
 
     std::vector<std::string> argText = {program};
     argText.insert(argText.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& text : argText) {
-        argv.push_back(text.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = NullEnded(argText);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

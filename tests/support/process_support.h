@@ -29,9 +29,25 @@ private:
     std::string path_;
 };
 
+// Sets an environment variable (or, given nothing, removes it) for one scope and puts the old
+// value back at its end. Only for tests that start no threads reading the environment.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> ListFolder(const std::string& path);
+// How often part stands in text (overlapping places count too): how many times a log says it.
+size_t Occurrences(const std::string& text, const std::string& part);
 
 // How a shell command line ended and what it printed on standard output.
 struct ShellResult {
@@ -53,6 +69,10 @@ Command AsOrdinaryUser(const std::string& program, std::vector<std::string> argu
 void GiveToOrdinaryUser(const std::string& folder);
 // Lets the ordinary user read and enter folder but not create files in it.
 void MakeReadOnlyForOrdinaryUser(const std::string& folder);
+
+// Pointers to the texts, ended by a null pointer: an argv or envp for posix_spawn. The texts
+// must stay as they are while it is used.
+std::vector<char*> NullEnded(std::vector<std::string>& texts);
 
 class Process {
 public:

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/support/process_support.h"
+
 extern char** environ;
 
 namespace kv::test {
@@ -39,11 +41,7 @@ XvfbServer::XvfbServer(int width, int height, const std::string& display) {
     if (!display.empty()) {
         args.insert(args.begin() + 1, display);
     }
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = NullEnded(args);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

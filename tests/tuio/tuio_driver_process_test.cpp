@@ -4,13 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <sstream>
-#include <thread>
 
 #include "tests/support/controller_side.h"
 #include "tests/support/process_support.h"
@@ -84,22 +82,7 @@ double DistanceToPath(const Path& p, double x, double y) {
 }
 
 bool WaitFor(const std::string& path, const std::function<bool(const std::string&)>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done(test::ReadFile(path))) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        ++n;
-    }
-    return n;
+    return test::WaitFor([&] { return done(test::ReadFile(path)); }, kWaitMs);
 }
 
 TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
@@ -164,8 +147,8 @@ TEST(TuioDriverProcess, ScriptedFingersComeOutAsTwoCursorsThatFollowThem) {
     ASSERT_TRUE(controller.SendTo(driverPort, side.Raise("Driver", "DoStop")));
     EXPECT_EQ(driver.Wait(kWaitMs), 0);
     // Start and goodbye: an empty bundle of each profile each time.
-    EXPECT_TRUE(
-        WaitFor(dump, [](const std::string& text) { return Count(text, "\"fseq\" -1") >= 4; }));
+    EXPECT_TRUE(WaitFor(
+        dump, [](const std::string& text) { return test::Occurrences(text, "\"fseq\" -1") >= 4; }));
 
     const std::vector<DumpLine> lines = ParseDump(test::ReadFile(dump));
     ASSERT_GE(lines.size(), 8u);

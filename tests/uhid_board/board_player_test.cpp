@@ -4,24 +4,21 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/sim/hid_recording.h"
 #include "driver/sim/scenario.h"
 #include "driver/sim/simulated_board.h"
 #include "tests/rigs/uhid-board/board_player.h"
+#include "tests/support/scenario_text.h"
 
 using namespace kv::uhidboard;
 using Kind = PlayerStep::Kind;
 
 namespace {
 
-kv::sim::Scenario ScenarioOf(const std::string& text) {
-    kv::sim::ScenarioError error;
-    auto scenario = kv::sim::ParseScenario(text, error);
-    EXPECT_TRUE(scenario) << error.Text();
-    return scenario.value_or(kv::sim::Scenario{});
-}
+using kv::test::ScenarioOf;
 
 struct Played {
     Kind kind;
@@ -41,6 +38,17 @@ std::vector<Played> PlayAll(BoardPlayer& player) {
         }
     }
     return steps;
+}
+
+using TimedKinds = std::vector<std::pair<Kind, int64_t>>;
+
+// The steps' kinds and times, without their bytes.
+TimedKinds Timeline(const std::vector<Played>& steps) {
+    TimedKinds timeline;
+    for (const Played& step : steps) {
+        timeline.emplace_back(step.kind, step.micros);
+    }
+    return timeline;
 }
 
 kv::sim::HidRecording Recording(std::initializer_list<int64_t> times) {
@@ -96,15 +104,11 @@ TEST(ScenarioPlaying, A128ChannelFrameIsThreeReportsAtOneTime) {
 TEST(ScenarioPlaying, UnplugAndReplugLinesCutTheReports) {
     BoardPlayer player(ScenarioOf("rate 10\nat 0.25 unplug\nat 0.55 replug\nat 0.8 end\n"));
     const auto steps = PlayAll(player);
-    std::vector<std::pair<Kind, int64_t>> timeline;
-    for (const Played& step : steps) {
-        timeline.emplace_back(step.kind, step.micros);
-    }
-    const std::vector<std::pair<Kind, int64_t>> expected{
+    const TimedKinds expected{
         {Kind::Report, 0},      {Kind::Report, 100000}, {Kind::Report, 200000},
         {Kind::Unplug, 300000}, {Kind::Replug, 600000}, {Kind::Report, 600000},
         {Kind::Report, 700000}, {Kind::Report, 800000}, {Kind::End, 800000}};
-    EXPECT_EQ(timeline, expected);
+    EXPECT_EQ(Timeline(steps), expected);
 }
 
 TEST(ScenarioPlaying, LoopingScenariosPlayOnePass) {
@@ -128,15 +132,10 @@ TEST(RecordingPlaying, ReportsAsRecorded) {
 TEST(RecordingPlaying, CuesDropTheReportsWhileUnplugged) {
     BoardPlayer player(Recording({0, 10000, 20000, 30000, 40000}), PlugCue{10000, 30000});
     const auto steps = PlayAll(player);
-    std::vector<std::pair<Kind, int64_t>> timeline;
-    for (const Played& step : steps) {
-        timeline.emplace_back(step.kind, step.micros);
-    }
     // A cue at a report's time comes before it.
-    const std::vector<std::pair<Kind, int64_t>> expected{
-        {Kind::Report, 0},     {Kind::Unplug, 10000}, {Kind::Replug, 30000},
-        {Kind::Report, 30000}, {Kind::Report, 40000}, {Kind::End, 40000}};
-    EXPECT_EQ(timeline, expected);
+    const TimedKinds expected{{Kind::Report, 0},     {Kind::Unplug, 10000}, {Kind::Replug, 30000},
+                              {Kind::Report, 30000}, {Kind::Report, 40000}, {Kind::End, 40000}};
+    EXPECT_EQ(Timeline(steps), expected);
     EXPECT_EQ(steps[3].data[0], 4) << "the fourth recorded report follows the replug";
 }
 

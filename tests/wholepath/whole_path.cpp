@@ -70,11 +70,4 @@ std::vector<FrameTouch> FrameTouches(const std::vector<EngineCall>& calls, doubl
     return touches;
 }
 
-sim::Scenario ScenarioOf(const std::string& text) {
-    sim::ScenarioError error;
-    auto scenario = sim::ParseScenario(text, error);
-    EXPECT_TRUE(scenario.has_value()) << error.Text();
-    return scenario.value_or(sim::Scenario{});
-}
-
 }  // namespace kv::test

@@ -24,6 +24,7 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/main_loop_fakes.h"
 #include "tests/support/recording_touch_engines.h"
+#include "tests/support/scenario_text.h"
 
 namespace kv::test {
 
@@ -108,8 +109,5 @@ struct FrameTouch {
 };
 std::vector<FrameTouch> FrameTouches(const std::vector<EngineCall>& calls, double fromSeconds,
                                      double toSeconds);
-
-// Parses scenario text; a failure fails the calling test with the line and the reason.
-sim::Scenario ScenarioOf(const std::string& text);
 
 }  // namespace kv::test

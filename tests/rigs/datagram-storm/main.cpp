@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -105,6 +106,18 @@ struct Options {
     uint64_t rate = 1000;
 };
 
+// Reads a decimal into field when it is one within [low, high]; false otherwise.
+template <class T>
+bool ReadDecimal(std::string_view text, T& field, T low = std::numeric_limits<T>::min(),
+                 T high = std::numeric_limits<T>::max()) {
+    const auto number = kv::ParseDecimal<T>(text);
+    if (!number || *number < low || *number > high) {
+        return false;
+    }
+    field = *number;
+    return true;
+}
+
 bool ReadOptions(int argc, char** argv, Options& options) {
     kv::CommandLine line(argc, argv);
     while (!line.AtEnd()) {
@@ -114,39 +127,27 @@ bool ReadOptions(int argc, char** argv, Options& options) {
             continue;
         }
         const auto value = word.name == "--help" ? std::nullopt : line.ValueOf(word);
-        if (word.name == "--port" && value) {
+        if (!value) {
+            return false;
+        }
+        bool valid = false;
+        if (word.name == "--port") {
             const auto port = kv::ParsePort(*value);
-            if (!port || *port == 0) {
-                return false;
-            }
-            options.port = *port;
-        } else if (word.name == "--count" && value) {
-            const auto count = kv::ParseDecimal<uint64_t>(*value);
-            if (!count) {
-                return false;
-            }
-            options.count = *count;
-        } else if (word.name == "--sources" && value) {
-            const auto sources = kv::ParseDecimal<int>(*value);
-            if (!sources || *sources < 1 || *sources > 1000) {
-                return false;
-            }
-            options.sources = *sources;
-        } else if (word.name == "--seed" && value) {
-            const auto seed = kv::ParseDecimal<uint64_t>(*value);
-            if (!seed) {
-                return false;
-            }
-            options.seed = *seed;
-        } else if (word.name == "--rate" && value) {
-            const auto rate = kv::ParseDecimal<uint64_t>(*value);
-            if (!rate) {
-                return false;
-            }
-            options.rate = *rate;
-        } else if (word.name == "--records" && value && (*value == "status" || *value == "all")) {
+            valid = port && *port != 0;
+            options.port = valid ? *port : options.port;
+        } else if (word.name == "--count") {
+            valid = ReadDecimal(*value, options.count);
+        } else if (word.name == "--sources") {
+            valid = ReadDecimal(*value, options.sources, 1, 1000);
+        } else if (word.name == "--seed") {
+            valid = ReadDecimal(*value, options.seed);
+        } else if (word.name == "--rate") {
+            valid = ReadDecimal(*value, options.rate);
+        } else if (word.name == "--records") {
+            valid = *value == "status" || *value == "all";
             options.allRecords = *value == "all";
-        } else {
+        }
+        if (!valid) {
             return false;
         }
     }
@@ -197,7 +198,26 @@ struct Counts {
     std::atomic<uint64_t> sent{0};
     std::atomic<uint64_t> failed{0};
     std::atomic<uint64_t> bytes{0};
+
+    // Counts one datagram by what sendto returned for it.
+    void Note(ssize_t result) {
+        if (result < 0) {
+            ++failed;
+        } else {
+            ++sent;
+            bytes += static_cast<uint64_t>(result);
+        }
+    }
 };
+
+// The Driver's port on the loopback address.
+sockaddr_in DriverAddress(uint16_t port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return to;
+}
 
 // A valid record frame with random payload bytes and random event words, at out.
 size_t RecordDatagram(const std::vector<std::vector<uint8_t>>& frames, Random& random,
@@ -272,10 +292,7 @@ void Storm(const Options& options, const std::vector<std::vector<uint8_t>>& fram
         introduced.ArriveAndWait();
         return;
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(options.port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = DriverAddress(options.port);
     Random random(seed);
     std::vector<uint8_t> datagram(65536);
     // Over a second per source ahead of this one, and some to spare on a busy machine.
@@ -290,14 +307,8 @@ void Storm(const Options& options, const std::vector<std::vector<uint8_t>>& fram
         } else {
             length = MakeDatagram(frames, random, datagram);
         }
-        const ssize_t sent = sendto(fd, datagram.data(), length, 0,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        if (sent < 0) {
-            ++counts.failed;
-        } else {
-            ++counts.sent;
-            counts.bytes += static_cast<uint64_t>(sent);
-        }
+        counts.Note(sendto(fd, datagram.data(), length, 0, reinterpret_cast<const sockaddr*>(&to),
+                           sizeof to));
     }
     close(fd);
 }
@@ -313,10 +324,7 @@ void Flood(const Options& options, Counts& counts) {
         }
         sockets.push_back(fd);
     }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(options.port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to = DriverAddress(options.port);
     Random random(options.seed);
     std::vector<uint8_t> datagram(1500);
     const auto start = std::chrono::steady_clock::now();
@@ -327,14 +335,8 @@ void Flood(const Options& options, Counts& counts) {
         }
         const size_t length = 1 + random.Below(datagram.size());
         random.Fill(datagram.data(), length);
-        const ssize_t sent = sendto(sockets[i % sockets.size()], datagram.data(), length, 0,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
-        if (sent < 0) {
-            ++counts.failed;
-        } else {
-            ++counts.sent;
-            counts.bytes += static_cast<uint64_t>(sent);
-        }
+        counts.Note(sendto(sockets[i % sockets.size()], datagram.data(), length, 0,
+                           reinterpret_cast<const sockaddr*>(&to), sizeof to));
     }
     for (const int fd : sockets) {
         close(fd);
