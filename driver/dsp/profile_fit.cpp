@@ -93,6 +93,21 @@ Fitted FitShape(int32_t from, int32_t to, const float* signal, float start, cons
     return FitAt(from, to, signal, x, shape);
 }
 
+// Moves the two steps of a learnt table around a place (share: how far it lies beyond step j)
+// towards value, each by its nearness, as a running mean over at most memory frames.
+template <size_t N>
+void LearnAround(std::array<float, N>& table, std::array<float, N>& frames, int32_t j, float share,
+                 float value, float memory) {
+    for (const auto& [step, weight] : {std::pair{j, 1.0f - share}, std::pair{j + 1, share}}) {
+        float& seen = frames[static_cast<size_t>(step)];
+        float& entry = table[static_cast<size_t>(step)];
+        seen = std::min(seen + weight, memory);
+        if (seen > 0.0f) {
+            entry += weight / seen * (value - entry);
+        }
+    }
+}
+
 }  // namespace
 
 float ProfileFit::Model(float x) const {
@@ -196,14 +211,7 @@ void ProfileFit::LearnTable(int32_t k, int32_t count, const float* signal, float
         // The reading goes to the two steps around its distance, each by its nearness.
         const float share = at - static_cast<float>(j);
         const float value = signal[i] / height;
-        for (const auto& [step, weight] : {std::pair{j, 1.0f - share}, std::pair{j + 1, share}}) {
-            auto& frames = itsTableFrames[static_cast<size_t>(step)];
-            auto& entry = itsTable[static_cast<size_t>(step)];
-            frames = std::min(frames + weight, kTableMemory);
-            if (frames > 0.0f) {
-                entry += weight / frames * (value - entry);
-            }
-        }
+        LearnAround(itsTable, itsTableFrames, j, share, value, kTableMemory);
     }
     if (!itsTableTrusted) {
         // Every distance the fit asks for must have been seen often.
@@ -246,14 +254,7 @@ void ProfileFit::Refine(int32_t k, int32_t count, const float* signal, bool clea
         // What the three-value fit puts the finger at beyond the table's fit, by the table's
         // place: its own noise averages out there, as the table's place hardly has any.
         const float beyond = place - fit.place;
-        for (const auto& [step, weight] : {std::pair{j, 1.0f - share}, std::pair{j + 1, share}}) {
-            auto& frames = itsPhaseFrames[static_cast<size_t>(step)];
-            auto& entry = itsPhase[static_cast<size_t>(step)];
-            frames = std::min(frames + weight, kTableMemory);
-            if (frames > 0.0f) {
-                entry += weight / frames * (beyond - entry);
-            }
-        }
+        LearnAround(itsPhase, itsPhaseFrames, j, share, beyond, kTableMemory);
         if (!itsPhaseTrusted) {
             itsPhaseTrusted = std::all_of(itsPhaseFrames.begin(), itsPhaseFrames.end(),
                                           [](float frames) { return frames >= kTableNeeded; });
