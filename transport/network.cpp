@@ -1,22 +1,15 @@
-// The UDP endpoint: its loopback socket, receive thread, frame cutting, sending, and who may
-// speak to it.
+// The UDP endpoint: what both programs' sides share (the address, the bind and its retries, the
+// receive thread, the locked send, the stop), and the endpoint's face.
 #include "transport/network.h"
-
-#include <unistd.h>
 
 #include <boost/asio/ip/address.hpp>
 #include <chrono>
-#include <exception>
 
 #include "protocol/wire.h"
-#include "transport/network_impl.h"
+#include "transport/controller_endpoint.h"
+#include "transport/driver_endpoint.h"
 
 namespace kv {
-
-// Set on the receive thread while it answers one peer (publish-all, the hello's DoReset):
-// those records go to that peer only, not to everyone.
-thread_local const Network::Impl* tDirectedBy = nullptr;
-thread_local uint64_t tDirectedTo = 0;
 
 bool Network::Impl::Resolve() {
     boost::system::error_code ec;
@@ -39,7 +32,7 @@ bool Network::Impl::Bind() {
     std::unique_lock lock(socketMutex);
     // Programs this one starts (the Controller starts the Driver) do not inherit the socket.
     const UdpEndpoint local{address, config.localPort};
-    const std::string failure = client ? client->Open(local, false) : serverSocket.Open(local);
+    const std::string failure = Open(local);
     if (!failure.empty()) {
         std::lock_guard errorLock(errorMutex);
         error = "cannot bind UDP " + config.address + ":" + std::to_string(config.localPort) +
@@ -80,221 +73,24 @@ bool Network::Impl::SendDatagram(const uint8_t* bytes, size_t length, uint64_t t
     if (!Socket().IsOpen() || stopping) {
         return false;
     }
-    if (client) {
-        return client->Send(bytes, length);
-    }
-    return serverSocket.SendTo(bytes, length, Unpack(to)) == SendStatus::Sent;
-}
-
-// The driver's send: to the peer being answered, or else to every peer heard within the last
-// 5000 ms. A peer silent for longer is marked so, and its next datagram is first contact.
-// Returns the bytes sent, or the milliseconds of silence when no peer is left.
-int32_t Network::Impl::SendToPeers(const uint8_t* bytes, size_t length) {
-    const auto sent = static_cast<int32_t>(length);
-    if (tDirectedBy == this) {
-        return SendDatagram(bytes, length, tDirectedTo) ? sent : 0;
-    }
-    const int64_t now = Now();
-    int32_t result = 0;
-    bool anyLive = false;
-    for (PeerSlot& slot : peers) {
-        const uint64_t endpoint = slot.endpoint;
-        if (endpoint == 0) {
-            continue;
-        }
-        if (now - slot.lastHeard >= kPeerSilenceMs) {
-            slot.connected = false;
-            continue;
-        }
-        anyLive = true;
-        // One failing peer (a kvctl that has ended) never keeps the others from their record.
-        if (SendDatagram(bytes, length, endpoint)) {
-            result = sent;
-        }
-    }
-    if (!anyLive) {
-        return ClampMs(registry.SilenceMs());
-    }
-    return result;
+    return Transmit(bytes, length, to);
 }
 
 void Network::Impl::SendHello() {
     const auto hello = wire::HelloDatagram(registry.SenderId());
-    if (!SendDatagram(hello.data(), hello.size(), peer) && !IsDriver()) {
-        connected = false;
+    if (!SendDatagram(hello.data(), hello.size(), peer)) {
+        OnSendFailed();
     }
-}
-
-// The slot of a source: its own, a free one, or the one heard least recently.
-PeerSlot& Network::Impl::SlotFor(uint64_t endpoint) {
-    PeerSlot* oldest = &peers[0];
-    for (PeerSlot& slot : peers) {
-        if (slot.endpoint == endpoint) {
-            return slot;
-        }
-    }
-    for (PeerSlot& slot : peers) {
-        if (slot.endpoint == 0) {
-            oldest = &slot;
-            break;
-        }
-        if (slot.lastHeard < oldest->lastHeard) {
-            oldest = &slot;
-        }
-    }
-    oldest->connected = false;
-    oldest->helloPending = false;  // the hello's sender is gone from the table
-    oldest->endpoint = endpoint;
-    return *oldest;
-}
-
-bool Network::Impl::NextDatagram(size_t& received, PeerSlot*& from) {
-    uint64_t endpoint = 0;
-    if (held.Pop(receiveBuffer.data(), received, endpoint)) {
-        stopHeld = stopHeld && !held.Empty();  // the stop request held is out, if it was last
-    } else if (client) {
-        if (!NextFromDriver(received)) {
-            return false;
-        }
-        endpoint = Pack(client->Peer());
-    } else {
-        const Received arrival = serverSocket.Receive(receiveBuffer.data(), receiveBuffer.size(),
-                                                      LoopbackSocket::kWaitForever);
-        if (stopping) {
-            return false;
-        }
-        if (arrival.status != Received::Status::Datagram) {
-            return false;
-        }
-        received = arrival.length;
-        if (Screen(arrival.source, receiveBuffer.data(), received) != Arrival::Taken) {
-            return false;
-        }
-        endpoint = Pack(arrival.source);
-    }
-    Stamp(endpoint, from);
-    return true;
-}
-
-// The controller hears the driver's port alone, and only while a program of our own user's (or
-// root's) holds it: what comes from elsewhere never counts as the driver being heard.
-bool Network::Impl::NextFromDriver(size_t& received) {
-    const ClientSocket::Arrival arrival =
-        client->Receive(receiveBuffer.data(), receiveBuffer.size(), LoopbackSocket::kWaitForever);
-    if (stopping) {
-        return false;
-    }
-    switch (arrival.status) {
-        case ClientSocket::Arrival::Status::Datagram:
-            received = arrival.length;
-            return true;
-        case ClientSocket::Arrival::Status::Ignored:
-            ++ignored;
-            ++datagrams;
-            return false;
-        case ClientSocket::Arrival::Status::Refused:
-            ++datagrams;
-            return false;
-        default:
-            connected = false;
-            return false;
-    }
-}
-
-// Off the loopback, another user's, or without a whole frame: such a datagram is dropped
-// before it can take a peer slot, count as first contact or wait anywhere.
-Arrival Network::Impl::Screen(UdpEndpoint source, const uint8_t* bytes, size_t length) {
-    if (!IsLoopback(source.address)) {
-        ++ignored;
-        ++datagrams;
-        return Arrival::Dropped;
-    }
-    if (serverGate->Admit(source, {address, localPort}, Now()) != Admission::Accept) {
-        ++datagrams;
-        return Arrival::Dropped;
-    }
-    // The programs send whole frames; random bytes (a runaway program of our own user's) would
-    // otherwise take a peer slot and a publish-all per port.
-    if (!wire::HoldsFrame(bytes, length)) {
-        ++ignored;
-        ++datagrams;
-        return Arrival::Dropped;
-    }
-    return Arrival::Taken;
-}
-
-void Network::Impl::Stamp(uint64_t endpoint, PeerSlot*& from) {
-    if (IsDriver()) {
-        from = &SlotFor(endpoint);
-        from->lastHeard = Now();
-    } else {
-        peer = endpoint;
-        // A driver heard again after silence may be another one, or may have changed since:
-        // what it told before counts no more, and its publish-all follows.
-        if (registry.SilenceMs() >= kPeerSilenceMs) {
-            registry.ForgetArrivals();
-        }
-    }
-    registry.MarkPeerHeard();
-}
-
-// One received datagram, after its source has been checked and stamped.
-void Network::Impl::Handle(size_t received, PeerSlot* from) {
-    // Nothing here throws by design; should anything still do so, the datagram is dropped and
-    // the endpoint keeps serving instead of ending the program.
-    try {
-        if (IsDriver()) {
-            // A peer's first contact after silence: it gets every record before anything it
-            // sent is acted on.
-            answering = from->endpoint;
-            answeringSlot = from;
-            if (!from->connected) {
-                from->connected = true;
-                const DirectedSends toSource(this, answering);
-                PublishAll();
-            }
-        } else {
-            connected = true;
-        }
-        cutter.Append(receiveBuffer.data(), received, *this);
-        // A presence record stamps the registry after a publish-all has taken its time; the
-        // peer that sent it counts as heard from then too.
-        if (from != nullptr && from->lastHeard < registry.LastHeard()) {
-            from->lastHeard = registry.LastHeard();
-        }
-    } catch (const std::exception&) {
-    }
-    buffered = cutter.Buffered();
-    ++datagrams;
 }
 
 void Network::Impl::Run() {
-    if (!WaitForBind()) {
+    if (!WaitForBind() || !AwaitReady()) {
         return;
-    }
-    if (IsDriver()) {
-        while (!ready) {
-            if (stopping) {
-                return;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(kReadyPollMs));
-        }
     }
     SendHello();
     // The running flag is looked at once per datagram, as the driver's shutdown expects.
     while (running && !stopping) {
-        if (HelloAnswersDue()) {
-            AnswerHellos();
-            continue;
-        }
-        size_t received = 0;
-        PeerSlot* from = nullptr;
-        if (NextDatagram(received, from)) {
-            Handle(received, from);
-        }
-        // Dropped ones count too: a flood that never lets the socket empty delays no answer
-        // for longer than this many datagrams.
-        handledWhileHellosPending += hellosPending ? 1 : 0;
+        Serve();
     }
 }
 
@@ -326,15 +122,14 @@ void Network::Impl::Stop() {
 }
 
 Network::Network(Registry& registry, NetworkConfig config)
-    : impl_(std::make_unique<Impl>(registry, std::move(config))) {
+    : impl_(
+          config.role == ProgramRole::Driver
+              ? std::unique_ptr<Impl>(std::make_unique<DriverEndpoint>(registry, std::move(config)))
+              : std::make_unique<ControllerEndpoint>(registry, std::move(config))) {
     if (!impl_->resolved) {
         return;
     }
     impl_->Bind();
-    // The controller is running from the start; the driver's start-up sets the flag itself.
-    if (!impl_->IsDriver()) {
-        impl_->running = true;
-    }
     registry.SetTransport(this);
     impl_->registered = true;
     impl_->thread = std::thread([impl = impl_.get()] { impl->Run(); });
@@ -381,26 +176,11 @@ size_t Network::BufferedBytes() const {
 // the milliseconds of silence. The controller always sends; a failed send marks it
 // disconnected.
 int32_t Network::Send(const uint8_t* bytes, size_t length) {
-    if (!impl_->ok) {
-        return 0;
-    }
-    if (impl_->IsDriver()) {
-        return impl_->SendToPeers(bytes, length);
-    }
-    if (!impl_->SendDatagram(bytes, length, impl_->peer)) {
-        impl_->connected = false;
-        return 0;
-    }
-    return static_cast<int32_t>(length);
+    return impl_->ok ? impl_->Send(bytes, length) : 0;
 }
 
 void Network::OnPeersSilent() {
-    const int64_t now = impl_->Now();
-    for (PeerSlot& slot : impl_->peers) {
-        if (now - slot.lastHeard >= kPeerSilenceMs) {
-            slot.connected = false;
-        }
-    }
+    impl_->OnPeersSilent();
 }
 
 void Network::SendHello() {
@@ -414,24 +194,11 @@ void Network::SetReady() {
 }
 
 bool Network::Connected() const {
-    if (!impl_->IsDriver()) {
-        return impl_->connected;
-    }
-    for (const PeerSlot& slot : impl_->peers) {
-        if (slot.endpoint != 0 && slot.connected) {
-            return true;
-        }
-    }
-    return false;
+    return impl_->Connected();
 }
 
 size_t Network::LivePeers() const {
-    const int64_t now = impl_->Now();
-    size_t live = 0;
-    for (const PeerSlot& slot : impl_->peers) {
-        live += slot.endpoint != 0 && now - slot.lastHeard < kPeerSilenceMs ? 1 : 0;
-    }
-    return live;
+    return impl_->LivePeers();
 }
 
 void Network::SetRunning(bool running) {

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "protocol/wire.h"
-#include "transport/network_impl.h"
+#include "transport/driver_endpoint.h"
 
 namespace kv {
 
@@ -12,7 +12,7 @@ namespace kv {
 // it: the endpoint stopping, or a stop request among the datagrams that came meanwhile. A stop
 // then takes effect at once instead of after the rest of the 1.1 s. The pauses are spent
 // reading the socket: refusing costs nothing, and what is taken waits for its turn.
-void Network::Impl::PublishAll() {
+void DriverEndpoint::PublishAll() {
     const Clock& clock = registry.GetClock();
     for (const TableEntry& entry : registry.Table()) {
         entry.record->Send();
@@ -29,10 +29,9 @@ void Network::Impl::PublishAll() {
     }
 }
 
-void Network::Impl::HoldArrivals() {
+void DriverEndpoint::HoldArrivals() {
     for (int read = 0; read < kMaxReadsPerLook && !stopping; ++read) {
-        const Received arrival =
-            serverSocket.Receive(arrivalBuffer.data(), arrivalBuffer.size(), 0);
+        const Received arrival = socket.Receive(arrivalBuffer.data(), arrivalBuffer.size(), 0);
         // Nothing more now; an error (a peer gone, told by ICMP) ends this look too.
         if (arrival.status != Received::Status::Datagram) {
             return;
@@ -45,7 +44,7 @@ void Network::Impl::HoldArrivals() {
 
 // When the block is full the datagram is dropped (counted as ignored), unless it holds a stop
 // request: that one is kept in the place of the latest others.
-void Network::Impl::Hold(const uint8_t* bytes, size_t length, uint64_t from) {
+void DriverEndpoint::Hold(const uint8_t* bytes, size_t length, uint64_t from) {
     const bool stop = StopRequested(bytes, length);
     while (!held.Push(bytes, length, from)) {
         ++ignored;
@@ -57,7 +56,7 @@ void Network::Impl::Hold(const uint8_t* bytes, size_t length, uint64_t from) {
     stopHeld = stopHeld || stop;
 }
 
-bool Network::Impl::StopRequested(const uint8_t* bytes, size_t length) const {
+bool DriverEndpoint::StopRequested(const uint8_t* bytes, size_t length) const {
     const int32_t stopAddress = registry.driverDoStop.Address();
     for (size_t i = 0; i + wire::kFrameHeader <= length; ++i) {
         if (bytes[i] == 0x00 && bytes[i + 1] == 0xFF && bytes[i + 2] == wire::kCommandRecord &&
@@ -70,7 +69,7 @@ bool Network::Impl::StopRequested(const uint8_t* bytes, size_t length) const {
     return false;
 }
 
-bool Network::Impl::HelloAnswersDue() {
+bool DriverEndpoint::HelloAnswersDue() {
     if (!hellosPending) {
         return false;
     }
@@ -80,14 +79,14 @@ bool Network::Impl::HelloAnswersDue() {
     if (!held.Empty()) {
         return false;
     }
-    return serverSocket.Waiting() == 0;
+    return socket.Waiting() == 0;
 }
 
 // One publish-all and DoReset for the next peer with hellos waiting, however many it sent: a
 // hello that arrives during the publish-all marks the peer again and gets a complete one after
 // it. One peer at a time, so that a new peer's first contact, or the next peer's hello, waits
 // for one publish-all at most and not for everyone's.
-void Network::Impl::AnswerHellos() {
+void DriverEndpoint::AnswerHellos() {
     handledWhileHellosPending = 0;
     PeerSlot* next = nullptr;
     size_t waiting = 0;
@@ -119,12 +118,7 @@ void Network::Impl::AnswerHellos() {
 // sequence is complete. Both go to the peer that asked, once the datagrams already waiting
 // have been read (AnswerHellos): the 38 records take over a second, and a peer that says hello
 // again and again meanwhile is owed one more publish-all, not one per hello.
-void Network::Impl::OnHello() {
-    if (!IsDriver()) {
-        // The driver says hello as it starts: a new driver, whose records are still to come.
-        registry.ForgetArrivals();
-        return;
-    }
+void DriverEndpoint::OnHello() {
     if (answeringSlot == nullptr) {
         return;
     }
