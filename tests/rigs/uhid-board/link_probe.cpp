@@ -1,12 +1,6 @@
 // link-probe: a minimal controller on loopback that prints what the driver says about its
 // sensor link (Connected, frames in the last period) and its heartbeat, one line each.
 // Used where the live wire commands are not available, e.g. inside the test machine.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +9,7 @@
 #include "common/clock.h"
 #include "protocol/registry.h"
 #include "protocol/wire.h"
+#include "transport/loopback_socket.h"
 #include "transport/network.h"
 
 namespace {
@@ -56,16 +51,13 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
-        std::perror("link-probe: socket");
+    constexpr uint32_t kLoopback = 0x7F000001;
+    kv::LoopbackSocket socket;
+    if (const std::string failure = socket.Open({kLoopback, 0}); !failure.empty()) {
+        std::fprintf(stderr, "link-probe: cannot open a loopback socket: %s\n", failure.c_str());
         return 1;
     }
-    sockaddr_in driver = local;
-    driver.sin_port = htons(static_cast<uint16_t>(port));
+    const kv::UdpEndpoint driver{kLoopback, static_cast<uint16_t>(port)};
 
     kv::Registry registry(kv::ProgramRole::Controller);
     const kv::Clock& clock = kv::DefaultClock();
@@ -78,20 +70,15 @@ int main(int argc, char** argv) {
         if (clock.NowMs() >= nextHello) {
             // Any datagram keeps the driver talking; the hello is the smallest.
             const auto hello = kv::wire::HelloDatagram(registry.SenderId());
-            ::sendto(fd, hello.data(), hello.size(), 0, reinterpret_cast<sockaddr*>(&driver),
-                     sizeof(driver));
+            socket.SendTo(hello.data(), hello.size(), driver);
             nextHello += 1000;
         }
-        pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, 100) <= 0) {
-            continue;
-        }
-        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (got <= 0) {
+        const kv::Received got = socket.Receive(buffer.data(), buffer.size(), 100);
+        if (got.status != kv::Received::Status::Datagram || got.length == 0) {
             continue;
         }
         const kv::DeliverResult result =
-            registry.Deliver(buffer.data(), 0, static_cast<int32_t>(got));
+            registry.Deliver(buffer.data(), 0, static_cast<int32_t>(got.length));
         const double t = static_cast<double>(clock.NowMs() - start) / 1000.0;
         if (result.record == &registry.commsActStatus && result.parsed) {
             std::printf("status %.2f connected=%d frames=%d\n", t,
@@ -120,6 +107,5 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    ::close(fd);
     return sawStatus ? 0 : 1;
 }
