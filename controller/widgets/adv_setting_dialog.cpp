@@ -16,19 +16,9 @@
 #include "controller/models/sensor_models.h"
 #include "controller/platform/autostart.h"
 #include "controller/widgets/main_dialog.h"
+#include "controller/widgets/named_widget.h"
 
 namespace kv::controller {
-
-namespace {
-
-template <class W>
-W* Named(W* widget, const char* id, const QString& text) {
-    widget->setObjectName(QString::fromLatin1(id));
-    widget->setAccessibleName(text);
-    return widget;
-}
-
-}  // namespace
 
 std::optional<int> ParseElectrodeCount(const QString& text) {
     bool ok = false;

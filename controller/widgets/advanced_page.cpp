@@ -34,6 +34,7 @@
 #include "controller/widgets/adv_setting_dialog.h"
 #include "controller/widgets/initial_dialog.h"
 #include "controller/widgets/main_dialog.h"
+#include "controller/widgets/named_widget.h"
 #include "controller/widgets/progress_window.h"
 
 namespace kv::controller {
@@ -44,17 +45,6 @@ namespace {
 // The click modes the Mouse Control radios stand for, in their order.
 constexpr std::array<ClickMode, 3> kMouseModes = {ClickMode::MoveOnly, ClickMode::Drag,
                                                   ClickMode::HoldWhereLanded};
-
-template <class W>
-W* Named(W* widget, const char* id, const QString& text) {
-    widget->setObjectName(QString::fromLatin1(id));
-    widget->setAccessibleName(text.trimmed());
-    return widget;
-}
-
-QPushButton* Button(const QString& text, const char* id, QWidget* parent) {
-    return Named(new QPushButton(text, parent), id, text);
-}
 
 QSlider* EdgeSlider(Qt::Orientation orientation, const char* id, const QString& name,
                     QWidget* parent) {
@@ -203,9 +193,9 @@ void Kelvarin_Advanced::Build() {
 
     auto* driverGroup = Named(new QGroupBox(tr("Driver"), this), "DriverGroup", tr("Driver"));
     boot_ = Named(new QCheckBox(tr(" Boot with OS"), driverGroup), "1001", tr(" Boot with OS"));
-    startButton_ = Button(tr("Start driver"), "1020", driverGroup);
-    stopButton_ = Button(tr("Stop driver"), "1019", driverGroup);
-    resetButton_ = Button(tr("Factory Reset"), "1033", driverGroup);
+    startButton_ = NamedButton(tr("Start driver"), "1020", driverGroup);
+    stopButton_ = NamedButton(tr("Stop driver"), "1019", driverGroup);
+    resetButton_ = NamedButton(tr("Factory Reset"), "1033", driverGroup);
     auto* driverLayout = new QVBoxLayout(driverGroup);
     driverLayout->addWidget(boot_);
     driverLayout->addWidget(startButton_);
@@ -231,7 +221,7 @@ void Kelvarin_Advanced::Build() {
 
     auto* customGroup =
         Named(new QGroupBox(tr("Customization"), this), "Customization", tr("Customization"));
-    settingButton_ = Button(tr("Setting..."), "1036", customGroup);
+    settingButton_ = NamedButton(tr("Setting..."), "1036", customGroup);
     auto* customLayout = new QVBoxLayout(customGroup);
     customLayout->addWidget(settingButton_);
     connect(settingButton_, &QPushButton::clicked, this, &Kelvarin_Advanced::OpenSetting);
@@ -252,7 +242,7 @@ void Kelvarin_Advanced::Build() {
     }
     auto stepper = [this, edgeGroup](QSlider* slider, const char* id, const QString& text,
                                      int delta) {
-        auto* button = Button(text, id, edgeGroup);
+        auto* button = NamedButton(text, id, edgeGroup);
         button->setAccessibleDescription(slider->accessibleName());
         connect(button, &QPushButton::clicked, this,
                 [slider, delta] { slider->setValue(StepEdgePosition(slider->value(), delta)); });

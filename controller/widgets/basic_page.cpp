@@ -15,6 +15,7 @@
 
 #include "controller/models/auto_adaption.h"
 #include "controller/widgets/basic_graph.h"
+#include "controller/widgets/named_widget.h"
 #include "controller/widgets/progress_window.h"
 #include "protocol/record_ranges.h"
 
@@ -28,17 +29,6 @@ constexpr int kSliderMax = ranges::kSense.max;
 // The buttons keep values within 1 .. 49; only the sliders reach 0 and 50.
 constexpr int kButtonMin = 1;
 constexpr int kButtonMax = 49;
-
-template <class W>
-W* Named(W* widget, const char* id, const QString& text) {
-    widget->setObjectName(QString::fromLatin1(id));
-    widget->setAccessibleName(text);
-    return widget;
-}
-
-QPushButton* Button(const QString& text, const char* id, QWidget* parent) {
-    return Named(new QPushButton(text, parent), id, text);
-}
 
 QGroupBox* Group(const QString& text, const char* id, QWidget* parent) {
     return Named(new QGroupBox(text, parent), id, text);
@@ -96,27 +86,27 @@ void Kelvarin_Basic::Build() {
     statusLayout->addWidget(enable_);
 
     checkerGroup_ = Group(tr("Checker"), "1048", this);
-    graphButton_ = Button(tr("Graph"), "1002", checkerGroup_);
-    monitorButton_ = Button(tr("Monitor"), "1003", checkerGroup_);
+    graphButton_ = NamedButton(tr("Graph"), "1002", checkerGroup_);
+    monitorButton_ = NamedButton(tr("Monitor"), "1003", checkerGroup_);
     auto* checkerLayout = new QHBoxLayout(checkerGroup_);
     checkerLayout->addWidget(graphButton_);
     checkerLayout->addWidget(monitorButton_);
 
     adaptionGroup_ = Group(tr("Adaption"), "1049", this);
-    autoButton_ = Button(tr("Auto"), "1007", adaptionGroup_);
-    manualButton_ = Button(tr("Manual"), "1012", adaptionGroup_);
+    autoButton_ = NamedButton(tr("Auto"), "1007", adaptionGroup_);
+    manualButton_ = NamedButton(tr("Manual"), "1012", adaptionGroup_);
     auto* adaptionLayout = new QHBoxLayout(adaptionGroup_);
     adaptionLayout->addWidget(autoButton_);
     adaptionLayout->addWidget(manualButton_);
 
     senseGroup_ = Group(tr("Sensitivity"), "1050", this);
-    senseDown_ = Button(QStringLiteral("-"), "1004", senseGroup_);
-    senseUp_ = Button(QStringLiteral("+"), "1005", senseGroup_);
+    senseDown_ = NamedButton(QStringLiteral("-"), "1004", senseGroup_);
+    senseUp_ = NamedButton(QStringLiteral("+"), "1005", senseGroup_);
     senseSlider_ = Slider("1006", tr("Sensitivity"), senseGroup_);
     senseLabel_ = Named(new QLabel(tr("Sensitivity"), senseGroup_), "1053", tr("Sensitivity"));
     level_ = Named(new LevelBar(registry_, senseGroup_), "1024", tr("Sense RealTime Value"));
-    thresholdDown_ = Button(QStringLiteral("-"), "1008", senseGroup_);
-    thresholdUp_ = Button(QStringLiteral("+"), "1009", senseGroup_);
+    thresholdDown_ = NamedButton(QStringLiteral("-"), "1008", senseGroup_);
+    thresholdUp_ = NamedButton(QStringLiteral("+"), "1009", senseGroup_);
     thresholdSlider_ = Slider("1010", tr("Threshold"), senseGroup_);
     thresholdLabel_ = Named(new QLabel(tr("Threshold"), senseGroup_), "1054", tr("Threshold"));
     for (QPushButton* button : {senseDown_, senseUp_, thresholdDown_, thresholdUp_}) {
@@ -134,7 +124,7 @@ void Kelvarin_Basic::Build() {
     senseLayout->addWidget(thresholdUp_, 4, 2);
 
     calibGroup_ = Group(tr("Calibration"), "1051", this);
-    calibButton_ = Button(tr("Calibration"), "1023", calibGroup_);
+    calibButton_ = NamedButton(tr("Calibration"), "1023", calibGroup_);
     auto* calibLayout = new QHBoxLayout(calibGroup_);
     calibLayout->addWidget(calibButton_);
 
