@@ -48,14 +48,12 @@ SensorLayout LayoutOfModelCode(int32_t code) {
 
 SensorLayout LayoutOf(const Registry& registry) {
     const Split& split = registry.splitState;
-    SensorLayout layout;
-    layout.split0 = split.Split0;
-    layout.split1 = split.Split1;
-    layout.flip0 = split.Flip0;
-    layout.flip1 = split.Flip1;
-    layout.flip2 = split.Flip2;
-    layout.muxSize = registry.commsReqState.MuxSize;
-    return layout;
+    return {.split0 = split.Split0,
+            .split1 = split.Split1,
+            .flip0 = split.Flip0,
+            .flip1 = split.Flip1,
+            .flip2 = split.Flip2,
+            .muxSize = registry.commsReqState.MuxSize};
 }
 
 void SetLayout(Registry& registry, const SensorLayout& layout) {

@@ -113,13 +113,11 @@ EdgeStretch EdgeStretch::FromSettings(const EdgeState& edge) {
 }
 
 ExclusionSettings ExclusionSettings::FromSettings(const CalibrationState& state) {
-    ExclusionSettings s;
-    s.flag = state.exclude_edge_flag;
-    s.left = state.exclude_edge_left;
-    s.top = state.exclude_edge_top;
-    s.right = state.exclude_edge_right;
-    s.bottom = state.exclude_edge_bottom;
-    return s;
+    return {.flag = state.exclude_edge_flag,
+            .left = state.exclude_edge_left,
+            .top = state.exclude_edge_top,
+            .right = state.exclude_edge_right,
+            .bottom = state.exclude_edge_bottom};
 }
 
 CalibrationModel::CalibrationModel(Registry& registry, const DisplayInfo& display)

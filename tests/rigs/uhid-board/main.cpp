@@ -30,13 +30,11 @@ void OnReplugSignal(int) {
 }
 
 kv::uhid::DeviceIdentity IdentityOf(const kv::sim::HidRecording& recording) {
-    kv::uhid::DeviceIdentity identity;
-    identity.name = recording.name;
-    identity.bus = recording.bus;
-    identity.vendor = recording.vendor;
-    identity.product = recording.product;
-    identity.descriptor = recording.descriptor;
-    return identity;
+    return {.name = recording.name,
+            .bus = recording.bus,
+            .vendor = recording.vendor,
+            .product = recording.product,
+            .descriptor = recording.descriptor};
 }
 
 std::optional<kv::uhidboard::BoardPlayer> MakePlayer(const kv::uhidboard::BoardOptions& options) {
