@@ -112,23 +112,20 @@ Registry::Registry(ProgramRole role, const Clock& clock)
 void Registry::Register(int index, DataManipulation& record, int32_t& address) {
     const TableRow& row = kTableRows[static_cast<size_t>(index)];
     TableEntry& entry = table_[static_cast<size_t>(index)];
-    entry.kind = row.kind;
-    entry.object = row.object;
-    entry.topic = row.topic;
-    entry.tag = row.tag;
-    entry.payloadPreset = row.preset;
-    entry.record = &record;
-    entry.address = address;
-    entry.settable = row.settable;
-
-    RecordHeader header;
-    header.object = row.object;
-    header.kind = row.kind;
-    header.topic = row.topic;
-    header.payloadSize = row.preset;
-    header.tag = row.tag;
-    header.settable = row.settable;
-    record.SetHeader(header);
+    entry = {.kind = row.kind,
+             .object = row.object,
+             .topic = row.topic,
+             .tag = row.tag,
+             .payloadPreset = row.preset,
+             .record = &record,
+             .address = address,
+             .settable = row.settable};
+    record.SetHeader({.kind = row.kind,
+                      .object = row.object,
+                      .topic = row.topic,
+                      .payloadSize = row.preset,
+                      .tag = row.tag,
+                      .settable = row.settable});
     record.SetAddress(address);
     record.SetRegistration(entry);
     record.SetOwner(this);
