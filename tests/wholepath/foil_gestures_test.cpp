@@ -17,6 +17,7 @@
 namespace kv {
 namespace {
 
+using test::Layout;
 using test::ScenarioOf;
 using test::WholePath;
 
@@ -42,12 +43,6 @@ const Foil kFoils[] = {
     {"NoisyWide", "B64", "seed 3\nnoise 1\nwidth 1.0\n", 9},
     {"LargeFoil", "S128", "seed 5\ndrift 2\n", 5},
 };
-
-SensorLayout Layout(const char* model) {
-    const auto layout = LayoutForModel(model);
-    EXPECT_TRUE(layout.has_value()) << model;
-    return layout.value_or(SensorLayout{});
-}
 
 // The peaks the detector handed to the engines, replayed frame by frame into the real touch
 // engine of a mode, with the periodic steps where the loop took them.

@@ -20,6 +20,7 @@ namespace kv {
 namespace {
 
 using test::FrameTouches;
+using test::Layout;
 using test::ScenarioOf;
 using test::TempDir;
 using test::WholePath;
@@ -27,12 +28,6 @@ using test::WholePath;
 // One frame period at the scenarios' 100 frames per second: the clock follows the frames,
 // so the two-second task falls on the same frame in every run.
 constexpr int kFrameMs = 10;
-
-SensorLayout Layout(const std::string& model) {
-    const auto layout = LayoutForModel(model);
-    EXPECT_TRUE(layout.has_value()) << model;
-    return layout.value_or(SensorLayout{});
-}
 
 // Replays a recording unpaced through a fresh rig until every report has been delivered.
 void Replay(WholePath& rig, const sim::HidRecording& recording) {
