@@ -99,6 +99,15 @@ std::map<uint16_t, std::pair<int, int>> LandingsAndLifts(const std::vector<test:
     return counts;
 }
 
+// Two contacts were sent, and each landed once and lifted once.
+void ExpectTwoContactsLandingAndLiftingOnce(const std::vector<test::Contact>& sent) {
+    const auto counts = LandingsAndLifts(sent);
+    ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
+    for (const auto& [number, landingsAndLifts] : counts) {
+        EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
+    }
+}
+
 struct Gesture {
     const char* name;
     const char* events;  // two fingers down at 6 s, up at 9 s
@@ -139,11 +148,7 @@ TEST_P(TwoFingers, StayTwoContactsFromLandingToLift) {
 
     test::OutputRig out;
     Replay(rig.sink, out, TouchMode::TwoFingerNative);
-    const auto counts = LandingsAndLifts(out.contacts.contacts);
-    ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
-    for (const auto& [number, landingsAndLifts] : counts) {
-        EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
-    }
+    ExpectTwoContactsLandingAndLiftingOnce(out.contacts.contacts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gestures, TwoFingers,
@@ -186,11 +191,7 @@ TEST(PreciseCrossing, AFingerPassingThroughARestingOneLeavesTwoContacts) {
             test::OutputRig out;
             out.path = TouchPath::Precise;
             Replay(rig.sink, out, TouchMode::TwoFingerNative);
-            const auto counts = LandingsAndLifts(out.contacts.contacts);
-            ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
-            for (const auto& [number, landingsAndLifts] : counts) {
-                EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
-            }
+            ExpectTwoContactsLandingAndLiftingOnce(out.contacts.contacts);
         }
     }
 }
