@@ -41,6 +41,14 @@ using XDisplayPtr = std::unique_ptr<Display, XDisplayCloser>;
 XDisplayPtr OpenXDisplay(const std::string& name) {
     return XDisplayPtr(XOpenDisplay(name.c_str()));
 }
+// Where the server has the pointer, in root window pixels.
+std::pair<int, int> PointerPosition(Display* d) {
+    Window root = 0, child = 0;
+    int rootX = -1, rootY = -1, winX = 0, winY = 0;
+    unsigned int mask = 0;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+    return {rootX, rootY};
+}
 // Bounds only a failure (an event that never comes); nothing is measured.
 constexpr int kEventWaitMs = 20000;
 
@@ -77,14 +85,7 @@ protected:
         ASSERT_NE(observer, nullptr);
     }
 
-    std::pair<int, int> PointerPosition() {
-        Display* d = observer.get();
-        Window root = 0, child = 0;
-        int rootX = -1, rootY = -1, winX = 0, winY = 0;
-        unsigned int mask = 0;
-        XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
-        return {rootX, rootY};
-    }
+    std::pair<int, int> PointerPosition() { return test::PointerPosition(observer.get()); }
 
     // A mapped window over the whole screen that reports button presses and releases.
     Window MapListeningWindow() {
@@ -207,11 +208,7 @@ TEST(XvfbPointerDeviceTest, MovesLandOnTheIntendedPixelAcrossTheScreen) {
         report.primaryY = static_cast<float>((k * 389) % (kSteps + 1)) / kSteps;
         device.Update(&report);
         pointer->Sync();
-        Display* d = observer.get();
-        Window root = 0, child = 0;
-        int rootX = -1, rootY = -1, winX = 0, winY = 0;
-        unsigned int mask = 0;
-        XQueryPointer(d, DefaultRootWindow(d), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
+        const auto [rootX, rootY] = PointerPosition(observer.get());
         // The far edge (1.0) is the last pixel.
         const int wantX = std::min(static_cast<int>(kWidth * report.primaryX), kWidth - 1);
         const int wantY = std::min(static_cast<int>(kHeight * report.primaryY), kHeight - 1);

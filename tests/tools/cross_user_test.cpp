@@ -23,6 +23,7 @@
 namespace {
 
 using kv::PeerGate;
+using kv::test::Occurrences;
 using kv::test::Process;
 using kv::test::ReadFile;
 using kv::test::TempDir;
@@ -144,15 +145,6 @@ std::optional<unsigned long> KernelDrops(uint16_t port) {
     return std::nullopt;
 }
 
-// How often a phrase occurs in text.
-size_t Count(const std::string& text, const std::string& phrase) {
-    size_t count = 0;
-    for (size_t at = text.find(phrase); at != std::string::npos; at = text.find(phrase, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 // The owner's kvctl get, a few times one after the other (each meets the driver still sending
 // the last one's publish-alls, as a script's commands do), with no flood and with random datagrams
 // from 200 ports at 1000 a second, from another user and from the owner's own uid. Every command
@@ -218,7 +210,7 @@ TEST_F(CrossUser, AFloodFromAnyUserLeavesTheOwnersCommandsAsTheyWere) {
         // far as the rate allows, then how many more were left out); the owner's own is not
         // refused at all.
         const std::string said = ReadFile(log.File("driver-err"));
-        const size_t lines = Count(said, "refused datagrams from port");
+        const size_t lines = Occurrences(said, "refused datagrams from port");
         std::printf("driver --verbose: %zu lines about refused sources so far\n", lines);
         if (*phase.flooder == kOther) {
             const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(

@@ -8,8 +8,8 @@
 #include "tests/support/byte_builder.h"
 #include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
+#include "tests/tools/kvctl_encode.h"
 #include "tools/kvctl/frame_decode.h"
-#include "tools/kvctl/frame_encode.h"
 
 namespace {
 
@@ -17,6 +17,7 @@ using kv::test::ByteBuilder;
 using kv::test::Concat;
 using kv::test::FrameHead;
 using kv::test::kDriverHello;
+using kvtest::Encode;
 using kvtest::Json;
 
 struct Decoded {
@@ -36,17 +37,6 @@ Decoded Decode(const std::vector<uint8_t>& datagram) {
         }
     }
     return decoded;
-}
-
-std::vector<uint8_t> Encode(std::string record, std::vector<std::string> assignments = {},
-                            std::optional<int32_t> tag = std::nullopt) {
-    kv::kvctl::EncodeRequest request;
-    request.record = std::move(record);
-    request.assignments = std::move(assignments);
-    request.tag = tag;
-    const auto result = kv::kvctl::EncodeFrame(request);
-    EXPECT_TRUE(result.ok) << result.error;
-    return result.frame;
 }
 
 bool IsError(const Json& line) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/support/byte_builder.h"
+#include "tests/tools/kvctl_encode.h"
 #include "tools/kvctl/commands.h"
 #include "tools/kvctl/frame_encode.h"
 
@@ -15,19 +16,8 @@ using kv::kvctl::EncodeFrame;
 using kv::kvctl::EncodeRequest;
 using kv::test::ByteBuilder;
 using kv::test::FrameHead;
-
-std::vector<uint8_t> Encode(EncodeRequest request) {
-    const auto result = EncodeFrame(request);
-    EXPECT_TRUE(result.ok) << result.error;
-    return result.frame;
-}
-
-EncodeRequest Request(std::string record, std::vector<std::string> assignments = {}) {
-    EncodeRequest request;
-    request.record = std::move(record);
-    request.assignments = std::move(assignments);
-    return request;
-}
+using kvtest::Encode;
+using kvtest::Request;
 
 TEST(KvctlEncode, CountedEventCarriesValidAndSequenceInTheHeader) {
     EncodeRequest request = Request("Driver/DoStop");

@@ -16,6 +16,7 @@
 
 #include "protocol/registry.h"
 #include "tests/support/driver_program.h"
+#include "tests/support/monitor_touches.h"
 #include "tests/support/process_support.h"
 #include "tests/tools/json_reader.h"
 #include "tools/kvctl/record_json.h"
@@ -26,6 +27,8 @@ namespace {
 using kv::test::kDriver;
 using kv::test::kDriverHello;
 using kv::test::kWaitMs;
+using kv::test::MonitorTouch;
+using kv::test::MonitorTouches;
 using kv::test::Process;
 using kv::test::TempDir;
 using kv::test::UdpPeer;
@@ -308,27 +311,6 @@ TEST_F(KvctlLive, HelpDocumentsTheLiveCommands) {
     }
 }
 
-struct TouchLine {
-    int primary = -1;
-    double x = -1.0;
-    double y = -1.0;
-};
-
-std::vector<TouchLine> TouchLines(const std::string& text) {
-    std::vector<TouchLine> touches;
-    size_t start = 0;
-    while ((start = text.find("touch ", start)) != std::string::npos) {
-        TouchLine t;
-        int engine = 0;
-        if (std::sscanf(text.c_str() + start, "touch engine=%d primary=%d x=%lf y=%lf", &engine,
-                        &t.primary, &t.x, &t.y) == 4) {
-            touches.push_back(t);
-        }
-        start += 6;
-    }
-    return touches;
-}
-
 TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
     // One finger pressed at (0.3, 0.4) once the baseline is valid, lifted, and again.
     const std::string scenario = runtime.File("touch.scenario");
@@ -348,9 +330,9 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
     // A press and the release after it.
     const bool seen = WaitFor([&] {
         bool pressed = false;
-        for (const TouchLine& t : TouchLines(kv::test::ReadFile(outPath))) {
-            pressed = pressed || t.primary == 2;
-            if (pressed && t.primary == 0) {
+        for (const MonitorTouch& t : MonitorTouches(kv::test::ReadFile(outPath))) {
+            pressed = pressed || t.state == 2;
+            if (pressed && t.state == 0) {
                 return true;
             }
         }
@@ -363,8 +345,8 @@ TEST_F(KvctlLive, MonitorShowsTheTouchesOfAScenarioAndEndsCleanlyOnInterrupt) {
     EXPECT_NE(text.find("link connected=yes"), std::string::npos) << text;
     EXPECT_NE(text.find("frames per-period="), std::string::npos) << text;
     EXPECT_NE(text.find("signal value="), std::string::npos) << text;
-    for (const TouchLine& t : TouchLines(text)) {
-        if (t.primary == 2) {
+    for (const MonitorTouch& t : MonitorTouches(text)) {
+        if (t.state == 2) {
             // Where the finger was, through the default calibration.
             EXPECT_NEAR(t.x, 0.3, 0.05) << text;
             EXPECT_NEAR(t.y, 0.4, 0.05) << text;
@@ -392,16 +374,17 @@ TEST_F(KvctlLive, CalibrationResetMakesTouchesLandWhereTheFingerIs) {
     Process monitor(kTool, {"monitor", "--port", std::to_string(port)}, {}, outPath,
                     runtime.File("monitor-err"));
     // The first press at or after offset in the monitor's output.
-    const auto pressAfter = [&](size_t offset) -> std::optional<TouchLine> {
+    const auto pressAfter = [&](size_t offset) -> std::optional<MonitorTouch> {
         const std::string text = kv::test::ReadFile(outPath);
-        for (const TouchLine& t : TouchLines(offset < text.size() ? text.substr(offset) : "")) {
-            if (t.primary == 2) {
+        for (const MonitorTouch& t :
+             MonitorTouches(offset < text.size() ? text.substr(offset) : "")) {
+            if (t.state == 2) {
                 return t;
             }
         }
         return std::nullopt;
     };
-    std::optional<TouchLine> before;
+    std::optional<MonitorTouch> before;
     ASSERT_TRUE(WaitFor([&] { return (before = pressAfter(0)).has_value(); }, 20000));
     EXPECT_GT(std::hypot(before->x - 0.3, before->y - 0.4), 0.05) << before->x << " " << before->y;
 
@@ -411,7 +394,7 @@ TEST_F(KvctlLive, CalibrationResetMakesTouchesLandWhereTheFingerIs) {
     ASSERT_EQ(reset.status, 0) << reset.err;
     EXPECT_EQ(Get("Sense/State")["fields"]["PressThreshold"].text, "9");
     const size_t mark = kv::test::ReadFile(outPath).size();
-    std::optional<TouchLine> after;
+    std::optional<MonitorTouch> after;
     ASSERT_TRUE(WaitFor([&] { return (after = pressAfter(mark)).has_value(); }, 20000));
     EXPECT_NEAR(after->x, 0.3, 0.03);
     EXPECT_NEAR(after->y, 0.4, 0.03);

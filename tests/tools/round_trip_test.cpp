@@ -9,13 +9,16 @@
 
 #include "protocol/registry.h"
 #include "tests/tools/json_reader.h"
+#include "tests/tools/kvctl_encode.h"
 #include "tools/kvctl/frame_decode.h"
 #include "tools/kvctl/frame_encode.h"
 #include "tools/kvctl/record_json.h"
 
 namespace {
 
+using kvtest::Encode;
 using kvtest::Json;
+using kvtest::Request;
 
 std::vector<std::string> RecordNames() {
     kv::Registry registry(kv::ProgramRole::Controller);
@@ -37,19 +40,6 @@ Json DecodeOne(const std::vector<uint8_t>& frame) {
         return Json();
     }
     return *lines[0];
-}
-
-kv::kvctl::EncodeResult EncodeWith(const std::string& record, std::vector<std::string> fields,
-                                   std::optional<int32_t> tag = std::nullopt,
-                                   std::optional<int32_t> valid = std::nullopt,
-                                   std::optional<int32_t> sequence = std::nullopt) {
-    kv::kvctl::EncodeRequest request;
-    request.record = record;
-    request.assignments = std::move(fields);
-    request.tag = tag;
-    request.eventValid = valid;
-    request.sequence = sequence;
-    return kv::kvctl::EncodeFrame(request);
 }
 
 int32_t Number(const Json& value) {
@@ -76,16 +66,14 @@ std::vector<uint8_t> Rebuild(const Json& decoded) {
                 fields.push_back(name + "=" + value.text);
         }
     }
-    const auto result = EncodeWith(decoded["record"].text, fields, Number(decoded["tag"]),
-                                   Number(decoded["event_valid"]), Number(decoded["sequence"]));
-    EXPECT_TRUE(result.ok) << result.error;
-    return result.frame;
+    return Encode(Request(decoded["record"].text, fields, Number(decoded["tag"]),
+                          Number(decoded["event_valid"]), Number(decoded["sequence"])));
 }
 
 TEST(KvctlRoundTrip, EveryRecordWithItsConstructionValues) {
     for (const std::string& name : RecordNames()) {
         SCOPED_TRACE(name);
-        const auto encoded = EncodeWith(name, {});
+        const auto encoded = kv::kvctl::EncodeFrame(Request(name));
         ASSERT_TRUE(encoded.ok) << encoded.error;
         const Json decoded = DecodeOne(encoded.frame);
         EXPECT_EQ(decoded["record"].text, name);
@@ -190,7 +178,7 @@ TEST(KvctlRoundTrip, EveryFieldOfEveryRecordWithDistinctValues) {
         DistinctValues values;
         record->VisitFields(values);
 
-        const auto encoded = EncodeWith(name, values.assignments, 9, 1, 77);
+        const auto encoded = kv::kvctl::EncodeFrame(Request(name, values.assignments, 9, 1, 77));
         ASSERT_TRUE(encoded.ok) << encoded.error;
         const Json decoded = DecodeOne(encoded.frame);
         EXPECT_EQ(decoded["tag"].text, "9");

@@ -2,43 +2,28 @@
 // connected flag, sending without a liveness rule, and whose datagrams it takes.
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "tests/support/fake_clock.h"
-#include "tests/support/frame_log.h"
-#include "tests/support/process_support.h"
-#include "transport/network.h"
+#include "tests/transport/controller_endpoint_rig.h"
 
 namespace kv::test {
 namespace {
 
-class ControllerEndpoint : public ::testing::Test {
+class ControllerEndpoint : public ControllerEndpointRig {
 protected:
     void SetUp() override {
-        network = std::make_unique<Network>(
-            controller, NetworkConfig{ProgramRole::Controller, 0, driver.Port()});
-        ASSERT_TRUE(network->Ok()) << network->Error();
-        port = network->LocalPort();
+        ControllerEndpointRig::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         EXPECT_TRUE(network->Running());
-        // The controller says hello at once; nobody has answered yet.
-        const auto hello = driver.Receive();
-        ASSERT_TRUE(hello);
+        // The controller's hello, and nobody has answered it yet.
         EXPECT_EQ(*hello,
                   (Bytes{0x00, 0xFF, 0x02, 0xD2, 0x04, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x00}));
         EXPECT_FALSE(network->Connected());
     }
-
-    FakeClock clock;
-    Registry controller{ProgramRole::Controller, clock};
-    Registry encoder{ProgramRole::Driver};  // builds what the driver sends
-    UdpPeer driver;
-    uint16_t port = 0;
-    std::unique_ptr<Network> network;
 };
 
 TEST_F(ControllerEndpoint, AnyDatagramConnectsAndAHelloIsNotAnswered) {
-    driver.SendTo(port, HelloBytes(wire::kSenderDriver));
-    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+    Deliver(HelloBytes(wire::kSenderDriver));
     EXPECT_TRUE(network->Connected());
     EXPECT_EQ(controller.LastHeard(), clock.NowMs());
     EXPECT_FALSE(driver.Pending());  // no publish-all, no DoReset from the controller
@@ -46,8 +31,7 @@ TEST_F(ControllerEndpoint, AnyDatagramConnectsAndAHelloIsNotAnswered) {
 
 TEST_F(ControllerEndpoint, DeliversTheDriversRecords) {
     encoder.senseStatus.Value = 17.25f;
-    driver.SendTo(port, FrameOf(encoder.senseStatus, encoder));
-    ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == 1; }));
+    Deliver(FrameOf(encoder.senseStatus, encoder));
     EXPECT_EQ(controller.senseStatus.Value, 17.25f);
     EXPECT_EQ(network->BufferedBytes(), 0u);
 }

@@ -2,35 +2,16 @@
 // datagram, garbage, frames split across datagrams, unknown commands, bad lengths, overflow.
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "protocol/frame_cutter.h"
 #include "tests/support/byte_builder.h"
-#include "tests/support/frame_log.h"
-#include "tests/support/process_support.h"
-#include "transport/network.h"
+#include "tests/transport/controller_endpoint_rig.h"
 
 namespace kv::test {
 namespace {
 
 // A controller endpoint, so that no publish-all mixes into what the driver's socket sees.
-class FrameCutting : public ::testing::Test {
+class FrameCutting : public ControllerEndpointRig {
 protected:
-    void SetUp() override {
-        network = std::make_unique<Network>(
-            controller, NetworkConfig{ProgramRole::Controller, 0, driver.Port()});
-        ASSERT_TRUE(network->Ok()) << network->Error();
-        port = network->LocalPort();
-        ASSERT_TRUE(driver.Receive());  // the hello
-    }
-
-    // Sends one datagram and waits until the endpoint has handled it.
-    void Deliver(const Bytes& datagram) {
-        const uint64_t before = network->ReceivedDatagrams();
-        driver.SendTo(port, datagram);
-        ASSERT_TRUE(WaitFor([&] { return network->ReceivedDatagrams() == before + 1; }));
-    }
-
     Bytes Status(float value) {
         encoder.senseStatus.Value = value;
         return FrameOf(encoder.senseStatus, encoder);
@@ -47,12 +28,6 @@ protected:
         wire::PutPrefix(prefix.data(), command, wire::kSenderDriver, length);
         return prefix;
     }
-
-    Registry controller{ProgramRole::Controller};
-    Registry encoder{ProgramRole::Driver};
-    UdpPeer driver;
-    uint16_t port = 0;
-    std::unique_ptr<Network> network;
 };
 
 TEST_F(FrameCutting, FramesSharingADatagramAreDeliveredInOrder) {

@@ -17,6 +17,7 @@
 namespace kv {
 namespace {
 
+using test::Layout;
 using test::ScenarioOf;
 using test::WholePath;
 
@@ -42,12 +43,6 @@ const Foil kFoils[] = {
     {"NoisyWide", "B64", "seed 3\nnoise 1\nwidth 1.0\n", 9},
     {"LargeFoil", "S128", "seed 5\ndrift 2\n", 5},
 };
-
-SensorLayout Layout(const char* model) {
-    const auto layout = LayoutForModel(model);
-    EXPECT_TRUE(layout.has_value()) << model;
-    return layout.value_or(SensorLayout{});
-}
 
 // The peaks the detector handed to the engines, replayed frame by frame into the real touch
 // engine of a mode, with the periodic steps where the loop took them.
@@ -104,6 +99,15 @@ std::map<uint16_t, std::pair<int, int>> LandingsAndLifts(const std::vector<test:
     return counts;
 }
 
+// Two contacts were sent, and each landed once and lifted once.
+void ExpectTwoContactsLandingAndLiftingOnce(const std::vector<test::Contact>& sent) {
+    const auto counts = LandingsAndLifts(sent);
+    ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
+    for (const auto& [number, landingsAndLifts] : counts) {
+        EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
+    }
+}
+
 struct Gesture {
     const char* name;
     const char* events;  // two fingers down at 6 s, up at 9 s
@@ -144,11 +148,7 @@ TEST_P(TwoFingers, StayTwoContactsFromLandingToLift) {
 
     test::OutputRig out;
     Replay(rig.sink, out, TouchMode::TwoFingerNative);
-    const auto counts = LandingsAndLifts(out.contacts.contacts);
-    ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
-    for (const auto& [number, landingsAndLifts] : counts) {
-        EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
-    }
+    ExpectTwoContactsLandingAndLiftingOnce(out.contacts.contacts);
 }
 
 INSTANTIATE_TEST_SUITE_P(Gestures, TwoFingers,
@@ -191,11 +191,7 @@ TEST(PreciseCrossing, AFingerPassingThroughARestingOneLeavesTwoContacts) {
             test::OutputRig out;
             out.path = TouchPath::Precise;
             Replay(rig.sink, out, TouchMode::TwoFingerNative);
-            const auto counts = LandingsAndLifts(out.contacts.contacts);
-            ASSERT_EQ(counts.size(), 2u) << "contacts that landed";
-            for (const auto& [number, landingsAndLifts] : counts) {
-                EXPECT_EQ(landingsAndLifts, std::make_pair(1, 1)) << "contact " << number;
-            }
+            ExpectTwoContactsLandingAndLiftingOnce(out.contacts.contacts);
         }
     }
 }

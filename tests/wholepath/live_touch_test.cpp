@@ -10,14 +10,13 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/driver_program.h"
+#include "tests/support/monitor_touches.h"
 #include "tests/support/process_support.h"
 
 namespace kv {
@@ -25,6 +24,8 @@ namespace {
 
 using test::AwaitHello;
 using test::kWaitMs;
+using test::MonitorTouch;
+using test::MonitorTouches;
 using test::Process;
 using test::TempDir;
 using test::UdpPeer;
@@ -32,28 +33,6 @@ using test::UdpPeer;
 constexpr const char* kKvctl = KV_KVCTL_PATH;
 // How long a press is held before it is tried again; not a bound on anything.
 constexpr int kRetryMs = 5000;
-
-struct Touch {
-    int state = 0;  // 0 none, 1 near, 2 touching
-    double x = 0.0;
-    double y = 0.0;
-};
-
-// The primary finger of every "touch" line kvctl monitor has printed so far.
-std::vector<Touch> Touches(const std::string& output) {
-    std::vector<Touch> touches;
-    std::istringstream lines(output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        Touch t;
-        int engine = 0;
-        if (std::sscanf(line.c_str(), "touch engine=%d primary=%d x=%lf y=%lf", &engine, &t.state,
-                        &t.x, &t.y) == 4) {
-            touches.push_back(t);
-        }
-    }
-    return touches;
-}
 
 // Waits (generously) until the condition holds on kvctl's output so far.
 bool AwaitOutput(const std::string& path, int timeoutMs,
@@ -116,9 +95,9 @@ TEST(LiveSimulatedFoil, AFingerWrittenToStandardInputTouchesAndLifts) {
     // may take it for the rest counts: then it is lifted and pressed again.
     size_t touchedAt = 0;
     auto touched = [&](const std::string& out) {
-        const auto touches = Touches(out);
+        const auto touches = MonitorTouches(out);
         for (size_t i = 0; i < touches.size(); ++i) {
-            const Touch& t = touches[i];
+            const MonitorTouch& t = touches[i];
             if (t.state == 2 && std::fabs(t.x - 0.3) < 0.03 && std::fabs(t.y - 0.4) < 0.03) {
                 touchedAt = i + 1;
                 return true;
@@ -142,7 +121,7 @@ TEST(LiveSimulatedFoil, AFingerWrittenToStandardInputTouchesAndLifts) {
     ASSERT_TRUE(WriteLine(input, "up 1"));
     EXPECT_TRUE(AwaitOutput(monitorOut, kWaitMs,
                             [&](const std::string& out) {
-                                const auto touches = Touches(out);
+                                const auto touches = MonitorTouches(out);
                                 for (size_t i = touchedAt; i < touches.size(); ++i) {
                                     if (touches[i].state == 0) {
                                         return true;

@@ -20,6 +20,7 @@ namespace kv {
 namespace {
 
 using test::FrameTouches;
+using test::Layout;
 using test::ScenarioOf;
 using test::TempDir;
 using test::WholePath;
@@ -27,12 +28,6 @@ using test::WholePath;
 // One frame period at the scenarios' 100 frames per second: the clock follows the frames,
 // so the two-second task falls on the same frame in every run.
 constexpr int kFrameMs = 10;
-
-SensorLayout Layout(const std::string& model) {
-    const auto layout = LayoutForModel(model);
-    EXPECT_TRUE(layout.has_value()) << model;
-    return layout.value_or(SensorLayout{});
-}
 
 // Replays a recording unpaced through a fresh rig until every report has been delivered.
 void Replay(WholePath& rig, const sim::HidRecording& recording) {
@@ -56,16 +51,33 @@ void ExpectSameCalls(const std::vector<test::EngineCall>& expected,
     }
 }
 
-class RecordAndReplay : public ::testing::TestWithParam<const char*> {};
+// The rendered recording read back; one that does not read back fails the test.
+sim::HidRecording ReadBack(const std::string& text) {
+    std::string error;
+    auto recording = sim::ParseHidRecording(text, error);
+    EXPECT_TRUE(recording.has_value()) << error;
+    return recording.value_or(sim::HidRecording{});
+}
+
+// A test run once on each layout model its suite is instantiated with.
+class PerLayout : public ::testing::TestWithParam<const char*> {
+protected:
+    // These scenario lines on the test's layout.
+    sim::Scenario OnLayout(const std::string& lines) const {
+        return ScenarioOf("layout " + model + "\n" + lines);
+    }
+
+    const std::string model = GetParam();
+};
+
+class RecordAndReplay : public PerLayout {};
 
 TEST_P(RecordAndReplay, GiveTheSameDetectorCallsFrameForFrame) {
-    const std::string model = GetParam();
-    const sim::Scenario scenario = ScenarioOf("layout " + model +
-                                              "\n"
-                                              "seed 21\n"
-                                              "at 5.0 down 1 0.20 0.30\n"
-                                              "at 5.5 move 1 0.80 0.70 2.0\n"
-                                              "at 8.0 up 1\n");
+    const sim::Scenario scenario = OnLayout(
+        "seed 21\n"
+        "at 5.0 down 1 0.20 0.30\n"
+        "at 5.5 move 1 0.80 0.70 2.0\n"
+        "at 8.0 up 1\n");
     TempDir folder;
     const std::string path = folder.File("drag.hid");
 
@@ -103,30 +115,27 @@ TEST_P(RecordAndReplay, GiveTheSameDetectorCallsFrameForFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RecordAndReplay, ::testing::Values("B64", "S128"));
 
-class RenderedScenario : public ::testing::TestWithParam<const char*> {};
+class RenderedScenario : public PerLayout {};
 
 // The renderer and the driver's simulated link are the same board: the rendered reports are
 // byte for byte what the link delivers, at the scenario's frame times.
 TEST_P(RenderedScenario, HoldsTheReportsTheSimulatedBoardSends) {
-    const std::string model = GetParam();
-    const sim::Scenario scenario = ScenarioOf("layout " + model +
-                                              "\n"
-                                              "seed 5\n"
-                                              "at 0.5 down 1 0.35 0.55\n"
-                                              "at 1.0 move 1 0.6 0.2 0.5\n"
-                                              "at 2.0 end\n");
+    const sim::Scenario scenario = OnLayout(
+        "seed 5\n"
+        "at 0.5 down 1 0.35 0.55\n"
+        "at 1.0 move 1 0.6 0.2 0.5\n"
+        "at 2.0 end\n");
     std::string error;
     const auto layout = sim::RenderLayout(scenario, "", error);
     ASSERT_TRUE(layout.has_value()) << error;
     std::ostringstream text;
     const size_t written = sim::RenderScenario(scenario, *layout, 2.0, text);
-    const auto recording = sim::ParseHidRecording(text.str(), error);
-    ASSERT_TRUE(recording.has_value()) << error;
+    const sim::HidRecording recording = ReadBack(text.str());
 
-    EXPECT_EQ(recording->vendor, sim::kBoardVendor);
-    EXPECT_EQ(recording->product, sim::kBoardProduct);
-    EXPECT_EQ(recording->descriptor, sim::kBoardReportDescriptor);
-    ASSERT_EQ(recording->events.size(), written);
+    EXPECT_EQ(recording.vendor, sim::kBoardVendor);
+    EXPECT_EQ(recording.product, sim::kBoardProduct);
+    EXPECT_EQ(recording.descriptor, sim::kBoardReportDescriptor);
+    ASSERT_EQ(recording.events.size(), written);
     const size_t reportsPerFrame = model == "S128" ? 3 : 1;
     ASSERT_EQ(written, 200 * reportsPerFrame);
 
@@ -134,8 +143,8 @@ TEST_P(RenderedScenario, HoldsTheReportsTheSimulatedBoardSends) {
     sim::SimulatedSensorLink link(scenario, clock, false, nullptr);
     ASSERT_TRUE(link.Open());
     std::vector<uint8_t> report(sim::kReportLength);
-    for (size_t i = 0; i < recording->events.size(); ++i) {
-        const auto& event = recording->events[i];
+    for (size_t i = 0; i < recording.events.size(); ++i) {
+        const auto& event = recording.events[i];
         SCOPED_TRACE("report " + std::to_string(i));
         link.Read(report.data(), report.size());
         ASSERT_EQ(link.LastDelivered(), report.size());
@@ -149,12 +158,10 @@ TEST(RenderedScenario, LeavesOutTheFramesWhileUnplugged) {
     const sim::Scenario scenario = ScenarioOf("at 1.0 unplug\nat 1.5 replug\nat 2.0 end\n");
     std::ostringstream text;
     sim::RenderScenario(scenario, Layout("B64"), 2.0, text);
-    std::string error;
-    const auto recording = sim::ParseHidRecording(text.str(), error);
-    ASSERT_TRUE(recording.has_value()) << error;
-    ASSERT_EQ(recording->events.size(), 150u);
-    EXPECT_EQ(recording->events[99].micros, 990000);
-    EXPECT_EQ(recording->events[100].micros, 1500000);
+    const sim::HidRecording recording = ReadBack(text.str());
+    ASSERT_EQ(recording.events.size(), 150u);
+    EXPECT_EQ(recording.events[99].micros, 990000);
+    EXPECT_EQ(recording.events[100].micros, 1500000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RenderedScenario, ::testing::Values("S40", "S24", "S128"));
@@ -171,11 +178,10 @@ TEST(RenderedScenario, ReplaysThroughTheDetectorToTheTouch) {
     EXPECT_DOUBLE_EQ(*seconds, 8.5);  // one second past the last event
     std::ostringstream text;
     sim::RenderScenario(scenario, Layout("S40"), *seconds, text);
-    const auto recording = sim::ParseHidRecording(text.str(), error);
-    ASSERT_TRUE(recording.has_value()) << error;
+    const sim::HidRecording recording = ReadBack(text.str());
 
     WholePath rig(Layout("S40"), kFrameMs);
-    Replay(rig, *recording);
+    Replay(rig, recording);
 
     const float threshold = rig.dsp->Detector().PressThreshold();
     const auto touches = FrameTouches(rig.sink.calls, 6.2, 7.4);
@@ -217,10 +223,7 @@ TEST_F(ScenarioRecordCommand, WritesTheRenderedFile) {
     EXPECT_EQ(test::ReadFile(outPath), expected.str());
 
     ASSERT_EQ(Run({scenario, "-", "--layout", "S24", "--seconds=0.25"}), 0) << err.str();
-    std::string error;
-    const auto recording = sim::ParseHidRecording(out.str(), error);
-    ASSERT_TRUE(recording.has_value()) << error;
-    EXPECT_EQ(recording->events.size(), 25u);
+    EXPECT_EQ(ReadBack(out.str()).events.size(), 25u);
 }
 
 TEST_F(ScenarioRecordCommand, FailsWithTheLineOrTheReason) {

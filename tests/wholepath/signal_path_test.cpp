@@ -15,16 +15,11 @@ namespace kv {
 namespace {
 
 using test::FrameTouches;
+using test::Layout;
 using test::ScenarioOf;
 using test::WholePath;
 
 constexpr double kTolerance = 0.05;
-
-SensorLayout Layout(const char* model) {
-    const auto layout = LayoutForModel(model);
-    EXPECT_TRUE(layout.has_value()) << model;
-    return layout.value_or(SensorLayout{});
-}
 
 // Every frame in the window sees the finger on both axes, at its place.
 void ExpectFingerAt(const WholePath& rig, double from, double to, double x, double y) {

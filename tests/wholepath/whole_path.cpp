@@ -70,4 +70,10 @@ std::vector<FrameTouch> FrameTouches(const std::vector<EngineCall>& calls, doubl
     return touches;
 }
 
+SensorLayout Layout(const std::string& model) {
+    const auto layout = LayoutForModel(model);
+    EXPECT_TRUE(layout.has_value()) << model;
+    return layout.value_or(SensorLayout{});
+}
+
 }  // namespace kv::test

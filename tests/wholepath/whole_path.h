@@ -110,4 +110,7 @@ struct FrameTouch {
 std::vector<FrameTouch> FrameTouches(const std::vector<EngineCall>& calls, double fromSeconds,
                                      double toSeconds);
 
+// The standard layout of a board model ("B64", "S128"); a name with none fails the test.
+SensorLayout Layout(const std::string& model);
+
 }  // namespace kv::test
