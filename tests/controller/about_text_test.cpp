@@ -1,5 +1,5 @@
 // The About page text for the three layouts the page must tell apart, in English and, through
-// the translation built from controller/lang/about_zh_CN.ts, in Chinese.
+// the translation built from controller/lang/controller_zh_CN.ts, in Chinese.
 #include "controller/models/about_text.h"
 
 #include <gtest/gtest.h>
