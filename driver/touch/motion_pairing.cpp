@@ -67,8 +67,8 @@ bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& tra
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
         return false;
     }
-    const TrackPoint a = Predicted(trackA, VelocityOf(recent_[0]));
-    const TrackPoint b = Predicted(trackB, VelocityOf(recent_[1]));
+    const TrackPoint a = Predicted(trackA, Motion(0));
+    const TrackPoint b = Predicted(trackB, Motion(1));
     const Pairing pairing = Pair(f, g, a, b);
     if (pairing.strayX == pairing.strayY) {
         return false;  // both axes show both fingers, or neither does: a jump, not noise
@@ -88,13 +88,19 @@ bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& tra
 bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoint& g,
                             FingerTrack& trackA, FingerTrack& trackB, TrackPoint& outputA,
                             TrackPoint& outputB) {
+    const bool wasMerging = merging_;
+    merging_ = false;
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
         mergedFrames_ = 0;
         sinceApart_ = kHoldFrames;
+        rest_ = {};
         return false;
     }
-    const TrackPoint a = Predicted(trackA, VelocityOf(recent_[0]));
-    const TrackPoint b = Predicted(trackB, VelocityOf(recent_[1]));
+    if (!wasMerging) {
+        held_ = {VelocityOf(recent_[0]), VelocityOf(recent_[1])};
+    }
+    const TrackPoint a = Predicted(trackA, held_[0]);
+    const TrackPoint b = Predicted(trackB, held_[1]);
     const Pairing pairing = state == DualState::DualFinger ? Pair(f, g, a, b) : Pairing{};
     // Fingers that have not been seen apart lately (two side by side since they landed) are
     // the classic machine's: their motion on the merged axis is the merged peak's.
@@ -103,6 +109,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
     sinceApart_ = apart ? 0 : std::min(sinceApart_ + 1, kHoldFrames);
     if (!crossing) {
         mergedFrames_ = 0;
+        rest_ = {};
         return false;
     }
     switch (state) {
@@ -115,6 +122,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
             return true;
         case DualState::DualFingerSameLine:
             OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB);
+            merging_ = true;
             return true;
         case DualState::OneFinger: {
             if (mergedFrames_ >= kHoldFrames || !Merged(f, a, b)) {
@@ -122,13 +130,15 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
             }
             ++mergedFrames_;
             // Both go on along their motion.
-            Commit(a, b, trackA, trackB, outputA, outputB);
+            Commit(a, b, trackA, trackB, outputA, outputB, false, false);
+            merging_ = true;
             return true;
         }
         case DualState::NoFinger:
             break;
     }
     mergedFrames_ = 0;
+    rest_ = {};
     return false;
 }
 
@@ -155,7 +165,11 @@ void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const Tr
     const TrackPoint pointA = mergedX ? Touching(am, sepA) : Touching(sepA, am);
     const TrackPoint pointB = mergedX ? Touching(bm, sepB) : Touching(sepB, bm);
     mergedFrames_ = 0;
-    Commit(pointA, pointB, trackA, trackB, outputA, outputB);
+    Commit(pointA, pointB, trackA, trackB, outputA, outputB, !mergedX, mergedX);
+}
+
+MotionPairing::Velocity MotionPairing::Motion(size_t finger) const {
+    return merging_ ? held_[finger] : VelocityOf(recent_[finger]);
 }
 
 MotionPairing::Velocity MotionPairing::VelocityOf(const Recent& recent) {
@@ -178,12 +192,68 @@ MotionPairing::Velocity MotionPairing::VelocityOf(const Recent& recent) {
         std::nth_element(steps.begin(), middle, steps.begin() + n);
         return *middle;
     };
-    return {median([](const TrackPoint& p) { return p.x; }),
-            median([](const TrackPoint& p) { return p.y; })};
+    // At rest on an axis: no velocity along it.
+    const TrackPoint& newest = at(0);
+    const TrackPoint& oldest = at(recent.count - 1);
+    const bool stillX = std::fabs(newest.x - oldest.x) < kStill;
+    const bool stillY = std::fabs(newest.y - oldest.y) < kStill;
+    return {stillX ? 0.0 : median([](const TrackPoint& p) { return p.x; }),
+            stillY ? 0.0 : median([](const TrackPoint& p) { return p.y; })};
+}
+
+double MotionPairing::MovedOn(const Recent& recent, size_t axis) {
+    if (recent.count < kVelocityFrames + 1) {
+        return -1.0;  // not known yet
+    }
+    const auto at = [&](int32_t back) {
+        const int32_t size = kVelocityFrames + 1;
+        const TrackPoint& p =
+            recent.points[static_cast<size_t>((recent.write - 1 - back + 2 * size) % size)];
+        return axis == 0 ? p.x : p.y;
+    };
+    return std::fabs(at(0) - at(recent.count - 1));
+}
+
+double MotionPairing::MeanOn(const Recent& recent, size_t axis) {
+    double sum = 0.0;
+    for (int32_t i = 0; i < recent.count; ++i) {
+        const TrackPoint& p = recent.points[static_cast<size_t>(i)];
+        sum += axis == 0 ? p.x : p.y;
+    }
+    return recent.count > 0 ? sum / recent.count : 0.0;
+}
+
+void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen) {
+    double* const coordinate[2] = {&pa, &pb};
+    const TrackPoint& lastA = recent_[0].points[static_cast<size_t>(
+        (recent_[0].write + kVelocityFrames) % (kVelocityFrames + 1))];
+    const TrackPoint& lastB = recent_[1].points[static_cast<size_t>(
+        (recent_[1].write + kVelocityFrames) % (kVelocityFrames + 1))];
+    const bool near =
+        axis == 0 ? std::fabs(lastA.x - lastB.x) < kNear : std::fabs(lastA.y - lastB.y) < kNear;
+    const double moved[2] = {MovedOn(recent_[0], axis), MovedOn(recent_[1], axis)};
+    for (size_t i = 0; i < 2; ++i) {
+        Rest& rest = rest_[i][axis];
+        if (!near || (seen && rest.held && std::fabs(*coordinate[i] - rest.at) > kRelease)) {
+            rest.held = false;
+            continue;
+        }
+        // Held once it has rested over all its recent frames while the other has clearly been
+        // moving (two fingers that set off together are both moving).
+        if (!rest.held && moved[i] >= 0.0 && moved[i] < kStill && moved[1 - i] > kMoving) {
+            rest.held = true;
+            rest.at = MeanOn(recent_[i], axis);
+        }
+        if (rest.held) {
+            *coordinate[i] = rest.at;
+        }
+    }
 }
 
 void MotionPairing::Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
-                           TrackPoint& outputA, TrackPoint& outputB) {
+                           TrackPoint& outputA, TrackPoint& outputB, bool seenX, bool seenY) {
+    HoldStill(0, a.x, b.x, seenX);
+    HoldStill(1, a.y, b.y, seenY);
     trackA.Append(a);
     trackB.Append(b);
     outputA = a;
@@ -196,6 +266,7 @@ void MotionPairing::Follow(const FingerTrack& trackA, const FingerTrack& trackB)
         Recent& recent = recent_[i];
         if (tracks[i]->Empty()) {
             recent = {};
+            rest_[i] = {};
             continue;
         }
         recent.points[static_cast<size_t>(recent.write)] = tracks[i]->Last();

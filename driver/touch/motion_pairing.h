@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "driver/touch/finger_track.h"
@@ -33,6 +34,15 @@ public:
     // makes as the other finger's pulls on it, does not become a drift that a long merge
     // carries it away on.
     static constexpr int32_t kVelocityFrames = 16;
+    // A finger that has moved less than this (of the foil) along an axis over those frames is
+    // at rest on it: its placement noise is no velocity, and a merge holds it where it is.
+    static constexpr double kStill = 0.006;
+    // On an axis where the fingers are this near (of the foil), a finger at rest while the
+    // other moves is held where it rests: the other's peak pulls on its own, or merges with it.
+    // A held finger whose own peak moves this far from where it is held has moved itself.
+    static constexpr double kNear = 0.15;
+    static constexpr double kRelease = 0.03;
+    static constexpr double kMoving = 0.025;
 
     // A frame whose two axes both show two peaks, where one axis's pair lies far from where
     // the fingers go: that axis's second peak is no finger (noise or a side lobe crossing the
@@ -77,16 +87,34 @@ private:
     static Pairing Pair(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
                         const TrackPoint& b);
     static Velocity VelocityOf(const Recent& recent);
+    // The velocity a finger goes on with: its own while the fingers are apart, the one it had
+    // when they merged while they stay merged (the points since are predictions, not steps).
+    Velocity Motion(std::size_t finger) const;
     bool Merged(const TrackPoint& finger, const TrackPoint& a, const TrackPoint& b) const;
     // f and g share one axis's peak (the merged axis); the other pairs them with a and b.
     void OnOneLine(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
                    const TrackPoint& b, FingerTrack& trackA, FingerTrack& trackB,
                    TrackPoint& outputA, TrackPoint& outputB);
-    // Appends a and b to the tracks and gives them as the outputs.
-    static void Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
-                       TrackPoint& outputA, TrackPoint& outputB);
+    // Appends a and b, a finger held at rest where it rests, to the tracks and gives them as
+    // the outputs; seen says per axis whether a and b are the fingers' own peaks on it.
+    void Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
+                TrackPoint& outputA, TrackPoint& outputB, bool seenX = true, bool seenY = true);
+    // The hold of one axis (0: x, 1: y) on the coordinates pa and pb of the two fingers.
+    void HoldStill(std::size_t axis, double& pa, double& pb, bool seen);
+    // How far a finger has gone along an axis over its recent frames; negative while it has
+    // fewer.
+    static double MovedOn(const Recent& recent, std::size_t axis);
+    static double MeanOn(const Recent& recent, std::size_t axis);
 
     std::array<Recent, 2> recent_{};
+    std::array<Velocity, 2> held_{};
+    bool merging_ = false;  // the last frame was committed as merged
+    // Per finger and axis: held at rest, and where.
+    struct Rest {
+        bool held = false;
+        double at = 0.0;
+    };
+    std::array<std::array<Rest, 2>, 2> rest_{};
     int32_t mergedFrames_ = 0;
     int32_t sinceApart_ = kHoldFrames;  // frames since both fingers were last seen apart
 };
