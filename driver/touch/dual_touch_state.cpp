@@ -190,8 +190,14 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
         ResolveSameLine(c);
     }
     state_ = c.state;
+    // Finger A of the classification has the stronger peak of each axis: its share of both.
+    const auto share = [](const PeakCandidate& p, const PeakCandidate& q) {
+        const double sum = static_cast<double>(p.amplitude) + q.amplitude;
+        return sum > 0.0 ? std::max(p.amplitude, q.amplitude) / sum : 0.5;
+    };
     if (path_ == TouchPath::Precise &&
-        motion_.Process(c.state, c.fingerA, c.fingerB, trackA_, trackB_, outputA_, outputB_)) {
+        motion_.Process(c.state, c.fingerA, c.fingerB, trackA_, trackB_, outputA_, outputB_,
+                        share(firstX_, secondX_), share(first, second))) {
         // Two fingers kept apart where their peaks merge: both stay touching.
         state_ = DualState::DualFinger;
     } else {

@@ -55,6 +55,8 @@ MotionPairing::Pairing MotionPairing::Pair(const TrackPoint& f, const TrackPoint
         }
     }
     Pairing pairing{pairings[best][0], pairings[best][1]};
+    pairing.crossed = best >= 2;
+    pairing.swapped = best == 1;
     pairing.strayX =
         std::fabs(pairing.a.x - a.x) > kLineReach || std::fabs(pairing.b.x - b.x) > kLineReach;
     pairing.strayY =
@@ -87,7 +89,8 @@ bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& tra
 
 bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoint& g,
                             FingerTrack& trackA, FingerTrack& trackB, TrackPoint& outputA,
-                            TrackPoint& outputB) {
+                            TrackPoint& outputB, double shareX, double shareY) {
+    peak_ = f;
     const bool wasMerging = merging_;
     merging_ = false;
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
@@ -118,10 +121,14 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
                 break;  // both far from where the fingers go: the classic machine's jump rules
             }
             mergedFrames_ = 0;
+            if (!pairing.crossed) {
+                const double shareF = (shareX + shareY) / 2.0;
+                LearnShare(pairing.swapped ? 1.0 - shareF : shareF);
+            }
             Commit(pairing.a, pairing.b, trackA, trackB, outputA, outputB);
             return true;
         case DualState::DualFingerSameLine:
-            OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB);
+            OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB, f.x == g.x ? shareY : shareX);
             merging_ = true;
             return true;
         case DualState::OneFinger: {
@@ -144,7 +151,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
 
 void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
                               const TrackPoint& b, FingerTrack& trackA, FingerTrack& trackB,
-                              TrackPoint& outputA, TrackPoint& outputB) {
+                              TrackPoint& outputA, TrackPoint& outputB, double shareF) {
     // One axis shows both fingers: pair them on it. On the merged one both go where their
     // motion takes them.
     const bool mergedX = f.x == g.x;
@@ -156,6 +163,7 @@ void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const Tr
         std::fabs(as - fs) + std::fabs(bs - gs) <= std::fabs(as - gs) + std::fabs(bs - fs);
     const double sepA = straight ? fs : gs;
     const double sepB = straight ? gs : fs;
+    LearnShare(straight ? shareF : 1.0 - shareF);
     const double peak = mergedX ? f.x : f.y;
     // On the merged axis each goes where its motion takes it, but never farther from the one
     // peak than a finger can be: a velocity learnt as the peaks pulled on each other would
@@ -223,7 +231,11 @@ double MotionPairing::MeanOn(const Recent& recent, size_t axis) {
     return recent.count > 0 ? sum / recent.count : 0.0;
 }
 
-void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen) {
+void MotionPairing::LearnShare(double shareA) {
+    shareA_ = kShareKeep * shareA_ + (1.0 - kShareKeep) * std::clamp(shareA, 0.2, 0.8);
+}
+
+void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, double peak) {
     double* const coordinate[2] = {&pa, &pb};
     const TrackPoint& lastA = recent_[0].points[static_cast<size_t>(
         (recent_[0].write + kVelocityFrames) % (kVelocityFrames + 1))];
@@ -234,8 +246,12 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen) {
     const double moved[2] = {MovedOn(recent_[0], axis), MovedOn(recent_[1], axis)};
     for (size_t i = 0; i < 2; ++i) {
         Rest& rest = rest_[i][axis];
-        if (!near || (seen && rest.held && std::fabs(*coordinate[i] - rest.at) > kRelease)) {
-            rest.held = false;
+        // A peak away from where a finger rests for a frame or a few is the two peaks'
+        // placement failing as they part, not the finger moving off.
+        const bool away = seen && rest.held && std::fabs(*coordinate[i] - rest.at) > kRelease;
+        rest.away = away ? rest.away + 1 : 0;
+        if (!near || rest.away > kReleaseFrames) {
+            rest = {};
             continue;
         }
         // Held once it has rested over all its recent frames while the other has clearly been
@@ -248,12 +264,22 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen) {
             *coordinate[i] = rest.at;
         }
     }
+    const bool heldA = rest_[0][axis].held;
+    if (seen || heldA == rest_[1][axis].held) {
+        return;
+    }
+    // The merged peak lies at about the mean of the two places, each by its finger's share
+    // of the amplitude: the moving finger is where that puts it, given the held one.
+    const double held = heldA ? pa : pb;
+    const double share = heldA ? shareA_ : 1.0 - shareA_;
+    const double moving = peak + (peak - held) * share / (1.0 - share);
+    *(heldA ? &pb : &pa) = std::clamp(moving, peak - kLineReach, peak + kLineReach);
 }
 
 void MotionPairing::Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
                            TrackPoint& outputA, TrackPoint& outputB, bool seenX, bool seenY) {
-    HoldStill(0, a.x, b.x, seenX);
-    HoldStill(1, a.y, b.y, seenY);
+    HoldStill(0, a.x, b.x, seenX, peak_.x);
+    HoldStill(1, a.y, b.y, seenY, peak_.y);
     trackA.Append(a);
     trackB.Append(b);
     outputA = a;
