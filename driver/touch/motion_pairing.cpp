@@ -97,6 +97,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
         mergedFrames_ = 0;
         sinceApart_ = kHoldFrames;
         rest_ = {};
+        apart_ = {};
         return false;
     }
     if (!wasMerging) {
@@ -113,6 +114,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
     if (!crossing) {
         mergedFrames_ = 0;
         rest_ = {};
+        apart_ = {};
         return false;
     }
     switch (state) {
@@ -146,6 +148,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
     }
     mergedFrames_ = 0;
     rest_ = {};
+    apart_ = {};
     return false;
 }
 
@@ -241,6 +244,7 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
         (recent_[0].write + kVelocityFrames) % (kVelocityFrames + 1))];
     const TrackPoint& lastB = recent_[1].points[static_cast<size_t>(
         (recent_[1].write + kVelocityFrames) % (kVelocityFrames + 1))];
+    apart_[axis] = seen ? std::min(apart_[axis] + 1, kMinPoints) : apart_[axis];
     const bool near =
         axis == 0 ? std::fabs(lastA.x - lastB.x) < kNear : std::fabs(lastA.y - lastB.y) < kNear;
     const double moved[2] = {MovedOn(recent_[0], axis), MovedOn(recent_[1], axis)};
@@ -256,7 +260,8 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
         }
         // Held once it has rested over all its recent frames while the other has clearly been
         // moving (two fingers that set off together are both moving).
-        if (!rest.held && moved[i] >= 0.0 && moved[i] < kStill && moved[1 - i] > kMoving) {
+        if (!rest.held && apart_[axis] >= kMinPoints && moved[i] >= 0.0 && moved[i] < kStill &&
+            moved[1 - i] > kMoving) {
             rest.held = true;
             rest.at = MeanOn(recent_[i], axis);
         }

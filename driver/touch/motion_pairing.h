@@ -127,6 +127,9 @@ private:
         int32_t away = 0;  // frames in a row its own peak has been kRelease or more away
     };
     std::array<std::array<Rest, 2>, 2> rest_{};
+    // Per axis: frames (up to kMinPoints) it has shown both fingers apart. Only fingers seen
+    // apart on an axis are held on it: two on one line since they landed have no place apart.
+    std::array<int32_t, 2> apart_{};
     // Track A's share of the amplitude of a merged peak, as seen while the fingers were apart.
     static constexpr double kShareKeep = 0.9;
     double shareA_ = 0.5;
