@@ -167,14 +167,37 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
         thresholdX_ = threshold;
         return;
     }
+    palmFrames_ = palm ? palmFrames_ + 1 : 0;
+    if (path_ == TouchPath::Precise && palm) {
+        // A palm's frame carries no peaks. Two wide fingers close together can look like a
+        // palm for a frame or two: the tracks stay as they are, so that the fingers keep
+        // their channels, and the outputs drop out for the lift hold to bridge; a palm that
+        // stays ends the tracks with its contacts.
+        if (palmFrames_ > liftHoldFrames_) {
+            trackA_.Clear();
+            trackB_.Clear();
+            motion_.Follow(trackA_, trackB_);
+        }
+        state_ = DualState::NoFinger;
+        outputA_.state = touch_state::kNone;
+        outputB_.state = touch_state::kNone;
+        Submit(palm);
+        return;
+    }
     Classification c = Classify(firstX_, secondX_, thresholdX_, first, second, threshold);
     if (path_ == TouchPath::Precise && c.state == DualState::DualFinger &&
         motion_.Unstray(c.fingerA, c.fingerB, trackA_, trackB_)) {
         ResolveSameLine(c);
     }
     state_ = c.state;
+    // Finger A of the classification has the stronger peak of each axis: its share of both.
+    const auto share = [](const PeakCandidate& p, const PeakCandidate& q) {
+        const double sum = static_cast<double>(p.amplitude) + q.amplitude;
+        return sum > 0.0 ? std::max(p.amplitude, q.amplitude) / sum : 0.5;
+    };
     if (path_ == TouchPath::Precise &&
-        motion_.Process(c.state, c.fingerA, c.fingerB, trackA_, trackB_, outputA_, outputB_)) {
+        motion_.Process(c.state, c.fingerA, c.fingerB, trackA_, trackB_, outputA_, outputB_,
+                        share(firstX_, secondX_), share(first, second))) {
         // Two fingers kept apart where their peaks merge: both stay touching.
         state_ = DualState::DualFinger;
     } else {
@@ -184,14 +207,17 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
         outputB_ = processor.OutputB();
     }
     motion_.Follow(trackA_, trackB_);
+    Submit(palm);
+}
+
+void DualTouchState::Submit(bool palm) {
     // The machine's outputs, as contacts that land and lift cleanly.
     TrackPoint contactA = outputA_;
     TrackPoint contactB = outputB_;
     // A palm's frames are held as any drop-out is, for a few frames (two fingers close
     // together can look like one for a frame or two); a palm that stays cancels the contacts
     // where the hold would have lifted them.
-    palmFrames_ = palm ? palmFrames_ + 1 : 0;
-    if (palmFrames_ > liftHoldFrames_) {
+    if (palm && palmFrames_ > liftHoldFrames_) {
         pipelineA_.Submit(Cancel(0), kEngineId, 0);
         pipelineB_.Submit(Cancel(1), kEngineId, 1);
         return;

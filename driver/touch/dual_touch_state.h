@@ -109,6 +109,9 @@ private:
     // Lands an output's contact once it has touched for kLandFrames frames, and holds it when
     // it drops out while its finger is likely still there.
     void HoldLift(size_t channel, TrackPoint& output);
+    // The outputs of the frame to the pipelines, as contacts (a palm's, cancelled, once it
+    // outlasts the lift hold).
+    void Submit(bool palm);
     // A palm's frame: the channel's sample, no finger, and its contact, if down, ends as a
     // palm's.
     PointerSample Cancel(size_t channel);

@@ -55,6 +55,8 @@ MotionPairing::Pairing MotionPairing::Pair(const TrackPoint& f, const TrackPoint
         }
     }
     Pairing pairing{pairings[best][0], pairings[best][1]};
+    pairing.crossed = best >= 2;
+    pairing.swapped = best == 1;
     pairing.strayX =
         std::fabs(pairing.a.x - a.x) > kLineReach || std::fabs(pairing.b.x - b.x) > kLineReach;
     pairing.strayY =
@@ -67,8 +69,8 @@ bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& tra
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
         return false;
     }
-    const TrackPoint a = Predicted(trackA, VelocityOf(recent_[0]));
-    const TrackPoint b = Predicted(trackB, VelocityOf(recent_[1]));
+    const TrackPoint a = Predicted(trackA, Motion(0));
+    const TrackPoint b = Predicted(trackB, Motion(1));
     const Pairing pairing = Pair(f, g, a, b);
     if (pairing.strayX == pairing.strayY) {
         return false;  // both axes show both fingers, or neither does: a jump, not noise
@@ -87,14 +89,22 @@ bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& tra
 
 bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoint& g,
                             FingerTrack& trackA, FingerTrack& trackB, TrackPoint& outputA,
-                            TrackPoint& outputB) {
+                            TrackPoint& outputB, double shareX, double shareY) {
+    peak_ = f;
+    const bool wasMerging = merging_;
+    merging_ = false;
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
         mergedFrames_ = 0;
         sinceApart_ = kHoldFrames;
+        rest_ = {};
+        apart_ = {};
         return false;
     }
-    const TrackPoint a = Predicted(trackA, VelocityOf(recent_[0]));
-    const TrackPoint b = Predicted(trackB, VelocityOf(recent_[1]));
+    if (!wasMerging) {
+        held_ = {VelocityOf(recent_[0]), VelocityOf(recent_[1])};
+    }
+    const TrackPoint a = Predicted(trackA, held_[0]);
+    const TrackPoint b = Predicted(trackB, held_[1]);
     const Pairing pairing = state == DualState::DualFinger ? Pair(f, g, a, b) : Pairing{};
     // Fingers that have not been seen apart lately (two side by side since they landed) are
     // the classic machine's: their motion on the merged axis is the merged peak's.
@@ -103,6 +113,8 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
     sinceApart_ = apart ? 0 : std::min(sinceApart_ + 1, kHoldFrames);
     if (!crossing) {
         mergedFrames_ = 0;
+        rest_ = {};
+        apart_ = {};
         return false;
     }
     switch (state) {
@@ -111,10 +123,15 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
                 break;  // both far from where the fingers go: the classic machine's jump rules
             }
             mergedFrames_ = 0;
+            if (!pairing.crossed) {
+                const double shareF = (shareX + shareY) / 2.0;
+                LearnShare(pairing.swapped ? 1.0 - shareF : shareF);
+            }
             Commit(pairing.a, pairing.b, trackA, trackB, outputA, outputB);
             return true;
         case DualState::DualFingerSameLine:
-            OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB);
+            OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB, f.x == g.x ? shareY : shareX);
+            merging_ = true;
             return true;
         case DualState::OneFinger: {
             if (mergedFrames_ >= kHoldFrames || !Merged(f, a, b)) {
@@ -122,19 +139,22 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
             }
             ++mergedFrames_;
             // Both go on along their motion.
-            Commit(a, b, trackA, trackB, outputA, outputB);
+            Commit(a, b, trackA, trackB, outputA, outputB, false, false);
+            merging_ = true;
             return true;
         }
         case DualState::NoFinger:
             break;
     }
     mergedFrames_ = 0;
+    rest_ = {};
+    apart_ = {};
     return false;
 }
 
 void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
                               const TrackPoint& b, FingerTrack& trackA, FingerTrack& trackB,
-                              TrackPoint& outputA, TrackPoint& outputB) {
+                              TrackPoint& outputA, TrackPoint& outputB, double shareF) {
     // One axis shows both fingers: pair them on it. On the merged one both go where their
     // motion takes them.
     const bool mergedX = f.x == g.x;
@@ -146,6 +166,7 @@ void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const Tr
         std::fabs(as - fs) + std::fabs(bs - gs) <= std::fabs(as - gs) + std::fabs(bs - fs);
     const double sepA = straight ? fs : gs;
     const double sepB = straight ? gs : fs;
+    LearnShare(straight ? shareF : 1.0 - shareF);
     const double peak = mergedX ? f.x : f.y;
     // On the merged axis each goes where its motion takes it, but never farther from the one
     // peak than a finger can be: a velocity learnt as the peaks pulled on each other would
@@ -155,7 +176,11 @@ void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const Tr
     const TrackPoint pointA = mergedX ? Touching(am, sepA) : Touching(sepA, am);
     const TrackPoint pointB = mergedX ? Touching(bm, sepB) : Touching(sepB, bm);
     mergedFrames_ = 0;
-    Commit(pointA, pointB, trackA, trackB, outputA, outputB);
+    Commit(pointA, pointB, trackA, trackB, outputA, outputB, !mergedX, mergedX);
+}
+
+MotionPairing::Velocity MotionPairing::Motion(size_t finger) const {
+    return merging_ ? held_[finger] : VelocityOf(recent_[finger]);
 }
 
 MotionPairing::Velocity MotionPairing::VelocityOf(const Recent& recent) {
@@ -178,12 +203,88 @@ MotionPairing::Velocity MotionPairing::VelocityOf(const Recent& recent) {
         std::nth_element(steps.begin(), middle, steps.begin() + n);
         return *middle;
     };
-    return {median([](const TrackPoint& p) { return p.x; }),
-            median([](const TrackPoint& p) { return p.y; })};
+    // At rest on an axis: no velocity along it.
+    const TrackPoint& newest = at(0);
+    const TrackPoint& oldest = at(recent.count - 1);
+    const bool stillX = std::fabs(newest.x - oldest.x) < kStill;
+    const bool stillY = std::fabs(newest.y - oldest.y) < kStill;
+    return {stillX ? 0.0 : median([](const TrackPoint& p) { return p.x; }),
+            stillY ? 0.0 : median([](const TrackPoint& p) { return p.y; })};
+}
+
+double MotionPairing::MovedOn(const Recent& recent, size_t axis) {
+    if (recent.count < kVelocityFrames + 1) {
+        return -1.0;  // not known yet
+    }
+    const auto at = [&](int32_t back) {
+        const int32_t size = kVelocityFrames + 1;
+        const TrackPoint& p =
+            recent.points[static_cast<size_t>((recent.write - 1 - back + 2 * size) % size)];
+        return axis == 0 ? p.x : p.y;
+    };
+    return std::fabs(at(0) - at(recent.count - 1));
+}
+
+double MotionPairing::MeanOn(const Recent& recent, size_t axis) {
+    double sum = 0.0;
+    for (int32_t i = 0; i < recent.count; ++i) {
+        const TrackPoint& p = recent.points[static_cast<size_t>(i)];
+        sum += axis == 0 ? p.x : p.y;
+    }
+    return recent.count > 0 ? sum / recent.count : 0.0;
+}
+
+void MotionPairing::LearnShare(double shareA) {
+    shareA_ = kShareKeep * shareA_ + (1.0 - kShareKeep) * std::clamp(shareA, 0.2, 0.8);
+}
+
+void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, double peak) {
+    double* const coordinate[2] = {&pa, &pb};
+    const TrackPoint& lastA = recent_[0].points[static_cast<size_t>(
+        (recent_[0].write + kVelocityFrames) % (kVelocityFrames + 1))];
+    const TrackPoint& lastB = recent_[1].points[static_cast<size_t>(
+        (recent_[1].write + kVelocityFrames) % (kVelocityFrames + 1))];
+    apart_[axis] = seen ? std::min(apart_[axis] + 1, kMinPoints) : apart_[axis];
+    const bool near =
+        axis == 0 ? std::fabs(lastA.x - lastB.x) < kNear : std::fabs(lastA.y - lastB.y) < kNear;
+    const double moved[2] = {MovedOn(recent_[0], axis), MovedOn(recent_[1], axis)};
+    for (size_t i = 0; i < 2; ++i) {
+        Rest& rest = rest_[i][axis];
+        // A peak away from where a finger rests for a frame or a few is the two peaks'
+        // placement failing as they part, not the finger moving off.
+        const bool away = seen && rest.held && std::fabs(*coordinate[i] - rest.at) > kRelease;
+        rest.away = away ? rest.away + 1 : 0;
+        if (!near || rest.away > kReleaseFrames) {
+            rest = {};
+            continue;
+        }
+        // Held once it has rested over all its recent frames while the other has clearly been
+        // moving (two fingers that set off together are both moving).
+        if (!rest.held && apart_[axis] >= kMinPoints && moved[i] >= 0.0 && moved[i] < kStill &&
+            moved[1 - i] > kMoving) {
+            rest.held = true;
+            rest.at = MeanOn(recent_[i], axis);
+        }
+        if (rest.held) {
+            *coordinate[i] = rest.at;
+        }
+    }
+    const bool heldA = rest_[0][axis].held;
+    if (seen || heldA == rest_[1][axis].held) {
+        return;
+    }
+    // The merged peak lies at about the mean of the two places, each by its finger's share
+    // of the amplitude: the moving finger is where that puts it, given the held one.
+    const double held = heldA ? pa : pb;
+    const double share = heldA ? shareA_ : 1.0 - shareA_;
+    const double moving = peak + (peak - held) * share / (1.0 - share);
+    *(heldA ? &pb : &pa) = std::clamp(moving, peak - kLineReach, peak + kLineReach);
 }
 
 void MotionPairing::Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
-                           TrackPoint& outputA, TrackPoint& outputB) {
+                           TrackPoint& outputA, TrackPoint& outputB, bool seenX, bool seenY) {
+    HoldStill(0, a.x, b.x, seenX, peak_.x);
+    HoldStill(1, a.y, b.y, seenY, peak_.y);
     trackA.Append(a);
     trackB.Append(b);
     outputA = a;
@@ -196,6 +297,7 @@ void MotionPairing::Follow(const FingerTrack& trackA, const FingerTrack& trackB)
         Recent& recent = recent_[i];
         if (tracks[i]->Empty()) {
             recent = {};
+            rest_[i] = {};
             continue;
         }
         recent.points[static_cast<size_t>(recent.write)] = tracks[i]->Last();

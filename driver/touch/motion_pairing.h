@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "driver/touch/finger_track.h"
@@ -33,6 +34,17 @@ public:
     // makes as the other finger's pulls on it, does not become a drift that a long merge
     // carries it away on.
     static constexpr int32_t kVelocityFrames = 16;
+    // A finger that has moved less than this (of the foil) along an axis over those frames is
+    // at rest on it: its placement noise is no velocity, and a merge holds it where it is.
+    static constexpr double kStill = 0.006;
+    // On an axis where the fingers are this near (of the foil), a finger at rest while the
+    // other moves is held where it rests: the other's peak pulls on its own, or merges with it.
+    // A held finger whose own peak stays this far from where it is held for more than
+    // kReleaseFrames has moved itself.
+    static constexpr double kNear = 0.15;
+    static constexpr double kRelease = 0.03;
+    static constexpr int32_t kReleaseFrames = 10;
+    static constexpr double kMoving = 0.025;
 
     // A frame whose two axes both show two peaks, where one axis's pair lies far from where
     // the fingers go: that axis's second peak is no finger (noise or a side lobe crossing the
@@ -43,8 +55,10 @@ public:
     // Pairs the classified fingers of a frame with both tracks, appends them and gives the
     // outputs in track order. False when the frame is not one for it (fewer than two lasting
     // tracks, no finger, or one finger away from where both go): the classic machine takes it.
+    // shareX and shareY: f's share of the two peaks' amplitudes on each axis that shows both.
     bool Process(DualState state, const TrackPoint& f, const TrackPoint& g, FingerTrack& trackA,
-                 FingerTrack& trackB, TrackPoint& outputA, TrackPoint& outputB);
+                 FingerTrack& trackB, TrackPoint& outputA, TrackPoint& outputB, double shareX = 0.5,
+                 double shareY = 0.5);
     // After every frame, whichever machine took it: the tracks' newest points are kept for
     // the velocities, and a track that has ended takes its velocity with it.
     void Follow(const FingerTrack& trackA, const FingerTrack& trackB);
@@ -71,22 +85,55 @@ private:
         TrackPoint b;
         bool strayX = false;
         bool strayY = false;
+        bool crossed = false;  // a and b take one axis from f and the other from g
+        bool swapped = false;  // a is g
     };
 
     static TrackPoint Predicted(const FingerTrack& track, const Velocity& v);
     static Pairing Pair(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
                         const TrackPoint& b);
     static Velocity VelocityOf(const Recent& recent);
+    // The velocity a finger goes on with: its own while the fingers are apart, the one it had
+    // when they merged while they stay merged (the points since are predictions, not steps).
+    Velocity Motion(std::size_t finger) const;
     bool Merged(const TrackPoint& finger, const TrackPoint& a, const TrackPoint& b) const;
     // f and g share one axis's peak (the merged axis); the other pairs them with a and b.
+    // shareF: f's share of the amplitudes on the other.
     void OnOneLine(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
                    const TrackPoint& b, FingerTrack& trackA, FingerTrack& trackB,
-                   TrackPoint& outputA, TrackPoint& outputB);
-    // Appends a and b to the tracks and gives them as the outputs.
-    static void Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
-                       TrackPoint& outputA, TrackPoint& outputB);
+                   TrackPoint& outputA, TrackPoint& outputB, double shareF);
+    // Appends a and b, a finger held at rest where it rests, to the tracks and gives them as
+    // the outputs; seen says per axis whether a and b are the fingers' own peaks on it.
+    void Commit(TrackPoint a, TrackPoint b, FingerTrack& trackA, FingerTrack& trackB,
+                TrackPoint& outputA, TrackPoint& outputB, bool seenX = true, bool seenY = true);
+    // The hold of one axis (0: x, 1: y) on the coordinates pa and pb of the two fingers. On a
+    // merged axis (not seen) where one is held, the other is placed from the merged peak less
+    // the held finger's share of it.
+    void HoldStill(std::size_t axis, double& pa, double& pb, bool seen, double peak);
+    // Learns track A's share of the two fingers' amplitudes.
+    void LearnShare(double shareA);
+    // How far a finger has gone along an axis over its recent frames; negative while it has
+    // fewer.
+    static double MovedOn(const Recent& recent, std::size_t axis);
+    static double MeanOn(const Recent& recent, std::size_t axis);
 
     std::array<Recent, 2> recent_{};
+    std::array<Velocity, 2> held_{};
+    bool merging_ = false;  // the last frame was committed as merged
+    // Per finger and axis: held at rest, and where.
+    struct Rest {
+        bool held = false;
+        double at = 0.0;
+        int32_t away = 0;  // frames in a row its own peak has been kRelease or more away
+    };
+    std::array<std::array<Rest, 2>, 2> rest_{};
+    // Per axis: frames (up to kMinPoints) it has shown both fingers apart. Only fingers seen
+    // apart on an axis are held on it: two on one line since they landed have no place apart.
+    std::array<int32_t, 2> apart_{};
+    // Track A's share of the amplitude of a merged peak, as seen while the fingers were apart.
+    static constexpr double kShareKeep = 0.9;
+    double shareA_ = 0.5;
+    TrackPoint peak_;  // the frame's first finger: on a merged axis, the one peak
     int32_t mergedFrames_ = 0;
     int32_t sinceApart_ = kHoldFrames;  // frames since both fingers were last seen apart
 };

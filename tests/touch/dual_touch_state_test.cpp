@@ -1,6 +1,7 @@
 // Selections 2 and 3: classification, the finger tracks and the four state processors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -182,6 +183,64 @@ TEST_F(DualTouchStateTest, PreciseTakesANoisePeakFarFromBothFingersForNone) {
             ASSERT_EQ(p.state, 2) << t;
             EXPECT_NEAR(p.x, x, 0.02) << t;
         }
+    }
+}
+
+// A finger rests while another passes its column (X merges) or its row (Y merges) at 0.003 of
+// the foil a frame. Near it, the peaks pull on each other (each by 15 % of the way to the
+// other); nearer, they merge into one at their weighted mean; twice a palm-like frame without
+// peaks comes. The resting finger stays within a millimetre (0.0015 of the foil), the moving
+// one near its finger (within its peak's pull), and neither lifts.
+TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhileTheOtherPassesItsLine) {
+    for (const bool alongY : {false, true}) {
+        SCOPED_TRACE(alongY ? "passing its row" : "passing its column");
+        test::OutputRig r;
+        r.path = TouchPath::Precise;
+        auto feed = [&](std::vector<AxisPeak> along, std::vector<AxisPeak> across, bool palm) {
+            TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+            auto peak = [](const std::vector<AxisPeak>& peaks, size_t i) {
+                return i < peaks.size() ? test::Peak(peaks[i].position, peaks[i].amplitude, 5)
+                                        : PeakCandidate{};
+            };
+            const std::vector<AxisPeak>& x = alongY ? across : along;
+            const std::vector<AxisPeak>& y = alongY ? along : across;
+            engine.Feed(AxisPeaks{peak(x, 0), peak(x, 1), 0, 24, false, 0.0f, kThreshold, false});
+            engine.Feed(AxisPeaks{peak(y, 0), peak(y, 1), 1, 40, true, 0.0f, kThreshold, palm});
+        };
+        for (int t = 0; t < 240; ++t) {
+            const float m = 0.2f + 0.003f * static_cast<float>(std::clamp(t - 40, 0, 200));
+            const float d = m - 0.5f;
+            const float pull = std::fabs(d) < 0.12f ? 0.15f * d : 0.0f;
+            std::vector<AxisPeak> along = {{0.5f + pull, 30.0f}, {m - pull, 26.0f}};
+            if (std::fabs(d) < 0.06f) {
+                along = {{(30.0f * 0.5f + 26.0f * m) / 56.0f, 50.0f}};
+            }
+            if (t < 20) {
+                feed({{0.5f, 30.0f}}, {{0.5f, 30.0f}}, false);
+                continue;
+            }
+            const bool palm = t == 110 || t == 150;
+            feed(palm ? std::vector<AxisPeak>{} : along,
+                 palm ? std::vector<AxisPeak>{}
+                      : std::vector<AxisPeak>{{0.5f, 30.0f}, {0.4f, 26.0f}},
+                 palm);
+            if (t < 30 || palm) {
+                continue;
+            }
+            const TrackPoint& a = r.Engines().DualNative().OutputA();
+            const TrackPoint& b = r.Engines().DualNative().OutputB();
+            ASSERT_EQ(a.state, 2) << t;
+            ASSERT_EQ(b.state, 2) << t;
+            EXPECT_NEAR(a.x, 0.5, 0.0015) << t;
+            EXPECT_NEAR(a.y, 0.5, 0.0015) << t;
+            EXPECT_NEAR(alongY ? b.y : b.x, m, 0.02) << t;
+            EXPECT_NEAR(alongY ? b.x : b.y, 0.4, 1e-6) << t;
+        }
+        int lifts = 0;
+        for (const test::Contact& c : r.contacts.contacts) {
+            lifts += c.state == NativeTouchOutput::kContactUp ? 1 : 0;
+        }
+        EXPECT_EQ(lifts, 0);
     }
 }
 
