@@ -21,10 +21,11 @@ constexpr int32_t kFarDistance = 5;
 constexpr int32_t kFewestFar = 4;
 constexpr float kNoiseKeep = 0.99f;
 // Two peaks of an axis nearer than this (electrodes) are placed each on the signal less the
-// other, this many times.
+// other, this many times, unless they are nearer than kMerged: then they are one wide peak,
+// which the two-finger pairing takes apart by the fingers' motion.
 constexpr float kOverlap = 4.0f;
 constexpr int32_t kOverlapRounds = 3;
-constexpr float kMerged = 1.5f;
+constexpr float kMerged = 1.0f;
 
 // Integer part of a table position, kept inside the table (0 .. last). The callers clamp
 // their inputs first, so the conversion is always defined.
