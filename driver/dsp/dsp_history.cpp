@@ -204,6 +204,14 @@ void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool 
                             precise ? itsFine.data() : nullptr);
 }
 
+namespace {
+
+float Mean(const float* v, int32_t i) {
+    return (v[i - 1] + v[i + 1]) / 2.0f;
+}
+
+}  // namespace
+
 void DspHistory::FillDead(int32_t count) {
     const auto touch = static_cast<int32_t>(TouchCounts());
     for (int32_t i = 1; i + 1 < count; ++i) {
@@ -217,10 +225,45 @@ void DspHistory::FillDead(int32_t count) {
             }
         }
         if (itsHole[u] >= kDeadFrames) {
-            itsScaled[u] = (itsScaled[u - 1] + itsScaled[u + 1]) / 2.0f;
-            itsFine[u] = (itsFine[u - 1] + itsFine[u + 1]) / 2.0f;
+            // Under a finger, what the profile gives between the two neighbours; elsewhere
+            // their mean.
+            const bool finger = 3 * std::max(itsDiff[u - 1], itsDiff[u + 1]) > touch;
+            itsScaled[u] = finger ? Bridge(itsScaled.data(), i, count) : Mean(itsScaled.data(), i);
+            itsFine[u] = finger ? Bridge(itsFine.data(), i, count) : Mean(itsFine.data(), i);
         }
     }
+}
+
+// A finger at d from the dead electrode (towards the next one) has its neighbours read
+// Model(1 + d) and Model(1 - d) of its height: their ratio gives d, the stronger one the
+// height, and the profile the reading between them. (A mean of the two would read a finger
+// right on the electrode at a third of its height, and split it in two.) Where the electrodes
+// beyond the neighbours read well above what that finger gives them, the signal is not one
+// finger's (two fingers either side, a palm) and the mean is kept.
+float DspHistory::Bridge(const float* v, int32_t i, int32_t count) const {
+    const float before = v[i - 1];
+    const float after = v[i + 1];
+    const float mean = Mean(v, i);
+    if (!(before > 0.0f) || !(after > 0.0f)) {
+        return mean;
+    }
+    const ProfileFit& profile = itsCorrelator.PeakFinder().Profile();
+    const auto model = [&](float x) { return std::max(profile.Model(x), 1e-6f); };
+    const float ratio = before / after;
+    float low = -1.0f;
+    float high = 1.0f;
+    for (int32_t step = 0; step < 16; ++step) {
+        const float d = (low + high) / 2.0f;
+        (model(1.0f + d) / model(1.0f - d) > ratio ? low : high) = d;
+    }
+    const float d = (low + high) / 2.0f;
+    const float height = before > after ? before / model(1.0f + d) : after / model(1.0f - d);
+    const float slack = kBridgeSlack * std::max(before, after);
+    if ((i >= 2 && v[i - 2] > height * model(2.0f + d) + slack) ||
+        (i + 2 < count && v[i + 2] > height * model(2.0f - d) + slack)) {
+        return mean;
+    }
+    return std::max(mean, height * model(d));
 }
 
 int32_t DspHistory::Spread(int32_t count, int32_t strongest) const {

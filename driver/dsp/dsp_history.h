@@ -102,6 +102,9 @@ public:
     // Frames an electrode must read next to nothing between two that read a finger before it
     // is taken for dead and filled from them on the precise path.
     static constexpr int32_t kDeadFrames = 20;
+    // How far (a share of the stronger neighbour) the electrodes beyond a dead one's neighbours
+    // may read above one finger's profile before the fill takes their mean instead.
+    static constexpr float kBridgeSlack = 0.2f;
 
 private:
     // Electrodes around the strongest one whose signal is above half of its (it included).
@@ -111,6 +114,8 @@ private:
     void FollowFine(int32_t count);
     // A dead electrode (a broken trace) would split a finger on it in two or throw it off.
     void FillDead(int32_t count);
+    // A dead electrode i's reading under a finger, made up from its neighbours' in v.
+    float Bridge(const float* v, int32_t i, int32_t count) const;
 
     Registry& theRegistry;
     TouchDetector& theDetector;

@@ -29,6 +29,8 @@ public:
 
     const PeakCandidate& First() const { return itsFirst; }
     const PeakCandidate& Second() const { return itsSecond; }
+    // The finger's profile as learnt on this axis.
+    const ProfileFit& Profile() const { return itsProfile; }
 
 private:
     // Neighbour triple of electrode k (1 .. n-2) with the plateau rules applied.
@@ -42,8 +44,7 @@ private:
     const InterpolationTables& theTables;
     ProfileFit itsProfile;
     GainEqualiser itsGains;
-    float itsNoise = 0.0f;
-    int itsDbg = 0;                              // variance of the signal's noise
+    float itsNoise = 0.0f;                       // variance of the signal's noise
     std::array<float, kMaxCount> itsLevelled{};  // the signal less its common part
     std::array<float, kMaxCount> itsWork{};      // it less one of two close fingers
     float itsOffsetFactor = -0.1f;

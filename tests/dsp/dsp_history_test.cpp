@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <memory>
 
 #include "driver/dsp/dsp_history.h"
@@ -177,7 +178,7 @@ TEST_F(DspHistoryTest, ThePreciseBaselineFollowsDriftFinelyButNeverAFinger) {
 
 // A dead electrode under a finger (it reads nothing while both neighbours read the finger) is
 // filled from its neighbours on the precise path once it has read so for kDeadFrames frames,
-// and no longer once it reads a finger itself.
+// with what the finger's profile gives there, and no longer once it reads a finger itself.
 TEST_F(DspHistoryTest, ThePrecisePathFillsADeadElectrodeFromItsNeighbours) {
     detector.SetPath(TouchPath::Precise);
     Period(100, 200);
@@ -194,9 +195,26 @@ TEST_F(DspHistoryTest, ThePrecisePathFillsADeadElectrodeFromItsNeighbours) {
     }
     EXPECT_EQ(history->Scaled(3), 0.0f);  // not yet
     frame(100);
+    // A fresh profile is a Gaussian of 0.7 pitch: neighbours reading 30 and 20 put the finger
+    // ln(1.5) sigma^2 / 2 from electrode 3 towards the stronger one, 68 high there (the mean of
+    // the two, 25, would split it in two).
+    const double sigma2 = 0.7 * 0.7;
+    const double d = std::log(1.5) * sigma2 / 2.0;
+    const double height = 30.0 / std::exp(-(1.0 - d) * (1.0 - d) / (2.0 * sigma2));
+    const double expected = height * std::exp(-d * d / (2.0 * sigma2));
     const float scale = history->Scale();
+    EXPECT_NEAR(history->Scaled(3) / scale, expected, 0.5);
+    EXPECT_NEAR(history->Fine(3) / scale, expected, 0.5);
+    // Electrodes beyond the neighbours that read far above one finger's tails: two fingers or
+    // a palm, and the neighbours' mean stays.
+    readings.fill(100);
+    readings[1] = 125;
+    readings[2] = 130;
+    readings[3] = 100;
+    readings[4] = 120;
+    readings[5] = 118;
+    history->Run(kCount, readings.data(), 0, false);
     EXPECT_FLOAT_EQ(history->Scaled(3), 25.0f * scale);
-    EXPECT_NEAR(history->Fine(3), 25.0f * scale, 0.01);
     frame(135);  // it reads a finger: alive after all
     frame(100);
     EXPECT_EQ(history->Scaled(3), 0.0f);
