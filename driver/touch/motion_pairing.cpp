@@ -189,10 +189,7 @@ MotionPairing::Velocity MotionPairing::VelocityOf(const Recent& recent) {
     }
     // The median step of each axis: one step that a near finger's pull on the peak put in
     // (a jump of a resting finger as the other comes close) does not become a drift.
-    const auto at = [&](int32_t back) {
-        const int32_t size = kVelocityFrames + 1;
-        return recent.points[static_cast<size_t>((recent.write - 1 - back + 2 * size) % size)];
-    };
+    const auto at = [&](int32_t back) { return recent.Back(back); };
     std::array<double, kVelocityFrames> steps{};
     const auto median = [&](auto coordinate) {
         const int32_t n = recent.count - 1;
@@ -217,9 +214,7 @@ double MotionPairing::MovedOn(const Recent& recent, size_t axis) {
         return -1.0;  // not known yet
     }
     const auto at = [&](int32_t back) {
-        const int32_t size = kVelocityFrames + 1;
-        const TrackPoint& p =
-            recent.points[static_cast<size_t>((recent.write - 1 - back + 2 * size) % size)];
+        const TrackPoint& p = recent.Back(back);
         return axis == 0 ? p.x : p.y;
     };
     return std::fabs(at(0) - at(recent.count - 1));
@@ -240,10 +235,8 @@ void MotionPairing::LearnShare(double shareA) {
 
 void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, double peak) {
     double* const coordinate[2] = {&pa, &pb};
-    const TrackPoint& lastA = recent_[0].points[static_cast<size_t>(
-        (recent_[0].write + kVelocityFrames) % (kVelocityFrames + 1))];
-    const TrackPoint& lastB = recent_[1].points[static_cast<size_t>(
-        (recent_[1].write + kVelocityFrames) % (kVelocityFrames + 1))];
+    const TrackPoint& lastA = recent_[0].Back(0);
+    const TrackPoint& lastB = recent_[1].Back(0);
     apart_[axis] = seen ? std::min(apart_[axis] + 1, kMinPoints) : apart_[axis];
     const bool near =
         axis == 0 ? std::fabs(lastA.x - lastB.x) < kNear : std::fabs(lastA.y - lastB.y) < kNear;

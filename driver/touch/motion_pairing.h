@@ -76,6 +76,11 @@ private:
         std::array<TrackPoint, kVelocityFrames + 1> points{};
         int32_t count = 0;
         int32_t write = 0;
+        // The point `back` frames before the newest (0: the newest).
+        const TrackPoint& Back(int32_t back) const {
+            constexpr int32_t size = kVelocityFrames + 1;
+            return points[static_cast<size_t>((write - 1 - back + 2 * size) % size)];
+        }
     };
 
     // The pairing of two peaks per axis with the predictions a and b, and the axes on which
