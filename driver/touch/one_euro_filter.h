@@ -40,9 +40,10 @@ private:
     // not taken for motion. The noise differs from place to place (a narrow finger beside an
     // electrode is placed several times as noisily as one between two), so a touch's first
     // kNoiseOwn second differences are averaged with what the last touches left (as one
-    // more), and the memory of a second takes over from there.
+    // more), and the memory of a second takes over from there. Learnt from so few, the noise's
+    // deviation is itself off by a fifth either way, hence the half deviation over three.
     static constexpr double kNoiseRate = 0.01;
-    static constexpr double kNoiseDeviations = 3.0;
+    static constexpr double kNoiseDeviations = 3.5;
     static constexpr int kNoiseOwn = 10;
 
     Tuning tuning_;
