@@ -23,11 +23,15 @@ double OneEuroFilter::Filter(double value, double dt) {
         samples_ = 1;
         last_ = value;
         history_ = 0;
+        seconds_ = 0;
         return value_;
     }
     if (history_ >= 1) {
         const double second = value - 2.0 * last_ + before_;
-        noise_ += kNoiseRate * (second * second / 6.0 - noise_);
+        // A touch's first second differences are averaged with what the last touches left.
+        seconds_ = std::min(seconds_ + 1, kNoiseOwn + 1);
+        const double rate = seconds_ <= kNoiseOwn ? 1.0 / (seconds_ + 1) : kNoiseRate;
+        noise_ += rate * (second * second / 6.0 - noise_);
     }
     before_ = last_;
     last_ = value;

@@ -23,7 +23,7 @@ public:
     // The filtered value of one new sample, dt seconds after the last (dt > 0).
     double Filter(double value, double dt);
     // The next sample starts afresh (a finger has landed). What the filter has learnt of its
-    // input's noise stays: it belongs to the foil, not to one touch.
+    // input's noise stays, as the start of what the new touch learns of its own.
     void Reset() { started_ = false; }
     // The variance learnt of the input's own noise, frame to frame.
     double Noise() const { return noise_; }
@@ -37,9 +37,14 @@ private:
     // The input's noise is learnt from its second differences, which a steady move leaves at
     // nothing and white noise gives six times its variance, with a memory of about a second;
     // a speed within this many of the deviations that noise alone gives the speed estimate is
-    // not taken for motion.
+    // not taken for motion. The noise differs from place to place (a narrow finger beside an
+    // electrode is placed several times as noisily as one between two), so a touch's first
+    // kNoiseOwn second differences are averaged with what the last touches left (as one
+    // more), and the memory of a second takes over from there. Learnt from so few, the noise's
+    // deviation is itself off by a fifth either way, hence the half deviation over three.
     static constexpr double kNoiseRate = 0.01;
-    static constexpr double kNoiseDeviations = 3.0;
+    static constexpr double kNoiseDeviations = 3.5;
+    static constexpr int kNoiseOwn = 10;
 
     Tuning tuning_;
     bool started_ = false;
@@ -50,6 +55,7 @@ private:
     double last_ = 0.0;  // the last sample, and the one before it
     double before_ = 0.0;
     int history_ = 0;  // samples of this touch behind the current one, at most 2
+    int seconds_ = 0;  // second differences of this touch, up to kNoiseOwn + 1
 };
 
 }  // namespace kv

@@ -96,5 +96,30 @@ TEST(OneEuroFilter, ANoisyPlacementDoesNotOpenTheFilterOnARestingFinger) {
     EXPECT_LT(trail, 0.0075);  // 1.5 frames of motion
 }
 
+// A finger resting where it is placed four times as noisily as where the foil was touched for
+// the last seconds: the noise must not be taken for motion, as it is with only the slow memory
+// of the earlier touches to go on.
+TEST(OneEuroFilter, ATouchLearnsTheNoiseOfItsOwnPlace) {
+    std::mt19937 random(7);
+    std::normal_distribution<double> unit(0.0, 1.0);
+    OneEuroFilter filter;
+    double distance = 0.0;  // the output's from the running mean, in its standard errors
+    for (int touch = 0; touch < 48; ++touch) {
+        filter.Reset();
+        for (int i = 0; i < 300; ++i) {
+            filter.Filter(0.6 + 0.0008 * unit(random), kFrame);
+        }
+        filter.Reset();
+        double sum = 0.0;
+        for (int i = 1; i <= 60; ++i) {
+            const double noisy = 0.4 + 0.0032 * unit(random);
+            sum += noisy;
+            const double out = filter.Filter(noisy, kFrame);
+            distance += i >= 5 ? std::fabs(out - sum / i) * std::sqrt(i) / 0.0032 : 0.0;
+        }
+    }
+    EXPECT_LT(distance / (48 * 56), 0.025);
+}
+
 }  // namespace
 }  // namespace kv
