@@ -256,7 +256,12 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
         if (!rest.held && apart_[axis] >= kMinPoints && moved[i] >= 0.0 && moved[i] < kStill &&
             moved[1 - i] > kMoving) {
             rest.held = true;
-            rest.at = MeanOn(recent_[i], axis);
+            const Calm& calm = calm_[i][axis];
+            // Where it rested before the other came near, unless it has since moved off it.
+            const double recent = MeanOn(recent_[i], axis);
+            rest.at = calm.frames >= kMinPoints && std::fabs(calm.mean - recent) < kRelease
+                          ? calm.mean
+                          : recent;
         }
         if (rest.held) {
             *coordinate[i] = rest.at;
@@ -291,11 +296,35 @@ void MotionPairing::Follow(const FingerTrack& trackA, const FingerTrack& trackB)
         if (tracks[i]->Empty()) {
             recent = {};
             rest_[i] = {};
+            calm_[i] = {};
             continue;
         }
         recent.points[static_cast<size_t>(recent.write)] = tracks[i]->Last();
         recent.write = (recent.write + 1) % (kVelocityFrames + 1);
         recent.count = std::min(recent.count + 1, kVelocityFrames + 1);
+        FollowCalm(i, *tracks[1 - i]);
+    }
+}
+
+void MotionPairing::FollowCalm(size_t finger, const FingerTrack& other) {
+    const Recent& recent = recent_[finger];
+    const TrackPoint& at = recent.Back(0);
+    for (size_t axis = 0; axis < 2; ++axis) {
+        const double p = axis == 0 ? at.x : at.y;
+        const bool far =
+            other.Empty() || std::fabs((axis == 0 ? other.Last().x : other.Last().y) - p) >= kFar;
+        Calm& calm = calm_[finger][axis];
+        // Nearer, its placement moves with the other's pull: neither rest nor a move of its own.
+        if (!far || recent.count < kVelocityFrames + 1) {
+            continue;
+        }
+        // Its recent frames' mean away from where it rested: it has moved (one frame's
+        // placement noise, a wide finger's a tenth of a pitch, is no move).
+        if (calm.frames > 0 && std::fabs(MeanOn(recent, axis) - calm.mean) >= kStill) {
+            calm = {};
+        }
+        calm.frames = std::min(calm.frames + 1, kCalmFrames);
+        calm.mean += (p - calm.mean) / calm.frames;
     }
 }
 

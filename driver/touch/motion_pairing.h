@@ -45,6 +45,12 @@ public:
     static constexpr double kRelease = 0.03;
     static constexpr int32_t kReleaseFrames = 10;
     static constexpr double kMoving = 0.025;
+    // Where a resting finger is held is where it rested while the other was at least this far
+    // (of the foil) on that axis: nearer, the other's tail already pulls on its placement
+    // before the hold takes it (a wide finger's by a twentieth of a pitch and more). The mean
+    // weighs about its last kCalmFrames such frames.
+    static constexpr double kFar = 2.0 * kNear;
+    static constexpr int32_t kCalmFrames = 64;
 
     // A frame whose two axes both show two peaks, where one axis's pair lies far from where
     // the fingers go: that axis's second peak is no finger (noise or a side lobe crossing the
@@ -121,6 +127,8 @@ private:
     // fewer.
     static double MovedOn(const Recent& recent, std::size_t axis);
     static double MeanOn(const Recent& recent, std::size_t axis);
+    // After a frame: the finger's rest while the other is far, given the other's track.
+    void FollowCalm(std::size_t finger, const FingerTrack& other);
 
     std::array<Recent, 2> recent_{};
     std::array<Velocity, 2> held_{};
@@ -132,6 +140,13 @@ private:
         int32_t away = 0;  // frames in a row its own peak has been kRelease or more away
     };
     std::array<std::array<Rest, 2>, 2> rest_{};
+    // Per finger and axis: where it has rested while the other was far (or none), and over how
+    // many frames; cleared once it moves.
+    struct Calm {
+        double mean = 0.0;
+        int32_t frames = 0;
+    };
+    std::array<std::array<Calm, 2>, 2> calm_{};
     // Per axis: frames (up to kMinPoints) it has shown both fingers apart. Only fingers seen
     // apart on an axis are held on it: two on one line since they landed have no place apart.
     std::array<int32_t, 2> apart_{};

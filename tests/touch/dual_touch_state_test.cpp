@@ -244,6 +244,32 @@ TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhileTheOtherPassesItsLine)
     }
 }
 
+// A wide finger's placement is pulled by the other's tail from farther than the hold reaches
+// (here 5 % of the way from a quarter of the foil): it is held where it rested before.
+TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhereItRestedBeforeThePull) {
+    test::OutputRig r;
+    r.path = TouchPath::Precise;
+    TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+    const auto peak = [](float position, float amplitude = 30.0f) {
+        return test::Peak(position, amplitude, 5);
+    };
+    for (int t = 0; t < 200; ++t) {
+        const float m = 0.1f + 0.003f * static_cast<float>(std::max(t - 40, 0));
+        const float d = m - 0.5f;
+        const float rest = 0.5f + (std::fabs(d) < 0.25f ? 0.05f * d : 0.0f);
+        const bool merged = std::fabs(d) < 0.06f;
+        const PeakCandidate second = t < 20 ? PeakCandidate{} : peak(m, 26.0f);
+        engine.Feed(AxisPeaks{merged ? peak((rest + m) / 2.0f) : peak(rest),
+                              merged ? PeakCandidate{} : second, 0, 24, false, 0.0f, kThreshold,
+                              false});
+        engine.Feed(AxisPeaks{peak(0.5f), t < 20 ? PeakCandidate{} : peak(0.4f, 26.0f), 1, 40, true,
+                              0.0f, kThreshold, false});
+        if (std::fabs(d) < 0.14f) {
+            EXPECT_NEAR(r.Engines().DualNative().OutputA().x, 0.5, 0.0015) << t;
+        }
+    }
+}
+
 TEST_F(DualTouchStateTest, PreciseLandsAContactAtTheMeanOfItsFirstTwoFrames) {
     rig.path = TouchPath::Precise;
     OneFinger(0.40f, 0.5f);
