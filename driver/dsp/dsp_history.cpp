@@ -219,7 +219,10 @@ void DspHistory::FillDead(int32_t count) {
         const int32_t neighbours = std::min(itsDiff[u - 1], itsDiff[u + 1]);
         if (2 * neighbours > touch) {
             if (8 * itsDiff[u] < neighbours) {
-                itsHole[u] = std::min(itsHole[u] + 1, kDeadFrames);
+                // The nearer the finger is to one of them, the more this one misses of it.
+                const int32_t stronger = std::max(itsDiff[u - 1], itsDiff[u + 1]);
+                const int32_t weight = std::clamp(stronger / (2 * neighbours), 1, kDeadStrong);
+                itsHole[u] = std::min(itsHole[u] + weight, kDeadFrames);
             } else if (2 * itsDiff[u] > neighbours) {
                 itsHole[u] = 0;  // it reads a finger after all
             }

@@ -104,7 +104,8 @@ public:
     static constexpr int32_t kDeadFrames = 20;
     // A frame in which it reads next to nothing beside a finger pressing hard on one
     // neighbour (over three touches, and kDeadRatio times what it reads) while the other reads
-    // only the finger's far tail counts as this many (see HardBeside).
+    // only the finger's far tail counts as this many (see HardBeside). Between two that read a
+    // finger, a frame counts as many times as the stronger reads twice the weaker, up to that.
     static constexpr int32_t kDeadStrong = 5;
     static constexpr float kDeadRatio = 24.0f;
     // How far (a share of the stronger neighbour) the electrodes beyond a dead one's neighbours

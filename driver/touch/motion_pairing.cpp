@@ -98,6 +98,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
         sinceApart_ = kHoldFrames;
         rest_ = {};
         apart_ = {};
+        seenApart_ = {};
         return false;
     }
     if (!wasMerging) {
@@ -130,6 +131,9 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
             Commit(pairing.a, pairing.b, trackA, trackB, outputA, outputB);
             return true;
         case DualState::DualFingerSameLine:
+            if (!seenApart_[f.x == g.x ? 0 : 1]) {
+                break;  // never apart on the merged axis: side by side, the classic machine's
+            }
             OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB, f.x == g.x ? shareY : shareX);
             merging_ = true;
             return true;
@@ -238,6 +242,7 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
     const TrackPoint& lastA = recent_[0].Back(0);
     const TrackPoint& lastB = recent_[1].Back(0);
     apart_[axis] = seen ? std::min(apart_[axis] + 1, kMinPoints) : apart_[axis];
+    seenApart_[axis] = seenApart_[axis] || apart_[axis] >= kMinPoints;
     const bool near =
         axis == 0 ? std::fabs(lastA.x - lastB.x) < kNear : std::fabs(lastA.y - lastB.y) < kNear;
     const double moved[2] = {MovedOn(recent_[0], axis), MovedOn(recent_[1], axis)};

@@ -150,6 +150,10 @@ private:
     // Per axis: frames (up to kMinPoints) it has shown both fingers apart. Only fingers seen
     // apart on an axis are held on it: two on one line since they landed have no place apart.
     std::array<int32_t, 2> apart_{};
+    // Per axis: the fingers have shown apart on it for kMinPoints frames since both lasted. Two
+    // side by side on one line whose peak splits for a frame or two (a dead electrode under
+    // it) are not fingers crossing there: the merged peak is both their place on it.
+    std::array<bool, 2> seenApart_{};
     // Track A's share of the amplitude of a merged peak, as seen while the fingers were apart.
     static constexpr double kShareKeep = 0.9;
     double shareA_ = 0.5;

@@ -244,6 +244,23 @@ TEST_F(DspHistoryTest, AFingerPressingHardBesideADeadElectrodeShowsItDeadSoon) {
     EXPECT_GT(frames(1, 0), 2.0f * touch * history->Scale());
 }
 
+// Between two neighbours reading a finger, one reading four times the other shows it dead in
+// half the frames.
+TEST_F(DspHistoryTest, AFingerNearerOneNeighbourShowsADeadElectrodeSooner) {
+    detector.SetPath(TouchPath::Precise);
+    Period(100, 200);
+    Period(100, 200);
+    const auto touch = static_cast<int32_t>(detector.PressThreshold() / history->Scale());
+    readings.fill(100);
+    readings[2] = 100 + 4 * touch;
+    readings[4] = 100 + touch;
+    for (int f = 0; f < DspHistory::kDeadFrames / 2; ++f) {
+        EXPECT_EQ(history->Scaled(3), 0.0f) << f;
+        history->Run(kCount, readings.data(), 0, false);
+    }
+    EXPECT_GT(history->Scaled(3), 0.0f);
+}
+
 TEST_F(DspHistoryTest, RingKeepsThirtyMeansAcrossItsFortySlots) {
     RunAll(200);
     // Period p has mean p: each rise only reaches the baseline as the lower means age out.

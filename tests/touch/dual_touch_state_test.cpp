@@ -270,6 +270,27 @@ TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhereItRestedBeforeThePull)
     }
 }
 
+// Two fingers side by side on one row move along Y; its one peak splits for two frames (a
+// dead electrode under it), then they stop: both stay on the row's peak.
+TEST_F(DualTouchStateTest, PreciseKeepsSideBySideFingersOnTheirRowsPeakAfterASplit) {
+    test::OutputRig r;
+    r.path = TouchPath::Precise;
+    TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+    float y = 0.2f;
+    for (int t = 0; t < 120; ++t) {
+        y += t >= 20 && t < 62 ? 0.003f : 0.0f;
+        const bool split = t == 60 || t == 61;
+        engine.Feed(AxisPeaks{test::Peak(0.4f, 30.0f, 5),
+                              t < 10 ? PeakCandidate{} : test::Peak(0.6f, 26.0f, 5), 0, 24, false,
+                              0.0f, kThreshold, false});
+        engine.Feed(AxisPeaks{test::Peak(split ? y - 0.02f : y, split ? 30.0f : 56.0f, 5),
+                              split ? test::Peak(y + 0.03f, 26.0f, 5) : PeakCandidate{}, 1, 40,
+                              true, 0.0f, kThreshold, false});
+    }
+    EXPECT_NEAR(r.Engines().DualNative().OutputA().y, y, 0.002);
+    EXPECT_NEAR(r.Engines().DualNative().OutputB().y, y, 0.002);
+}
+
 TEST_F(DualTouchStateTest, PreciseLandsAContactAtTheMeanOfItsFirstTwoFrames) {
     rig.path = TouchPath::Precise;
     OneFinger(0.40f, 0.5f);
