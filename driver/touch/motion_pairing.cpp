@@ -125,8 +125,8 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
             }
             mergedFrames_ = 0;
             if (!pairing.crossed) {
-                const double shareF = (shareX + shareY) / 2.0;
-                LearnShare(pairing.swapped ? 1.0 - shareF : shareF);
+                LearnShare(0, pairing.swapped ? 1.0 - shareX : shareX);
+                LearnShare(1, pairing.swapped ? 1.0 - shareY : shareY);
             }
             Commit(pairing.a, pairing.b, trackA, trackB, outputA, outputB);
             return true;
@@ -170,7 +170,7 @@ void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const Tr
         std::fabs(as - fs) + std::fabs(bs - gs) <= std::fabs(as - gs) + std::fabs(bs - fs);
     const double sepA = straight ? fs : gs;
     const double sepB = straight ? gs : fs;
-    LearnShare(straight ? shareF : 1.0 - shareF);
+    LearnShare(mergedX ? 1 : 0, straight ? shareF : 1.0 - shareF);
     const double peak = mergedX ? f.x : f.y;
     // On the merged axis each goes where its motion takes it, but never farther from the one
     // peak than a finger can be: a velocity learnt as the peaks pulled on each other would
@@ -233,8 +233,8 @@ double MotionPairing::MeanOn(const Recent& recent, size_t axis) {
     return recent.count > 0 ? sum / recent.count : 0.0;
 }
 
-void MotionPairing::LearnShare(double shareA) {
-    shareA_ = kShareKeep * shareA_ + (1.0 - kShareKeep) * std::clamp(shareA, 0.2, 0.8);
+void MotionPairing::LearnShare(size_t axis, double shareA) {
+    shareA_[axis] = kShareKeep * shareA_[axis] + (1.0 - kShareKeep) * std::clamp(shareA, 0.2, 0.8);
 }
 
 void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, double peak) {
@@ -279,7 +279,7 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
     // The merged peak lies at about the mean of the two places, each by its finger's share
     // of the amplitude: the moving finger is where that puts it, given the held one.
     const double held = heldA ? pa : pb;
-    const double share = heldA ? shareA_ : 1.0 - shareA_;
+    const double share = heldA ? shareA_[axis] : 1.0 - shareA_[axis];
     const double moving = peak + (peak - held) * share / (1.0 - share);
     *(heldA ? &pb : &pa) = std::clamp(moving, peak - kLineReach, peak + kLineReach);
 }

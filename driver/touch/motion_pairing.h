@@ -121,8 +121,8 @@ private:
     // merged axis (not seen) where one is held, the other is placed from the merged peak less
     // the held finger's share of it.
     void HoldStill(std::size_t axis, double& pa, double& pb, bool seen, double peak);
-    // Learns track A's share of the two fingers' amplitudes.
-    void LearnShare(double shareA);
+    // Learns track A's share of the two fingers' amplitudes on an axis.
+    void LearnShare(std::size_t axis, double shareA);
     // How far a finger has gone along an axis over its recent frames; negative while it has
     // fewer.
     static double MovedOn(const Recent& recent, std::size_t axis);
@@ -154,9 +154,10 @@ private:
     // side by side on one line whose peak splits for a frame or two (a dead electrode under
     // it) are not fingers crossing there: the merged peak is both their place on it.
     std::array<bool, 2> seenApart_{};
-    // Track A's share of the amplitude of a merged peak, as seen while the fingers were apart.
+    // Per axis: track A's share of the amplitude of a merged peak, as seen while the fingers were
+    // apart on it. The axes differ: a finger between two electrodes on one reads less there.
     static constexpr double kShareKeep = 0.9;
-    double shareA_ = 0.5;
+    std::array<double, 2> shareA_{0.5, 0.5};
     TrackPoint peak_;  // the frame's first finger: on a merged axis, the one peak
     int32_t mergedFrames_ = 0;
     int32_t sinceApart_ = kHoldFrames;  // frames since both fingers were last seen apart

@@ -291,6 +291,28 @@ TEST_F(DualTouchStateTest, PreciseKeepsSideBySideFingersOnTheirRowsPeakAfterASpl
     EXPECT_NEAR(r.Engines().DualNative().OutputB().y, y, 0.002);
 }
 
+// The resting finger reads as strong as the passing one on X but three times as strong on Y:
+// where their columns merge, the passing one is placed by the X amplitudes' shares.
+TEST_F(DualTouchStateTest, PrecisePlacesAPassingFingerByTheSharesOfTheMergedAxis) {
+    test::OutputRig r;
+    r.path = TouchPath::Precise;
+    TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+    for (int t = 0; t < 200; ++t) {
+        const float m = 0.2f + 0.003f * static_cast<float>(std::max(t - 40, 0));
+        const bool merged = std::fabs(m - 0.5f) < 0.06f;
+        const PeakCandidate second = t < 20 ? PeakCandidate{} : test::Peak(m, 19.0f, 5);
+        engine.Feed(
+            AxisPeaks{test::Peak(merged ? (0.5f + m) / 2.0f : 0.5f, merged ? 39.0f : 20.0f, 5),
+                      merged ? PeakCandidate{} : second, 0, 24, false, 0.0f, kThreshold, false});
+        engine.Feed(AxisPeaks{test::Peak(0.5f, 45.0f, 5),
+                              t < 20 ? PeakCandidate{} : test::Peak(0.4f, 15.0f, 5), 1, 40, true,
+                              0.0f, kThreshold, false});
+        if (merged) {
+            EXPECT_NEAR(r.Engines().DualNative().OutputB().x, m, 0.01) << t;
+        }
+    }
+}
+
 TEST_F(DualTouchStateTest, PreciseLandsAContactAtTheMeanOfItsFirstTwoFrames) {
     rig.path = TouchPath::Precise;
     OneFinger(0.40f, 0.5f);
