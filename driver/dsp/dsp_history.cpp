@@ -219,10 +219,15 @@ void DspHistory::FillDead(int32_t count) {
         const int32_t neighbours = std::min(itsDiff[u - 1], itsDiff[u + 1]);
         if (2 * neighbours > touch) {
             if (8 * itsDiff[u] < neighbours) {
-                itsHole[u] = std::min(itsHole[u] + 1, kDeadFrames);
+                // The nearer the finger is to one of them, the more this one misses of it.
+                const int32_t stronger = std::max(itsDiff[u - 1], itsDiff[u + 1]);
+                const int32_t weight = std::clamp(stronger / (2 * neighbours), 1, kDeadStrong);
+                itsHole[u] = std::min(itsHole[u] + weight, kDeadFrames);
             } else if (2 * itsDiff[u] > neighbours) {
                 itsHole[u] = 0;  // it reads a finger after all
             }
+        } else if (HardBeside(i, count, touch)) {
+            itsHole[u] = std::min(itsHole[u] + kDeadStrong, kDeadFrames);
         }
         if (itsHole[u] >= kDeadFrames) {
             // Under a finger, what the profile gives between the two neighbours; elsewhere
@@ -232,6 +237,30 @@ void DspHistory::FillDead(int32_t count) {
             itsFine[u] = finger ? Bridge(itsFine.data(), i, count) : Mean(itsFine.data(), i);
         }
     }
+}
+
+// Between two neighbours reading a finger, a dead electrode takes kDeadFrames to show: a
+// finger crossing it is over it for fewer, and split or thrown off all the while. A finger
+// pressing hard on one neighbour (over three touches, and kDeadRatio times what i reads) shows
+// it sooner where the other neighbour reads the finger's far tail (the caller has seen it
+// read under half a touch): over a quarter of a touch and four times what i reads, with the
+// electrode beyond it reading less. The dip between two fingers fails that: the weaker side rises
+// towards the other finger, or both fingers' tails fill the dip. How little i reads is judged on
+// the fine signal (the ordinary one is whole counts, in which a tail of under two counts often
+// reads 1 or 0).
+bool DspHistory::HardBeside(int32_t i, int32_t count, int32_t touch) const {
+    const auto u = static_cast<size_t>(i);
+    const int32_t before = itsDiff[u - 1];
+    const int32_t after = itsDiff[u + 1];
+    const int32_t stronger = std::max(before, after);
+    const int32_t weaker = std::min(before, after);
+    const float reads = itsFine[u] / std::max(itsScale, 0.05f);
+    if (stronger <= 3 * touch || !(kDeadRatio * reads < static_cast<float>(stronger)) ||
+        4 * weaker <= touch || 4 * itsDiff[u] >= weaker) {
+        return false;
+    }
+    const int32_t beyond = before < after ? i - 2 : i + 2;
+    return beyond < 0 || beyond >= count || itsDiff[static_cast<size_t>(beyond)] < weaker;
 }
 
 // A finger at d from the dead electrode (towards the next one) has its neighbours read

@@ -102,6 +102,12 @@ public:
     // Frames an electrode must read next to nothing between two that read a finger before it
     // is taken for dead and filled from them on the precise path.
     static constexpr int32_t kDeadFrames = 20;
+    // A frame in which it reads next to nothing beside a finger pressing hard on one
+    // neighbour (over three touches, and kDeadRatio times what it reads) while the other reads
+    // only the finger's far tail counts as this many (see HardBeside). Between two that read a
+    // finger, a frame counts as many times as the stronger reads twice the weaker, up to that.
+    static constexpr int32_t kDeadStrong = 5;
+    static constexpr float kDeadRatio = 24.0f;
     // How far (a share of the stronger neighbour) the electrodes beyond a dead one's neighbours
     // may read above one finger's profile before the fill takes their mean instead.
     static constexpr float kBridgeSlack = 0.2f;
@@ -114,6 +120,9 @@ private:
     void FollowFine(int32_t count);
     // A dead electrode (a broken trace) would split a finger on it in two or throw it off.
     void FillDead(int32_t count);
+    // Whether electrode i reads as dead beside a finger pressing hard on one neighbour, the
+    // other reading only its far tail (kDeadStrong frames' worth of evidence).
+    bool HardBeside(int32_t i, int32_t count, int32_t touch) const;
     // A dead electrode i's reading under a finger, made up from its neighbours' in v.
     float Bridge(const float* v, int32_t i, int32_t count) const;
 

@@ -98,6 +98,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
         sinceApart_ = kHoldFrames;
         rest_ = {};
         apart_ = {};
+        seenApart_ = {};
         return false;
     }
     if (!wasMerging) {
@@ -124,12 +125,15 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
             }
             mergedFrames_ = 0;
             if (!pairing.crossed) {
-                const double shareF = (shareX + shareY) / 2.0;
-                LearnShare(pairing.swapped ? 1.0 - shareF : shareF);
+                LearnShare(0, pairing.swapped ? 1.0 - shareX : shareX);
+                LearnShare(1, pairing.swapped ? 1.0 - shareY : shareY);
             }
             Commit(pairing.a, pairing.b, trackA, trackB, outputA, outputB);
             return true;
         case DualState::DualFingerSameLine:
+            if (!seenApart_[f.x == g.x ? 0 : 1]) {
+                break;  // never apart on the merged axis: side by side, the classic machine's
+            }
             OnOneLine(f, g, a, b, trackA, trackB, outputA, outputB, f.x == g.x ? shareY : shareX);
             merging_ = true;
             return true;
@@ -166,7 +170,7 @@ void MotionPairing::OnOneLine(const TrackPoint& f, const TrackPoint& g, const Tr
         std::fabs(as - fs) + std::fabs(bs - gs) <= std::fabs(as - gs) + std::fabs(bs - fs);
     const double sepA = straight ? fs : gs;
     const double sepB = straight ? gs : fs;
-    LearnShare(straight ? shareF : 1.0 - shareF);
+    LearnShare(mergedX ? 1 : 0, straight ? shareF : 1.0 - shareF);
     const double peak = mergedX ? f.x : f.y;
     // On the merged axis each goes where its motion takes it, but never farther from the one
     // peak than a finger can be: a velocity learnt as the peaks pulled on each other would
@@ -229,8 +233,8 @@ double MotionPairing::MeanOn(const Recent& recent, size_t axis) {
     return recent.count > 0 ? sum / recent.count : 0.0;
 }
 
-void MotionPairing::LearnShare(double shareA) {
-    shareA_ = kShareKeep * shareA_ + (1.0 - kShareKeep) * std::clamp(shareA, 0.2, 0.8);
+void MotionPairing::LearnShare(size_t axis, double shareA) {
+    shareA_[axis] = kShareKeep * shareA_[axis] + (1.0 - kShareKeep) * std::clamp(shareA, 0.2, 0.8);
 }
 
 void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, double peak) {
@@ -238,6 +242,7 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
     const TrackPoint& lastA = recent_[0].Back(0);
     const TrackPoint& lastB = recent_[1].Back(0);
     apart_[axis] = seen ? std::min(apart_[axis] + 1, kMinPoints) : apart_[axis];
+    seenApart_[axis] = seenApart_[axis] || apart_[axis] >= kMinPoints;
     const bool near =
         axis == 0 ? std::fabs(lastA.x - lastB.x) < kNear : std::fabs(lastA.y - lastB.y) < kNear;
     const double moved[2] = {MovedOn(recent_[0], axis), MovedOn(recent_[1], axis)};
@@ -256,7 +261,12 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
         if (!rest.held && apart_[axis] >= kMinPoints && moved[i] >= 0.0 && moved[i] < kStill &&
             moved[1 - i] > kMoving) {
             rest.held = true;
-            rest.at = MeanOn(recent_[i], axis);
+            const Calm& calm = calm_[i][axis];
+            // Where it rested before the other came near, unless it has since moved off it.
+            const double recent = MeanOn(recent_[i], axis);
+            rest.at = calm.frames >= kMinPoints && std::fabs(calm.mean - recent) < kRelease
+                          ? calm.mean
+                          : recent;
         }
         if (rest.held) {
             *coordinate[i] = rest.at;
@@ -269,7 +279,7 @@ void MotionPairing::HoldStill(size_t axis, double& pa, double& pb, bool seen, do
     // The merged peak lies at about the mean of the two places, each by its finger's share
     // of the amplitude: the moving finger is where that puts it, given the held one.
     const double held = heldA ? pa : pb;
-    const double share = heldA ? shareA_ : 1.0 - shareA_;
+    const double share = heldA ? shareA_[axis] : 1.0 - shareA_[axis];
     const double moving = peak + (peak - held) * share / (1.0 - share);
     *(heldA ? &pb : &pa) = std::clamp(moving, peak - kLineReach, peak + kLineReach);
 }
@@ -291,11 +301,35 @@ void MotionPairing::Follow(const FingerTrack& trackA, const FingerTrack& trackB)
         if (tracks[i]->Empty()) {
             recent = {};
             rest_[i] = {};
+            calm_[i] = {};
             continue;
         }
         recent.points[static_cast<size_t>(recent.write)] = tracks[i]->Last();
         recent.write = (recent.write + 1) % (kVelocityFrames + 1);
         recent.count = std::min(recent.count + 1, kVelocityFrames + 1);
+        FollowCalm(i, *tracks[1 - i]);
+    }
+}
+
+void MotionPairing::FollowCalm(size_t finger, const FingerTrack& other) {
+    const Recent& recent = recent_[finger];
+    const TrackPoint& at = recent.Back(0);
+    for (size_t axis = 0; axis < 2; ++axis) {
+        const double p = axis == 0 ? at.x : at.y;
+        const bool far =
+            other.Empty() || std::fabs((axis == 0 ? other.Last().x : other.Last().y) - p) >= kFar;
+        Calm& calm = calm_[finger][axis];
+        // Nearer, its placement moves with the other's pull: neither rest nor a move of its own.
+        if (!far || recent.count < kVelocityFrames + 1) {
+            continue;
+        }
+        // Its recent frames' mean away from where it rested: it has moved (one frame's
+        // placement noise, a wide finger's a tenth of a pitch, is no move).
+        if (calm.frames > 0 && std::fabs(MeanOn(recent, axis) - calm.mean) >= kStill) {
+            calm = {};
+        }
+        calm.frames = std::min(calm.frames + 1, kCalmFrames);
+        calm.mean += (p - calm.mean) / calm.frames;
     }
 }
 

@@ -45,6 +45,12 @@ public:
     static constexpr double kRelease = 0.03;
     static constexpr int32_t kReleaseFrames = 10;
     static constexpr double kMoving = 0.025;
+    // Where a resting finger is held is where it rested while the other was at least this far
+    // (of the foil) on that axis: nearer, the other's tail already pulls on its placement
+    // before the hold takes it (a wide finger's by a twentieth of a pitch and more). The mean
+    // weighs about its last kCalmFrames such frames.
+    static constexpr double kFar = 2.0 * kNear;
+    static constexpr int32_t kCalmFrames = 64;
 
     // A frame whose two axes both show two peaks, where one axis's pair lies far from where
     // the fingers go: that axis's second peak is no finger (noise or a side lobe crossing the
@@ -115,12 +121,14 @@ private:
     // merged axis (not seen) where one is held, the other is placed from the merged peak less
     // the held finger's share of it.
     void HoldStill(std::size_t axis, double& pa, double& pb, bool seen, double peak);
-    // Learns track A's share of the two fingers' amplitudes.
-    void LearnShare(double shareA);
+    // Learns track A's share of the two fingers' amplitudes on an axis.
+    void LearnShare(std::size_t axis, double shareA);
     // How far a finger has gone along an axis over its recent frames; negative while it has
     // fewer.
     static double MovedOn(const Recent& recent, std::size_t axis);
     static double MeanOn(const Recent& recent, std::size_t axis);
+    // After a frame: the finger's rest while the other is far, given the other's track.
+    void FollowCalm(std::size_t finger, const FingerTrack& other);
 
     std::array<Recent, 2> recent_{};
     std::array<Velocity, 2> held_{};
@@ -132,12 +140,24 @@ private:
         int32_t away = 0;  // frames in a row its own peak has been kRelease or more away
     };
     std::array<std::array<Rest, 2>, 2> rest_{};
+    // Per finger and axis: where it has rested while the other was far (or none), and over how
+    // many frames; cleared once it moves.
+    struct Calm {
+        double mean = 0.0;
+        int32_t frames = 0;
+    };
+    std::array<std::array<Calm, 2>, 2> calm_{};
     // Per axis: frames (up to kMinPoints) it has shown both fingers apart. Only fingers seen
     // apart on an axis are held on it: two on one line since they landed have no place apart.
     std::array<int32_t, 2> apart_{};
-    // Track A's share of the amplitude of a merged peak, as seen while the fingers were apart.
+    // Per axis: the fingers have shown apart on it for kMinPoints frames since both lasted. Two
+    // side by side on one line whose peak splits for a frame or two (a dead electrode under
+    // it) are not fingers crossing there: the merged peak is both their place on it.
+    std::array<bool, 2> seenApart_{};
+    // Per axis: track A's share of the amplitude of a merged peak, as seen while the fingers were
+    // apart on it. The axes differ: a finger between two electrodes on one reads less there.
     static constexpr double kShareKeep = 0.9;
-    double shareA_ = 0.5;
+    std::array<double, 2> shareA_{0.5, 0.5};
     TrackPoint peak_;  // the frame's first finger: on a merged axis, the one peak
     int32_t mergedFrames_ = 0;
     int32_t sinceApart_ = kHoldFrames;  // frames since both fingers were last seen apart

@@ -220,6 +220,47 @@ TEST_F(DspHistoryTest, ThePrecisePathFillsADeadElectrodeFromItsNeighbours) {
     EXPECT_EQ(history->Scaled(3), 0.0f);
 }
 
+// Beside a finger pressing hard, with the other neighbour reading only its far tail, a dead
+// electrode shows within a few frames; not so the dip between two fingers (that side rises).
+TEST_F(DspHistoryTest, AFingerPressingHardBesideADeadElectrodeShowsItDeadSoon) {
+    detector.SetPath(TouchPath::Precise);
+    Period(100, 200);
+    Period(100, 200);
+    const auto touch = static_cast<int32_t>(detector.PressThreshold() / history->Scale());
+    const auto frames = [&](int n, int32_t beyondTail) {
+        readings.fill(100);
+        readings[2] = 100 + 4 * touch;
+        readings[4] = 100 + touch * 3 / 8;
+        readings[5] = 100 + beyondTail;
+        for (int f = 0; f < n; ++f) {
+            history->Run(kCount, readings.data(), 0, false);
+        }
+        return history->Scaled(3);
+    };
+    EXPECT_EQ(frames(2 * DspHistory::kDeadFrames, touch), 0.0f);
+    const int soon =
+        (DspHistory::kDeadFrames + DspHistory::kDeadStrong - 1) / DspHistory::kDeadStrong;
+    EXPECT_EQ(frames(soon - 1, 0), 0.0f);
+    EXPECT_GT(frames(1, 0), 2.0f * touch * history->Scale());
+}
+
+// Between two neighbours reading a finger, one reading four times the other shows it dead in
+// half the frames.
+TEST_F(DspHistoryTest, AFingerNearerOneNeighbourShowsADeadElectrodeSooner) {
+    detector.SetPath(TouchPath::Precise);
+    Period(100, 200);
+    Period(100, 200);
+    const auto touch = static_cast<int32_t>(detector.PressThreshold() / history->Scale());
+    readings.fill(100);
+    readings[2] = 100 + 4 * touch;
+    readings[4] = 100 + touch;
+    for (int f = 0; f < DspHistory::kDeadFrames / 2; ++f) {
+        EXPECT_EQ(history->Scaled(3), 0.0f) << f;
+        history->Run(kCount, readings.data(), 0, false);
+    }
+    EXPECT_GT(history->Scaled(3), 0.0f);
+}
+
 TEST_F(DspHistoryTest, RingKeepsThirtyMeansAcrossItsFortySlots) {
     RunAll(200);
     // Period p has mean p: each rise only reaches the baseline as the lower means age out.

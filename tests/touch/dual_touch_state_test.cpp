@@ -244,6 +244,75 @@ TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhileTheOtherPassesItsLine)
     }
 }
 
+// A wide finger's placement is pulled by the other's tail from farther than the hold reaches
+// (here 5 % of the way from a quarter of the foil): it is held where it rested before.
+TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhereItRestedBeforeThePull) {
+    test::OutputRig r;
+    r.path = TouchPath::Precise;
+    TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+    const auto peak = [](float position, float amplitude = 30.0f) {
+        return test::Peak(position, amplitude, 5);
+    };
+    for (int t = 0; t < 200; ++t) {
+        const float m = 0.1f + 0.003f * static_cast<float>(std::max(t - 40, 0));
+        const float d = m - 0.5f;
+        const float rest = 0.5f + (std::fabs(d) < 0.25f ? 0.05f * d : 0.0f);
+        const bool merged = std::fabs(d) < 0.06f;
+        const PeakCandidate second = t < 20 ? PeakCandidate{} : peak(m, 26.0f);
+        engine.Feed(AxisPeaks{merged ? peak((rest + m) / 2.0f) : peak(rest),
+                              merged ? PeakCandidate{} : second, 0, 24, false, 0.0f, kThreshold,
+                              false});
+        engine.Feed(AxisPeaks{peak(0.5f), t < 20 ? PeakCandidate{} : peak(0.4f, 26.0f), 1, 40, true,
+                              0.0f, kThreshold, false});
+        if (std::fabs(d) < 0.14f) {
+            EXPECT_NEAR(r.Engines().DualNative().OutputA().x, 0.5, 0.0015) << t;
+        }
+    }
+}
+
+// Two fingers side by side on one row move along Y; its one peak splits for two frames (a
+// dead electrode under it), then they stop: both stay on the row's peak.
+TEST_F(DualTouchStateTest, PreciseKeepsSideBySideFingersOnTheirRowsPeakAfterASplit) {
+    test::OutputRig r;
+    r.path = TouchPath::Precise;
+    TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+    float y = 0.2f;
+    for (int t = 0; t < 120; ++t) {
+        y += t >= 20 && t < 62 ? 0.003f : 0.0f;
+        const bool split = t == 60 || t == 61;
+        engine.Feed(AxisPeaks{test::Peak(0.4f, 30.0f, 5),
+                              t < 10 ? PeakCandidate{} : test::Peak(0.6f, 26.0f, 5), 0, 24, false,
+                              0.0f, kThreshold, false});
+        engine.Feed(AxisPeaks{test::Peak(split ? y - 0.02f : y, split ? 30.0f : 56.0f, 5),
+                              split ? test::Peak(y + 0.03f, 26.0f, 5) : PeakCandidate{}, 1, 40,
+                              true, 0.0f, kThreshold, false});
+    }
+    EXPECT_NEAR(r.Engines().DualNative().OutputA().y, y, 0.002);
+    EXPECT_NEAR(r.Engines().DualNative().OutputB().y, y, 0.002);
+}
+
+// The resting finger reads as strong as the passing one on X but three times as strong on Y:
+// where their columns merge, the passing one is placed by the X amplitudes' shares.
+TEST_F(DualTouchStateTest, PrecisePlacesAPassingFingerByTheSharesOfTheMergedAxis) {
+    test::OutputRig r;
+    r.path = TouchPath::Precise;
+    TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+    for (int t = 0; t < 200; ++t) {
+        const float m = 0.2f + 0.003f * static_cast<float>(std::max(t - 40, 0));
+        const bool merged = std::fabs(m - 0.5f) < 0.06f;
+        const PeakCandidate second = t < 20 ? PeakCandidate{} : test::Peak(m, 19.0f, 5);
+        engine.Feed(
+            AxisPeaks{test::Peak(merged ? (0.5f + m) / 2.0f : 0.5f, merged ? 39.0f : 20.0f, 5),
+                      merged ? PeakCandidate{} : second, 0, 24, false, 0.0f, kThreshold, false});
+        engine.Feed(AxisPeaks{test::Peak(0.5f, 45.0f, 5),
+                              t < 20 ? PeakCandidate{} : test::Peak(0.4f, 15.0f, 5), 1, 40, true,
+                              0.0f, kThreshold, false});
+        if (merged) {
+            EXPECT_NEAR(r.Engines().DualNative().OutputB().x, m, 0.01) << t;
+        }
+    }
+}
+
 TEST_F(DualTouchStateTest, PreciseLandsAContactAtTheMeanOfItsFirstTwoFrames) {
     rig.path = TouchPath::Precise;
     OneFinger(0.40f, 0.5f);
