@@ -139,12 +139,16 @@ void PointerPipeline::Follow(const PointerSample& sample) {
     if (sample.state == touch_state::kNone) {
         followX_.Reset();
         followY_.Reset();
+        stroke_.Reset();
         output_ = sample;
         return;
     }
     output_ = sample;
-    output_.x = static_cast<float>(followX_.Filter(sample.x, dt));
-    output_.y = static_cast<float>(followY_.Filter(sample.y, dt));
+    double x = followX_.Filter(sample.x, dt);
+    double y = followY_.Filter(sample.y, dt);
+    stroke_.Step(x, y);
+    output_.x = static_cast<float>(x);
+    output_.y = static_cast<float>(y);
 }
 
 void PointerPipeline::Map() {

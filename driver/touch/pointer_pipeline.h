@@ -15,6 +15,7 @@
 #include "driver/core/touch_path.h"
 #include "driver/touch/mouse_device.h"
 #include "driver/touch/one_euro_filter.h"
+#include "driver/touch/stroke_smoother.h"
 #include "protocol/registry.h"
 #include "protocol/touch_modes.h"
 
@@ -117,6 +118,7 @@ private:
     int32_t historyFill_ = 0;
     OneEuroFilter followX_;
     OneEuroFilter followY_;
+    StrokeSmoother stroke_;
     HoldDetector hold_;
     ClickFilter filter_;
     MouseDevice device_;
