@@ -4,8 +4,10 @@
 // two-finger gestures (tracking, crossing, a resting finger, pinch), a palm, an idle foil that
 // drifts, touch-down and lift delay, move lag and report rate. One table per foil model, each
 // figure beside its pass criterion, in pitches and in millimetres on the example 55-inch foil.
-//   touch_bench [--short] [--gestures]   (--gestures: a line per two-finger gesture too)
+//   touch_bench [--short] [--gestures] [--seed N]   (--gestures: a line per two-finger gesture
+//   too; --seed: the simulated boards' noise and gains drawn from seed N instead of 7)
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -128,13 +130,19 @@ int main(int argc, char** argv) {
     using kv::TouchPath;
     bool brief = false;
     bool gestureLines = false;  // a line per two-finger gesture
+    int seed = 7;
     for (int i = 1; i < argc; ++i) {
+        char* end = nullptr;
         if (std::strcmp(argv[i], "--short") == 0) {
             brief = true;
         } else if (std::strcmp(argv[i], "--gestures") == 0) {
             gestureLines = true;
+        } else if (std::strcmp(argv[i], "--seed") == 0 && i + 1 < argc &&
+                   (seed = static_cast<int>(std::strtol(argv[i + 1], &end, 10)), *end == '\0') &&
+                   end != argv[i + 1] && seed > 0) {
+            ++i;
         } else {
-            std::fprintf(stderr, "usage: touch_bench [--short] [--gestures]\n");
+            std::fprintf(stderr, "usage: touch_bench [--short] [--gestures] [--seed N]\n");
             return 2;
         }
     }
@@ -150,7 +158,7 @@ int main(int argc, char** argv) {
     for (const FoilModel& model : kModels) {
         Figures figures[2];
         for (const TouchPath path : {TouchPath::Classic, TouchPath::Precise}) {
-            const Setup setup{model, path};
+            const Setup setup{model, path, seed};
             Figures& f = figures[path == TouchPath::Classic ? 0 : 1];
             StillPoints(setup, grid, f);
             Lines(setup, lineSeconds, f);

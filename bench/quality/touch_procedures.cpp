@@ -47,10 +47,10 @@ struct Stroke {
     }
 };
 
-std::string Scenario(const FoilModel& model, const std::vector<Stroke>& strokes, double end,
+std::string Scenario(const Setup& setup, const std::vector<Stroke>& strokes, double end,
                      const char* extra = "") {
-    std::string text = "layout B64\nrate 100\nseed 7\n";
-    text += model.lines;
+    std::string text = "layout B64\nrate 100\nseed " + std::to_string(setup.seed) + "\n";
+    text += setup.model.lines;
     text += extra;
     char line[160];
     struct Timed {
@@ -137,7 +137,7 @@ std::vector<Touch> Touches(const std::vector<ContactEvent>& events) {
 
 std::vector<Touch> Run(const Setup& setup, const std::vector<Stroke>& strokes, double end,
                        const char* extra = "") {
-    TouchRig rig(Scenario(setup.model, strokes, end, extra), false, TouchMode::TwoFingerNative,
+    TouchRig rig(Scenario(setup, strokes, end, extra), false, TouchMode::TwoFingerNative,
                  setup.path);
     rig.RunUntil(end + 0.5);
     return Touches(rig.Contacts());
@@ -371,7 +371,8 @@ void PalmAndIdle(const Setup& setup, double idleMinutes, Figures& f) {
     f.idleMinutes = idleMinutes;
     f.idleTouches = static_cast<int>(Run(setup, {}, idleMinutes * 60.0, "rise 8\n").size());
     // The board goes while a finger is on it: the contact must not outlive its frames.
-    std::string text = std::string("layout B64\nrate 100\nseed 7\n") + setup.model.lines +
+    std::string text = "layout B64\nrate 100\nseed " + std::to_string(setup.seed) + "\n" +
+                       setup.model.lines +
                        "at 5 down 0 0.5 0.5 30\nat 5.5 unplug\nat 7 up 0\nat 7.5 end\n";
     TouchRig rig(text, false, TouchMode::TwoFingerNative, setup.path);
     rig.RunUntil(7.5);

@@ -21,6 +21,7 @@ struct FoilModel {
 struct Setup {
     const FoilModel& model;
     TouchPath path;
+    int seed = 7;  // the simulated board's noise and gains
 };
 
 struct Figures {
