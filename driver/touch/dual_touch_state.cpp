@@ -2,14 +2,15 @@
 #include "driver/touch/dual_touch_state.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace kv {
 
 namespace {
 
-TrackPoint Touching(double x, double y) {
-    return TrackPoint{x, y, touch_state::kTouching};
+TrackPoint Touching(double x, double y, float strength) {
+    return TrackPoint{x, y, touch_state::kTouching, strength};
 }
 
 PointerSample ToSample(const TrackPoint& p) {
@@ -53,9 +54,11 @@ void StateOneFingerProcessor::Process(const TrackPoint& fingerA, const TrackPoin
 void StateDualFingerProcessor::Process(const TrackPoint& fingerA, const TrackPoint& fingerB,
                                        FingerTrack& trackA, FingerTrack& trackB) {
     // The classified pair and the crossed pair (the ghost pairing of the two axes).
-    const std::array<TrackPoint, 4> candidates = {
-        Touching(fingerA.x, fingerA.y), Touching(fingerB.x, fingerB.y),
-        Touching(fingerA.x, fingerB.y), Touching(fingerB.x, fingerA.y)};
+    const float crossed = std::min(fingerA.strength, fingerB.strength);
+    const std::array<TrackPoint, 4> candidates = {Touching(fingerA.x, fingerA.y, fingerA.strength),
+                                                  Touching(fingerB.x, fingerB.y, fingerB.strength),
+                                                  Touching(fingerA.x, fingerB.y, crossed),
+                                                  Touching(fingerB.x, fingerA.y, crossed)};
     // Each candidate's partner: B for A, S for P and the reverse.
     constexpr std::array<size_t, 4> kPartner = {1, 0, 3, 2};
 
@@ -238,6 +241,15 @@ PointerSample DualTouchState::Cancel(size_t channel) {
 
 void DualTouchState::HoldLift(size_t channel, TrackPoint& output) {
     LiftHold& hold = liftHolds_[channel];
+    // A contact held through a drop-out does not resume far from where it was held on a
+    // peak much weaker than its finger's: a finger that has lifted leaves noise, which passes
+    // a low threshold on both axes now and then, and the contact would jump there before it
+    // lifted. (Two fingers whose peaks have merged come back apart at their full strength.)
+    if (output.state >= touch_state::kTouching && hold.down && hold.missing > 0 &&
+        std::hypot(output.x - hold.last.x, output.y - hold.last.y) > kResumeReach &&
+        output.strength > 0.0f && output.strength < kResumeStrength * hold.last.strength) {
+        output.state = touch_state::kNone;
+    }
     if (output.state >= touch_state::kTouching) {
         if (!hold.down && ++hold.seen < kLandFrames) {
             // Not landed yet. The precise path's filter is given it already (as a finger near,
@@ -246,7 +258,9 @@ void DualTouchState::HoldLift(size_t channel, TrackPoint& output) {
             return;
         }
         hold.down = true;
+        const float strength = output.strength > 0.0f ? output.strength : hold.last.strength;
         hold.last = output;
+        hold.last.strength = strength;  // the last known, where this frame's is not
         hold.missing = 0;
         return;
     }
@@ -271,8 +285,10 @@ Classification DualTouchState::Classify(const PeakCandidate& firstX, const PeakC
     const PeakCandidate& weakY = firstStrongerY ? secondY : firstY;
 
     Classification c;
-    c.fingerA = TrackPoint{strongX.position, strongY.position, touch_state::kNone};
-    c.fingerB = TrackPoint{weakX.position, weakY.position, touch_state::kNone};
+    c.fingerA = TrackPoint{strongX.position, strongY.position, touch_state::kNone,
+                           std::min(strongX.amplitude, strongY.amplitude)};
+    c.fingerB = TrackPoint{weakX.position, weakY.position, touch_state::kNone,
+                           std::min(weakX.amplitude, weakY.amplitude)};
     if (strongX.amplitude <= thresholdX || strongY.amplitude <= thresholdY) {
         c.state = DualState::NoFinger;
         return c;

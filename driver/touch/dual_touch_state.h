@@ -139,6 +139,8 @@ private:
     // frame in a row, so that noise crossing the threshold on both axes for one frame is no
     // touch.
     static constexpr int32_t kLandFrames = 2;
+    static constexpr double kResumeReach = FingerTrack::kJump;
+    static constexpr float kResumeStrength = 0.5f;
     static constexpr float kSecondLandingMargin = 1.5f;
     struct LiftHold {
         TrackPoint last;

@@ -12,6 +12,8 @@ struct TrackPoint {
     double x = 0.0;
     double y = 0.0;
     int32_t state = 0;
+    // The weaker of its two peaks' amplitudes, where the classification gave it (0: not known).
+    float strength = 0.0f;
 };
 
 class FingerTrack {

@@ -244,6 +244,46 @@ TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhileTheOtherPassesItsLine)
     }
 }
 
+// Two fingers rest, then lift; while their contacts are held through the lift, noise passes a
+// low threshold on both axes far from them for a frame. No contact goes there, on either path.
+TEST_F(DualTouchStateTest, AContactHeldThroughItsLiftDoesNotJumpToNoise) {
+    for (const TouchPath path : {TouchPath::Classic, TouchPath::Precise}) {
+        SCOPED_TRACE(path == TouchPath::Classic ? "classic" : "precise");
+        test::OutputRig r;
+        r.path = path;
+        TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+        auto frame = [&](std::vector<AxisPeak> x, std::vector<AxisPeak> y) {
+            auto peak = [](const std::vector<AxisPeak>& peaks, size_t i, int32_t count) {
+                return i < peaks.size() ? test::Peak(peaks[i].position, peaks[i].amplitude,
+                                                     test::IndexOf(peaks[i].position, count))
+                                        : PeakCandidate{};
+            };
+            test::FeedPair(engine, peak(x, 0, 40), peak(x, 1, 40), false, kThreshold);
+            test::FeedPair(engine, peak(y, 0, 24), peak(y, 1, 24), true, kThreshold);
+        };
+        for (int t = 0; t < 40; ++t) {
+            if (t < 10) {
+                frame({{0.5f, 30.0f}}, {{0.5f, 30.0f}});
+            } else {
+                frame({{0.5f, 30.0f}, {0.8f, 26.0f}}, {{0.5f, 30.0f}, {0.4f, 26.0f}});
+            }
+        }
+        frame({}, {});
+        frame({{0.75f, 10.0f}}, {{0.72f, 10.0f}});  // noise, just above the threshold
+        for (int t = 0; t < 6; ++t) {
+            frame({}, {});
+        }
+        ASSERT_FALSE(r.contacts.contacts.empty());
+        for (const test::Contact& c : r.contacts.contacts) {
+            const double x = c.x / 32767.0;
+            const double y = c.y / 32767.0;
+            EXPECT_TRUE(std::hypot(x - 0.5, y - 0.5) < 0.02 || std::hypot(x - 0.8, y - 0.4) < 0.02)
+                << "contact " << c.number << " at " << x << ", " << y;
+        }
+        EXPECT_EQ(r.contacts.contacts.back().state, NativeTouchOutput::kContactUp);
+    }
+}
+
 // A wide finger's placement is pulled by the other's tail from farther than the hold reaches
 // (here 5 % of the way from a quarter of the foil): it is held where it rested before.
 TEST_F(DualTouchStateTest, PreciseHoldsARestingFingerWhereItRestedBeforeThePull) {
