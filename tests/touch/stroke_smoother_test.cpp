@@ -5,39 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
+#include <random>
 
 namespace {
-
-// Placement noise of a given deviation, the same on every run.
-class Noise {
-public:
-    explicit Noise(double sigma) : sigma_(sigma) {}
-    double Next() {
-        double sum = 0.0;  // the sum of four uniforms, near enough normal
-        for (int i = 0; i < 4; ++i) {
-            state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
-            sum += static_cast<double>(state_ >> 11) / 9007199254740992.0 - 0.5;
-        }
-        return sum * std::sqrt(3.0) * sigma_;
-    }
-
-private:
-    uint64_t state_ = 12345;
-    double sigma_;
-};
 
 TEST(StrokeSmoother, AStraightStrokeIsQuieterAcrossAndKeepsItsPlaceAlong) {
     // A diagonal at 0.8 of the foil a second, 100 frames a second.
     const double step = 0.008 / std::sqrt(2.0);
     for (const double sigma : {0.0, 0.0004}) {
         kv::StrokeSmoother smoother;
-        Noise noise(sigma);
+        std::mt19937 random(7);
+        std::normal_distribution<double> unit(0.0, 1.0);
         double inAcross = 0.0;
         double outAcross = 0.0;
         for (int f = 0; f < 100; ++f) {
             const double along = 0.1 + step * f;
-            const double off = noise.Next();  // across the way: (-1, 1) / sqrt(2)
+            const double off = sigma * unit(random);  // across the way of travel
             double x = along - off / std::sqrt(2.0);
             double y = along + off / std::sqrt(2.0);
             const double inAlong = (x + y) / std::sqrt(2.0);
