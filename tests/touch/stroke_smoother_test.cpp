@@ -32,7 +32,7 @@ TEST(StrokeSmoother, AStraightStrokeIsQuieterAcrossAndKeepsItsPlaceAlong) {
             }
         }
         if (sigma == 0.0) {
-            EXPECT_EQ(outAcross, 0.0);
+            EXPECT_LT(outAcross, 1e-20);  // nothing across but rounding
         } else {
             EXPECT_LT(std::sqrt(outAcross / inAcross), 0.6) << "across noise not reduced";
         }
