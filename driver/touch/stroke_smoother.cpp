@@ -6,9 +6,6 @@
 namespace kv {
 
 void StrokeSmoother::Step(double& x, double& y) {
-    if (count_ == 0) {
-        offsetX_ = offsetY_ = 0.0;
-    }
     const auto back = [&](int32_t frames) {
         return static_cast<size_t>((write_ - frames + 2 * (kSpan + 1)) % (kSpan + 1));
     };

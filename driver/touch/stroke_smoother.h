@@ -27,7 +27,10 @@ public:
     // The smoothed place for the filter's output (x, y) of this frame.
     void Step(double& x, double& y);
     // A finger has landed: its first frame starts afresh.
-    void Reset() { count_ = 0; }
+    void Reset() {
+        count_ = 0;
+        offsetX_ = offsetY_ = 0.0;
+    }
 
 private:
     std::array<double, kSpan + 1> xs_{};
