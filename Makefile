@@ -23,7 +23,7 @@ SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 .PHONY: all deps build test test-vm test-wayland test-browser test-sanitize fuzz bench-build bench format format-check run check clean \
 	screenshots package test-package test-thread deps-arm64 package-arm64 test-arm64 \
 	test-package-arm64 test-vm-arm64 crash-save soak stress-short quality quality-short \
-	quality-build touch-bench fuzz-long replug-storm storm peer-loss test-monitors
+	quality-build touch-bench touch-bench-seeds fuzz-long replug-storm storm peer-loss test-monitors
 
 all: build
 
@@ -217,11 +217,17 @@ quality: quality-build
 
 quality-short: quality-build
 	QUALITY_SHORT=1 scripts/quality-report $(BUILD_BENCH)
+	scripts/touch-bench-seeds $(BUILD_BENCH) --short 2 7
 
 # The touch-screen test procedures on several foil models, one table per model (also a section
 # of docs/quality.md); TOUCH_BENCH_ARGS=--short runs them briefly.
 touch-bench: quality-build
 	$(BUILD_BENCH)/bench/quality/touch_bench $(TOUCH_BENCH_ARGS)
+
+# The same tables on several simulated boards, each figure's worst over the seeds
+# (TOUCH_BENCH_SEEDS, default 2 3 7 11).
+touch-bench-seeds: quality-build
+	scripts/touch-bench-seeds $(BUILD_BENCH) $(TOUCH_BENCH_SEEDS)
 
 format:
 	clang-format -i $(SOURCES)
