@@ -75,7 +75,17 @@ MotionPairing::Pairing MotionPairing::Pair(const TrackPoint& f, const TrackPoint
 bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& trackA,
                             const FingerTrack& trackB, double weakX, double weakY) const {
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
-        return false;
+        // Without both fingers' motion: two fingers read alike on both axes, so a second peak
+        // far from the first and much weaker beside it than the other axis's second is beside
+        // its first is noise (a noisy electrode), where the fingers share one peak.
+        const auto noise = [](double fs, double gs, double weak, double otherWeak) {
+            return fs != gs && std::fabs(gs - fs) > kLineReach && weak < kNoiseShare * otherWeak;
+        };
+        const bool noiseX = noise(f.x, g.x, weakX, weakY);
+        const bool noiseY = noise(f.y, g.y, weakY, weakX);
+        g.x = noiseX ? f.x : g.x;
+        g.y = noiseY ? f.y : g.y;
+        return noiseX || noiseY;
     }
     const TrackPoint a = Predicted(trackA, Motion(0));
     const TrackPoint b = Predicted(trackB, Motion(1));

@@ -353,6 +353,27 @@ TEST_F(DualTouchStateTest, PrecisePlacesAPassingFingerByTheSharesOfTheMergedAxis
     }
 }
 
+// Two fingers on one column move left, the second landing below the first; a noisy electrode
+// far off raises a weak second X peak every fifth frame from then on. The precise path keeps
+// the second on its finger from its landing, and no contact lifts.
+TEST_F(DualTouchStateTest, PreciseTakesANoisyElectrodeBesideALandingFingerForNone) {
+    rig.path = TouchPath::Precise;
+    float x = 0.8f;
+    for (int t = 0; t < 80; ++t) {
+        x = 0.8f - 0.002f * static_cast<float>(t);
+        std::vector<AxisPeak> xs = {{x, t < 10 ? 30.0f : 56.0f}};
+        if (t >= 10 && t % 5 == 0) {
+            xs.push_back({0.3f, 15.0f});
+        }
+        Frame(xs, t < 10 ? std::vector<AxisPeak>{{0.4f, 30.0f}}
+                         : std::vector<AxisPeak>{{0.4f, 30.0f}, {0.6f, 26.0f}});
+    }
+    ExpectAt(Dual().OutputB(), x, 0.6f, 2);
+    for (const test::Contact& c : rig.contacts.contacts) {
+        EXPECT_NE(c.state, NativeTouchOutput::kContactUp);
+    }
+}
+
 // A finger rests at the middle while another passes at 0.002 of the foil a frame: through it,
 // their peaks merged on X for over a second and on Y for half of it, weak noise peaks far away
 // now and then; or past its column, its X peak lost under the resting one's until 0.13 away.
