@@ -309,18 +309,27 @@ int32_t DspHistory::Spread(int32_t count, int32_t strongest) const {
     const auto dead = [&](int32_t i) {
         return i >= 0 && i < count && 8 * itsDiff[static_cast<size_t>(i)] <= peak;
     };
+    // Nor does the walk go on over a dip and up again by more than 1 / kDipShare of the peak:
+    // two wide fingers a few pitches apart stay above half between them, a palm's signal
+    // falls from its middle (noise aside) all the way out.
+    const auto rises = [&](int32_t i, int32_t low) {
+        return kDipShare * (itsDiff[static_cast<size_t>(i)] - low) > peak;
+    };
     const auto walk = [&](int32_t step) {
         int32_t at = strongest;
+        int32_t low = peak;
         bool stepped = false;
         while (true) {
-            if (above(at + step)) {
+            if (above(at + step) && !rises(at + step, low)) {
                 at += step;
-            } else if (!stepped && dead(at + step) && above(at + 2 * step)) {
+            } else if (!stepped && dead(at + step) && above(at + 2 * step) &&
+                       !rises(at + 2 * step, low)) {
                 stepped = true;
                 at += 2 * step;
             } else {
                 return at;
             }
+            low = std::min(low, itsDiff[static_cast<size_t>(at)]);
         }
     };
     return walk(1) - walk(-1) + 1;

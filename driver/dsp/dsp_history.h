@@ -112,6 +112,10 @@ public:
     // may read above one finger's profile before the fill takes their mean instead.
     static constexpr float kBridgeSlack = 0.2f;
 
+    // The walk over the electrodes above half the peak stops where the signal rises again by
+    // more than 1 / kDipShare of the peak: beyond is another object.
+    static constexpr int32_t kDipShare = 8;
+
 private:
     // Electrodes around the strongest one whose signal is above half of its (it included).
     int32_t Spread(int32_t count, int32_t strongest) const;

@@ -188,16 +188,28 @@ void DualTouchState::Feed(const PeakCandidate& first, const PeakCandidate& secon
         return;
     }
     Classification c = Classify(firstX_, secondX_, thresholdX_, first, second, threshold);
-    if (path_ == TouchPath::Precise && c.state == DualState::DualFinger &&
-        motion_.Unstray(c.fingerA, c.fingerB, trackA_, trackB_)) {
-        ResolveSameLine(c);
-    }
-    state_ = c.state;
     // Finger A of the classification has the stronger peak of each axis: its share of both.
     const auto share = [](const PeakCandidate& p, const PeakCandidate& q) {
         const double sum = static_cast<double>(p.amplitude) + q.amplitude;
         return sum > 0.0 ? std::max(p.amplitude, q.amplitude) / sum : 0.5;
     };
+    // The weaker peak's amplitude over the stronger's.
+    const auto weak = [](const PeakCandidate& p, const PeakCandidate& q) {
+        const double strong = std::max(p.amplitude, q.amplitude);
+        return strong > 0.0 ? std::min(p.amplitude, q.amplitude) / strong : 1.0;
+    };
+    if (path_ == TouchPath::Precise &&
+        (c.state == DualState::DualFinger || c.state == DualState::DualFingerSameLine) &&
+        motion_.Unstray(c.fingerA, c.fingerB, trackA_, trackB_, weak(firstX_, secondX_),
+                        weak(first, second))) {
+        if (c.fingerA.x == c.fingerB.x && c.fingerA.y == c.fingerB.y) {
+            c.state = DualState::OneFinger;
+            c.fingerB.state = touch_state::kNone;
+        } else {
+            ResolveSameLine(c);
+        }
+    }
+    state_ = c.state;
     if (path_ == TouchPath::Precise &&
         motion_.Process(c.state, c.fingerA, c.fingerB, trackA_, trackB_, outputA_, outputB_,
                         share(firstX_, secondX_), share(first, second))) {

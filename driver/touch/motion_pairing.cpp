@@ -36,7 +36,8 @@ bool MotionPairing::Merged(const TrackPoint& finger, const TrackPoint& a,
 }
 
 MotionPairing::Pairing MotionPairing::Pair(const TrackPoint& f, const TrackPoint& g,
-                                           const TrackPoint& a, const TrackPoint& b) {
+                                           const TrackPoint& a, const TrackPoint& b,
+                                           int32_t anchor) {
     // The classified pair, the other way round, or one of the crossed pairs (the axes' ghost
     // pairing), whichever lies nearest both predictions; earlier ones win ties.
     const std::array<std::array<TrackPoint, 2>, 4> pairings = {
@@ -47,8 +48,9 @@ MotionPairing::Pairing MotionPairing::Pair(const TrackPoint& f, const TrackPoint
     size_t best = 0;
     double bestCost = 0.0;
     for (size_t i = 0; i < pairings.size(); ++i) {
-        const double cost = Distance(a, pairings[i][0].x, pairings[i][0].y) +
-                            Distance(b, pairings[i][1].x, pairings[i][1].y);
+        const double costA = Distance(a, pairings[i][0].x, pairings[i][0].y);
+        const double costB = Distance(b, pairings[i][1].x, pairings[i][1].y);
+        const double cost = anchor == 0 ? costA : anchor == 1 ? costB : costA + costB;
         if (i == 0 || cost < bestCost) {
             best = i;
             bestCost = cost;
@@ -61,30 +63,44 @@ MotionPairing::Pairing MotionPairing::Pair(const TrackPoint& f, const TrackPoint
         std::fabs(pairing.a.x - a.x) > kLineReach || std::fabs(pairing.b.x - b.x) > kLineReach;
     pairing.strayY =
         std::fabs(pairing.a.y - a.y) > kLineReach || std::fabs(pairing.b.y - b.y) > kLineReach;
+    const TrackPoint& held = anchor == 0 ? pairing.a : pairing.b;
+    const TrackPoint& at = anchor == 0 ? a : b;
+    if (anchor >= 0 && std::fabs(held.x - at.x) <= kLineReach &&
+        std::fabs(held.y - at.y) <= kLineReach) {
+        pairing.strayX = pairing.strayY = false;  // the other goes to its peaks, far or not
+    }
     return pairing;
 }
 
 bool MotionPairing::Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& trackA,
-                            const FingerTrack& trackB) const {
+                            const FingerTrack& trackB, double weakX, double weakY) const {
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
-        return false;
+        // Without both fingers' motion: two fingers read alike on both axes, so a second peak
+        // far from the first and much weaker beside it than the other axis's second is beside
+        // its first is noise (a noisy electrode), where the fingers share one peak.
+        const auto noise = [](double fs, double gs, double weak, double otherWeak) {
+            return fs != gs && std::fabs(gs - fs) > kLineReach && weak < kNoiseShare * otherWeak;
+        };
+        const bool noiseX = noise(f.x, g.x, weakX, weakY);
+        const bool noiseY = noise(f.y, g.y, weakY, weakX);
+        g.x = noiseX ? f.x : g.x;
+        g.y = noiseY ? f.y : g.y;
+        return noiseX || noiseY;
     }
     const TrackPoint a = Predicted(trackA, Motion(0));
     const TrackPoint b = Predicted(trackB, Motion(1));
-    const Pairing pairing = Pair(f, g, a, b);
-    if (pairing.strayX == pairing.strayY) {
-        return false;  // both axes show both fingers, or neither does: a jump, not noise
-    }
-    // The stray axis has one peak: the one nearer both fingers.
-    const auto nearer = [](double p, double q, double u, double v) {
-        return std::fabs(u - p) + std::fabs(v - p) <= std::fabs(u - q) + std::fabs(v - q) ? p : q;
+    const auto far = [](double p, double u, double v) {
+        return std::fabs(p - u) > kLineReach && std::fabs(p - v) > kLineReach;
     };
-    if (pairing.strayX) {
-        f.x = g.x = nearer(f.x, g.x, a.x, b.x);
-    } else {
-        f.y = g.y = nearer(f.y, g.y, a.y, b.y);
-    }
-    return true;
+    // On an axis that shows one peak, f and g already share it.
+    const auto stray = [&](double fs, double gs, double as, double bs, double weak) {
+        return fs != gs && weak < kNoiseShare && far(gs, as, bs) && !far(fs, as, bs);
+    };
+    const bool strayX = stray(f.x, g.x, a.x, b.x, weakX);
+    const bool strayY = stray(f.y, g.y, a.y, b.y, weakY);
+    g.x = strayX ? f.x : g.x;
+    g.y = strayY ? f.y : g.y;
+    return strayX || strayY;
 }
 
 bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoint& g,
@@ -95,7 +111,7 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
     merging_ = false;
     if (trackA.Count() < kMinPoints || trackB.Count() < kMinPoints) {
         mergedFrames_ = 0;
-        sinceApart_ = kHoldFrames;
+        sinceApart_ = kLineHoldFrames;
         rest_ = {};
         apart_ = {};
         seenApart_ = {};
@@ -106,12 +122,17 @@ bool MotionPairing::Process(DualState state, const TrackPoint& f, const TrackPoi
     }
     const TrackPoint a = Predicted(trackA, held_[0]);
     const TrackPoint b = Predicted(trackB, held_[1]);
-    const Pairing pairing = state == DualState::DualFinger ? Pair(f, g, a, b) : Pairing{};
+    // A finger held at rest takes the peaks nearest where it rests, the other the others: its
+    // place is known, the other's may have gone astray while their peaks merged (its own peak
+    // lost under the resting one's as it left).
+    const auto resting = [this](size_t i) { return rest_[i][0].held || rest_[i][1].held; };
+    const int32_t anchor = resting(0) == resting(1) ? -1 : resting(0) ? 0 : 1;
+    const Pairing pairing = state == DualState::DualFinger ? Pair(f, g, a, b, anchor) : Pairing{};
     // Fingers that have not been seen apart lately (two side by side since they landed) are
     // the classic machine's: their motion on the merged axis is the merged peak's.
     const bool apart = state == DualState::DualFinger && !pairing.strayX && !pairing.strayY;
-    const bool crossing = apart || sinceApart_ < kHoldFrames;
-    sinceApart_ = apart ? 0 : std::min(sinceApart_ + 1, kHoldFrames);
+    const bool crossing = apart || sinceApart_ < kLineHoldFrames;
+    sinceApart_ = apart ? 0 : std::min(sinceApart_ + 1, kLineHoldFrames);
     if (!crossing) {
         mergedFrames_ = 0;
         rest_ = {};

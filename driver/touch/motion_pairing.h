@@ -22,8 +22,11 @@ public:
     // A track must have lasted this many frames before its finger is held through a merge, so
     // that a noise peak beside one finger does not become a second contact.
     static constexpr int32_t kMinPoints = 5;
-    // Frames two fingers may stay merged on both axes (at 100 fps, a slow crossing's second).
+    // Frames two fingers may stay merged on both axes (at 100 fps, a slow crossing's second),
+    // and frames the pairing by motion goes on without seeing them apart on both axes at once:
+    // wide fingers crossing diagonally stay merged on one axis for about a second.
     static constexpr int32_t kHoldFrames = 100;
+    static constexpr int32_t kLineHoldFrames = 2 * kHoldFrames;
     // How near (of the foil, per axis) a merged peak must be to where a finger goes next; on
     // an axis that merges while the other still shows both, the farther of two fingers may be
     // two pitches or more from the one peak (it lies nearer the stronger finger).
@@ -52,12 +55,16 @@ public:
     static constexpr double kFar = 2.0 * kNear;
     static constexpr int32_t kCalmFrames = 64;
 
-    // A frame whose two axes both show two peaks, where one axis's pair lies far from where
-    // the fingers go: that axis's second peak is no finger (noise or a side lobe crossing the
-    // threshold), and f and g are given its one peak nearer both fingers. True when it did;
-    // the frame is then one of fingers on one line.
-    bool Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& trackA,
-                 const FingerTrack& trackB) const;
+    // A frame whose weaker peak on an axis lies far from where both fingers go while the
+    // stronger lies near one of them, and is well under the stronger's amplitude: that peak is
+    // no finger (noise or a side lobe crossing the threshold), and g is given f's place on that
+    // axis. weakX and weakY: the weaker peak's amplitude over the stronger's on each axis.
+    // True when it did on either axis; the frame is then one of fingers on one line, or of one
+    // peak where it did on both (noise crossing the threshold while the fingers' peaks have
+    // merged on both axes).
+    static constexpr double kNoiseShare = 0.5;
+    bool Unstray(TrackPoint& f, TrackPoint& g, const FingerTrack& trackA, const FingerTrack& trackB,
+                 double weakX, double weakY) const;
     // Pairs the classified fingers of a frame with both tracks, appends them and gives the
     // outputs in track order. False when the frame is not one for it (fewer than two lasting
     // tracks, no finger, or one finger away from where both go): the classic machine takes it.
@@ -101,8 +108,10 @@ private:
     };
 
     static TrackPoint Predicted(const FingerTrack& track, const Velocity& v);
+    // anchor: a finger (0: a, 1: b) whose nearness alone decides, and whose being near its
+    // prediction makes the pairing stand; -1: both decide.
     static Pairing Pair(const TrackPoint& f, const TrackPoint& g, const TrackPoint& a,
-                        const TrackPoint& b);
+                        const TrackPoint& b, int32_t anchor = -1);
     static Velocity VelocityOf(const Recent& recent);
     // The velocity a finger goes on with: its own while the fingers are apart, the one it had
     // when they merged while they stay merged (the points since are predictions, not steps).
@@ -160,7 +169,7 @@ private:
     std::array<double, 2> shareA_{0.5, 0.5};
     TrackPoint peak_;  // the frame's first finger: on a merged axis, the one peak
     int32_t mergedFrames_ = 0;
-    int32_t sinceApart_ = kHoldFrames;  // frames since both fingers were last seen apart
+    int32_t sinceApart_ = kLineHoldFrames;  // frames since both fingers were last seen apart
 };
 
 }  // namespace kv

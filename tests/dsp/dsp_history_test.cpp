@@ -261,6 +261,36 @@ TEST_F(DspHistoryTest, AFingerNearerOneNeighbourShowsADeadElectrodeSooner) {
     EXPECT_GT(history->Scaled(3), 0.0f);
 }
 
+// A palm's signal stands above half its peak on six electrodes, falling from its middle all
+// the way out; two wide fingers 3.2 pitches apart stand above half between them too, but dip
+// and rise again there. With the other axis spread as a palm's, only the palm's frame is one.
+TEST_F(DspHistoryTest, TwoWideFingersApartAreNoPalm) {
+    test::RecordingTouchEngines sink;
+    detector.SetTouchEngines(sink.Set());
+    detector.SetPath(TouchPath::Precise);
+    const auto palm = [&](std::array<double, 6> bumps) {  // centre, width, height, twice
+        for (int32_t i = 0; i < 24; ++i) {
+            double level = 100.0;
+            for (size_t k = 0; k < 6; k += 3) {
+                level += bumps[k + 2] * std::exp(-0.5 * std::pow((i - bumps[k]) / bumps[k + 1], 2));
+            }
+            readings[static_cast<size_t>(i)] = static_cast<int32_t>(std::lround(level));
+        }
+        history->Run(24, readings.data(), 0, false);
+        detector.NoteSpread(1, TouchDetector::kPalmSpread);
+        detector.Intake(24, 1, true, PeakCandidate{}, PeakCandidate{});
+        return sink.calls.back().palm;
+    };
+    for (int f = 0; f < 20; ++f) {
+        palm({0.0, 1.0, 0.0, 0.0, 1.0, 0.0});  // no finger: the baselines
+        if (f % 10 == 9) {
+            history->Housekeeping();
+        }
+    }
+    EXPECT_TRUE(palm({11.5, 2.8, 60.0, 0.0, 1.0, 0.0}));
+    EXPECT_FALSE(palm({8.0, 1.1, 30.0, 11.2, 1.1, 28.0}));
+}
+
 TEST_F(DspHistoryTest, RingKeepsThirtyMeansAcrossItsFortySlots) {
     RunAll(200);
     // Period p has mean p: each rise only reaches the baseline as the lower means age out.

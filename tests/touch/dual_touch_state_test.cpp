@@ -353,6 +353,68 @@ TEST_F(DualTouchStateTest, PrecisePlacesAPassingFingerByTheSharesOfTheMergedAxis
     }
 }
 
+// Two fingers on one column move left, the second landing below the first; a noisy electrode
+// far off raises a weak second X peak every fifth frame from then on. The precise path keeps
+// the second on its finger from its landing, and no contact lifts.
+TEST_F(DualTouchStateTest, PreciseTakesANoisyElectrodeBesideALandingFingerForNone) {
+    rig.path = TouchPath::Precise;
+    float x = 0.8f;
+    for (int t = 0; t < 80; ++t) {
+        x = 0.8f - 0.002f * static_cast<float>(t);
+        std::vector<AxisPeak> xs = {{x, t < 10 ? 30.0f : 56.0f}};
+        if (t >= 10 && t % 5 == 0) {
+            xs.push_back({0.3f, 15.0f});
+        }
+        Frame(xs, t < 10 ? std::vector<AxisPeak>{{0.4f, 30.0f}}
+                         : std::vector<AxisPeak>{{0.4f, 30.0f}, {0.6f, 26.0f}});
+    }
+    ExpectAt(Dual().OutputB(), x, 0.6f, 2);
+    for (const test::Contact& c : rig.contacts.contacts) {
+        EXPECT_NE(c.state, NativeTouchOutput::kContactUp);
+    }
+}
+
+// A finger rests at the middle while another passes at 0.002 of the foil a frame: through it,
+// their peaks merged on X for over a second and on Y for half of it, weak noise peaks far away
+// now and then; or past its column, its X peak lost under the resting one's until 0.13 away.
+// Neither lifts, the resting one stays within a millimetre, the other ends on its finger.
+TEST_F(DualTouchStateTest, PreciseKeepsACrossingOnItsFingersThroughNoiseAndALostPeak) {
+    for (const bool through : {true, false}) {
+        SCOPED_TRACE(through ? "through it" : "past its column");
+        test::OutputRig r;
+        r.path = TouchPath::Precise;
+        TouchEngine& engine = r.Engines().For(TouchMode::TwoFingerNative);
+        float m = 0.0f;
+        for (int t = 0; t < 360; ++t) {
+            m = 0.2f + 0.002f * static_cast<float>(std::max(t - 40, 0));
+            const float d = m - 0.5f;
+            const auto feed = [&](int32_t axis, float at, bool merged, bool noise, bool lost) {
+                const PeakCandidate both = test::Peak((15.0f + 26.0f * at) / 56.0f, 50.0f, 5);
+                const PeakCandidate other = noise                      ? test::Peak(0.9f, 10.0f, 5)
+                                            : t < 20 || merged || lost ? PeakCandidate{}
+                                                                       : test::Peak(at, 26.0f, 5);
+                engine.Feed(AxisPeaks{merged ? both : test::Peak(0.5f, 30.0f, 5), other, axis, 24,
+                                      axis == 1, 0.0f, kThreshold, false});
+            };
+            const bool merged = through && std::fabs(d) < 0.05f;
+            feed(0, m, std::fabs(d) < (through ? 0.11f : 0.06f), merged && t % 11 == 0,
+                 !through && d >= 0.06f && d < 0.13f);
+            feed(1, through ? m : 0.4f, merged, merged && (t % 7 == 0 || t % 11 == 0), false);
+            const TrackPoint& a = r.Engines().DualNative().OutputA();
+            if (t >= 30 && a.state == touch_state::kTouching) {
+                EXPECT_NEAR(std::hypot(a.x - 0.5, a.y - 0.5), 0.0, 0.0015) << t;
+            }
+        }
+        const TrackPoint& b = r.Engines().DualNative().OutputB();
+        EXPECT_NEAR(std::hypot(b.x - m, b.y - (through ? m : 0.4f)), 0.0, 0.02);
+        EXPECT_EQ(std::count_if(r.contacts.contacts.begin(), r.contacts.contacts.end(),
+                                [](const test::Contact& c) {
+                                    return c.state == NativeTouchOutput::kContactUp;
+                                }),
+                  0);
+    }
+}
+
 TEST_F(DualTouchStateTest, PreciseLandsAContactAtTheMeanOfItsFirstTwoFrames) {
     rig.path = TouchPath::Precise;
     OneFinger(0.40f, 0.5f);
