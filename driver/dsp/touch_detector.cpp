@@ -82,7 +82,10 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     // The ratio scales Y against X, so only the last axis of a frame uses it.
     itsEffectiveThreshold =
         frameComplete ? itsPressThreshold * itsRatio.Ratio() : itsPressThreshold;
-    if (frameComplete && Palm()) {
+    if (frameComplete) {
+        itsPalm = Palm();
+    }
+    if (frameComplete && itsPalm) {
         // What the X call handed on is taken back: the engine sees a frame without a peak, and
         // that it is a palm's.
         Dispatch(0, itsCount[0], false, PeakCandidate{}, PeakCandidate{});
@@ -99,8 +102,10 @@ void TouchDetector::NoteSpread(int32_t axis, int32_t electrodes) {
 }
 
 bool TouchDetector::Palm() const {
-    return itsPath == TouchPath::Precise && itsSpread[0] >= kPalmSpread &&
-           itsSpread[1] >= kPalmSpread;
+    // A palm's flanks read near half its peak on some boards, so once seen it stays a palm
+    // while both axes spread over one electrode fewer.
+    const int32_t spread = itsPalm ? kPalmSpread - 1 : kPalmSpread;
+    return itsPath == TouchPath::Precise && itsSpread[0] >= spread && itsSpread[1] >= spread;
 }
 
 void TouchDetector::Dispatch(int32_t axis, int32_t count, bool frameComplete,

@@ -91,6 +91,7 @@ private:
     std::array<float, kAxes> itsLevel{};
     std::array<int32_t, kAxes> itsCount{};  // electrodes of each axis in the latest frame
     std::array<int32_t, kAxes> itsSpread{};
+    bool itsPalm = false;  // the last complete frame was a palm's
     TouchPath itsPath = TouchPath::Classic;
     std::optional<TouchMode> itsMode = TouchMode::SingleTouch;
     float itsPressThreshold = 9.1f;

@@ -232,6 +232,19 @@ TEST_F(DspTouchDetectorTest, OnlyTheSelectedEngineIsFed) {
     }
 }
 
+// Precise: a palm is a frame spread over five electrodes on both axes, and once seen stays one
+// while both spread over four (its flanks read near half its peak on some boards).
+TEST_F(DspTouchDetectorTest, APalmOnceSeenStaysOneOverAnElectrodeFewer) {
+    detector->SetPath(TouchPath::Precise);
+    const int32_t frames[][3] = {{5, 4, 0}, {5, 5, 1}, {5, 4, 1}, {4, 4, 1}, {3, 4, 0}, {4, 5, 0}};
+    for (const auto& f : frames) {
+        detector->NoteSpread(0, f[0]);
+        detector->NoteSpread(1, f[1]);
+        Frame(30.0f, 30.0f);
+        EXPECT_EQ(sink.calls.back().palm, f[2] == 1) << f[0] << " " << f[1];
+    }
+}
+
 TEST_F(DspTouchDetectorTest, CalibrationCollectorSeesEveryAxisCall) {
     Frame(14.0f, 16.0f);
     ASSERT_EQ(collector.calls.size(), 2u);
