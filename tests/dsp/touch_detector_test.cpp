@@ -233,15 +233,27 @@ TEST_F(DspTouchDetectorTest, OnlyTheSelectedEngineIsFed) {
 }
 
 // Precise: a palm is a frame spread over five electrodes on both axes, and once seen stays one
-// while both spread over four (its flanks read near half its peak on some boards).
-TEST_F(DspTouchDetectorTest, APalmOnceSeenStaysOneOverAnElectrodeFewer) {
+// while both spread over four (its flanks read near half its peak on some boards). An object
+// landing over four on both axes is held back for up to kPalmWait frames; a finger is not.
+TEST_F(DspTouchDetectorTest, APalmOnceSeenStaysOneAndAWideLandingWaitsForIt) {
     detector->SetPath(TouchPath::Precise);
-    const int32_t frames[][3] = {{5, 4, 0}, {5, 5, 1}, {5, 4, 1}, {4, 4, 1}, {3, 4, 0}, {4, 5, 0}};
-    for (const auto& f : frames) {
-        detector->NoteSpread(0, f[0]);
-        detector->NoteSpread(1, f[1]);
-        Frame(30.0f, 30.0f);
-        EXPECT_EQ(sink.calls.back().palm, f[2] == 1) << f[0] << " " << f[1];
+    struct Step {
+        int32_t x, y;
+        float level;
+        bool palm, passed;
+    };
+    const Step steps[] = {
+        {5, 4, 30, false, false}, {5, 5, 30, true, false},  {5, 4, 30, true, false},
+        {4, 4, 30, true, false},  {3, 4, 30, false, true},  {4, 5, 30, false, true},
+        {0, 0, 0, false, false},  {4, 4, 30, false, false}, {4, 4, 30, false, false},
+        {4, 4, 30, false, false}, {4, 4, 30, false, true},  {0, 0, 0, false, false},
+        {3, 3, 30, false, true}};
+    for (const Step& step : steps) {
+        detector->NoteSpread(0, step.x);
+        detector->NoteSpread(1, step.y);
+        Frame(step.level, step.level);
+        EXPECT_EQ(sink.calls.back().palm, step.palm) << step.x << " " << step.y;
+        EXPECT_EQ(sink.calls.back().first.amplitude > 0.0f, step.passed) << step.x << step.y;
     }
 }
 
