@@ -237,23 +237,18 @@ TEST_F(DspTouchDetectorTest, OnlyTheSelectedEngineIsFed) {
 // landing over four on both axes is held back for up to kPalmWait frames; a finger is not.
 TEST_F(DspTouchDetectorTest, APalmOnceSeenStaysOneAndAWideLandingWaitsForIt) {
     detector->SetPath(TouchPath::Precise);
-    struct Step {
-        int32_t x, y;
-        float level;
-        bool palm, passed;
-    };
-    const Step steps[] = {
-        {5, 4, 30, false, false}, {5, 5, 30, true, false},  {5, 4, 30, true, false},
-        {4, 4, 30, true, false},  {3, 4, 30, false, true},  {4, 5, 30, false, true},
-        {0, 0, 0, false, false},  {4, 4, 30, false, false}, {4, 4, 30, false, false},
-        {4, 4, 30, false, false}, {4, 4, 30, false, true},  {0, 0, 0, false, false},
-        {3, 3, 30, false, true}};
-    for (const Step& step : steps) {
-        detector->NoteSpread(0, step.x);
-        detector->NoteSpread(1, step.y);
-        Frame(step.level, step.level);
-        EXPECT_EQ(sink.calls.back().palm, step.palm) << step.x << " " << step.y;
-        EXPECT_EQ(sink.calls.back().first.amplitude > 0.0f, step.passed) << step.x << step.y;
+    // Spreads on X and Y (0: the foil is free), then whether the frame is a palm's and whether
+    // its peaks are passed on.
+    const int32_t steps[][4] = {{5, 4, 0, 0}, {5, 5, 1, 0}, {5, 4, 1, 0}, {4, 4, 1, 0},
+                                {3, 4, 0, 1}, {4, 5, 0, 1}, {0, 0, 0, 0}, {4, 4, 0, 0},
+                                {4, 4, 0, 0}, {4, 4, 0, 0}, {4, 4, 0, 1}, {0, 0, 0, 0},
+                                {3, 3, 0, 1}};
+    for (const auto& step : steps) {
+        detector->NoteSpread(0, step[0]);
+        detector->NoteSpread(1, step[1]);
+        Frame(step[0] > 0 ? 30.0f : 0.0f, step[0] > 0 ? 30.0f : 0.0f);
+        EXPECT_EQ(sink.calls.back().palm, step[2] == 1) << step[0] << " " << step[1];
+        EXPECT_EQ(sink.calls.back().first.amplitude > 0.0f, step[3] == 1) << step[0] << step[1];
     }
 }
 
