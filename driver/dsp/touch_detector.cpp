@@ -82,11 +82,16 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     // The ratio scales Y against X, so only the last axis of a frame uses it.
     itsEffectiveThreshold =
         frameComplete ? itsPressThreshold * itsRatio.Ratio() : itsPressThreshold;
-    if (frameComplete && Palm()) {
+    bool held = false;
+    if (frameComplete) {
+        itsPalm = Palm();
+        held = HoldLanding(first);
+    }
+    if (frameComplete && (itsPalm || held)) {
         // What the X call handed on is taken back: the engine sees a frame without a peak, and
-        // that it is a palm's.
+        // whether it is a palm's.
         Dispatch(0, itsCount[0], false, PeakCandidate{}, PeakCandidate{});
-        Dispatch(axis, count, true, PeakCandidate{}, PeakCandidate{}, true);
+        Dispatch(axis, count, true, PeakCandidate{}, PeakCandidate{}, itsPalm);
         return;
     }
     Dispatch(axis, count, frameComplete, first, second);
@@ -99,8 +104,29 @@ void TouchDetector::NoteSpread(int32_t axis, int32_t electrodes) {
 }
 
 bool TouchDetector::Palm() const {
-    return itsPath == TouchPath::Precise && itsSpread[0] >= kPalmSpread &&
-           itsSpread[1] >= kPalmSpread;
+    // A palm's flanks read near half its peak on some boards, so once seen it stays a palm
+    // while both axes spread over one electrode fewer.
+    const int32_t spread = itsPalm ? kPalmSpread - 1 : kPalmSpread;
+    return itsPath == TouchPath::Precise && itsSpread[0] >= spread && itsSpread[1] >= spread;
+}
+
+bool TouchDetector::HoldLanding(const PeakCandidate& firstY) {
+    const bool touching = itsPath == TouchPath::Precise && itsLevel[0] > itsPressThreshold &&
+                          firstY.amplitude > itsEffectiveThreshold;
+    if (!touching) {
+        itsLanding = 0;
+        return false;
+    }
+    if (itsPalm || itsLanding < 0) {
+        return false;
+    }
+    if (itsLanding < kPalmWait && itsSpread[0] >= kPalmSpread - 1 &&
+        itsSpread[1] >= kPalmSpread - 1) {
+        ++itsLanding;
+        return true;
+    }
+    itsLanding = -1;
+    return false;
 }
 
 void TouchDetector::Dispatch(int32_t axis, int32_t count, bool frameComplete,

@@ -67,6 +67,10 @@ public:
     // frame is no touch, so a palm neither lands a touch nor clicks, and a touch it falls on
     // ends as if lifted.
     static constexpr int32_t kPalmSpread = 5;
+    // An object that lands spread over one electrode fewer on both axes is held back for up
+    // to this many frames, until it has shown whether it is a palm (a palm's outer
+    // electrodes read near half its peak on some boards). A finger spreads over fewer.
+    static constexpr int32_t kPalmWait = 3;
     void NoteSpread(int32_t axis, int32_t electrodes);
     void SetPath(TouchPath path) { itsPath = path; }
     TouchPath Path() const { return itsPath; }
@@ -81,6 +85,9 @@ public:
 private:
     TouchEngine* EngineInForce() const;
     bool Palm() const;
+    // Whether the frame, complete with the Y axis's firstY, is an object landing wide and so
+    // held back (see kPalmWait).
+    bool HoldLanding(const PeakCandidate& firstY);
     void Dispatch(int32_t axis, int32_t count, bool frameComplete, const PeakCandidate& first,
                   const PeakCandidate& second, bool palm = false);
 
@@ -91,6 +98,8 @@ private:
     std::array<float, kAxes> itsLevel{};
     std::array<int32_t, kAxes> itsCount{};  // electrodes of each axis in the latest frame
     std::array<int32_t, kAxes> itsSpread{};
+    bool itsPalm = false;    // the last complete frame was a palm's
+    int32_t itsLanding = 0;  // frames the object on the foil was held back; -1: passed on
     TouchPath itsPath = TouchPath::Classic;
     std::optional<TouchMode> itsMode = TouchMode::SingleTouch;
     float itsPressThreshold = 9.1f;

@@ -8,14 +8,24 @@ namespace kv {
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
+double Square(double v) {
+    return v * v;
 }
+}  // namespace
 
 double OneEuroFilter::Alpha(double cutoffHz, double dt) {
     const double tau = 1.0 / (2.0 * kPi * cutoffHz);
     return 1.0 / (1.0 + tau / dt);
 }
 
+bool OneEuroFilter::FarFromFirst(double value) const {
+    const double reach =
+        std::max(kLandingReach * kLandingReach, kLandingJump * kLandingJump * noise_);
+    return started_ && taken_ == 1 && Square(value - value_) > reach;
+}
+
 double OneEuroFilter::Filter(double value, double dt) {
+    taken_ = std::min(taken_ + 1, 2);
     if (!started_ || !(dt > 0.0)) {
         started_ = true;
         value_ = value;

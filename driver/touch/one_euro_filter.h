@@ -24,7 +24,16 @@ public:
     double Filter(double value, double dt);
     // The next sample starts afresh (a finger has landed). What the filter has learnt of its
     // input's noise stays, as the start of what the new touch learns of its own.
-    void Reset() { started_ = false; }
+    void Reset() {
+        started_ = false;
+        taken_ = 0;
+    }
+    // Whether value, as a touch's second sample, lies farther from its first than the input's
+    // noise accounts for: noise that passes the threshold on both axes in the frame before a
+    // finger lands begins its touch, pitches away from it.
+    bool FarFromFirst(double value) const;
+    // The touch's samples so far are dropped: the next starts it afresh.
+    void Restart() { started_ = false; }
     // The variance learnt of the input's own noise, frame to frame.
     double Noise() const { return noise_; }
 
@@ -45,9 +54,15 @@ private:
     static constexpr double kNoiseRate = 0.01;
     static constexpr double kNoiseDeviations = 3.5;
     static constexpr int kNoiseOwn = 10;
+    // How far a touch's second sample must lie from its first to be far from it: beyond this many
+    // deviations of the input's noise, and beyond this share of the foil at the least (the
+    // noise is not known before the first touch, and a rare frame is noisier than most).
+    static constexpr double kLandingJump = 6.0;
+    static constexpr double kLandingReach = 0.03;
 
     Tuning tuning_;
     bool started_ = false;
+    int taken_ = 0;  // samples since the touch began, up to 2
     int samples_ = 0;
     double value_ = 0.0;
     double speed_ = 0.0;

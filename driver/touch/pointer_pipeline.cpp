@@ -143,6 +143,12 @@ void PointerPipeline::Follow(const PointerSample& sample) {
         output_ = sample;
         return;
     }
+    if (followX_.FarFromFirst(sample.x) || followY_.FarFromFirst(sample.y)) {
+        // The touch's first frame was placed off on one axis, so on both: it is dropped.
+        followX_.Restart();
+        followY_.Restart();
+        stroke_.Reset();
+    }
     output_ = sample;
     double x = followX_.Filter(sample.x, dt);
     double y = followY_.Filter(sample.y, dt);

@@ -232,6 +232,26 @@ TEST_F(DspTouchDetectorTest, OnlyTheSelectedEngineIsFed) {
     }
 }
 
+// Precise: a palm is a frame spread over five electrodes on both axes, and once seen stays one
+// while both spread over four (its flanks read near half its peak on some boards). An object
+// landing over four on both axes is held back for up to kPalmWait frames; a finger is not.
+TEST_F(DspTouchDetectorTest, APalmOnceSeenStaysOneAndAWideLandingWaitsForIt) {
+    detector->SetPath(TouchPath::Precise);
+    // Spreads on X and Y (0: the foil is free), then whether the frame is a palm's and whether
+    // its peaks are passed on.
+    const int32_t steps[][4] = {{5, 4, 0, 0}, {5, 5, 1, 0}, {5, 4, 1, 0}, {4, 4, 1, 0},
+                                {3, 4, 0, 1}, {4, 5, 0, 1}, {0, 0, 0, 0}, {4, 4, 0, 0},
+                                {4, 4, 0, 0}, {4, 4, 0, 0}, {4, 4, 0, 1}, {0, 0, 0, 0},
+                                {3, 3, 0, 1}};
+    for (const auto& step : steps) {
+        detector->NoteSpread(0, step[0]);
+        detector->NoteSpread(1, step[1]);
+        Frame(step[0] > 0 ? 30.0f : 0.0f, step[0] > 0 ? 30.0f : 0.0f);
+        EXPECT_EQ(sink.calls.back().palm, step[2] == 1) << step[0] << " " << step[1];
+        EXPECT_EQ(sink.calls.back().first.amplitude > 0.0f, step[3] == 1) << step[0] << step[1];
+    }
+}
+
 TEST_F(DspTouchDetectorTest, CalibrationCollectorSeesEveryAxisCall) {
     Frame(14.0f, 16.0f);
     ASSERT_EQ(collector.calls.size(), 2u);

@@ -270,6 +270,25 @@ TEST_F(PointerPipelineTest, DampingAveragesJitterWithinTheDampRange) {
     EXPECT_FLOAT_EQ(pipeline->Output().x, 0.7f);
 }
 
+// Precise: a touch's first frame far from its second on either axis (noise passing the threshold
+// just before the finger landed) is dropped on both; a near one is averaged with it.
+TEST_F(PointerPipelineTest, PreciseDropsAFirstFrameFarFromTheSecond) {
+    struct Case {
+        float x0, y0, x1, y1, x, y;
+    };
+    for (const Case& c : {Case{0.40f, 0.50f, 0.42f, 0.50f, 0.41f, 0.50f},
+                          Case{0.59f, 0.50f, 0.50f, 0.52f, 0.50f, 0.52f},
+                          Case{0.50f, 0.46f, 0.52f, 0.50f, 0.52f, 0.50f}}) {
+        PointerPipeline precise(
+            rig.Context(), PointerPipeline::Wiring{TouchMode::SingleTouch, true, nullptr, nullptr,
+                                                   TouchPath::Precise});
+        precise.Submit(Touch(c.x0, c.y0), 0, 0);
+        precise.Submit(Touch(c.x1, c.y1), 0, 0);
+        EXPECT_NEAR(precise.Output().x, c.x, 1e-6) << c.x0;
+        EXPECT_NEAR(precise.Output().y, c.y, 1e-6) << c.x0;
+    }
+}
+
 TEST_F(PointerPipelineTest, DampCountIsRateTimesDampPeriodInFloatTruncated) {
     struct Case {
         int32_t rate;
