@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdlib>
 
 namespace kv {
 
@@ -12,6 +14,10 @@ void GainEqualiser::Reset(int32_t count) {
     itsLog.fill(0.0f);
     itsGain.fill(1.0f);
     itsSamples.fill(0);
+    itsQuiet.fill(0.0f);
+    itsBeyond.fill(0.0f);
+    itsQuietSeen.fill(0);
+    itsFilled.fill(false);
     itsCovered = 0;
     itsTrusted = false;
 }
@@ -30,7 +36,11 @@ void GainEqualiser::Learn(int32_t count, int32_t k, float d, const float* signal
     if (count != itsCount) {
         Reset(count);
     }
-    if (count < 3 || k < 1 || k > count - 2 || !(signal[k] > 0.0f) || std::fabs(d) > kCentred) {
+    if (count < 3 || k < 1 || k > count - 2 || !(signal[k] > 0.0f)) {
+        return;
+    }
+    Listen(k, signal);
+    if (std::fabs(d) > kCentred || Filled(k - 1) || Filled(k) || Filled(k + 1)) {
         return;
     }
     const float left = signal[k - 1];
@@ -56,6 +66,47 @@ void GainEqualiser::Learn(int32_t count, int32_t k, float d, const float* signal
         itsTrusted = itsCovered * kCoverDenominator >= (count - 2) * kCoverNumerator;
     }
     Rebuild();
+}
+
+void GainEqualiser::Listen(int32_t k, const float* signal) {
+    const auto n = static_cast<size_t>(itsCount);
+    // As read: the gains in use undone.
+    const auto read = [&](size_t i) { return signal[i] * (itsTrusted ? itsGain[i] : 1.0f); };
+    bool ready = true;
+    for (size_t i = 0; i < n; ++i) {
+        if (std::abs(static_cast<int32_t>(i) - k) > kQuietDistance) {
+            const float v = read(i);
+            const float beyond = i > 0 && i + 1 < n ? v - (read(i - 1) + read(i + 1)) / 2.0f : v;
+            auto& seen = itsQuietSeen[i];
+            seen = std::min(seen + 1, kQuietFrames);
+            const float rate = 1.0f / static_cast<float>(seen);
+            itsQuiet[i] += rate * (v * v - itsQuiet[i]);
+            itsBeyond[i] += rate * (beyond * beyond - itsBeyond[i]);
+        }
+        ready = ready && itsQuietSeen[i] >= kQuietFrames;
+    }
+    if (!ready) {
+        return;
+    }
+    const auto end = itsSorted.begin() + static_cast<std::ptrdiff_t>(n);
+    std::copy(itsQuiet.begin(), itsQuiet.begin() + static_cast<std::ptrdiff_t>(n),
+              itsSorted.begin());
+    std::nth_element(itsSorted.begin(), itsSorted.begin() + static_cast<std::ptrdiff_t>(n / 2),
+                     end);
+    const float median = itsSorted[n / 2];
+    for (size_t i = 0; i < n; ++i) {
+        const bool filled = median >= kLeastNoise && itsBeyond[i] < kFilled * median;
+        if (filled && !itsFilled[i]) {
+            for (size_t j = std::max<size_t>(i, 1) - 1; j <= std::min(i + 1, n - 1); ++j) {
+                if (itsSamples[j] >= kSamplesNeeded) {
+                    --itsCovered;
+                }
+                itsCurve[j] = 0.0f;
+                itsSamples[j] = 0;
+            }
+        }
+        itsFilled[i] = filled;
+    }
 }
 
 // The log gains h whose second differences come closest to the learnt ones, with weight on h

@@ -36,6 +36,18 @@ public:
     // noise and the choice of the peak's electrode bias what the neighbours read.
     static constexpr float kCentred = 0.25f;
 
+    // An electrode that reads nothing is filled in from its two neighbours (their mean where no
+    // finger is near): it teaches nothing of its own, and a peak beside it would learn the
+    // fill's bend as gains. It is told by its noise, from clean frames with the finger at least
+    // kQuietDistance away: once every electrode has had kQuietFrames of them, what one reads
+    // beyond its neighbours' mean has under kFilled of the axis's median variance (an
+    // electrode of its own has 1.5 times it). Below kLeastNoise (counts squared) there is too
+    // little noise to tell.
+    static constexpr int32_t kQuietDistance = 5;
+    static constexpr int32_t kQuietFrames = 400;
+    static constexpr float kFilled = 0.25f;
+    static constexpr float kLeastNoise = 0.1f;
+
     // signal[0 .. count-1] divided by the learnt gains.
     void Apply(int32_t count, float* signal) const;
     // A clean frame's finger d from electrode k of the equalised signal, the sum of the logs
@@ -44,15 +56,25 @@ public:
     void Learn(int32_t count, int32_t k, float d, const float* signal, float expected, float noise);
     float Gain(int32_t i) const { return itsGain[static_cast<std::size_t>(i)]; }
     bool Trusted() const { return itsTrusted; }
+    // Whether electrode i has been found filled in from its neighbours.
+    bool Filled(int32_t i) const { return itsFilled[static_cast<std::size_t>(i)]; }
     void Reset(int32_t count);
 
 private:
     void Rebuild();
+    // What the electrodes far from the finger at k read, and which of them are filled in;
+    // what the peaks beside one newly found filled taught is forgotten.
+    void Listen(int32_t k, const float* signal);
 
     std::array<float, kMaxCount> itsCurve{};  // learnt second differences of the log gains
     std::array<float, kMaxCount> itsLog{};    // the log gains fitted to them
     std::array<float, kMaxCount> itsGain{};
     std::array<int32_t, kMaxCount> itsSamples{};  // clean frames learnt from, per electrode
+    std::array<float, kMaxCount> itsQuiet{};      // mean square of an electrode's noise
+    std::array<float, kMaxCount> itsBeyond{};     // of what it reads beyond its neighbours' mean
+    std::array<float, kMaxCount> itsSorted{};
+    std::array<int32_t, kMaxCount> itsQuietSeen{};
+    std::array<bool, kMaxCount> itsFilled{};
     int32_t itsCount = 0;
     int32_t itsCovered = 0;  // electrodes with kSamplesNeeded of them
     bool itsTrusted = false;

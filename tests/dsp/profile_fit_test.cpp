@@ -56,8 +56,12 @@ double UnderGlass(double d) {
 // through the profile fit and, when asked, the equaliser; the fit learns from `learn` frames.
 class Rig {
 public:
-    Rig(const Foil& foil, double spread, double noise, bool equalise)
-        : itsFoil(foil), itsNoise(0.0, noise > 0.0 ? noise : 1e-9), itsEqualise(equalise) {
+    // filled: an electrode that reads nothing, filled in with its neighbours' mean.
+    Rig(const Foil& foil, double spread, double noise, bool equalise, int32_t filled = -1)
+        : itsFoil(foil),
+          itsNoise(0.0, noise > 0.0 ? noise : 1e-9),
+          itsEqualise(equalise),
+          itsFilled(filled) {
         std::uniform_real_distribution<double> gains(1.0 - spread, 1.0 + spread);
         for (double& g : itsGain) {
             g = gains(itsRandom);
@@ -69,6 +73,10 @@ public:
             const auto u = static_cast<size_t>(k);
             s[u] = static_cast<float>(30.0 * itsGain[u] * itsFoil.profile(k - at) +
                                       itsNoise(itsRandom));
+        }
+        if (itsFilled > 0) {
+            const auto u = static_cast<size_t>(itsFilled);
+            s[u] = (s[u - 1] + s[u + 1]) / 2.0f;
         }
         if (itsEqualise) {
             itsGains.Apply(kCount, s.data());
@@ -114,6 +122,7 @@ private:
     std::mt19937 itsRandom{11};
     std::normal_distribution<double> itsNoise;
     bool itsEqualise;
+    int32_t itsFilled;
     std::array<double, kCount> itsGain{};
     ProfileFit itsFit;
     GainEqualiser itsGains;
@@ -196,6 +205,19 @@ TEST(GainEqualiserTest, LearnsFromAFingerDrawnOverTheFoilAndHalvesTheError) {
         const double after = equalised.StillError(20);
         EXPECT_GT(before, 0.04);
         EXPECT_LT(after, before / 2.0);
+    }
+}
+
+// A dead electrode filled in from its neighbours is found by its noise, and the peaks beside it
+// do not learn the fill's bend as gains (the foil's gains are all equal).
+TEST(GainEqualiserTest, FindsAFilledElectrodeAndLearnsNoGainsFromIt) {
+    constexpr int32_t kDead = 12;
+    Rig rig({"gaussian", Gaussian07, 2}, 0.0, 0.5, true, kDead);
+    rig.Use(20000);
+    ASSERT_TRUE(rig.Gains().Trusted());
+    for (int32_t i = 0; i < kCount; ++i) {
+        EXPECT_EQ(rig.Gains().Filled(i), i == kDead) << "electrode " << i;
+        EXPECT_NEAR(rig.Gains().Gain(i), 1.0f, 0.03f) << "electrode " << i;
     }
 }
 
