@@ -217,8 +217,14 @@ void DspHistory::FillDead(int32_t count) {
     for (int32_t i = 1; i + 1 < count; ++i) {
         const auto u = static_cast<size_t>(i);
         const int32_t neighbours = std::min(itsDiff[u - 1], itsDiff[u + 1]);
+        // Each neighbour reads at least what the electrode beyond it reads: a finger's flank on
+        // one side and a noisy electrode on the other make no hole between them.
+        const auto flank = [&](int32_t n, int32_t beyond) {
+            return beyond < 0 || beyond >= count ||
+                   itsDiff[static_cast<size_t>(beyond)] <= itsDiff[static_cast<size_t>(n)];
+        };
         if (2 * neighbours > touch) {
-            if (8 * itsDiff[u] < neighbours) {
+            if (8 * itsDiff[u] < neighbours && flank(i - 1, i - 2) && flank(i + 1, i + 2)) {
                 // The nearer the finger is to one of them, the more this one misses of it.
                 const int32_t stronger = std::max(itsDiff[u - 1], itsDiff[u + 1]);
                 const int32_t weight = std::clamp(stronger / (2 * neighbours), 1, kDeadStrong);
@@ -255,8 +261,12 @@ bool DspHistory::HardBeside(int32_t i, int32_t count, int32_t touch) const {
     const int32_t stronger = std::max(before, after);
     const int32_t weaker = std::min(before, after);
     const float reads = itsFine[u] / std::max(itsScale, 0.05f);
+    // Where a touch is a few counts, whole counts of baseline offset alone can make the weaker
+    // neighbour seem to read a tail beside an i that reads nothing: on the fine signal, i must
+    // read under a quarter of what that neighbour reads too.
+    const float weakerReads = itsFine[before < after ? u - 1 : u + 1] / std::max(itsScale, 0.05f);
     if (stronger <= 3 * touch || !(kDeadRatio * reads < static_cast<float>(stronger)) ||
-        4 * weaker <= touch || 4 * itsDiff[u] >= weaker) {
+        4 * weaker <= touch || 4 * itsDiff[u] >= weaker || !(4.0f * reads < weakerReads)) {
         return false;
     }
     const int32_t beyond = before < after ? i - 2 : i + 2;

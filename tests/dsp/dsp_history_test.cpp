@@ -261,6 +261,34 @@ TEST_F(DspHistoryTest, AFingerNearerOneNeighbourShowsADeadElectrodeSooner) {
     EXPECT_GT(history->Scaled(3), 0.0f);
 }
 
+// Live electrodes that read little beside a finger are not filled: the far neighbour of a
+// finger pressing hard reading a few whole counts of baseline offset alone (on the fine signal
+// less than the electrode between), or a finger's flank on one side with a noisy electrode on
+// the other.
+TEST_F(DspHistoryTest, ALiveElectrodeReadingLittleBesideAFingerIsNotTakenForDead) {
+    detector.SetPath(TouchPath::Precise);
+    Period(100, 200);
+    Period(100, 200);
+    const auto touch = static_cast<int32_t>(detector.PressThreshold() / history->Scale());
+    const auto frames = [&](int n, std::array<int32_t, 6> above) {  // readings over 100
+        for (int f = 0; f < n; ++f) {
+            for (size_t i = 0; i < above.size(); ++i) {
+                readings[i] = 100 + above[i];
+            }
+            history->Run(kCount, readings.data(), 0, false);
+        }
+        return history->Scaled(3);
+    };
+    const int32_t offset = touch / 4 + 1;
+    // The fine baselines follow 1 down and offset up while nothing touches, the ordinary ones
+    // stay at 100.
+    frames(3000, {0, 0, 0, -1, offset, 0});
+    EXPECT_EQ(frames(2 * DspHistory::kDeadFrames, {0, 0, 4 * touch, 0, offset, 0}), 0.0f);
+    frames(1, {0, 0, 0, 0, offset, 0});
+    EXPECT_EQ(frames(2 * DspHistory::kDeadFrames, {touch, 4 * touch, touch, 0, offset + touch, 0}),
+              0.0f);
+}
+
 // A palm's signal stands above half its peak on six electrodes, falling from its middle all
 // the way out; two wide fingers 3.2 pitches apart stand above half between them too, but dip
 // and rise again there. With the other axis spread as a palm's, only the palm's frame is one.
@@ -287,8 +315,8 @@ TEST_F(DspHistoryTest, TwoWideFingersApartAreNoPalm) {
             history->Housekeeping();
         }
     }
-    EXPECT_TRUE(palm({11.5, 2.8, 60.0, 0.0, 1.0, 0.0}));
     EXPECT_FALSE(palm({8.0, 1.1, 30.0, 11.2, 1.1, 28.0}));
+    EXPECT_TRUE(palm({11.5, 2.8, 60.0, 0.0, 1.0, 0.0}));
 }
 
 TEST_F(DspHistoryTest, RingKeepsThirtyMeansAcrossItsFortySlots) {
