@@ -217,7 +217,6 @@ quality: quality-build
 
 quality-short: quality-build
 	QUALITY_SHORT=1 scripts/quality-report $(BUILD_BENCH)
-	scripts/touch-bench-seeds $(BUILD_BENCH) --short 2 7
 
 # The touch-screen test procedures on several foil models, one table per model (also a section
 # of docs/quality.md); TOUCH_BENCH_ARGS=--short runs them briefly.
