@@ -9,8 +9,10 @@ class OneEuroFilter {
 public:
     struct Tuning {
         // The cutoff at rest. Low: a resting finger's place is in effect the mean of its frames
-        // since it landed, which a still point's jitter needs on foils whose placement is noisy.
-        double minCutoffHz = 0.3;
+        // since it landed, which a still point's jitter needs on foils whose placement is noisy,
+        // and for a second and a half, so that a still finger beside a moving one (whose signal
+        // pulls at its placement while it passes) keeps to the mean of its whole rest.
+        double minCutoffHz = 0.1;
         double speedCoefficient = 30.0;  // cutoff gained per unit of speed (of the foil per second)
         // Low-pass of the speed estimate itself: slow, so that the placement's noise does not
         // read as motion and open the filter on a resting finger.
@@ -41,8 +43,8 @@ private:
     static double Alpha(double cutoffHz, double dt);
 
     // Samples after a landing over which the output is at least their running mean: until the
-    // resting cutoff's own weight (about 1/54 a frame at 100 fps) takes over.
-    static constexpr int kWarmUp = 64;
+    // resting cutoff's own weight (about 1/160 a frame at 100 fps) takes over.
+    static constexpr int kWarmUp = 160;
     // The input's noise is learnt from its second differences, which a steady move leaves at
     // nothing and white noise gives six times its variance, with a memory of about a second;
     // a speed within this many of the deviations that noise alone gives the speed estimate is
