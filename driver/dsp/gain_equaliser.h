@@ -30,8 +30,10 @@ public:
     static constexpr int32_t kCoverDenominator = 5;
     // Weight of the log gains themselves in their fit to the second differences.
     static constexpr float kRidge = 4.0f;
-    // Neighbours reading less than this share of the peak are too noisy to learn from.
-    static constexpr float kLeast = 0.15f;
+    // Neighbours reading less than this share of the peak are too noisy to learn from. A
+    // narrow finger under glass leaves its neighbours about a tenth of the peak where it is
+    // centred: a foil that never reads more there must still teach.
+    static constexpr float kLeast = 0.08f;
     // Only a finger this near its peak's electrode teaches: further out the weaker neighbour's
     // noise and the choice of the peak's electrode bias what the neighbours read.
     static constexpr float kCentred = 0.25f;

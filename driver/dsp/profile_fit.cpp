@@ -270,6 +270,11 @@ void ProfileFit::Refine(int32_t k, int32_t count, const float* signal, bool clea
 }
 
 float ProfileFit::NeighbourLogs(float d) const {
+    if (itsTableTrusted && TableAt(1.0f) < kNarrow * TableAt(0.0f)) {
+        // A finger this narrow (under glass) has tails that none of the shapes follows.
+        const auto tableLog = [&](float x) { return std::log(std::max(TableAt(x), kTiny)); };
+        return tableLog(1.0f + d) + tableLog(1.0f - d) - 2.0f * tableLog(d);
+    }
     const auto logOf = [&](float x) { return std::log(std::max(Model(x), kFloor)); };
     return logOf(1.0f + d) + logOf(1.0f - d) - 2.0f * logOf(d);
 }

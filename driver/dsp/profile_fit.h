@@ -50,7 +50,9 @@ public:
                 float* height = nullptr);
 
     // The sum of the logarithms of the two neighbours' shares of the peak for a finger d
-    // (-0.5 .. 0.5) from the peak's electrode, by the shape and curvature learnt.
+    // (-0.5 .. 0.5) from the peak's electrode, by the shape and curvature learnt; by the
+    // learnt table instead once it is trusted and reads under kNarrow of the peak one pitch
+    // out.
     float NeighbourLogs(float d) const;
 
     int32_t Shape() const { return itsShape; }
@@ -71,6 +73,7 @@ public:
     static constexpr int32_t kTableReach = 2;  // electrodes on either side of the peak fitted
     // The correction of the table's fit, by where it puts the finger between two electrodes.
     static constexpr int32_t kPhaseSteps = 32;
+    static constexpr float kNarrow = 0.15f;
 
 private:
     void Learn(int32_t peak, const float* signal);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <complex>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "driver/dsp/gain_equaliser.h"
@@ -192,9 +193,13 @@ TEST(ProfileFitTest, PlacesAStillFingerUnderGlassNearTheNoiseBound) {
     }
 }
 
-TEST(GainEqualiserTest, LearnsFromAFingerDrawnOverTheFoilAndHalvesTheError) {
-    const Foil foils[] = {{"gaussian", Gaussian07, 2}, {"lorentzian", Lorentzian09, 4}};
-    for (const Foil& foil : foils) {
+// The equaliser halves the error where the shapes fit the foil, and cuts it by a third under
+// glass, whose neighbours read a tenth of the peak and whose tails only the learnt table follows.
+TEST(GainEqualiserTest, LearnsFromAFingerDrawnOverTheFoilAndCutsTheError) {
+    const std::pair<Foil, double> foils[] = {{{"gaussian", Gaussian07, 2}, 2.0},
+                                             {{"lorentzian", Lorentzian09, 4}, 2.0},
+                                             {{"under glass", UnderGlass, -1}, 1.5}};
+    for (const auto& [foil, cut] : foils) {
         SCOPED_TRACE(foil.name);
         Rig plain(foil, 0.15, 0.5, false);
         Rig equalised(foil, 0.15, 0.5, true);
@@ -204,7 +209,7 @@ TEST(GainEqualiserTest, LearnsFromAFingerDrawnOverTheFoilAndHalvesTheError) {
         const double before = plain.StillError(20);
         const double after = equalised.StillError(20);
         EXPECT_GT(before, 0.04);
-        EXPECT_LT(after, before / 2.0);
+        EXPECT_LT(after, before / cut);
     }
 }
 
