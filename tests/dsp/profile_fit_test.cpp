@@ -217,7 +217,8 @@ TEST(GainEqualiserTest, LearnsFromAFingerDrawnOverTheFoilAndCutsTheError) {
 // do not learn the fill's bend as gains (the foil's gains are all equal).
 TEST(GainEqualiserTest, FindsAFilledElectrodeAndLearnsNoGainsFromIt) {
     constexpr int32_t kDead = 12;
-    Rig rig({"gaussian", Gaussian07, 2}, 0.0, 0.5, true, kDead);
+    const Foil foil{"gaussian", Gaussian07, 2};  // the rig keeps a reference to it
+    Rig rig(foil, 0.0, 0.5, true, kDead);
     rig.Use(20000);
     ASSERT_TRUE(rig.Gains().Trusted());
     for (int32_t i = 0; i < kCount; ++i) {
