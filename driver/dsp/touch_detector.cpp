@@ -70,6 +70,10 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
             itsLevel[static_cast<size_t>(axis)] = first.amplitude;
             itsCount[static_cast<size_t>(axis)] = count;
         }
+        if (axis == 0 || axis == 1) {
+            itsStrongest[static_cast<size_t>(axis)] =
+                second.amplitude > first.amplitude ? second : first;
+        }
         if (frameComplete) {
             theRegistry.senseStatus.Value = itsLevel[1] < itsLevel[0] ? itsLevel[0] : itsLevel[1];
             theRegistry.senseStatus.Publish();
@@ -85,7 +89,7 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     bool held = false;
     if (frameComplete) {
         itsPalm = Palm();
-        held = HoldLanding(first);
+        held = HoldLanding();
     }
     if (frameComplete && (itsPalm || held)) {
         // What the X call handed on is taken back: the engine sees a frame without a peak, and
@@ -110,19 +114,35 @@ bool TouchDetector::Palm() const {
     return itsPath == TouchPath::Precise && itsSpread[0] >= spread && itsSpread[1] >= spread;
 }
 
-bool TouchDetector::HoldLanding(const PeakCandidate& firstY) {
-    const bool touching = itsPath == TouchPath::Precise && itsLevel[0] > itsPressThreshold &&
-                          firstY.amplitude > itsEffectiveThreshold;
-    if (!touching) {
+bool TouchDetector::HoldLanding() {
+    // Where the frame's strongest peaks lie, in electrodes, and whether the frame before had
+    // them there too.
+    std::array<float, 2> peaks{};
+    bool inPlace = true;
+    for (size_t axis = 0; axis < 2; ++axis) {
+        peaks[axis] =
+            itsStrongest[axis].position * static_cast<float>(std::max(itsCount[axis] - 1, 1));
+        inPlace = inPlace && itsLastPeaks[axis] >= 0.0f &&
+                  std::fabs(peaks[axis] - itsLastPeaks[axis]) <= kLandingReach;
+    }
+    itsLastPeaks = peaks;
+    const float x = itsStrongest[0].amplitude;
+    const float y = itsStrongest[1].amplitude;
+    if (x <= itsPressThreshold || y <= itsEffectiveThreshold) {
         itsLanding = 0;
         return false;
     }
     if (itsPalm || itsLanding < 0) {
         return false;
     }
-    if (itsLanding < kPalmWait && itsSpread[0] >= kPalmSpread - 1 &&
-        itsSpread[1] >= kPalmSpread - 1) {
+    if (itsPath == TouchPath::Precise && itsLanding < kPalmWait &&
+        itsSpread[0] >= kPalmSpread - 1 && itsSpread[1] >= kPalmSpread - 1) {
         ++itsLanding;
+        return true;
+    }
+    const bool faint =
+        x < kSureLanding * itsPressThreshold || y < kSureLanding * itsEffectiveThreshold;
+    if (faint && !inPlace) {
         return true;
     }
     itsLanding = -1;

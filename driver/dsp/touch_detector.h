@@ -71,6 +71,13 @@ public:
     // to this many frames, until it has shown whether it is a palm (a palm's outer
     // electrodes read near half its peak on some boards). A finger spreads over fewer.
     static constexpr int32_t kPalmWait = 3;
+    // An object landing faintly (under kSureLanding times the threshold on either axis) is
+    // passed on only where the frame before showed its peaks too, within kLandingReach
+    // electrodes on both axes: a finger coming near rises in place, while the idle foil's
+    // noise peaks, which on a noisy board now and then cross the threshold on both axes at
+    // once, fall anywhere. A finger pressing at once lands at once.
+    static constexpr float kSureLanding = 1.5f;
+    static constexpr float kLandingReach = 1.5f;
     void NoteSpread(int32_t axis, int32_t electrodes);
     void SetPath(TouchPath path) { itsPath = path; }
     TouchPath Path() const { return itsPath; }
@@ -85,9 +92,9 @@ public:
 private:
     TouchEngine* EngineInForce() const;
     bool Palm() const;
-    // Whether the frame, complete with the Y axis's firstY, is an object landing wide and so
-    // held back (see kPalmWait).
-    bool HoldLanding(const PeakCandidate& firstY);
+    // Whether the frame just completed is an object landing and so held back: wide (see
+    // kPalmWait) or faint where the frame before had no peaks (see kSureLanding).
+    bool HoldLanding();
     void Dispatch(int32_t axis, int32_t count, bool frameComplete, const PeakCandidate& first,
                   const PeakCandidate& second, bool palm = false);
 
@@ -98,7 +105,9 @@ private:
     std::array<float, kAxes> itsLevel{};
     std::array<int32_t, kAxes> itsCount{};  // electrodes of each axis in the latest frame
     std::array<int32_t, kAxes> itsSpread{};
-    bool itsPalm = false;    // the last complete frame was a palm's
+    std::array<PeakCandidate, 2> itsStrongest{};      // each axis's stronger peak
+    std::array<float, 2> itsLastPeaks{-1.0f, -1.0f};  // where the frame before had them
+    bool itsPalm = false;                             // the last complete frame was a palm's
     int32_t itsLanding = 0;  // frames the object on the foil was held back; -1: passed on
     TouchPath itsPath = TouchPath::Classic;
     std::optional<TouchMode> itsMode = TouchMode::SingleTouch;

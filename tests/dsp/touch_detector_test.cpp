@@ -252,6 +252,29 @@ TEST_F(DspTouchDetectorTest, APalmOnceSeenStaysOneAndAWideLandingWaitsForIt) {
     }
 }
 
+// Both paths: a faint object (under kSureLanding times the threshold) lands only where the
+// frame before had its peaks, as a finger coming near does; the idle foil's noise crossing
+// the threshold on both axes at once, anywhere, lands nothing. A firm landing lands at once.
+TEST_F(DspTouchDetectorTest, AFaintLandingPassesOnlyWhereTheFrameBeforeHadItsPeaks) {
+    shared.registry->senseState.PressThreshold = 10;
+    Refresh();
+    // X amplitude and position, Y amplitude and position, whether the peaks are passed on
+    // (the first frame: a free foil).
+    const float steps[][5] = {{0, 0, 0, 0, 0},          {12, 0.2f, 12, 0.5f, 0},
+                              {12, 0.7f, 11, 0.1f, 0},  {6, 0.4f, 5, 0.6f, 1},
+                              {12, 0.42f, 12, 0.6f, 1}, {3, 0.4f, 2, 0.6f, 1},
+                              {30, 0.9f, 30, 0.9f, 1}};
+    for (const TouchPath path : {TouchPath::Classic, TouchPath::Precise}) {
+        detector->SetPath(path);
+        for (const auto& step : steps) {
+            detector->Intake(20, 0, false, Peak(step[0], 5, step[1]), PeakCandidate{});
+            detector->Intake(12, 1, true, Peak(step[2], 5, step[3]), PeakCandidate{});
+            EXPECT_EQ(sink.calls.back().first.amplitude > 0.0f, step[4] == 1)
+                << step[0] << " at " << step[1];
+        }
+    }
+}
+
 TEST_F(DspTouchDetectorTest, CalibrationCollectorSeesEveryAxisCall) {
     Frame(14.0f, 16.0f);
     ASSERT_EQ(collector.calls.size(), 2u);
