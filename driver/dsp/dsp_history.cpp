@@ -190,7 +190,12 @@ void DspHistory::Run(int32_t count, const int32_t* readings, int32_t axis, bool 
             strongest = i;
         }
     }
-    theDetector.NoteSpread(itsAxis, Spread(count, strongest));
+    // The signal around the strongest electrode, over a wide finger's reach.
+    int32_t size = 0;
+    for (int32_t i = std::max(0, strongest - 3); i <= std::min(count - 1, strongest + 3); ++i) {
+        size += std::max(0, itsDiff[static_cast<size_t>(i)]);
+    }
+    theDetector.NoteSpread(itsAxis, Spread(count, strongest), size);
     for (int32_t i = 0; i < count; ++i) {
         itsScaled[static_cast<size_t>(i)] =
             itsScale * static_cast<float>(itsDiff[static_cast<size_t>(i)]);

@@ -90,6 +90,7 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     if (frameComplete) {
         itsPalm = Palm();
         held = HoldLanding();
+        LearnSize();
     }
     if (frameComplete && (itsPalm || held)) {
         // What the X call handed on is taken back: the engine sees a frame without a peak, and
@@ -101,17 +102,62 @@ void TouchDetector::Intake(int32_t count, int32_t axis, bool frameComplete,
     Dispatch(axis, count, frameComplete, first, second);
 }
 
-void TouchDetector::NoteSpread(int32_t axis, int32_t electrodes) {
+void TouchDetector::NoteSpread(int32_t axis, int32_t electrodes, int32_t size) {
     if (axis >= 0 && axis < kAxes) {
         itsSpread[static_cast<size_t>(axis)] = electrodes;
+    }
+    if (axis == 0 || axis == 1) {
+        itsSize[static_cast<size_t>(axis)] = size;
     }
 }
 
 bool TouchDetector::Palm() const {
+    if (itsPath != TouchPath::Precise) {
+        return false;
+    }
     // A palm's flanks read near half its peak on some boards, so once seen it stays a palm
     // while both axes spread over one electrode fewer.
     const int32_t spread = itsPalm ? kPalmSpread - 1 : kPalmSpread;
-    return itsPath == TouchPath::Precise && itsSpread[0] >= spread && itsSpread[1] >= spread;
+    return (itsSpread[0] >= spread && itsSpread[1] >= spread) ||
+           Large(itsPalm ? kPalmSize - 1.0f : kPalmSize);
+}
+
+bool TouchDetector::Large(float times) const {
+    return itsSizeTouches > 0 && static_cast<float>(itsSize[0]) > times * itsFingerSize[0] &&
+           static_cast<float>(itsSize[1]) > times * itsFingerSize[1];
+}
+
+void TouchDetector::LearnSize() {
+    const bool touching = itsStrongest[0].amplitude > itsPressThreshold &&
+                          itsStrongest[1].amplitude > itsEffectiveThreshold;
+    if (!touching) {
+        // The touch has ended: its mean sums join the ring if it lasted as one firm finger.
+        if (itsSizeFrames >= kSizeFrames) {
+            const size_t slot = static_cast<size_t>(itsSizeTouches % kSizeTouches);
+            ++itsSizeTouches;
+            const size_t n = static_cast<size_t>(std::min(itsSizeTouches, kSizeTouches));
+            for (size_t axis = 0; axis < 2; ++axis) {
+                itsTouchSizes[axis][slot] =
+                    static_cast<float>(itsSizeSum[axis] / static_cast<double>(itsSizeFrames));
+                std::array<float, kSizeTouches> sorted = itsTouchSizes[axis];
+                std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>((n - 1) / 2),
+                                 sorted.begin() + static_cast<long>(n));
+                itsFingerSize[axis] = sorted[(n - 1) / 2];
+            }
+        }
+        itsSizeSum = {};
+        itsSizeFrames = 0;
+        return;
+    }
+    const bool firm = itsStrongest[0].amplitude > kSureLanding * itsPressThreshold &&
+                      itsStrongest[1].amplitude > kSureLanding * itsEffectiveThreshold;
+    if (firm && !itsPalm && itsSpread[0] <= 2 && itsSpread[1] <= 2 && itsSize[0] > 0 &&
+        itsSize[1] > 0) {
+        ++itsSizeFrames;
+        for (size_t axis = 0; axis < 2; ++axis) {
+            itsSizeSum[axis] += itsSize[axis];
+        }
+    }
 }
 
 bool TouchDetector::HoldLanding() {

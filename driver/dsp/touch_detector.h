@@ -78,7 +78,18 @@ public:
     // once, fall anywhere. A finger pressing at once lands at once.
     static constexpr float kSureLanding = 1.5f;
     static constexpr float kLandingReach = 1.5f;
-    void NoteSpread(int32_t axis, int32_t electrodes);
+    // A palm's signal on an axis also adds up to far more than a finger's: where both axes'
+    // sums around the strongest electrode exceed kPalmSize times a finger's, the frame is a
+    // palm's too (under glass a palm spreads over no more electrodes than a finger does). Once
+    // seen it stays one while both exceed one time less. A finger's sums are the median of the
+    // last kSizeTouches touches of one finger that stayed firm for kSizeFrames frames or more
+    // (so a palm now and then teaches nothing); before the first, nothing is a palm by size.
+    static constexpr float kPalmSize = 3.0f;
+    static constexpr int32_t kSizeFrames = 50;
+    static constexpr int32_t kSizeTouches = 15;
+    // Per axis and frame, before its peaks: how many electrodes around the strongest signal
+    // hold more than half of it, and the sum of the signal around it (0: not known).
+    void NoteSpread(int32_t axis, int32_t electrodes, int32_t size = 0);
     void SetPath(TouchPath path) { itsPath = path; }
     TouchPath Path() const { return itsPath; }
 
@@ -92,6 +103,10 @@ public:
 private:
     TouchEngine* EngineInForce() const;
     bool Palm() const;
+    // Whether both axes' sums exceed times a finger's (false until a finger's is learnt).
+    bool Large(float times) const;
+    // Learns a finger's sums from the frame just completed.
+    void LearnSize();
     // Whether the frame just completed is an object landing and so held back: wide (see
     // kPalmWait) or faint where the frame before had no peaks (see kSureLanding).
     bool HoldLanding();
@@ -105,6 +120,12 @@ private:
     std::array<float, kAxes> itsLevel{};
     std::array<int32_t, kAxes> itsCount{};  // electrodes of each axis in the latest frame
     std::array<int32_t, kAxes> itsSpread{};
+    std::array<int32_t, 2> itsSize{};
+    std::array<float, 2> itsFingerSize{};
+    std::array<std::array<float, kSizeTouches>, 2> itsTouchSizes{};  // a ring, per axis
+    int32_t itsSizeTouches = 0;                                      // touches learnt from
+    std::array<double, 2> itsSizeSum{};  // of the touch on the foil, over its firm frames
+    int32_t itsSizeFrames = 0;
     std::array<PeakCandidate, 2> itsStrongest{};      // each axis's stronger peak
     std::array<float, 2> itsLastPeaks{-1.0f, -1.0f};  // where the frame before had them
     bool itsPalm = false;                             // the last complete frame was a palm's

@@ -275,6 +275,34 @@ TEST_F(DspTouchDetectorTest, AFaintLandingPassesOnlyWhereTheFrameBeforeHadItsPea
     }
 }
 
+// Precise: a frame whose signal on both axes adds up to over kPalmSize times a finger's is a
+// palm's however few electrodes it spreads over, and once seen stays one while both exceed one
+// time less. A finger's is the median of the last touches of one finger, so that a palm landing
+// first, before any finger, is taken for one but teaches nothing that lasts.
+TEST_F(DspTouchDetectorTest, APalmIsTakenBySizeOnceAFingersSizeIsLearnt) {
+    detector->SetPath(TouchPath::Precise);
+    const auto frame = [&](int32_t sizeX, int32_t sizeY) {
+        detector->NoteSpread(0, 2, sizeX);
+        detector->NoteSpread(1, 2, sizeY);
+        Frame(sizeX > 0 ? 60.0f : 0.0f, 60.0f);
+        return sink.calls.back().palm;
+    };
+    // Touches of sizes on X and Y, each TouchDetector::kSizeFrames frames long.
+    const int32_t touches[][2] = {{400, 400}, {30, 50}, {40, 50}};
+    for (const auto& touch : touches) {
+        for (int32_t i = 0; i < TouchDetector::kSizeFrames; ++i) {
+            EXPECT_FALSE(frame(touch[0], touch[1]));
+        }
+        frame(0, 0);
+    }
+    // Sizes on X and Y, then whether the frame is a palm's (a finger's: 40 and 50).
+    const int32_t steps[][3] = {{140, 140, 0}, {80, 200, 0}, {130, 160, 1},
+                                {90, 110, 1},  {70, 110, 0}, {90, 110, 0}};
+    for (const auto& step : steps) {
+        EXPECT_EQ(frame(step[0], step[1]), step[2] == 1) << step[0] << " " << step[1];
+    }
+}
+
 TEST_F(DspTouchDetectorTest, CalibrationCollectorSeesEveryAxisCall) {
     Frame(14.0f, 16.0f);
     ASSERT_EQ(collector.calls.size(), 2u);
