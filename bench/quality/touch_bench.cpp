@@ -72,6 +72,9 @@ struct Cells {
     Cell StillMoved() const { return {Format("%.1f mm", f_.stillMovedMm), f_.stillMovedMm <= 1.0}; }
     Cell Off() const { return {Format("%d", f_.pointsOff), f_.pointsOff == 0}; }
     Cell Palm() const { return {Format("%d", f_.palmContacts), f_.palmContacts == 0}; }
+    Cell PalmFirst() const {
+        return {Format("%d", f_.palmFirstContacts), f_.palmFirstContacts == 0};
+    }
     Cell Extra() const { return {Format("%d", f_.extraTouches), f_.extraTouches == 0}; }
     Cell Unplugged() const {
         if (f_.unpluggedLiftMs < 0.0) {
@@ -111,7 +114,9 @@ void Print(const FoilModel& model, const Figures& classicFigures, const Figures&
     Row("two fingers: gestures with exactly 2 ids", "all", c.Ids(), p.Ids());
     Row("two fingers: still finger moved, largest", "<= 1 mm", c.StillMoved(), p.StillMoved());
     Row("two fingers: points off both fingers (> 10 mm)", "0", c.Off(), p.Off());
-    Row("palm (2.8 pitch, twice as strong): contacts", "0", c.Palm(), p.Palm());
+    Row("palm (2.8 pitch, twice as strong) on a foil in use: contacts", "0", c.Palm(), p.Palm());
+    Row("the same palm as the first touch after start: contacts", "0", c.PalmFirst(),
+        p.PalmFirst());
     const std::string idle =
         Format("idle foil rising 8 counts a minute: touches in %.0f min", idleMinutes);
     Row(idle.c_str(), "0", c.Idle(), p.Idle());

@@ -365,9 +365,17 @@ void TwoFingers(const Setup& setup, double stroke, bool gestureLines, Figures& f
 }
 
 void PalmAndIdle(const Setup& setup, double idleMinutes, Figures& f) {
-    const double t = kSettle;
-    const std::vector<Stroke> palm = {{{0.5, 0.5}, {0.5, 0.5}, t, t, 0.0, t + 1.0, 60.0, 2.8}};
-    f.palmContacts = static_cast<int>(Run(setup, palm, t + 1.5).size());
+    // On a foil in use (the precise path has learnt what a finger reads), and as the first
+    // touch after start.
+    for (const double t : {kAfterUse, kSettle}) {
+        std::vector<Stroke> strokes{{{0.5, 0.5}, {0.5, 0.5}, t, t, 0.0, t + 1.0, 60.0, 2.8}};
+        if (t > kSettle) {
+            strokes.insert(strokes.begin(), Use());
+        }
+        std::vector<Touch> touches = Run(setup, strokes, t + 1.5);
+        std::erase_if(touches, [t](const Touch& touch) { return touch.down < t; });
+        (t > kSettle ? f.palmContacts : f.palmFirstContacts) = static_cast<int>(touches.size());
+    }
     f.idleMinutes = idleMinutes;
     f.idleTouches = static_cast<int>(Run(setup, {}, idleMinutes * 60.0, "rise 8\n").size());
     // The board goes while a finger is on it: the contact must not outlive its frames.

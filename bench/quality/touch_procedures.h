@@ -42,7 +42,8 @@ struct Figures {
     double stillMovedMm = 0.0;
     int pointsOff = 0;
     // palm and idle
-    int palmContacts = 0;
+    int palmContacts = 0;       // on a foil in use
+    int palmFirstContacts = 0;  // as the first touch after start
     int idleTouches = 0;
     double unpluggedLiftMs = -1.0;  // negative: the contact never lifted
     double idleMinutes = 0.0;
