@@ -159,7 +159,7 @@ void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
             return false;
         }
         peak.position = std::clamp(at / static_cast<float>(n - 1), 0.0f, 1.0f);
-        if (clean) {
+        if (clean && itsProfile.Settled()) {
             const auto k = static_cast<int32_t>(std::lround(at));
             const float d = at - static_cast<float>(k);
             itsGains.Learn(n, k, d, from, itsProfile.NeighbourLogs(d), itsNoise);

@@ -28,8 +28,9 @@ public:
     static constexpr int32_t kSamplesNeeded = 30;
     static constexpr int32_t kCoverNumerator = 4;
     static constexpr int32_t kCoverDenominator = 5;
-    // Weight of the log gains themselves in their fit to the second differences.
-    static constexpr float kRidge = 4.0f;
+    // Weight of the log gains themselves in their fit to the second differences, on an
+    // electrode that three of them hold.
+    static constexpr float kRidge = 1.0f;
     // Neighbours reading less than this share of the peak are too noisy to learn from. A
     // narrow finger under glass leaves its neighbours about a tenth of the peak where it is
     // centred: a foil that never reads more there must still teach.
@@ -71,6 +72,10 @@ private:
     std::array<float, kMaxCount> itsCurve{};  // learnt second differences of the log gains
     std::array<float, kMaxCount> itsLog{};    // the log gains fitted to them
     std::array<float, kMaxCount> itsGain{};
+    // The three bands of the Cholesky factor of the log gains' normal equations.
+    std::array<float, kMaxCount> itsBand0{};
+    std::array<float, kMaxCount> itsBand1{};
+    std::array<float, kMaxCount> itsBand2{};
     std::array<int32_t, kMaxCount> itsSamples{};  // clean frames learnt from, per electrode
     std::array<float, kMaxCount> itsQuiet{};      // mean square of an electrode's noise
     std::array<float, kMaxCount> itsBeyond{};     // of what it reads beyond its neighbours' mean

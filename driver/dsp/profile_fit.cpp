@@ -21,6 +21,9 @@ constexpr float kSwitchMargin = 0.8f;
 // The curvature is learnt only where both neighbours read at least this share of the peak: on
 // a weaker one noise bends the transform's steep end and with it the mean.
 constexpr float kSteady = 0.15f;
+// Steady frames whose curvature is averaged before the memory of kKeep takes over: the
+// starting curvature (that of a narrower finger) is forgotten within them.
+constexpr int32_t kSteadyFrames = 1000;
 
 // The power transform, and back.
 float Bend(float u, float p) {
@@ -110,6 +113,10 @@ void LearnAround(std::array<float, N>& table, std::array<float, N>& frames, int3
 
 }  // namespace
 
+bool ProfileFit::Settled() const {
+    return itsLearnt >= kWarmUp;
+}
+
 float ProfileFit::Model(float x) const {
     return Unbend(Curvature() * x * x, kExponents[static_cast<size_t>(itsShape)]);
 }
@@ -123,6 +130,7 @@ void ProfileFit::Reset() {
     itsError.fill(0.0f);
     itsShape = kStartShape;
     itsLearnt = 0;
+    itsSteady = 0;
     itsTable.fill(0.0f);
     itsTableFrames.fill(0.0f);
     itsTableTrusted = false;
@@ -284,6 +292,11 @@ void ProfileFit::Learn(int32_t k, const float* signal) {
     const float farLeft = signal[k - 2] / top;
     const float farRight = signal[k + 2] / top;
     const bool steady = signal[k - 1] >= kSteady * top && signal[k + 1] >= kSteady * top;
+    // The first steady frames are averaged, so that the starting curvature is soon forgotten.
+    if (steady && itsSteady < kSteadyFrames) {
+        ++itsSteady;
+    }
+    const float rate = std::max(1.0f - kKeep, 1.0f / static_cast<float>(itsSteady));
     for (int32_t s = 0; s < kShapes; ++s) {
         const float p = kExponents[static_cast<size_t>(s)];
         const float left = Bend(std::clamp(signal[k - 1] / top, kFloor, 1.0f), p);
@@ -306,7 +319,7 @@ void ProfileFit::Learn(int32_t k, const float* signal) {
                              Bend(toRight, p) / ((1.0f - d) * (1.0f - d))) /
                             2.0f;
             auto& curvature = itsCurvature[static_cast<size_t>(s)];
-            curvature = kKeep * curvature + (1.0f - kKeep) * c;
+            curvature += rate * (c - curvature);
         }
     }
     if (itsLearnt < kWarmUp) {

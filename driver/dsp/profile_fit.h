@@ -56,6 +56,8 @@ public:
     float NeighbourLogs(float d) const;
 
     int32_t Shape() const { return itsShape; }
+    // Whether the shape has been chosen from enough clean frames for what it expects to count.
+    bool Settled() const;
     // Whether the learnt profile table places the fingers (else the three-value fit does).
     bool TableTrusted() const { return itsTableTrusted; }
     // The bent profile against its vertex is Curvature() x^2; Model(x) is the profile itself,
@@ -91,6 +93,7 @@ private:
     std::array<float, kShapes> itsError{};
     std::array<float, kShapes> itsCurvature{};
     int32_t itsLearnt = 0;
+    int32_t itsSteady = 0;  // steady frames the curvature has learnt from, up to a limit
     std::array<float, kTableSteps + 1> itsTable{};
     std::array<float, kTableSteps + 1> itsTableFrames{};
     bool itsTableTrusted = false;
