@@ -26,6 +26,12 @@ constexpr float kNoiseKeep = 0.99f;
 constexpr float kOverlap = 4.0f;
 constexpr int32_t kOverlapRounds = 3;
 constexpr float kMerged = 1.0f;
+// Two narrow fingers two or three electrodes apart can give the correlation one peak: the
+// signal less the one finger's profile then still reads a second, kSplitShare of its height or
+// more (and kSplitNoise times the noise), kSplitReach electrodes or fewer from it.
+constexpr int32_t kSplitReach = 3;
+constexpr float kSplitShare = 0.4f;
+constexpr float kSplitNoise = 4.0f;
 
 // Integer part of a table position, kept inside the table (0 .. last). The callers clamp
 // their inputs first, so the conversion is always defined.
@@ -122,8 +128,7 @@ void DspPeakFinder::FindPeaks(int32_t count, int32_t axis, bool frameComplete,
 void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
     const auto count = static_cast<size_t>(n);
     // A second peak this weak is noise or a tail, not a finger.
-    const bool alone =
-        itsSecond.index < 0 || itsSecond.amplitude < kAloneShare * itsFirst.amplitude;
+    bool alone = itsSecond.index < 0 || itsSecond.amplitude < kAloneShare * itsFirst.amplitude;
     const auto far = [&](int32_t i) {
         return std::abs(i - itsFirst.index) > kFarDistance &&
                (alone || std::abs(i - itsSecond.index) > kFarDistance);
@@ -173,8 +178,21 @@ void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
     float atSecond = 0.0f;
     float heightFirst = 0.0f;
     float heightSecond = 0.0f;
-    const bool placedFirst =
-        place(itsFirst, itsLevelled.data(), strong && alone, atFirst, heightFirst);
+    const auto without = [&](float at, float height) {
+        for (int32_t i = 0; i < n; ++i) {
+            itsWork[static_cast<size_t>(i)] = itsLevelled[static_cast<size_t>(i)] -
+                                              height * itsProfile.Model(static_cast<float>(i) - at);
+        }
+        return itsWork.data();
+    };
+    bool placedFirst = place(itsFirst, itsLevelled.data(), false, atFirst, heightFirst);
+    if (placedFirst && alone &&
+        SplitSecond(n, without(atFirst, heightFirst), atFirst, heightFirst)) {
+        alone = false;
+    }
+    if (placedFirst && strong && alone) {
+        placedFirst = place(itsFirst, itsLevelled.data(), true, atFirst, heightFirst);
+    }
     const bool placedSecond = place(itsSecond, itsLevelled.data(), false, atSecond, heightSecond);
     if (!placedFirst || !placedSecond || alone || std::fabs(atFirst - atSecond) > kOverlap ||
         std::fabs(atFirst - atSecond) < kMerged) {
@@ -183,17 +201,32 @@ void DspPeakFinder::FitProfile(int32_t n, const float* signal) {
     // Two fingers this close lean on each other's tails: each is placed again on the signal
     // less the other's profile, a few times over, so that a resting finger stays where it is
     // while the other passes near it.
-    const auto without = [&](float at, float height) {
-        for (int32_t i = 0; i < n; ++i) {
-            itsWork[static_cast<size_t>(i)] = itsLevelled[static_cast<size_t>(i)] -
-                                              height * itsProfile.Model(static_cast<float>(i) - at);
-        }
-        return itsWork.data();
-    };
     for (int32_t round = 0; round < kOverlapRounds; ++round) {
         place(itsFirst, without(atSecond, heightSecond), false, atFirst, heightFirst);
         place(itsSecond, without(atFirst, heightFirst), false, atSecond, heightSecond);
     }
+}
+
+bool DspPeakFinder::SplitSecond(int32_t n, const float* rest, float at, float height) {
+    const auto k = static_cast<int32_t>(std::lround(at));
+    const float least = std::max(kSplitShare * height, kSplitNoise * std::sqrt(itsNoise));
+    int32_t best = -1;
+    const float* s = itsLevelled.data();
+    for (int32_t j = std::max(1, k - kSplitReach); j <= std::min(n - 2, k + kSplitReach); ++j) {
+        // A maximum of the signal itself: a single finger's profile shows none beside its own.
+        const bool maximum = s[j] > s[j - 1] && s[j] > s[j + 1];
+        if (std::abs(j - k) >= 2 && maximum && rest[j] > least &&
+            (best < 0 || rest[j] > rest[best])) {
+            best = j;
+        }
+    }
+    if (best < 0) {
+        return false;
+    }
+    itsSecond.index = best;
+    itsSecond.position = static_cast<float>(best) / static_cast<float>(n - 1);
+    itsSecond.amplitude = itsFirst.amplitude * std::min(1.0f, rest[best] / height);
+    return true;
 }
 
 bool DspPeakFinder::Interpolate(int32_t k, int32_t n, const float* c, PeakCandidate& peak) const {

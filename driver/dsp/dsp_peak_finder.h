@@ -38,6 +38,9 @@ private:
     bool IsPeakAbove(float best) const;
     bool Interpolate(int32_t k, int32_t n, const float* c, PeakCandidate& peak) const;
     void FitProfile(int32_t n, const float* signal);
+    // Where the correlation shows one peak: a second finger that the signal less the first's
+    // profile (rest) still shows beside it becomes the second peak. True when there is one.
+    bool SplitSecond(int32_t n, const float* rest, float at, float height);
 
     PeakCandidate itsFirst;
     PeakCandidate itsSecond;

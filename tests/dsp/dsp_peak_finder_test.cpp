@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
 #include <utility>
 #include <vector>
@@ -169,6 +170,19 @@ TEST_F(DspPeakFinderTest, ThePrecisePathPlacesCloseFingersAndEdgeFingersWhereThe
     EXPECT_NEAR(First().position * 23.0, 0.0, 0.01);
     finder.FindPeaks(24, 0, false, edge.data());  // without the signal: the correlation's place
     EXPECT_GT(First().position * 23.0, 0.2);
+
+    // Two fingers two and a half electrodes apart whose correlation has merged into one peak: the
+    // signal still shows both, and neither is placed on the pair's middle. One finger alone stays
+    // one.
+    const std::vector<float> merged = render({{10.6, 56.0}});
+    const std::vector<float> two = render({{9.1, 26.0}, {11.6, 30.0}});
+    finder.FindPeaks(24, 0, false, merged.data(), two.data());
+    EXPECT_NEAR(First().position * 23.0, 11.6, 0.1);
+    EXPECT_NEAR(Second().position * 23.0, 9.1, 0.1);
+    const std::vector<float> one = render({{10.6, 30.0}});
+    finder.FindPeaks(24, 0, false, merged.data(), one.data());
+    EXPECT_NEAR(First().position * 23.0, 10.6, 0.05);
+    EXPECT_GT(std::abs(Second().index - First().index), 3);
 }
 
 }  // namespace
