@@ -75,7 +75,9 @@ Fitted FitShape(int32_t from, int32_t to, const float* signal, float start, cons
     constexpr int32_t kSide = 8;
     constexpr float kGrid = 1.0f / 32.0f;
     std::array<float, 2 * kSide + 1> misses{};
-    int32_t best = 0;
+    // From the grid's first point: a start at its middle would be compared with a miss not
+    // yet computed (0), and no place below the three-value fit's could ever win.
+    int32_t best = -kSide;
     for (int32_t g = -kSide; g <= kSide; ++g) {
         const auto u = static_cast<size_t>(g + kSide);
         misses[u] = FitAt(from, to, signal, start + static_cast<float>(g) * kGrid, shape).miss;
