@@ -320,12 +320,12 @@ Classification DualTouchState::Classify(const PeakCandidate& firstX, const PeakC
     }
     if (twoX) {
         c.fingerB.y = c.fingerA.y;  // one Y peak: both fingers on one horizontal line
-        ResolveSameLine(c);
+        ResolveSameLine(c, weakX.amplitude >= kLandTogether * strongX.amplitude);
         return c;
     }
     if (twoY) {
         c.fingerB.x = c.fingerA.x;
-        ResolveSameLine(c);
+        ResolveSameLine(c, weakY.amplitude >= kLandTogether * strongY.amplitude);
         return c;
     }
     c.state = DualState::OneFinger;
@@ -339,12 +339,20 @@ Classification DualTouchState::Classify(const PeakCandidate& firstX, const PeakC
     return c;
 }
 
-void DualTouchState::ResolveSameLine(Classification& c) {
+void DualTouchState::ResolveSameLine(Classification& c, bool together) {
     // While the grace period runs, a second finger on an occupied line is taken as the
     // existing finger's continuation: the finger that continues best becomes finger A.
+    // On a free foil, unless the two land together, the finger of the stronger peaks is taken
+    // for the existing one, so that a weak second peak on its line waits out the grace period
+    // as well: a noisy electrode on the line of a landing finger otherwise landed as a second
+    // contact at once, for a frame or two.
     FingerTrack* held = nullptr;
     FingerTrack* idle = nullptr;
-    if (trackA_.Empty() && !trackB_.Empty() && trackA_.Grace() < trackA_.SecondLimit()) {
+    const bool freeFoil = trackA_.Empty() && trackB_.Empty();
+    if (freeFoil && !together) {
+        held = &trackA_;
+        idle = &trackB_;
+    } else if (trackA_.Empty() && !trackB_.Empty() && trackA_.Grace() < trackA_.SecondLimit()) {
         held = &trackB_;
         idle = &trackA_;
     } else if (!trackA_.Empty() && trackB_.Grace() < trackB_.SecondLimit()) {
@@ -357,7 +365,7 @@ void DualTouchState::ResolveSameLine(Classification& c) {
         c.fingerB.state = touch_state::kTouching;
         return;
     }
-    if (held->Cost(c.fingerB) < held->Cost(c.fingerA)) {
+    if (!freeFoil && held->Cost(c.fingerB) < held->Cost(c.fingerA)) {
         std::swap(c.fingerA, c.fingerB);
     }
     c.state = DualState::OneFinger;

@@ -105,7 +105,9 @@ private:
     Classification Classify(const PeakCandidate& firstX, const PeakCandidate& secondX,
                             float thresholdX, const PeakCandidate& firstY,
                             const PeakCandidate& secondY, float thresholdY);
-    void ResolveSameLine(Classification& c);
+    // together: the weaker peak on the doubled axis is strong enough to land with the other
+    // on a free foil (see kLandTogether).
+    void ResolveSameLine(Classification& c, bool together = true);
     // Lands an output's contact once it has touched for kLandFrames frames, and holds it when
     // it drops out while its finger is likely still there.
     void HoldLift(size_t channel, TrackPoint& output);
@@ -142,6 +144,10 @@ private:
     static constexpr double kResumeReach = FingerTrack::kJump;
     static constexpr float kResumeStrength = 0.5f;
     static constexpr float kSecondLandingMargin = 1.5f;
+    // Two fingers landing together on one line of a free foil land together when the weaker
+    // peak on the doubled axis reads at least this share of the stronger; a weaker one waits
+    // out the grace period (a noisy electrode on a landing finger's line reads far less).
+    static constexpr float kLandTogether = 0.5f;
     struct LiftHold {
         TrackPoint last;
         bool down = false;

@@ -107,6 +107,26 @@ TEST_F(DualTouchStateTest, SameLineSecondFingerIsAbsorbedForTheGraceFrames) {
     ExpectAt(Dual().OutputB(), 0.7f, 0.5f, 2);
 }
 
+// On a free foil the stronger of two peaks on one line lands alone and the other, under half
+// as strong, waits out the grace period too (a noisy electrode on a landing finger's line
+// landed as a second contact); two fingers pressing alike land together.
+TEST_F(DualTouchStateTest, OnAFreeFoilAWeakSameLineSecondPeakWaitsOutTheGraceToo) {
+    rig.Engines().SetGestureLimits(78);
+    for (int i = 0; i < 6; ++i) {
+        Frame({{0.7f, 14.0f}, {0.3f, 30.0f}}, {{0.5f, 20.0f}});
+        EXPECT_EQ(Dual().State(), DualState::OneFinger) << i;
+        ExpectAt(Dual().OutputA(), 0.3f, 0.5f, 2);
+        EXPECT_EQ(Dual().OutputB().state, 0);
+    }
+    Frame({{0.7f, 14.0f}, {0.3f, 30.0f}}, {{0.5f, 20.0f}});
+    EXPECT_EQ(Dual().State(), DualState::DualFingerSameLine);
+    for (int i = 0; i < 10; ++i) {
+        Frame({}, {});
+    }
+    Frame({{0.7f, 16.0f}, {0.3f, 30.0f}}, {{0.5f, 20.0f}});
+    EXPECT_EQ(Dual().State(), DualState::DualFingerSameLine);
+}
+
 TEST_F(DualTouchStateTest, OneFingerFrameStartsANewGracePeriod) {
     rig.Engines().SetGestureLimits(78);
     OneFinger(0.3f, 0.5f);
